@@ -1,0 +1,26 @@
+// Row versions. Every table whose rows a writer takes back through a recordset has an INTEGER
+// column LastUpdated that triggers set from one database-wide counter on every insert and update,
+// so a write whose criteria name the version it read finds no row once someone else wrote it.
+// The recordset layer never writes the column itself.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <string>
+#include <string_view>
+
+namespace ado {
+
+inline constexpr std::string_view kRowVersionColumn = "LastUpdated";
+inline constexpr std::string_view kRowVersionCounterTable = "VantrelRowVersion";
+
+// SQL creating the counter table (idempotent).
+std::string RowVersionCounterSql();
+// SQL creating (or re-creating) the two triggers that keep <table>.LastUpdated.
+std::string RowVersionTriggersSql(std::string_view table);
+// Runs both on an open database; throws std::runtime_error with SQLite's message on failure.
+void InstallRowVersion(sqlite3* db, std::string_view table);
+// True when the table has an INTEGER LastUpdated column (a row version, not a date).
+bool HasRowVersion(sqlite3* db, std::string_view table);
+
+}  // namespace ado
