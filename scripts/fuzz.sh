@@ -12,7 +12,9 @@ for src in fuzz/*.cpp; do
   corpus=build-fuzz/corpus/$name
   mkdir -p "$corpus"
   [ -d "fuzz/seeds/$name" ] && cp -n fuzz/seeds/"$name"/* "$corpus"/ 2>/dev/null || true
+  dict=()
+  [ -f "fuzz/${name%_fuzz}.dict" ] && dict=(-dict="fuzz/${name%_fuzz}.dict")
   echo "== fuzzing $name for ${seconds}s"
   "build-fuzz/fuzz/$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-    -print_final_stats=1 "$corpus"
+    -print_final_stats=1 "${dict[@]}" "$corpus"
 done
