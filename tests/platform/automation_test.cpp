@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "automation/automation.h"
+#include "support/com_error.h"
 #include "automation/vbdate.h"
 
 using automation::ComError;
@@ -8,14 +9,7 @@ using automation::Variant;
 
 namespace {
 
-int32_t ErrorNumber(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ComError& e) {
-    return e.number;
-  }
-  return 0;
-}
+using testsupport::ErrorNumber;
 
 TEST(VariantConversions, CStrFollowsVbRules) {
   EXPECT_EQ(Variant(true).ToString(), "True");

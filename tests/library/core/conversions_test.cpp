@@ -4,19 +4,13 @@
 
 #include "automation/vbdate.h"
 #include "core/conversions.h"
+#include "support/com_error.h"
 
 using automation::ComError;
 
 namespace {
 
-int32_t ErrorNumber(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ComError& e) {
-    return e.number;
-  }
-  return 0;
-}
+using testsupport::ErrorNumber;
 
 TEST(Conversions, CnvToLong) {
   int32_t v = 0;

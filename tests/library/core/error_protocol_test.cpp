@@ -2,10 +2,12 @@
 
 #include "core/error_protocol.h"
 #include "eventlog/eventlog.h"
+#include "support/com_error.h"
 
 using automation::ComError;
 using automation::Variant;
 using brisquel::Procedure;
+using testsupport::ErrorOf;
 
 namespace {
 
@@ -15,16 +17,6 @@ class ErrorProtocolTest : public ::testing::Test {
   void TearDown() override { eventlog::SetSink(nullptr); }
   std::shared_ptr<eventlog::MemorySink> events;
 };
-
-ComError Caught(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ComError& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no error raised";
-  return {};
-}
 
 void Inner(int32_t line, const std::string& source) {
   Procedure("Notifications", "Inner", [&] {
@@ -42,7 +34,7 @@ int Outer(int32_t line, const std::string& source) {
 }
 
 TEST_F(ErrorProtocolTest, ChainGrowsOneLinePerProcedureOutermostFirst) {
-  ComError e = Caught([] { Outer(0, "Microsoft OLE DB Provider"); });
+  ComError e = ErrorOf([] { Outer(0, "Microsoft OLE DB Provider"); });
   EXPECT_EQ(e.number, -2147217900);
   EXPECT_EQ(e.description, "Syntax error");
   EXPECT_EQ(e.source,
@@ -60,14 +52,14 @@ TEST_F(ErrorProtocolTest, ChainGrowsOneLinePerProcedureOutermostFirst) {
 }
 
 TEST_F(ErrorProtocolTest, LineNumberAndEmptySource) {
-  ComError e = Caught([] { Inner(12, ""); });
+  ComError e = ErrorOf([] { Inner(12, ""); });
   EXPECT_EQ(e.source, "Brisquel.dll:Notifications.Inner, line 12\r\n");
   EXPECT_EQ(events->Texts().back(),
             "Unexpected error encountered: Syntax error (-2147217900), line 12 of Notifications.Inner");
 }
 
 TEST_F(ErrorProtocolTest, ThrowErrorWrappedByItsProcedureStandsTwice) {
-  ComError e = Caught([] {
+  ComError e = ErrorOf([] {
     Procedure("Database", "UpdateIssue", [] { brisquel::ThrowError("Database", "UpdateIssue", "No recordset"); });
   });
   EXPECT_EQ(e.number, -2147221503);
@@ -78,7 +70,7 @@ TEST_F(ErrorProtocolTest, ThrowErrorWrappedByItsProcedureStandsTwice) {
 }
 
 TEST_F(ErrorProtocolTest, OtherExceptionsBecomeRunTimeErrors) {
-  ComError e = Caught([] { Procedure("Buffer", "Get_Buffer", [] { throw std::runtime_error("disk full"); }); });
+  ComError e = ErrorOf([] { Procedure("Buffer", "Get_Buffer", [] { throw std::runtime_error("disk full"); }); });
   EXPECT_EQ(e.description, "disk full");
   EXPECT_EQ(e.source, "Brisquel.dll:Buffer.Get_Buffer\r\nBrisquel");
 }
@@ -100,7 +92,7 @@ TEST_F(ErrorProtocolTest, LogMessageFormats) {
 
 TEST_F(ErrorProtocolTest, HandlerStepBeforeRaiseRunsOnce) {
   int calls = 0;
-  ComError e = Caught([&] {
+  ComError e = ErrorOf([&] {
     Procedure("Database", "Let_ConnectionString",
               [&](brisquel::UnexpectedErrorManager& m) {
                 ++calls;
@@ -116,7 +108,7 @@ TEST_F(ErrorProtocolTest, HandlerStepBeforeRaiseRunsOnce) {
 
 TEST_F(ErrorProtocolTest, ByNameThrowErrorAndInitializeFromErr) {
   auto m = automation::CreateObject("Brisquel.UnexpectedErrorManager");
-  ComError e = Caught([&] { m->Call("ThrowError", {Variant("Database"), Variant("GetIssueRs"), Variant("bad")}); });
+  ComError e = ErrorOf([&] { m->Call("ThrowError", {Variant("Database"), Variant("GetIssueRs"), Variant("bad")}); });
   EXPECT_EQ(e.number, -2147221503);
   EXPECT_EQ(e.source, "Brisquel.dll:Database.GetIssueRs\r\n");
   // Initialize takes the error being handled, as VB's Err holds it.

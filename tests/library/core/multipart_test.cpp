@@ -6,6 +6,7 @@
 #include "automation/automation.h"
 #include "core/multipart.h"
 #include "eventlog/eventlog.h"
+#include "support/com_error.h"
 
 using automation::ComError;
 using automation::CreateObject;
@@ -56,15 +57,7 @@ std::shared_ptr<Object> Decode(const std::string& body) {
   return form;
 }
 
-ComError ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ComError& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no error raised";
-  return {};
-}
+using testsupport::ErrorOf;
 
 std::vector<std::string> Texts(const Variant& v) {
   std::vector<std::string> out;

@@ -1,0 +1,209 @@
+#include "core/database.h"
+
+#include <cctype>
+
+#include "core/error_protocol.h"
+
+namespace brisquel {
+
+using automation::Variant;
+
+namespace {
+
+constexpr std::string_view kClass = "Database";
+
+bool SameText(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+// Closes a connection, rolling back a transaction it still has; errors are swallowed.
+void CloseQuietly(ado::Connection& c) noexcept {
+  try {
+    if (c.State() == ado::adStateClosed) return;
+    try {
+      c.Close();
+    } catch (const automation::ComError& e) {
+      if (e.number != ado::err::kInTransaction) return;
+      try {
+        c.RollbackTrans();
+      } catch (...) {
+      }
+      try {
+        c.Close();
+      } catch (...) {
+      }
+    }
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
+Database::~Database() { Release(); }
+
+void Database::Release() noexcept {
+  if (!connection_) return;
+  // A connection adopted from another object is its owner's to close, unless no one else holds it.
+  if (owned_ || connection_.use_count() == 1) CloseQuietly(*connection_);
+  connection_.reset();
+}
+
+std::shared_ptr<ado::Connection> Database::GetActiveConnection() {
+  return Procedure(kClass, "Get_ActiveConnection", [&] { return connection_; });
+}
+
+void Database::SetActiveConnection(std::shared_ptr<ado::Connection> c) {
+  Procedure(kClass, "Set_ActiveConnection", [&] {
+    if (connection_ && c != connection_) {
+      if (!c) automation::RaiseRuntime(automation::vberr::kObjectNotSet);
+      if (!SameText(connection_->ConnectionString(), c->ConnectionString()) &&
+          connection_->State() != ado::adStateClosed && (owned_ || connection_.use_count() == 1))
+        connection_->Close();
+    }
+    if (c != connection_) {
+      connection_ = std::move(c);
+      owned_ = false;
+    }
+  });
+}
+
+std::string Database::GetConnectionString() {
+  return Procedure(kClass, "Get_ConnectionString", [&] { return connectionString_; });
+}
+
+void Database::SetConnectionString(const std::string& s) {
+  Procedure(
+      kClass, "Let_ConnectionString",
+      [&](UnexpectedErrorManager& m) { m.LogMessage("ConnectionString = \"" + ado::MaskConnectionString(s) + "\""); },
+      [&] {
+        lastErrorMessage_.clear();
+        connectionString_ = s;
+        // The connection held before is let go, not closed here.
+        connection_ = std::make_shared<ado::Connection>();
+        owned_ = true;
+        connection_->SetCursorLocation(ado::adUseClient);
+        connection_->Open(s);
+      });
+}
+
+std::string Database::GetLastErrorMessage() {
+  return Procedure(kClass, "Get_LastErrorMessage", [&] { return lastErrorMessage_; });
+}
+
+void Database::SetLastErrorMessage(const std::string& s) {
+  Procedure(kClass, "Let_LastErrorMessage", [&] { lastErrorMessage_ = s; });
+}
+
+bool Database::Fail(std::string sentence) {
+  lastErrorMessage_ = std::move(sentence);
+  return false;
+}
+
+std::shared_ptr<ado::Connection> Database::ConnectionPtr() {
+  if (!connection_ || connection_->State() == ado::adStateClosed)
+    ado::Raise(ado::err::kInvalidConnection, "ADODB.Command");
+  return connection_;
+}
+
+ado::Connection& Database::Connection() { return *ConnectionPtr(); }
+
+std::shared_ptr<ado::Recordset> Database::Read(std::string_view sql, const ado::Params& params,
+                                               const ReadOptions& options) {
+  auto rs = ConnectionPtr()->Query(sql, params, options.lockType);
+  if (rs->State() == ado::adStateOpen) {
+    if (options.updateCriteria >= 0) rs->SetUpdateCriteria(options.updateCriteria);
+    if (options.pageSize > 0) rs->SetPageSize(options.pageSize);
+  }
+  if (options.detach) rs->SetActiveConnection(nullptr);
+  return rs;
+}
+
+bool Database::Exists(std::string_view sql, const ado::Params& params) {
+  auto rs = ConnectionPtr()->Query(sql, params, ado::adLockReadOnly);
+  return rs->State() == ado::adStateOpen && !rs->IsEOF();
+}
+
+Variant Database::Scalar(std::string_view sql, const ado::Params& params) {
+  auto rs = ConnectionPtr()->Query(sql, params, ado::adLockReadOnly);
+  if (rs->State() != ado::adStateOpen || rs->IsEOF()) return Variant();
+  return rs->Value(size_t{0});
+}
+
+int64_t Database::Execute(std::string_view sql, const ado::Params& params) {
+  return ConnectionPtr()->ExecuteNonQuery(sql, params);
+}
+
+void Database::WriteBack(ado::Recordset& rs) {
+  rs.SetActiveConnection(ConnectionPtr());
+  try {
+    rs.UpdateBatch(ado::adAffectAll);
+  } catch (...) {
+    rs.SetActiveConnection(nullptr);
+    throw;
+  }
+  rs.SetActiveConnection(nullptr);
+}
+
+std::optional<automation::LastError> Database::Trap(const std::function<void()>& body) {
+  try {
+    body();
+    return std::nullopt;
+  } catch (...) {
+    automation::LastError e = CurrentError();
+    automation::SetErr(automation::ComError(e.number, e.source, e.description, e.line));
+    return e;
+  }
+}
+
+ado::ErrorInfo Database::FirstError() {
+  if (!connection_) return {};
+  const ado::ErrorInfo* e = connection_->ErrorList().First();
+  return e ? *e : ado::ErrorInfo{};
+}
+
+bool Database::IsConflict() { return FirstError().number == ado::err::kWriteConflict; }
+
+std::string Database::UnexpectedReport(const automation::LastError& e) {
+  return UnexpectedErrorReport(connection_, e);
+}
+
+Database::Transaction::Transaction(Database& db) : connection_(db.ConnectionPtr()) {
+  connection_->BeginTrans();
+  active_ = true;
+}
+
+Database::Transaction::~Transaction() {
+  if (!active_) return;
+  try {
+    if (connection_->InTransaction()) connection_->RollbackTrans();
+  } catch (...) {
+  }
+}
+
+void Database::Transaction::Commit() {
+  if (!active_) return;
+  connection_->CommitTrans();
+  active_ = false;
+}
+
+void Database::Transaction::Rollback() {
+  if (!active_) return;
+  active_ = false;
+  if (connection_->InTransaction()) connection_->RollbackTrans();
+}
+
+namespace {
+
+automation::Register<Database> reg("Database", "Brisquel.Database", [](auto& c) {
+  c.PropertyRef("ActiveConnection", &Database::GetActiveConnection, &Database::SetActiveConnection);
+  c.Property("ConnectionString", &Database::GetConnectionString, &Database::SetConnectionString);
+  c.Property("LastErrorMessage", &Database::GetLastErrorMessage, &Database::SetLastErrorMessage);
+});
+
+}  // namespace
+
+}  // namespace brisquel

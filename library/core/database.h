@@ -1,0 +1,114 @@
+// Database: the object the pages create per request. It holds one connection and the three
+// connection-state properties, and carries the reader, single-answer and writer patterns that the
+// method families (in their own folders, registered into Database's by-name table from their own
+// files) call with their SQL and parameters:
+//
+//   std::shared_ptr<ado::Recordset> GetIssueRs(Database& db, int32_t issueId) {
+//     return Procedure("Database", "GetIssueRs", [&] {
+//       return db.Read("select * from Issues where IssueId = ?", {ado::Param::Long(issueId)});
+//     });
+//   }
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "ado/ado.h"
+#include "automation/automation.h"
+
+namespace brisquel {
+
+// How the reader pattern hands its recordset out. The defaults are the rule: batch-optimistic,
+// "Update Criteria" the row version, detached.
+struct ReadOptions {
+  int32_t lockType = ado::adLockBatchOptimistic;
+  int32_t updateCriteria = ado::adCriteriaTimeStamp;  // -1: leave the recordset's default
+  bool detach = true;
+  int32_t pageSize = 0;  // 0: leave the default
+};
+
+class Database : public automation::Dispatchable<Database> {
+ public:
+  Database() = default;
+  // The terminate step: a connection this object opened (or holds last) is closed, a pending
+  // transaction on it rolled back; nothing escapes.
+  ~Database() override;
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+
+  // ---- the properties (by name: ActiveConnection, ConnectionString, LastErrorMessage)
+  std::shared_ptr<ado::Connection> GetActiveConnection();
+  // Adopts a connection. A held connection is closed first when its connection string differs
+  // (without regard to case) and this object opened it or holds it last: a connection shared
+  // with its owner is never closed by a helper that adopted it.
+  void SetActiveConnection(std::shared_ptr<ado::Connection> c);
+  std::string GetConnectionString();
+  // Opens a new connection (client-side cursors) and clears LastErrorMessage. A failure is logged
+  // with the connection string, its password masked.
+  void SetConnectionString(const std::string& s);
+  std::string GetLastErrorMessage();
+  void SetLastErrorMessage(const std::string& s);
+
+  // ---- for the method families
+  const std::string& LastErrorMessage() const { return lastErrorMessage_; }
+  // An expected failure: keeps the sentence and returns false.
+  bool Fail(std::string sentence);
+  // The held connection, open; ADO's 3709 otherwise.
+  ado::Connection& Connection();
+  std::shared_ptr<ado::Connection> ConnectionPtr();
+
+  // The reader pattern: the rows of `sql` ("?" placeholders, `params` in order) as a client-side
+  // static recordset the caller owns.
+  std::shared_ptr<ado::Recordset> Read(std::string_view sql, const ado::Params& params = {},
+                                       const ReadOptions& options = {});
+  // The single-answer pattern: whether `sql` gives a row; the first column of its first row
+  // (Empty when there is none).
+  bool Exists(std::string_view sql, const ado::Params& params = {});
+  automation::Variant Scalar(std::string_view sql, const ado::Params& params = {});
+  // Runs statements on the held connection; the rows changed (-1 when none changes data).
+  int64_t Execute(std::string_view sql, const ado::Params& params = {});
+  // The writer pattern: attaches a recordset a caller handed back, writes all its pending
+  // changes (UpdateBatch over all rows) and detaches it again, also when the write fails.
+  void WriteBack(ado::Recordset& rs);
+
+  // ---- trapped statements inside a writer
+  // Runs `body`; an error leaving it is returned (as Err would hold it) instead of raised.
+  std::optional<automation::LastError> Trap(const std::function<void()>& body);
+  // The first entry of the held connection's error list (number 0 when empty or no connection).
+  ado::ErrorInfo FirstError();
+  // The first error is the write conflict (&H80040E38): the row changed since it was read.
+  bool IsConflict();
+  // "An unexpected error has occurred." with the connection's errors (or `e`), as writers store it.
+  std::string UnexpectedReport(const automation::LastError& e);
+
+  // A writer's transaction on the held connection: begun here, rolled back when it is left
+  // without Commit (an error, an early return), so nothing half-written can be committed later.
+  class Transaction {
+   public:
+    explicit Transaction(Database& db);
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    void Commit();
+    void Rollback();
+    bool Active() const { return active_; }
+
+   private:
+    std::shared_ptr<ado::Connection> connection_;
+    bool active_ = false;
+  };
+
+ private:
+  void Release() noexcept;
+
+  std::string connectionString_;
+  std::shared_ptr<ado::Connection> connection_;
+  bool owned_ = false;  // opened by this object (ConnectionString), not adopted
+  std::string lastErrorMessage_;
+};
+
+}  // namespace brisquel

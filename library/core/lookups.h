@@ -1,0 +1,92 @@
+// The Database's permission questions and lookups: login and roles, one issue with what hangs off
+// it, the site directory, the filters a user may apply, and the issue-form configuration. Each is a
+// free function on a Database, registered by name on Database from its own source file.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "automation/automation.h"
+
+namespace ado {
+class Recordset;
+}
+
+namespace brisquel {
+
+class Database;
+using RecordsetPtr = std::shared_ptr<ado::Recordset>;
+
+// Login and permission questions (login.cpp).
+bool Login(Database& db, const std::string& userId, const std::string& password);
+bool UserCanModifyIssue(Database& db, const std::string& userId, int32_t issueId);
+bool UserIsPublic(Database& db, const std::string& userId);
+bool UserIsSiteAdmin(Database& db, const std::string& userId);
+bool UserIsProjectAdmin(Database& db, const std::string& userId, int32_t projectId = -1);
+bool UserCanOverrideWorkflow(Database& db, const std::string& userId, int32_t projectId);
+std::string ProjectGroupLead(Database& db, int32_t projectId, const std::string& groupCode);
+bool UserIsProjectMember(Database& db, const std::string& userId, int32_t projectId);
+bool UserCanAdmin(Database& db, const std::string& userId);
+RecordsetPtr GetUserAdminProjectsRs(Database& db, const std::string& userId);
+automation::Variant UserInGroup(Database& db, const std::string& userId, const std::string& groupCode);
+
+// One issue and what hangs off it (issue_lookups.cpp).
+RecordsetPtr GetIssueRs(Database& db, int32_t issueId);
+RecordsetPtr GetCommentsRs(Database& db, int32_t issueId, const std::string& fieldName);
+RecordsetPtr GetLastCommentRs(Database& db, int32_t issueId, const std::string& fieldName);
+RecordsetPtr GetAttachmentsRs(Database& db, int32_t issueId);
+RecordsetPtr GetIssueHistoryRs(Database& db, int32_t issueId);
+
+// The site directory (directory_lookups.cpp).
+RecordsetPtr GetProjectsRs(Database& db);
+RecordsetPtr GetProjectRs(Database& db, int32_t projectId);
+RecordsetPtr GetBuildRs(Database& db, int32_t projectId, const std::string& buildCode);
+RecordsetPtr GetUsersRs(Database& db);
+RecordsetPtr GetInternalUsersRs(Database& db);
+RecordsetPtr GetUserRs(Database& db, const std::string& userId);
+RecordsetPtr GetUserGroupsRs(Database& db, const std::string& userId);
+RecordsetPtr GetGroupsRs(Database& db);
+RecordsetPtr GetGroupRs(Database& db, const std::string& groupCode);
+RecordsetPtr GetReassignToRs(Database& db, int32_t currentIssueId);
+RecordsetPtr GetResolutionsRs(Database& db);
+RecordsetPtr GetResolutionRs(Database& db, const std::string& resolutionCode);
+RecordsetPtr GetStatusCodesRs(Database& db);
+RecordsetPtr GetProjectUsersRs(Database& db, int32_t projectId);
+RecordsetPtr GetUserProjectsRs(Database& db, const std::string& userId);
+RecordsetPtr GetUserProjectsUsersRs(Database& db, const std::string& userId);
+RecordsetPtr GetGroupUsersRs(Database& db, const std::string& groupCode, int32_t projectId);
+
+// The filters a user may apply (filters.cpp).
+RecordsetPtr GetUserFiltersRs(Database& db, int32_t projectId, const std::string& userId);
+
+// Issue-form configuration (form_metadata.cpp).
+RecordsetPtr GetIssueFieldsRs(Database& db, const std::string& userId);
+RecordsetPtr GetIssueCodedFieldsRs(Database& db);
+RecordsetPtr GetIssueDataEntryFieldsRs(Database& db);
+RecordsetPtr GetIssueValidationFieldsRs(Database& db);
+RecordsetPtr GetIssueValidationsRs(Database& db, const std::string& resolutionCode, const std::string& statusCode);
+RecordsetPtr GetIssueValidationByResolutionRs(Database& db, const std::string& resolutionCode,
+                                              const std::string& statusCode);
+RecordsetPtr GetIssueDataEntryLayoutFieldsRs(Database& db);
+RecordsetPtr GetIssueCodeTablesRs(Database& db);
+RecordsetPtr GetIssueCodeTableRs(Database& db, const std::string& userId, const std::string& tableName);
+RecordsetPtr GetCodeRs(Database& db, const std::string& userId, const std::string& tableName, int32_t projectId,
+                       const std::string& codeValue);
+RecordsetPtr GetCodesRs(Database& db, const std::string& userId, const std::string& tableName, int32_t projectId);
+RecordsetPtr GetIssueFieldRs(Database& db, const std::string& fieldName);
+RecordsetPtr GetSummaryLayoutRs(Database& db, const std::string& userId, const std::string& layoutName);
+RecordsetPtr GetSummaryLayoutsRs(Database& db, const std::string& userId);
+RecordsetPtr GetSummaryLayoutFieldsRs(Database& db, const std::string& userId, const std::string& layoutName,
+                                      int16_t rowNumber);
+RecordsetPtr GetEntryLayoutRowsRs(Database& db);
+RecordsetPtr GetEntryLayoutFieldsRs(Database& db, int16_t rowNumber);
+RecordsetPtr GetDataEntryLayoutRs(Database& db);
+RecordsetPtr GetDataEntryDetails(Database& db, const std::string& userId);
+RecordsetPtr GetDataEntryLayoutFieldsRs(Database& db, int32_t rowNum);
+automation::Variant GetFieldComboValuesRs(Database& db, const std::string& currentUser, int32_t projectId,
+                                          const std::string& fieldName);
+RecordsetPtr GetSummaryFiltersRs(Database& db, const std::string& userId);
+RecordsetPtr GetSummaryFilterRs(Database& db, const std::string& userId, const std::string& filterName);
+
+}  // namespace brisquel

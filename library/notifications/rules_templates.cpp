@@ -1,0 +1,349 @@
+// Writers of notification rules and message templates, behind the rule and template
+// administration pages.
+#include <vector>
+
+#include "ado/ado.h"
+#include "core/buffer.h"
+#include "core/conversions.h"
+#include "core/database.h"
+#include "core/error_protocol.h"
+#include "core/lookups.h"
+#include "core/multipart.h"
+#include "notifications/email_config.h"
+#include "notifications/email_forms.h"
+
+namespace brisquel {
+
+using automation::Variant;
+using namespace mailforms;
+
+namespace {
+
+constexpr std::string_view kClass = "Database";
+
+// Templates made here always have the HTML message format.
+constexpr const char* kFormat = "HTML";
+
+// A rule for one project may be kept by that project's administrators; a rule for every project
+// (-1) only by site administrators.
+bool MayAdministerRule(Database& db, const std::string& userId, int32_t projectId) {
+  if (UserIsSiteAdmin(db, userId)) return true;
+  return projectId != -1 && UserIsProjectAdmin(db, userId, projectId);
+}
+
+struct RulePost {
+  std::string name;
+  bool active = false;
+  std::string templateName;
+  int16_t event = 0;
+  int32_t action = 0;
+  int16_t recipient = 0;
+  std::string address;
+};
+
+// Reads and checks the posted rule; "" when it is valid, else the first problem's sentence.
+std::string ReadRule(const FormFields& f, bool update, RulePost& r) {
+  r.name = Field(f, "NotificationRuleName");
+  if (r.name.empty()) return "Rule name cannot be blank.";
+  if (CharLength(r.name) > 50) return "Rule name cannot be longer than 50 characters.";
+  r.active = EqualsNoCase(Field(f, "Active"), "on");
+  r.templateName = Field(f, "TemplateName");
+  if (r.templateName.empty()) return "Template cannot be blank.";
+  if (CharLength(r.templateName) > 50) return "Template cannot be longer than 50 characters.";
+  if (!CnvToInt(Field(f, "NotificationEventType"), r.event) || r.event < 1 || r.event > 4)
+    return "Notification event must be 1 to 4.";
+  r.action = 0;
+  if (r.event == 4) {
+    if (!CnvToLong(Field(f, "ActionId"), r.action)) return "Workflow action must be a number.";
+    if (update && r.action == -1) return "Workflow action cannot be blank.";
+  }
+  if (!CnvToInt(Field(f, "RecipientType"), r.recipient) || r.recipient < 1 || r.recipient > 5)
+    return "Recipient type must be 1 to 5.";
+  r.address.clear();
+  if (r.recipient == 4) {
+    r.address = Field(f, "RecipientAddress1");
+    if (r.address.empty()) return "Issue field cannot be blank.";
+    if (CharLength(r.address) > 50) return "Issue field cannot be longer than 50 characters.";
+  } else if (r.recipient == 5) {
+    r.address = Field(f, "RecipientAddress2");
+    if (r.address.empty()) return "E-Mail address cannot be blank.";
+    if (CharLength(r.address) > 50) return "E-Mail address cannot be longer than 50 characters.";
+  }
+  return {};
+}
+
+struct Part {
+  std::string name;
+  std::string content;
+};
+
+// The posted parts: each PartContent with the PartType at the same position, both as posted.
+std::vector<Part> PostedParts(const FormFields& f, std::string_view method) {
+  const std::vector<std::string>& contents = f.Values("PartContent");
+  const std::vector<std::string>& names = f.Values("PartType");
+  if (names.size() < contents.size())
+    ThrowError(kClass, method, "Every posted PartContent needs a PartType at the same position.");
+  std::vector<Part> parts;
+  for (size_t i = 0; i < contents.size(); ++i) parts.push_back({names[i], contents[i]});
+  return parts;
+}
+
+// The checked boxes of a list, URL-decoded, in the order posted.
+std::vector<std::string> Checked(const FormFields& f, std::string_view name) {
+  std::vector<std::string> out;
+  for (const std::string& v : f.Values(name)) out.push_back(UrlDecode(v));
+  return out;
+}
+
+}  // namespace
+
+// ---- Rules
+
+bool CreateNotificationRule(Database& db, const std::string& submittedByUserId,
+                            std::shared_ptr<MultipartFormData> formData) {
+  constexpr std::string_view kMethod = "CreateNotificationRule";
+  return Procedure(kClass, kMethod, [&] {
+    db.SetLastErrorMessage("");
+    const FormFields& f = Fields(formData, kMethod);
+    int32_t projectId = 0;
+    if (!CnvToLong(Field(f, "ProjectId"), projectId)) return db.Fail("Project id must be a number.");
+    if (!MayAdministerRule(db, submittedByUserId, projectId)) return db.Fail(kPermissionDenied);
+    RulePost r;
+    if (std::string problem = ReadRule(f, false, r); !problem.empty()) return db.Fail(problem);
+
+    Database::Transaction tx(db);
+    auto failed = db.Trap([&] {
+      db.Execute(
+          "insert into EMailNotificationRules (ProjectId, NotificationRuleName, Active, TemplateName, "
+          "NotificationEventType, WorkflowId, ActionId, RecipientType, RecipientAddress) values (?, ?, ?, ?, ?, 1, "
+          "?, ?, ?)",
+          {ado::Param::Long(projectId), ado::Param::Text(r.name, 50), ado::Param::Bool(r.active),
+           ado::Param::Text(r.templateName, 50), ado::Param::Long(int32_t{r.event}), ado::Param::Long(r.action),
+           ado::Param::Long(int32_t{r.recipient}), ado::Param::Text(r.address, 50)});
+    });
+    if (failed) {
+      std::string sentence = db.FirstError().nativeError == ado::native::kDuplicateKey
+                                 ? "The rule '" + r.name + "' already exists."
+                                 : db.UnexpectedReport(*failed);
+      tx.Rollback();
+      return db.Fail(sentence);
+    }
+    tx.Commit();
+    return true;
+  });
+}
+
+bool UpdateNotificationRule(Database& db, const std::string& submittedByUserId, RecordsetPtr rsRule,
+                            std::shared_ptr<MultipartFormData> formData) {
+  constexpr std::string_view kMethod = "UpdateNotificationRule";
+  return Procedure(kClass, kMethod, [&] {
+    db.SetLastErrorMessage("");
+    ado::Recordset& rs = Rows(rsRule, "EMailNotificationRules", kMethod);
+    const FormFields& f = Fields(formData, kMethod);
+    // The rule's project as it was read: the writer never moves a rule to another project.
+    Variant project = rs.Field("ProjectId").OriginalValue();
+    int32_t projectId = project.IsNull() || project.IsEmpty() ? -1 : project.ToLong();
+    if (!MayAdministerRule(db, submittedByUserId, projectId)) return db.Fail(kPermissionDenied);
+    RulePost r;
+    if (std::string problem = ReadRule(f, true, r); !problem.empty()) return db.Fail(problem);
+
+    Database::Transaction tx(db);
+    rs.SetValue("NotificationRuleName", Variant(r.name));
+    rs.SetValue("Active", Variant(r.active));
+    rs.SetValue("TemplateName", Variant(r.templateName));
+    rs.SetValue("NotificationEventType", Variant::Integer(r.event));
+    rs.SetValue("ActionId", Variant(r.action));
+    rs.SetValue("RecipientType", Variant::Integer(r.recipient));
+    rs.SetValue("RecipientAddress", Variant(r.address));
+    if (auto failed = db.Trap([&] { db.WriteBack(rs); })) {
+      std::string sentence = WriteFailure(db, *failed);
+      tx.Rollback();
+      return db.Fail(sentence);
+    }
+    tx.Commit();
+    return true;
+  });
+}
+
+bool DeleteNotificationRule(Database& db, const std::string& userId, std::shared_ptr<MultipartFormData> formData) {
+  constexpr std::string_view kMethod = "DeleteNotificationRule";
+  return Procedure(kClass, kMethod, [&] {
+    db.SetLastErrorMessage("");
+    const FormFields& f = Fields(formData, kMethod);
+    const std::vector<std::string> ids = Checked(f, "chkEMailRule");
+    if (!UserIsSiteAdmin(db, userId)) {
+      // A project administrator may delete the rules of the projects he administers, nothing else.
+      if (!UserIsProjectAdmin(db, userId, -1)) return db.Fail(kPermissionDenied);
+      for (const std::string& id : ids) {
+        int32_t ruleId = 0;
+        if (!CnvToLong(id, ruleId)) continue;  // matches no rule; its execution reports it
+        Variant project = db.Scalar("select ProjectId from EMailNotificationRules where NotificationRuleId = ?",
+                                    {ado::Param::Long(ruleId)});
+        if (project.IsEmpty()) continue;  // no such rule: nothing to delete
+        int32_t projectId = project.IsNull() ? -1 : project.ToLong();
+        if (projectId == -1 || !UserIsProjectAdmin(db, userId, projectId)) return db.Fail(kPermissionDenied);
+      }
+    }
+
+    Database::Transaction tx(db);
+    for (const std::string& id : ids) {
+      auto failed = db.Trap([&] {
+        db.Execute("delete from EMailNotificationRules where EMailNotificationRules.NotificationRuleId = ?",
+                   {ado::Param::Long(Variant(id), "NotificationRuleId")});
+      });
+      if (failed) {
+        std::string sentence = db.UnexpectedReport(*failed);
+        tx.Rollback();
+        return db.Fail(sentence);
+      }
+    }
+    tx.Commit();
+    return true;
+  });
+}
+
+// ---- Templates
+
+bool CreateEMailTemplate(Database& db, const std::string& submittedByUserId,
+                         std::shared_ptr<MultipartFormData> formData) {
+  constexpr std::string_view kMethod = "CreateEMailTemplate";
+  return Procedure(kClass, kMethod, [&] {
+    db.SetLastErrorMessage("");
+    if (!UserIsSiteAdmin(db, submittedByUserId)) return db.Fail(kPermissionDenied);
+    const FormFields& f = Fields(formData, kMethod);
+    const std::string name = Field(f, "TemplateName");
+    if (name.empty()) return db.Fail("Template name cannot be blank.");
+    if (CharLength(name) > 50) return db.Fail("Template name cannot be longer than 50 characters.");
+    const std::string subject = Field(f, "Subject");
+    if (subject.empty()) return db.Fail("Subject cannot be blank.");
+    if (CharLength(subject) > 256) return db.Fail("Subject cannot be longer than 256 characters.");
+    const std::vector<Part> parts = PostedParts(f, kMethod);
+
+    Database::Transaction tx(db);
+    auto fail = [&](const automation::LastError& e, const std::string& duplicate) {
+      std::string sentence =
+          db.FirstError().nativeError == ado::native::kDuplicateKey ? duplicate : db.UnexpectedReport(e);
+      tx.Rollback();
+      return db.Fail(sentence);
+    };
+    auto failed = db.Trap([&] {
+      db.Execute("insert into EMailTemplates (TemplateName, TemplateTypeName, Subject) values (?, ?, ?)",
+                 {ado::Param::Text(name, 50), ado::Param::Text(kFormat, 50), ado::Param::Text(subject, 256)});
+    });
+    if (failed) return fail(*failed, "The template '" + name + "' already exists.");
+    for (const Part& p : parts) {
+      failed = db.Trap([&] {
+        db.Execute(
+            "insert into EMailTemplateParts (TemplateName, TemplateTypeName, PartName, PartContent) values (?, "
+            "'HTML', ?, ?)",
+            {ado::Param::Text(name, 50, "TemplateName"), ado::Param::Text(p.name, 50, "PartName"),
+             ado::Param::Text(p.content, 6000, "PartContent")});
+      });
+      // The template row went in, so a duplicate here is a part posted twice.
+      if (failed) return fail(*failed, "The part '" + p.name + "' was posted more than once.");
+    }
+    tx.Commit();
+    return true;
+  });
+}
+
+bool UpdateEMailTemplate(Database& db, const std::string& submittedByUserId, RecordsetPtr rsTemplate,
+                         std::shared_ptr<MultipartFormData> formData) {
+  constexpr std::string_view kMethod = "UpdateEMailTemplate";
+  return Procedure(kClass, kMethod, [&] {
+    db.SetLastErrorMessage("");
+    ado::Recordset& rs = Rows(rsTemplate, "EMailTemplates", kMethod);
+    if (!UserIsSiteAdmin(db, submittedByUserId)) return db.Fail(kPermissionDenied);
+    const FormFields& f = Fields(formData, kMethod);
+    const std::string subject = Field(f, "Subject");
+    if (subject.empty()) return db.Fail("Subject name cannot be blank.");
+    if (CharLength(subject) > 256) return db.Fail("Subject cannot be longer than 256 characters.");
+    const std::vector<Part> parts = PostedParts(f, kMethod);
+    const std::string name = rs.Value("TemplateName").ToString();
+
+    Database::Transaction tx(db);
+    rs.SetValue("Subject", Variant(subject));
+    std::string refusal;
+    auto failed = db.Trap([&] {
+      for (const Part& p : parts) {
+        int64_t changed = db.Execute(
+            "update EMailTemplateParts set PartContent = ? where EMailTemplateParts.TemplateName = ? and "
+            "EMailTemplateParts.TemplateTypeName = 'HTML' and EMailTemplateParts.PartName = ?",
+            {ado::Param::Text(p.content, 6000, "PartContent"), ado::Param::Text(name, 50, "TemplateName"),
+             ado::Param::Text(p.name, 50, "PartName")});
+        if (changed > 0) continue;
+        // A posted part the template lacks is added when its format has it, and refused
+        // otherwise: a posted part is never dropped while the save reports success.
+        if (!db.Exists("select 1 from EMailTemplates where TemplateName = ?", {ado::Param::Text(name, 50)})) {
+          refusal = kConflict;  // deleted by another session
+          return;
+        }
+        if (!db.Exists("select 1 from EMailTemplateTypeParts where TemplateTypeName = 'HTML' and PartName = ?",
+                       {ado::Param::Text(p.name, 50)})) {
+          refusal = "The message format of the template has no part named '" + p.name + "'.";
+          return;
+        }
+        db.Execute(
+            "insert into EMailTemplateParts (TemplateName, TemplateTypeName, PartName, PartContent) values (?, "
+            "'HTML', ?, ?)",
+            {ado::Param::Text(name, 50), ado::Param::Text(p.name, 50), ado::Param::Text(p.content, 6000)});
+      }
+      db.WriteBack(rs);
+    });
+    if (failed || !refusal.empty()) {
+      std::string sentence = failed ? WriteFailure(db, *failed) : refusal;
+      tx.Rollback();
+      return db.Fail(sentence);
+    }
+    tx.Commit();
+    return true;
+  });
+}
+
+bool DeleteEMailTemplate(Database& db, const std::string& userId, std::shared_ptr<MultipartFormData> formData) {
+  constexpr std::string_view kMethod = "DeleteEMailTemplate";
+  return Procedure(kClass, kMethod, [&] {
+    db.SetLastErrorMessage("");
+    if (!UserIsSiteAdmin(db, userId)) return db.Fail(kPermissionDenied);
+    const FormFields& f = Fields(formData, kMethod);
+    const std::vector<std::string> names = Checked(f, "chkEMailTemplate");
+
+    Database::Transaction tx(db);
+    for (const std::string& name : names) {
+      auto failed = db.Trap([&] {
+        ado::Params p{ado::Param::Text(name, 50, "TemplateName")};
+        db.Execute(
+            "delete from EMailNotifications where EMailNotifications.TemplateName = ? and "
+            "EMailNotifications.StatusCode <> 'Pending'",
+            p);
+        db.Execute("delete from EMailTemplateParts where EMailTemplateParts.TemplateName = ?", p);
+        db.Execute("delete from EMailTemplates where EMailTemplates.TemplateName = ?", p);
+      });
+      if (failed) {
+        std::string sentence = db.FirstError().nativeError == ado::native::kReference
+                                   ? "At least one notification rule or pending notification uses the '" + name +
+                                         "' template. The template could not be deleted."
+                                   : db.UnexpectedReport(*failed);
+        tx.Rollback();
+        return db.Fail(sentence);
+      }
+    }
+    tx.Commit();
+    return true;
+  });
+}
+
+namespace {
+
+automation::Register<Database> reg([](auto& c) {
+  c.Method("CreateNotificationRule", &CreateNotificationRule);
+  c.Method("UpdateNotificationRule", &UpdateNotificationRule);
+  c.Method("DeleteNotificationRule", &DeleteNotificationRule);
+  c.Method("CreateEMailTemplate", &CreateEMailTemplate);
+  c.Method("UpdateEMailTemplate", &UpdateEMailTemplate);
+  c.Method("DeleteEMailTemplate", &DeleteEMailTemplate);
+});
+
+}  // namespace
+
+}  // namespace brisquel

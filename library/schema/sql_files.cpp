@@ -1,0 +1,21 @@
+#include "schema/sql_files.h"
+
+#include <stdexcept>
+#include <string>
+
+namespace brisquel::schema {
+
+std::string_view SqlFileText(std::string_view fileName) {
+  for (std::size_t i = 0; i < detail::kSqlFileCount; ++i) {
+    if (fileName == detail::kSqlFiles[i].name) return detail::kSqlFiles[i].text;
+  }
+  throw std::out_of_range("No schema file named " + std::string(fileName));
+}
+
+std::vector<std::string_view> SqlFileNames() {
+  std::vector<std::string_view> names;
+  for (std::size_t i = 0; i < detail::kSqlFileCount; ++i) names.emplace_back(detail::kSqlFiles[i].name);
+  return names;
+}
+
+}  // namespace brisquel::schema

@@ -1,0 +1,24 @@
+// The schema's SQL files, embedded into the library at build time (see schema_sql.cmake).
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+#include <vector>
+
+namespace brisquel::schema {
+
+namespace detail {
+struct SqlFile {
+  const char* name;  // file name, e.g. "020_issues_users.sql"
+  const char* text;
+};
+extern const SqlFile kSqlFiles[];
+extern const std::size_t kSqlFileCount;
+}  // namespace detail
+
+// The text of one embedded file; throws std::out_of_range for an unknown name.
+std::string_view SqlFileText(std::string_view fileName);
+// The names of every embedded file, sorted.
+std::vector<std::string_view> SqlFileNames();
+
+}  // namespace brisquel::schema

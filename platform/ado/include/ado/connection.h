@@ -1,0 +1,102 @@
+// Connection: one SQLite database file, opened from a connection string. Foreign keys on, WAL,
+// a busy timeout, extended result codes, synchronous=FULL unless the connection string says
+// "Synchronous=Normal". Writer transactions start with BEGIN IMMEDIATE. Every connection has the
+// SQL function GetDate() (local now as "YYYY-MM-DD HH:MM:SS.SSS", from automation::Now()).
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "ado/errors.h"
+#include "ado/types.h"
+#include "automation/automation.h"
+
+namespace ado {
+
+class Recordset;
+
+class Connection : public automation::Dispatchable<Connection> {
+ public:
+  Connection();
+  ~Connection() override;
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  // Opens the connection (the string given, or the ConnectionString property when empty).
+  void Open(const std::string& connectionString, const std::string& userId = {},
+            const std::string& password = {}, int32_t options = -1);
+  // Refused with 3246 inside a transaction (the caller must end it first).
+  void Close();
+  int32_t State() const;
+
+  // While open: the effective string (after "File name=" indirection) with "Initial Catalog=<file
+  // stem>" added when it has none. Closed: the text last assigned.
+  std::string ConnectionString() const;
+  void SetConnectionString(const std::string& s);
+  int32_t CursorLocation() const { return cursorLocation_; }
+  void SetCursorLocation(int32_t v) { cursorLocation_ = v; }
+  // Seconds a statement waits for another writer's lock before failing.
+  int32_t CommandTimeout() const { return commandTimeout_; }
+  void SetCommandTimeout(int32_t seconds);
+  std::string DefaultDatabase() const;  // the file stem
+  const std::string& DatabasePath() const { return path_; }
+
+  int32_t BeginTrans();
+  void CommitTrans();
+  void RollbackTrans();
+  bool InTransaction() const;
+
+  // By-name Execute: a text of one or more statements; the last result set, or a closed
+  // recordset when no statement returns rows (nothing with adExecuteNoRecords).
+  std::shared_ptr<Recordset> Execute(const std::string& text, automation::Variant& recordsAffected,
+                                     int32_t options = -1);
+
+  // Typed API. Query returns a client-side static recordset attached to this connection.
+  std::shared_ptr<Recordset> Query(std::string_view sql, const Params& params = {},
+                                   int32_t lockType = adLockReadOnly);
+  // Runs the statements and returns the rows changed (-1 when none changes data).
+  int64_t ExecuteNonQuery(std::string_view sql, const Params& params = {});
+
+  std::shared_ptr<Errors> GetErrors() const { return errors_; }
+  Errors& ErrorList() { return *errors_; }
+  // The engine's handle, for library code that installs an authorizer or functions; nullptr
+  // while closed.
+  sqlite3* Handle() const { return db_; }
+  int64_t LastInsertRowId() const;
+  // Installs (nullptr: removes) an authorizer. Use this rather than sqlite3_set_authorizer: the
+  // engine checks an authorizer when it prepares a statement, so while one is set statements are
+  // prepared afresh and never taken from, or put into, the statement cache.
+  using Authorizer = int (*)(void*, int, const char*, const char*, const char*, const char*);
+  void SetAuthorizer(Authorizer callback, void* context);
+  bool HasAuthorizer() const { return authorizer_ != nullptr; }
+
+  // The per-site secret that signs recordset images (32 random bytes kept in VantrelSecrets,
+  // created on first need).
+  std::string SiteSecret();
+
+  // Raises 3709 unless open.
+  sqlite3* RequireOpen(std::string_view source) const;
+
+  struct Impl;  // statement cache and table catalogue (src/engine.h)
+  Impl& Internals() { return *impl_; }
+
+ private:
+  void FinishClose();
+
+  sqlite3* db_ = nullptr;
+  std::string connectionString_;  // as assigned
+  std::string effective_;         // after indirection
+  std::string path_;
+  int32_t cursorLocation_ = adUseServer;
+  int32_t commandTimeout_ = 30;
+  std::string secret_;
+  Authorizer authorizer_ = nullptr;
+  std::shared_ptr<Errors> errors_;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace ado

@@ -1,0 +1,255 @@
+#include "ado/connection.h"
+
+#include <sodium.h>
+
+#include <filesystem>
+
+#include "ado/connection_string.h"
+#include "ado/recordset.h"
+#include "automation/vbdate.h"
+#include "engine.h"
+
+namespace ado {
+
+using automation::Variant;
+
+namespace {
+
+constexpr const char* kSource = "ADODB.Connection";
+
+void GetDateFunction(sqlite3_context* ctx, int, sqlite3_value**) {
+  std::string now = automation::FormatDbDate(automation::Now());
+  sqlite3_result_text(ctx, now.data(), static_cast<int>(now.size()), SQLITE_TRANSIENT);
+}
+
+void RequireSodium() {
+  static const bool ready = sodium_init() >= 0;
+  if (!ready) Raise(err::kFail, kSource, "The cryptographic library could not start.");
+}
+
+}  // namespace
+
+Connection::Connection() : errors_(std::make_shared<Errors>()), impl_(std::make_unique<Impl>()) {}
+
+Connection::~Connection() {
+  if (!db_) return;
+  // Closing with a transaction pending abandons it: roll it back first.
+  if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  FinishClose();
+}
+
+sqlite3* Connection::RequireOpen(std::string_view source) const {
+  if (!db_) Raise(err::kInvalidConnection, source);
+  return db_;
+}
+
+void Connection::Open(const std::string& connectionString, const std::string& /*userId*/,
+                      const std::string& /*password*/, int32_t /*options*/) {
+  if (db_) Raise(err::kObjectOpen, kSource);
+  errors_->Clear();
+  if (!connectionString.empty()) connectionString_ = connectionString;
+  std::string effective = ResolveConnectionString(connectionString_);
+  auto items = ParseConnectionString(effective);
+  auto source = ConnectionValue(items, "Data Source");
+  if (!source || source->empty())
+    Raise(err::kFail, kSource, "The connection string names no database (Data Source=<file>).");
+  std::string mode = ConnectionValue(items, "Mode").value_or("");
+  bool readOnly = detail::EqualNoCase(mode, "Read");
+  int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) | SQLITE_OPEN_NOMUTEX;
+
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(source->c_str(), &db, flags, nullptr);
+  auto fail = [&](int code) {
+    ErrorInfo e = EngineError(db, code);
+    e.description = "Cannot open the database \"" + *source + "\": " + e.description;
+    sqlite3_close_v2(db);
+    errors_->Add(e);
+    Raise(e);
+  };
+  if (rc != SQLITE_OK) fail(rc);
+  sqlite3_extended_result_codes(db, 1);
+  sqlite3_busy_timeout(db, commandTimeout_ == 0 ? 24 * 3600 * 1000 : commandTimeout_ * 1000);
+  std::string synchronous = ConnectionValue(items, "Synchronous").value_or("FULL");
+  if (!detail::EqualNoCase(synchronous, "NORMAL") && !detail::EqualNoCase(synchronous, "OFF")) synchronous = "FULL";
+  std::string pragmas = "PRAGMA foreign_keys=ON;";
+  if (!readOnly) pragmas += "PRAGMA journal_mode=WAL;PRAGMA synchronous=" + synchronous + ";";
+  rc = sqlite3_exec(db, pragmas.c_str(), nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) fail(rc);
+  rc = sqlite3_create_function_v2(db, "GetDate", 0, SQLITE_UTF8, nullptr, GetDateFunction, nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) fail(rc);
+
+  db_ = db;
+  impl_->db = db;
+  effective_ = effective;
+  path_ = *source;
+}
+
+void Connection::Close() {
+  if (!db_) Raise(err::kObjectClosed, kSource);
+  if (InTransaction()) Raise(err::kInTransaction, kSource);
+  FinishClose();
+}
+
+void Connection::FinishClose() {
+  impl_->Clear();
+  impl_->db = nullptr;
+  sqlite3_close_v2(db_);
+  db_ = nullptr;
+  secret_.clear();
+  authorizer_ = nullptr;
+}
+
+int32_t Connection::State() const { return db_ ? adStateOpen : adStateClosed; }
+
+bool Connection::InTransaction() const { return db_ && !sqlite3_get_autocommit(db_); }
+
+std::string Connection::ConnectionString() const {
+  if (!db_) return connectionString_;
+  auto items = ParseConnectionString(effective_);
+  std::string s = effective_;
+  if (!ConnectionValue(items, "Initial Catalog")) {
+    if (!s.empty() && s.back() != ';') s += ';';
+    s += "Initial Catalog=" + DefaultDatabase();
+  }
+  return s;
+}
+
+void Connection::SetConnectionString(const std::string& s) {
+  if (db_) Raise(err::kObjectOpen, kSource);
+  connectionString_ = s;
+}
+
+void Connection::SetCommandTimeout(int32_t seconds) {
+  commandTimeout_ = seconds < 0 ? 0 : seconds;
+  if (db_) sqlite3_busy_timeout(db_, commandTimeout_ == 0 ? 24 * 3600 * 1000 : commandTimeout_ * 1000);
+}
+
+std::string Connection::DefaultDatabase() const {
+  return path_.empty() ? std::string() : std::filesystem::path(path_).stem().string();
+}
+
+int32_t Connection::BeginTrans() {
+  RequireOpen(kSource);
+  errors_->Clear();
+  if (InTransaction()) Raise(err::kTransactionActive, kSource);
+  detail::Exec(*this, "BEGIN IMMEDIATE");
+  return 1;
+}
+
+void Connection::CommitTrans() {
+  RequireOpen(kSource);
+  errors_->Clear();
+  if (!InTransaction()) Raise(err::kNoTransaction, kSource);
+  detail::Exec(*this, "COMMIT");
+}
+
+void Connection::RollbackTrans() {
+  RequireOpen(kSource);
+  errors_->Clear();
+  if (!InTransaction()) Raise(err::kNoTransaction, kSource);
+  detail::Exec(*this, "ROLLBACK");
+}
+
+void Connection::SetAuthorizer(Authorizer callback, void* context) {
+  RequireOpen(kSource);
+  sqlite3_set_authorizer(db_, callback, context);
+  authorizer_ = callback;
+}
+
+int64_t Connection::LastInsertRowId() const { return db_ ? sqlite3_last_insert_rowid(db_) : 0; }
+
+std::shared_ptr<Recordset> Connection::Query(std::string_view sql, const Params& params, int32_t lockType) {
+  ResultSet result;
+  detail::Run(*this, sql, params, true, &result);
+  auto rs = std::make_shared<Recordset>();
+  if (result.meta) {
+    auto self = std::static_pointer_cast<Connection>(weak_from_this().lock());
+    rs->OpenResult(std::move(self), std::move(result), lockType, std::string(sql));
+  }
+  return rs;
+}
+
+int64_t Connection::ExecuteNonQuery(std::string_view sql, const Params& params) {
+  return detail::Run(*this, sql, params, false, nullptr);
+}
+
+std::shared_ptr<Recordset> Connection::Execute(const std::string& text, Variant& recordsAffected, int32_t options) {
+  bool noRecords = options != -1 && (options & adExecuteNoRecords);
+  if (noRecords) {
+    recordsAffected = Variant(static_cast<int32_t>(ExecuteNonQuery(text)));
+    return nullptr;
+  }
+  ResultSet result;
+  int64_t n = detail::Run(*this, text, {}, true, &result);
+  recordsAffected = Variant(static_cast<int32_t>(n));
+  auto rs = std::make_shared<Recordset>();
+  if (result.meta) {
+    auto self = std::static_pointer_cast<Connection>(weak_from_this().lock());
+    rs->OpenResult(std::move(self), std::move(result), adLockReadOnly, text);
+  }
+  return rs;
+}
+
+std::string Connection::SiteSecret() {
+  if (!secret_.empty()) return secret_;
+  sqlite3* db = RequireOpen(kSource);
+  RequireSodium();
+  auto read = [&]() -> std::string {
+    sqlite3_stmt* st = nullptr;
+    std::string value;
+    if (sqlite3_prepare_v2(db, "SELECT Value FROM VantrelSecrets WHERE Name = 'RecordsetImage'", -1, &st,
+                           nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW) {
+      auto p = static_cast<const char*>(sqlite3_column_blob(st, 0));
+      value.assign(p ? p : "", static_cast<size_t>(sqlite3_column_bytes(st, 0)));
+    }
+    sqlite3_finalize(st);
+    return value;
+  };
+  std::string value = read();
+  if (value.size() < 32) {
+    bool own = !InTransaction();
+    if (own) detail::Exec(*this, "BEGIN IMMEDIATE");
+    try {
+      detail::Exec(*this,
+                   "CREATE TABLE IF NOT EXISTS VantrelSecrets (Name varchar(50) NOT NULL PRIMARY KEY COLLATE NOCASE, "
+                   "Value blob NOT NULL)");
+      uint8_t fresh[32];
+      randombytes_buf(fresh, sizeof fresh);
+      ExecuteNonQuery("INSERT OR IGNORE INTO VantrelSecrets (Name, Value) VALUES ('RecordsetImage', ?)",
+                      {Param::Blob(Variant::Bytes(std::vector<uint8_t>(fresh, fresh + 32)), 32)});
+      sodium_memzero(fresh, sizeof fresh);
+      if (own) detail::Exec(*this, "COMMIT");
+    } catch (...) {
+      if (own && InTransaction()) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+      throw;
+    }
+    value = read();
+    if (value.size() < 32) Raise(err::kFail, kSource, "The site's secret could not be read or created.");
+  }
+  secret_ = value;
+  return secret_;
+}
+
+namespace {
+
+automation::Register<Connection> reg("Connection", "ADODB.Connection", [](auto& c) {
+  using C = Connection;
+  c.Method("Open", &C::Open, {Variant(""), Variant(""), Variant(""), Variant(-1)});
+  c.Method("Close", &C::Close);
+  c.Property("State", &C::State);
+  c.Property("ConnectionString", &C::ConnectionString, &C::SetConnectionString);
+  c.Property("CursorLocation", &C::CursorLocation, &C::SetCursorLocation);
+  c.Property("CommandTimeout", &C::CommandTimeout, &C::SetCommandTimeout);
+  c.Property("DefaultDatabase", &C::DefaultDatabase);
+  c.Method("BeginTrans", &C::BeginTrans);
+  c.Method("CommitTrans", &C::CommitTrans);
+  c.Method("RollbackTrans", &C::RollbackTrans);
+  c.Method("Execute", &C::Execute, {Variant(), Variant(-1)});
+  c.Property("Errors", &C::GetErrors);
+  c.Default("ConnectionString");
+});
+
+}  // namespace
+
+}  // namespace ado

@@ -1,0 +1,180 @@
+#include "ado/connection_string.h"
+
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "ado/errors.h"
+
+namespace ado {
+
+namespace {
+
+constexpr std::string_view kSpace = " \t\r\n";
+
+std::string_view Trim(std::string_view s) {
+  size_t b = s.find_first_not_of(kSpace);
+  if (b == std::string_view::npos) return {};
+  size_t e = s.find_last_not_of(kSpace);
+  return s.substr(b, e - b + 1);
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+// One item's extent in the text: [begin, end) without the ';'. Quotes protect ';'.
+struct Span {
+  size_t begin, eq, end;  // eq == npos when there is no '='
+};
+
+std::vector<Span> Spans(std::string_view s) {
+  std::vector<Span> out;
+  size_t i = 0;
+  while (i <= s.size()) {
+    size_t begin = i, eq = std::string_view::npos;
+    char quote = 0;
+    for (; i < s.size(); ++i) {
+      char c = s[i];
+      if (quote) {
+        if (c == quote) quote = 0;
+      } else if (c == ';') {
+        break;
+      } else if (c == '=' && eq == std::string_view::npos) {
+        eq = i;
+      } else if ((c == '"' || c == '\'') && eq != std::string_view::npos &&
+                 Trim(s.substr(eq + 1, i - eq - 1)).empty()) {
+        quote = c;  // a value that starts with a quote runs to the matching quote
+      }
+    }
+    out.push_back({begin, eq, i});
+    ++i;
+  }
+  return out;
+}
+
+std::string Unquote(std::string_view v) {
+  v = Trim(v);
+  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+    return std::string(v.substr(1, v.size() - 2));
+  return std::string(v);
+}
+
+bool IsPasswordKey(std::string_view key) {
+  return EqualNoCase(key, "password") || EqualNoCase(key, "pwd") || EqualNoCase(key, "user password");
+}
+
+// The text of a connection file: UTF-16 (as Windows tools write them) or UTF-8; section and
+// comment lines skipped, the rest joined with ';'.
+std::string ReadConnectionFile(const std::filesystem::path& path) {
+  std::ifstream f(path, std::ios::binary);
+  if (!f) Raise(err::kFail, "ADODB.Connection", "Cannot open the connection file \"" + path.string() + "\".");
+  std::ostringstream ss;
+  ss << f.rdbuf();
+  std::string raw = ss.str();
+  std::string text;
+  if (raw.size() >= 2 && static_cast<unsigned char>(raw[0]) == 0xFF && static_cast<unsigned char>(raw[1]) == 0xFE) {
+    for (size_t i = 2; i + 1 < raw.size(); i += 2) {
+      unsigned cp = static_cast<unsigned char>(raw[i]) | (static_cast<unsigned char>(raw[i + 1]) << 8);
+      if (cp < 0x80) {
+        text += static_cast<char>(cp);
+      } else if (cp < 0x800) {
+        text += static_cast<char>(0xC0 | (cp >> 6));
+        text += static_cast<char>(0x80 | (cp & 0x3F));
+      } else {
+        text += static_cast<char>(0xE0 | (cp >> 12));
+        text += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        text += static_cast<char>(0x80 | (cp & 0x3F));
+      }
+    }
+  } else if (raw.size() >= 3 && raw.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+    text = raw.substr(3);
+  } else {
+    text = raw;
+  }
+  std::string joined;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::string_view l = Trim(line);
+    if (l.empty() || l.front() == '[' || l.front() == ';' || l.front() == '#') continue;
+    if (!joined.empty() && joined.back() != ';') joined += ';';
+    joined += l;
+  }
+  return joined;
+}
+
+}  // namespace
+
+std::vector<ConnectionItem> ParseConnectionString(std::string_view s) {
+  std::vector<ConnectionItem> items;
+  for (const Span& sp : Spans(s)) {
+    std::string_view whole = s.substr(sp.begin, sp.end - sp.begin);
+    if (Trim(whole).empty()) continue;
+    if (sp.eq == std::string_view::npos) {
+      items.push_back({std::string(Trim(whole)), ""});
+    } else {
+      items.push_back({std::string(Trim(s.substr(sp.begin, sp.eq - sp.begin))),
+                       Unquote(s.substr(sp.eq + 1, sp.end - sp.eq - 1))});
+    }
+  }
+  return items;
+}
+
+std::optional<std::string> ConnectionValue(const std::vector<ConnectionItem>& items, std::string_view key) {
+  for (const auto& it : items)
+    if (EqualNoCase(it.key, key)) return it.value;
+  return std::nullopt;
+}
+
+std::string MaskConnectionString(std::string_view s) {
+  std::string out;
+  for (const Span& sp : Spans(s)) {
+    if (sp.begin > 0) out += ';';
+    if (sp.eq != std::string_view::npos && IsPasswordKey(Trim(s.substr(sp.begin, sp.eq - sp.begin)))) {
+      out.append(s.substr(sp.begin, sp.eq - sp.begin + 1));
+      out += "***";
+    } else if (sp.begin < s.size()) {
+      out.append(s.substr(sp.begin, sp.end - sp.begin));
+    }
+  }
+  return out;
+}
+
+std::string ResolveConnectionString(std::string_view s) {
+  std::string current(s);
+  for (int depth = 0; depth < 4; ++depth) {
+    auto items = ParseConnectionString(current);
+    auto file = ConnectionValue(items, "File name");
+    if (!file) return current;
+    std::filesystem::path path(*file);
+    std::string inner = ReadConnectionFile(path);
+    // A relative data source in a connection file is relative to the file's folder.
+    auto innerItems = ParseConnectionString(inner);
+    if (auto ds = ConnectionValue(innerItems, "Data Source")) {
+      std::filesystem::path dsp(*ds);
+      if (!ds->empty() && dsp.is_relative()) {
+        auto quoted = [](const std::string& v) {
+          if (v.find_first_of(";\"'") == std::string::npos) return v;
+          return (v.find('"') == std::string::npos ? "\"" + v + "\"" : "'" + v + "'");
+        };
+        std::string rebuilt;
+        for (const auto& it : innerItems) {
+          if (!rebuilt.empty()) rebuilt += ';';
+          std::string value = EqualNoCase(it.key, "Data Source") ? (path.parent_path() / dsp).string() : it.value;
+          rebuilt += it.key + "=" + quoted(value);
+        }
+        inner = rebuilt;
+      }
+    }
+    current = inner;
+  }
+  Raise(err::kFail, "ADODB.Connection", "The connection files refer to each other too deeply.");
+}
+
+}  // namespace ado

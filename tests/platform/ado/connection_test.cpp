@@ -1,0 +1,204 @@
+#include <sqlite3.h>
+
+#include "ado_fixture.h"
+#include "automation/vbdate.h"
+
+namespace adotest {
+namespace {
+
+using automation::ComError;
+using automation::Variant;
+
+TEST(ConnectionStringTest, ParsesQuotedValuesAndMasksPasswords) {
+  auto items = ado::ParseConnectionString(" Data Source = /x/y.db ; Password=\"a;b\"; Mode=Read;");
+  ASSERT_EQ(items.size(), 3u);
+  EXPECT_EQ(ado::ConnectionValue(items, "data source").value(), "/x/y.db");
+  EXPECT_EQ(ado::ConnectionValue(items, "PASSWORD").value(), "a;b");
+  EXPECT_FALSE(ado::ConnectionValue(items, "File name"));
+
+  EXPECT_EQ(ado::MaskConnectionString("Data Source=a.db;Password=\"s;e;c\";User Id=sa"),
+            "Data Source=a.db;Password=***;User Id=sa");
+  EXPECT_EQ(ado::MaskConnectionString("Data Source=a.db; pwd=secret;"), "Data Source=a.db; pwd=***;");
+  EXPECT_EQ(ado::MaskConnectionString("User Password=x"), "User Password=***");
+  EXPECT_EQ(ado::MaskConnectionString("no items at all"), "no items at all");
+}
+
+TEST_F(AdoTest, OpensWithTheSettingsEveryConnectionNeeds) {
+  auto c = Open();
+  EXPECT_EQ(c->State(), ado::adStateOpen);
+  EXPECT_EQ(One("PRAGMA foreign_keys").ToLong(), 1);
+  EXPECT_EQ(One("PRAGMA journal_mode").ToString(), "wal");
+  EXPECT_EQ(One("PRAGMA synchronous").ToLong(), 2);  // FULL: a commit survives a crash
+  EXPECT_EQ(c->ConnectionString(), ConnectionString() + ";Initial Catalog=site");
+  EXPECT_EQ(c->DefaultDatabase(), "site");
+  c->Close();
+  EXPECT_EQ(c->ConnectionString(), ConnectionString());
+  EXPECT_EQ(ErrorOf([&] { c->Close(); }).number, ado::err::kObjectClosed);
+}
+
+TEST_F(AdoTest, FollowsAConnectionFileWithARelativeDataSource) {
+  std::filesystem::create_directories(dir / "conf");
+  testsupport::WriteFile(dir / "conf" / "site.udl", "[oledb]\r\n; comment line\r\nData Source=../site.db;Mode=ReadWrite\r\n");
+  auto c = std::make_shared<ado::Connection>();
+  c->Open("File name=" + (dir / "conf" / "site.udl").string());
+  EXPECT_NE(c->ConnectionString().find("Initial Catalog=site"), std::string::npos);
+  auto rs = c->Query("select count(*) from Groups");
+  EXPECT_EQ(rs->Value(size_t{0}).ToLong(), 3);
+
+  // Windows tools write these files in UTF-16.
+  std::string wide = "\xFF\xFE";
+  for (char ch : std::string("Data Source=" + Path())) {
+    wide += ch;
+    wide += '\0';
+  }
+  testsupport::WriteFile(dir / "wide.udl", wide);
+  auto w = std::make_shared<ado::Connection>();
+  w->Open("File name=" + (dir / "wide.udl").string());
+  EXPECT_EQ(w->DatabasePath(), Path());
+
+  auto missing = std::make_shared<ado::Connection>();
+  EXPECT_EQ(ErrorOf([&] { missing->Open("File name=" + (dir / "none.udl").string()); }).number, ado::err::kFail);
+  EXPECT_EQ(ErrorOf([&] { missing->Open("Provider=SQLOLEDB"); }).number, ado::err::kFail);
+  EXPECT_EQ(missing->State(), ado::adStateClosed);
+}
+
+TEST_F(AdoTest, AFileThatIsNotADatabaseIsRefused) {
+  testsupport::WriteFile(dir / "junk.db", std::string(4096, 'x'));
+  auto c = std::make_shared<ado::Connection>();
+  ComError e = ErrorOf([&] { c->Open("Data Source=" + (dir / "junk.db").string()); });
+  EXPECT_NE(e.number, 0);
+  EXPECT_NE(e.description.find("junk.db"), std::string::npos);
+  EXPECT_EQ(c->State(), ado::adStateClosed);
+}
+
+TEST_F(AdoTest, CloseIsRefusedInsideATransaction) {
+  auto c = Open();
+  EXPECT_EQ(c->BeginTrans(), 1);
+  EXPECT_EQ(ErrorOf([&] { c->BeginTrans(); }).number, ado::err::kTransactionActive);
+  c->ExecuteNonQuery("INSERT INTO Groups (GroupCode) VALUES ('Tmp')");
+  EXPECT_EQ(ErrorOf([&] { c->Close(); }).number, ado::err::kInTransaction);
+  EXPECT_EQ(c->State(), ado::adStateOpen);
+  c->RollbackTrans();
+  c->Close();
+  EXPECT_EQ(One("select count(*) from Groups where GroupCode = 'Tmp'").ToLong(), 0);
+  EXPECT_EQ(ErrorOf([&] { conn->CommitTrans(); }).number, ado::err::kNoTransaction);
+}
+
+TEST_F(AdoTest, ALostConnectionRollsItsTransactionBack) {
+  {
+    auto c = Open();
+    c->BeginTrans();
+    c->ExecuteNonQuery("INSERT INTO Groups (GroupCode) VALUES ('Lost')");
+  }
+  EXPECT_EQ(One("select count(*) from Groups where GroupCode = 'Lost'").ToLong(), 0);
+  // And the write lock went with it.
+  auto c = Open();
+  c->BeginTrans();
+  c->CommitTrans();
+}
+
+TEST_F(AdoTest, EngineErrorsCarryTheNativeNumbersCallersTest) {
+  struct Case {
+    const char* sql;
+    int32_t number;
+    int32_t native;
+  };
+  const Case cases[] = {
+      {"INSERT INTO Groups (GroupCode) VALUES ('dev')", ado::err::kConstraint, 2627},  // NOCASE key
+      {"INSERT INTO Items (GroupCode, Name) VALUES ('Nope', 'x')", ado::err::kConstraint, 547},
+      {"INSERT INTO Items (GroupCode, Name, Quantity) VALUES ('Dev', 'x', -1)", ado::err::kConstraint, 547},
+      {"INSERT INTO Items (GroupCode) VALUES ('Dev')", ado::err::kConstraint, 515},
+      {"CREATE TABLE Groups (x int)", ado::err::kCommandFailed, 2714},
+      {"select * from NoSuchTable", ado::err::kCommandFailed, SQLITE_ERROR},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.sql);
+    ComError e = ErrorOf([&] { conn->ExecuteNonQuery(k.sql); });
+    EXPECT_EQ(e.number, k.number);
+    EXPECT_EQ(e.source, "SQLite");
+    ASSERT_EQ(conn->ErrorList().Count(), 1);
+    EXPECT_EQ(conn->ErrorList().First()->nativeError, k.native);
+    EXPECT_EQ(conn->ErrorList().First()->description, e.description);
+  }
+  // The list starts afresh with the next statement.
+  conn->ExecuteNonQuery("select 1");
+  EXPECT_EQ(conn->ErrorList().Count(), 0);
+
+  // A trigger that stands in for a named foreign key.
+  conn->ExecuteNonQuery(
+      "CREATE TRIGGER Plain_Check BEFORE INSERT ON Plain WHEN NEW.Code NOT IN (SELECT GroupCode FROM Groups) "
+      "BEGIN SELECT RAISE(ABORT, 'FOREIGN KEY constraint failed (fk_Plain_Groups)'); END");
+  ComError e = ErrorOf([&] { conn->ExecuteNonQuery("INSERT INTO Plain (Code) VALUES ('zzz')"); });
+  EXPECT_EQ(e.number, ado::err::kConstraint);
+  EXPECT_EQ(conn->ErrorList().First()->nativeError, 547);
+  EXPECT_NE(e.description.find("fk_Plain_Groups"), std::string::npos);
+}
+
+TEST_F(AdoTest, ErrorsAreReachableByName) {
+  std::shared_ptr<automation::Object> c = conn;
+  EXPECT_THROW(c->Call("Execute", {Variant("INSERT INTO Groups (GroupCode) VALUES ('QA')")}), ComError);
+  auto errors = c->Get("Errors").ToObject();
+  EXPECT_EQ(errors->Get("Count").ToLong(), 1);
+  auto first = errors->Get("Item", {Variant(0)}).ToObject();
+  EXPECT_EQ(first->Get("NativeError").ToLong(), 2627);
+  EXPECT_EQ(first->Get("Number").ToLong(), ado::err::kConstraint);
+  EXPECT_FALSE(first->Get("Description").ToString().empty());
+}
+
+TEST_F(AdoTest, GetDateIsTheApplicationClock) {
+  auto fixed = automation::MakeDate({2024, 2, 29, 13, 45, 7, 250});
+  automation::SetClockForTesting(*fixed);
+  EXPECT_EQ(One("select GetDate()").ToString(), "2024-02-29 13:45:07.250");
+  AddItem("Dev", "clocked");
+  auto rs = conn->Query("select Created from Items where Name = 'clocked'");
+  EXPECT_EQ(rs->Value(size_t{0}).Type(), automation::VarType::Date);
+  EXPECT_EQ(rs->Value(size_t{0}).ToDate(), *fixed);
+  automation::SetClockForTesting(std::nullopt);
+}
+
+TEST_F(AdoTest, SiteSecretIsCreatedOnceAndShared) {
+  std::string a = conn->SiteSecret();
+  EXPECT_EQ(a.size(), 32u);
+  EXPECT_EQ(Open()->SiteSecret(), a);
+  // Created inside a caller's transaction it commits with it.
+  testsupport::TempDir other;
+  auto c = std::make_shared<ado::Connection>();
+  c->Open("Data Source=" + (other / "b.db").string());
+  c->BeginTrans();
+  std::string b = c->SiteSecret();
+  c->CommitTrans();
+  EXPECT_NE(a, b);
+}
+
+int DenyDescription(void*, int action, const char*, const char* column, const char*, const char*) {
+  return action == SQLITE_READ && column && std::string_view(column) == "Description" ? SQLITE_DENY : SQLITE_OK;
+}
+
+TEST_F(AdoTest, AnAuthorizerSeesEveryStatementEvenOnesReadBefore) {
+  const std::string sql = "select Description from Groups";
+  EXPECT_EQ(conn->Query(sql)->RecordCount(), 3);  // prepared and kept
+  conn->SetAuthorizer(DenyDescription, nullptr);
+  EXPECT_NE(ErrorOf([&] { conn->Query(sql); }).number, 0);
+  EXPECT_EQ(conn->Query("select GroupCode from Groups")->RecordCount(), 3);
+  conn->SetAuthorizer(nullptr, nullptr);
+  EXPECT_EQ(conn->Query(sql)->RecordCount(), 3);
+}
+
+TEST_F(AdoTest, ConnectionIsCreatableByName) {
+  auto c = automation::CreateObject("ADODB.Connection");
+  c->Put("ConnectionString", Variant(ConnectionString()));
+  c->Put("CursorLocation", Variant(3));
+  c->Call("Open");
+  EXPECT_EQ(c->Get("State").ToLong(), 1);
+  Variant affected;
+  std::vector<Variant> args{Variant("UPDATE Groups SET Description = 'x'"), affected};
+  c->Call("Execute", args);
+  EXPECT_EQ(args[1].ToLong(), 3);
+  EXPECT_EQ(c->Call("BeginTrans").ToLong(), 1);
+  c->Call("RollbackTrans");
+  c->Call("Close");
+  EXPECT_EQ(c->Get("State").ToLong(), 0);
+}
+
+}  // namespace
+}  // namespace adotest

@@ -1,0 +1,208 @@
+#include "ado_fixture.h"
+
+namespace adotest {
+namespace {
+
+using automation::ComError;
+using automation::Variant;
+
+TEST_F(AdoTest, NavigationAndBookmarks) {
+  auto empty = conn->Query("select * from Items");
+  EXPECT_TRUE(empty->IsBOF());
+  EXPECT_TRUE(empty->IsEOF());
+  EXPECT_EQ(empty->RecordCount(), 0);
+  EXPECT_EQ(ErrorOf([&] { empty->MoveFirst(); }).number, ado::err::kNoCurrentRecord);
+  EXPECT_EQ(ErrorOf([&] { empty->Value("Name"); }).number, ado::err::kNoCurrentRecord);
+
+  auto rs = conn->Query("select GroupCode from Groups order by GroupCode");
+  EXPECT_FALSE(rs->IsBOF());
+  EXPECT_EQ(rs->Value(size_t{0}).ToString(), "Dev");
+  Variant mark = rs->Bookmark();
+  rs->MoveLast();
+  EXPECT_EQ(rs->Value(size_t{0}).ToString(), "QA");
+  rs->MoveNext();
+  EXPECT_TRUE(rs->IsEOF());
+  EXPECT_EQ(ErrorOf([&] { rs->MoveNext(); }).number, ado::err::kNoCurrentRecord);
+  rs->MovePrevious();
+  rs->SetBookmark(mark);
+  EXPECT_EQ(rs->Value(size_t{0}).ToString(), "Dev");
+  rs->MovePrevious();
+  EXPECT_TRUE(rs->IsBOF());
+  EXPECT_FALSE(rs->IsEOF());
+  EXPECT_EQ(ErrorOf([&] { rs->SetBookmark(Variant(99.0)); }).number, ado::err::kBadBookmark);
+  rs->Move(2, Variant::Missing());
+  EXPECT_EQ(rs->Value(size_t{0}).ToString(), "Ops");
+}
+
+TEST_F(AdoTest, Paging) {
+  for (int i = 1; i <= 25; ++i) AddItem("Dev", "item" + std::to_string(i));
+  auto rs = conn->Query("select ItemId from Items order by ItemId");
+  EXPECT_EQ(rs->PageSize(), 10);
+  EXPECT_EQ(rs->PageCount(), 3);
+  rs->SetAbsolutePage(3);
+  EXPECT_EQ(rs->AbsolutePosition(), 21);
+  EXPECT_EQ(rs->Value(size_t{0}).ToLong(), 21);
+  EXPECT_EQ(rs->AbsolutePage(), 3);
+  rs->SetPageSize(5);
+  EXPECT_EQ(rs->PageCount(), 5);
+  EXPECT_EQ(rs->AbsolutePage(), 5);
+  EXPECT_EQ(ErrorOf([&] { rs->SetAbsolutePage(6); }).number, ado::err::kInvalidArgument);
+  rs->MoveLast();
+  rs->MoveNext();
+  EXPECT_EQ(rs->AbsolutePage(), ado::adPosEOF);
+  EXPECT_EQ(conn->Query("select * from Items where 0")->PageCount(), 0);
+}
+
+TEST_F(AdoTest, FindMatchesInMemoryWithoutRegardToCase) {
+  AddItem("Dev", "Alpha", 3);
+  AddItem("QA", "Beta", 5);
+  AddItem("Dev", "O'Brien", 7);
+  AddItem("Ops", "Gamma", 9);
+  auto rs = conn->Query("select * from Items order by ItemId");
+  rs->Find("GroupCode = 'qa'");
+  EXPECT_EQ(rs->Value("Name").ToString(), "Beta");
+  rs->Find("GroupCode = 'DEV'");  // from the current row, forward
+  EXPECT_EQ(rs->Value("Name").ToString(), "O'Brien");
+  rs->Find("Name = 'o''brien'");
+  EXPECT_EQ(rs->Value("Quantity").ToLong(), 7);
+  rs->Find("GroupCode = 'dev'", 1);  // skips the current row
+  EXPECT_TRUE(rs->IsEOF());
+  rs->MoveLast();
+  rs->Find("Quantity < 6", 0, ado::adSearchBackward);
+  EXPECT_EQ(rs->Value("Name").ToString(), "Beta");
+  rs->MoveFirst();
+  rs->Find("Name LIKE 'g%'");
+  EXPECT_EQ(rs->Value("Name").ToString(), "Gamma");
+  rs->MoveFirst();
+  rs->Find("[Price] = Null");
+  EXPECT_EQ(rs->Value("Name").ToString(), "Alpha");
+  // The criterion is a comparison, not SQL: nothing of it is executed.
+  rs->MoveFirst();
+  rs->Find("GroupCode = 'x'' or ''1''=''1'");
+  EXPECT_TRUE(rs->IsEOF());
+  for (const char* bad : {"GroupCode", "GroupCode = x", "GroupCode = 'a' AND Name = 'b'", "= 'a'", "Name = 'open"}) {
+    SCOPED_TRACE(bad);
+    rs->MoveFirst();
+    EXPECT_EQ(ErrorOf([&] { rs->Find(bad); }).number, ado::err::kInvalidArgument);
+  }
+  EXPECT_EQ(ErrorOf([&] { rs->Find("Nope = 1"); }).number, ado::err::kItemNotFound);
+}
+
+TEST_F(AdoTest, FieldsDescribeTheirColumns) {
+  AddItem("Dev", "Alpha");
+  auto rs = conn->Query("select i.ItemId, i.Name, i.Notes, i.LastUpdated, g.Description, i.Quantity * 2 AS Twice "
+                        "from Items i join Groups g on g.GroupCode = i.GroupCode");
+  EXPECT_EQ(rs->FieldIndex("itemid"), 0u);
+  EXPECT_EQ(rs->Field("NAME").Value().ToString(), "Alpha");
+  const ado::FieldInfo& id = rs->Info(0);
+  EXPECT_TRUE(id.key);
+  EXPECT_TRUE(id.autoIncrement);
+  EXPECT_TRUE(id.attributes & ado::adFldKeyColumn);
+  EXPECT_EQ(id.baseTable, "Items");
+  EXPECT_EQ(rs->Info(2).type, ado::adLongVarChar);
+  EXPECT_TRUE(rs->Info(3).rowVersion);
+  EXPECT_EQ(rs->Info(4).baseTable, "Groups");
+  EXPECT_EQ(rs->Info(4).definedSize, 50);
+  EXPECT_TRUE(rs->Info(5).baseTable.empty());
+  EXPECT_EQ(rs->Info(5).type, ado::adInteger);
+  EXPECT_EQ(ErrorOf([&] { rs->Field("Missing"); }).number, ado::err::kItemNotFound);
+  EXPECT_EQ(rs->BaseTables(), (std::vector<std::string>{"Items", "Groups"}));
+  EXPECT_EQ(rs->KeyColumns("items"), (std::vector<std::string>{"ItemId"}));
+
+  // By name, through Fields and Field.
+  std::shared_ptr<automation::Object> o = rs;
+  auto f = o->Get("Fields", {Variant("name")}).ToObject();
+  EXPECT_EQ(f->Get("Name").ToString(), "Name");
+  EXPECT_EQ(f->Get("Type").ToLong(), ado::adVarChar);
+  EXPECT_EQ(f->Get("DefinedSize").ToLong(), 50);
+  EXPECT_EQ(o->Get("Fields").ToObject()->Get("Count").ToLong(), 6);
+  EXPECT_EQ(o->Get("", {Variant("Description")}).ToObject()->Get("Value").ToString(), "Developers");
+}
+
+TEST_F(AdoTest, EditingKeepsTheValuesAsRead) {
+  AddItem("Dev", "Alpha", 3);
+  auto rs = conn->Query("select * from Items", {}, ado::adLockBatchOptimistic);
+  rs->SetValue("Quantity", Variant("12"));  // converted to the field's type
+  EXPECT_EQ(rs->Value("Quantity").Type(), automation::VarType::Long);
+  EXPECT_EQ(rs->Field("Quantity").OriginalValue().ToLong(), 3);
+  EXPECT_EQ(rs->Field("Quantity").Status(), ado::adFieldPendingChange);
+  EXPECT_EQ(rs->Status(), ado::adRecModified);
+  EXPECT_EQ(rs->EditMode(), ado::adEditInProgress);
+  rs->CancelUpdate();
+  EXPECT_EQ(rs->Value("Quantity").ToLong(), 3);
+  EXPECT_EQ(rs->Status(), ado::adRecUnmodified);
+
+  ComError tooLong = ErrorOf([&] { rs->SetValue("Name", Variant(std::string(51, 'n'))); });
+  EXPECT_EQ(tooLong.number, ado::err::kMultipleStep);
+  EXPECT_EQ(rs->Value("Name").ToString(), "Alpha");
+  EXPECT_EQ(ErrorOf([&] { rs->SetValue("Quantity", Variant("many")); }).number, ado::err::kMultipleStep);
+  rs->SetValue("Name", Variant(std::string(50, 'n')));
+  rs->Update();
+  EXPECT_EQ(rs->EditMode(), ado::adEditNone);
+  EXPECT_EQ(rs->Status(), ado::adRecModified);
+  rs->CancelBatch();
+  EXPECT_EQ(rs->Value("Name").ToString(), "Alpha");
+}
+
+TEST_F(AdoTest, ARecordsetBuiltInMemory) {
+  auto rs = std::static_pointer_cast<automation::Object>(automation::CreateObject("ADODB.Recordset"));
+  auto fields = rs->Get("Fields").ToObject();
+  fields->Call("Append", {Variant("FilterName"), Variant(200), Variant(52)});
+  fields->Call("Append", {Variant("FilterId"), Variant(200), Variant(52)});
+  EXPECT_EQ(ErrorOf([&] { fields->Call("Append", {Variant("filterid"), Variant(3)}); }).number, 3367);
+  rs->Call("Open");
+  EXPECT_TRUE(rs->Get("BOF").ToBool());
+  EXPECT_TRUE(rs->Get("EOF").ToBool());
+  auto names = Variant(std::vector<Variant>{Variant("FilterName"), Variant("FilterId")});
+  rs->Call("AddNew", {names, Variant(std::vector<Variant>{Variant("Assigned to me"), Variant("s:ann")})});
+  rs->Call("AddNew", {names, Variant(std::vector<Variant>{Variant("All issues"), Variant("s:all")})});
+  // Positioned on the row appended last; a reader moves to the first.
+  EXPECT_EQ(rs->Get("Fields", {Variant("FilterId")}).ToObject()->Get("Value").ToString(), "s:all");
+  EXPECT_EQ(rs->Get("RecordCount").ToLong(), 2);
+  EXPECT_EQ(rs->Get("EditMode").ToLong(), ado::adEditNone);
+  rs->Call("MoveFirst");
+  EXPECT_EQ(rs->Get("Fields", {Variant(0)}).ToObject()->Get("Value").ToString(), "Assigned to me");
+  EXPECT_EQ(ErrorOf([&] {
+              rs->Call("AddNew", {names, Variant(std::vector<Variant>{Variant(std::string(53, 'x')), Variant("u:")})});
+            }).number,
+            ado::err::kMultipleStep);
+  EXPECT_EQ(rs->Get("RecordCount").ToLong(), 2);  // the refused row is not kept
+  EXPECT_EQ(ErrorOf([&] { rs->Call("UpdateBatch"); }).number, ado::err::kInvalidConnection);
+
+  auto typed = std::make_shared<ado::Recordset>();
+  typed->AppendField("Date", ado::adDBTimeStamp, 0, 0);
+  typed->AppendField("NumIssues", ado::adInteger, 0, 0);
+  typed->Open(Variant::Missing(), Variant::Missing(), -1, -1, -1);
+  typed->AddNew();
+  typed->SetValue("Date", Variant("2024-03-01"));
+  typed->SetValue("NumIssues", Variant(4.0));
+  typed->Update();
+  EXPECT_EQ(typed->Value("Date").Type(), automation::VarType::Date);
+  EXPECT_EQ(typed->Value("NumIssues").Type(), automation::VarType::Long);
+  typed->Delete();
+  EXPECT_EQ(typed->RecordCount(), 0);
+}
+
+TEST_F(AdoTest, RecordsetOpensFromACommandByName) {
+  AddItem("Dev", "Alpha");
+  auto cmd = automation::CreateObject("ADODB.Command");
+  cmd->PutRef("ActiveConnection", Variant(std::static_pointer_cast<automation::Object>(conn)));
+  cmd->Put("CommandText", Variant("select * from Items where GroupCode = ?"));
+  Variant p = cmd->Call("CreateParameter", {Variant(""), Variant(200), Variant(1), Variant(20), Variant("dev")});
+  cmd->Get("Parameters").ToObject()->Call("Append", {p});
+  auto rs = automation::CreateObject("ADODB.Recordset");
+  rs->Call("Open", {Variant(cmd), Variant::Missing(), Variant(-1), Variant(4), Variant(-1)});
+  rs->Get("Properties", {Variant("Update Criteria")}).ToObject()->Put("Value", Variant(3));
+  rs->PutRef("ActiveConnection", Variant(std::shared_ptr<automation::Object>()));
+  EXPECT_TRUE(rs->Get("ActiveConnection").IsNothing());
+  EXPECT_EQ(rs->Get("LockType").ToLong(), 4);
+  EXPECT_EQ(rs->Get("Properties", {Variant("update criteria")}).ToObject()->Get("Value").ToLong(), 3);
+  EXPECT_EQ(rs->Get("RecordCount").ToLong(), 1);
+  EXPECT_EQ(ErrorOf([&] { rs->Get("Properties", {Variant("Nonsense")}); }).number, ado::err::kItemNotFound);
+  rs->Call("Close");
+  EXPECT_EQ(rs->Get("State").ToLong(), 0);
+  EXPECT_EQ(ErrorOf([&] { rs->Get("EOF"); }).number, ado::err::kObjectClosed);
+}
+
+}  // namespace
+}  // namespace adotest
