@@ -122,6 +122,9 @@ CREATE TABLE Issues (
 CREATE INDEX IX_Issues_ProjectId ON Issues (ProjectId);
 CREATE INDEX IX_Issues_AssignedToUser ON Issues (AssignedToUser, StatusCode);
 CREATE INDEX IX_Issues_ResolutionCode ON Issues (ResolutionCode, StatusCode);
+-- The trend and daily statistics group issues by the day they were opened and closed.
+CREATE INDEX IX_Issues_DateOpened ON Issues (DateOpened);
+CREATE INDEX IX_Issues_DateClosed ON Issues (DateClosed);
 
 CREATE TABLE IssueHistory (
   HistoryId INTEGER CONSTRAINT PK_IssueHistory PRIMARY KEY AUTOINCREMENT,

@@ -1,0 +1,211 @@
+#include "issues/form_values.h"
+
+#include <algorithm>
+
+#include "core/buffer.h"
+#include "core/conversions.h"
+#include "core/database.h"
+#include "core/lookups.h"
+#include "core/multipart.h"
+
+namespace brisquel::issueform {
+
+using automation::Variant;
+
+bool SameText(std::string_view a, std::string_view b) { return EqualsNoCase(a, b); }
+
+bool LayoutField::Is(std::string_view rep) const { return SameText(representation, rep); }
+bool LayoutField::IsProject() const { return SameText(name, "ProjectCode"); }
+
+namespace {
+
+std::string TextOf(ado::Recordset& rs, std::string_view column) {
+  Variant v = rs.Value(column);
+  return v.IsNull() || v.IsEmpty() ? std::string() : v.ToString();
+}
+
+}  // namespace
+
+std::vector<LayoutField> ReadLayoutFields(Database& db) {
+  std::vector<LayoutField> fields;
+  auto rs = GetDataEntryLayoutFieldsRs(db, -1);
+  if (!rs || rs->State() != ado::adStateOpen) return fields;
+  for (; !rs->IsEOF(); rs->MoveNext()) {
+    LayoutField f;
+    f.name = TextOf(*rs, "FieldName");
+    f.friendlyName = TextOf(*rs, "FieldFriendlyName");
+    f.representation = TextOf(*rs, "Representation");
+    Variant max = rs->Value("TextMaxLength");
+    f.textMaxLength = max.IsNull() || max.IsEmpty() ? 0 : max.ToLong();
+    fields.push_back(std::move(f));
+  }
+  return fields;
+}
+
+bool HasProjectField(const std::vector<LayoutField>& fields) {
+  return std::any_of(fields.begin(), fields.end(), [](const LayoutField& f) { return f.IsProject(); });
+}
+
+std::string FormText(const MultipartFormData& form, std::string_view name) {
+  Variant v = form.Fields()->Item(Variant(std::string(name)));
+  return v.IsEmpty() ? std::string() : v.ToString();
+}
+
+std::string TrimSpaces(std::string_view s) {
+  size_t b = s.find_first_not_of(' ');
+  if (b == std::string_view::npos) return {};
+  size_t e = s.find_last_not_of(' ');
+  return std::string(s.substr(b, e - b + 1));
+}
+
+std::optional<StateRow> FindWorkflowState(Database& db, const std::string& resolutionCode,
+                                          const std::string& statusCode) {
+  // A code wider than the state columns names no state.
+  if (CharLength(resolutionCode) > kCodeWidth || CharLength(statusCode) > kCodeWidth) return std::nullopt;
+  auto rs = db.Connection().Query(
+      "Select * from WorkflowStates where WorkflowId = 1 and ResolutionCode = ? and StatusCode = ?",
+      {ado::Param::Text(resolutionCode, 50), ado::Param::Text(statusCode, 50)});
+  if (rs->State() != ado::adStateOpen || rs->IsEOF()) return std::nullopt;
+  StateRow row;
+  row.stateId = rs->Value("StateId").ToLong();
+  row.issueValid = rs->Value("IssueValid").ToBool();
+  row.issueFixed = rs->Value("IssueFixed").ToBool();
+  return row;
+}
+
+std::string StatusWidthMessage(const std::string& statusCode) {
+  if (CharLength(statusCode) <= kStatusWidth) return {};
+  return "The status code (" + statusCode + ") is longer than 6 characters, the most an issue's status can hold.";
+}
+
+void CheckRequiredFields(ado::Recordset& required, const MultipartFormData& form, bool checkComments,
+                         std::string& messages) {
+  if (required.State() != ado::adStateOpen) return;
+  if (!required.IsBOF() || !required.IsEOF()) required.MoveFirst();
+  for (; !required.IsEOF(); required.MoveNext()) {
+    if (!checkComments && SameText(TextOf(required, "Representation"), "comments")) continue;
+    if (TrimSpaces(FormText(form, TextOf(required, "FieldName"))).empty()) {
+      messages += TextOf(required, "FieldFriendlyName");
+      messages += " cannot be blank.";
+      messages += kCrLf;
+    }
+  }
+}
+
+void CheckLengths(const std::vector<LayoutField>& fields, const MultipartFormData& form, bool trimText,
+                  std::string& messages) {
+  for (const LayoutField& f : fields) {
+    size_t limit = 0;
+    size_t length = 0;
+    if (f.Is("text") || f.Is("multiline")) {
+      std::string v = FormText(form, f.name);
+      length = CharLength(trimText ? TrimSpaces(v) : v);
+      limit = static_cast<size_t>(std::max(f.textMaxLength, 0));
+    } else if (f.Is("comments")) {
+      // Comments are stored as posted, in a column of its own width.
+      length = CharLength(FormText(form, f.name));
+      limit = std::min(static_cast<size_t>(std::max(f.textMaxLength, 0)), kCommentWidth);
+    } else if (f.Is("combo") && !f.IsProject()) {
+      length = CharLength(FormText(form, f.name));
+      limit = kCodeWidth;
+    } else {
+      continue;
+    }
+    if (length > limit) {
+      messages += f.friendlyName;
+      messages += " cannot be longer than ";
+      messages += std::to_string(limit);
+      messages += " characters.";
+      messages += kCrLf;
+    }
+  }
+}
+
+void CheckAssignee(const std::string& postedAssignee, std::string& messages) {
+  std::optional<std::string> user = ResolveAssignee(postedAssignee);
+  if (!user) {
+    messages += "The assignee (" + postedAssignee + ") is not a valid automatic assignment.";
+    messages += kCrLf;
+  } else if (CharLength(*user) > kUserWidth) {
+    messages += "The assignee (" + postedAssignee + ") is longer than 50 characters.";
+    messages += kCrLf;
+  }
+}
+
+std::string CloseMessageList(std::string messages) {
+  if (messages.size() >= 2 && messages.compare(messages.size() - 2, 2, kCrLf) == 0)
+    messages.resize(messages.size() - 2);
+  return messages;
+}
+
+std::optional<int32_t> PostedProjectId(const MultipartFormData& form) {
+  int32_t id = -1;
+  if (!CnvToLong(FormText(form, "ProjectCode"), id)) return std::nullopt;
+  return id;
+}
+
+std::optional<ColumnValue> ConvertField(const LayoutField& field, const MultipartFormData& form, bool forUpdate) {
+  ColumnValue c;
+  c.paramName = field.name;
+  if (field.IsProject()) {
+    std::optional<int32_t> id = PostedProjectId(form);
+    // The writers refuse a project that is not a number before they convert.
+    if (!id) automation::RaiseRuntime(automation::vberr::kTypeMismatch);
+    c.column = "ProjectId";
+    c.type = ado::adInteger;
+    c.size = 4;
+    c.value = Variant(*id);
+  } else if (field.Is("combo")) {
+    c.column = field.name;
+    c.type = ado::adVarChar;
+    c.size = static_cast<int32_t>(kCodeWidth);
+    c.value = Variant(FormText(form, field.name));
+  } else if (field.Is("checkbox")) {
+    c.column = field.name;
+    c.type = ado::adBoolean;
+    c.value = Variant(SameText(FormText(form, field.name), "on"));
+  } else if (field.Is("text") || field.Is("multiline")) {
+    std::string v = FormText(form, field.name);
+    c.column = field.name;
+    c.type = ado::adVarChar;
+    c.size = std::max(field.textMaxLength, 0);
+    c.value = Variant(forUpdate ? TrimSpaces(v) : std::move(v));
+  } else {
+    return std::nullopt;
+  }
+  return c;
+}
+
+bool IsAutomatic(std::string_view postedAssignee) {
+  return postedAssignee.size() >= kAutomaticPrefix.size() &&
+         SameText(postedAssignee.substr(0, kAutomaticPrefix.size()), kAutomaticPrefix);
+}
+
+std::optional<std::string> ResolveAssignee(const std::string& postedAssignee) {
+  if (!IsAutomatic(postedAssignee)) return postedAssignee;
+  // "Automatic (" + user id + ")": a value cut short or without its closing bracket names nobody.
+  size_t n = postedAssignee.size();
+  if (n <= kAutomaticPrefix.size() + 1 || postedAssignee.back() != ')') return std::nullopt;
+  return postedAssignee.substr(kAutomaticPrefix.size(), n - kAutomaticPrefix.size() - 1);
+}
+
+std::vector<int32_t> AttachmentIds(const MultipartFormData& form) {
+  std::vector<int32_t> ids;
+  for (const std::string& v : form.Fields()->Values("chkAttachment")) {
+    if (v.empty()) continue;
+    ids.push_back(Variant(v).ToLong());
+  }
+  return ids;
+}
+
+std::vector<Comment> FilledComments(const std::vector<LayoutField>& fields, const MultipartFormData& form) {
+  std::vector<Comment> out;
+  for (const LayoutField& f : fields) {
+    if (!f.Is("comments")) continue;
+    std::string text = FormText(form, f.name);
+    if (!text.empty()) out.push_back(Comment{f.name, std::move(text)});
+  }
+  return out;
+}
+
+}  // namespace brisquel::issueform

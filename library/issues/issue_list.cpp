@@ -1,0 +1,301 @@
+#include "issues/issue_list.h"
+
+#include "core/buffer.h"
+#include "core/database.h"
+#include "core/error_protocol.h"
+#include "core/lookups.h"
+#include "issues/issue_scope.h"
+#include "issues/sql_guard.h"
+
+namespace brisquel {
+
+using lists::SameText;
+
+namespace {
+
+constexpr std::string_view kClass = "Database";
+
+// What a list is filtered by: a condition (from outside, or composed here with its own
+// parameters) or a system value ("allopen", "all" or a user id).
+struct Filter {
+  bool custom = false;
+  std::string condition;
+  ado::Params conditionParams;  // for a condition composed here: bound after the scope's
+  bool composedHere = false;
+  std::string systemValue;
+};
+
+const char* const kFromA = " FROM Issues INNER JOIN Projects ON Issues.ProjectId = Projects.ProjectId ";
+const char* const kFromB = " From Issues INNER JOIN Projects ON Issues.ProjectId = Projects.ProjectId ";
+const char* const kFromM =
+    " FROM ProjectUsers INNER JOIN Projects ON ProjectUsers.ProjectId = Projects.ProjectId INNER JOIN Issues ON "
+    "Projects.ProjectId = Issues.ProjectId ";
+const char* const kFromN =
+    " From ProjectUsers INNER JOIN Projects ON ProjectUsers.ProjectId = Projects.ProjectId inner join Issues on "
+    "Issues.ProjectId = Projects.ProjectId ";
+
+// The joins of the code tables that are not naturally sorted, so that their SortOrder can be named
+// (as <field>_<table>) in the order and in conditions. Only the tables that the order or the
+// condition names are joined: every code an issue holds is in its table (the issue writers and the
+// key triggers see to it), so the others would only cost a lookup per row.
+std::string CodeTableJoins(Database& db, const std::string& currentUser, const std::string& condition,
+                           const std::string& orderBy) {
+  std::string joins;
+  auto fields = GetIssueCodedFieldsRs(db);
+  for (; !fields->IsEOF(); fields->MoveNext()) {
+    std::string table = fields->Value("TableName").ToString();
+    if (table.empty() || SameText(table, "Projects")) continue;
+    std::string field = fields->Value("FieldName").ToString();
+    std::string alias = field + "_" + table;
+    if (!sqlguard::Mentions(orderBy, alias) && !sqlguard::Mentions(condition, alias)) continue;
+    auto codeTable = GetIssueCodeTableRs(db, currentUser, table);
+    if (lists::Flag(codeTable->Value("NaturalSort"))) continue;
+    std::string key = codeTable->Value("TableFieldName").ToString();
+    if (!sqlguard::IsPlainName(field) || !sqlguard::IsPlainName(table) || !sqlguard::IsPlainName(key))
+      ThrowError(kClass, "GetFilteredIssuesRs",
+                 "The code table '" + table + "' of the field '" + field + "' has a name that cannot be joined.");
+    joins += " inner join " + table + " as " + alias + " on " + alias + "." + key + " = Issues." + field;
+    if (lists::Flag(codeTable->Value("VariesByProject")))
+      joins += " and " + alias + ".ProjectId = Issues.ProjectId ";
+    else
+      joins += " ";
+  }
+  return joins;
+}
+
+std::shared_ptr<ado::Recordset> FilteredList(Database& db, int32_t projectId, const Filter& filter,
+                                             const std::string& currentUser, const std::string& orderBy,
+                                             int16_t orderSeq) {
+  // A message of an earlier call must not pass for this call's.
+  db.SetLastErrorMessage("");
+  std::string order = " order by " + orderBy + (orderSeq != 0 ? " desc " : " asc ");
+  std::string joins = CodeTableJoins(db, currentUser, filter.condition, orderBy);
+
+  enum class Scope { Project, Public, SiteAdmin, Member } scope = Scope::Project;
+  bool visible = true;
+  if (projectId == -1) {
+    if (UserIsPublic(db, currentUser))
+      scope = Scope::Public;
+    else if (UserIsSiteAdmin(db, currentUser))
+      scope = Scope::SiteAdmin;
+    else
+      scope = Scope::Member;
+  } else {
+    visible = lists::MayViewProject(db, currentUser, projectId);
+  }
+  // The project test of one project; nothing passes it when the user may not see the project.
+  std::string projectTest = std::string("Issues.ProjectId = ?") + (visible ? "" : lists::kNoRows);
+
+  std::string from, where;
+  ado::Params params;
+  if (filter.custom) {
+    switch (scope) {
+      case Scope::Project:
+        from = kFromA;
+        where = " WHERE (" + projectTest + ") and (";
+        params.push_back(ado::Param::Long(projectId, "ProjectId"));
+        break;
+      case Scope::Public:
+        from = kFromA;
+        where = " WHERE Projects.PublicAccessible = 1 and (";
+        break;
+      case Scope::SiteAdmin:
+        from = kFromA;
+        where = " WHERE (";
+        break;
+      case Scope::Member:
+        from = kFromM;
+        where = " WHERE (ProjectUsers.UserId = ?) and (";
+        params.push_back(lists::UserParam(currentUser, "UserId"));
+        break;
+    }
+    where += filter.condition + ") ";
+    for (const ado::Param& p : filter.conditionParams) params.push_back(p);
+  } else {
+    const std::string& v = filter.systemValue;
+    bool allOpen = SameText(v, "allopen"), all = SameText(v, "all");
+    const char* open = " and Issues.StatusCode = 'Open')";
+    switch (scope) {
+      case Scope::Project:
+        params.push_back(ado::Param::Long(projectId, "ProjectId"));
+        if (allOpen) {
+          from = kFromA;
+          where = " WHERE (" + projectTest + open;
+        } else if (all) {
+          from = kFromA;
+          where = " WHERE (" + projectTest + ")";
+        } else {
+          from = kFromB;
+          where = " WHERE (" + projectTest + " and Issues.AssignedToUser = ?" + open;
+          params.push_back(lists::UserParam(v, "UserId"));
+        }
+        break;
+      case Scope::Public:
+        if (allOpen) {
+          from = kFromA;
+          where = std::string(" WHERE (Projects.PublicAccessible = 1") + open;
+        } else if (all) {
+          from = kFromA;
+          where = " WHERE (Projects.PublicAccessible = 1)";
+        } else {
+          from = kFromB;
+          where = std::string(" WHERE (Projects.PublicAccessible = 1 and Issues.AssignedToUser = ?") + open;
+          params.push_back(lists::UserParam(v, "UserId"));
+        }
+        break;
+      case Scope::SiteAdmin:
+        if (allOpen) {
+          from = kFromA;
+          where = " WHERE (Issues.StatusCode = 'Open')";
+        } else if (all) {
+          from = kFromA;
+        } else {
+          from = kFromB;
+          where = std::string(" WHERE (Issues.AssignedToUser = ?") + open;
+          params.push_back(lists::UserParam(v, "UserId"));
+        }
+        break;
+      case Scope::Member:
+        params.push_back(lists::UserParam(currentUser, "UserId"));
+        if (allOpen) {
+          from = kFromM;
+          where = std::string(" WHERE (ProjectUsers.UserId = ?") + open;
+        } else if (all) {
+          from = kFromM;
+          where = " WHERE (ProjectUsers.UserId = ?)";
+        } else {
+          from = kFromN;
+          where = std::string(" WHERE (ProjectUsers.UserId = ? and Issues.AssignedToUser = ?") + open;
+          params.push_back(lists::UserParam(v, "UserId"));
+        }
+        break;
+    }
+  }
+  std::string sql = "SELECT  Projects.ProjectCode, Issues.*" + from + joins + where + order;
+
+  // Text from outside stays inside its parentheses and names only the list's tables and columns.
+  sqlite3* handle = db.Connection().Handle();
+  sqlguard::Catalogue catalogue = sqlguard::Catalogue::ForIssues(handle);
+  if (filter.custom && !filter.composedHere) {
+    std::string why = sqlguard::Check(filter.condition, catalogue, sqlguard::Fragment::Condition);
+    if (!why.empty()) {
+      db.Fail("Invalid criteria (" + why + ").");
+      return nullptr;
+    }
+  }
+  std::string why = sqlguard::Check(orderBy, catalogue, sqlguard::Fragment::OrderBy);
+  if (!why.empty()) {
+    db.Fail("Invalid sort order (" + why + ").");
+    return nullptr;
+  }
+
+  std::shared_ptr<ado::Recordset> rs;
+  auto failure = db.Trap([&] {
+    sqlguard::ReadOnlyScope readOnly(handle, catalogue.ReadableTables());
+    ReadOptions options;
+    options.pageSize = 10;
+    rs = db.Read(sql, params, options);
+  });
+  if (failure) {
+    db.Fail(db.UnexpectedReport(*failure));
+    return nullptr;
+  }
+  return rs;
+}
+
+// A LIKE pattern that finds `text` literally (with ESCAPE '\').
+std::string ContainsPattern(const std::string& text) {
+  std::string p = "%";
+  for (char c : text) {
+    if (c == '%' || c == '_' || c == '\\') p += '\\';
+    p += c;
+  }
+  return p + "%";
+}
+
+}  // namespace
+
+std::shared_ptr<ado::Recordset> GetFilteredIssuesRs(Database& db, int32_t projectId, const std::string& filterText,
+                                                    const std::string& currentUser, const std::string& orderBy,
+                                                    int16_t orderSeq) {
+  return Procedure(kClass, "GetFilteredIssuesRs", [&] {
+    std::string prefix = filterText.substr(0, 2);
+    std::string rest = filterText.size() > 2 ? filterText.substr(2) : std::string();
+    Filter filter;
+    if (SameText(prefix, "s:")) {
+      filter.systemValue = rest;
+    } else if (SameText(prefix, "x:")) {
+      filter.custom = true;
+      filter.condition = rest;
+    } else {
+      // A saved filter of the user; one he does not have lists his own open issues. A name longer
+      // than any saved name cannot be his.
+      bool found = false;
+      if (CharLength(rest) <= 50) {
+        auto saved = GetSummaryFilterRs(db, currentUser, rest);
+        if (!saved->IsEOF()) {
+          filter.custom = true;
+          filter.condition = saved->Value("fqFilterExpression").ToString();
+          found = true;
+        }
+      }
+      if (!found) filter.systemValue = currentUser;
+    }
+    return FilteredList(db, projectId, filter, currentUser, orderBy, orderSeq);
+  });
+}
+
+std::shared_ptr<ado::Recordset> FindIssueByTextRs(Database& db, const std::string& userId, int32_t projectId,
+                                                  bool includeClosed, const std::string& orderBy, int16_t orderSeq,
+                                                  const std::string& criteria) {
+  return Procedure(kClass, "FindIssueByTextRs", [&] {
+    // The search text is bound, never written into the statement.
+    std::string pattern = ContainsPattern(criteria);
+    Filter filter;
+    filter.custom = true;
+    filter.composedHere = true;
+    std::string condition;
+    auto fields = GetIssueFieldsRs(db, userId);
+    for (; !fields->IsEOF(); fields->MoveNext()) {
+      std::string representation = fields->Value("Representation").ToString();
+      std::string field = fields->Value("FieldName").ToString();
+      if (SameText(representation, "text") || SameText(representation, "multiline")) {
+        if (!sqlguard::IsPlainName(field)) continue;
+        condition += "Issues." + field + " like ? escape '\\' or ";
+      } else if (SameText(representation, "comments")) {
+        // Any comment of the issue; the matching issues are found in one pass over the comments.
+        condition +=
+            "Issues.IssueId in (select IssueComments.IssueId from IssueComments where IssueComments.CommentText "
+            "like ? escape '\\') or ";
+      } else {
+        continue;
+      }
+      filter.conditionParams.push_back(ado::Param::Text(pattern, 0));
+    }
+    if (condition.empty())
+      ThrowError(kClass, "FindIssueByTextRs", "No issue field holds text that can be searched.");
+    condition = "(" + condition.substr(0, condition.size() - 4);
+    filter.condition = includeClosed ? condition + ")" : "(Issues.StatusCode = 'Open' and " + condition + "))";
+    return FilteredList(db, projectId, filter, userId, orderBy, orderSeq);
+  });
+}
+
+std::shared_ptr<ado::Recordset> FindIssueByIdRs(Database& db, const std::string& userId, int32_t projectId,
+                                                int32_t issueId) {
+  return Procedure(kClass, "FindIssueByIdRs", [&] {
+    return GetFilteredIssuesRs(db, projectId, "x:Issues.IssueId = " + std::to_string(issueId), userId,
+                               "Issues.IssueId", 0);
+  });
+}
+
+namespace {
+
+automation::Register<Database> reg([](auto& c) {
+  c.Method("GetFilteredIssuesRs", &GetFilteredIssuesRs);
+  c.Method("FindIssueByTextRs", &FindIssueByTextRs);
+  c.Method("FindIssueByIdRs", &FindIssueByIdRs);
+});
+
+}  // namespace
+
+}  // namespace brisquel

@@ -1,0 +1,87 @@
+// SQL fragments that reach the library from outside (filter conditions, saved filter expressions,
+// sort expressions) are checked here before they are embedded in a statement, and the statements
+// that embed them run under a read-only authorizer. The check keeps a fragment inside the
+// parentheses it is given (balanced, no ";", no comments, no parameters) and lets it name only
+// SQL words, a few functions, and the tables, columns and code-table aliases of the issue list. A
+// subquery may read code tables, and the comments of the issue at hand only, so that no condition
+// can test rows outside the list's scope. The authorizer refuses every write, every table outside
+// the list the statement may read, and every secret column, whatever the text says.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <string_view>
+
+namespace brisquel::sqlguard {
+
+// Names compare without regard to case (ASCII), as SQLite compares them.
+struct NoCaseLess {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const;
+};
+using NameSet = std::set<std::string, NoCaseLess>;
+
+// What a fragment may name: tables with their columns, and aliases standing for a table.
+struct Catalogue {
+  std::map<std::string, NameSet, NoCaseLess> tables;
+  std::map<std::string, std::string, NoCaseLess> aliases;  // alias -> table
+  // Tables a subquery may read, and among them those with rows per issue, which a subquery may
+  // read only for the issue at hand.
+  NameSet subqueryTables;
+  NameSet perIssueTables;
+
+  // Adds a table with the columns the database gives it (no columns: the table does not exist).
+  void AddTable(sqlite3* db, const std::string& table);
+  void AddAlias(const std::string& alias, const std::string& table) { aliases[alias] = table; }
+  // The tables a statement over these names may read (aliases resolved).
+  NameSet ReadableTables() const;
+
+  // The issue list's names: Issues, Projects, ProjectUsers, IssueComments, every code table of
+  // the catalogue, and the alias <field>_<table> of each coded field whose table is not
+  // naturally sorted (the joins the issue list adds). Subqueries may read the code tables and,
+  // for the issue at hand, its comments.
+  static Catalogue ForIssues(sqlite3* db);
+};
+
+enum class Fragment { Condition, OrderBy };
+
+// Empty when the fragment may be embedded; otherwise the reason, a phrase starting in lower case
+// (for example "unknown name 'Password'"), for the caller's sentence.
+std::string Check(std::string_view text, const Catalogue& catalogue, Fragment kind);
+
+// True when the fragment names `name` (as a word outside its strings, without regard to case).
+bool Mentions(std::string_view text, std::string_view name);
+
+// True for a plain identifier (letters, digits, underscores; not starting with a digit), the form
+// the catalogue's own table, field and column names must have to be written into SQL unquoted.
+bool IsPlainName(std::string_view name);
+
+// Columns no statement that embeds outside text may read (password hashes, secret answers, the
+// SMTP password, the site secrets).
+bool IsSecretColumn(std::string_view table, std::string_view column);
+
+// While alive, every statement prepared on the connection is read-only: SELECT only, reading only
+// `readable` tables (all tables when empty) and never a secret column. One scope per connection
+// at a time; the connection has no authorizer of its own.
+class ReadOnlyScope {
+ public:
+  ReadOnlyScope(sqlite3* db, NameSet readable);
+  ~ReadOnlyScope();
+  ReadOnlyScope(const ReadOnlyScope&) = delete;
+  ReadOnlyScope& operator=(const ReadOnlyScope&) = delete;
+
+  // The last action refused, for diagnostics ("read Users.Password", "INSERT").
+  const std::string& Refused() const { return refused_; }
+
+ private:
+  static int Authorize(void* self, int action, const char* a, const char* b, const char* schema,
+                       const char* trigger);
+  sqlite3* db_;
+  NameSet readable_;
+  std::string refused_;
+};
+
+}  // namespace brisquel::sqlguard

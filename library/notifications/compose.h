@@ -1,0 +1,90 @@
+// Composing a notification: a template names its message type (headers, single part or the
+// parts of a multipart body) and gives the subject and each part's content; placeholders in
+// square brackets are filled from the issue.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "automation/automation.h"
+#include "core/multipart.h"
+
+namespace ado {
+class Recordset;
+}
+namespace smtp {
+class SmtpMessagePart;
+}
+
+namespace brisquel {
+
+class Database;
+using RecordsetPtr = std::shared_ptr<ado::Recordset>;
+
+// The encoder's mode for a part's ContentTransferEncoding: quoted-printable 2, base64 1,
+// binary 3, anything else 0 (no encoding).
+int32_t EncodingCode(std::string_view contentTransferEncoding);
+
+// The address with a "/" after it unless it already ends in one ("" gives "/").
+std::string AddTrailingSlash(const std::string& address);
+
+// A delivery failure text fitted to `limit` characters: the error line is kept, and as much of
+// the end of the protocol dialogue after it as fits.
+std::string FitFailureText(const std::string& text, size_t limit);
+
+// Where an expanded placeholder value lands; the value is made safe for that place.
+enum class ValueContext {
+  Text,    // plain text: as it is
+  Html,    // an HTML part: HTML-encoded
+  Header,  // a header or the subject: line breaks become blanks
+};
+
+// One sending pass's composer: the site address and the issue-field list are read once and
+// shared by every message of the pass, as are the template contents and project codes it reads.
+class MessageComposer {
+ public:
+  MessageComposer(Database& db, std::string siteAddress, RecordsetPtr issueFields);
+
+  // The whole message for one recipient. `headers` may be null (the type has no header rows).
+  std::shared_ptr<smtp::SmtpMessagePart> BuildMailMessage(ado::Recordset& config, const std::string& address,
+                                                          ado::Recordset& issue, ado::Recordset& tmpl,
+                                                          ado::Recordset& type, ado::Recordset* headers,
+                                                          ado::Recordset& parts);
+
+  // Replaces each "[name]" by its value; an escaped ("\[") or unclosed "[" stays as written. A
+  // value is put in once and never scanned again.
+  std::string FormatMessage(ado::Recordset& issue, const std::string& address, const std::string& text,
+                            ValueContext context = ValueContext::Text);
+
+  // The value of one placeholder; never fails: what cannot be worked out gives "[name]".
+  automation::Variant GetMessageFieldValue(ado::Recordset& issue, const std::string& name);
+
+  const std::string& SiteAddress() const { return siteAddress_; }
+
+ private:
+  struct PartContent {
+    bool found = false;
+    std::string text;
+  };
+  const PartContent& TemplatePart(const std::string& templateName, const std::string& typeName,
+                                  const std::string& partName);
+  RecordsetPtr PartHeaders(const std::string& typeName, const std::string& partName);
+  std::string ProjectCode(ado::Recordset& issue);
+  std::string LastComment(ado::Recordset& issue, const std::string& fieldName);
+  void IndexFields();
+
+  Database& db_;
+  std::string siteAddress_;
+  RecordsetPtr issueFields_;
+  bool fieldsIndexed_ = false;
+  // FieldName -> Representation, first row of each name.
+  std::unordered_map<std::string, std::string, NoCaseHash, NoCaseEqual> representation_;
+  std::unordered_map<int32_t, std::string> projectCodes_;
+  std::unordered_map<std::string, PartContent> partContents_;  // template|type|part, lower case
+  std::unordered_map<std::string, RecordsetPtr> partHeaders_;  // type|part, lower case
+};
+
+}  // namespace brisquel

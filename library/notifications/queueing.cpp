@@ -1,0 +1,246 @@
+// Queueing: one pending EMailNotifications row per distinct address and template among the active
+// rules that fire for an issue change, written through the caller's connection so that the rows
+// commit or roll back with the change.
+#include <unordered_set>
+
+#include "ado/ado.h"
+#include "core/buffer.h"
+#include "core/database.h"
+#include "core/error_protocol.h"
+#include "core/lookups.h"
+#include "core/multipart.h"
+#include "notifications/email_config.h"
+#include "notifications/notifications.h"
+
+namespace brisquel {
+
+using automation::Variant;
+
+namespace {
+
+constexpr std::string_view kClass = "Notifications";
+constexpr std::string_view kProcedure = "CreatePendingNotifications";
+constexpr size_t kAddressChars = 50;  // EMailNotifications.EMailAddress
+
+enum EventType { kIssueCreated = 1, kIssueAssigned = 2, kIssueUpdated = 3, kWorkflowTransition = 4 };
+enum RecipientType { kAssignee = 1, kCreator = 2, kPreviousAssignee = 3, kIssueField = 4, kSpecificAddress = 5 };
+
+constexpr const char* kRuleQuery =
+    "select "
+    "       EMailNotificationRules.NotificationEventType, "
+    "       EMailNotificationRules.RecipientType, "
+    "       EMailNotificationRules.TemplateName, "
+    "       EMailNotificationRules.RecipientAddress, "
+    "       FromState.ResolutionCode as FromResolutionCode, "
+    "       FromState.StatusCode as FromStatusCode, "
+    "       ToState.ResolutionCode as ToResolutionCode, "
+    "       ToState.StatusCode as ToStatusCode "
+    "    from EMailNotificationRules "
+    "       left outer join WorkflowActions on WorkflowActions.ActionId = EMailNotificationRules.ActionId "
+    "       left outer join WorkflowStates as FromState on FromState.StateId = WorkflowActions.FromStateId "
+    "       left outer join WorkflowStates as ToState on ToState.StateId = WorkflowActions.ToStateId "
+    "    where EMailNotificationRules.ProjectId in (-1, ?) and EMailNotificationRules.Active = 1 "
+    "order by EMailNotificationRules.NotificationEventType";
+
+constexpr const char* kInsert =
+    "insert into EMailNotifications (EMailAddress, IssueId, TemplateName) values (?, ?, ?)";
+
+bool IsTrue(const Variant& v) { return !v.IsNull() && !v.IsEmpty() && v.ToBool(); }
+
+std::string Trim(std::string_view s) {
+  size_t b = 0, e = s.size();
+  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
+  return std::string(s.substr(b, e - b));
+}
+
+// A rule code matches an argument only when the rule has one.
+bool CodeMatches(const Variant& ruleCode, const std::string& argument) {
+  return !ruleCode.IsNull() && !ruleCode.IsEmpty() && EqualsNoCase(ruleCode.ToString(), argument);
+}
+
+// One mailbox "local@domain" that fits the queue's column: what the sender can deliver to.
+bool IsDeliverableAddress(std::string_view a) {
+  if (a.empty() || CharLength(a) > kAddressChars) return false;
+  size_t at = a.find('@');
+  if (at == std::string_view::npos || at == 0 || at + 1 == a.size() || a.find('@', at + 1) != std::string_view::npos)
+    return false;
+  for (char c : a) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (u <= 0x20 || u == 0x7F || std::string_view("\",;<>()[]\\:").find(c) != std::string_view::npos) return false;
+  }
+  return true;
+}
+
+// A rule that cannot be applied is left out, and the administrator learns why from the log.
+void LogSkippedRule(int32_t issueId, int32_t eventType, int32_t recipientType, const std::string& templateName,
+                    const std::string& reason) {
+  WriteErrorEvent(std::string(kLibraryName) + ".dll:" + std::string(kClass) + "." + std::string(kProcedure) +
+                  " skipped a notification rule for issue " + std::to_string(issueId) + " (event type " +
+                  std::to_string(eventType) + ", recipient type " + std::to_string(recipientType) +
+                  ", template '" + templateName + "'): " + reason);
+}
+
+class Queue {
+ public:
+  Queue(Database& db, const std::string& source, const std::string& submittedBy, const std::string& fromUser,
+        const std::string& toUser, const std::string& fromResolution, const std::string& fromStatus,
+        const std::string& toResolution, const std::string& toStatus)
+      : db_(db),
+        create_(EqualsNoCase(source, "Create")),
+        submittedBy_(submittedBy),
+        fromUser_(fromUser),
+        toUser_(toUser),
+        fromResolution_(fromResolution),
+        fromStatus_(fromStatus),
+        toResolution_(toResolution),
+        toStatus_(toStatus) {}
+
+  bool Fires(int32_t eventType, ado::Recordset& rule) const {
+    switch (eventType) {
+      case kIssueCreated: return create_;
+      case kIssueAssigned: return !EqualsNoCase(toUser_, fromUser_);
+      case kIssueUpdated: return !create_;
+      case kWorkflowTransition:
+        return !create_ && CodeMatches(rule.Value("FromResolutionCode"), fromResolution_) &&
+               CodeMatches(rule.Value("FromStatusCode"), fromStatus_) &&
+               CodeMatches(rule.Value("ToResolutionCode"), toResolution_) &&
+               CodeMatches(rule.Value("ToStatusCode"), toStatus_);
+      default: return false;
+    }
+  }
+
+  // The candidate address of a rule that fires ("" for none). `problem` tells why a rule cannot
+  // be applied.
+  std::string Candidate(int32_t recipientType, ado::Recordset& rule, ado::Recordset& issue, std::string& problem) {
+    switch (recipientType) {
+      case kAssignee: return UserAddress(toUser_, problem);
+      case kCreator: {
+        Variant creator = issue.Value("CreatedByUserId");
+        return creator.IsNull() ? std::string() : UserAddress(creator.ToString(), problem);
+      }
+      case kPreviousAssignee: return create_ ? std::string() : UserAddress(fromUser_, problem);
+      case kIssueField: {
+        std::string field = Text(rule.Value("RecipientAddress"));
+        auto index = issue.TryFieldIndex(field);
+        if (field.empty() || !index) {
+          problem = "the issue has no field '" + field + "'.";
+          return {};
+        }
+        return Text(issue.Value(*index));
+      }
+      case kSpecificAddress: return Text(rule.Value("RecipientAddress"));
+      default: return {};
+    }
+  }
+
+  const std::string& SubmitterAddress() {
+    if (!submitterRead_) {
+      submitterRead_ = true;
+      if (!submittedBy_.empty()) {
+        auto rs = GetUserRs(db_, submittedBy_);
+        if (!rs->IsEOF()) submitterAddress_ = Trim(Text(rs->Value("UserEMail")));
+      }
+    }
+    return submitterAddress_;
+  }
+
+ private:
+  static std::string Text(const Variant& v) { return v.IsNull() || v.IsEmpty() ? std::string() : v.ToString(); }
+
+  // A user's address when the user takes e-mail; "" otherwise.
+  std::string UserAddress(const std::string& userId, std::string& problem) {
+    if (userId.empty()) return {};
+    auto rs = GetUserRs(db_, userId);
+    if (rs->IsEOF()) {
+      problem = "there is no user '" + userId + "'.";
+      return {};
+    }
+    if (!IsTrue(rs->Value("EMailEnabled"))) return {};
+    return Text(rs->Value("UserEMail"));
+  }
+
+  Database& db_;
+  bool create_;
+  std::string submittedBy_, fromUser_, toUser_, fromResolution_, fromStatus_, toResolution_, toStatus_;
+  bool submitterRead_ = false;
+  std::string submitterAddress_;
+};
+
+}  // namespace
+
+bool CreatePendingNotifications(Notifications& n, Database& db, const std::string& source,
+                                const std::string& submittedByUserId, int32_t issueId, const std::string& fromUser,
+                                const std::string& toUser, const std::string& fromResolutionCode,
+                                const std::string& fromStatusCode, const std::string& toResolutionCode,
+                                const std::string& toStatusCode) {
+  return Procedure(kClass, kProcedure, [&] {
+    n.SetLastErrorMessage("");
+
+    auto config = GetEMailConfigRs(db);
+    if (config->IsEOF() || !IsTrue(config->Value("EMailEnabled"))) return true;
+    auto issue = GetIssueRs(db, issueId);
+    if (issue->IsEOF()) return true;
+    const int32_t projectId = issue->Value("ProjectId").ToLong();
+    auto project = GetProjectRs(db, projectId);
+    if (project->IsEOF() || !IsTrue(project->Value("EMailEnabled"))) return true;
+    const int32_t queuedIssueId = issue->Value("IssueId").ToLong();
+
+    auto rules = db.Read(kRuleQuery, {ado::Param::Long(projectId, "ProjectId")},
+                         ReadOptions{ado::adLockReadOnly, -1, true, 0});
+    Queue queue(db, source, submittedByUserId, fromUser, toUser, fromResolutionCode, fromStatusCode,
+                toResolutionCode, toStatusCode);
+    // Address|template pairs already handled by this call, without regard to case.
+    std::unordered_set<std::string, NoCaseHash, NoCaseEqual> seen;
+
+    for (; !rules->IsEOF(); rules->MoveNext()) {
+      const int32_t eventType = rules->Value("NotificationEventType").ToLong();
+      if (!queue.Fires(eventType, *rules)) continue;
+      const int32_t recipientType = rules->Value("RecipientType").ToLong();
+      const std::string templateName = rules->Value("TemplateName").ToString();
+
+      std::string problem;
+      std::string candidate = Trim(queue.Candidate(recipientType, *rules, *issue, problem));
+      if (!problem.empty()) {
+        LogSkippedRule(queuedIssueId, eventType, recipientType, templateName, problem);
+        continue;
+      }
+      if (candidate.empty()) continue;
+      if (!IsDeliverableAddress(candidate)) {
+        LogSkippedRule(queuedIssueId, eventType, recipientType, templateName,
+                       "the address '" + candidate + "' is not a valid e-mail address.");
+        continue;
+      }
+      if (!seen.insert(candidate + "|" + templateName).second) continue;
+      if (EqualsNoCase(queue.SubmitterAddress(), candidate)) continue;  // nobody is told of their own change
+
+      auto failed = db.Trap([&] {
+        db.Execute(kInsert, {ado::Param::Text(candidate, 50, "EMailAddress"), ado::Param::Long(queuedIssueId, "IssueID"),
+                             ado::Param::Text(templateName, 50, "TemplateName")});
+      });
+      if (failed) {
+        n.SetLastErrorMessage(db.UnexpectedReport(*failed));
+        return false;
+      }
+    }
+    return true;
+  });
+}
+
+namespace {
+
+automation::Register<Notifications> reg([](auto& c) {
+  c.Method("CreatePendingNotifications",
+           +[](Notifications& n, std::shared_ptr<Database> db, const std::string& source,
+               const std::string& submittedByUserId, int32_t issueId, const std::string& fromUser,
+               const std::string& toUser, const std::string& fromResolutionCode, const std::string& fromStatusCode,
+               const std::string& toResolutionCode, const std::string& toStatusCode) {
+             if (!db) automation::RaiseRuntime(automation::vberr::kObjectNotSet);
+             return CreatePendingNotifications(n, *db, source, submittedByUserId, issueId, fromUser, toUser,
+                                               fromResolutionCode, fromStatusCode, toResolutionCode, toStatusCode);
+           });
+});
+
+}  // namespace
+
+}  // namespace brisquel

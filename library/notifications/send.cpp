@@ -1,0 +1,368 @@
+// Sending: passes over the pending EMailNotifications rows. A pass connects once, composes and
+// sends each row's message, and records the outcome on the row; at its end finished rows older
+// than three days are purged. Progress goes to the trace at level 1.
+#include <unordered_map>
+
+#include "ado/ado.h"
+#include "automation/vbdate.h"
+#include "core/buffer.h"
+#include "core/database.h"
+#include "core/error_protocol.h"
+#include "core/lookups.h"
+#include "core/multipart.h"
+#include "core/trace.h"
+#include "notifications/compose.h"
+#include "notifications/email_config.h"
+#include "notifications/notifications.h"
+#include "smtp/smtp.h"
+
+namespace brisquel {
+
+using automation::Variant;
+
+namespace {
+
+constexpr std::string_view kClass = "Notifications";
+constexpr std::string_view kTracePrefix = "Brisquel.dll::SendPendingNotifications - ";
+constexpr size_t kErrorMsgChars = 1024;  // EMailNotifications.AttemptedDeliveryErrorMsg
+constexpr const char* kCrLf = "\r\n";
+
+constexpr const char* kDeletePending =
+    "delete from EMailNotifications where EMailNotifications.StatusCode = 'Pending'";
+// In queue order, so the oldest notification goes first.
+constexpr const char* kSelectPending =
+    "select * from EMailNotifications where EMailNotifications.StatusCode = 'Pending' "
+    "order by EMailNotifications.EMailNotificationId";
+// Finished rows whose completion lies three days or more in the past by the database's clock.
+constexpr const char* kPurge =
+    "delete from EMailNotifications where EMailNotifications.StatusCode <> 'Pending' and "
+    "EMailNotifications.DateTimeCompleted <= strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime', '-3 days')";
+
+std::string Text(const Variant& v) { return v.IsNull() || v.IsEmpty() ? std::string() : v.ToString(); }
+std::string Text(ado::Recordset& rs, std::string_view column) { return Text(rs.Value(column)); }
+bool IsTrue(const Variant& v) { return !v.IsNull() && !v.IsEmpty() && v.ToBool(); }
+
+std::string WithoutFinalCrLf(const std::string& s) {
+  if (s.size() >= 2 && s.compare(s.size() - 2, 2, kCrLf) == 0) return s.substr(0, s.size() - 2);
+  return s;
+}
+
+// The first `chars` characters of a UTF-8 text (never cutting a character in two).
+std::string_view HeadChars(std::string_view s, size_t chars) {
+  size_t i = 0;
+  for (size_t n = 0; i < s.size() && n < chars; ++n) {
+    ++i;
+    while (i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) ++i;
+  }
+  return s.substr(0, i);
+}
+std::string_view TailChars(std::string_view s, size_t chars) {
+  size_t i = s.size();
+  for (size_t n = 0; i > 0 && n < chars; ++n) {
+    --i;
+    while (i > 0 && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) --i;
+  }
+  return s.substr(i);
+}
+
+}  // namespace
+
+// A failure text fitted to `limit` characters: the error line is kept, and of the dialogue after
+// it as much of the end as fits, since that is where the failure shows.
+std::string FitFailureText(const std::string& text, size_t limit) {
+  if (CharLength(text) <= limit) return text;
+  static constexpr std::string_view kCut = "\r\n[...]\r\n";
+  std::string_view all(text);
+  size_t headEnd = all.find(kCrLf);
+  std::string_view head = all.substr(0, headEnd == std::string_view::npos ? all.size() : headEnd);
+  size_t headChars = CharLength(head);
+  size_t room = limit - kCut.size();
+  if (headChars > room / 2) {
+    head = HeadChars(head, room / 2);
+    headChars = room / 2;
+  }
+  std::string out(head);
+  out += kCut;
+  out += TailChars(all.substr(head.size()), room - headChars);
+  return out;
+}
+
+namespace {
+
+// One sending pass.
+class Pass {
+ public:
+  Pass(Notifications& n, Database& db) : n_(n), db_(db) {}
+
+  void Run(bool& retry) {
+    retry = false;
+    config_ = GetEMailConfigRs(db_);
+    auto issueFields = GetIssueFieldsRs(db_, "");
+    composer_ = std::make_unique<MessageComposer>(db_, AddTrailingSlash(Text(*config_, "WebSiteURL")), issueFields);
+
+    if (!IsTrue(config_->Value("EMailEnabled"))) {
+      db_.Execute(kDeletePending);
+      Trace("EMail not enabled.");
+      Finish();
+      return;
+    }
+
+    maxAttempts_ = config_->Value("MaximumDeliveryAttempts").ToLong();
+    pending_ = db_.Read(kSelectPending, {}, ReadOptions{ado::adLockReadOnly, -1, true, 0});
+    std::vector<Row> rows;
+    for (; !pending_->IsEOF(); pending_->MoveNext()) {
+      Row r{pending_->Value("EMailNotificationId").ToLong(), pending_->Value("IssueId").ToLong(),
+            Text(*pending_, "EMailAddress"), Text(*pending_, "TemplateName"),
+            pending_->Value("DeliveryAttempts").ToLong()};
+      if (!n_.TriedRows().count(r.id)) rows.push_back(std::move(r));
+    }
+    if (rows.empty()) {
+      Trace("No notifications to send.");
+      Finish();
+      return;
+    }
+
+    std::string connectError = Connect();
+    if (!connectError.empty()) {
+      std::string failure = connectError;
+      if (debugLog_.size() >= 2) failure += std::string(kCrLf) + "Log details follow:" + kCrLf + WithoutFinalCrLf(debugLog_);
+      failure = Scrub(failure);
+      for (const Row& r : rows) {
+        n_.TriedRows().insert(r.id);
+        NotDelivered(r, failure);
+      }
+      Trace("Could not connect to SMTP server, \"" + failure + "\"");
+      Finish();
+      return;
+    }
+
+    for (const Row& r : rows) {
+      n_.TriedRows().insert(r.id);
+      std::string error;
+      std::shared_ptr<smtp::SmtpMessagePart> message = Compose(r, error);
+      if (!message) {
+        // A message that cannot be composed is charged like a failed delivery; the pass goes on,
+        // since the session is not at fault.
+        debugLog_.clear();
+        error = Scrub(error);
+        Trace("Notification could not be composed, issue id: " + std::to_string(r.issueId) + ", address: " +
+              r.address + ", template: " + r.templateName + ", error: \"" + error + "\"");
+        NotDelivered(r, error);
+        continue;
+      }
+      std::string result = SendNotification(message);
+      if (!result.empty()) {
+        Trace("Notification failed to send, issue id: " + std::to_string(r.issueId) + ", address: " + r.address +
+              ", template: " + r.templateName + ", error: \"" + result + "\"");
+        NotDelivered(r, result);
+        retry = true;
+        Finish();
+        return;
+      }
+      Sent(r);
+      Trace("Notification sent, issue id: " + std::to_string(r.issueId) + ", address: " + r.address +
+            ", template: " + r.templateName);
+    }
+    retry = false;
+    Finish();
+  }
+
+ private:
+  struct Row {
+    int32_t id;
+    int32_t issueId;
+    std::string address;
+    std::string templateName;
+    int32_t attempts;
+  };
+  // A template's rows, read once per pass.
+  struct Template {
+    RecordsetPtr tmpl, type, headers, parts;
+  };
+
+  void Trace(const std::string& text) { trace_.Trace(1, std::string(kTracePrefix) + text); }
+
+  // Secrets never reach a stored or traced text, whatever the component lets through.
+  std::string Scrub(std::string text) const {
+    if (password_.size() < 4) return text;
+    size_t pos;
+    while ((pos = text.find(password_)) != std::string::npos) text.replace(pos, password_.size(), "***");
+    return text;
+  }
+
+  void OnDebug(const std::string& line) {
+    std::string text = line;
+    // A login line carries the credentials after its mechanism.
+    if (text.size() >= 5 && EqualsNoCase(std::string_view(text).substr(0, 5), "AUTH ")) {
+      size_t mechEnd = text.find(' ', 5);
+      if (mechEnd != std::string::npos) text = text.substr(0, mechEnd) + " ***";
+    }
+    debugLog_ += text;
+    if (text.size() < 2 || text.compare(text.size() - 2, 2, kCrLf) != 0) debugLog_ += kCrLf;
+  }
+
+  // Creates, configures and connects the client; the connect error, or "" when connected.
+  std::string Connect() {
+    smtp_ = std::make_shared<smtp::SmtpMailer>();
+    smtp_->SetDebugHandler([this](const std::string& line) { OnDebug(line); });
+    smtp_->SetServerHost(Text(*config_, "SmtpHost"));
+    smtp_->SetServerPort(config_->Value("SmtpPort").ToLong());
+    smtp_->SetTimeoutValue(config_->Value("SendTimeout").ToInt());
+    smtp_->SetDebugOutput(true);
+    if (IsTrue(config_->Value("ServerLoginRequired"))) {
+      // The configuration reader never hands the password out: it is read here, for the login only.
+      password_ = GetSmtpPassword(db_);
+      smtp_->SetLoginSetting(1);
+      smtp_->SetLoginScheme(1);
+      smtp_->SetLoginUser(Text(*config_, "SmtpUserId"));
+      smtp_->SetLoginPassword(password_);
+    }
+    smtp_->SetSessionOption(1);
+    try {
+      smtp_->ConnectServer();
+    } catch (...) {
+      automation::LastError e = CurrentError();
+      return "Error: " + std::to_string(e.number) + " (" + e.description + ")";
+    }
+    if (smtp_->ConnectionState() != smtp::kStateConnected)
+      return "Error: " + std::to_string(smtp_->ErrorCode()) + " (" + smtp_->ErrorText() + ")";
+    return {};
+  }
+
+  const Template& TemplateRows(const std::string& name) {
+    auto it = templates_.find(name);
+    if (it != templates_.end()) return it->second;
+    Template t;
+    t.tmpl = GetEMailTemplateRs(db_, name);
+    if (t.tmpl->IsEOF()) automation::RaiseRuntime(ado::err::kNoCurrentRecord, "There is no template '" + name + "'.");
+    const std::string typeName = Text(*t.tmpl, "TemplateTypeName");
+    t.type = GetEMailTemplateTypeRs(db_, typeName);
+    if (t.type->IsEOF())
+      automation::RaiseRuntime(ado::err::kNoCurrentRecord, "There is no template type '" + typeName + "'.");
+    t.headers = GetTemplateTypeHeadersRs(db_, typeName);
+    t.parts = GetTemplateTypePartsRs(db_, typeName);
+    return templates_.emplace(name, std::move(t)).first->second;
+  }
+
+  // The row's message, or nullptr with the failure text in `error`.
+  std::shared_ptr<smtp::SmtpMessagePart> Compose(const Row& r, std::string& error) {
+    try {
+      return Procedure(kClass, "SendNotification", [&] {
+        auto issue = GetIssueRs(db_, r.issueId);
+        if (issue->IsEOF())
+          automation::RaiseRuntime(ado::err::kNoCurrentRecord, "There is no issue " + std::to_string(r.issueId) + ".");
+        const Template& t = TemplateRows(r.templateName);
+        return composer_->BuildMailMessage(*config_, r.address, *issue, *t.tmpl, *t.type, t.headers.get(), *t.parts);
+      });
+    } catch (...) {
+      automation::LastError e = CurrentError();
+      error = "Error: " + std::to_string(e.number) + " (" + e.description + ")";
+      return nullptr;
+    }
+  }
+
+  // "" when the message was sent, else the failure text.
+  std::string SendNotification(const std::shared_ptr<smtp::SmtpMessagePart>& message) {
+    bool sent = false;
+    try {
+      sent = smtp_->SendMessage(message);
+    } catch (...) {
+      sent = false;
+    }
+    std::string result;
+    if (!sent || smtp_->ErrorCode() != 0) {
+      result = "Error: " + std::to_string(smtp_->ErrorCode()) + " (" + smtp_->ErrorText() + ")" + kCrLf +
+               "Log details follow:" + kCrLf + WithoutFinalCrLf(debugLog_);
+      result = Scrub(result);
+    }
+    debugLog_.clear();
+    return result;
+  }
+
+  void Sent(const Row& r) {
+    automation::Date now = automation::Now();
+    db_.Execute(
+        "update EMailNotifications set StatusCode = 'Sent', DeliveryAttempts = ?, DateCompleted = ?, "
+        "DateTimeCompleted = ? where EMailNotificationId = ?",
+        {ado::Param::Long(r.attempts + 1), ado::Param::DateTime(Variant::FromDate(automation::DateOnly(now))),
+         ado::Param::DateTime(Variant::FromDate(now)), ado::Param::Long(r.id)});
+  }
+
+  void NotDelivered(const Row& r, const std::string& failure) {
+    const int32_t attempts = r.attempts + 1;
+    const std::string text = FitFailureText(failure, kErrorMsgChars);
+    if (attempts >= maxAttempts_) {
+      automation::Date now = automation::Now();
+      db_.Execute(
+          "update EMailNotifications set StatusCode = 'Failed', DeliveryAttempts = ?, DateCompleted = ?, "
+          "DateTimeCompleted = ?, AttemptedDeliveryErrorMsg = ? where EMailNotificationId = ?",
+          {ado::Param::Long(attempts), ado::Param::DateTime(Variant::FromDate(automation::DateOnly(now))),
+           ado::Param::DateTime(Variant::FromDate(now)), ado::Param::Text(text, kErrorMsgChars),
+           ado::Param::Long(r.id)});
+    } else {
+      db_.Execute(
+          "update EMailNotifications set DeliveryAttempts = ?, AttemptedDeliveryErrorMsg = ? "
+          "where EMailNotificationId = ?",
+          {ado::Param::Long(attempts), ado::Param::Text(text, kErrorMsgChars), ado::Param::Long(r.id)});
+    }
+  }
+
+  // End of a pass: the session is closed and old finished rows are purged.
+  void Finish() {
+    if (smtp_) {
+      try {
+        smtp_->Disconnect();
+      } catch (...) {
+      }
+      smtp_.reset();
+    }
+    pending_.reset();
+    db_.Execute(kPurge);
+  }
+
+  Notifications& n_;
+  Database& db_;
+  VTLLogging trace_;  // a new one each pass reads the trace level again
+  RecordsetPtr config_;
+  RecordsetPtr pending_;
+  std::unique_ptr<MessageComposer> composer_;
+  std::unordered_map<std::string, Template, NoCaseHash, NoCaseEqual> templates_;
+  std::shared_ptr<smtp::SmtpMailer> smtp_;
+  std::string debugLog_;
+  std::string password_;
+  int32_t maxAttempts_ = 0;
+};
+
+}  // namespace
+
+void SendPendingNotifications(Notifications& n, Database& db, bool& retryDueToErrors) {
+  Procedure(kClass, "SendPendingNotifications", [&] {
+    Pass pass(n, db);
+    pass.Run(retryDueToErrors);
+  });
+}
+
+void SendNotifications(Database& db) {
+  Procedure("Database", "SendNotifications", [&] {
+    auto n = std::make_shared<Notifications>();
+    bool retry = false;
+    do {
+      SendPendingNotifications(*n, db, retry);
+    } while (retry);
+  });
+}
+
+namespace {
+
+automation::Register<Database> regDatabase([](auto& c) { c.Method("SendNotifications", &SendNotifications); });
+
+automation::Register<Notifications> regNotifications([](auto& c) {
+  c.Method("SendPendingNotifications", +[](Notifications& n, std::shared_ptr<Database> db, bool& retryDueToErrors) {
+    if (!db) automation::RaiseRuntime(automation::vberr::kObjectNotSet);
+    SendPendingNotifications(n, *db, retryDueToErrors);
+  });
+});
+
+}  // namespace
+
+}  // namespace brisquel
