@@ -4,12 +4,6 @@
 
 namespace brisquel {
 
-size_t CharLength(std::string_view s) {
-  size_t n = 0;
-  for (unsigned char c : s) n += (c & 0xC0) != 0x80;
-  return n;
-}
-
 void Buffer::Clear() {
   block_.clear();
   blockChars_ = 0;

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "automation/text.h"
+
 namespace brisquel {
 
 class Buffer {
@@ -29,6 +31,6 @@ class Buffer {
 };
 
 // Number of characters (code points) of a UTF-8 text.
-size_t CharLength(std::string_view s);
+using automation::CharLength;
 
 }  // namespace brisquel

@@ -37,7 +37,7 @@ bool Login(Database& db, const std::string& userId, const std::string& password)
     Variant stored;
     if (CharLength(userId) <= static_cast<size_t>(kUserIdSize))
       stored = db.Scalar("Select Password FROM Users where UserId = ?", {UserIdParam(userId)});
-    std::string hash = stored.IsEmpty() || stored.IsNull() ? std::string() : stored.ToString();
+    std::string hash = stored.ToText();
     // No account, or one without a usable hash: the same work against a hash nobody matches.
     const bool usable = hash.starts_with("$argon2id$");
     const bool match = VerifySecret(usable ? std::string_view(hash) : LoginDummyHash(), password);
@@ -97,7 +97,7 @@ std::string ProjectGroupLead(Database& db, int32_t projectId, const std::string&
   return Procedure(kClass, "ProjectGroupLead", [&] {
     Variant lead = db.Scalar("SELECT UserId FROM ProjectGroupLeads where ProjectId = ? and GroupCode = ?",
                              {Param::Long(projectId), Param::Text(groupCode, kGroupCodeSize)});
-    return lead.IsEmpty() || lead.IsNull() ? std::string() : lead.ToString();
+    return lead.ToText();
   });
 }
 

@@ -111,14 +111,6 @@ size_t FindDelimiter(std::string_view body, std::string_view delimiter, size_t f
 
 }  // namespace
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Lower(static_cast<unsigned char>(a[i])) != Lower(static_cast<unsigned char>(b[i]))) return false;
-  }
-  return true;
-}
-
 size_t NoCaseHash::operator()(std::string_view s) const noexcept {
   uint64_t h = 14695981039346656037ull;  // FNV-1a
   for (char c : s) {

@@ -17,11 +17,12 @@
 #include <vector>
 
 #include "automation/automation.h"
+#include "automation/text.h"
 
 namespace brisquel {
 
 // Field and file names compare without regard to (ASCII) case.
-bool EqualsNoCase(std::string_view a, std::string_view b);
+using automation::EqualsNoCase;
 struct NoCaseHash {
   using is_transparent = void;
   size_t operator()(std::string_view s) const noexcept;

@@ -21,7 +21,7 @@ namespace {
 
 std::string TextOf(ado::Recordset& rs, std::string_view column) {
   Variant v = rs.Value(column);
-  return v.IsNull() || v.IsEmpty() ? std::string() : v.ToString();
+  return v.ToText();
 }
 
 }  // namespace

@@ -22,10 +22,7 @@ namespace {
 constexpr std::string_view kClass = "Database";
 constexpr std::string_view kMethod = "MassReassign";
 
-std::string Text(ado::Recordset& rs, std::string_view column) {
-  Variant v = rs.Value(column);
-  return v.IsNull() || v.IsEmpty() ? std::string() : v.ToString();
-}
+std::string Text(ado::Recordset& rs, std::string_view column) { return rs.Value(column).ToText(); }
 
 std::string DoubleApostrophes(std::string_view s) {
   std::string out;

@@ -3,18 +3,15 @@
 #include <cctype>
 #include <vector>
 
+#include "automation/text.h"
+
 namespace brisquel::sqlguard {
 
 namespace {
 
 char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
-}
+bool EqualNoCase(std::string_view a, std::string_view b) { return automation::EqualsNoCase(a, b); }
 
 bool IsAlpha(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }

@@ -24,10 +24,7 @@ namespace {
 constexpr std::string_view kClass = "Database";
 constexpr std::string_view kMethod = "UpdateIssue";
 
-std::string Text(ado::Recordset& rs, std::string_view column) {
-  Variant v = rs.Value(column);
-  return v.IsNull() || v.IsEmpty() ? std::string() : v.ToString();
-}
+std::string Text(ado::Recordset& rs, std::string_view column) { return rs.Value(column).ToText(); }
 
 // The recordset a caller hands back must be one issue row of Issues.
 void CheckIssueRecordset(const std::shared_ptr<ado::Recordset>& rs) {

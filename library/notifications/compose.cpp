@@ -40,7 +40,7 @@ bool IsAscii(std::string_view s) {
 }
 
 // A column as text; Null (and Empty) give "".
-std::string Text(const Variant& v) { return v.IsNull() || v.IsEmpty() ? std::string() : v.ToString(); }
+std::string Text(const Variant& v) { return v.ToText(); }
 std::string Text(ado::Recordset& rs, std::string_view column) { return Text(rs.Value(column)); }
 
 std::string HtmlEncode(std::string_view s) {

@@ -106,7 +106,7 @@ RecordsetPtr GetEMailConfigRs(Database& db) {
 std::string GetSmtpPassword(Database& db) {
   return Procedure(kClass, "GetSmtpPassword", [&] {
     Variant v = db.Scalar("select SmtpPassword from EMailConfiguration order by EMailConfigurationId limit 1");
-    return v.IsEmpty() || v.IsNull() ? std::string() : v.ToString();
+    return v.ToText();
   });
 }
 

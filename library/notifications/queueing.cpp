@@ -146,7 +146,7 @@ class Queue {
   }
 
  private:
-  static std::string Text(const Variant& v) { return v.IsNull() || v.IsEmpty() ? std::string() : v.ToString(); }
+  static std::string Text(const Variant& v) { return v.ToText(); }
 
   // A user's address when the user takes e-mail; "" otherwise.
   std::string UserAddress(const std::string& userId, std::string& problem) {

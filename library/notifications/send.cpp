@@ -38,7 +38,7 @@ constexpr const char* kPurge =
     "delete from EMailNotifications where EMailNotifications.StatusCode <> 'Pending' and "
     "EMailNotifications.DateTimeCompleted <= strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime', '-3 days')";
 
-std::string Text(const Variant& v) { return v.IsNull() || v.IsEmpty() ? std::string() : v.ToString(); }
+std::string Text(const Variant& v) { return v.ToText(); }
 std::string Text(ado::Recordset& rs, std::string_view column) { return Text(rs.Value(column)); }
 bool IsTrue(const Variant& v) { return !v.IsNull() && !v.IsEmpty() && v.ToBool(); }
 

@@ -1,19 +1,14 @@
 #include "schema/constraints.h"
 
+#include "ado/types.h"
+
 #include <stdexcept>
 
 namespace brisquel::schema {
 
 namespace {
 
-std::string Quote(std::string_view name) {
-  std::string q = "\"";
-  for (char c : name) {
-    if (c == '"') q += '"';
-    q += c;
-  }
-  return q + "\"";
-}
+std::string Quote(std::string_view name) { return ado::QuoteIdentifier(name); }
 
 std::string Literal(std::string_view text) {
   std::string q = "'";

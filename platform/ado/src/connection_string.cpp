@@ -1,5 +1,7 @@
 #include "ado/connection_string.h"
 
+#include "automation/text.h"
+
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -20,13 +22,7 @@ std::string_view Trim(std::string_view s) {
   return s.substr(b, e - b + 1);
 }
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
+bool EqualNoCase(std::string_view a, std::string_view b) { return automation::EqualsNoCase(a, b); }
 
 // One item's extent in the text: [begin, end) without the ';'. Quotes protect ';'.
 struct Span {

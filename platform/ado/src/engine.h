@@ -17,6 +17,7 @@
 #include "ado/connection.h"
 #include "ado/recordset.h"
 #include "ado/types.h"
+#include "automation/text.h"
 
 namespace ado::detail {
 
@@ -96,11 +97,11 @@ automation::Variant Coerce(const FieldInfo& f, const automation::Variant& v);
 // Fast parse of "YYYY-MM-DD[ HH:MM[:SS[.fff]]]"; falls back to the general date parser.
 bool ParseDbDate(std::string_view s, automation::Date& out);
 
-std::string QuoteIdent(std::string_view name);
-std::string Lower(std::string_view s);
-bool EqualNoCase(std::string_view a, std::string_view b);
+inline std::string QuoteIdent(std::string_view name) { return QuoteIdentifier(name); }
+inline std::string Lower(std::string_view s) { return automation::LowerAscii(s); }
+inline bool EqualNoCase(std::string_view a, std::string_view b) { return automation::EqualsNoCase(a, b); }
 // Number of characters of a UTF-8 text.
-size_t Utf8Length(std::string_view s);
+inline size_t Utf8Length(std::string_view s) { return automation::CharLength(s); }
 
 // Runs one statement without parameters or results (transaction control, savepoints).
 void Exec(Connection& c, const char* sql);

@@ -1,19 +1,14 @@
 #include "ado/row_version.h"
 
+#include "ado/types.h"
+
 #include <stdexcept>
 
 namespace ado {
 
 namespace {
 
-std::string Quote(std::string_view name) {
-  std::string q = "\"";
-  for (char c : name) {
-    if (c == '"') q += '"';
-    q += c;
-  }
-  return q + "\"";
-}
+std::string Quote(std::string_view name) { return ado::QuoteIdentifier(name); }
 
 void Exec(sqlite3* db, const std::string& sql) {
   char* err = nullptr;

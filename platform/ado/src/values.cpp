@@ -11,28 +11,11 @@ namespace ado::detail {
 using automation::Variant;
 using automation::VarType;
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
+}  // namespace ado::detail
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
+namespace ado {
 
-size_t Utf8Length(std::string_view s) {
-  size_t n = 0;
-  for (unsigned char c : s)
-    if ((c & 0xC0) != 0x80) ++n;
-  return n;
-}
-
-std::string QuoteIdent(std::string_view name) {
+std::string QuoteIdentifier(std::string_view name) {
   std::string q = "\"";
   for (char c : name) {
     if (c == '"') q += '"';
@@ -41,6 +24,10 @@ std::string QuoteIdent(std::string_view name) {
   q += '"';
   return q;
 }
+
+}  // namespace ado
+
+namespace ado::detail {
 
 namespace {
 

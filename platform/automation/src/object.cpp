@@ -5,16 +5,13 @@
 #include <unordered_map>
 
 #include "automation/automation.h"
+#include "automation/text.h"
 
 namespace automation {
 
 namespace {
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
+std::string Lower(std::string_view s) { return LowerAscii(s); }
 
 struct ProgIdTable {
   std::mutex mutex;

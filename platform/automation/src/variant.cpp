@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "automation/automation.h"
+#include "automation/text.h"
 #include "automation/vbdate.h"
 #include "automation/vbnumber.h"
 
@@ -18,13 +19,6 @@ template <class... F>
 Overload(F...) -> Overload<F...>;
 
 [[noreturn]] void Mismatch() { RaiseRuntime(vberr::kTypeMismatch); }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 }  // namespace
 
@@ -163,6 +157,8 @@ std::string Variant::ToString() const {
                [](ErrorCode) -> std::string { Mismatch(); }},
       v_);
 }
+
+std::string Variant::ToText() const { return IsNull() ? std::string() : ToString(); }
 
 double Variant::ToDouble() const {
   return std::visit(

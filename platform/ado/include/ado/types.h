@@ -175,4 +175,7 @@ struct Param {
 };
 using Params = std::vector<Param>;
 
+// An SQL identifier in double quotes, inner quotes doubled.
+std::string QuoteIdentifier(std::string_view name);
+
 }  // namespace ado

@@ -84,6 +84,7 @@ class Variant {
   bool IsString() const;
 
   std::string ToString() const;  // CStr; raises 13 for Null, arrays, objects
+  std::string ToText() const;    // CStr, with Null read as "" (VB's v & "")
   int32_t ToLong() const;        // CLng: banker's rounding; 13 type mismatch, 6 overflow, 94 Null
   int16_t ToInt() const;         // CInt
   int64_t ToLongLong() const;    // CLngLng
