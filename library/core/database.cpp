@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "automation/text.h"
 #include "core/error_protocol.h"
 
 namespace brisquel {
@@ -12,13 +13,7 @@ namespace {
 
 constexpr std::string_view kClass = "Database";
 
-bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
+bool SameText(std::string_view a, std::string_view b) { return automation::EqualsNoCase(a, b); }
 
 // Closes a connection, rolling back a transaction it still has; errors are swallowed.
 void CloseQuietly(ado::Connection& c) noexcept {

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "core/database.h"
+#include "automation/text.h"
 #include "core/error_protocol.h"
 #include "core/lookups.h"
 
@@ -44,13 +45,7 @@ constexpr std::string_view kSortByFieldName =
 
 const ReadOptions kReadOnly{.lockType = ado::adLockReadOnly, .updateCriteria = -1};
 
-bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
+bool SameText(std::string_view a, std::string_view b) { return automation::EqualsNoCase(a, b); }
 
 // Begins with a letter; letters, digits and underscores only.
 bool IsAllowedName(std::string_view name, size_t limit) {
