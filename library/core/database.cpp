@@ -118,8 +118,9 @@ std::shared_ptr<ado::Recordset> Database::Read(std::string_view sql, const ado::
 }
 
 bool Database::Exists(std::string_view sql, const ado::Params& params) {
-  auto rs = ConnectionPtr()->Query(sql, params, ado::adLockReadOnly);
-  return rs->State() == ado::adStateOpen && !rs->IsEOF();
+  bool found = false;
+  Connection().Each(sql, params, [&](sqlite3_stmt*) { found = true; });
+  return found;
 }
 
 Variant Database::Scalar(std::string_view sql, const ado::Params& params) {

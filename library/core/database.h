@@ -10,6 +10,7 @@
 //   }
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -19,6 +20,7 @@
 
 #include "ado/ado.h"
 #include "automation/automation.h"
+#include "core/sql.h"
 
 namespace brisquel {
 
@@ -71,6 +73,27 @@ class Database : public automation::Dispatchable<Database> {
   automation::Variant Scalar(std::string_view sql, const ado::Params& params = {});
   // Runs statements on the held connection; the rows changed (-1 when none changes data).
   int64_t Execute(std::string_view sql, const ado::Params& params = {});
+
+  // ---- the typed layer (core/sql.h): rows straight off the held connection, no recordset
+  // Calls `fn` with each row of `sql`. Do not write to the tables being read from inside `fn`.
+  template <class Fn>
+  void Each(std::string_view sql, const ado::Params& params, Fn&& fn) {
+    Connection().Each(sql, params, [&](sqlite3_stmt* st) { fn(sql::Row(st)); });
+  }
+  // The first column of the first row as T; empty when there is no row or the value is Null.
+  template <class T>
+  std::optional<T> One(std::string_view sql, const ado::Params& params = {}) {
+    std::optional<T> out;
+    Connection().Each(sql, params, [&](sqlite3_stmt* st) {
+      sql::Row r(st);
+      if (!out && !r.IsNull(0)) out = r.As<T>(0);
+    });
+    return out;
+  }
+  // Runs statements; the rows changed (0 when none changed).
+  int64_t Exec(std::string_view sql, const ado::Params& params = {}) {
+    return std::max<int64_t>(0, Connection().ExecuteNonQuery(sql, params));
+  }
   // The writer pattern: attaches a recordset a caller handed back, writes all its pending
   // changes (UpdateBatch over all rows) and detaches it again, also when the write fails.
   void WriteBack(ado::Recordset& rs);

@@ -173,6 +173,10 @@ int64_t Connection::ExecuteNonQuery(std::string_view sql, const Params& params) 
   return detail::Run(*this, sql, params, false, nullptr);
 }
 
+int64_t Connection::Each(std::string_view sql, const Params& params, const RowCallback& each) {
+  return detail::RunEach(*this, sql, params, each);
+}
+
 std::shared_ptr<Recordset> Connection::Execute(const std::string& text, Variant& recordsAffected, int32_t options) {
   bool noRecords = options != -1 && (options & adExecuteNoRecords);
   if (noRecords) {

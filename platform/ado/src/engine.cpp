@@ -269,93 +269,124 @@ MetaPtr ColumnMeta(Connection& c, sqlite3_stmt* st) {
   return m;
 }
 
-int64_t Run(Connection& c, std::string_view text, const Params& params, bool fetch, ResultSet* result) {
-  sqlite3* db = c.RequireOpen("ADODB.Command");
-  c.ErrorList().Clear();
-  auto& impl = c.Internals();
+namespace {
 
+// The cached entry of a command text, or a temporary one (while an authorizer is set, or while the
+// cached entry is in use by an outer statement); the guard gives it back.
+struct EntryLease {
   TextEntry* entry = nullptr;
   std::unique_ptr<TextEntry> temporary;
-  auto it = impl.cache.find(text);
-  if (c.HasAuthorizer()) {
-    temporary = std::make_unique<TextEntry>();
-    temporary->text = Rewrite(text);
-    entry = temporary.get();
-  } else if (it == impl.cache.end()) {
-    if (impl.cache.size() >= kMaxCachedTexts) {
-      for (auto i = impl.cache.begin(); i != impl.cache.end();) {
-        if (i->second->inUse) {
-          ++i;
-        } else {
-          i->second->Finalize();
-          i = impl.cache.erase(i);
+  EntryLease(Connection& c, std::string_view text) {
+    auto& impl = c.Internals();
+    auto it = impl.cache.find(text);
+    if (c.HasAuthorizer() || (it != impl.cache.end() && it->second->inUse)) {
+      temporary = std::make_unique<TextEntry>();
+      temporary->text = Rewrite(text);
+      entry = temporary.get();
+    } else if (it == impl.cache.end()) {
+      if (impl.cache.size() >= kMaxCachedTexts) {
+        for (auto i = impl.cache.begin(); i != impl.cache.end();) {
+          if (i->second->inUse) {
+            ++i;
+          } else {
+            i->second->Finalize();
+            i = impl.cache.erase(i);
+          }
         }
       }
+      auto e = std::make_unique<TextEntry>();
+      e->text = Rewrite(text);
+      entry = e.get();
+      impl.cache.emplace(std::string(text), std::move(e));
+    } else {
+      entry = it->second.get();
     }
-    auto e = std::make_unique<TextEntry>();
-    e->text = Rewrite(text);
-    entry = e.get();
-    impl.cache.emplace(std::string(text), std::move(e));
-  } else if (it->second->inUse) {
-    temporary = std::make_unique<TextEntry>();
-    temporary->text = Rewrite(text);
-    entry = temporary.get();
-  } else {
-    entry = it->second.get();
+    entry->inUse = true;
   }
+  ~EntryLease() {
+    entry->inUse = false;
+    if (temporary) entry->Finalize();
+  }
+  EntryLease(const EntryLease&) = delete;
+  EntryLease& operator=(const EntryLease&) = delete;
+};
 
-  struct Guard {
-    TextEntry* e;
-    bool temp;
-    ~Guard() {
-      e->inUse = false;
-      if (temp) e->Finalize();
+// The next statement of the entry, prepared on first use; nullptr after the last.
+Piece* NextPiece(Connection& c, sqlite3* db, EntryLease& lease, size_t& index, size_t& offset) {
+  TextEntry& entry = *lease.entry;
+  const std::string& sql = entry.text;
+  if (index >= entry.pieces.size()) {
+    if (entry.complete) return nullptr;
+    size_t at = SkipBlank(sql, offset);
+    if (at >= sql.size()) {
+      entry.complete = true;
+      return nullptr;
     }
-  } guard{entry, temporary != nullptr};
-  entry->inUse = true;
+    size_t end = 0;
+    Piece p;
+    p.offset = at;
+    if (NoCountStatement(sql, at, end)) {
+      p.tail = end;
+    } else {
+      sqlite3_stmt* st = nullptr;
+      const char* tail = nullptr;
+      int rc = sqlite3_prepare_v3(db, sql.data() + at, static_cast<int>(sql.size() - at),
+                                  lease.temporary ? 0 : SQLITE_PREPARE_PERSISTENT, &st, &tail);
+      if (rc != SQLITE_OK) EngineFailure(c, db, rc);
+      if (!st) {
+        entry.complete = true;
+        return nullptr;
+      }
+      p.tail = static_cast<size_t>(tail - sql.data());
+      p.stmt = st;
+      p.returnsRows = sqlite3_column_count(st) > 0;
+    }
+    entry.pieces.push_back(p);
+  }
+  Piece& piece = entry.pieces[index++];
+  offset = piece.tail;
+  return &piece;
+}
 
+// Collects the rows of a stepped statement (its first row is current) into `result`.
+void Collect(Connection& c, sqlite3* db, Piece& piece, sqlite3_stmt* st, int rc, ResultSet& result) {
+  int reprepared = sqlite3_stmt_status(st, SQLITE_STMTSTATUS_REPREPARE, 0);
+  if (!piece.meta || piece.reprepared != reprepared) {
+    piece.meta = ColumnMeta(c, st);
+    piece.reprepared = reprepared;
+  }
+  const auto& fields = piece.meta->fields;
+  size_t n = fields.size();
+  result.cells.Clear();
+  result.cells.Reserve(piece.rowsHint * n, piece.bytesHint);
+  result.rows = 0;
+  while (rc == SQLITE_ROW) {
+    for (size_t i = 0; i < n; ++i) ReadInto(result.cells, st, static_cast<int>(i), fields[i].decode);
+    ++result.rows;
+    rc = sqlite3_step(st);
+  }
+  if (rc != SQLITE_DONE) EngineFailure(c, db, rc);
+  piece.rowsHint = result.rows;
+  piece.bytesHint = result.cells.ArenaSize();
+  result.meta = piece.meta;
+  for (const FieldInfo& f : fields) {
+    if (f.decode == Decode::Any) {
+      result.meta = ResolveComputed(piece.meta, result.cells, result.rows);
+      break;
+    }
+  }
+}
+
+int64_t RunPieces(Connection& c, std::string_view text, const Params& params, ResultSet* result,
+                  const RowCallback* each) {
+  sqlite3* db = c.RequireOpen("ADODB.Command");
+  c.ErrorList().Clear();
+  EntryLease lease(c, text);
   int64_t affected = -1;
-  size_t nextPositional = 0;
-  size_t index = 0;
-  size_t offset = 0;
-  const std::string& sql = entry->text;
-  for (;;) {
-    if (index >= entry->pieces.size()) {
-      if (entry->complete) break;
-      size_t at = SkipBlank(sql, offset);
-      if (at >= sql.size()) {
-        entry->complete = true;
-        break;
-      }
-      size_t end = 0;
-      if (NoCountStatement(sql, at, end)) {
-        Piece p;
-        p.offset = at;
-        p.tail = end;
-        entry->pieces.push_back(p);
-      } else {
-        sqlite3_stmt* st = nullptr;
-        const char* tail = nullptr;
-        int rc = sqlite3_prepare_v3(db, sql.data() + at, static_cast<int>(sql.size() - at),
-                                    temporary ? 0 : SQLITE_PREPARE_PERSISTENT, &st, &tail);
-        if (rc != SQLITE_OK) EngineFailure(c, db, rc);
-        if (!st) {
-          entry->complete = true;
-          break;
-        }
-        Piece p;
-        p.offset = at;
-        p.tail = static_cast<size_t>(tail - sql.data());
-        p.stmt = st;
-        p.returnsRows = sqlite3_column_count(st) > 0;
-        entry->pieces.push_back(p);
-      }
-    }
-    Piece& piece = entry->pieces[index++];
-    offset = piece.tail;
-    sqlite3_stmt* st = piece.stmt;
+  size_t nextPositional = 0, index = 0, offset = 0;
+  while (Piece* piece = NextPiece(c, db, lease, index, offset)) {
+    sqlite3_stmt* st = piece->stmt;
     if (!st) continue;
-
     struct Reset {
       sqlite3_stmt* st;
       ~Reset() {
@@ -368,39 +399,28 @@ int64_t Run(Connection& c, std::string_view text, const Params& params, bool fet
     int rc = sqlite3_step(st);
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) EngineFailure(c, db, rc);
     bool rows = sqlite3_column_count(st) > 0;
-    if (rows && fetch && result) {
-      int reprepared = sqlite3_stmt_status(st, SQLITE_STMTSTATUS_REPREPARE, 0);
-      if (!piece.meta || piece.reprepared != reprepared) {
-        piece.meta = ColumnMeta(c, st);
-        piece.reprepared = reprepared;
-      }
-      const auto& fields = piece.meta->fields;
-      size_t n = fields.size();
-      result->cells.Clear();
-      result->cells.Reserve(piece.rowsHint * n, piece.bytesHint);
-      result->rows = 0;
+    if (rows && result) {
+      Collect(c, db, *piece, st, rc, *result);
+    } else {
       while (rc == SQLITE_ROW) {
-        for (size_t i = 0; i < n; ++i) ReadInto(result->cells, st, static_cast<int>(i), fields[i].decode);
-        ++result->rows;
+        if (rows && each) (*each)(st);
         rc = sqlite3_step(st);
       }
-      if (rc != SQLITE_DONE) EngineFailure(c, db, rc);
-      piece.rowsHint = result->rows;
-      piece.bytesHint = result->cells.ArenaSize();
-      result->meta = piece.meta;
-      for (const FieldInfo& f : fields) {
-        if (f.decode == Decode::Any) {
-          result->meta = ResolveComputed(piece.meta, result->cells, result->rows);
-          break;
-        }
-      }
-    } else {
-      while (rc == SQLITE_ROW) rc = sqlite3_step(st);
       if (rc != SQLITE_DONE) EngineFailure(c, db, rc);
     }
     if (sqlite3_total_changes64(db) != before) affected = std::max<int64_t>(affected, 0) + sqlite3_changes64(db);
   }
   return affected;
+}
+
+}  // namespace
+
+int64_t Run(Connection& c, std::string_view text, const Params& params, bool fetch, ResultSet* result) {
+  return RunPieces(c, text, params, fetch ? result : nullptr, nullptr);
+}
+
+int64_t RunEach(Connection& c, std::string_view text, const Params& params, const RowCallback& each) {
+  return RunPieces(c, text, params, nullptr, &each);
 }
 
 }  // namespace ado::detail

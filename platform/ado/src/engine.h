@@ -77,6 +77,8 @@ namespace ado::detail {
 // are collected into `result` (result.meta stays null when none returns rows). Engine errors go
 // to the connection's Errors and are raised. Returns the rows changed (-1: none changed data).
 int64_t Run(Connection& c, std::string_view text, const Params& params, bool fetch, ResultSet* result);
+// The same, handing each row of the statements that return rows to `each` instead.
+int64_t RunEach(Connection& c, std::string_view text, const Params& params, const RowCallback& each);
 
 // Binds one value for a parameter, enforcing its declared size; `position` names it in errors.
 void BindParam(Connection& c, sqlite3_stmt* st, int slot, const Param& p, int position);

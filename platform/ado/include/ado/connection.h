@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -18,6 +19,9 @@
 namespace ado {
 
 class Recordset;
+
+// Called with the statement positioned on each row of a typed read (Connection::Each).
+using RowCallback = std::function<void(sqlite3_stmt*)>;
 
 class Connection : public automation::Dispatchable<Connection> {
  public:
@@ -60,6 +64,10 @@ class Connection : public automation::Dispatchable<Connection> {
                                    int32_t lockType = adLockReadOnly);
   // Runs the statements and returns the rows changed (-1 when none changes data).
   int64_t ExecuteNonQuery(std::string_view sql, const Params& params = {});
+  // Runs the statements, calling `each` on every row of those that return rows (no recordset is
+  // built); the same statement cache, parameter widths and error numbers as Query. Returns the
+  // rows changed (-1 when none changes data).
+  int64_t Each(std::string_view sql, const Params& params, const RowCallback& each);
 
   std::shared_ptr<Errors> GetErrors() const { return errors_; }
   Errors& ErrorList() { return *errors_; }

@@ -1,0 +1,78 @@
+// How a writer is written. It reads its posted form once into a plain struct, checks it, then
+// writes through the typed layer (core/sql.h) inside a Database::Transaction. An expected refusal
+// is thrown as a Refusal (or returned with db.Fail) and reaches the caller as LastErrorMessage +
+// False; anything else leaves through the error protocol as a ComError with its source chain. The
+// transaction guard has rolled back before either leaves the writer.
+//
+//   bool CreateGroup(Database& db, const std::string& userId, std::shared_ptr<MultipartFormData> form) {
+//     return Writer(db, "Database", "CreateGroup", [&] {
+//       const FormFields& f = PostedFields(form, "CreateGroup");
+//       GroupForm g{PostedText(f, "GroupCode")};
+//       if (!UserIsSiteAdmin(db, userId)) Refuse(kPermissionDenied);
+//       Database::Transaction tx(db);
+//       db.Exec("insert into Groups (GroupCode) values (?)", {ado::Param::Text(g.code, 50)});
+//       tx.Commit();
+//       return true;
+//     });
+//   }
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "ado/ado.h"
+#include "core/database.h"
+#include "core/error_protocol.h"
+#include "core/multipart.h"
+
+namespace brisquel {
+
+inline constexpr const char* kPermissionDenied = "Permission denied.";
+
+// An expected refusal: the sentence the caller reads in LastErrorMessage.
+struct Refusal {
+  std::string sentence;
+};
+[[noreturn]] inline void Refuse(std::string sentence) { throw Refusal{std::move(sentence)}; }
+
+// Runs a writer body (returning bool) under the error protocol; LastErrorMessage is cleared first
+// and a Refusal becomes LastErrorMessage + False.
+template <class F>
+bool Writer(Database& db, std::string_view className, std::string_view procedure, F&& body) {
+  return Procedure(className, procedure, [&]() -> bool {
+    db.SetLastErrorMessage("");
+    try {
+      return body();
+    } catch (const Refusal& r) {
+      return db.Fail(r.sentence);
+    }
+  });
+}
+
+// Leading and trailing spaces off (only spaces), as posted values are taken.
+std::string Trim(std::string_view s);
+
+// The posted values of a writer's form; a missing form is the caller's fault (&H80040001).
+const FormFields& PostedFields(const std::shared_ptr<MultipartFormData>& form, std::string_view method,
+                               std::string_view className = "Database");
+// A posted value, trimmed; "" when not posted.
+std::string PostedText(const FormFields& f, std::string_view name);
+// A check box: ticked when its posted value is "on" in any letter case.
+bool PostedOn(const FormFields& f, std::string_view name);
+// The values of a posted list (not posted, one value, or several under one name), in order,
+// empty values skipped; a value is never split.
+std::vector<std::string> PostedList(const FormFields& f, std::string_view name);
+
+// A recordset handed back by a page must be open and hold rows of the table the writer takes back;
+// otherwise the caller's error (&H80040001).
+ado::Recordset& HeldRows(const std::shared_ptr<ado::Recordset>& rs, std::string_view table,
+                         std::string_view method, std::string_view className = "Database");
+
+// The sentence of a failed write-back: `conflict` for a row changed since it was read, otherwise the
+// connection's unexpected-error report.
+std::string WriteFailure(Database& db, const automation::LastError& e, std::string_view conflict);
+
+}  // namespace brisquel
