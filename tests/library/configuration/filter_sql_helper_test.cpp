@@ -56,6 +56,7 @@ TEST_F(SqlHelperTest, TheTrialStatementReportsInTheUsersWords) {
       {"Summary = (select Password from Users)", "Invalid criteria (the criteria may not read Users.Password)."},
       {"Summary in (select UserId from Users)", "Invalid criteria (the criteria may not read Users)."},
       {"1=1) or (1=1", "Invalid criteria (incorrect syntax near ')')."},
+      {"1=1) where (1=1", "Invalid criteria (incorrect syntax near '1=1) where (1=1')."},
   };
   for (const auto& [text, message] : cases) EXPECT_EQ(Check(text), message) << text;
   // What the issue list would refuse is refused here too.

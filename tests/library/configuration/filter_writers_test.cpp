@@ -60,6 +60,15 @@ TEST_F(FilterWritersTest, AnAdvancedFilterIsStoredInBothColumns) {
   EXPECT_TRUE(CreateFilter(*db, "alice", Advanced("open ones", "Issues.IssueId = 1")));
 }
 
+TEST_F(FilterWritersTest, AnAdoptedConnectionServesTheCheck) {
+  Database adopting;
+  adopting.SetActiveConnection(db->GetActiveConnection());
+  ASSERT_TRUE(CreateFilter(adopting, "admin", Advanced("adopted", "Issues.IssueId = 4"))) << adopting.LastErrorMessage();
+  EXPECT_FALSE(CreateFilter(adopting, "admin", Advanced("refused", "Nosuch = 4")));
+  EXPECT_EQ(adopting.LastErrorMessage(), "Invalid criteria (invalid field name 'Nosuch').");
+  EXPECT_EQ(Listed("adopted"), std::set<int>{4});
+}
+
 TEST_F(FilterWritersTest, AWizardFilterStoresTheSqlTheLibraryMakes) {
   ASSERT_TRUE(CreateFilter(*db, "admin", Wizard("login", "contains Summary \"log%page\"", "1=1) or (1=1")))
       << db->LastErrorMessage();
