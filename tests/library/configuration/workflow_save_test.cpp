@@ -174,6 +174,22 @@ TEST_F(WorkflowSave, PostedGroupAndFieldListsAreTakenApart) {
             (std::vector<std::string>{"Fix|Testers", "Fix|a\"b"}));
 }
 
+TEST_F(WorkflowSave, AnOrdinaryStateHasNoCreatingGroups) {
+  std::string body = SaveBody({State(-1, "New", "Open")}, {});
+  body = Replaced(Replaced(body, "CreateByGroups", "Testers"), "CreateByTeamLeads", "Developers");
+  ASSERT_TRUE(UpdateWorkflow(*db, "admin", GetSiteWorkflowRs(*db), Decoded(body))) << db->LastErrorMessage();
+  EXPECT_EQ(sql->Int("select count(*) from WorkflowStateGroups") + sql->Int("select count(*) from WorkflowStateTeamLeads"),
+            0);
+}
+
+TEST_F(WorkflowSave, ListsLongerThan32767EntriesAreTakenWhole) {
+  EditorAction a = Action(-1, -1, "Loop");
+  for (int i = 0; i < 17000; ++i) a.points.emplace_back(i, 1);
+  ASSERT_TRUE(Save({State(-1, "New", "Open")}, {a})) << db->LastErrorMessage();
+  EXPECT_EQ(sql->Int("select count(*) from WorkflowActionPts"), 17000);
+  EXPECT_EQ(sql->Int("select max(x) from WorkflowActionPts"), 16999);
+}
+
 TEST_F(WorkflowSave, StateTextsAreUrlDecodedAndActionNamesAreNot) {
   EditorState ready = State(-1, "Ready+to+test", "Open");
   ready.name = "Ready+to+test";
