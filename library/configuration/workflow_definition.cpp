@@ -431,7 +431,7 @@ void RelinkRule(Database& db, const TransitionRule& r) {
       return;
     }
     if (moves > 1) {
-      ado::ErrorInfo e{ado::err::kCommandFailed, 512, "Microsoft OLE DB Provider for SQL Server",
+      ado::ErrorInfo e{ado::err::kCommandFailed, 512, "SQLite",
                        "Subquery returned more than 1 value.", "21000"};
       db.Connection().ErrorList().Clear();
       db.Connection().ErrorList().Add(e);
