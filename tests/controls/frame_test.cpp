@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "automation/text.h"
+#include "frame/control.h"
+#include "host/recording_host.h"
+#include "probe_control.h"
+
+namespace tamsolo {
+namespace {
+
+using automation::Variant;
+using testing::ProbeControl;
+
+TEST(Frame, AStockPutAsksStoresNotifiesThenRepaintsOnce) {
+  RecordingHost host;
+  ProbeControl probe(host);
+  probe.Put("backcolor", Variant(255));
+  EXPECT_EQ(host.calls, (std::vector<std::string>{"RequestEdit -501", "Changed -501", "Invalidate"}));
+  EXPECT_EQ(probe.BackColor(), 255u);
+  EXPECT_TRUE(probe.Dirty());
+}
+
+TEST(Frame, AVetoedPutChangesAndNotifiesNothing) {
+  RecordingHost host;
+  host.refused = {-501};
+  ProbeControl probe(host);
+  probe.Put("BackColor", Variant(255));
+  EXPECT_EQ(host.calls, (std::vector<std::string>{"RequestEdit -501"}));
+  EXPECT_EQ(probe.BackColor(), 0x8000000Fu);
+  EXPECT_FALSE(probe.Dirty());
+}
+
+TEST(Frame, ButtonFaceBackgroundFillsTheClassicGrey) {
+  RecordingHost host;
+  host.size = {120, 40};
+  ProbeControl probe(host);
+  probe.Paint();
+  EXPECT_EQ(host.drawing.Calls(), (std::vector<std::string>{"FillRect 0,0,120,40 D4D0C8"}));
+}
+
+TEST(Frame, ParamsLoadInMapOrderByTheVbRules) {
+  RecordingHost host;
+  ProbeControl probe(host);
+  std::map<std::string, std::string> params{
+      {"level", "&HFF"}, {"FORECOLOR", "&H000080"}, {"Caption", "True"}, {"Enabled", "False"}};
+  auto bag = [&](std::string_view name) -> std::optional<std::string> {
+    for (auto& [k, v] : params)
+      if (automation::EqualsNoCase(k, name)) return v;
+    return std::nullopt;
+  };
+  EXPECT_EQ(probe.Load(bag), hr::kOk);
+  EXPECT_EQ(host.calls, (std::vector<std::string>{"RequestEdit 1", "Changed 1", "Invalidate",
+                                                  "RequestEdit -513", "Changed -513", "Invalidate",
+                                                  "RequestEdit 2", "Changed 2", "Invalidate"}));
+  EXPECT_EQ(probe.level, 255);
+  EXPECT_EQ(probe.ForeColor(), 0x80u);
+  EXPECT_EQ(probe.caption, "True");
+  EXPECT_EQ(probe.Save(), (std::vector<std::pair<std::string, std::string>>{
+                              {"BackColor", "-2147483633"}, {"Caption", "True"}, {"ForeColor", "128"},
+                              {"Level", "255"}}));
+}
+
+TEST(Frame, APropertyTheTextCannotBeStopsTheLoadWithTheError) {
+  RecordingHost host;
+  ProbeControl probe(host);
+  auto bag = [](std::string_view name) -> std::optional<std::string> {
+    if (name == "Level") return "many";
+    if (name == "ForeColor") return "255";
+    return std::nullopt;
+  };
+  EXPECT_EQ(probe.Load(bag), static_cast<HRESULT>(0x800A000D));  // type mismatch
+  EXPECT_EQ(probe.ForeColor(), 255u);
+}
+
+TEST(Frame, UnknownMembersRaiseAComError) {
+  RecordingHost host;
+  ProbeControl probe(host);
+  try {
+    probe.Put("NoSuchThing", Variant(1));
+    FAIL() << "no error";
+  } catch (const automation::ComError& e) {
+    EXPECT_EQ(e.number, 438);
+  }
+  EXPECT_THROW(probe.Call("Frobnicate", {}), automation::ComError);
+  EXPECT_THROW(probe.Put("Enabled", Variant(false)), automation::ComError);
+}
+
+TEST(Frame, ReadyStateIsNotifiedBeforeTheRepaint) {
+  RecordingHost host;
+  ProbeControl probe(host);
+  probe.Call("load", {Variant("x")});
+  EXPECT_EQ(host.calls, (std::vector<std::string>{"Fire Loaded(x)", "Changed -525", "Invalidate"}));
+  EXPECT_EQ(probe.ReadyState(), kReadyStateComplete);
+}
+
+TEST(Frame, ClassInfoAndErrorInfoAnswers) {
+  RecordingHost host;
+  ProbeControl probe(host);  // the Chart's entry
+  std::string guid;
+  EXPECT_EQ(probe.GetGUID(kGuidKindDefaultSourceDispIid, guid), hr::kOk);
+  EXPECT_EQ(guid, "{968733C5-66C5-42B8-9F03-BB5269824FDE}");
+  EXPECT_EQ(probe.InterfaceSupportsErrorInfo("{9F81EAEB-2050-49ED-A2A2-A29837712F97}"), hr::kOk);
+  EXPECT_EQ(probe.InterfaceSupportsErrorInfo("IDispatch"), hr::kFalse);
+  EXPECT_TRUE(probe.Implements("IViewObjectEx"));
+  EXPECT_TRUE(probe.Implements("ichart"));
+  EXPECT_FALSE(probe.Implements("IObjectSafety"));
+}
+
+TEST(RecordingHost, AnswersTransfersBoxesAndElements) {
+  RecordingHost host;
+  host.transfers["/data"] = "a,b";
+  struct Sink : TransferSink {
+    std::string body;
+    int status = 0;
+    void OnData(std::string_view c) override { body += c; }
+    void OnEnd(bool, int s) override { status = s; }
+  };
+  auto found = std::make_shared<Sink>(), missing = std::make_shared<Sink>();
+  host.StartTransfer("/data", found);
+  host.StartTransfer("/none", missing);
+  EXPECT_EQ(found->body, "a,b");
+  EXPECT_EQ(found->status, 200);
+  EXPECT_EQ(missing->status, 404);
+  int answer = 0;
+  host.messageBoxAnswer = mb::kIdNo;
+  host.MessageBox("Save?", "Workflow", mb::kIconQuestion, mb::kYesNo, [&](int a) { answer = a; });
+  EXPECT_EQ(answer, mb::kIdNo);
+  {
+    auto dialog = host.CreateElement("div");
+    auto button = host.CreateElement("button");
+    dialog->Append(*button);
+  }
+  EXPECT_EQ(std::vector<std::string>(host.calls.begin() + 2, host.calls.end()),
+            (std::vector<std::string>{"MessageBox Workflow: Save? 36", "CreateElement div",
+                                      "CreateElement button", "Element 1 Append 2", "Element 2 Remove",
+                                      "Element 1 Remove"}));
+}
+
+}  // namespace
+}  // namespace tamsolo
