@@ -35,8 +35,10 @@ class RecordDc : public Dc {
   std::unique_ptr<Surface> CreateSurface(Size size) override;
   void Blit(Surface& source, int x, int y) override;
 
- private:
+  // A line written as is (backends that pass on what an off-screen surface recorded).
   void Add(std::string line);
+
+ private:
   std::vector<std::string> calls_;
   int surfaces_ = 0;
 };
