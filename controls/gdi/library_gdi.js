@@ -4,7 +4,7 @@ mergeInto(LibraryManager.library, {
   $TamsoloGdi: {
     surfaces: {},
     next: 1,
-    images: new Map(),
+    images: {},
     css: function (rgb) {
       return '#' + ('000000' + rgb.toString(16)).slice(-6);
     },
@@ -116,7 +116,7 @@ mergeInto(LibraryManager.library, {
   tamsolo_gdi_image: function (id, imageId, pixels, w, h, x, y, cl, ct, cr, cb) {
     var s = TamsoloGdi.surfaces[id];
     if (!s) return;
-    var data = TamsoloGdi.images.get(imageId);
+    var data = TamsoloGdi.images[imageId];
     if (!data || data.width !== w || data.height !== h) {
       data = s.ctx.createImageData(w, h);
       var words = HEAPU32.subarray(pixels >> 2, (pixels >> 2) + w * h);
@@ -127,7 +127,7 @@ mergeInto(LibraryManager.library, {
         data.data[i * 4 + 2] = p & 255;
         data.data[i * 4 + 3] = (p >>> 24) & 255;
       }
-      TamsoloGdi.images.set(imageId, data);
+      TamsoloGdi.images[imageId] = data;
     }
     s.ctx.putImageData(data, x, y, cl - x, ct - y, cr - cl, cb - ct);
   },
