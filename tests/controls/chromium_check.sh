@@ -2,7 +2,8 @@
 # Runs the loader over a file:// page in headless Chromium with the test build of the module and
 # checks what the page saw: the logo drawn (recorded calls) for a classid and for a data-progid,
 # a PARAM in its property, a `script for` block run only on its event, a veto keeping the value,
-# onreadystatechange seeing 4, no script error.
+# onreadystatechange seeing 4, the keyboard taking no space, design mode, a later OBJECT
+# attached, no script error.
 # Usage: chromium_check.sh MODULE_DIR PAGE
 set -euo pipefail
 module=$1
@@ -25,7 +26,8 @@ expect() {
 expect 'id="Logo1" width="136px" height="87px" data-tamsolo-record="" data-tamsolo-calls="DrawImage 243 0,0 0,0,136,87"'
 expect 'id="Logo2" width="100" height="50" data-tamsolo-record="" data-tamsolo-calls="DrawImage 243 0,0 0,0,100,50"'
 expect 'data-tamsolo-calls="FillRect 0,0,60,20 D4D0C8'
-expect 'data-log="caption from param|loaded before none|level 0|ready 4|loaded go|other none"'
+expect 'data-log="caption from param|loaded before none|level 0|ready 4|loaded go|other none|keyboard 0x0 0|modes true false|attach control none"'
+expect 'id="Later" width="20" height="10" data-tamsolo-record="" data-tamsolo-calls="DrawImage 243 0,0 0,0,20,10"'
 if grep -q 'data-error=\|data-unloaded=' <<<"$dom"; then
   echo "unexpected script error or event"
   fail=1

@@ -17,6 +17,7 @@ ProbeControl::ProbeControl(Host& host) : Control(host, *FindClassByName("Chart")
       "Level", 2, [this] { return Variant(level); },
       [this](const Variant& v) { SetStock(2, level, v.ToLong()); });
   AddProperty("Enabled", 3, [] { return Variant(true); }, nullptr, false);
+  AddProperty("UserMode", 4, [this] { return Variant(host_.UserMode()); }, nullptr, false);
   AddMethod("Load", [this](std::vector<Variant>& args) {
     host_.Fire("Loaded", {args.empty() ? Variant(caption) : args[0]});
     SetReadyState(kReadyStateComplete);
