@@ -60,6 +60,8 @@ class Host {
   virtual void Beep() = 0;
   virtual void SetCursor(std::string_view cursor) = 0;  // a CSS cursor name
   virtual std::unique_ptr<DomElement> CreateElement(std::string_view tag) = 0;
+  // Puts an element made above at the end of the page's body (a dialog's outermost element).
+  virtual void AddToPage(DomElement& element) = 0;
 };
 
 // "Name(a, 1, True)": how hosts write an event with its arguments in records and logs.

@@ -194,7 +194,7 @@ mergeInto(LibraryManager.library, {
     if (e) e.textContent = UTF8ToString(text);
   },
 
-  // A child element is moved under its parent; an element never appended goes into the page.
+  // A child element is moved under its parent; parent 0 is the page's body.
   tamsolo_dom_append__deps: ['$TamsoloHost'],
   tamsolo_dom_append: function (parent, child) {
     var p = TamsoloHost.elements[parent], c = TamsoloHost.elements[child];

@@ -39,9 +39,8 @@ class RecordedElement : public DomElement {
     Note("SetAttribute " + std::string(name) + "=" + std::string(value));
   }
   void SetText(std::string_view text) override { Note("SetText " + std::string(text)); }
-  void Append(DomElement& child) override {
-    Note("Append " + std::to_string(static_cast<RecordedElement&>(child).number_));
-  }
+  void Append(DomElement& child) override { Note("Append " + std::to_string(Number(child))); }
+  static int Number(DomElement& e) { return static_cast<RecordedElement&>(e).number_; }
   void Listen(std::string_view event, std::function<void()> handler) override {
     Note("Listen " + std::string(event));
     handlers_.push_back(std::move(handler));
@@ -112,6 +111,10 @@ std::unique_ptr<DomElement> RecordingHost::CreateElement(std::string_view tag) {
     if (c.starts_with("CreateElement ")) ++number;
   calls.push_back("CreateElement " + std::string(tag));
   return std::make_unique<RecordedElement>(*this, number);
+}
+
+void RecordingHost::AddToPage(DomElement& element) {
+  calls.push_back("AddToPage " + std::to_string(RecordedElement::Number(element)));
 }
 
 }  // namespace tamsolo

@@ -38,6 +38,7 @@ class RecordingHost : public Host {
   void Beep() override;
   void SetCursor(std::string_view cursor) override;
   std::unique_ptr<DomElement> CreateElement(std::string_view tag) override;
+  void AddToPage(DomElement& element) override;
 };
 
 }  // namespace tamsolo

@@ -77,6 +77,7 @@ class WebElement : public DomElement {
   }
   void SetText(std::string_view text) override { tamsolo_dom_set_text(id_, std::string(text).c_str()); }
   void Append(DomElement& child) override { tamsolo_dom_append(id_, static_cast<WebElement&>(child).id_); }
+  int Id() const { return id_; }
   void Listen(std::string_view event, std::function<void()> handler) override {
     handlers_.push_back(std::make_unique<std::function<void()>>(std::move(handler)));
     tamsolo_dom_listen(id_, std::string(event).c_str(), handlers_.back().get());
@@ -139,6 +140,10 @@ void WebHost::SetCursor(std::string_view cursor) { tamsolo_host_set_cursor(id_, 
 
 std::unique_ptr<DomElement> WebHost::CreateElement(std::string_view tag) {
   return std::make_unique<WebElement>(tamsolo_dom_create(std::string(tag).c_str()));
+}
+
+void WebHost::AddToPage(DomElement& element) {
+  tamsolo_dom_append(0, static_cast<WebElement&>(element).Id());
 }
 
 }  // namespace tamsolo

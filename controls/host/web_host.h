@@ -25,6 +25,7 @@ class WebHost : public Host {
   void Beep() override;
   void SetCursor(std::string_view cursor) override;
   std::unique_ptr<DomElement> CreateElement(std::string_view tag) override;
+  void AddToPage(DomElement& element) override;
 
  private:
   int id_;

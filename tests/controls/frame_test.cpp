@@ -108,6 +108,19 @@ TEST(Frame, ClassInfoAndErrorInfoAnswers) {
   EXPECT_FALSE(probe.Implements("IObjectSafety"));
 }
 
+TEST(Frame, MethodsReachTheHostsTransfersAndBoxes) {
+  RecordingHost host;
+  host.transfers["/list"] = "one";
+  host.messageBoxAnswer = mb::kIdYes;
+  ProbeControl probe(host);
+  probe.Call("Fetch", {Variant("/list")});
+  probe.Call("Fetch", {Variant("/gone")});
+  probe.Call("ask", {Variant("Sure?")});
+  EXPECT_EQ(host.calls, (std::vector<std::string>{"StartTransfer /list", "Fire Fetched(one, 200)",
+                                                  "StartTransfer /gone", "Fire Fetched(, -404)",
+                                                  "MessageBox Probe: Sure? 36", "Fire Answered(6)"}));
+}
+
 TEST(RecordingHost, AnswersTransfersBoxesAndElements) {
   RecordingHost host;
   host.transfers["/data"] = "a,b";
@@ -131,10 +144,11 @@ TEST(RecordingHost, AnswersTransfersBoxesAndElements) {
     auto dialog = host.CreateElement("div");
     auto button = host.CreateElement("button");
     dialog->Append(*button);
+    host.AddToPage(*dialog);
   }
   EXPECT_EQ(std::vector<std::string>(host.calls.begin() + 2, host.calls.end()),
             (std::vector<std::string>{"MessageBox Workflow: Save? 36", "CreateElement div",
-                                      "CreateElement button", "Element 1 Append 2", "Element 2 Remove",
+                                      "CreateElement button", "Element 1 Append 2", "AddToPage 1", "Element 2 Remove",
                                       "Element 1 Remove"}));
 }
 

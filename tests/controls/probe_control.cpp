@@ -18,6 +18,26 @@ ProbeControl::ProbeControl(Host& host) : Control(host, *FindClassByName("Chart")
       [this](const Variant& v) { SetStock(2, level, v.ToLong()); });
   AddProperty("Enabled", 3, [] { return Variant(true); }, nullptr, false);
   AddProperty("UserMode", 4, [this] { return Variant(host_.UserMode()); }, nullptr, false);
+  // Fetched(body, status) once the transfer ends; Answered(button) once the box is closed.
+  AddMethod("Fetch", [this](std::vector<Variant>& args) {
+    struct Sink : TransferSink {
+      Host* host;
+      std::string body;
+      void OnData(std::string_view chunk) override { body += chunk; }
+      void OnEnd(bool ok, int status) override {
+        host->Fire("Fetched", {Variant(body), Variant(ok ? status : -status)});
+      }
+    };
+    auto sink = std::make_shared<Sink>();
+    sink->host = &host_;
+    host_.StartTransfer(args.at(0).ToString(), sink);
+    return Variant();
+  });
+  AddMethod("Ask", [this](std::vector<Variant>& args) {
+    host_.MessageBox(args.at(0).ToString(), "Probe", mb::kIconQuestion, mb::kYesNo,
+                     [this](int answer) { host_.Fire("Answered", {Variant(answer)}); });
+    return Variant();
+  });
   AddMethod("Load", [this](std::vector<Variant>& args) {
     host_.Fire("Loaded", {args.empty() ? Variant(caption) : args[0]});
     SetReadyState(kReadyStateComplete);
