@@ -29,6 +29,12 @@ void Control::AddStockColor(std::string name, int32_t id, uint32_t& field) {
       [this, id, &field](const Variant& v) { SetStock(id, field, static_cast<uint32_t>(v.ToLong())); });
 }
 
+void Control::AddBorderVisible() {
+  AddProperty(
+      "BorderVisible", dispid::kBorderVisible, [this] { return Variant(borderVisible_); },
+      [this](const Variant& v) { SetStock(dispid::kBorderVisible, borderVisible_, v.ToBool()); });
+}
+
 const Control::Property* Control::FindProperty(std::string_view name) const {
   for (const Property& p : properties_)
     if (EqualsNoCase(p.name, name)) return &p;

@@ -99,6 +99,9 @@ class Control {
   // Stock colours (OLE_COLOR) as stored; the frame owns their fields.
   uint32_t ForeColor() const { return foreColor_; }
   uint32_t BackColor() const { return backColor_; }
+  uint32_t BorderColor() const { return borderColor_; }
+  uint32_t FillColor() const { return fillColor_; }
+  bool BorderVisible() const { return borderVisible_; }
 
  protected:
   void AddProperty(std::string name, int32_t dispid, std::function<Variant()> get,
@@ -107,6 +110,9 @@ class Control {
   // The stock colour properties a control chooses to have, with their standard DISPIDs.
   void AddForeColor() { AddStockColor("ForeColor", dispid::kForeColor, foreColor_); }
   void AddBackColor() { AddStockColor("BackColor", dispid::kBackColor, backColor_); }
+  void AddBorderColor() { AddStockColor("BorderColor", dispid::kBorderColor, borderColor_); }
+  void AddFillColor() { AddStockColor("FillColor", dispid::kFillColor, fillColor_); }
+  void AddBorderVisible();
   void AddStockColor(std::string name, int32_t id, uint32_t& field);
 
   // Ask, store, mark dirty, notify, repaint. False when the container refused.
@@ -132,6 +138,9 @@ class Control {
   std::vector<Method> methods_;
   uint32_t foreColor_ = 0x80000012;  // button text
   uint32_t backColor_ = 0x8000000F;  // button face
+  uint32_t borderColor_ = 0x80000012;
+  uint32_t fillColor_ = 0x80000005;  // window
+  bool borderVisible_ = false;
   int32_t readyState_ = 0;
   bool dirty_ = false;
   gdi::Size extent_{};

@@ -22,6 +22,31 @@ TEST(Frame, AStockPutAsksStoresNotifiesThenRepaintsOnce) {
   EXPECT_TRUE(probe.Dirty());
 }
 
+TEST(Frame, StockPropertiesHaveTheirStandardDispids) {
+  struct Case {
+    const char* name;
+    int32_t dispid;
+    Variant value;
+    std::string stored;
+  } cases[] = {
+      {"ForeColor", -513, Variant("&HFF"), "255"},
+      {"BackColor", -501, Variant(65280), "65280"},
+      {"BorderColor", -503, Variant("&H80000010"), "-2147483632"},
+      {"FillColor", -510, Variant(0), "0"},
+      {"BorderVisible", -519, Variant("True"), "True"},
+  };
+  for (const Case& c : cases) {
+    RecordingHost host;
+    ProbeControl probe(host);
+    probe.Put(c.name, c.value);
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"RequestEdit " + std::to_string(c.dispid),
+                                                    "Changed " + std::to_string(c.dispid), "Invalidate"}))
+        << c.name;
+    EXPECT_EQ(probe.FindProperty(c.name)->dispid, c.dispid);
+    EXPECT_EQ(probe.Get(c.name).ToText(), c.stored) << c.name;
+  }
+}
+
 TEST(Frame, AVetoedPutChangesAndNotifiesNothing) {
   RecordingHost host;
   host.refused = {-501};
@@ -59,7 +84,8 @@ TEST(Frame, ParamsLoadInMapOrderByTheVbRules) {
   EXPECT_EQ(probe.caption, "True");
   EXPECT_EQ(probe.Save(), (std::vector<std::pair<std::string, std::string>>{
                               {"BackColor", "-2147483633"}, {"Caption", "True"}, {"ForeColor", "128"},
-                              {"Level", "255"}}));
+                              {"Level", "255"}, {"BorderVisible", "False"}, {"BorderColor", "-2147483630"},
+                              {"FillColor", "-2147483643"}}));
 }
 
 TEST(Frame, APropertyTheTextCannotBeStopsTheLoadWithTheError) {

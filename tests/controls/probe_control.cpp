@@ -16,6 +16,9 @@ ProbeControl::ProbeControl(Host& host) : Control(host, *FindClassByName("Chart")
   AddProperty(
       "Level", 2, [this] { return Variant(level); },
       [this](const Variant& v) { SetStock(2, level, v.ToLong()); });
+  AddBorderVisible();
+  AddBorderColor();
+  AddFillColor();
   AddProperty("Enabled", 3, [] { return Variant(true); }, nullptr, false);
   AddProperty("UserMode", 4, [this] { return Variant(host_.UserMode()); }, nullptr, false);
   // Fetched(body, status) once the transfer ends; Answered(button) once the box is closed.
