@@ -90,25 +90,41 @@ class WebElement : public DomElement {
 
 }  // namespace
 
-std::string ArgumentsJson(const std::vector<automation::Variant>& args) {
+namespace {
+
+// Arrays become JSON arrays; objects, which the page cannot use, become null.
+void AppendJson(std::string& out, const automation::Variant& v) {
   using automation::VarType;
-  std::string out = "[";
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (i) out += ',';
-    const automation::Variant& v = args[i];
-    switch (v.Type()) {
-      case VarType::Empty:
-      case VarType::Null: out += "null"; break;
-      case VarType::Boolean: out += v.ToBool() ? "true" : "false"; break;
-      case VarType::Byte:
-      case VarType::Integer:
-      case VarType::Long:
-      case VarType::Single:
-      case VarType::Double: out += v.ToText(); break;
-      default: JsonString(out, v.ToText());
+  if (v.IsArray() && !v.IsBytes()) {
+    out += '[';
+    const auto& items = v.ToArray();
+    for (size_t i = 0; i < items.size(); ++i) {
+      if (i) out += ',';
+      AppendJson(out, items[i]);
     }
+    out += ']';
+    return;
   }
-  return out + "]";
+  switch (v.Type()) {
+    case VarType::Empty:
+    case VarType::Null:
+    case VarType::Object: out += "null"; break;
+    case VarType::Boolean: out += v.ToBool() ? "true" : "false"; break;
+    case VarType::Byte:
+    case VarType::Integer:
+    case VarType::Long:
+    case VarType::Single:
+    case VarType::Double: out += v.ToText(); break;
+    default: JsonString(out, v.ToText());
+  }
+}
+
+}  // namespace
+
+std::string ArgumentsJson(const std::vector<automation::Variant>& args) {
+  std::string out;
+  AppendJson(out, automation::Variant(args));
+  return out;
 }
 
 bool WebHost::RequestEdit(int32_t dispid) { return tamsolo_host_request_edit(id_, dispid) != 0; }
