@@ -26,7 +26,7 @@ expect() {
 expect 'id="Logo1" width="136px" height="87px" data-tamsolo-record="" data-tamsolo-calls="DrawImage 243 0,0 0,0,136,87"'
 expect 'id="Logo2" width="100" height="50" data-tamsolo-record="" data-tamsolo-calls="DrawImage 243 0,0 0,0,100,50"'
 expect 'data-tamsolo-calls="FillRect 0,0,60,20 D4D0C8'
-expect 'data-log="caption from param|loaded before none|level 0|ready 4|loaded go|other none|keyboard 0x0 0|modes true false|attach control none|box Probe: Save changes?"'
+expect 'data-log="caption from param|loaded before none|level 0|error 13 Type mismatch|ready 4|loaded go|other none|keyboard 0x0 0|modes true false|attach control none|box Probe: Save changes?"'
 expect 'data-answered="7 0"'
 expect 'data-fetched="hello there 200"'
 expect 'id="Later" width="20" height="10" data-tamsolo-record="" data-tamsolo-calls="DrawImage 243 0,0 0,0,20,10"'
