@@ -53,10 +53,16 @@ mergeInto(LibraryManager.library, {
     if (!s || (x0 === x1 && y0 === y1)) return;
     var ctx = s.ctx;
     var colour = TamsoloGdi.css(rgb);
-    if ((x0 === x1 || y0 === y1) && !dotted) {
+    if (x0 === x1 || y0 === y1) {
+      // Pixel by pixel from the start point: every pixel solid, every other one dotted.
+      var dx = Math.sign(x1 - x0), dy = Math.sign(y1 - y0), n = Math.abs(x1 - x0) + Math.abs(y1 - y0);
       ctx.fillStyle = colour;
-      if (y0 === y1) ctx.fillRect(Math.min(x0, x1 + 1), y0, Math.abs(x1 - x0), 1);
-      else ctx.fillRect(x0, Math.min(y0, y1 + 1), 1, Math.abs(y1 - y0));
+      if (!dotted) {
+        if (dy === 0) ctx.fillRect(Math.min(x0, x1 + 1), y0, n, 1);
+        else ctx.fillRect(x0, Math.min(y0, y1 + 1), 1, n);
+        return;
+      }
+      for (var i = 0; i < n; i += 2) ctx.fillRect(x0 + dx * i, y0 + dy * i, 1, 1);
       return;
     }
     var len = Math.max(Math.abs(x1 - x0), Math.abs(y1 - y0));
@@ -64,7 +70,7 @@ mergeInto(LibraryManager.library, {
     ctx.save();
     ctx.strokeStyle = colour;
     ctx.lineWidth = 1;
-    ctx.lineCap = 'square';
+    ctx.lineCap = dotted ? 'butt' : 'square';
     ctx.setLineDash(dotted ? [1, 1] : []);
     ctx.beginPath();
     ctx.moveTo(x0 + 0.5, y0 + 0.5);

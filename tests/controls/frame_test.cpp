@@ -47,6 +47,22 @@ TEST(Frame, StockPropertiesHaveTheirStandardDispids) {
   }
 }
 
+// The same calls the browser check expects of the canvas backend.
+TEST(Frame, ThePatternDrawsOneOfEachCall) {
+  RecordingHost host;
+  ProbeControl probe(host);
+  probe.Put("Pattern", Variant(true));
+  gdi::RecordDc dc;
+  probe.Draw(dc, {0, 0, 60, 20});
+  std::string joined;
+  for (const std::string& c : dc.Calls()) joined += (joined.empty() ? "" : "|") + c;
+  EXPECT_EQ(joined,
+            "FillRect 0,0,60,20 D4D0C8|FrameRect 0,0,60,20 000000|SetPen Dot 808080|MoveTo 2,18|"
+            "LineTo 58,18|Polyline 2,2 10,10 18,2|SetFont Arial 11|SetTextColor 000080|"
+            "DrawText 20,2,58,16 8020 Probe text|CreateSurface 1 4x4|[1] FillRect 0,0,4,4 FF0000|"
+            "Blit 1 50,4");
+}
+
 TEST(Frame, AVetoedPutChangesAndNotifiesNothing) {
   RecordingHost host;
   host.refused = {-501};
@@ -84,7 +100,7 @@ TEST(Frame, ParamsLoadInMapOrderByTheVbRules) {
   EXPECT_EQ(probe.caption, "True");
   EXPECT_EQ(probe.Save(), (std::vector<std::pair<std::string, std::string>>{
                               {"BackColor", "-2147483633"}, {"Caption", "True"}, {"ForeColor", "128"},
-                              {"Level", "255"}, {"BorderVisible", "False"}, {"BorderColor", "-2147483630"},
+                              {"Level", "255"}, {"Pattern", "False"}, {"BorderVisible", "False"}, {"BorderColor", "-2147483630"},
                               {"FillColor", "-2147483643"}}));
 }
 

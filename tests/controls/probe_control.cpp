@@ -16,6 +16,9 @@ ProbeControl::ProbeControl(Host& host) : Control(host, *FindClassByName("Chart")
   AddProperty(
       "Level", 2, [this] { return Variant(level); },
       [this](const Variant& v) { SetStock(2, level, v.ToLong()); });
+  AddProperty(
+      "Pattern", 5, [this] { return Variant(pattern); },
+      [this](const Variant& v) { SetStock(5, pattern, v.ToBool()); });
   AddBorderVisible();
   AddBorderColor();
   AddFillColor();
@@ -50,6 +53,19 @@ ProbeControl::ProbeControl(Host& host) : Control(host, *FindClassByName("Chart")
 
 HRESULT ProbeControl::Draw(gdi::Dc& dc, const gdi::Rect& bounds) {
   dc.FillRect(bounds, gdi::TranslateColor(BackColor()));
+  if (!pattern) return hr::kOk;
+  dc.FrameRect(bounds, gdi::RGB(0, 0, 0));
+  dc.SetPen(gdi::PenStyle::Dot, gdi::TranslateColor(0x80000010));
+  dc.MoveTo(2, bounds.bottom - 2);
+  dc.LineTo(bounds.right - 2, bounds.bottom - 2);
+  const gdi::Point zigzag[] = {{2, 2}, {10, 10}, {18, 2}};
+  dc.Polyline(zigzag);
+  dc.SetFont({"Arial", 11, false, false, false});
+  dc.SetTextColor(gdi::RGB(0, 0, 128));
+  dc.DrawText("Probe text", {20, 2, bounds.right - 2, 16}, gdi::dt::kSingleLine | gdi::dt::kEndEllipsis);
+  std::unique_ptr<gdi::Surface> surface = dc.CreateSurface({4, 4});
+  surface->Draw().FillRect({0, 0, 4, 4}, gdi::RGB(255, 0, 0));
+  dc.Blit(*surface, bounds.right - 10, 4);
   return hr::kOk;
 }
 

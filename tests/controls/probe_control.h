@@ -11,6 +11,7 @@ class ProbeControl : public Control {
   explicit ProbeControl(Host& host);
   HRESULT Draw(gdi::Dc& dc, const gdi::Rect& bounds) override;
   std::string caption;
+  bool pattern = false;  // draw one of each drawing call
   int32_t level = 0;
 };
 
