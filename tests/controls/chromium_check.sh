@@ -26,7 +26,7 @@ expect() {
 expect 'id="Logo1" width="136px" height="87px" data-tamsolo-record="" data-tamsolo-calls="DrawImage 243 0,0 0,0,136,87"'
 expect 'id="Logo2" width="100" height="50" data-tamsolo-record="" data-tamsolo-calls="DrawImage 243 0,0 0,0,100,50"'
 expect 'data-tamsolo-calls="FillRect 0,0,60,20 D4D0C8'
-expect 'data-log="caption from param|loaded before none|level 0|error 13 Type mismatch|ready 4|loaded go|other none|keyboard 0x0 0|modes true false|attach control none|box Probe: Save changes?"'
+expect 'data-log="caption from param|loaded before none|level 0|error 13 Type mismatch|ready 4|loaded go|other none|keyboard 0x0 0|modes true false|attach control none|box Probe: Save changes?|dialog 1 0"'
 expect 'data-answered="7 0"'
 expect 'data-pattern="FillRect 0,0,60,20 D4D0C8|FrameRect 0,0,60,20 000000|SetPen Dot 808080|MoveTo 2,18|LineTo 58,18|Polyline 2,2 10,10 18,2|SetFont Arial 11|SetTextColor 000080|DrawText 20,2,58,16 8020 Probe text|CreateSurface 1 4x4|[1] FillRect 0,0,4,4 FF0000|Blit 1 50,4"'
 expect 'data-fetched="hello there 200"'

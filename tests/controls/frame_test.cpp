@@ -163,6 +163,17 @@ TEST(Frame, MethodsReachTheHostsTransfersAndBoxes) {
                                                   "MessageBox Probe: Sure? 36", "Fire Answered(6)"}));
 }
 
+TEST(Frame, ADialogOfPageElementsComesAndGoes) {
+  RecordingHost host;
+  ProbeControl probe(host);
+  probe.Call("OpenDialog", {});
+  probe.Call("CloseDialog", {});
+  EXPECT_EQ(host.calls, (std::vector<std::string>{
+                            "CreateElement div", "Element 1 SetAttribute class=probe-dialog",
+                            "CreateElement button", "Element 2 SetText Press", "Element 2 Listen click",
+                            "Element 1 Append 2", "AddToPage 1", "Element 2 Remove", "Element 1 Remove"}));
+}
+
 TEST(RecordingHost, AnswersTransfersBoxesAndElements) {
   RecordingHost host;
   host.transfers["/data"] = "a,b";

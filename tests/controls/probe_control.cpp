@@ -44,6 +44,22 @@ ProbeControl::ProbeControl(Host& host) : Control(host, *FindClassByName("Chart")
                      [this](int answer) { host_.Fire("Answered", {Variant(answer)}); });
     return Variant();
   });
+  // A small dialog of page elements: Clicked() from its button; CloseDialog removes it.
+  AddMethod("OpenDialog", [this](std::vector<Variant>&) {
+    dialog = host_.CreateElement("div");
+    dialog->SetAttribute("class", "probe-dialog");
+    button = host_.CreateElement("button");
+    button->SetText("Press");
+    button->Listen("click", [this] { host_.Fire("Clicked", {}); });
+    dialog->Append(*button);
+    host_.AddToPage(*dialog);
+    return Variant();
+  });
+  AddMethod("CloseDialog", [this](std::vector<Variant>&) {
+    button.reset();
+    dialog.reset();
+    return Variant();
+  });
   AddMethod("Load", [this](std::vector<Variant>& args) {
     host_.Fire("Loaded", {args.empty() ? Variant(caption) : args[0]});
     SetReadyState(kReadyStateComplete);

@@ -12,6 +12,7 @@ class ProbeControl : public Control {
   HRESULT Draw(gdi::Dc& dc, const gdi::Rect& bounds) override;
   std::string caption;
   bool pattern = false;  // draw one of each drawing call
+  std::unique_ptr<DomElement> dialog, button;
   int32_t level = 0;
 };
 
