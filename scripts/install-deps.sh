@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   python3
+  emscripten binaryen node-acorn nodejs chromium fonts-liberation2 fonts-dejavu-core
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,25 @@
+#include "frame/control_classes.h"
+
+#include <map>
+
+namespace tamsolo {
+
+namespace {
+
+std::map<const ClassEntry*, Creator>& Creators() {
+  static std::map<const ClassEntry*, Creator> creators;
+  return creators;
+}
+
+}  // namespace
+
+void RegisterControlClass(std::string_view name, Creator creator) {
+  if (const ClassEntry* entry = FindClassByName(name)) Creators()[entry] = std::move(creator);
+}
+
+const Creator* FindCreator(const ClassEntry& entry) {
+  auto it = Creators().find(&entry);
+  return it == Creators().end() ? nullptr : &it->second;
+}
+
+}  // namespace tamsolo

@@ -1,0 +1,44 @@
+// The host of native tests: answers from its settings and writes each call as a line
+// ("RequestEdit -501", "Changed -501", "Invalidate", "Fire Click(1)"); drawing goes to a RecordDc
+// kept across GetDc calls.
+#pragma once
+
+#include <map>
+#include <set>
+
+#include "gdi/record_dc.h"
+#include "host/host.h"
+
+namespace tamsolo {
+
+class RecordingHost : public Host {
+ public:
+  std::vector<std::string> calls;
+  std::set<int32_t> refused;            // DISPIDs whose edits are refused
+  bool userMode = true;
+  gdi::Size size{100, 50};
+  bool confirmAnswer = true;
+  int messageBoxAnswer = mb::kIdOk;
+  std::map<std::string, std::string> transfers;  // URL -> body; others end with 404
+  gdi::RecordDc drawing;
+
+  int Count(std::string_view call) const;
+
+  bool RequestEdit(int32_t dispid) override;
+  void Changed(int32_t dispid) override;
+  void Fire(std::string_view event, const std::vector<automation::Variant>& args) override;
+  void Invalidate() override;
+  std::unique_ptr<gdi::Dc> GetDc() override;
+  gdi::Size ClientSize() const override { return size; }
+  bool UserMode() const override { return userMode; }
+  void StartTransfer(std::string_view url, std::shared_ptr<TransferSink> sink) override;
+  void MessageBox(std::string_view text, std::string_view title, int icon, int buttons,
+                  std::function<void(int)> done) override;
+  bool Confirm(std::string_view text) override;
+  void Beep() override;
+  void SetCursor(std::string_view cursor) override;
+  std::unique_ptr<DomElement> CreateElement(std::string_view tag) override;
+  void AddToPage(DomElement& element) override;
+};
+
+}  // namespace tamsolo
