@@ -23,6 +23,13 @@ bool CreatePublicUser(Database& db, FormPtr formData);
 bool UpdateUser(Database& db, const std::string& submittedByUserId, RecordsetPtr rsUser, FormPtr formData);
 bool DeleteUser(Database& db, const std::string& submittedByUserId, FormPtr formData);
 
+// Groups (groups.cpp) and projects (create_project.cpp, update_project.cpp, delete_project.cpp).
+bool CreateGroup(Database& db, const std::string& userId, FormPtr formData);
+bool DeleteGroup(Database& db, const std::string& userId, FormPtr formData);
+bool CreateProject(Database& db, const std::string& submittedByUserId, FormPtr formData);
+bool UpdateProject(Database& db, const std::string& submittedByUserId, RecordsetPtr rsProject, FormPtr formData);
+bool DeleteProject(Database& db, const std::string& userId, FormPtr formData);
+
 // A user's own row (personal_settings.cpp).
 bool UpdateMyUserInfo(Database& db, const std::string& submittedByUserId, RecordsetPtr rsUser, FormPtr formData);
 bool UpdatePersonalize(Database& db, const std::string& submittedByUserId, RecordsetPtr rsUser, FormPtr formData);

@@ -1,4 +1,4 @@
-// The user writers as the pages call them: by name on a Database made by its ProgID.
+// The directory's writers as the pages call them: by name on a Database made by its ProgID.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -68,6 +68,33 @@ TEST_F(UsersByNameTest, AMissingFormIsTheCallersErrorThroughTheErrorProtocol) {
     EXPECT_EQ(e.description, "FormData is Nothing.");
     EXPECT_NE(e.source.find("CreateUser"), std::string::npos) << e.source;
   }
+}
+
+TEST_F(UsersByNameTest, EveryGroupAndProjectWriterIsCalledByName) {
+  EXPECT_TRUE(page->Call("CreateGroup", {Variant("admin"), Posted({{"GroupCode", "Support"}})}).ToBool()) << Last();
+  EXPECT_TRUE(page->Call("CreateProject", {Variant("admin"), Posted({{"ProjectCode", "Desk"},
+                                                                      {"ProjectDescription", "Help desk"},
+                                                                      {"TeamMember", "olga"},
+                                                                      {"GroupLead", "olga"},
+                                                                      {"GroupCode", "Support"}})})
+                  .ToBool())
+      << Last();
+  const std::string id = raw.Text("select ProjectId from Projects where ProjectCode = 'Desk'");
+  Variant rs = page->Call("GetProjectRs", {Variant(std::stoi(id))});
+  EXPECT_TRUE(page->Call("UpdateProject", {Variant("admin"), rs,
+                                           Posted({{"ProjectDescription", "Service desk"}, {"TeamMember", "paul"}})})
+                  .ToBool())
+      << Last();
+  EXPECT_EQ(raw.Rows("select ProjectDescription, (select group_concat(UserId) from ProjectUsers where ProjectId = " +
+                     id + ") from Projects where ProjectId = " + id),
+            (Rows{"Service desk|paul"}));
+  EXPECT_FALSE(page->Call("DeleteGroup", {Variant("paul"), Posted({{"chkGroup", "Support"}})}).ToBool());
+  EXPECT_EQ(Last(), "Permission denied.");
+  EXPECT_TRUE(page->Call("DeleteGroup", {Variant("admin"), Posted({{"chkGroup", "Support"}})}).ToBool()) << Last();
+  EXPECT_TRUE(page->Call("DeleteProject", {Variant("admin"), Posted({{"chkProject", id}})}).ToBool()) << Last();
+  EXPECT_EQ(raw.Int("select count(*) from Projects where ProjectCode = 'Desk'") +
+                raw.Int("select count(*) from Groups where GroupCode = 'Support'"),
+            0);
 }
 
 }  // namespace
