@@ -1,5 +1,6 @@
 // Deleting the ticked users with their memberships, leads, layouts and filters: the whole list in
 // one transaction, so one user who may not go keeps every user of the list.
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,9 +26,9 @@ constexpr const char* kDeletes[] = {
     "delete from ProjectGroupLeads where UserId = ?",
     "delete from UserGroups where UserId = ?",
     "delete from ProjectUsers where UserId = ?",
-    "delete from SummaryLayoutFields where exists (select * from SummaryLayouts where SummaryLayouts.UserId = "
-    "SummaryLayoutFields.UserId and SummaryLayouts.LayoutName = SummaryLayoutFields.LayoutName and "
-    "SummaryLayouts.UserId = ?)",
+    // The fields of the user's layouts, found through the index on (UserId, LayoutName).
+    "delete from SummaryLayoutFields where UserId = ? and LayoutName in "
+    "(select SummaryLayouts.LayoutName from SummaryLayouts where SummaryLayouts.UserId = ?)",
     "delete from SummaryLayouts where UserId = ?",
     "delete from SummaryFilters where UserId = ?",
     "delete from Users where UserId= ?",
@@ -57,7 +58,8 @@ void DeleteOne(Database& db, const std::string& userId, bool bySiteAdmin) {
   }
   if (NamedByIssues(db, userId)) Refuse(AssignedSentence(userId));
   auto failed = db.Trap([&] {
-    for (const char* statement : kDeletes) db.Exec(statement, {UserIdParam(userId)});
+    for (std::string_view statement : kDeletes)
+      db.Exec(statement, ado::Params(std::count(statement.begin(), statement.end(), '?'), UserIdParam(userId)));
   });
   if (!failed) return;
   if (db.FirstError().nativeError == 547) Refuse(AssignedSentence(userId));

@@ -96,6 +96,17 @@ TEST_F(DeleteUserTest, AUserNamedByIssueDataIsKeptWithTheWholeList) {
   EXPECT_TRUE(Delete({"ann lee"}));
 }
 
+TEST_F(DeleteUserTest, IdsAreMatchedWhole) {
+  const std::string shortId(20, 'u'), longId = std::string(20, 'u') + std::string(30, 'v');
+  for (const std::string& id : {shortId, longId})
+    ASSERT_TRUE(CreateUser(*db, "admin", Form({{"UserId", id}, {"UserName", "U"}}))) << Message();
+  EXPECT_EQ(raw.Text("select DefaultFilter from Users where UserId = '" + longId + "'"), "s:" + longId);
+  ASSERT_TRUE(Delete({longId}));
+  EXPECT_EQ(Owned(longId), Owned("nobody"));
+  EXPECT_EQ(Owned(shortId)[0], "Users=1");
+  EXPECT_EQ(raw.Int("select count(*) from SummaryLayoutFields where UserId = '" + shortId + "'"), 9);
+}
+
 TEST_F(DeleteUserTest, OrdinaryAndPublicUsersArePermissionDenied) {
   const long long before = Users();
   for (const char* by : {"olga", "pia"}) {

@@ -105,6 +105,22 @@ TEST_F(ProjectsTest, CreateWritesMembersAdministratorsLeadsAndBlankCodes) {
   EXPECT_EQ(Count("Resolutions"), resolutions);
 }
 
+// A failure that is raised rather than reported (here a catalogue row naming a table that does
+// not exist) leaves nothing of the project behind, and the next call commits only its own rows.
+TEST_F(ProjectsTest, ARaisedFailureLeavesNothingBehind) {
+  raw.Exec("INSERT INTO IssueCodeTables (TableName, TableFriendlyName, TableFriendlyNameSingular, VariesByProject, "
+           "TablePurpose, TableFieldName, NaturalSort, TableSortByFieldName, TableDefaultSortOrder) VALUES "
+           "('Missing', 'Missing', 'Missing', 1, '', 'MissingCode', 1, 'Missing.MissingCode', 'ASC')");
+  const long long projects = Count("Projects"), builds = Count("ProjectBuilds");
+  EXPECT_NE(testsupport::ErrorNumber([&] { Create({{"TeamMember", "olga"}}); }), 0);
+  EXPECT_EQ(Count("Projects"), projects);
+  EXPECT_EQ(Count("ProjectBuilds"), builds);
+  raw.Exec("DELETE FROM IssueCodeTables WHERE TableName = 'Missing'");
+  ASSERT_TRUE(Create({{"ProjectCode", "Next"}})) << Message();
+  EXPECT_EQ(Count("Projects"), projects + 1);
+  EXPECT_EQ(raw.Int("select count(*) from ProjectUsers where ProjectId = " + std::to_string(IdOf("Next"))), 0);
+}
+
 TEST_F(ProjectsTest, UpdateIsForTheProjectsAdministratorsAndSiteAdministrators) {
   for (const char* by : {"olga", "pia", "Jill"}) {
     EXPECT_FALSE(UpdateProject(*db, by, GetProjectRs(*db, 1), Form(With(kProject, {{"TeamMember", "olga"}}))));
