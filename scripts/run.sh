@@ -15,7 +15,9 @@ site_db="$site_dir/site.db"
 if [ -e "$site_db" ]; then
   echo "The demo site $site_db exists already; it is left as it is."
 else
-  build/setup/vantrel-setup "$site_db" --admin admin --password "${VANTREL_ADMIN_PASSWORD:-admin}" --demo
+  # The password goes through standard input, not the command line that the process list shows.
+  printf '%s\n' "${VANTREL_ADMIN_PASSWORD:-admin}" |
+    build/setup/vantrel-setup "$site_db" --admin admin --password - --demo
   # The site's data link: the connection string the notification service hands to the sender.
   printf 'Data Source=%s\n' "$site_db" > "$site_dir/DbConnection.udl"
   echo "Data link: $site_dir/DbConnection.udl"

@@ -1,8 +1,14 @@
-// vantrel-setup DATABASE_FILE --admin USER_ID --password PASSWORD [--demo]
+// vantrel-setup DATABASE_FILE --admin USER_ID (--password-file PATH | --password - | --password
+// PASSWORD) [--demo]
 //
 // Creates a new site database at the current schema version with its first rows and the first
 // site administrator. Never overwrites a file.
+#include <termios.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <fstream>
+#include <iostream>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -13,7 +19,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: vantrel-setup DATABASE_FILE --admin USER_ID --password PASSWORD [--demo]\n"
+    "Usage: vantrel-setup DATABASE_FILE --admin USER_ID --password-file PATH [--demo]\n"
+    "       vantrel-setup DATABASE_FILE --admin USER_ID --password - [--demo]\n"
     "\n"
     "Creates a new Vantrel site database file with its first rows and a first site\n"
     "administrator. The file must not exist yet.\n"
@@ -21,8 +28,12 @@ constexpr const char* kUsage =
     "  DATABASE_FILE        the SQLite file to create\n"
     "  --admin USER_ID      the site administrator's user id (a letter, then letters\n"
     "                       and digits; at most 50 characters)\n"
-    "  --password PASSWORD  the administrator's password (at most 20 characters);\n"
-    "                       only a salted hash of it is stored\n"
+    "  --password-file PATH the administrator's password is the first line of PATH\n"
+    "                       (at most 20 characters); only a salted hash of it is stored\n"
+    "  --password -         read the password from standard input (no echo on a\n"
+    "                       terminal)\n"
+    "  --password PASSWORD  the password itself; other users can read it in the\n"
+    "                       process list, so prefer the two forms above\n"
     "  --demo               also add a demo project with users and issues\n"
     "  --help               show this text\n";
 
@@ -31,6 +42,7 @@ struct Arguments {
   std::string admin;
   std::string password;
   bool haveAdmin = false;
+  std::string passwordFile;
   bool havePassword = false;
   bool demo = false;
 };
@@ -39,6 +51,39 @@ int Fail(const std::string& message, bool showUsage) {
   std::fprintf(stderr, "vantrel-setup: %s\n", message.c_str());
   if (showUsage) std::fprintf(stderr, "\n%s", kUsage);
   return showUsage ? 2 : 1;
+}
+
+// One line of `in` without its line end; false when nothing could be read.
+bool ReadLine(std::istream& in, std::string& line) {
+  if (!std::getline(in, line) && line.empty()) return false;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return true;
+}
+
+// The password from standard input; on a terminal it is asked for and not echoed.
+bool ReadPasswordFromInput(std::string& password) {
+  if (!::isatty(STDIN_FILENO)) return ReadLine(std::cin, password);
+  termios saved{};
+  ::tcgetattr(STDIN_FILENO, &saved);
+  termios quiet = saved;
+  quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  std::fputs("Password: ", stderr);
+  ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+  const bool ok = ReadLine(std::cin, password);
+  ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+  std::fputs("\n", stderr);
+  return ok;
+}
+
+// Resolves --password - and --password-file into the password; a message when that fails.
+std::string TakePassword(Arguments& args) {
+  if (!args.passwordFile.empty()) {
+    std::ifstream in(args.passwordFile);
+    if (!in || !ReadLine(in, args.password)) return "The password file " + args.passwordFile + " cannot be read.";
+  } else if (args.password == "-") {
+    if (!ReadPasswordFromInput(args.password)) return "No password was given on standard input.";
+  }
+  return "";
 }
 
 }  // namespace
@@ -68,6 +113,9 @@ int main(int argc, char** argv) {
       if (!value("--admin", args.admin, args.haveAdmin)) return 2;
     } else if (a == "--password") {
       if (!value("--password", args.password, args.havePassword)) return 2;
+    } else if (a == "--password-file") {
+      if (!value("--password-file", args.passwordFile, args.havePassword)) return 2;
+      if (args.passwordFile.empty()) return Fail("--password-file needs a file name.", true);
     } else if (a == "--demo") {
       args.demo = true;
     } else if (a.size() > 1 && a[0] == '-' && a != "-") {
@@ -80,7 +128,10 @@ int main(int argc, char** argv) {
   }
   if (args.file.empty()) return Fail("No database file was given.", true);
   if (!args.haveAdmin) return Fail("The site administrator's id (--admin) is missing.", true);
-  if (!args.havePassword) return Fail("The site administrator's password (--password) is missing.", true);
+  if (!args.havePassword) {
+    return Fail("The site administrator's password (--password-file or --password) is missing.", true);
+  }
+  if (std::string problem = TakePassword(args); !problem.empty()) return Fail(problem, false);
   std::string problem = brisquel::schema::CheckAdministrator(args.admin, args.password);
   if (!problem.empty()) return Fail(problem, false);
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/code_tables.h"
 #include "core/database.h"
 #include "automation/text.h"
 #include "core/error_protocol.h"
@@ -72,16 +73,6 @@ bool HoldsSecrets(std::string_view table) {
          (table.size() >= 7 && SameText(table.substr(0, 7), "sqlite_"));
 }
 
-// A code table's catalogue row, its names checked and quoted.
-struct CodeTable {
-  std::string table;        // quoted
-  std::string valueColumn;  // quoted
-  std::string sortColumn;   // quoted, qualified when the catalogue qualifies it
-  std::string direction;    // "ASC" or "DESC"
-  bool variesByProject = false;
-  bool naturalSort = false;
-};
-
 std::string CheckedColumn(std::string_view table, std::string_view what, std::string_view column) {
   if (!IsAllowedName(column, kColumnNameLimit))
     Refuse("The code table '" + std::string(table) + "' names the " + std::string(what) + " '" +
@@ -89,6 +80,8 @@ std::string CheckedColumn(std::string_view table, std::string_view what, std::st
            std::to_string(kColumnNameLimit) + " characters.");
   return Quoted(column);
 }
+
+}  // namespace
 
 CodeTable ReadCodeTable(Database& db, const std::string& userId, const std::string& tableName) {
   auto rs = GetIssueCodeTableRs(db, userId, tableName);
@@ -134,8 +127,6 @@ CodeTable ReadCodeTable(Database& db, const std::string& userId, const std::stri
   }
   return t;
 }
-
-}  // namespace
 
 RecordsetPtr GetIssueFieldsRs(Database& db, const std::string& /*userId*/) {
   return Procedure(kClass, "GetIssueFieldsRs",

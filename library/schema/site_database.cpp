@@ -277,7 +277,7 @@ std::string ExistsMessage(const fs::path& file) {
 
 }  // namespace
 
-std::string CheckAdministrator(const std::string& userId, const std::string& password) {
+std::string CheckUserId(const std::string& userId) {
   if (userId.empty()) return "Id cannot be blank.";
   if (CharLength(userId) > 50) return "Id cannot be longer than 50 characters.";
   if (!IsAsciiLetter(userId[0])) {
@@ -288,6 +288,11 @@ std::string CheckAdministrator(const std::string& userId, const std::string& pas
       return "Id must begin with a letter, and only contain letters and digits.";
     }
   }
+  return "";
+}
+
+std::string CheckAdministrator(const std::string& userId, const std::string& password) {
+  if (std::string problem = CheckUserId(userId); !problem.empty()) return problem;
   if (password.empty()) return "The site administrator's password cannot be blank.";
   if (CharLength(password) > 20) return "Password cannot be longer than 20 characters.";
   return "";

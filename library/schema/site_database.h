@@ -24,6 +24,10 @@ class SetupError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The first problem with a user id ("" when it is fine), in the order the user writers check:
+// blank, longer than 50 characters, then the rule (a letter first, then letters and digits).
+std::string CheckUserId(const std::string& userId);
+
 // The first problem with the first administrator's id and password, or "" when they are fine.
 // The id follows the rule of every user id (a letter, then letters and digits, at most 50); the
 // password must not be blank and, like every password, has at most 20 characters.

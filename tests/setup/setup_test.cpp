@@ -9,10 +9,14 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "core/database.h"
+#include "core/lookups.h"
 #include "core/password.h"
+#include "support/site_db.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -24,19 +28,23 @@ struct Result {
   std::string out, err;
 };
 
-// Runs the program; fileSizeLimit > 0 makes every write beyond that many bytes fail.
-Result RunSetup(const std::vector<std::string>& args, rlim_t fileSizeLimit = 0) {
+// Runs the program with `input` on its standard input; fileSizeLimit > 0 makes every write beyond
+// that many bytes fail.
+Result RunSetup(const std::vector<std::string>& args, rlim_t fileSizeLimit = 0, const std::string& input = "") {
   std::vector<std::string> all{VANTREL_SETUP_PROGRAM};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (auto& a : all) argv.push_back(a.data());
   argv.push_back(nullptr);
 
-  int out[2], err[2];
+  int in[2], out[2], err[2];
+  EXPECT_EQ(::pipe(in), 0);
   EXPECT_EQ(::pipe(out), 0);
   EXPECT_EQ(::pipe(err), 0);
   pid_t pid = ::fork();
   if (pid == 0) {
+    ::dup2(in[0], 0);
+    ::close(in[1]);
     ::dup2(out[1], 1);
     ::dup2(err[1], 2);
     ::close(out[0]);
@@ -49,6 +57,10 @@ Result RunSetup(const std::vector<std::string>& args, rlim_t fileSizeLimit = 0) 
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
+  ::close(in[0]);
+  // Small enough for the pipe's buffer: written whole before the program's output is read.
+  EXPECT_EQ(::write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+  ::close(in[1]);
   ::close(out[1]);
   ::close(err[1]);
   Result r;
@@ -180,7 +192,7 @@ TEST(SetupProgramTest, BadCommandLinesAreExplained) {
   } cases[] = {
       {{}, "No database file was given.", 2},
       {{file, "--password", "pw"}, "The site administrator's id (--admin) is missing.", 2},
-      {{file, "--admin", "root"}, "The site administrator's password (--password) is missing.", 2},
+      {{file, "--admin", "root"}, "The site administrator's password (--password-file or --password) is missing.", 2},
       {{file, "--admin"}, "--admin needs a value.", 2},
       {{file, "--admin", "a", "--admin", "b", "--password", "pw"}, "--admin is given twice.", 2},
       {{file, "--admin", "root", "--password", "pw", "--force"}, "Unknown option --force.", 2},
@@ -189,6 +201,11 @@ TEST(SetupProgramTest, BadCommandLinesAreExplained) {
        "Id must begin with a letter, and only contain letters and digits.", 1},
       {{file, "--admin", "root", "--password", ""}, "password cannot be blank.", 1},
       {{(dir / "no" / "x.db").string(), "--admin", "root", "--password", "pw"}, "does not exist.", 1},
+      {{file, "--admin", "root", "--password-file", (dir / "none.txt").string()},
+       "The password file " + (dir / "none.txt").string() + " cannot be read.", 1},
+      {{file, "--admin", "root", "--password", "-"}, "No password was given on standard input.", 1},
+      {{file, "--admin", "root", "--password-file"}, "--password-file needs a value.", 2},
+      {{file, "--admin", "root", "--password", "pw", "--password-file", "f"}, "is given twice.", 2},
   };
   for (const auto& c : cases) {
     Result r = RunSetup(c.args);
@@ -200,7 +217,37 @@ TEST(SetupProgramTest, BadCommandLinesAreExplained) {
 
   Result help = RunSetup({"--help"});
   EXPECT_EQ(help.exitCode, 0);
-  EXPECT_EQ(help.out.rfind("Usage: vantrel-setup DATABASE_FILE --admin USER_ID --password PASSWORD [--demo]", 0), 0u);
+  EXPECT_EQ(help.out.rfind("Usage: vantrel-setup DATABASE_FILE --admin USER_ID --password-file PATH [--demo]", 0),
+            0u);
+}
+
+// The password read from a file or from standard input (first line, its line end dropped): the
+// administrator logs in with it.
+TEST(SetupProgramTest, PasswordFromAFileOrStandardInput) {
+  testsupport::TempDir dir;
+  {
+    std::ofstream(dir / "pw.txt") << "fromFile7\r\nsecond line\n";
+  }
+  struct Case {
+    std::vector<std::string> options;
+    std::string input, password;
+  } cases[] = {
+      {{"--password-file", (dir / "pw.txt").string()}, "", "fromFile7"},
+      {{"--password", "-"}, "fromInput8\n", "fromInput8"},
+      {{"--password", "-"}, "noLineEnd9", "noLineEnd9"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    fs::path file = dir / ("site" + std::to_string(++n) + ".db");
+    std::vector<std::string> args{file.string(), "--admin", "root"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    Result r = RunSetup(args, 0, c.input);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    auto db = sitedb::Open(file);
+    EXPECT_TRUE(brisquel::Login(*db, "root", c.password)) << c.password;
+    EXPECT_FALSE(brisquel::Login(*db, "root", c.password + "\n"));
+  }
 }
 
 }  // namespace

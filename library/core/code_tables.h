@@ -1,0 +1,28 @@
+// The catalogue row of a code table (IssueCodeTables) as statements are built from it: the names
+// checked against the naming rule of code tables (a letter first, then letters, digits and
+// underscores; tables at most 40 characters, columns 50) and quoted, the sort direction ASC or
+// DESC. Tables that hold secrets are never taken for code tables. Every statement that names a
+// code table takes the names from here, never from the catalogue text itself.
+#pragma once
+
+#include <string>
+
+namespace brisquel {
+
+class Database;
+
+struct CodeTable {
+  std::string table;        // quoted
+  std::string valueColumn;  // quoted
+  std::string sortColumn;   // quoted, qualified when the catalogue qualifies it
+  std::string direction;    // "ASC" or "DESC"
+  bool variesByProject = false;
+  bool naturalSort = false;
+};
+
+// Reads the catalogue row of `tableName` (GetIssueCodeTableRs). A table missing from the catalogue
+// raises 3021; a row that breaks a rule raises the library's contract error with a sentence
+// naming the rule.
+CodeTable ReadCodeTable(Database& db, const std::string& userId, const std::string& tableName);
+
+}  // namespace brisquel

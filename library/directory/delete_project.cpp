@@ -1,0 +1,93 @@
+// Deleting the ticked projects with everything that belongs to them: notifications and rules,
+// leads, members, the issues with their history, comments and attachments, the project's values
+// in every per-project code table, the Projects row. The whole list is one transaction.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/code_tables.h"
+#include "core/database.h"
+#include "core/lookups.h"
+#include "core/multipart.h"
+#include "core/writer.h"
+#include "directory/directory.h"
+#include "directory/project_fields.h"
+
+namespace brisquel {
+
+using ado::Param;
+using namespace directory;
+
+namespace {
+
+constexpr std::string_view kClass = "Database";
+
+// Before the issues: the queue refers to them (FK_EMailNotifications_Issues).
+constexpr const char* kProjectDeletes[] = {
+    "delete from EMailNotifications where IssueId in (select IssueId from Issues where ProjectId = ?)",
+    "delete from EMailNotificationRules where ProjectId = ?",
+    "delete from ProjectGroupLeads where ProjectId = ?",
+    "delete from ProjectUsers where ProjectId = ?",
+    "delete from IssueHistory where IssueId in (select IssueId from Issues where ProjectId = ?)",
+    "delete from IssueComments where IssueId in (select IssueId from Issues where ProjectId = ?)",
+    "delete from IssueAttachments where IssueId in (select IssueId from Issues where ProjectId = ?)",
+    "delete from Issues where ProjectId = ?",
+};
+
+// A posted id is a whole number in decimal; anything else is a type mismatch.
+int32_t ProjectIdOf(const std::string& posted) {
+  size_t digits = posted.size() > 1 && (posted[0] == '-' || posted[0] == '+') ? 1 : 0;
+  bool whole = digits < posted.size() && posted.size() - digits <= 10;
+  for (size_t i = digits; i < posted.size(); ++i) whole = whole && posted[i] >= '0' && posted[i] <= '9';
+  const int64_t n = whole ? std::stoll(posted) : 0;
+  if (!whole || n < INT32_MIN || n > INT32_MAX)
+    automation::RaiseRuntime(automation::vberr::kTypeMismatch, "The project id '" + posted + "' is not a number.");
+  return static_cast<int32_t>(n);
+}
+
+void DeleteOne(Database& db, int32_t id, const std::vector<CodeTable>& codeTables) {
+  auto failed = db.Trap([&] {
+    for (const char* statement : kProjectDeletes) db.Exec(statement, {Param::Long(id)});
+    for (const CodeTable& t : codeTables)
+      db.Exec("delete from " + t.table + " where ProjectId = " + std::to_string(id));
+    db.Exec("delete from Projects where ProjectId = ?", {Param::Long(id)});
+  });
+  if (!failed) return;
+  // A refused reference; the project's code names it, or its id when it has none.
+  if (db.FirstError().nativeError == 547) {
+    const std::string code = db.One<std::string>("select ProjectCode from Projects where ProjectId = ?",
+                                                 {Param::Long(id)})
+                                 .value_or(std::to_string(id));
+    Refuse("At least one issue is assigned to project '" + code + "'. The project cannot be deleted.");
+  }
+  Refuse(db.UnexpectedReport(*failed));
+}
+
+}  // namespace
+
+bool DeleteProject(Database& db, const std::string& userId, FormPtr formData) {
+  return Writer(db, kClass, "DeleteProject", [&] {
+    std::vector<int32_t> ids;
+    for (const std::string& posted : PostedList(PostedFields(formData, "DeleteProject"), "chkProject"))
+      ids.push_back(ProjectIdOf(posted));
+    // A site administrator, or an administrator of every listed project.
+    if (!UserIsSiteAdmin(db, userId)) {
+      bool allowed = UserCanAdmin(db, userId);
+      for (int32_t id : ids) allowed = allowed && UserIsProjectAdmin(db, userId, id);
+      if (!allowed) Refuse(kPermissionDenied);
+    }
+    const std::vector<CodeTable> codeTables = PerProjectCodeTables(db, userId);
+    Database::Transaction tx(db);
+    for (int32_t id : ids) DeleteOne(db, id, codeTables);
+    tx.Commit();
+    return true;
+  });
+}
+
+namespace {
+
+automation::Register<Database> reg([](auto& c) { c.Method("DeleteProject", &DeleteProject); });
+
+}  // namespace
+
+}  // namespace brisquel

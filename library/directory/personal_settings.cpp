@@ -1,0 +1,125 @@
+// A signed-in user's own row: personal information (UpdateMyUserInfo) and the personal settings of
+// the three paged lists. Each checks that the page's recordset holds the submitter's own row,
+// checks the form, and writes the row back with the row-version check.
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "automation/text.h"
+#include "core/conversions.h"
+#include "core/database.h"
+#include "core/multipart.h"
+#include "core/writer.h"
+#include "directory/directory.h"
+#include "directory/user_fields.h"
+
+namespace brisquel {
+
+using automation::Variant;
+using namespace directory;
+
+namespace {
+
+constexpr std::string_view kClass = "Database";
+constexpr const char* kNotOwnInfo = "Only your own personal information can be updated.";
+constexpr const char* kNotOwnSettings = "You can only modify your own personal settings.";
+constexpr const char* kInfoConflict = "Another session has changed this information. You must cancel your changes.";
+constexpr const char* kSettingsConflict =
+    "Another session has saved your personalization settings. You must cancel these changes.";
+
+// The common frame: the own-row guard, then `fill` (checks, then values into the recordset), then one transaction
+// writing the row (and any secrets) back.
+bool OwnRowWriter(Database& db, std::string_view method, const std::string& submittedBy, const RecordsetPtr& rsUser,
+                  const FormPtr& formData, const char* notOwn, const char* conflict,
+                  const std::function<void(ado::Recordset&, const FormFields&, SecretChange&, SecretChange&)>& fill) {
+  return Writer(db, kClass, method, [&] {
+    ado::Recordset& rs = HeldRows(rsUser, "Users", method);
+    if (!rs.IsBOF()) rs.MoveFirst();
+    if (!automation::EqualsNoCase(rs.Value("UserId").ToString(), submittedBy)) Refuse(notOwn);
+    const FormFields& f = PostedFields(formData, method);
+    SecretChange password, answer;
+    fill(rs, f, password, answer);  // checks first: a refused form opens no transaction
+    Database::Transaction tx(db);
+    if (auto failed = db.Trap([&] { WriteUserRow(db, rs, password, answer); }))
+      Refuse(WriteFailure(db, *failed, conflict));
+    tx.Commit();
+    return true;
+  });
+}
+
+// Issues per page of a paged list: 1 to 1,000 (a list cannot page by 0 or fewer).
+int16_t IssuesPerPage(const FormFields& f, std::string_view name) {
+  const std::string text = PostedText(f, name);
+  if (text.empty()) Refuse("Issues per page cannot be blank.");
+  int16_t n = 0;
+  if (!CnvToInt(text, n)) Refuse("Issues per page must be an integer number.");
+  if (n < 1 || n > 1000) Refuse("Issues per page must be an integer number between 1 and 1,000.");
+  return n;
+}
+
+bool PageSizeWriter(Database& db, std::string_view method, std::string_view column, const std::string& submittedBy,
+                    const RecordsetPtr& rsUser, const FormPtr& formData) {
+  return OwnRowWriter(db, method, submittedBy, rsUser, formData, kNotOwnSettings, kSettingsConflict,
+                      [&](ado::Recordset& rs, const FormFields& f, SecretChange&, SecretChange&) {
+                        rs.SetValue(column, Variant::Integer(IssuesPerPage(f, column)));
+                      });
+}
+
+}  // namespace
+
+bool UpdateMyUserInfo(Database& db, const std::string& submittedByUserId, RecordsetPtr rsUser, FormPtr formData) {
+  return OwnRowWriter(db, "UpdateMyUserInfo", submittedByUserId, rsUser, formData, kNotOwnInfo, kInfoConflict,
+                      [&](ado::Recordset& rs, const FormFields& f, SecretChange& password, SecretChange& answer) {
+                        const AccountForm a = ReadAccount(f);
+                        CheckName(a);
+                        CheckEMail(a);
+                        CheckPassword(a);
+                        CheckQuestionLengths(a);
+                        CheckAnswerNeedsQuestion(a);
+                        rs.SetValue("UserName", Variant(a.name));
+                        rs.SetValue("UserEMail", Variant(a.email));
+                        rs.SetValue("SecretQuestion", Variant(a.question));
+                        rs.SetValue("EMailEnabled", Variant(a.emailEnabled));
+                        password = PasswordChange(a.password1);
+                        answer = AnswerChange(a.question, a.answer);
+                      });
+}
+
+bool UpdatePersonalize(Database& db, const std::string& submittedByUserId, RecordsetPtr rsUser, FormPtr formData) {
+  return OwnRowWriter(db, "UpdatePersonalize", submittedByUserId, rsUser, formData, kNotOwnSettings,
+                      kSettingsConflict, [&](ado::Recordset& rs, const FormFields& f, SecretChange&, SecretChange&) {
+                        const int16_t perPage = IssuesPerPage(f, "MyAssignmentNumIssues");
+                        const std::string projectText = PostedText(f, "DefaultProject");
+                        int32_t project = -1;
+                        if (!projectText.empty()) CnvToLong(projectText, project);
+                        rs.SetValue("MyAssignmentNumIssues", Variant::Integer(perPage));
+                        rs.SetValue("DefaultProject", Variant(project));
+                        // The filter and layout are names the page offered: stored as posted.
+                        rs.SetValue("DefaultFilter", Variant(f.Text("DefaultFilter")));
+                        rs.SetValue("DefaultLayout", Variant(f.Text("DefaultLayout")));
+                      });
+}
+
+bool UpdatePersonalizeSearch(Database& db, const std::string& submittedByUserId, RecordsetPtr rsUser,
+                             FormPtr formData) {
+  return PageSizeWriter(db, "UpdatePersonalizeSearch", "SearchNumIssues", submittedByUserId, rsUser, formData);
+}
+
+bool UpdatePersonalizeReleaseNotes(Database& db, const std::string& submittedByUserId, RecordsetPtr rsUser,
+                                   FormPtr formData) {
+  return PageSizeWriter(db, "UpdatePersonalizeReleaseNotes", "ReleaseNotesNumIssues", submittedByUserId, rsUser,
+                        formData);
+}
+
+namespace {
+
+automation::Register<Database> reg([](auto& c) {
+  c.Method("UpdateMyUserInfo", &UpdateMyUserInfo);
+  c.Method("UpdatePersonalize", &UpdatePersonalize);
+  c.Method("UpdatePersonalizeSearch", &UpdatePersonalizeSearch);
+  c.Method("UpdatePersonalizeReleaseNotes", &UpdatePersonalizeReleaseNotes);
+});
+
+}  // namespace
+
+}  // namespace brisquel
