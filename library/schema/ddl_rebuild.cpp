@@ -1,8 +1,7 @@
-// Changing a column's declaration where SQLite has no ALTER COLUMN: the table is built again under
-// a temporary name from its edited CREATE TABLE text, its rows copied with their rowids, the old
-// table dropped and the new one renamed into its place; then its indexes and every trigger that
-// names it come back from their saved text, the AUTOINCREMENT counter is put back and the rows get a
-// new row version.
+// Changing a column's declaration where SQLite has no ALTER COLUMN: the rows are held aside with
+// their rowids, the table is dropped and declared again from its edited CREATE TABLE text, the rows
+// come back; then its indexes and every trigger that names it come back from their saved text, the
+// AUTOINCREMENT counter is put back and the rows get a new row version.
 #include <cctype>
 #include <regex>
 
@@ -155,21 +154,39 @@ Saved Save(ado::Connection& c, const std::string& table) {
   return s;
 }
 
-// The copy keeps rowids: explicitly, unless the key is the rowid itself.
-std::string CopySql(ado::Connection& c, const std::string& from, const std::string& to) {
+// The table's columns for the copy; rowids travel explicitly unless the key is the rowid itself.
+struct CopyColumns {
+  std::string list;
+  bool explicitRowid = true;
+};
+
+CopyColumns ColumnsOf(ado::Connection& c, const std::string& table) {
   int keyColumns = 0;
   bool integerKey = false;
-  std::string list;
-  c.Each("SELECT name, type, pk FROM pragma_table_info(?)", {Name(from)}, [&](sqlite3_stmt* st) {
+  CopyColumns out;
+  c.Each("SELECT name, type, pk FROM pragma_table_info(?)", {Name(table)}, [&](sqlite3_stmt* st) {
     sql::Row r(st);
-    list += (list.empty() ? "" : ", ") + Quote(r.Text(0));
+    out.list += (out.list.empty() ? "" : ", ") + Quote(r.Text(0));
     if (r.Long(2) > 0) {
       ++keyColumns;
       integerKey = Same(r.Text(1), "INTEGER");
     }
   });
-  if (!(keyColumns == 1 && integerKey)) list = "rowid, " + list;
-  return "INSERT INTO " + Quote(to) + " (" + list + ") SELECT " + list + " FROM " + Quote(from);
+  out.explicitRowid = !(keyColumns == 1 && integerKey);
+  return out;
+}
+
+// Declared keys of other tables that act on a delete would act on the rebuild's drop.
+void RefuseActingReferences(ado::Connection& c, const std::string& table) {
+  auto acting = Texts(c,
+                      "SELECT m.name FROM sqlite_schema AS m JOIN pragma_foreign_key_list(m.name) AS f "
+                      "WHERE m.type = 'table' AND f.\"table\" = ?1 COLLATE NOCASE AND m.name <> ?1 COLLATE NOCASE "
+                      "AND f.on_delete <> 'NO ACTION'",
+                      {Name(table)});
+  if (!acting.empty())
+    Refuse(c, kColumnDependency,
+           "The table '" + table + "' cannot be rebuilt while the table '" + acting[0] +
+               "' refers to it by a key that acts on deletes.");
 }
 
 void Restore(ado::Connection& c, const std::string& table, const Saved& s) {
@@ -186,23 +203,33 @@ void Restore(ado::Connection& c, const std::string& table, const Saved& s) {
   }
 }
 
-// The old table is renamed aside with references left as they are (the legacy rename), so the
-// declared keys of other tables refer to the new table as soon as it exists.
+// The rows wait in a holding table while the table is dropped and declared again under its own
+// name, so the declared keys of other tables keep naming it. Their checks are deferred meanwhile:
+// the drop counts the rows left without a parent, and putting the rows back counts them off again.
 void Rebuild(ado::Connection& c, const std::string& table, const Declaration& d) {
+  RefuseActingReferences(c, table);
   const Saved saved = Save(c, table);
   for (const auto& [name, text] : saved.triggers) Exec(c, "DROP TRIGGER IF EXISTS " + Quote(name));
-  const std::string aside = std::string(kRebuildPrefix) + table;
+  const std::string hold = Quote(std::string(kRebuildPrefix) + table);
+  const CopyColumns cols = ColumnsOf(c, table);
   std::string body;
   for (const std::string& p : d.parts) body += (body.empty() ? "" : ",") + p;
-  Exec(c, "PRAGMA legacy_alter_table = ON");
-  struct Legacy {
+  Exec(c, "CREATE TABLE " + hold + " AS SELECT rowid AS VantrelRowid, " + cols.list + " FROM " + Quote(table));
+  const bool deferred = Texts(c, "PRAGMA defer_foreign_keys") == std::vector<std::string>{"1"};
+  Exec(c, "PRAGMA defer_foreign_keys = ON");
+  struct Deferral {
     ado::Connection& c;
-    ~Legacy() { sqlite3_exec(c.Handle(), "PRAGMA legacy_alter_table = OFF", nullptr, nullptr, nullptr); }
-  } legacy{c};
-  Exec(c, "ALTER TABLE " + Quote(table) + " RENAME TO " + Quote(aside));
-  Exec(c, "CREATE TABLE " + Quote(table) + " (" + body + d.tail);
-  Exec(c, CopySql(c, aside, table));
-  Exec(c, "DROP TABLE " + Quote(aside));
+    bool was;
+    ~Deferral() {
+      if (!was) sqlite3_exec(c.Handle(), "PRAGMA defer_foreign_keys = OFF", nullptr, nullptr, nullptr);
+    }
+  } deferral{c, deferred};
+  Exec(c, "DROP TABLE " + Quote(table));
+  // The declaration keeps its own text but for the edited column.
+  Exec(c, d.head + body + d.tail);
+  Exec(c, "INSERT INTO " + Quote(table) + " (" + (cols.explicitRowid ? "rowid, " : "") + cols.list + ") SELECT " +
+              (cols.explicitRowid ? "VantrelRowid, " : "") + cols.list + " FROM " + hold);
+  Exec(c, "DROP TABLE " + hold);
   Restore(c, table, saved);
 }
 

@@ -124,8 +124,16 @@ TEST_F(DdlTest, WidthChangeKeepsRowsSequenceIndexesTriggersAndConflictsOlderReco
   const auto rows = raw.Rows("select IssueId, Summary, PriorityCode from Issues order by IssueId");
   raw.Exec("insert into Issues (ProjectId, Summary) values (1, 'last'); delete from Issues where Summary = 'last'");
   const long long seq = raw.Int("select seq from sqlite_sequence where name = 'Issues'");
+  // A declared key of another table refers to Issues, with a row that depends on issue 1.
+  raw.Exec("insert into EMailNotifications (EMailAddress, IssueId, TemplateName) "
+           "select 'a@example.com', 1, TemplateName from EMailTemplates limit 1");
+  const auto referring = raw.Rows("select sql from sqlite_schema where type = 'table' and name <> 'Issues' order by name");
 
   SetColumnWidth(c(), "Issues", "Summary", 300);
+  EXPECT_EQ(raw.Rows("select sql from sqlite_schema where type = 'table' and name <> 'Issues' order by name"), referring);
+  EXPECT_EQ(raw.Run("insert into EMailNotifications (EMailAddress, IssueId, TemplateName) "
+                    "select 'a@example.com', 999, TemplateName from EMailTemplates limit 1").rc,
+            SQLITE_CONSTRAINT_FOREIGNKEY);
   EXPECT_EQ(Declared("Issues", "Summary"), "VARCHAR(300)");
   EXPECT_EQ(raw.Rows("select name, sql from sqlite_schema where type = 'trigger' order by name"), triggers);
   EXPECT_EQ(raw.Rows("select name, sql from sqlite_schema where type = 'index' order by name"), indexes);
