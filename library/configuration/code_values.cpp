@@ -221,8 +221,8 @@ void DeleteValue(Database& db, const CodeTable& t, const std::string& code, int3
   }
 }
 
-// A checked box's value, URL-decoded. The blank code is posted as blanks (an empty value is no
-// entry); as the original database compared text, trailing blanks do not count.
+// A checked box's value, URL-decoded. An empty value is no entry, so the blank code is posted as
+// blanks: a value of blanks only stands for the blank code.
 std::string CheckedCode(const std::string& entry) {
   std::string code = UrlDecode(entry);
   return code.find_first_not_of(' ') == std::string::npos ? std::string() : code;

@@ -25,7 +25,7 @@
 
 namespace brisquel::schema::ddl {
 
-// Native numbers of the refusals, as the original database server numbered them.
+// Native numbers of the refusals, as SQL Server numbered them.
 inline constexpr int32_t kInvalidColumn = 207;        // no such column
 inline constexpr int32_t kObjectExists = 2714;        // a taken table, column or constraint name
 inline constexpr int32_t kNoSuchTable = 3701;         // dropping a table that is not there

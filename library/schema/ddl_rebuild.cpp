@@ -257,7 +257,9 @@ std::string WithWidth(const std::string& definition, int32_t width, bool& found)
   std::smatch m;
   found = std::regex_search(definition, m, varchar);
   if (!found) return definition;
-  return " " + m[1].str() + "(" + std::to_string(width) + ")" + m.suffix().str();
+  std::string out(1, ' ');
+  out.append(m[1].str()).append(1, '(').append(std::to_string(width)).append(1, ')').append(m.suffix().str());
+  return out;
 }
 
 std::string WithoutDefault(const std::string& definition, bool& found) {
