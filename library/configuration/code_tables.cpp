@@ -188,7 +188,9 @@ bool DeleteCodeTable(Database& db, const std::string& userId, std::shared_ptr<Mu
                     {ado::Param::Text(t->table, 50, "TableName")});
             schema::ddl::DropTable(db.Connection(), t->table);
           })) {
-        if (db.FirstError().number == ado::err::kCommandFailed)
+        // The layer's refusal of a table in use (&H80040E14, native 3726).
+        if (db.FirstError().number == ado::err::kCommandFailed &&
+            db.FirstError().nativeError == ddl::kTableReferenced)
           Refuse("The code table '" + name + "' is used by at least one custom field and cannot be deleted.");
         Refuse(db.UnexpectedReport(*failed));
       }

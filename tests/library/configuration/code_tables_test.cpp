@@ -171,6 +171,10 @@ TEST_F(CodeTablesTest, DeleteRemovesAllOrNothing) {
     EXPECT_FALSE(DeleteCodeTable(*db, "admin", Form({{"chkTable", "Colours"}, {"chkTable", table}}))) << table;
     EXPECT_EQ(Message(), message);
   }
+  // A catalogue row without its table is no table in use.
+  raw.Exec("insert into IssueCodeTables (TableName, TableFieldName) values ('Ghost', 'Code')");
+  EXPECT_FALSE(DeleteCodeTable(*db, "admin", Form({{"chkTable", "Ghost"}})));
+  EXPECT_EQ(Message().rfind("An unexpected error has occurred.", 0), 0u) << Message();
   EXPECT_FALSE(DeleteCodeTable(*db, "bob", Form({{"chkTable", "Colours"}})));
   EXPECT_EQ(Message(), "Permission denied.");
   EXPECT_TRUE(DeleteCodeTable(*db, "admin", Form({})));
