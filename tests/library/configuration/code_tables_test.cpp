@@ -83,6 +83,7 @@ TEST_F(CodeTablesTest, SortColumnAndSeedFollowThePostedKind) {
   EXPECT_EQ(raw.Run("insert into Areas (ProjectId, a_1) values (99, 'x')").rc, SQLITE_CONSTRAINT_FOREIGNKEY);
 
   ASSERT_TRUE(Create({{"TableName", std::string(40, 'L')}})) << Message();
+  ASSERT_TRUE(Create({{"TableName", "a_1"}})) << Message();
 }
 
 TEST_F(CodeTablesTest, PerProjectTableOfASiteWithoutProjectsStartsEmpty) {
