@@ -162,11 +162,11 @@ bool UpdateCodeTableValue(Database& db, const std::string& userId, RecordsetPtr 
     const CodeTable t = RequireTable(db, v.table);
     // The value's own table: a posted name of another table is the caller's mistake.
     ado::Recordset& rs = HeldRows(rsValue, t.table, kMethod);
+    if (rs.RecordCount() == 0) ThrowError(kClass, kMethod, "The recordset holds no value.");
+    if (rs.IsEOF() || rs.IsBOF()) rs.MoveFirst();
     CheckValueFor(db, userId, t, v);
-    if (rs.RecordCount() > 0 && !rs.IsEOF() && !rs.IsBOF()) {
-      const std::string old = rs.Value(t.valueColumn).ToString();
-      if (Same(t.table, "StatusCodes") && Same(old, "Open") && v.code != old) Refuse(kOpenStatus);
-    }
+    const std::string old = rs.Value(t.valueColumn).ToString();
+    if (Same(t.table, "StatusCodes") && Same(old, "Open") && v.code != old) Refuse(kOpenStatus);
     Database::Transaction tx(db);
     if (auto failed = db.Trap([&] {
           Rename(db, rs, t, v);

@@ -146,6 +146,8 @@ TEST_F(CodeValuesTest, UpdateRefusalsChangeNothing) {
                                    Form({{"CodeValue", "High"}, {"TableName", "Severities"}}));
             }),
             static_cast<int32_t>(0x80040001));
+  EXPECT_EQ(testsupport::ErrorNumber([&] { Rename("Priorities", "Nothing", "High"); }),
+            static_cast<int32_t>(0x80040001));
 }
 
 TEST_F(CodeValuesTest, UnchangedValueStoresItsSortOrder) {
