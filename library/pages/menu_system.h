@@ -45,6 +45,7 @@ class MenuSystem : public automation::Dispatchable<MenuSystem> {
   ~MenuSystem() override;
 
   // Property puts; RequestURL keeps the unmapped path of what it is given.
+  // Defined and instantiated with the registration of the members.
   template <Text P>
   void Let(const std::string& value);
   void LetUserIsSiteAdmin(bool value);

@@ -90,10 +90,12 @@ TEST(MenuUrlTest, MapAndUnmapUnderAVirtualDirectoryAndAtTheSiteRoot) {
       {"/LM/W3SVC/1/Root/a/b", "h", "/x.asp", "/a/b/x.asp", "/a/b/x.asp", "/x.asp"},
   };
   for (const auto& c : cases) {
-    brisquel::MenuSystem m;
-    m.Let<brisquel::MenuSystem::kMetaDataPath>(c.meta);
-    m.Let<brisquel::MenuSystem::kInstanceMetaDataPath>(kInstance);
-    m.Let<brisquel::MenuSystem::kHttpHost>(c.host);
+    ObjectPtr o = automation::CreateObject("Brisquel.MenuSystem");
+    o->Put("MetaDataPath", Variant(c.meta));
+    o->Put("InstanceMetaDataPath", Variant(kInstance));
+    o->Put("HttpHost", Variant(c.host));
+    // The two mappers are the class's own; the pages never call them.
+    auto& m = dynamic_cast<brisquel::MenuSystem&>(*o);
     EXPECT_EQ(m.MapURL(c.path), c.mapped) << c.meta << " " << c.path;
     EXPECT_EQ(m.UnMapURL(c.url), c.unmapped) << c.meta << " " << c.url;
   }
