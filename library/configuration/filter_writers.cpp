@@ -1,0 +1,172 @@
+#include "configuration/filter_writers.h"
+
+#include "automation/text.h"
+#include "configuration/sql_helper.h"
+#include "core/conversions.h"
+#include "core/criteria.h"
+#include "core/writer.h"
+
+namespace brisquel {
+
+using automation::Variant;
+namespace criteria = tamsolo::criteria;
+
+namespace {
+
+constexpr std::string_view kClass = "Database";
+constexpr int32_t kNameSize = 50;
+constexpr int32_t kCriteriaSize = 4000;
+
+// A filter as posted, checked: what the two criteria columns receive.
+struct FilterPost {
+  std::string name;
+  bool advanced = false;
+  std::string expression;
+  std::string sql;
+};
+
+// The fields a wizard criterion may name, from the issue-field catalogue.
+criteria::FieldCatalogue IssueFieldCatalogue(Database& db) {
+  criteria::FieldCatalogue catalogue;
+  db.Each(
+      "select FilterFieldName, FilterFqFieldName, FieldFriendlyName, FilterFieldType from IssueFields "
+      "where FilterFieldName <> '' order by FieldName",
+      {}, [&](const sql::Row& r) {
+        auto f = std::make_shared<criteria::FilterField>();
+        f->name = r.Text(0);
+        f->column = r.Text(1);
+        f->caption = r.Text(2);
+        f->type = r.Long(3);
+        catalogue.push_back(std::move(f));
+      });
+  return catalogue;
+}
+
+// The SQL of a wizard filter, made here from its lines: the browser's own SQL text could say
+// anything. A line that cannot become the SQL it claims to be is refused.
+std::string WizardSql(Database& db, const std::string& expression) {
+  criteria::ReadResult read = criteria::ReadFilterExpression(expression, IssueFieldCatalogue(db));
+  if (read.hasUnknownField) Refuse("Invalid criteria (unknown field name '" + read.unknownField + "').");
+  if (read.criteria.empty()) Refuse("Criteria cannot be blank.");
+  if (std::string why = criteria::CriteriaProblem(read.criteria); !why.empty())
+    Refuse("Invalid criteria (" + why + ").");
+  return criteria::FormatFqFilterExpression(read.criteria);
+}
+
+// The connection string the criteria check opens its own connection with: that of the held
+// connection when there is one (also when it was adopted), else the one assigned.
+std::string CheckConnectionString(Database& db) {
+  std::shared_ptr<ado::Connection> held = db.GetActiveConnection();
+  if (held && held->State() != ado::adStateClosed) return held->ConnectionString();
+  return db.GetConnectionString();
+}
+
+FilterPost ReadFilter(Database& db, const FormFields& f, size_t limit) {
+  FilterPost p;
+  p.name = PostedText(f, "FilterName");
+  if (automation::CharLength(p.name) > 50) Refuse("Name cannot be longer than 50 characters.");
+  if (p.name.empty()) Refuse("Name cannot be blank.");
+  p.advanced = PostedOn(f, "AdvancedFilter");
+  const std::string tooLong = "Criteria cannot be longer than " + std::to_string(limit) + " characters.";
+  if (p.advanced) {
+    p.sql = PostedText(f, "fqFilterExpression");
+    if (automation::CharLength(p.sql) > limit) Refuse(tooLong);
+    if (p.sql.empty()) Refuse("Criteria cannot be blank.");
+    SQLHelper check;
+    if (std::string message = check.SimpleParseFilter(p.sql, CheckConnectionString(db)); !message.empty())
+      Refuse(message);
+    p.expression = p.sql;
+    return p;
+  }
+  p.expression = PostedText(f, "FilterExpression");
+  if (automation::CharLength(p.expression) > limit) Refuse(tooLong);
+  if (p.expression.empty()) Refuse("Criteria cannot be blank.");
+  p.sql = WizardSql(db, p.expression);
+  return p;
+}
+
+std::string Exists(const std::string& name) { return "The filter '" + name + "' already exists."; }
+
+// The stored filter's owner as read; only his own row may be written through his id.
+void RequireOwnRow(ado::Recordset& rs, const std::string& userId) {
+  if (rs.IsBOF() && rs.IsEOF()) ThrowError(kClass, "UpdateFilter", "The recordset holds no filter.");
+  rs.MoveFirst();
+  Variant owner = rs.OriginalValue(rs.FieldIndex("UserId"));
+  if (owner.IsNull() || !automation::EqualsNoCase(owner.ToString(), userId))
+    ThrowError(kClass, "UpdateFilter", "The recordset holds a filter of another user.");
+}
+
+}  // namespace
+
+bool CreateFilter(Database& db, const std::string& userId, std::shared_ptr<MultipartFormData> formData) {
+  return Writer(db, kClass, "CreateFilter", [&] {
+    const FilterPost p = ReadFilter(db, PostedFields(formData, "CreateFilter"), 3900);
+    auto failed = db.Trap([&] {
+      db.Exec(
+          "insert into SummaryFilters (UserId, FilterName, AdvancedFilter, FilterExpression, fqFilterExpression) "
+          "values (?, ?, ?, ?, ?)",
+          {ado::Param::Text(userId, kNameSize), ado::Param::Text(p.name, kNameSize), ado::Param::Bool(p.advanced),
+           ado::Param::Text(p.expression, kCriteriaSize), ado::Param::Text(p.sql, kCriteriaSize)});
+    });
+    if (!failed) return true;
+    if (db.FirstError().nativeError == ado::native::kDuplicateKey) return db.Fail(Exists(p.name));
+    return db.Fail(db.UnexpectedReport(*failed));
+  });
+}
+
+bool UpdateFilter(Database& db, const std::string& userId, std::shared_ptr<ado::Recordset> rsFilter,
+                  std::shared_ptr<MultipartFormData> formData) {
+  return Writer(db, kClass, "UpdateFilter", [&] {
+    ado::Recordset& rs = HeldRows(rsFilter, "SummaryFilters", "UpdateFilter");
+    RequireOwnRow(rs, userId);
+    const FilterPost p = ReadFilter(db, PostedFields(formData, "UpdateFilter"), 4000);
+    Database::Transaction tx(db);
+    rs.SetValue("AdvancedFilter", Variant(p.advanced));
+    rs.SetValue("FilterExpression", Variant(p.expression));
+    rs.SetValue("fqFilterExpression", Variant(p.sql));
+    rs.SetValue("FilterName", Variant(p.name));
+    if (auto failed = db.Trap([&] { db.WriteBack(rs); })) {
+      std::string sentence = db.IsConflict() ? "Another session has changed this filter. You must cancel your changes."
+                             : db.FirstError().nativeError == ado::native::kDuplicateKey ? Exists(p.name)
+                                                                                        : db.UnexpectedReport(*failed);
+      tx.Rollback();
+      return db.Fail(sentence);
+    }
+    tx.Commit();
+    return true;
+  });
+}
+
+bool DeleteFilter(Database& db, const std::string& userId, std::shared_ptr<MultipartFormData> formData) {
+  return Writer(db, kClass, "DeleteFilter", [&] {
+    std::vector<std::string> names;
+    for (const std::string& posted : PostedList(PostedFields(formData, "DeleteFilter"), "chkFilter"))
+      names.push_back(UrlDecode(posted));
+    Database::Transaction tx(db);
+    for (const std::string& name : names) {
+      auto failed = db.Trap([&] {
+        db.Exec("delete from SummaryFilters where UserId = ? and FilterName = ?",
+                {ado::Param::Text(userId, kNameSize), ado::Param::Text(name, kNameSize, "FilterName")});
+      });
+      if (failed) {
+        std::string sentence = db.UnexpectedReport(*failed);
+        tx.Rollback();
+        return db.Fail(sentence);
+      }
+    }
+    tx.Commit();
+    return true;
+  });
+}
+
+namespace {
+
+automation::Register<Database> reg([](auto& c) {
+  c.Method("CreateFilter", &CreateFilter);
+  c.Method("UpdateFilter", &UpdateFilter);
+  c.Method("DeleteFilter", &DeleteFilter);
+});
+
+}  // namespace
+
+}  // namespace brisquel
