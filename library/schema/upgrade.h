@@ -19,11 +19,10 @@ class DbUpgrader : public automation::Dispatchable<DbUpgrader> {
   // leaves, so the connection holds no half-open transaction; no version is recorded then.
   void Upgrade(std::shared_ptr<ado::Connection> db);
 
+ private:
   // The recorded version times 100 (110 for 1.1): 100 without a site row, 0 without a site table.
   // Any other failure of the read is raised.
   int16_t ReadVersion(ado::Connection& db);
-
- private:
   void Steps(ado::Connection& db, int16_t version);
   void Upgrade100to101(ado::Connection& db);
   void Upgrade101to110(ado::Connection& db);
