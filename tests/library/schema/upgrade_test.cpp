@@ -199,7 +199,11 @@ TEST_F(Upgrade, AFailureInTheMiddleLeavesNothingAndTheConnectionWorks) {
   auto before = upgradefixture::Normalised(file);
   auto db = sitedb::Open(file);
   auto e = testsupport::ErrorOf([&] { db->Call("UpgradeDatabase"); });
-  EXPECT_NE(e.source.find("DbUpgrader.Upgrade101to110"), std::string::npos) << e.source;
+  // Each procedure on the way out adds its line, outermost first.
+  size_t outer = e.source.find("Database.UpgradeDatabase\r\n");
+  size_t upgrade = e.source.find("DbUpgrader.Upgrade\r\n");
+  size_t step = e.source.find("DbUpgrader.Upgrade101to110");
+  EXPECT_TRUE(outer < upgrade && upgrade < step && step != std::string::npos) << e.source;
   ado::Connection& c = db->Connection();
   ASSERT_NE(c.ErrorList().First(), nullptr);
   EXPECT_EQ(c.ErrorList().First()->nativeError, 2714);
