@@ -94,3 +94,12 @@ bool TableExists(ado::Connection& c, std::string_view table);
 bool ColumnExists(ado::Connection& c, std::string_view table, std::string_view column);
 
 }  // namespace brisquel::schema::ddl
+
+namespace brisquel::schema::ddl {
+
+// Makes a VARCHAR column NOT NULL with the declared width given (a table rebuild that keeps rows,
+// rowids, indexes, triggers and the catalogue). A NULL already in the column refuses it with the
+// engine's NOT NULL error (native 515) and changes nothing.
+void SetColumnNotNull(ado::Connection& c, std::string_view table, std::string_view column, int32_t width);
+
+}  // namespace brisquel::schema::ddl

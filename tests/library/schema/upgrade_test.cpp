@@ -1,0 +1,236 @@
+// The version steps on a 1.00 site database: the result equals a new site, the trace, the edge
+// cases of the recorded version and the legacy tables, and failures that leave nothing behind.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "ado/connection.h"
+#include "automation/automation.h"
+#include "core/database.h"
+#include "eventlog/eventlog.h"
+#include "registry/registry.h"
+#include "schema/ddl.h"
+#include "schema/upgrade.h"
+#include "support/com_error.h"
+#include "support/site_db.h"
+#include "support/temp_dir.h"
+#include "upgrade_fixture.h"
+
+namespace {
+
+using automation::Variant;
+namespace fs = std::filesystem;
+
+constexpr const char* kPrefix = "Brisquel.dll::DbUpgrader.";
+
+class Upgrade : public ::testing::Test {
+ protected:
+  Upgrade() {
+    registry::WriteValue(registry::kVantrelKey, "LogDetailLevel", "1");
+    upgradefixture::Create(file);
+    events = eventlog::CaptureInMemory();
+  }
+  ~Upgrade() override { eventlog::SetSink(nullptr); }
+
+  // Database.UpgradeDatabase by name, on a Database of its own.
+  void Run() { sitedb::Open(file)->Call("UpgradeDatabase"); }
+  // The upgrader's trace lines, without the common prefix.
+  std::vector<std::string> Trace() const {
+    std::vector<std::string> out;
+    for (const std::string& t : events->Texts())
+      if (t.rfind(kPrefix, 0) == 0) out.push_back(t.substr(std::string(kPrefix).size()));
+    return out;
+  }
+  std::string Sql(const std::string& query) { return sitedb::Db(file).Text(query); }
+  long long Count(const std::string& query) { return sitedb::Db(file).Int(query); }
+  bool HasTable(const std::string& table) {
+    return Count("select count(*) from sqlite_schema where type = 'table' and name = '" + table + "'") == 1;
+  }
+
+  testsupport::TempDir dir;
+  testsupport::ScopedEnv registryEnv{"VANTREL_REGISTRY", (dir / "registry").string()};
+  fs::path file = dir / "old.db";
+  std::shared_ptr<eventlog::MemorySink> events;
+};
+
+const std::vector<std::string> kFullTrace = {
+    "Upgrade - Database version is 100",
+    "Upgrade100To101 - Started",
+    "UpdateVersion - Database version set to 1.01",
+    "Upgrade100To101 - Finished",
+    "Upgrade101To110 - Started",
+    "UpdateVersion - Database version set to 1.10",
+    "Upgrade101To110 - Finished",
+    "Upgrade110To111 - Started",
+    "UpdateVersion - Database version set to 1.11",
+    "Upgrade110To111 - Finished",
+    "Upgrade - Finished",
+};
+
+TEST_F(Upgrade, BringsTheOldDatabaseToTheSchemaOfANewSite) {
+  Run();
+  // ProjectUseCases is kept by the step (a new site has none); the rest must match line by line.
+  auto upgraded = upgradefixture::Normalised(file, {"ProjectUseCases"});
+  auto fresh = upgradefixture::Normalised(sitedb::FreshSite(false));
+  EXPECT_GT(std::count_if(fresh.begin(), fresh.end(), [](const std::string& l) { return l.rfind("row EMail", 0) == 0; }),
+            20);
+  for (size_t i = 0; i < std::max(upgraded.size(), fresh.size()); ++i) {
+    ASSERT_EQ(i < upgraded.size() ? upgraded[i] : "<end>", i < fresh.size() ? fresh[i] : "<end>") << "line " << i;
+  }
+  EXPECT_EQ(Count("select count(*) from pragma_foreign_key_check"), 0);
+  EXPECT_EQ(sitedb::Db(file).Rows("select DatabaseVersion, WebSiteURL from VantrelSite"),
+            std::vector<std::string>{"1.11|"});
+  EXPECT_EQ(Trace(), kFullTrace);
+}
+
+TEST_F(Upgrade, KeepsRowsRowidsAndRowVersionsOfTheRebuiltHistory) {
+  const char* kRows[] = {
+      "select group_concat(HistoryId || ':' || IssueId || ':' || NewResolutionCode, ',') from IssueHistory",
+      "select group_concat(IssueId || ':' || ResolutionCode || ':' || Summary, ',') from Issues",
+      "select group_concat(CommentId || ':' || CommentText, ',') from IssueComments",
+      "select group_concat(ProjectId || ':' || UseCase || ':' || SortOrder, ',') from ProjectUseCases",
+      "select printf('%d', seq) from sqlite_sequence where name = 'IssueHistory'",
+  };
+  std::vector<std::string> before;
+  for (const char* q : kRows) before.push_back(Sql(q));
+  Run();
+  for (size_t i = 0; i < std::size(kRows); ++i) EXPECT_EQ(Sql(kRows[i]), before[i]) << kRows[i];
+  EXPECT_EQ(Count("select count(*) from ProjectUseCases where LastUpdated > 0"), 2);
+  EXPECT_EQ(Count("select count(*) from Users where EMailEnabled = 1"), Count("select count(*) from Users"));
+  EXPECT_FALSE(HasTable("IssueActivity"));
+  EXPECT_FALSE(HasTable("UseCases"));
+  // The keys added "with nocheck" hold for new rows.
+  sitedb::Db db(file);
+  EXPECT_EQ(db.Run("update Issues set ResolutionCode = 'NoSuchCode' where IssueId = 1").rc, SQLITE_CONSTRAINT_TRIGGER);
+  EXPECT_EQ(db.Run("insert into IssueHistory (IssueId, ProjectId, UserId, NewResolutionCode, NewStatusCode) "
+                   "values (1, 1, 'olduser', 'NoSuchCode', 'Open')")
+                .rc,
+            SQLITE_CONSTRAINT_TRIGGER);
+  EXPECT_EQ(db.Run("insert into IssueHistory (IssueId, ProjectId, UserId, NewStatusCode) "
+                   "values (1, 1, 'olduser', 'Open')")
+                .rc,
+            SQLITE_CONSTRAINT_NOTNULL);
+}
+
+TEST_F(Upgrade, AtTheCurrentVersionChangesNothing) {
+  Run();
+  auto before = upgradefixture::Normalised(file);
+  std::string stamp = Sql("select LastUpdated from VantrelSite");
+  events->Clear();
+  Run();
+  EXPECT_EQ(upgradefixture::Normalised(file), before);
+  EXPECT_EQ(Sql("select LastUpdated from VantrelSite"), stamp);
+  EXPECT_EQ(Trace(), (std::vector<std::string>{"Upgrade - Database version is 111", "Upgrade - Finished"}));
+}
+
+TEST_F(Upgrade, AtOnePointOneRunsOnlyTheLastStep) {
+  Run();
+  {
+    // Back to what the 1.10 step of the first release left: no site address columns.
+    auto db = sitedb::Open(file);
+    ado::Connection& c = db->Connection();
+    brisquel::schema::ddl::DropConstraint(c, "EMailConfiguration", "DF_VantrelSite_WebSiteURL");
+    brisquel::schema::ddl::DropColumn(c, "EMailConfiguration", "WebSiteURL");
+    brisquel::schema::ddl::DropColumn(c, "VantrelSite", "WebSiteURL");
+    c.ExecuteNonQuery("update VantrelSite set DatabaseVersion = 1.1");
+  }
+  events->Clear();
+  Run();
+  EXPECT_EQ(Trace(), (std::vector<std::string>{"Upgrade - Database version is 110", "Upgrade110To111 - Started",
+                                               "UpdateVersion - Database version set to 1.11",
+                                               "Upgrade110To111 - Finished", "Upgrade - Finished"}));
+  EXPECT_EQ(upgradefixture::Normalised(file, {"ProjectUseCases"}), upgradefixture::Normalised(sitedb::FreshSite(false)));
+}
+
+TEST_F(Upgrade, WithoutASiteTableCreatesItFirst) {
+  sitedb::Db(file).Exec("drop table VantrelSite");
+  Run();
+  EXPECT_EQ(Trace().front(), "Upgrade - Database version is 0");
+  EXPECT_EQ(Count("select count(*) from VantrelSite where DatabaseVersion = 1.11"), 1);
+  EXPECT_EQ(upgradefixture::Normalised(file, {"ProjectUseCases"}), upgradefixture::Normalised(sitedb::FreshSite(false)));
+}
+
+TEST_F(Upgrade, AnotherFailureOfTheVersionReadRunsNoStep) {
+  sitedb::Db(file).Exec("drop table VantrelSite; create table VantrelSite (LastUpdated DATETIME)");
+  auto e = testsupport::ErrorOf([&] { Run(); });
+  EXPECT_NE(e.description.find("no such column: DatabaseVersion"), std::string::npos) << e.description;
+  EXPECT_FALSE(HasTable("EMailConfiguration"));
+  EXPECT_TRUE(HasTable("IssueActivity"));
+  EXPECT_TRUE(Trace().empty());
+}
+
+struct MissingLegacy {
+  const char* table;
+  const char* trace;
+};
+
+TEST_F(Upgrade, AMissingLegacyTableIsTracedAndTheStepGoesOn) {
+  const MissingLegacy cases[] = {
+      {"ProjectUseCases", "Upgrade101To110 - Error updating ProjectUseCases: The table 'ProjectUseCases' does not exist."},
+      {"IssueActivity", "Upgrade101To110 - Error dropping table IssueActivity: The table 'IssueActivity' does not exist."},
+      {"UseCases", "Upgrade101To110 - Error dropping table UserCases: The table 'UseCases' does not exist."},
+  };
+  for (const MissingLegacy& m : cases) {
+    SCOPED_TRACE(m.table);
+    fs::remove(file);
+    upgradefixture::Create(file);
+    sitedb::Db(file).Exec(std::string("drop table ") + m.table);
+    events->Clear();
+    Run();
+    auto trace = Trace();
+    EXPECT_NE(std::find(trace.begin(), trace.end(), m.trace), trace.end());
+    EXPECT_EQ(trace.back(), "Upgrade - Finished");
+    EXPECT_EQ(Count("select count(*) from VantrelSite where DatabaseVersion = 1.11"), 1);
+  }
+}
+
+TEST_F(Upgrade, ARegisteredUseCasesTableStays) {
+  sitedb::Db(file).Exec(
+      "insert into IssueCodeTables (TableName, TableFriendlyName, TableFriendlyNameSingular, TableFieldName, "
+      "TableSortByFieldName, TableDefaultSortOrder) values ('UseCases', 'Use cases', 'Use case', 'UseCase', "
+      "'UseCases.SortOrder', 'ASC')");
+  Run();
+  EXPECT_EQ(Count("select count(*) from UseCases"), 3);
+  EXPECT_FALSE(HasTable("IssueActivity"));
+}
+
+TEST_F(Upgrade, AFailureInTheMiddleLeavesNothingAndTheConnectionWorks) {
+  sitedb::Db(file).Exec("create table EMailTestResults (TestResultId INTEGER PRIMARY KEY)");
+  auto before = upgradefixture::Normalised(file);
+  auto db = sitedb::Open(file);
+  auto e = testsupport::ErrorOf([&] { db->Call("UpgradeDatabase"); });
+  // Each procedure on the way out adds its line, outermost first.
+  size_t outer = e.source.find("Database.UpgradeDatabase\r\n");
+  size_t upgrade = e.source.find("DbUpgrader.Upgrade\r\n");
+  size_t step = e.source.find("DbUpgrader.Upgrade101to110");
+  EXPECT_TRUE(outer < upgrade && upgrade < step && step != std::string::npos) << e.source;
+  ado::Connection& c = db->Connection();
+  ASSERT_NE(c.ErrorList().First(), nullptr);
+  EXPECT_EQ(c.ErrorList().First()->nativeError, 2714);
+  EXPECT_FALSE(c.InTransaction());
+  EXPECT_EQ(upgradefixture::Normalised(file), before);
+  EXPECT_EQ(Count("select count(*) from VantrelSite"), 0);
+  // The same connection goes on working.
+  c.ExecuteNonQuery("update Projects set ProjectDescription = 'still here' where ProjectCode = 'Legacy'");
+  EXPECT_EQ(Sql("select ProjectDescription from Projects where ProjectCode = 'Legacy'"), "still here");
+}
+
+TEST_F(Upgrade, ANullResolutionInTheHistoryIsRefused) {
+  sitedb::Db(file).Exec("update IssueHistory set NewResolutionCode = NULL where HistoryId = 2");
+  auto before = upgradefixture::Normalised(file);
+  auto db = sitedb::Open(file);
+  testsupport::ErrorOf([&] { db->Call("UpgradeDatabase"); });
+  ASSERT_NE(db->Connection().ErrorList().First(), nullptr);
+  EXPECT_EQ(db->Connection().ErrorList().First()->nativeError, 515);
+  EXPECT_EQ(upgradefixture::Normalised(file), before);
+  EXPECT_EQ(Count("select count(*) from IssueHistory where NewResolutionCode is null"), 1);
+}
+
+TEST_F(Upgrade, TheUpgraderIsCreatableByName) {
+  auto db = sitedb::Open(file);
+  auto upgrader = automation::CreateObject("Brisquel.DbUpgrader");
+  upgrader->Call("Upgrade", {db->Get("ActiveConnection")});
+  EXPECT_EQ(Trace(), kFullTrace);
+}
+
+}  // namespace
