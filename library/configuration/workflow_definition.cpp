@@ -381,10 +381,10 @@ void InsertAction(Database& db, int32_t workflowId, const PostedAction& a, int32
       {ado::Param::Long(workflowId), ado::Param::Long(a.type), ado::Param::Long(fromStateId),
        ado::Param::Long(toStateId), ado::Param::Long(int32_t{a.lineType}), ado::Param::Text(a.name, 50),
        ado::Param::Bool(a.allowAutomatic), ado::Param::Text(a.autoAssignsTo, 20)});
-  for (const auto& [x, y] : a.points)
+  for (const auto& point : a.points)
     Reported(db, [&] {
       db.Exec("insert into WorkflowActionPts (ActionId, x, y) values (?, ?, ?)",
-              {ado::Param::Long(id), SingleParam(x, "x"), SingleParam(y, "y")});
+              {ado::Param::Long(id), SingleParam(point.first, "x"), SingleParam(point.second, "y")});
     });
   for (const std::string& g : a.canBeAssignedTo)
     Reported(db, [&] {

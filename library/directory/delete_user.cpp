@@ -27,8 +27,8 @@ constexpr const char* kDeletes[] = {
     "delete from UserGroups where UserId = ?",
     "delete from ProjectUsers where UserId = ?",
     // The fields of the user's layouts, found through the index on (UserId, LayoutName).
-    "delete from SummaryLayoutFields where UserId = ? and LayoutName in "
-    "(select SummaryLayouts.LayoutName from SummaryLayouts where SummaryLayouts.UserId = ?)",
+    ("delete from SummaryLayoutFields where UserId = ? and LayoutName in "
+     "(select SummaryLayouts.LayoutName from SummaryLayouts where SummaryLayouts.UserId = ?)"),
     "delete from SummaryLayouts where UserId = ?",
     "delete from SummaryFilters where UserId = ?",
     "delete from Users where UserId= ?",
