@@ -20,8 +20,8 @@ class PageContext;
 using PageFn = std::function<void(PageContext&)>;
 
 struct PageSpec {
-  PageFn get;   // GET and HEAD
-  PageFn post;  // POST; none: 405
+  PageFn get{};   // GET and HEAD
+  PageFn post{};  // POST; none: 405
   bool isPublic = false;  // answers without a sign-in
   bool prefix = false;    // the path ends in "/" and the route takes every path under it
 };
