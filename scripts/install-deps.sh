@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   python3
+  libcpp-httplib-dev nlohmann-json3-dev chromium fonts-liberation2
 )
 missing=()
 for p in "${packages[@]}"; do
