@@ -34,13 +34,14 @@ site::AddPage fails("/Test/Fails.asp", {.get = Fails});
 
 class HostTest : public ::testing::Test {
  protected:
-  void Start(bool behindTls = false) {
+  void Start(bool behindTls = false, std::filesystem::path controls = {}) {
     std::filesystem::copy_file(sitedb::FreshSite(true), dir / "site.db");
     testsupport::WriteFile(dir / "DbConnection.udl", "Data Source=" + (dir / "site.db").string());
     site::SiteOptions o;
     o.folder = dir.path();
     o.port = 0;
     o.behindTls = behindTls;
+    o.controls = controls;
     host = std::make_unique<site::Host>(o);
     port = host->Bind();
     ASSERT_GT(port, 0);
@@ -103,6 +104,21 @@ TEST_F(HostTest, TheShellHasNoDoctypeAndLinksTheStylesheetAndScript) {
   EXPECT_TRUE(r->body.starts_with("<html>\r\n<head>\r\n")) << r->body;
   EXPECT_NE(r->body.find("<link rel=\"stylesheet\" type=\"text/css\" href=\"/APP/vantrel.css\">"), std::string::npos);
   EXPECT_NE(r->body.find("<script src=\"/APP/vantrel.js\"></script>"), std::string::npos);
+}
+
+TEST_F(HostTest, TheControlLibraryIsServedAndItsLoaderLinkedWhenItIsThere) {
+  TempDir controls;
+  testsupport::WriteFile(controls / "tamsolo-loader.js", "// loader");
+  testsupport::WriteFile(controls / "tamsolo.wasm", "\0asm");
+  Start(false, controls.path());
+  auto c = Client();
+  auto loader = c.Get("/APP/controls/tamsolo-loader.js");
+  EXPECT_EQ(loader->status, 200);
+  EXPECT_EQ(loader->body, "// loader");
+  EXPECT_EQ(c.Get("/APP/controls/tamsolo.wasm")->get_header_value("Content-Type"), "application/wasm");
+  EXPECT_EQ(c.Get("/APP/controls/..%2Fsite.db")->status, 404);
+  EXPECT_NE(c.Get("/APP/Default.asp")->body.find("<script src=\"/APP/controls/tamsolo-loader.js\"></script>"),
+            std::string::npos);
 }
 
 TEST_F(HostTest, ThePagesNotAvailableYetAnswer501SignedIn) {
