@@ -74,8 +74,7 @@ PageContext::PageContext(Host& host, const httplib::Request& request, httplib::R
     : host_(host), request_(request), response_(response) {}
 
 std::string PageContext::Query(std::string_view name) const {
-  auto& self = const_cast<PageContext&>(*this);
-  if (!self.query_) self.query_ = ParseUrlEncoded(QueryOf(request_.target));
+  if (!query_) query_ = ParseUrlEncoded(QueryOf(request_.target));
   return FirstValue(*query_, name).value_or("");
 }
 

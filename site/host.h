@@ -77,7 +77,8 @@ class PageContext {
   const httplib::Request& request_;
   httplib::Response& response_;
   std::optional<Session> session_;
-  std::optional<NameValues> query_, urlForm_;
+  mutable std::optional<NameValues> query_;
+  std::optional<NameValues> urlForm_;
   std::shared_ptr<automation::Object> formData_;
   bool formRead_ = false;
   std::string empty_;

@@ -23,14 +23,23 @@ void SignInPage(PageContext& page) {
   SendSignInForm(page, page.Query("ReturnTo"), "");
 }
 
+// The user id as the site stores it: ids are typed in any case, but the pages compare them exactly.
+std::string StoredUserId(automation::Object& db, const std::string& typed) {
+  auto rs = db.Call("GetUserRs", {Variant(typed)}).ToObject();
+  if (rs->Get("EOF").ToBool()) return typed;
+  return rs->Get("Fields", {Variant("UserId")}).ToObject()->Get("Value").ToText();
+}
+
 void SignInPost(PageContext& page) {
-  const std::string userId = page.Form("UserId");
+  const std::string typed = page.Form("UserId");
   const std::string password = page.Form("Password");
   const std::string returnTo = page.Form("ReturnTo");
-  if (!page.Database()->Call("Login", {Variant(userId), Variant(password)}).ToBool()) {
+  auto db = page.Database();
+  if (!db->Call("Login", {Variant(typed), Variant(password)}).ToBool()) {
     SendSignInForm(page, returnTo, kSignInRefused);
     return;
   }
+  const std::string userId = StoredUserId(*db, typed);
   Host& host = page.SiteHost();
   // A new id on every sign-in: an id known before it opens nothing after it.
   if (page.SignIn()) host.Sessions().End(page.SignIn()->id);

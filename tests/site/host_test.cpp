@@ -147,6 +147,14 @@ TEST_F(HostTest, TheCookieIsSecureOnlyBehindTls) {
             403);
 }
 
+TEST_F(HostTest, TheSignInTakesTheUserIdAsStored) {
+  Start();
+  const std::string cookie = SignIn("CaRoL", "demo");
+  auto r = Client().Post("/APP/Test/Echo.asp", {{"Cookie", cookie}}, "Name=n&_token=" + TokenOf(cookie),
+                         "application/x-www-form-urlencoded");
+  EXPECT_NE(r->body.find("[carol|n|-]"), std::string::npos) << r->body;
+}
+
 TEST_F(HostTest, ReturnToGoesOnlyToLocalPaths) {
   Start();
   for (auto [returnTo, location] : std::vector<std::pair<std::string, std::string>>{
