@@ -63,6 +63,15 @@ httplib::Server::HandlerResponse KeepMultipartRaw(const httplib::Request& req, h
   return httplib::Server::HandlerResponse::Unhandled;
 }
 
+// The number only: the source chain and the statements stay in the event log.
+void SendUnexpectedError(PageContext& page, int32_t number) {
+  page.Response().headers.erase("Location");
+  page.SendPage("Error",
+                "<p class=ErrorText>An unexpected error has occurred. (Error number: " + std::to_string(number) +
+                    ")</p>",
+                500);
+}
+
 }  // namespace
 
 void SetMenuWriter(MenuWriter writer) { MenuWriterSlot() = std::move(writer); }
@@ -252,12 +261,9 @@ void Host::Dispatch(PageContext& page, const PageSpec& spec) {
     }
     fn(page);
   } catch (const automation::ComError& e) {
-    // The number only: the source chain and the statements stay in the event log.
-    page.Response().headers.erase("Location");
-    page.SendPage("Error",
-                  "<p class=ErrorText>An unexpected error has occurred. (Error number: " + std::to_string(e.number) +
-                      ")</p>",
-                  500);
+    SendUnexpectedError(page, e.number);
+  } catch (const std::exception&) {
+    SendUnexpectedError(page, automation::vberr::kFail);
   }
 }
 

@@ -13,11 +13,6 @@ using testsupport::SiteServer;
 
 class SignInBrowserTest : public ::testing::Test {
  protected:
-  void SignIn(Page& page, const std::string& user, const std::string& password) {
-    page.Type("#UserId", user);
-    page.Type("#Password", password);
-    page.ClickAndWait("#SignIn");
-  }
   Json SignInCookie(Page& page) {
     for (const auto& c : page.Cookies())
       if (c["name"] == "VantrelSignIn") return c;
@@ -30,7 +25,7 @@ class SignInBrowserTest : public ::testing::Test {
 
 TEST_F(SignInBrowserTest, SigningInLandsOnMyAssignmentsWithAnHttpOnlyLaxCookie) {
   EXPECT_EQ(page->Navigate(site.Url("/Default.asp")), 200);
-  SignIn(*page, "alice", "demo");
+  testsupport::SubmitSignIn(*page, "alice", "demo");
   EXPECT_EQ(page->Path(), "/APP/Assignments/MyAssignments.asp");
   const Json cookie = SignInCookie(*page);
   ASSERT_TRUE(cookie.is_object());
@@ -45,8 +40,7 @@ TEST_F(SignInBrowserTest, SigningInLandsOnMyAssignmentsWithAnHttpOnlyLaxCookie) 
 }
 
 TEST_F(SignInBrowserTest, AWrongPasswordShowsTheSentence) {
-  page->Navigate(site.Url("/Default.asp"));
-  SignIn(*page, "alice", "wrong");
+  testsupport::SignIn(*page, site, "alice", "wrong");
   EXPECT_EQ(page->Path(), "/APP/Default.asp");
   EXPECT_EQ(page->Evaluate("document.getElementById('Message').innerText"), "Invalid user id or password.");
   EXPECT_TRUE(SignInCookie(*page).is_null());
@@ -55,14 +49,13 @@ TEST_F(SignInBrowserTest, AWrongPasswordShowsTheSentence) {
 TEST_F(SignInBrowserTest, APageAskedForWhileSignedOutOpensAfterSignIn) {
   EXPECT_EQ(page->Navigate(site.Url("/Reports/SummaryTrends.asp?Period=7")), 200);
   EXPECT_EQ(page->Evaluate("!!document.fSignIn"), true);
-  SignIn(*page, "bob", "demo");
+  testsupport::SubmitSignIn(*page, "bob", "demo");
   EXPECT_EQ(page->Evaluate("location.pathname + location.search"), "/APP/Reports/SummaryTrends.asp?Period=7");
   EXPECT_EQ(page->BodyText(), "This page is not available yet.");
 }
 
 TEST_F(SignInBrowserTest, AfterLogoutTheOldCookieOpensNothing) {
-  page->Navigate(site.Url("/Default.asp"));
-  SignIn(*page, "alice", "demo");
+  testsupport::SignIn(*page, site, "alice", "demo");
   Json old = SignInCookie(*page);
   ASSERT_TRUE(old.is_object());
   page->Navigate(site.Url("/Logout.asp"));
@@ -74,8 +67,7 @@ TEST_F(SignInBrowserTest, AfterLogoutTheOldCookieOpensNothing) {
 }
 
 TEST_F(SignInBrowserTest, AFormFromAnotherOriginIsRefused) {
-  page->Navigate(site.Url("/Default.asp"));
-  SignIn(*page, "alice", "demo");
+  testsupport::SignIn(*page, site, "alice", "demo");
   // A page of another origin posting to the site (its Origin is "null").
   page->Show("<form id=f method=post action='" + site.Url("/Default.asp") +
              "'><input name=UserId value=alice><input name=Password value=demo>"

@@ -1,5 +1,7 @@
 #include "support/browser.h"
 
+#include "support/site_server.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -304,6 +306,17 @@ std::vector<std::string> Page::Exceptions() {
 std::vector<std::string> Page::Alerts() {
   std::lock_guard lock(browser_.mutex_);
   return browser_.events_[sessionId_].alerts;
+}
+
+void SubmitSignIn(Page& page, const std::string& userId, const std::string& password) {
+  page.Type("#UserId", userId);
+  page.Type("#Password", password);
+  page.ClickAndWait("#SignIn");
+}
+
+void SignIn(Page& page, const SiteServer& site, const std::string& userId, const std::string& password) {
+  page.Navigate(site.Url("/Default.asp"));
+  SubmitSignIn(page, userId, password);
 }
 
 }  // namespace testsupport

@@ -4,11 +4,10 @@
 //
 //   testsupport::SiteServer site;
 //   auto page = testsupport::Browser::Shared().NewPage();
-//   page->Navigate(site.Url("/Default.asp"));
-//   page->Type("#UserId", "alice");
-//   page->Type("#Password", "demo");
-//   page->ClickAndWait("#SignIn");
-//   EXPECT_EQ(page->Path(), "/APP/Assignments/MyAssignments.asp");
+//   testsupport::SignIn(*page, site, "alice", "demo");
+//   page->Navigate(site.Url("/Issues/Issue.asp?IssueId=1"));
+//   page->Type("#Summary", "text");
+//   page->ClickAndWait("#Save");
 //   EXPECT_TRUE(page->Exceptions().empty());
 #pragma once
 
@@ -112,5 +111,11 @@ class Page {
   std::string contextId_, targetId_, sessionId_;
   int lastStatus_ = 0;
 };
+
+class SiteServer;
+// Opens the site's sign-in page and signs in with the form, as a user would.
+void SignIn(Page& page, const SiteServer& site, const std::string& userId, const std::string& password);
+// The same on the sign-in form the page shows now.
+void SubmitSignIn(Page& page, const std::string& userId, const std::string& password);
 
 }  // namespace testsupport
