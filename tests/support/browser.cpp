@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -72,6 +73,8 @@ Browser::Browser() {
   argv.push_back(nullptr);
   pid_ = fork();
   if (pid_ == 0) {
+    // Ends with the test program, even when that is killed.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
     // Out of the way of 3 and 4 first, then into place (dup2 clears close-on-exec).
     const int in = fcntl(commands[0], F_DUPFD, 10);
     const int out = fcntl(answers[1], F_DUPFD, 10);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -63,6 +64,8 @@ SiteServer::SiteServer(const Options& options) {
   if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   pid_ = fork();
   if (pid_ == 0) {
+    // Ends with the test program, even when that is killed.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
     dup2(out[1], 1);
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
