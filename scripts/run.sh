@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The main job on a fresh Debian 12 machine: install what is missing, build, create a demo site
-# (a site database with a demo project, users and issues) and run the quick smoke tests.
+# (a site database with a demo project, users and issues), run the quick smoke tests, then serve
+# the demo site in the foreground (Ctrl-C ends it).
 #   VANTREL_SITE_DIR        where the demo site goes (default: ./demo-site)
 #   VANTREL_ADMIN_PASSWORD  the site administrator's password (default: admin)
+#   VANTREL_LISTEN          the address the site listens on (default: 127.0.0.1:8080)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -24,3 +26,7 @@ else
 fi
 
 ctest --test-dir build --output-on-failure -j"$(nproc)" -R '^(Dispatch|ErrorProtocolTest|SetupProgramTest)\.'
+
+listen=${VANTREL_LISTEN:-127.0.0.1:8080}
+echo "Open http://$listen/Default.asp and sign in as admin (password ${VANTREL_ADMIN_PASSWORD:-admin}) or alice (password demo)."
+exec build/site/vantrel-site "$site_dir" --listen "$listen"

@@ -1,0 +1,127 @@
+// vantrel-site: the web server and its pages. One Host serves one site folder; every request makes
+// its own library objects (by ProgID, called by name) and nothing is kept between requests except
+// the sign-ins.
+#pragma once
+
+#include <httplib.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "automation/automation.h"
+#include "site/request.h"
+#include "site/sessions.h"
+
+namespace site {
+
+struct SiteOptions {
+  std::filesystem::path folder;  // holds DbConnection.udl
+  std::string address = "127.0.0.1";
+  int port = 8080;      // 0: any free port
+  std::string root = "/APP";  // "" when the site is at "/"
+  bool behindTls = false;
+  int idleMinutes = 20;
+  std::filesystem::path controls;  // the control library's files, served under root/controls/
+};
+
+// Reads the command line; nullopt and a message when it is wrong.
+std::optional<SiteOptions> ParseArguments(int argc, char** argv, std::string& error);
+
+inline constexpr const char* kCookieName = "VantrelSignIn";
+inline constexpr size_t kMaxBody = 20u << 20;
+
+class Host;
+
+// What a page function works with: its request, its response, the sign-in, and the helpers that
+// every page uses the same way.
+class PageContext {
+ public:
+  PageContext(Host& host, const httplib::Request& request, httplib::Response& response);
+
+  const httplib::Request& Request() const { return request_; }
+  httplib::Response& Response() { return response_; }
+  Host& SiteHost() { return host_; }
+
+  // The signed-in user; "" on a public page without a sign-in.
+  const std::string& UserId() const { return session_ ? session_->userId : empty_; }
+  const std::optional<Session>& SignIn() const { return session_; }
+  void SetSignIn(std::optional<Session> s) { session_ = std::move(s); }
+
+  // A query parameter ("" when absent).
+  std::string Query(std::string_view name) const;
+  // A posted field of a url-encoded or multipart body ("" when absent).
+  std::string Form(std::string_view name);
+  // The posted multipart body as Brisquel.MultipartFormData (Nothing for other bodies).
+  std::shared_ptr<automation::Object> FormData();
+  bool IsMultipart() const;
+
+  // A library object by ProgID, and Brisquel.Database connected to the site.
+  std::shared_ptr<automation::Object> Create(std::string_view progId);
+  std::shared_ptr<automation::Object> Database();
+
+  // A path of the site: the root before it ("/Default.asp" gives "/APP/Default.asp").
+  std::string Url(std::string_view path) const;
+  // The hidden "_token" field every form of a signed-in page carries.
+  std::string TokenField() const;
+
+  // The page in the shell (title HTML-encoded here; body as given).
+  void SendPage(std::string_view title, std::string_view body, int status = 200);
+  void Redirect(std::string_view location);
+
+ private:
+  Host& host_;
+  const httplib::Request& request_;
+  httplib::Response& response_;
+  std::optional<Session> session_;
+  mutable std::optional<NameValues> query_;
+  std::optional<NameValues> urlForm_;
+  std::shared_ptr<automation::Object> formData_;
+  bool formRead_ = false;
+  std::string empty_;
+};
+
+// Writes the menu of a page (the left menu and top bar); set once by the menu's file.
+using MenuWriter = std::function<std::string(PageContext&)>;
+void SetMenuWriter(MenuWriter writer);
+const MenuWriter& GetMenuWriter();
+
+class Host {
+ public:
+  explicit Host(SiteOptions options);
+  ~Host();
+  Host(const Host&) = delete;
+  Host& operator=(const Host&) = delete;
+
+  // Binds the address; the port taken (the one asked for, or a free one for 0). -1 on failure.
+  int Bind();
+  // Serves until Stop; returns after the requests under way have ended.
+  void Serve();
+  void Stop();
+
+  const SiteOptions& Options() const { return options_; }
+  SessionStore& Sessions() { return sessions_; }
+  std::string ConnectionString() const;
+  // The Set-Cookie value of a sign-in, and of its end.
+  std::string SignInCookie(const Session& s) const;
+  std::string SignOutCookie() const;
+  // The origin a same-site request names ("http://host:port", https behind TLS).
+  std::string OwnOrigin(const httplib::Request& request) const;
+
+ private:
+  void Handle(const httplib::Request& request, httplib::Response& response);
+  void Dispatch(PageContext& page, const struct PageSpec& spec);
+
+  SiteOptions options_;
+  SessionStore sessions_;
+  httplib::Server server_;
+};
+
+// The forgery check of every POST: a foreign Origin, or a signed-in post without its sign-in's
+// "_token", answers 403 and the page does not run. True when the post may go on.
+bool CheckPost(PageContext& page);
+
+}  // namespace site

@@ -1,0 +1,82 @@
+// /Default.asp (the sign-in) and /Logout.asp.
+#include "site/sign_in.h"
+
+#include "pages/encode.h"
+#include "site/host.h"
+#include "site/routes.h"
+
+namespace site {
+
+using automation::Variant;
+using brisquel::encode::HtmlAttribute;
+using brisquel::encode::HtmlText;
+
+namespace {
+
+constexpr std::string_view kAfterSignIn = "/Assignments/MyAssignments.asp";
+
+void SignInPage(PageContext& page) {
+  if (page.SignIn()) {
+    page.Redirect(page.Url(kAfterSignIn));
+    return;
+  }
+  SendSignInForm(page, page.Query("ReturnTo"), "");
+}
+
+// The user id as the site stores it: ids are typed in any case, but the pages compare them exactly.
+std::string StoredUserId(automation::Object& db, const std::string& typed) {
+  auto rs = db.Call("GetUserRs", {Variant(typed)}).ToObject();
+  if (rs->Get("EOF").ToBool()) return typed;
+  return rs->Get("Fields", {Variant("UserId")}).ToObject()->Get("Value").ToText();
+}
+
+void SignInPost(PageContext& page) {
+  const std::string typed = page.Form("UserId");
+  const std::string password = page.Form("Password");
+  const std::string returnTo = page.Form("ReturnTo");
+  auto db = page.Database();
+  if (!db->Call("Login", {Variant(typed), Variant(password)}).ToBool()) {
+    SendSignInForm(page, returnTo, kSignInRefused);
+    return;
+  }
+  const std::string userId = StoredUserId(*db, typed);
+  Host& host = page.SiteHost();
+  // A new id on every sign-in: an id known before it opens nothing after it.
+  if (page.SignIn()) host.Sessions().End(page.SignIn()->id);
+  const Session s = host.Sessions().Start(userId);
+  page.Response().set_header("Set-Cookie", host.SignInCookie(s));
+  page.Redirect(IsLocalPath(returnTo, host.Options().root) ? returnTo : page.Url(kAfterSignIn));
+}
+
+void LogoutPage(PageContext& page) {
+  if (page.SignIn()) page.SiteHost().Sessions().End(page.SignIn()->id);
+  page.Response().set_header("Set-Cookie", page.SiteHost().SignOutCookie());
+  page.Redirect(page.Url("/Default.asp"));
+}
+
+AddPage signIn("/Default.asp", {.get = SignInPage, .post = SignInPost, .isPublic = true});
+AddPage logout("/Logout.asp", {.get = LogoutPage, .post = LogoutPage, .isPublic = true});
+
+}  // namespace
+
+void SendSignInForm(PageContext& page, std::string_view returnTo, std::string_view message) {
+  std::string body =
+      "<form name=fSignIn method=post action=\"" + HtmlAttribute(page.Url("/Default.asp")) + "\">\r\n"
+      "<table class=box align=center cellpadding=4>\r\n"
+      "<tr><td colspan=2 class=box2><b>Sign in</b></td></tr>\r\n"
+      "<tr><td class=FormLabels>User id</td><td class=FormFields>"
+      "<input id=UserId name=UserId maxlength=50 value=\"" +
+      HtmlAttribute(page.Form("UserId")) +
+      "\"></td></tr>\r\n"
+      "<tr><td class=FormLabels>Password</td><td class=FormFields>"
+      "<input id=Password name=Password type=password maxlength=50></td></tr>\r\n"
+      "<tr><td></td><td><input id=SignIn type=submit value=\"Sign in\"></td></tr>\r\n"
+      "</table>\r\n"
+      "<input type=hidden name=ReturnTo value=\"" +
+      HtmlAttribute(returnTo) + "\">\r\n" + page.TokenField() + "</form>\r\n";
+  if (!message.empty()) body += "<p id=Message class=ErrorText align=center>" + HtmlText(message) + "</p>\r\n";
+  body += "<script>document.fSignIn.UserId.focus();</script>\r\n";
+  page.SendPage("Sign in", body);
+}
+
+}  // namespace site

@@ -1,0 +1,80 @@
+#include "site/request.h"
+
+#include "automation/text.h"
+#include "pages/encode.h"
+
+namespace site {
+
+namespace {
+
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+std::string DecodeFormText(std::string_view s) {
+  std::string plus(s);
+  for (char& c : plus)
+    if (c == '+') c = ' ';
+  return brisquel::encode::DecodeUrlEscapes(plus);
+}
+
+}  // namespace
+
+std::optional<std::string> CookieValue(std::string_view header, std::string_view name) {
+  while (!header.empty()) {
+    const size_t end = header.find(';');
+    std::string_view item = TrimBlanks(header.substr(0, end));
+    header = end == std::string_view::npos ? std::string_view() : header.substr(end + 1);
+    const size_t eq = item.find('=');
+    if (eq == std::string_view::npos || TrimBlanks(item.substr(0, eq)) != name) continue;
+    std::string_view value = TrimBlanks(item.substr(eq + 1));
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+    return std::string(value);
+  }
+  return std::nullopt;
+}
+
+NameValues ParseUrlEncoded(std::string_view text) {
+  NameValues out;
+  while (!text.empty()) {
+    const size_t end = text.find('&');
+    std::string_view item = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    if (item.empty()) continue;
+    const size_t eq = item.find('=');
+    if (eq == std::string_view::npos) {
+      out.emplace_back(DecodeFormText(item), std::string());
+    } else {
+      out.emplace_back(DecodeFormText(item.substr(0, eq)), DecodeFormText(item.substr(eq + 1)));
+    }
+  }
+  return out;
+}
+
+std::optional<std::string> FirstValue(const NameValues& pairs, std::string_view name) {
+  for (const auto& [n, v] : pairs)
+    if (automation::EqualsNoCase(n, name)) return v;
+  return std::nullopt;
+}
+
+std::string_view QueryOf(std::string_view target) {
+  const size_t q = target.find('?');
+  if (q == std::string_view::npos) return {};
+  std::string_view query = target.substr(q + 1);
+  const size_t hash = query.find('#');
+  return hash == std::string_view::npos ? query : query.substr(0, hash);
+}
+
+bool IsLocalPath(std::string_view path, std::string_view root) {
+  if (!path.starts_with(root) || path.size() <= root.size() || path[root.size()] != '/') return false;
+  if (path.starts_with("//")) return false;
+  for (char c : path) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F || c == '\\') return false;
+  }
+  return path.find("/../") == std::string_view::npos && !path.ends_with("/..");
+}
+
+}  // namespace site

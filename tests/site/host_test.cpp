@@ -1,0 +1,296 @@
+// The site host in this process, on a real demo site, over loopback.
+#include "site/host.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <atomic>
+#include <filesystem>
+#include <regex>
+#include <thread>
+
+#include "site/routes.h"
+#include "support/site_db.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using testsupport::TempDir;
+
+// Pages of this test program only.
+void EchoGet(site::PageContext& page) { page.SendPage("Echo", page.TokenField()); }
+void EchoPost(site::PageContext& page) {
+  std::string files = page.FormData() ? page.FormData()->Get("Files").ToObject()->Get("Count").ToString() : "-";
+  page.SendPage("Echo", "[" + page.UserId() + "|" + page.Form("Name") + "|" + files + "]");
+}
+void Slow(site::PageContext& page) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  page.SendPage("Slow", "done");
+}
+void Fails(site::PageContext& page) { page.Database()->Call("NoSuchMember"); }
+site::AddPage echo("/Test/Echo.asp", {.get = EchoGet, .post = EchoPost});
+site::AddPage slow("/Test/Slow.asp", {.get = Slow});
+site::AddPage fails("/Test/Fails.asp", {.get = Fails});
+
+class HostTest : public ::testing::Test {
+ protected:
+  void Start(bool behindTls = false, std::filesystem::path controls = {}) {
+    std::filesystem::copy_file(sitedb::FreshSite(true), dir / "site.db");
+    testsupport::WriteFile(dir / "DbConnection.udl", "Data Source=" + (dir / "site.db").string());
+    site::SiteOptions o;
+    o.folder = dir.path();
+    o.port = 0;
+    o.behindTls = behindTls;
+    o.controls = controls;
+    host = std::make_unique<site::Host>(o);
+    port = host->Bind();
+    ASSERT_GT(port, 0);
+    server = std::thread([this] { host->Serve(); });
+  }
+  void TearDown() override {
+    if (host) host->Stop();
+    if (server.joinable()) server.join();
+  }
+  httplib::Client Client() {
+    httplib::Client c("127.0.0.1", port);
+    c.set_read_timeout(30);
+    return c;
+  }
+  // Signs in; the cookie header value ("VantrelSignIn=...").
+  std::string SignIn(const std::string& user, const std::string& password, std::string* setCookie = nullptr) {
+    auto r = Client().Post("/APP/Default.asp", "UserId=" + user + "&Password=" + password,
+                           "application/x-www-form-urlencoded");
+    if (!r || r->status != 303) return "";
+    const std::string header = r->get_header_value("Set-Cookie");
+    if (setCookie) *setCookie = header;
+    return header.substr(0, header.find(';'));
+  }
+  std::string TokenOf(const std::string& cookie) {
+    auto r = Client().Get("/APP/Test/Echo.asp", {{"Cookie", cookie}});
+    std::smatch m;
+    std::regex_search(r->body, m, std::regex("name=_token value=\"([0-9a-f]{64})\""));
+    return m[1];
+  }
+
+  TempDir dir;
+  std::unique_ptr<site::Host> host;
+  std::thread server;
+  int port = 0;
+};
+
+TEST_F(HostTest, EveryAnswerCarriesTheSafetyHeadersAndUnknownPathsAre404) {
+  Start();
+  auto c = Client();
+  for (const char* path : {"/APP/Nowhere.asp", "/elsewhere", "/APP/images/none.gif"}) {
+    auto r = c.Get(path);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 404) << path;
+    EXPECT_EQ(r->get_header_value("Cache-Control"), "no-store");
+    EXPECT_EQ(r->get_header_value("X-Content-Type-Options"), "nosniff");
+    EXPECT_EQ(r->get_header_value("Content-Security-Policy"), "frame-ancestors 'self'");
+  }
+  for (const char* path : {"/APP/images/spacer.gif", "/images/spacer.gif", "/APP/images/LargeLogo.jpg",
+                           "/APP/images/CaptureCtl.png", "/APP/vantrel.css", "/APP/vantrel.js"}) {
+    auto r = c.Get(path);
+    EXPECT_EQ(r->status, 200) << path;
+  }
+  EXPECT_EQ(c.Get("/")->get_header_value("Location"), "/APP/Default.asp");
+}
+
+TEST_F(HostTest, TheShellHasNoDoctypeAndLinksTheStylesheetAndScript) {
+  Start();
+  auto r = Client().Get("/APP/Default.asp");
+  EXPECT_EQ(r->get_header_value("Content-Type"), "text/html; charset=utf-8");
+  EXPECT_TRUE(r->body.starts_with("<html>\r\n<head>\r\n")) << r->body;
+  EXPECT_NE(r->body.find("<link rel=\"stylesheet\" type=\"text/css\" href=\"/APP/vantrel.css\">"), std::string::npos);
+  EXPECT_NE(r->body.find("<script src=\"/APP/vantrel.js\"></script>"), std::string::npos);
+}
+
+TEST_F(HostTest, TheControlLibraryIsServedAndItsLoaderLinkedWhenItIsThere) {
+  TempDir controls;
+  testsupport::WriteFile(controls / "tamsolo-loader.js", "// loader");
+  testsupport::WriteFile(controls / "tamsolo.wasm", "\0asm");
+  Start(false, controls.path());
+  auto c = Client();
+  auto loader = c.Get("/APP/controls/tamsolo-loader.js");
+  EXPECT_EQ(loader->status, 200);
+  EXPECT_EQ(loader->body, "// loader");
+  EXPECT_EQ(c.Get("/APP/controls/tamsolo.wasm")->get_header_value("Content-Type"), "application/wasm");
+  EXPECT_EQ(c.Get("/APP/controls/..%2Fsite.db")->status, 404);
+  EXPECT_NE(c.Get("/APP/Default.asp")->body.find("<script src=\"/APP/controls/tamsolo-loader.js\"></script>"),
+            std::string::npos);
+}
+
+TEST_F(HostTest, ThePagesNotAvailableYetAnswer501SignedIn) {
+  Start();
+  const std::string cookie = SignIn("alice", "demo");
+  ASSERT_FALSE(cookie.empty());
+  for (const char* path : {"/APP/User/MyInfo.asp", "/APP/Setup/Users.asp", "/APP/Reports/DailySummary.asp",
+                           "/APP/Help/Issues/Issue.asp", "/APP/issues/issue.asp", "/APP/Assignments/MyAssignments.asp"}) {
+    auto r = Client().Get(path, {{"Cookie", cookie}});
+    EXPECT_EQ(r->status, 501) << path;
+    EXPECT_NE(r->body.find("<p class=ErrorText>This page is not available yet.</p>"), std::string::npos);
+  }
+}
+
+TEST_F(HostTest, TheCookieIsSecureOnlyBehindTls) {
+  Start(true);
+  std::string setCookie;
+  httplib::Headers https{{"Origin", "https://127.0.0.1:" + std::to_string(port)}};
+  auto r = Client().Post("/APP/Default.asp", https, "UserId=alice&Password=demo", "application/x-www-form-urlencoded");
+  ASSERT_EQ(r->status, 303);
+  EXPECT_TRUE(std::regex_match(r->get_header_value("Set-Cookie"),
+                               std::regex("VantrelSignIn=[0-9a-f]{64}; Path=/APP/; HttpOnly; SameSite=Lax; Secure")));
+  // Behind TLS a plain-http origin is another origin.
+  httplib::Headers http{{"Origin", "http://127.0.0.1:" + std::to_string(port)}};
+  EXPECT_EQ(Client().Post("/APP/Default.asp", http, "UserId=alice&Password=demo", "application/x-www-form-urlencoded")->status,
+            403);
+}
+
+TEST_F(HostTest, TheSignInTakesTheUserIdAsStored) {
+  Start();
+  const std::string cookie = SignIn("CaRoL", "demo");
+  auto r = Client().Post("/APP/Test/Echo.asp", {{"Cookie", cookie}}, "Name=n&_token=" + TokenOf(cookie),
+                         "application/x-www-form-urlencoded");
+  EXPECT_NE(r->body.find("[carol|n|-]"), std::string::npos) << r->body;
+}
+
+TEST_F(HostTest, ReturnToGoesOnlyToLocalPaths) {
+  Start();
+  for (auto [returnTo, location] : std::vector<std::pair<std::string, std::string>>{
+           {"%2FAPP%2FSetup%2FUsers.asp%3Fx%3D1", "/APP/Setup/Users.asp?x=1"},
+           {"http%3A%2F%2Fevil.example%2F", "/APP/Assignments/MyAssignments.asp"},
+           {"%2F%2Fevil.example%2FAPP%2F", "/APP/Assignments/MyAssignments.asp"}}) {
+    auto r = Client().Post("/APP/Default.asp", "UserId=bob&Password=demo&ReturnTo=" + returnTo,
+                           "application/x-www-form-urlencoded");
+    EXPECT_EQ(r->get_header_value("Location"), location) << returnTo;
+  }
+}
+
+TEST_F(HostTest, APostOfASignInNeedsItsTokenAndMultipartBodiesReachTheFormDecoderWhole) {
+  Start();
+  const std::string cookie = SignIn("carol", "demo");
+  const std::string token = TokenOf(cookie);
+  ASSERT_EQ(token.size(), 64u);
+  httplib::MultipartFormDataItems items{{"Name", "Zoë & co", "", ""}, {"_token", token, "", ""},
+                                        {"File", std::string("\0\1binary", 8), "a.bin", "application/octet-stream"}};
+  auto ok = Client().Post("/APP/Test/Echo.asp", {{"Cookie", cookie}}, items);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(ok->status, 200);
+  EXPECT_NE(ok->body.find("[carol|Zoë & co|1]"), std::string::npos) << ok->body;
+
+  auto urlEncoded = Client().Post("/APP/Test/Echo.asp", {{"Cookie", cookie}}, "Name=x&_token=" + token,
+                                  "application/x-www-form-urlencoded");
+  EXPECT_NE(urlEncoded->body.find("[carol|x|-]"), std::string::npos);
+
+  for (const std::string& bad : {std::string(), std::string(64, '0'), token.substr(1)}) {
+    auto r = Client().Post("/APP/Test/Echo.asp", {{"Cookie", cookie}}, "Name=x&_token=" + bad,
+                           "application/x-www-form-urlencoded");
+    EXPECT_EQ(r->status, 403);
+    EXPECT_NE(r->body.find("This form has expired. Reload the page and try again."), std::string::npos);
+  }
+}
+
+TEST_F(HostTest, ABodyOverTwentyMebibytesIs413) {
+  Start();
+  auto r = Client().Post("/APP/Default.asp", std::string(site::kMaxBody + 1, 'x'), "application/octet-stream");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 413);
+}
+
+TEST_F(HostTest, AnErrorOfTheLibraryShowsItsNumberOnly) {
+  Start();
+  auto r = Client().Get("/APP/Test/Fails.asp", {{"Cookie", SignIn("alice", "demo")}});
+  EXPECT_EQ(r->status, 500);
+  EXPECT_NE(r->body.find("<p class=ErrorText>An unexpected error has occurred. (Error number: 438)</p>"),
+            std::string::npos)
+      << r->body;
+  EXPECT_EQ(r->body.find("Brisquel"), std::string::npos);
+}
+
+TEST_F(HostTest, StoppingWaitsForTheRequestsUnderWay) {
+  Start();
+  const std::string cookie = SignIn("alice", "demo");
+  std::optional<int> status;
+  std::thread slowClient([&] {
+    auto r = Client().Get("/APP/Test/Slow.asp", {{"Cookie", cookie}});
+    if (r) status = r->status;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  host->Stop();
+  server.join();
+  slowClient.join();
+  EXPECT_EQ(status, 200);
+}
+
+TEST_F(HostTest, EightClientsAtOnceEachGetTheirOwnRightAnswers) {
+  Start();
+  constexpr int kClients = 8, kRequests = 100;
+  std::vector<std::string> users{"alice", "bob", "carol", "alice", "bob", "carol", "alice", "bob"};
+  std::vector<std::string> cookies, tokens;
+  for (const auto& u : users) {
+    cookies.push_back(SignIn(u, "demo"));
+    tokens.push_back(TokenOf(cookies.back()));
+  }
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> clients;
+  for (int i = 0; i < kClients; ++i) {
+    clients.emplace_back([&, i] {
+      auto c = Client();
+      for (int n = 0; n < kRequests; ++n) {
+        const std::string name = "c" + std::to_string(i) + "n" + std::to_string(n);
+        auto r = n % 2 ? c.Get("/APP/Search/Search.asp", {{"Cookie", cookies[i]}})
+                       : c.Post("/APP/Test/Echo.asp", {{"Cookie", cookies[i]}}, "Name=" + name + "&_token=" + tokens[i],
+                                "application/x-www-form-urlencoded");
+        const bool right = r && (n % 2 ? r->status == 501 && r->body.find("not available yet") != std::string::npos
+                                       : r->status == 200 &&
+                                             r->body.find("[" + users[i] + "|" + name + "|-]") != std::string::npos);
+        if (!right) ++wrong;
+      }
+    });
+  }
+  for (auto& t : clients) t.join();
+  EXPECT_EQ(wrong.load(), 0);
+}
+
+TEST(SessionStoreTest, ASignInEndsAfterItsIdleTimeAndOnLogout) {
+  site::SessionStore store(std::chrono::minutes(20));
+  const auto s = store.Start("alice");
+  const auto now = site::SessionStore::Clock::now();
+  EXPECT_EQ(store.Find(s.id, now + std::chrono::minutes(19))->userId, "alice");
+  // The last use moved on: 19 more minutes are fine, 21 after that are not.
+  EXPECT_TRUE(store.Find(s.id, now + std::chrono::minutes(38)));
+  EXPECT_FALSE(store.Find(s.id, now + std::chrono::minutes(60)));
+  const auto t = store.Start("bob");
+  EXPECT_NE(t.id, t.token);
+  store.End(t.id);
+  EXPECT_FALSE(store.Find(t.id));
+}
+
+TEST(SiteArgumentsTest, CommandLine) {
+  auto parse = [](std::vector<std::string> args, std::string& error) {
+    args.insert(args.begin(), "vantrel-site");
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    return site::ParseArguments(static_cast<int>(argv.size()), argv.data(), error);
+  };
+  std::string error;
+  auto o = parse({"/srv/site", "--listen", "0.0.0.0:0", "--root", "/", "--behind-tls", "--idle-minutes", "5"}, error);
+  ASSERT_TRUE(o) << error;
+  EXPECT_EQ(o->folder, "/srv/site");
+  EXPECT_EQ(o->address, "0.0.0.0");
+  EXPECT_EQ(o->port, 0);
+  EXPECT_EQ(o->root, "");
+  EXPECT_TRUE(o->behindTls);
+  EXPECT_EQ(o->idleMinutes, 5);
+  auto d = parse({"/srv/site"}, error);
+  EXPECT_EQ(d->root, "/APP");
+  EXPECT_EQ(d->port, 8080);
+  EXPECT_EQ(d->idleMinutes, 20);
+  for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
+           {}, {"/s", "--listen", "x"}, {"/s", "--root", "APP"}, {"/s", "--idle-minutes", "0"}, {"/s", "--what"}}) {
+    EXPECT_FALSE(parse(bad, error));
+  }
+}
+
+}  // namespace
