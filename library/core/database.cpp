@@ -7,13 +7,14 @@
 
 namespace brisquel {
 
+using automation::EqualsNoCase;
+
 using automation::Variant;
 
 namespace {
 
 constexpr std::string_view kClass = "Database";
 
-bool SameText(std::string_view a, std::string_view b) { return automation::EqualsNoCase(a, b); }
 
 // Closes a connection, rolling back a transaction it still has; errors are swallowed.
 void CloseQuietly(ado::Connection& c) noexcept {
@@ -55,7 +56,7 @@ void Database::SetActiveConnection(std::shared_ptr<ado::Connection> c) {
   Procedure(kClass, "Set_ActiveConnection", [&] {
     if (connection_ && c != connection_) {
       if (!c) automation::RaiseRuntime(automation::vberr::kObjectNotSet);
-      if (!SameText(connection_->ConnectionString(), c->ConnectionString()) &&
+      if (!EqualsNoCase(connection_->ConnectionString(), c->ConnectionString()) &&
           connection_->State() != ado::adStateClosed && (owned_ || connection_.use_count() == 1))
         connection_->Close();
     }

@@ -17,6 +17,8 @@
 
 namespace brisquel {
 
+using automation::EqualsNoCase;
+
 using automation::Variant;
 
 namespace {
@@ -45,7 +47,6 @@ constexpr std::string_view kSortByFieldName =
 
 const ReadOptions kReadOnly{.lockType = ado::adLockReadOnly, .updateCriteria = -1};
 
-bool SameText(std::string_view a, std::string_view b) { return automation::EqualsNoCase(a, b); }
 
 // Begins with a letter; letters, digits and underscores only.
 bool IsAllowedName(std::string_view name, size_t limit) {
@@ -68,8 +69,8 @@ constexpr std::string_view kNamingRule =
 
 // Tables whose rows hold secrets are never read as a list of values, whatever the catalogue says.
 bool HoldsSecrets(std::string_view table) {
-  return SameText(table, "Users") || SameText(table, "EMailConfiguration") || SameText(table, "VantrelSecrets") ||
-         (table.size() >= 7 && SameText(table.substr(0, 7), "sqlite_"));
+  return EqualsNoCase(table, "Users") || EqualsNoCase(table, "EMailConfiguration") || EqualsNoCase(table, "VantrelSecrets") ||
+         (table.size() >= 7 && EqualsNoCase(table.substr(0, 7), "sqlite_"));
 }
 
 // A code table's catalogue row, its names checked and quoted.
@@ -124,9 +125,9 @@ CodeTable ReadCodeTable(Database& db, const std::string& userId, const std::stri
     t.sortColumn = CheckedColumn(table, "sort column", sortBy);
   }
 
-  if (SameText(direction, "ASC")) {
+  if (EqualsNoCase(direction, "ASC")) {
     t.direction = "ASC";
-  } else if (SameText(direction, "DESC")) {
+  } else if (EqualsNoCase(direction, "DESC")) {
     t.direction = "DESC";
   } else {
     Refuse("The code table '" + table + "' has the sort direction '" + direction +
@@ -376,7 +377,7 @@ Variant GetFieldComboValuesRs(Database& db, const std::string& currentUser, int3
     const std::string table = field->Value("TableName").ToString();
     field->Close();
     RecordsetPtr values;
-    if (SameText(name, "ProjectCode")) {
+    if (EqualsNoCase(name, "ProjectCode")) {
       values = GetUserProjectsRs(db, currentUser);
     } else {
       if (table.empty())

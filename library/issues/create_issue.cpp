@@ -42,8 +42,8 @@ InitialActions AllowedInitialActions(Database& db, const std::string& userId, in
   RecordsetPtr rs = GetAllowedNewResolutionRs(db, projectId, userId);
   for (; rs && rs->State() == ado::adStateOpen && !rs->IsEOF(); rs->MoveNext()) {
     a.any = true;
-    if (SameText(rs->Value("ResolutionCode").ToString(), resolutionCode) &&
-        SameText(rs->Value("StatusCode").ToString(), statusCode))
+    if (EqualsNoCase(rs->Value("ResolutionCode").ToString(), resolutionCode) &&
+        EqualsNoCase(rs->Value("StatusCode").ToString(), statusCode))
       a.toPair.push_back(rs->Value("ActionId").ToLong());
   }
   return a;
@@ -55,7 +55,7 @@ bool AssigneeOffered(Database& db, int32_t projectId, const std::vector<int32_t>
     RecordsetPtr rs = GetAllowedAssigneeForNewRs(db, projectId, actionId);
     for (; rs && rs->State() == ado::adStateOpen && !rs->IsEOF(); rs->MoveNext()) {
       Variant u = rs->Value(size_t{0});
-      if (!u.IsNull() && SameText(u.ToString(), postedAssignee)) return true;
+      if (!u.IsNull() && EqualsNoCase(u.ToString(), postedAssignee)) return true;
     }
   }
   return false;

@@ -7,15 +7,15 @@
 #include "core/database.h"
 #include "core/lookups.h"
 #include "core/multipart.h"
+#include "core/writer.h"
 
 namespace brisquel::issueform {
 
 using automation::Variant;
 
-bool SameText(std::string_view a, std::string_view b) { return EqualsNoCase(a, b); }
 
-bool LayoutField::Is(std::string_view rep) const { return SameText(representation, rep); }
-bool LayoutField::IsProject() const { return SameText(name, "ProjectCode"); }
+bool LayoutField::Is(std::string_view rep) const { return EqualsNoCase(representation, rep); }
+bool LayoutField::IsProject() const { return EqualsNoCase(name, "ProjectCode"); }
 
 namespace {
 
@@ -51,13 +51,6 @@ std::string FormText(const MultipartFormData& form, std::string_view name) {
   return v.IsEmpty() ? std::string() : v.ToString();
 }
 
-std::string TrimSpaces(std::string_view s) {
-  size_t b = s.find_first_not_of(' ');
-  if (b == std::string_view::npos) return {};
-  size_t e = s.find_last_not_of(' ');
-  return std::string(s.substr(b, e - b + 1));
-}
-
 std::optional<StateRow> FindWorkflowState(Database& db, const std::string& resolutionCode,
                                           const std::string& statusCode) {
   // A code wider than the state columns names no state.
@@ -83,8 +76,8 @@ void CheckRequiredFields(ado::Recordset& required, const MultipartFormData& form
   if (required.State() != ado::adStateOpen) return;
   if (!required.IsBOF() || !required.IsEOF()) required.MoveFirst();
   for (; !required.IsEOF(); required.MoveNext()) {
-    if (!checkComments && SameText(TextOf(required, "Representation"), "comments")) continue;
-    if (TrimSpaces(FormText(form, TextOf(required, "FieldName"))).empty()) {
+    if (!checkComments && EqualsNoCase(TextOf(required, "Representation"), "comments")) continue;
+    if (Trim(FormText(form, TextOf(required, "FieldName"))).empty()) {
       messages += TextOf(required, "FieldFriendlyName");
       messages += " cannot be blank.";
       messages += kCrLf;
@@ -99,7 +92,7 @@ void CheckLengths(const std::vector<LayoutField>& fields, const MultipartFormDat
     size_t length = 0;
     if (f.Is("text") || f.Is("multiline")) {
       std::string v = FormText(form, f.name);
-      length = CharLength(trimText ? TrimSpaces(v) : v);
+      length = CharLength(trimText ? Trim(v) : v);
       limit = static_cast<size_t>(std::max(f.textMaxLength, 0));
     } else if (f.Is("comments")) {
       // Comments are stored as posted, in a column of its own width.
@@ -163,13 +156,13 @@ std::optional<ColumnValue> ConvertField(const LayoutField& field, const Multipar
   } else if (field.Is("checkbox")) {
     c.column = field.name;
     c.type = ado::adBoolean;
-    c.value = Variant(SameText(FormText(form, field.name), "on"));
+    c.value = Variant(EqualsNoCase(FormText(form, field.name), "on"));
   } else if (field.Is("text") || field.Is("multiline")) {
     std::string v = FormText(form, field.name);
     c.column = field.name;
     c.type = ado::adVarChar;
     c.size = std::max(field.textMaxLength, 0);
-    c.value = Variant(forUpdate ? TrimSpaces(v) : std::move(v));
+    c.value = Variant(forUpdate ? Trim(v) : std::move(v));
   } else {
     return std::nullopt;
   }
@@ -178,7 +171,7 @@ std::optional<ColumnValue> ConvertField(const LayoutField& field, const Multipar
 
 bool IsAutomatic(std::string_view postedAssignee) {
   return postedAssignee.size() >= kAutomaticPrefix.size() &&
-         SameText(postedAssignee.substr(0, kAutomaticPrefix.size()), kAutomaticPrefix);
+         EqualsNoCase(postedAssignee.substr(0, kAutomaticPrefix.size()), kAutomaticPrefix);
 }
 
 std::optional<std::string> ResolveAssignee(const std::string& postedAssignee) {

@@ -13,6 +13,7 @@
 
 #include "ado/ado.h"
 #include "automation/automation.h"
+#include "automation/text.h"
 
 namespace brisquel {
 
@@ -47,8 +48,6 @@ bool HasProjectField(const std::vector<LayoutField>& fields);
 
 // A posted value as text: "" when not posted; a name posted more than once is a type mismatch.
 std::string FormText(const MultipartFormData& form, std::string_view name);
-// Spaces removed at both ends (only spaces, as the run time's Trim).
-std::string TrimSpaces(std::string_view s);
 
 // The WorkflowStates row of workflow 1 for the pair; nullopt when the pair is no state (also for
 // codes longer than any state can hold).
@@ -112,8 +111,6 @@ struct Comment {
 };
 std::vector<Comment> FilledComments(const std::vector<LayoutField>& fields, const MultipartFormData& form);
 
-// Text comparisons of codes and user ids ignore case.
-bool SameText(std::string_view a, std::string_view b);
 
 }  // namespace issueform
 }  // namespace brisquel

@@ -9,7 +9,7 @@
 
 namespace brisquel {
 
-using lists::SameText;
+using automation::EqualsNoCase;
 
 namespace {
 
@@ -44,7 +44,7 @@ std::string CodeTableJoins(Database& db, const std::string& currentUser, const s
   auto fields = GetIssueCodedFieldsRs(db);
   for (; !fields->IsEOF(); fields->MoveNext()) {
     std::string table = fields->Value("TableName").ToString();
-    if (table.empty() || SameText(table, "Projects")) continue;
+    if (table.empty() || EqualsNoCase(table, "Projects")) continue;
     std::string field = fields->Value("FieldName").ToString();
     std::string alias = field + "_" + table;
     if (!sqlguard::Mentions(orderBy, alias) && !sqlguard::Mentions(condition, alias)) continue;
@@ -113,7 +113,7 @@ std::shared_ptr<ado::Recordset> FilteredList(Database& db, int32_t projectId, co
     for (const ado::Param& p : filter.conditionParams) params.push_back(p);
   } else {
     const std::string& v = filter.systemValue;
-    bool allOpen = SameText(v, "allopen"), all = SameText(v, "all");
+    bool allOpen = EqualsNoCase(v, "allopen"), all = EqualsNoCase(v, "all");
     const char* open = " and Issues.StatusCode = 'Open')";
     switch (scope) {
       case Scope::Project:
@@ -222,9 +222,9 @@ std::shared_ptr<ado::Recordset> GetFilteredIssuesRs(Database& db, int32_t projec
     std::string prefix = filterText.substr(0, 2);
     std::string rest = filterText.size() > 2 ? filterText.substr(2) : std::string();
     Filter filter;
-    if (SameText(prefix, "s:")) {
+    if (EqualsNoCase(prefix, "s:")) {
       filter.systemValue = rest;
-    } else if (SameText(prefix, "x:")) {
+    } else if (EqualsNoCase(prefix, "x:")) {
       filter.custom = true;
       filter.condition = rest;
     } else {
@@ -259,10 +259,10 @@ std::shared_ptr<ado::Recordset> FindIssueByTextRs(Database& db, const std::strin
     for (; !fields->IsEOF(); fields->MoveNext()) {
       std::string representation = fields->Value("Representation").ToString();
       std::string field = fields->Value("FieldName").ToString();
-      if (SameText(representation, "text") || SameText(representation, "multiline")) {
+      if (EqualsNoCase(representation, "text") || EqualsNoCase(representation, "multiline")) {
         if (!sqlguard::IsPlainName(field)) continue;
         condition += "Issues." + field + " like ? escape '\\' or ";
-      } else if (SameText(representation, "comments")) {
+      } else if (EqualsNoCase(representation, "comments")) {
         // Any comment of the issue; the matching issues are found in one pass over the comments.
         condition +=
             "Issues.IssueId in (select IssueComments.IssueId from IssueComments where IssueComments.CommentText "

@@ -7,6 +7,7 @@
 #include "core/error_protocol.h"
 #include "core/lookups.h"
 #include "core/multipart.h"
+#include "core/writer.h"
 #include "issues/form_values.h"
 #include "issues/issue_writers.h"
 #include "issues/workflow.h"
@@ -122,9 +123,9 @@ bool MassReassign(Database& db, const std::string& userId, std::shared_ptr<Multi
       }
       if (RecordsetPtr required = GetIssueValidationByResolutionRs(db, resolution, status);
           required && required->State() == ado::adStateOpen) {
-        const bool bothChange = !SameText(fromResolution, resolution) && !SameText(fromStatus, status);
+        const bool bothChange = !EqualsNoCase(fromResolution, resolution) && !EqualsNoCase(fromStatus, status);
         for (; !required->IsEOF(); required->MoveNext()) {
-          const bool comments = SameText(Text(*required, "Representation"), "comments");
+          const bool comments = EqualsNoCase(Text(*required, "Representation"), "comments");
           if (comments && !bothChange) continue;
           bool empty;
           if (comments) {
@@ -132,10 +133,10 @@ bool MassReassign(Database& db, const std::string& userId, std::shared_ptr<Multi
             empty = true;
           } else {
             std::string field = Text(*required, "FieldName");
-            if (SameText(field, "ProjectCode")) field = "ProjectId";
+            if (EqualsNoCase(field, "ProjectCode")) field = "ProjectId";
             std::optional<size_t> column = issue->TryFieldIndex(field);
             Variant v = column ? issue->Value(*column) : Variant(std::string());
-            empty = !v.IsNull() && TrimSpaces(v.ToString()).empty();
+            empty = !v.IsNull() && Trim(v.ToString()).empty();
           }
           if (empty) {
             messages += issueText + idText + " (this resolution/state combination requires a value for " +

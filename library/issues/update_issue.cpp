@@ -36,7 +36,7 @@ void CheckIssueRecordset(const std::shared_ptr<ado::Recordset>& rs) {
                    " records, should contain 1).");
   }
   std::vector<std::string> tables = rs->BaseTables();
-  bool issues = std::any_of(tables.begin(), tables.end(), [](const std::string& t) { return SameText(t, "Issues"); });
+  bool issues = std::any_of(tables.begin(), tables.end(), [](const std::string& t) { return EqualsNoCase(t, "Issues"); });
   if (!issues || !rs->TryFieldIndex("IssueId"))
     ThrowError(kClass, kMethod, "A valid rsIssue has not been passed to UpdateIssue (not a row of Issues).");
 }
@@ -67,7 +67,7 @@ bool UpdateIssue(Database& db, const std::string& userId, std::shared_ptr<ado::R
     if (!UserCanModifyIssue(db, userId, issueId))
       return db.Fail("You are not allowed to change issue #" + std::to_string(issueId) + ".");
 
-    const bool returnToSender = SameText(target.resolution, kReturnToSender);
+    const bool returnToSender = EqualsNoCase(target.resolution, kReturnToSender);
     if (returnToSender) {
       auto history = db.Connection().Query(
           "select * from IssueHistory where IssueHistory.IssueId = ? order by CreatedOn desc, HistoryId desc limit 1",
@@ -80,8 +80,8 @@ bool UpdateIssue(Database& db, const std::string& userId, std::shared_ptr<ado::R
         return db.Fail("Cannot return to sender (previous values for resolution, status, and assigned to user are blank).");
       target = previous;
     }
-    const bool changed = !SameText(target.resolution, current.resolution) ||
-                         !SameText(target.status, current.status) || !SameText(target.assignee, current.assignee);
+    const bool changed = !EqualsNoCase(target.resolution, current.resolution) ||
+                         !EqualsNoCase(target.status, current.status) || !EqualsNoCase(target.assignee, current.assignee);
 
     // Codes wider than the state columns cannot name a state; they reach no statement.
     const bool codesFit = CharLength(target.resolution) <= kCodeWidth && CharLength(target.status) <= kCodeWidth;
@@ -114,7 +114,7 @@ bool UpdateIssue(Database& db, const std::string& userId, std::shared_ptr<ado::R
 
     // A required comment is asked for only when the move changes both resolution and status.
     std::string messages;
-    bool bothChange = !SameText(current.resolution, target.resolution) && !SameText(current.status, target.status);
+    bool bothChange = !EqualsNoCase(current.resolution, target.resolution) && !EqualsNoCase(current.status, target.status);
     if (RecordsetPtr required = GetIssueValidationByResolutionRs(db, target.resolution, target.status))
       CheckRequiredFields(*required, form, bothChange, messages);
     CheckLengths(fields, form, true, messages);
@@ -134,7 +134,7 @@ bool UpdateIssue(Database& db, const std::string& userId, std::shared_ptr<ado::R
     rs.SetValue("StatusCode", Variant(target.status));
     // The closing date follows the status the issue ends up in, also when sent back.
     const automation::Date now = automation::Now();
-    if (SameText(target.status, "Closed") && rs.Value("DateClosed").IsNull()) {
+    if (EqualsNoCase(target.status, "Closed") && rs.Value("DateClosed").IsNull()) {
       rs.SetValue("DateClosed", Variant::FromDate(automation::DateOnly(now)));
       rs.SetValue("DateTimeClosed", Variant::FromDate(now));
     }

@@ -9,7 +9,7 @@
 namespace brisquel {
 
 using automation::Variant;
-using issueform::SameText;
+using automation::EqualsNoCase;
 
 namespace {
 
@@ -173,8 +173,8 @@ RecordsetPtr GetAllowedStatusRs(Database& db, int32_t /*projectId*/, const std::
         "    and ToStates.ResolutionCode = ? ",
         "    and WorkflowStates.StateId <> ToStates.StateId ",
     });
-    bool keepsResolution = SameText(newResolutionCode, resolutionCode) ||
-                           SameText(newResolutionCode, issueform::kReturnToSender);
+    bool keepsResolution = EqualsNoCase(newResolutionCode, resolutionCode) ||
+                           EqualsNoCase(newResolutionCode, issueform::kReturnToSender);
     if (!keepsResolution) {
       static const std::string sql = moves + "order by StatusCode ";
       return db.Read(sql, {Code(resolutionCode), Code(statusCode), Code(newResolutionCode)});
@@ -249,7 +249,7 @@ RecordsetPtr GetAllowedAssigneeForNewRs(Database& db, int32_t projectId, int32_t
 RecordsetPtr GetAllowedAssigneeFromActionRs(Database& db, int32_t issueId, const std::string& toResolutionCode,
                                             const std::string& toStatusCode) {
   return Procedure(kClass, "GetAllowedAssigneeFromActionRs", [&] {
-    if (SameText(toResolutionCode, issueform::kReturnToSender)) {
+    if (EqualsNoCase(toResolutionCode, issueform::kReturnToSender)) {
       // The user who made the issue's last change; same-time rows go by their order of insertion.
       return db.Read(
           "select IssueHistory.UserId from IssueHistory where IssueHistory.IssueId = ? "
@@ -290,7 +290,7 @@ std::string ValidIssueAssignment(Database& db, const std::string& userId, int32_
                                  const std::string& assignedToUser) {
   return Procedure(kClass, "ValidIssueAssignment", [&]() -> std::string {
     if (UserCanOverrideWorkflow(db, userId, projectId)) return {};
-    if (SameText(resolutionCode, issueform::kReturnToSender)) return {};
+    if (EqualsNoCase(resolutionCode, issueform::kReturnToSender)) return {};
     static const std::string sql = Join({
         "select",
         "    w2.StateId, WorkflowActions.ActionId, WorkFlowActions.AllowAutomatic, Issues.ProjectId ",
@@ -306,7 +306,7 @@ std::string ValidIssueAssignment(Database& db, const std::string& userId, int32_
       return "Invalid resolution (" + resolutionCode + ") and status (" + statusCode + ") for this issue (#" +
              std::to_string(issueId) + ").";
     }
-    if (SameText(assignedToUser, "Automatic")) {
+    if (EqualsNoCase(assignedToUser, "Automatic")) {
       if (!rs->Value("AllowAutomatic").ToBool()) {
         return "Automatic assignment is not allowed for this resolution (" + resolutionCode + ") and status (" +
                statusCode + ").";
@@ -317,7 +317,7 @@ std::string ValidIssueAssignment(Database& db, const std::string& userId, int32_
     RecordsetPtr allowed = GetAllowedAssigneeFromActionRs(db, issueId, resolutionCode, statusCode);
     for (; allowed && allowed->State() == ado::adStateOpen && !allowed->IsEOF(); allowed->MoveNext()) {
       Variant u = allowed->Value(size_t{0});
-      if (!u.IsNull() && SameText(u.ToString(), assignedToUser)) return {};
+      if (!u.IsNull() && EqualsNoCase(u.ToString(), assignedToUser)) return {};
     }
     return "Issue #" + std::to_string(issueId) + " cannot be assigned to " + assignedToUser +
            " (user is not in the list of allowed assignees based on the workflow configuration).";

@@ -47,12 +47,8 @@ constexpr const char* kInsert =
 
 bool IsTrue(const Variant& v) { return !v.IsNull() && !v.IsEmpty() && v.ToBool(); }
 
-std::string Trim(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
-  return std::string(s.substr(b, e - b));
-}
+// Addresses come from columns and rules: blanks around them are no part of the address.
+std::string TrimAddress(std::string_view s) { return std::string(automation::TrimBlanks(s)); }
 
 // A rule code matches an argument only when the rule has one.
 bool CodeMatches(const Variant& ruleCode, const std::string& argument) {
@@ -139,7 +135,7 @@ class Queue {
       submitterRead_ = true;
       if (!submittedBy_.empty()) {
         auto rs = GetUserRs(db_, submittedBy_);
-        if (!rs->IsEOF()) submitterAddress_ = Trim(Text(rs->Value("UserEMail")));
+        if (!rs->IsEOF()) submitterAddress_ = TrimAddress(Text(rs->Value("UserEMail")));
       }
     }
     return submitterAddress_;
@@ -200,7 +196,7 @@ bool CreatePendingNotifications(Notifications& n, Database& db, const std::strin
       const std::string templateName = rules->Value("TemplateName").ToString();
 
       std::string problem;
-      std::string candidate = Trim(queue.Candidate(recipientType, *rules, *issue, problem));
+      std::string candidate = TrimAddress(queue.Candidate(recipientType, *rules, *issue, problem));
       if (!problem.empty()) {
         LogSkippedRule(queuedIssueId, eventType, recipientType, templateName, problem);
         continue;
