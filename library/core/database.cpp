@@ -43,8 +43,9 @@ Database::~Database() { Release(); }
 
 void Database::Release() noexcept {
   if (!connection_) return;
-  // A connection adopted from another object is its owner's to close, unless no one else holds it.
-  if (owned_ || connection_.use_count() == 1) CloseQuietly(*connection_);
+  // A connection adopted from another object is its owner's to close; one nobody else holds any
+  // more closes itself (rolling back) as it goes.
+  if (owned_) CloseQuietly(*connection_);
   connection_.reset();
 }
 
@@ -57,7 +58,7 @@ void Database::SetActiveConnection(std::shared_ptr<ado::Connection> c) {
     if (connection_ && c != connection_) {
       if (!c) automation::RaiseRuntime(automation::vberr::kObjectNotSet);
       if (!EqualsNoCase(connection_->ConnectionString(), c->ConnectionString()) &&
-          connection_->State() != ado::adStateClosed && (owned_ || connection_.use_count() == 1))
+          connection_->State() != ado::adStateClosed && owned_)
         connection_->Close();
     }
     if (c != connection_) {

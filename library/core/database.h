@@ -36,8 +36,9 @@ struct ReadOptions {
 class Database : public automation::Dispatchable<Database> {
  public:
   Database() = default;
-  // The terminate step: a connection this object opened (or holds last) is closed, a pending
-  // transaction on it rolled back; nothing escapes.
+  // The terminate step: a connection this object opened is closed, a pending transaction on it
+  // rolled back; nothing escapes. An adopted one is left to its owner (and closes itself, rolling
+  // back, when this object held it last).
   ~Database() override;
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
@@ -45,8 +46,8 @@ class Database : public automation::Dispatchable<Database> {
   // ---- the properties (by name: ActiveConnection, ConnectionString, LastErrorMessage)
   std::shared_ptr<ado::Connection> GetActiveConnection();
   // Adopts a connection. A held connection is closed first when its connection string differs
-  // (without regard to case) and this object opened it or holds it last: a connection shared
-  // with its owner is never closed by a helper that adopted it.
+  // (without regard to case) and this object opened it: a connection adopted from its owner is
+  // never closed by a helper that adopted it (ownership is the flag owned_, not a use count).
   void SetActiveConnection(std::shared_ptr<ado::Connection> c);
   std::string GetConnectionString();
   // Opens a new connection (client-side cursors) and clears LastErrorMessage. A failure is logged

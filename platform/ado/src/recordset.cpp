@@ -1,4 +1,5 @@
 // Recordset: opening, position, fields, editing and the by-name classes around it.
+#include "automation/text.h"
 #include "ado/recordset.h"
 
 #include <cctype>
@@ -67,7 +68,7 @@ int32_t FieldRef::Status() const { return rs_->FieldStatus(index_); }
 int32_t FieldRef::ActualSize() const {
   Variant v = Value();
   if (v.IsNull() || v.IsEmpty()) return 0;
-  if (const std::string* s = v.StringIf()) return static_cast<int32_t>(detail::Utf8Length(*s));
+  if (const std::string* s = v.StringIf()) return static_cast<int32_t>(automation::CharLength(*s));
   if (v.IsBytes()) return static_cast<int32_t>(v.ToBytes().size());
   return Info().definedSize;
 }

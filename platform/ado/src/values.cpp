@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "automation/text.h"
 #include "automation/vbdate.h"
 #include "engine.h"
 
@@ -354,7 +355,7 @@ Variant Coerce(const FieldInfo& f, const Variant& v) {
   try {
     if (IsTextType(f.type)) {
       std::string s = v.ToString();
-      if (f.sizeEnforced && Utf8Length(s) > static_cast<size_t>(f.definedSize))
+      if (f.sizeEnforced && automation::CharLength(s) > static_cast<size_t>(f.definedSize))
         NotAccepted(f, "longer than " + std::to_string(f.definedSize) + " characters");
       return Variant(std::move(s));
     }
@@ -448,7 +449,7 @@ void BindParam(Connection& c, sqlite3_stmt* st, int slot, const Param& p, int po
     if (IsTextType(p.type)) {
       std::string s = v.ToString();
       if (p.size > 0) {
-        size_t n = Utf8Length(s);
+        size_t n = automation::CharLength(s);
         if (n > static_cast<size_t>(p.size)) tooLong(n, "characters");
       }
       sqlite3_bind_text64(st, slot, s.data(), s.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
