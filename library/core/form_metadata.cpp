@@ -180,22 +180,36 @@ RecordsetPtr GetIssueValidationsRs(Database& db, const std::string& resolutionCo
   });
 }
 
+namespace {
+constexpr const char* kRequiredFields =
+    "select WorkflowStates.ResolutionCode, WorkflowStates.StatusCode, IssueFields.* "
+    "From IssueFields "
+    "    inner join DataEntryLayoutFields on DataEntryLayoutFields.FieldName = IssueFields.FieldName "
+    "    inner join WorkflowStateValidations on WorkflowStateValidations.FieldName = IssueFields.FieldName "
+    "    inner join WorkflowStates on WorkflowStates.StateId = WorkflowStateValidations.StateId "
+    "where DataEntryLayoutFields.LayoutId = 1 "
+    "    and WorkflowStates.ResolutionCode = ? "
+    "    and WorkflowStates.StatusCode = ? "
+    "order by DataEntryLayoutFields.RowNumber, DataEntryLayoutFields.DisplayOrder";
+
+ado::Params StateParams(const std::string& resolutionCode, const std::string& statusCode) {
+  return {ado::Param::Text(resolutionCode, kResolutionCodeSize), ado::Param::Text(statusCode, kStatusCodeSize)};
+}
+}  // namespace
+
 RecordsetPtr GetIssueValidationByResolutionRs(Database& db, const std::string& resolutionCode,
                                               const std::string& statusCode) {
-  return Procedure(kClass, "GetIssueValidationByResolutionRs", [&] {
-    return db.Read(
-        "select WorkflowStates.ResolutionCode, WorkflowStates.StatusCode, IssueFields.* "
-        "From IssueFields "
-        "    inner join DataEntryLayoutFields on DataEntryLayoutFields.FieldName = IssueFields.FieldName "
-        "    inner join WorkflowStateValidations on WorkflowStateValidations.FieldName = IssueFields.FieldName "
-        "    inner join WorkflowStates on WorkflowStates.StateId = WorkflowStateValidations.StateId "
-        "where DataEntryLayoutFields.LayoutId = 1 "
-        "    and WorkflowStates.ResolutionCode = ? "
-        "    and WorkflowStates.StatusCode = ? "
-        "order by DataEntryLayoutFields.RowNumber, DataEntryLayoutFields.DisplayOrder",
-        {ado::Param::Text(resolutionCode, kResolutionCodeSize), ado::Param::Text(statusCode, kStatusCodeSize)},
-        kReadOnly);
+  return Procedure(kClass, "GetIssueValidationByResolutionRs",
+                   [&] { return db.Read(kRequiredFields, StateParams(resolutionCode, statusCode), kReadOnly); });
+}
+
+std::vector<RequiredField> RequiredFieldsOf(Database& db, const std::string& resolutionCode,
+                                            const std::string& statusCode) {
+  std::vector<RequiredField> out;
+  db.Each(kRequiredFields, StateParams(resolutionCode, statusCode), [&](const sql::Row& r) {
+    out.push_back({r.Text("FieldName"), r.Text("FieldFriendlyName"), r.Text("Representation")});
   });
+  return out;
 }
 
 // The empty-cell entry (FieldName '') is offered too, so the editor can leave a cell blank.
@@ -350,17 +364,27 @@ RecordsetPtr GetDataEntryDetails(Database& db, const std::string& /*userId*/) {
 
 // RowNum -1: the fields of every row, ordered by their position within the row only (the issue
 // writers visit every field this way).
+namespace {
+constexpr const char* kEntryFormFields =
+    "SELECT IssueFields.* "
+    "from DataEntryLayoutFields "
+    "    inner join IssueFields on IssueFields.FieldName = DataEntryLayoutFields.FieldName "
+    "order by DataEntryLayoutFields.DisplayOrder";
+constexpr const char* kEntryFormRowFields =
+    "SELECT IssueFields.* "
+    "from DataEntryLayoutFields "
+    "    inner join IssueFields on IssueFields.FieldName = DataEntryLayoutFields.FieldName "
+    "where DataEntryLayoutFields.RowNumber = ? order by DataEntryLayoutFields.DisplayOrder";
+}  // namespace
+
 RecordsetPtr GetDataEntryLayoutFieldsRs(Database& db, int32_t rowNum) {
   return Procedure(kClass, "GetDataEntryLayoutFieldsRs", [&] {
-    std::string sql =
-        "SELECT IssueFields.* "
-        "from DataEntryLayoutFields "
-        "    inner join IssueFields on IssueFields.FieldName = DataEntryLayoutFields.FieldName ";
-    if (rowNum == -1) return db.Read(sql + "order by DataEntryLayoutFields.DisplayOrder");
-    return db.Read(sql + "where DataEntryLayoutFields.RowNumber = ? order by DataEntryLayoutFields.DisplayOrder",
-                   {ado::Param::Long(rowNum)});
+    if (rowNum == -1) return db.Read(kEntryFormFields);
+    return db.Read(kEntryFormRowFields, {ado::Param::Long(rowNum)});
   });
 }
+
+void EachEntryFormField(Database& db, const RowFn& fn) { db.Each(kEntryFormFields, {}, fn); }
 
 // The project field offers the projects the user may use; every other list field its code
 // table's values (of the project, when the table varies by project).

@@ -17,28 +17,12 @@ using automation::Variant;
 bool LayoutField::Is(std::string_view rep) const { return EqualsNoCase(representation, rep); }
 bool LayoutField::IsProject() const { return EqualsNoCase(name, "ProjectCode"); }
 
-namespace {
-
-std::string TextOf(ado::Recordset& rs, std::string_view column) {
-  Variant v = rs.Value(column);
-  return v.ToText();
-}
-
-}  // namespace
-
 std::vector<LayoutField> ReadLayoutFields(Database& db) {
   std::vector<LayoutField> fields;
-  auto rs = GetDataEntryLayoutFieldsRs(db, -1);
-  if (!rs || rs->State() != ado::adStateOpen) return fields;
-  for (; !rs->IsEOF(); rs->MoveNext()) {
-    LayoutField f;
-    f.name = TextOf(*rs, "FieldName");
-    f.friendlyName = TextOf(*rs, "FieldFriendlyName");
-    f.representation = TextOf(*rs, "Representation");
-    Variant max = rs->Value("TextMaxLength");
-    f.textMaxLength = max.IsNull() || max.IsEmpty() ? 0 : max.ToLong();
-    fields.push_back(std::move(f));
-  }
+  EachEntryFormField(db, [&](const sql::Row& r) {
+    fields.push_back({r.Text("FieldName"), r.Text("FieldFriendlyName"), r.Text("Representation"),
+                      r.OptLong("TextMaxLength").value_or(0)});
+  });
   return fields;
 }
 
@@ -55,14 +39,11 @@ std::optional<StateRow> FindWorkflowState(Database& db, const std::string& resol
                                           const std::string& statusCode) {
   // A code wider than the state columns names no state.
   if (CharLength(resolutionCode) > kCodeWidth || CharLength(statusCode) > kCodeWidth) return std::nullopt;
-  auto rs = db.Connection().Query(
-      "Select * from WorkflowStates where WorkflowId = 1 and ResolutionCode = ? and StatusCode = ?",
-      {ado::Param::Text(resolutionCode, 50), ado::Param::Text(statusCode, 50)});
-  if (rs->State() != ado::adStateOpen || rs->IsEOF()) return std::nullopt;
-  StateRow row;
-  row.stateId = rs->Value("StateId").ToLong();
-  row.issueValid = rs->Value("IssueValid").ToBool();
-  row.issueFixed = rs->Value("IssueFixed").ToBool();
+  std::optional<StateRow> row;
+  db.Each("Select * from WorkflowStates where WorkflowId = 1 and ResolutionCode = ? and StatusCode = ?",
+          {ado::Param::Text(resolutionCode, 50), ado::Param::Text(statusCode, 50)}, [&](const sql::Row& r) {
+            if (!row) row = StateRow{r.Long("StateId"), r.Flag("IssueValid"), r.Flag("IssueFixed")};
+          });
   return row;
 }
 
@@ -71,14 +52,12 @@ std::string StatusWidthMessage(const std::string& statusCode) {
   return "The status code (" + statusCode + ") is longer than 6 characters, the most an issue's status can hold.";
 }
 
-void CheckRequiredFields(ado::Recordset& required, const MultipartFormData& form, bool checkComments,
-                         std::string& messages) {
-  if (required.State() != ado::adStateOpen) return;
-  if (!required.IsBOF() || !required.IsEOF()) required.MoveFirst();
-  for (; !required.IsEOF(); required.MoveNext()) {
-    if (!checkComments && EqualsNoCase(TextOf(required, "Representation"), "comments")) continue;
-    if (Trim(FormText(form, TextOf(required, "FieldName"))).empty()) {
-      messages += TextOf(required, "FieldFriendlyName");
+void CheckRequiredFields(const std::vector<RequiredField>& required, const MultipartFormData& form,
+                         bool checkComments, std::string& messages) {
+  for (const RequiredField& f : required) {
+    if (!checkComments && EqualsNoCase(f.representation, "comments")) continue;
+    if (Trim(FormText(form, f.fieldName)).empty()) {
+      messages += f.friendlyName;
       messages += " cannot be blank.";
       messages += kCrLf;
     }

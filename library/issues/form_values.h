@@ -14,6 +14,7 @@
 #include "ado/ado.h"
 #include "automation/automation.h"
 #include "automation/text.h"
+#include "core/lookups.h"
 
 namespace brisquel {
 
@@ -64,10 +65,10 @@ std::optional<StateRow> FindWorkflowState(Database& db, const std::string& resol
 std::string StatusWidthMessage(const std::string& statusCode);
 
 // Appends "<friendly name> cannot be blank." CR LF for each required field (rows of
-// GetIssueValidationByResolutionRs) whose trimmed posted value is empty. `checkComments` false
+// RequiredFieldsOf) whose trimmed posted value is empty. `checkComments` false
 // skips the rows of comments fields.
-void CheckRequiredFields(ado::Recordset& required, const MultipartFormData& form, bool checkComments,
-                         std::string& messages);
+void CheckRequiredFields(const std::vector<RequiredField>& required, const MultipartFormData& form,
+                         bool checkComments, std::string& messages);
 
 // Appends "<friendly name> cannot be longer than <n> characters." CR LF for each value longer
 // than what will be stored: text and multiline values as the writer stores them (trimmed on
