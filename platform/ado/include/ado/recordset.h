@@ -346,6 +346,7 @@ class Recordset : public automation::Dispatchable<Recordset> {
     std::unique_ptr<Change> change;
   };
   struct PendingWrite;  // update_batch.cpp
+  class RowWriter;      // update_batch.cpp: the statements that write one row
 
   void RequireOpen() const;
   void RequireUpdatable() const;
