@@ -98,6 +98,32 @@ bool UpdateEMailJob(Notifications& n, Database& db, const std::string& virtualDi
   });
 }
 
+ScheduleState CurrentSchedule(Notifications& n, Database& db) {
+  ScheduleState s;
+  s.name = GetDbName(n, db);
+  if (!s.name.empty()) s.registration = registry::ReadValue(registry::kDatabasesKey, s.name);
+  s.schedule = registry::ReadValue(registry::kVantrelKey, kSchedule);
+  return s;
+}
+
+void RestoreSchedule(const ScheduleState& s) noexcept {
+  try {
+    if (!s.name.empty()) {
+      if (s.registration)
+        registry::WriteValue(registry::kDatabasesKey, s.name, *s.registration);
+      else
+        registry::DeleteValue(registry::kDatabasesKey, s.name);
+    }
+    if (s.schedule)
+      registry::WriteValue(registry::kVantrelKey, kSchedule, *s.schedule);
+    else if (registry::KeyExists(registry::kVantrelKey))
+      registry::DeleteValue(registry::kVantrelKey, kSchedule);
+  } catch (const std::exception& e) {
+    WriteErrorEvent(std::string(kLibraryName) + ".dll:Notifications.UpdateEMailJob logged: the schedule could not be "
+                    "put back: " + e.what());
+  }
+}
+
 namespace {
 
 std::shared_ptr<Database>& Required(std::shared_ptr<Database>& db) {
