@@ -112,8 +112,8 @@ std::shared_ptr<ado::Recordset> Database::Read(std::string_view sql, const ado::
                                                const ReadOptions& options) {
   auto rs = ConnectionPtr()->Query(sql, params, options.lockType);
   if (rs->State() == ado::adStateOpen) {
-    if (options.updateCriteria >= 0) rs->SetUpdateCriteria(options.updateCriteria);
-    if (options.pageSize > 0) rs->SetPageSize(options.pageSize);
+    if (options.updateCriteria != ReadOptions::kDefaultCriteria) rs->SetUpdateCriteria(options.updateCriteria);
+    if (options.pageSize > ReadOptions::kDefaultPageSize) rs->SetPageSize(options.pageSize);
   }
   if (options.detach) rs->SetActiveConnection(nullptr);
   return rs;

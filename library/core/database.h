@@ -27,11 +27,19 @@ namespace brisquel {
 // How the reader pattern hands its recordset out. The defaults are the rule: batch-optimistic,
 // "Update Criteria" the row version, detached.
 struct ReadOptions {
+  static constexpr int32_t kDefaultCriteria = -1;  // leave the recordset's own update criteria
+  static constexpr int32_t kDefaultPageSize = 0;   // leave the recordset's own page size
   int32_t lockType = ado::adLockBatchOptimistic;
-  int32_t updateCriteria = ado::adCriteriaTimeStamp;  // -1: leave the recordset's default
+  int32_t updateCriteria = ado::adCriteriaTimeStamp;  // kDefaultCriteria: leave the recordset's default
   bool detach = true;
-  int32_t pageSize = 0;  // 0: leave the default
+  int32_t pageSize = kDefaultPageSize;
 };
+// Rows only read (never taken back), detached.
+inline constexpr ReadOptions kReadOnlyRows{ado::adLockReadOnly, ReadOptions::kDefaultCriteria, true,
+                                           ReadOptions::kDefaultPageSize};
+// Rows a writer takes back without a row-version test (the recordset's own criteria), detached.
+inline constexpr ReadOptions kDefaultCriteriaRows{ado::adLockBatchOptimistic, ReadOptions::kDefaultCriteria, true,
+                                                  ReadOptions::kDefaultPageSize};
 
 class Database : public automation::Dispatchable<Database> {
  public:

@@ -45,7 +45,7 @@ constexpr std::string_view kSortByFieldName =
     "else case IssueCodeTables.NaturalSort when 1 then 'Issues.' || IssueFields.FieldName "
     "else IssueCodeTables.TableSortByFieldName end end as SortByFieldName ";
 
-const ReadOptions kReadOnly{.lockType = ado::adLockReadOnly, .updateCriteria = -1};
+constexpr const ReadOptions& kReadOnly = kReadOnlyRows;
 
 
 // Begins with a letter; letters, digits and underscores only.

@@ -22,11 +22,7 @@ namespace {
 
 constexpr std::string_view kClass = "Database";
 
-ReadOptions WithoutCriteria() {
-  ReadOptions o;
-  o.updateCriteria = -1;
-  return o;
-}
+ReadOptions WithoutCriteria() { return kDefaultCriteriaRows; }
 
 ado::Param Name50(const std::string& s) { return ado::Param::Text(s, 50); }
 

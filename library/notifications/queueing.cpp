@@ -183,7 +183,7 @@ bool CreatePendingNotifications(Notifications& n, Database& db, const std::strin
     const int32_t queuedIssueId = issue->Value("IssueId").ToLong();
 
     auto rules = db.Read(kRuleQuery, {ado::Param::Long(projectId, "ProjectId")},
-                         ReadOptions{ado::adLockReadOnly, -1, true, 0});
+                         kReadOnlyRows);
     Queue queue(db, source, submittedByUserId, fromUser, toUser, fromResolutionCode, fromStatusCode,
                 toResolutionCode, toStatusCode);
     // Address|template pairs already handled by this call, without regard to case.

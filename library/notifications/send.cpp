@@ -90,7 +90,7 @@ class Pass {
     }
 
     maxAttempts_ = config_->Value("MaximumDeliveryAttempts").ToLong();
-    pending_ = db_.Read(kSelectPending, {}, ReadOptions{ado::adLockReadOnly, -1, true, 0});
+    pending_ = db_.Read(kSelectPending, {}, kReadOnlyRows);
     std::vector<Row> rows;
     for (; !pending_->IsEOF(); pending_->MoveNext()) {
       Row r{pending_->Value("EMailNotificationId").ToLong(), pending_->Value("IssueId").ToLong(),
@@ -166,7 +166,8 @@ class Pass {
 
   // Secrets never reach a stored or traced text, whatever the component lets through.
   std::string Scrub(std::string text) const {
-    if (password_.size() < 4) return text;
+    // A short password is a secret too: every length is masked.
+    if (password_.empty()) return text;
     size_t pos;
     while ((pos = text.find(password_)) != std::string::npos) text.replace(pos, password_.size(), "***");
     return text;
@@ -194,12 +195,12 @@ class Pass {
     if (IsTrue(config_->Value("ServerLoginRequired"))) {
       // The configuration reader never hands the password out: it is read here, for the login only.
       password_ = GetSmtpPassword(db_);
-      smtp_->SetLoginSetting(1);
-      smtp_->SetLoginScheme(1);
+      smtp_->SetLoginSetting(smtp::kLoginRequired);
+      smtp_->SetLoginScheme(smtp::kLoginAnyScheme);
       smtp_->SetLoginUser(config_->Text("SmtpUserId"));
       smtp_->SetLoginPassword(password_);
     }
-    smtp_->SetSessionOption(1);
+    smtp_->SetSessionOption(smtp::kSessionStartTlsIfOffered);
     try {
       smtp_->ConnectServer();
     } catch (...) {

@@ -658,7 +658,15 @@ void Recordset::SetUpdateCriteria(int32_t c) {
   updateCriteria_ = c;
 }
 
-bool Recordset::Supports(int32_t) const { return true; }
+// Every option asked for must be there. The rows are held in memory, client-side and static:
+// moving back, bookmarks, positions, Find and holding rows always work; changes only where the
+// lock type lets them; Resync, Notify, Index and Seek never.
+bool Recordset::Supports(int32_t cursorOptions) const {
+  int32_t can = adHoldRecords | adMovePrevious | adBookmark | adApproxPosition | adFind;
+  if (lockType_ != adLockReadOnly) can |= adAddNew | adDelete | adUpdate;
+  if (lockType_ == adLockBatchOptimistic) can |= adUpdateBatch;
+  return (cursorOptions & ~can) == 0;
+}
 
 std::shared_ptr<PropertiesObject> Recordset::GetProperties() {
   return std::make_shared<PropertiesObject>(std::static_pointer_cast<Recordset>(shared_from_this()));
