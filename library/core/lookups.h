@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <memory>
 #include <functional>
+#include <optional>
+#include <string_view>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -108,5 +111,15 @@ struct RequiredField {
 };
 std::vector<RequiredField> RequiredFieldsOf(Database& db, const std::string& resolutionCode,
                                             const std::string& statusCode);
+
+// The row of GetIssueRs: each column as text (Null kept apart), found by name without regard to case.
+struct IssueRow {
+  std::vector<std::pair<std::string, std::optional<std::string>>> columns;
+  // nullptr when the issue has no such column.
+  const std::optional<std::string>* Column(std::string_view name) const;
+  std::string Text(std::string_view name) const;  // Null and a missing column give ""
+  int32_t Long(std::string_view name) const;
+};
+std::optional<IssueRow> ReadIssueRow(Database& db, int32_t issueId);
 
 }  // namespace brisquel

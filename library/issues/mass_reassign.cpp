@@ -31,32 +31,19 @@ struct Target {
   std::string resolution, status, assignee;
 };
 
-// An issue as the move reads it: its state and assignee, and each column as text (Null kept
-// apart) for the required-field check.
+// An issue as the move reads it: its state and assignee, and its row for the required-field check.
 struct IssueState {
   int32_t issueId = 0;
   int32_t projectId = 0;
   std::string resolution, status, assignee;
-  std::vector<std::pair<std::string, std::optional<std::string>>> columns;
-  const std::optional<std::string>* Column(std::string_view name) const {
-    for (const auto& [n, v] : columns)
-      if (EqualsNoCase(n, name)) return &v;
-    return nullptr;
-  }
+  IssueRow row;
 };
 
 std::optional<IssueState> ReadIssue(Database& db, int32_t issueId) {
-  std::optional<IssueState> out;
-  db.Each("select * from Issues where Issues.IssueId = ?", {ado::Param::Long(issueId, "IssueId")},
-          [&](const sql::Row& r) {
-            IssueState s{r.Long("IssueId"), r.Long("ProjectId"), r.Text("ResolutionCode"), r.Text("StatusCode"),
-                         r.Text("AssignedToUser"), {}};
-            for (int i = 0; i < r.Columns(); ++i)
-              s.columns.emplace_back(sqlite3_column_name(r.Statement(), i),
-                                     r.IsNull(i) ? std::nullopt : std::optional<std::string>(r.Text(i)));
-            out = std::move(s);
-          });
-  return out;
+  std::optional<IssueRow> row = ReadIssueRow(db, issueId);
+  if (!row) return std::nullopt;
+  return IssueState{row->Long("IssueId"), row->Long("ProjectId"), row->Text("ResolutionCode"), row->Text("StatusCode"),
+                    row->Text("AssignedToUser"), std::move(*row)};
 }
 
 // A code wider than an issue can hold is refused, never cut.
@@ -100,7 +87,7 @@ void CheckRequired(Database& db, const IssueState& issue, const Target& t, const
     if (comments && !bothChange) continue;
     bool empty = comments;
     if (!comments) {
-      const auto* v = issue.Column(EqualsNoCase(f.fieldName, "ProjectCode") ? "ProjectId" : f.fieldName);
+      const auto* v = issue.row.Column(EqualsNoCase(f.fieldName, "ProjectCode") ? "ProjectId" : f.fieldName);
       empty = !v || (*v && Trim(**v).empty());
     }
     if (empty) {
