@@ -90,14 +90,12 @@ class Pass {
     }
 
     maxAttempts_ = config_->Value("MaximumDeliveryAttempts").ToLong();
-    pending_ = db_.Read(kSelectPending, {}, kReadOnlyRows);
     std::vector<Row> rows;
-    for (; !pending_->IsEOF(); pending_->MoveNext()) {
-      Row r{pending_->Value("EMailNotificationId").ToLong(), pending_->Value("IssueId").ToLong(),
-            pending_->Text("EMailAddress"), pending_->Text("TemplateName"),
-            pending_->Value("DeliveryAttempts").ToLong()};
+    db_.Each(kSelectPending, {}, [&](const sql::Row& p) {
+      Row r{p.Long("EMailNotificationId"), p.Long("IssueId"), p.Text("EMailAddress"), p.Text("TemplateName"),
+            p.Long("DeliveryAttempts")};
       if (!n_.TriedRows().count(r.id)) rows.push_back(std::move(r));
-    }
+    });
     if (rows.empty()) {
       Trace("No notifications to send.");
       Finish();
@@ -299,7 +297,6 @@ class Pass {
       }
       smtp_.reset();
     }
-    pending_.reset();
     db_.Execute(kPurge);
   }
 
@@ -307,7 +304,6 @@ class Pass {
   Database& db_;
   VTLLogging trace_;  // a new one each pass reads the trace level again
   RecordsetPtr config_;
-  RecordsetPtr pending_;
   std::unique_ptr<MessageComposer> composer_;
   std::unordered_map<std::string, Template, NoCaseHash, NoCaseEqual> templates_;
   std::shared_ptr<smtp::SmtpMailer> smtp_;
