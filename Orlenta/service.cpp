@@ -15,19 +15,13 @@
 #include <vector>
 
 #include "process.h"
+#include "automation/text.h"
 #include "registry/registry.h"
 #include "settings.h"
 
 namespace orlenta {
 
 namespace {
-
-bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-           return lower(x) == lower(y);
-         });
-}
 
 std::string Number(int64_t n) { return std::to_string(n); }
 
@@ -81,9 +75,9 @@ Switch FindSwitch(std::string_view commandLine) {
   for (size_t i = 0; i < commandLine.size(); ++i) {
     if (commandLine[i] != '-' && commandLine[i] != '/') continue;
     std::string_view rest = commandLine.substr(i + 1);
-    if (SameText(rest, "UnregServer")) return Switch::UnregServer;
-    if (SameText(rest, "RegServer")) return Switch::RegServer;
-    if (SameText(rest, "Service")) return Switch::Service;
+    if (automation::EqualsNoCase(rest, "UnregServer")) return Switch::UnregServer;
+    if (automation::EqualsNoCase(rest, "RegServer")) return Switch::RegServer;
+    if (automation::EqualsNoCase(rest, "Service")) return Switch::Service;
   }
   return Switch::None;
 }
@@ -305,7 +299,7 @@ void ServiceModule::ProcessEachDatabase() {
   if (installDir && !IsReadableText(*installDir)) {
     code = EILSEQ;
     installDir.reset();
-  } else if (installDir && CharCount(*installDir) > kMaxInstallDirChars) {
+  } else if (installDir && automation::CharLength(*installDir) > kMaxInstallDirChars) {
     code = ENAMETOOLONG;
     installDir.reset();
   }
@@ -339,12 +333,12 @@ void ServiceModule::ProcessEachDatabase() {
       ErrorEvent("Orlenta.exe::ProcessEachDatabase - Value \"" + name + "\" under Databases cannot be read, skipped.");
       continue;
     }
-    if (CharCount(name) > kMaxDatabaseNameChars) {
+    if (automation::CharLength(name) > kMaxDatabaseNameChars) {
       ErrorEvent("Orlenta.exe::ProcessEachDatabase - Value name \"" + name + "\" under Databases is longer than " +
                  Number(kMaxDatabaseNameChars) + " characters, skipped.");
       continue;
     }
-    if (CharCount(data) > kMaxConnectionStringChars) {
+    if (automation::CharLength(data) > kMaxConnectionStringChars) {
       ErrorEvent("Orlenta.exe::ProcessEachDatabase - Value \"" + name + "\" under Databases is longer than " +
                  Number(kMaxConnectionStringChars) + " characters, skipped.");
       continue;

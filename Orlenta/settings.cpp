@@ -67,13 +67,6 @@ int32_t DecimalValue(std::string_view text) {
   return static_cast<int32_t>(v >= kCap ? kCap - 1 : v);
 }
 
-size_t CharCount(std::string_view text) {
-  size_t n = 0;
-  for (unsigned char c : text)
-    if ((c & 0xC0) != 0x80) ++n;
-  return n;
-}
-
 bool IsReadableText(std::string_view text) {
   size_t i = 0;
   while (i < text.size()) {

@@ -36,8 +36,7 @@ std::optional<std::string> ReadValue(std::string_view key, std::string_view name
 // ignored; no digits gives 0), saturating at the limits of a 32-bit integer.
 int32_t DecimalValue(std::string_view text);
 
-// UTF-8 helpers: code point count, and whether the text is well-formed UTF-8 without NUL.
-size_t CharCount(std::string_view text);
+// Whether the text is well-formed UTF-8 without NUL (its length: automation::CharLength).
 bool IsReadableText(std::string_view text);
 
 // Event log: trace lines only when LogDetailLevel (read before every line) is non-zero;

@@ -7,13 +7,14 @@
 
 namespace brisquel {
 
+using automation::EqualsNoCase;
+
 using automation::Variant;
 
 namespace {
 
 constexpr std::string_view kClass = "Database";
 
-bool SameText(std::string_view a, std::string_view b) { return automation::EqualsNoCase(a, b); }
 
 // Closes a connection, rolling back a transaction it still has; errors are swallowed.
 void CloseQuietly(ado::Connection& c) noexcept {
@@ -42,8 +43,9 @@ Database::~Database() { Release(); }
 
 void Database::Release() noexcept {
   if (!connection_) return;
-  // A connection adopted from another object is its owner's to close, unless no one else holds it.
-  if (owned_ || connection_.use_count() == 1) CloseQuietly(*connection_);
+  // A connection adopted from another object is its owner's to close; one nobody else holds any
+  // more closes itself (rolling back) as it goes.
+  if (owned_) CloseQuietly(*connection_);
   connection_.reset();
 }
 
@@ -55,8 +57,8 @@ void Database::SetActiveConnection(std::shared_ptr<ado::Connection> c) {
   Procedure(kClass, "Set_ActiveConnection", [&] {
     if (connection_ && c != connection_) {
       if (!c) automation::RaiseRuntime(automation::vberr::kObjectNotSet);
-      if (!SameText(connection_->ConnectionString(), c->ConnectionString()) &&
-          connection_->State() != ado::adStateClosed && (owned_ || connection_.use_count() == 1))
+      if (!EqualsNoCase(connection_->ConnectionString(), c->ConnectionString()) &&
+          connection_->State() != ado::adStateClosed && owned_)
         connection_->Close();
     }
     if (c != connection_) {
@@ -110,8 +112,8 @@ std::shared_ptr<ado::Recordset> Database::Read(std::string_view sql, const ado::
                                                const ReadOptions& options) {
   auto rs = ConnectionPtr()->Query(sql, params, options.lockType);
   if (rs->State() == ado::adStateOpen) {
-    if (options.updateCriteria >= 0) rs->SetUpdateCriteria(options.updateCriteria);
-    if (options.pageSize > 0) rs->SetPageSize(options.pageSize);
+    if (options.updateCriteria != ReadOptions::kDefaultCriteria) rs->SetUpdateCriteria(options.updateCriteria);
+    if (options.pageSize > ReadOptions::kDefaultPageSize) rs->SetPageSize(options.pageSize);
   }
   if (options.detach) rs->SetActiveConnection(nullptr);
   return rs;

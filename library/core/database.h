@@ -27,17 +27,26 @@ namespace brisquel {
 // How the reader pattern hands its recordset out. The defaults are the rule: batch-optimistic,
 // "Update Criteria" the row version, detached.
 struct ReadOptions {
+  static constexpr int32_t kDefaultCriteria = -1;  // leave the recordset's own update criteria
+  static constexpr int32_t kDefaultPageSize = 0;   // leave the recordset's own page size
   int32_t lockType = ado::adLockBatchOptimistic;
-  int32_t updateCriteria = ado::adCriteriaTimeStamp;  // -1: leave the recordset's default
+  int32_t updateCriteria = ado::adCriteriaTimeStamp;  // kDefaultCriteria: leave the recordset's default
   bool detach = true;
-  int32_t pageSize = 0;  // 0: leave the default
+  int32_t pageSize = kDefaultPageSize;
 };
+// Rows only read (never taken back), detached.
+inline constexpr ReadOptions kReadOnlyRows{ado::adLockReadOnly, ReadOptions::kDefaultCriteria, true,
+                                           ReadOptions::kDefaultPageSize};
+// Rows a writer takes back without a row-version test (the recordset's own criteria), detached.
+inline constexpr ReadOptions kDefaultCriteriaRows{ado::adLockBatchOptimistic, ReadOptions::kDefaultCriteria, true,
+                                                  ReadOptions::kDefaultPageSize};
 
 class Database : public automation::Dispatchable<Database> {
  public:
   Database() = default;
-  // The terminate step: a connection this object opened (or holds last) is closed, a pending
-  // transaction on it rolled back; nothing escapes.
+  // The terminate step: a connection this object opened is closed, a pending transaction on it
+  // rolled back; nothing escapes. An adopted one is left to its owner (and closes itself, rolling
+  // back, when this object held it last).
   ~Database() override;
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
@@ -45,8 +54,8 @@ class Database : public automation::Dispatchable<Database> {
   // ---- the properties (by name: ActiveConnection, ConnectionString, LastErrorMessage)
   std::shared_ptr<ado::Connection> GetActiveConnection();
   // Adopts a connection. A held connection is closed first when its connection string differs
-  // (without regard to case) and this object opened it or holds it last: a connection shared
-  // with its owner is never closed by a helper that adopted it.
+  // (without regard to case) and this object opened it: a connection adopted from its owner is
+  // never closed by a helper that adopted it (ownership is the flag owned_, not a use count).
   void SetActiveConnection(std::shared_ptr<ado::Connection> c);
   std::string GetConnectionString();
   // Opens a new connection (client-side cursors) and clears LastErrorMessage. A failure is logged

@@ -119,21 +119,42 @@ RecordsetPtr GetProjectUsersRs(Database& db, int32_t projectId) {
   });
 }
 
+namespace {
+
+// The projects a user may use, one statement per kind of user.
+constexpr const char* kAllProjects = "SELECT Projects.ProjectCode, Projects.ProjectId FROM Projects order by ProjectCode";
+constexpr const char* kPublicProjects =
+    "SELECT Projects.ProjectCode, Projects.ProjectId FROM Projects WHERE (Projects.PublicAccessible = 1) "
+    "order by ProjectCode";
+constexpr const char* kMemberProjects =
+    "SELECT Projects.ProjectCode, Projects.ProjectId FROM Projects INNER JOIN ProjectUsers ON "
+    "Projects.ProjectId = ProjectUsers.ProjectId INNER JOIN Users ON ProjectUsers.UserId = Users.UserId "
+    "WHERE (Users.UserId = ?) order by ProjectCode";
+
+// A site administrator marked public still sees every project: the administrator comes first.
+template <class Run>
+auto UserProjects(Database& db, const std::string& userId, Run&& run) {
+  if (UserIsSiteAdmin(db, userId)) return run(kAllProjects, ado::Params{});
+  if (UserIsPublic(db, userId)) return run(kPublicProjects, ado::Params{});
+  return run(kMemberProjects, ado::Params{Param::Text(userId, kUserIdSize)});
+}
+
+}  // namespace
+
 RecordsetPtr GetUserProjectsRs(Database& db, const std::string& userId) {
   return Procedure(kClass, "GetUserProjectsRs", [&] {
-    // A site administrator marked public still sees every project: the administrator comes first.
-    if (UserIsSiteAdmin(db, userId))
-      return db.Read("SELECT Projects.ProjectCode, Projects.ProjectId FROM Projects order by ProjectCode");
-    if (UserIsPublic(db, userId))
-      return db.Read(
-          "SELECT Projects.ProjectCode, Projects.ProjectId FROM Projects WHERE (Projects.PublicAccessible = 1) "
-          "order by ProjectCode");
-    return db.Read(
-        "SELECT Projects.ProjectCode, Projects.ProjectId FROM Projects INNER JOIN ProjectUsers ON "
-        "Projects.ProjectId = ProjectUsers.ProjectId INNER JOIN Users ON ProjectUsers.UserId = Users.UserId "
-        "WHERE (Users.UserId = ?) order by ProjectCode",
-        {Param::Text(userId, kUserIdSize)});
+    return UserProjects(db, userId, [&](const char* sql, const ado::Params& p) { return db.Read(sql, p); });
   });
+}
+
+void EachUserProject(Database& db, const std::string& userId, const RowFn& fn) {
+  UserProjects(db, userId, [&](const char* sql, const ado::Params& p) { db.Each(sql, p, fn); });
+}
+
+bool IsUserProject(Database& db, const std::string& userId, int32_t projectId) {
+  bool found = false;
+  EachUserProject(db, userId, [&](const sql::Row& r) { found = found || r.Long("ProjectId") == projectId; });
+  return found;
 }
 
 RecordsetPtr GetUserProjectsUsersRs(Database& db, const std::string& userId) {

@@ -42,8 +42,14 @@ LastError CurrentError() {
   }
 }
 
+namespace {
+// The error being handled, as the run time holds it for the by-name callers: the only place the
+// library reads Err. Everything else is handed the error it caught (CurrentError).
+const LastError& HandledError() { return automation::Err(); }
+}  // namespace
+
 void UnexpectedErrorManager::Initialize(const std::string& className, const std::string& methodName) {
-  Initialize(className, methodName, automation::Err());
+  Initialize(className, methodName, HandledError());
 }
 
 void UnexpectedErrorManager::Initialize(const std::string& className, const std::string& methodName,
@@ -146,14 +152,14 @@ std::string UnexpectedErrorReport(const std::shared_ptr<automation::Object>& con
 }
 
 std::string UnexpectedErrorReport(const std::shared_ptr<automation::Object>& connection) {
-  return ReportLines(connection, automation::Err());
+  return ReportLines(connection, HandledError());
 }
 
 std::string UnexpectedRuntimeErrorReport(const LastError& runtimeError) {
   return ReportLines(nullptr, runtimeError);
 }
 
-std::string UnexpectedRuntimeErrorReport() { return ReportLines(nullptr, automation::Err()); }
+std::string UnexpectedRuntimeErrorReport() { return ReportLines(nullptr, HandledError()); }
 
 namespace {
 automation::Register<UnexpectedErrorManager> reg(

@@ -18,6 +18,8 @@
 
 namespace brisquel {
 
+using automation::EqualsNoCase;
+
 using automation::Variant;
 
 namespace {
@@ -44,9 +46,8 @@ constexpr std::string_view kSortByFieldName =
     "else case IssueCodeTables.NaturalSort when 1 then 'Issues.' || IssueFields.FieldName "
     "else IssueCodeTables.TableSortByFieldName end end as SortByFieldName ";
 
-const ReadOptions kReadOnly{.lockType = ado::adLockReadOnly, .updateCriteria = -1};
+constexpr const ReadOptions& kReadOnly = kReadOnlyRows;
 
-bool SameText(std::string_view a, std::string_view b) { return automation::EqualsNoCase(a, b); }
 
 // Begins with a letter; letters, digits and underscores only.
 bool IsAllowedName(std::string_view name, size_t limit) {
@@ -69,8 +70,8 @@ constexpr std::string_view kNamingRule =
 
 // Tables whose rows hold secrets are never read as a list of values, whatever the catalogue says.
 bool HoldsSecrets(std::string_view table) {
-  return SameText(table, "Users") || SameText(table, "EMailConfiguration") || SameText(table, "VantrelSecrets") ||
-         (table.size() >= 7 && SameText(table.substr(0, 7), "sqlite_"));
+  return EqualsNoCase(table, "Users") || EqualsNoCase(table, "EMailConfiguration") || EqualsNoCase(table, "VantrelSecrets") ||
+         (table.size() >= 7 && EqualsNoCase(table.substr(0, 7), "sqlite_"));
 }
 
 std::string CheckedColumn(std::string_view table, std::string_view what, std::string_view column) {
@@ -117,9 +118,9 @@ CodeTable ReadCodeTable(Database& db, const std::string& userId, const std::stri
     t.sortColumn = CheckedColumn(table, "sort column", sortBy);
   }
 
-  if (SameText(direction, "ASC")) {
+  if (EqualsNoCase(direction, "ASC")) {
     t.direction = "ASC";
-  } else if (SameText(direction, "DESC")) {
+  } else if (EqualsNoCase(direction, "DESC")) {
     t.direction = "DESC";
   } else {
     Refuse("The code table '" + table + "' has the sort direction '" + direction +
@@ -170,22 +171,36 @@ RecordsetPtr GetIssueValidationsRs(Database& db, const std::string& resolutionCo
   });
 }
 
+namespace {
+constexpr const char* kRequiredFields =
+    "select WorkflowStates.ResolutionCode, WorkflowStates.StatusCode, IssueFields.* "
+    "From IssueFields "
+    "    inner join DataEntryLayoutFields on DataEntryLayoutFields.FieldName = IssueFields.FieldName "
+    "    inner join WorkflowStateValidations on WorkflowStateValidations.FieldName = IssueFields.FieldName "
+    "    inner join WorkflowStates on WorkflowStates.StateId = WorkflowStateValidations.StateId "
+    "where DataEntryLayoutFields.LayoutId = 1 "
+    "    and WorkflowStates.ResolutionCode = ? "
+    "    and WorkflowStates.StatusCode = ? "
+    "order by DataEntryLayoutFields.RowNumber, DataEntryLayoutFields.DisplayOrder";
+
+ado::Params StateParams(const std::string& resolutionCode, const std::string& statusCode) {
+  return {ado::Param::Text(resolutionCode, kResolutionCodeSize), ado::Param::Text(statusCode, kStatusCodeSize)};
+}
+}  // namespace
+
 RecordsetPtr GetIssueValidationByResolutionRs(Database& db, const std::string& resolutionCode,
                                               const std::string& statusCode) {
-  return Procedure(kClass, "GetIssueValidationByResolutionRs", [&] {
-    return db.Read(
-        "select WorkflowStates.ResolutionCode, WorkflowStates.StatusCode, IssueFields.* "
-        "From IssueFields "
-        "    inner join DataEntryLayoutFields on DataEntryLayoutFields.FieldName = IssueFields.FieldName "
-        "    inner join WorkflowStateValidations on WorkflowStateValidations.FieldName = IssueFields.FieldName "
-        "    inner join WorkflowStates on WorkflowStates.StateId = WorkflowStateValidations.StateId "
-        "where DataEntryLayoutFields.LayoutId = 1 "
-        "    and WorkflowStates.ResolutionCode = ? "
-        "    and WorkflowStates.StatusCode = ? "
-        "order by DataEntryLayoutFields.RowNumber, DataEntryLayoutFields.DisplayOrder",
-        {ado::Param::Text(resolutionCode, kResolutionCodeSize), ado::Param::Text(statusCode, kStatusCodeSize)},
-        kReadOnly);
+  return Procedure(kClass, "GetIssueValidationByResolutionRs",
+                   [&] { return db.Read(kRequiredFields, StateParams(resolutionCode, statusCode), kReadOnly); });
+}
+
+std::vector<RequiredField> RequiredFieldsOf(Database& db, const std::string& resolutionCode,
+                                            const std::string& statusCode) {
+  std::vector<RequiredField> out;
+  db.Each(kRequiredFields, StateParams(resolutionCode, statusCode), [&](const sql::Row& r) {
+    out.push_back({r.Text("FieldName"), r.Text("FieldFriendlyName"), r.Text("Representation")});
   });
+  return out;
 }
 
 // The empty-cell entry (FieldName '') is offered too, so the editor can leave a cell blank.
@@ -340,17 +355,27 @@ RecordsetPtr GetDataEntryDetails(Database& db, const std::string& /*userId*/) {
 
 // RowNum -1: the fields of every row, ordered by their position within the row only (the issue
 // writers visit every field this way).
+namespace {
+constexpr const char* kEntryFormFields =
+    "SELECT IssueFields.* "
+    "from DataEntryLayoutFields "
+    "    inner join IssueFields on IssueFields.FieldName = DataEntryLayoutFields.FieldName "
+    "order by DataEntryLayoutFields.DisplayOrder";
+constexpr const char* kEntryFormRowFields =
+    "SELECT IssueFields.* "
+    "from DataEntryLayoutFields "
+    "    inner join IssueFields on IssueFields.FieldName = DataEntryLayoutFields.FieldName "
+    "where DataEntryLayoutFields.RowNumber = ? order by DataEntryLayoutFields.DisplayOrder";
+}  // namespace
+
 RecordsetPtr GetDataEntryLayoutFieldsRs(Database& db, int32_t rowNum) {
   return Procedure(kClass, "GetDataEntryLayoutFieldsRs", [&] {
-    std::string sql =
-        "SELECT IssueFields.* "
-        "from DataEntryLayoutFields "
-        "    inner join IssueFields on IssueFields.FieldName = DataEntryLayoutFields.FieldName ";
-    if (rowNum == -1) return db.Read(sql + "order by DataEntryLayoutFields.DisplayOrder");
-    return db.Read(sql + "where DataEntryLayoutFields.RowNumber = ? order by DataEntryLayoutFields.DisplayOrder",
-                   {ado::Param::Long(rowNum)});
+    if (rowNum == -1) return db.Read(kEntryFormFields);
+    return db.Read(kEntryFormRowFields, {ado::Param::Long(rowNum)});
   });
 }
+
+void EachEntryFormField(Database& db, const RowFn& fn) { db.Each(kEntryFormFields, {}, fn); }
 
 // The project field offers the projects the user may use; every other list field its code
 // table's values (of the project, when the table varies by project).
@@ -367,7 +392,7 @@ Variant GetFieldComboValuesRs(Database& db, const std::string& currentUser, int3
     const std::string table = field->Value("TableName").ToString();
     field->Close();
     RecordsetPtr values;
-    if (SameText(name, "ProjectCode")) {
+    if (EqualsNoCase(name, "ProjectCode")) {
       values = GetUserProjectsRs(db, currentUser);
     } else {
       if (table.empty())

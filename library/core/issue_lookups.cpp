@@ -1,6 +1,7 @@
 // One issue and what hangs off it: the row itself, the entries of one comments field, the newest
 // of them, the attachment list and the history of changes. Plain readers; each returns a detached
 // recordset that a writer can take back.
+#include "automation/text.h"
 #include "core/database.h"
 #include "core/error_protocol.h"
 #include "core/lookups.h"
@@ -14,10 +15,40 @@ constexpr int32_t kFieldNameSize = 20;
 
 }  // namespace
 
+namespace {
+constexpr const char* kIssue = "select * from Issues where IssueId = ?";
+}  // namespace
+
 RecordsetPtr GetIssueRs(Database& db, int32_t issueId) {
-  return Procedure(kClass, "GetIssueRs", [&] {
-    return db.Read("select * from Issues where IssueId = ?", {ado::Param::Long(issueId)});
+  return Procedure(kClass, "GetIssueRs", [&] { return db.Read(kIssue, {ado::Param::Long(issueId)}); });
+}
+
+std::optional<IssueRow> ReadIssueRow(Database& db, int32_t issueId) {
+  std::optional<IssueRow> out;
+  db.Each(kIssue, {ado::Param::Long(issueId)}, [&](const sql::Row& r) {
+    IssueRow row;
+    for (int i = 0; i < r.Columns(); ++i)
+      row.columns.emplace_back(sqlite3_column_name(r.Statement(), i),
+                               r.IsNull(i) ? std::nullopt : std::optional<std::string>(r.Text(i)));
+    out = std::move(row);
   });
+  return out;
+}
+
+const std::optional<std::string>* IssueRow::Column(std::string_view name) const {
+  for (const auto& [n, v] : columns)
+    if (automation::EqualsNoCase(n, name)) return &v;
+  return nullptr;
+}
+
+std::string IssueRow::Text(std::string_view name) const {
+  const std::optional<std::string>* v = Column(name);
+  return v && *v ? **v : std::string();
+}
+
+int32_t IssueRow::Long(std::string_view name) const {
+  const std::string t = Text(name);
+  return t.empty() ? 0 : static_cast<int32_t>(std::stoll(t));
 }
 
 // Entries written in the same millisecond keep their order of insertion: the id breaks the tie.

@@ -121,12 +121,10 @@ RecordsetPtr GetUserAdminProjectsRs(Database& db, const std::string& userId) {
     if (db.Exists("SELECT SiteAdministrator FROM Users where UserId = ? and SiteAdministrator = 1",
                   {UserIdParam(userId)}))
       return GetProjectsRs(db);
-    ReadOptions options;
-    options.updateCriteria = -1;
     return db.Read(
         "select Projects.* from Projects INNER JOIN ProjectUsers ON Projects.ProjectId = ProjectUsers.ProjectId "
         "where ProjectUsers.UserId = ? and ProjectUsers.ProjectAdministrator = 1 order by Projects.ProjectCode",
-        {UserIdParam(userId)}, options);
+        {UserIdParam(userId)}, kDefaultCriteriaRows);
   });
 }
 

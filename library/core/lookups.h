@@ -5,9 +5,15 @@
 
 #include <cstdint>
 #include <memory>
+#include <functional>
+#include <optional>
+#include <string_view>
+#include <utility>
 #include <string>
+#include <vector>
 
 #include "automation/automation.h"
+#include "core/sql.h"
 
 namespace ado {
 class Recordset;
@@ -88,5 +94,32 @@ automation::Variant GetFieldComboValuesRs(Database& db, const std::string& curre
                                           const std::string& fieldName);
 RecordsetPtr GetSummaryFiltersRs(Database& db, const std::string& userId);
 RecordsetPtr GetSummaryFilterRs(Database& db, const std::string& userId, const std::string& filterName);
+
+// ---- typed forms of the same statements, for the writers inside the library (not by name)
+using RowFn = std::function<void(const sql::Row&)>;
+// The rows of GetUserProjectsRs (ProjectCode, ProjectId).
+void EachUserProject(Database& db, const std::string& userId, const RowFn& fn);
+// Whether the project is one of those the user may use (GetUserProjectsRs holds it).
+bool IsUserProject(Database& db, const std::string& userId, int32_t projectId);
+// The rows of GetDataEntryLayoutFieldsRs(-1): every field of the entry form, in display order.
+void EachEntryFormField(Database& db, const RowFn& fn);
+// The rows of GetIssueValidationByResolutionRs: the fields the state requires.
+struct RequiredField {
+  std::string fieldName;
+  std::string friendlyName;
+  std::string representation;
+};
+std::vector<RequiredField> RequiredFieldsOf(Database& db, const std::string& resolutionCode,
+                                            const std::string& statusCode);
+
+// The row of GetIssueRs: each column as text (Null kept apart), found by name without regard to case.
+struct IssueRow {
+  std::vector<std::pair<std::string, std::optional<std::string>>> columns;
+  // nullptr when the issue has no such column.
+  const std::optional<std::string>* Column(std::string_view name) const;
+  std::string Text(std::string_view name) const;  // Null and a missing column give ""
+  int32_t Long(std::string_view name) const;
+};
+std::optional<IssueRow> ReadIssueRow(Database& db, int32_t issueId);
 
 }  // namespace brisquel

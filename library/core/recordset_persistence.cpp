@@ -1,3 +1,4 @@
+#include "automation/text.h"
 #include "core/recordset_persistence.h"
 
 #include <algorithm>
@@ -7,6 +8,8 @@
 #include "core/error_protocol.h"
 
 namespace brisquel {
+
+using automation::EqualsNoCase;
 
 namespace {
 
@@ -19,11 +22,6 @@ std::shared_ptr<ado::Recordset> FromImage(Database& db, const uint8_t* data, siz
   return ado::Recordset::OpenImage(data, size, db.Connection().SiteSecret());
 }
 
-bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 }  // namespace
 
@@ -59,11 +57,11 @@ std::shared_ptr<ado::Recordset> RsFromXml(Database& db, const std::string& s) {
 
 bool RecordsetHolds(const ado::Recordset& rs, std::string_view table, const std::vector<std::string>& key) {
   auto tables = rs.BaseTables();
-  if (tables.size() != 1 || !SameText(tables.front(), table)) return false;
+  if (tables.size() != 1 || !EqualsNoCase(tables.front(), table)) return false;
   auto held = rs.KeyColumns(table);
   if (held.size() != key.size()) return false;
   for (const auto& k : key)
-    if (std::none_of(held.begin(), held.end(), [&](const std::string& h) { return SameText(h, k); })) return false;
+    if (std::none_of(held.begin(), held.end(), [&](const std::string& h) { return EqualsNoCase(h, k); })) return false;
   return true;
 }
 

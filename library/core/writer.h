@@ -18,6 +18,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -50,6 +51,29 @@ bool Writer(Database& db, std::string_view className, std::string_view procedure
       return db.Fail(r.sentence);
     }
   });
+}
+
+// The same for a writer that answers a value (a new id): a Refusal gives `refused`.
+template <class T, class F>
+T Writer(Database& db, std::string_view className, std::string_view procedure, T refused, F&& body) {
+  return Procedure(className, procedure, [&]() -> T {
+    db.SetLastErrorMessage("");
+    try {
+      return body();
+    } catch (const Refusal& r) {
+      db.Fail(r.sentence);
+      return refused;
+    }
+  });
+}
+
+// One statement (or write-back) of a writer, trapped: an error leaving it becomes a Refusal with
+// the connection's unexpected-error report, or `conflict` when given and the row changed since it
+// was read. The transaction guard then rolls back as the Refusal leaves the writer.
+template <class F>
+void WriteStep(Database& db, F&& body, std::string_view conflict = {}) {
+  if (std::optional<automation::LastError> e = db.Trap(std::forward<F>(body)))
+    Refuse(!conflict.empty() && db.IsConflict() ? std::string(conflict) : db.UnexpectedReport(*e));
 }
 
 // Leading and trailing spaces off (only spaces), as posted values are taken.

@@ -1,3 +1,7 @@
+// CreateIssue: a new issue from the posted form, with its first history row, its attachments
+// (taken over from the provisional ones), comments and queued notifications, in one transaction.
+// Steps: check where the issue starts and who may start it there, check the posted values, build
+// the insert from the entry form's fields, then write.
 #include <string>
 #include <vector>
 
@@ -7,6 +11,7 @@
 #include "core/error_protocol.h"
 #include "core/lookups.h"
 #include "core/multipart.h"
+#include "core/writer.h"
 #include "issues/form_values.h"
 #include "issues/issue_writers.h"
 #include "issues/workflow.h"
@@ -19,178 +24,163 @@ using namespace issueform;
 
 namespace {
 
+constexpr std::string_view kClass = "Database";
+constexpr std::string_view kMethod = "CreateIssue";
 constexpr std::string_view kInvalidState =
     "Invalid resolution and state combination (violates workflow configuration).";
 constexpr std::string_view kNoCreateRight = "You are not allowed to create issues in this project.";
 
-bool IsUserProject(Database& db, const std::string& userId, int32_t projectId) {
-  RecordsetPtr rs = GetUserProjectsRs(db, userId);
-  for (; rs && rs->State() == ado::adStateOpen && !rs->IsEOF(); rs->MoveNext())
-    if (rs->Value("ProjectId").ToLong() == projectId) return true;
-  return false;
-}
-
-// The actions leaving the initial state that the user may take in the project: all of them, and
-// those that lead to the pair.
-struct InitialActions {
-  bool any = false;
-  std::vector<int32_t> toPair;
+// What the posted form asks for.
+struct NewIssue {
+  std::string resolutionCode, statusCode, postedAssignee;
+  int32_t projectId = 0;
+  StateRow state;
+  std::string assignee;  // an automatic choice resolved
 };
-InitialActions AllowedInitialActions(Database& db, const std::string& userId, int32_t projectId,
-                                     const std::string& resolutionCode, const std::string& statusCode) {
-  InitialActions a;
-  RecordsetPtr rs = GetAllowedNewResolutionRs(db, projectId, userId);
-  for (; rs && rs->State() == ado::adStateOpen && !rs->IsEOF(); rs->MoveNext()) {
-    a.any = true;
-    if (SameText(rs->Value("ResolutionCode").ToString(), resolutionCode) &&
-        SameText(rs->Value("StatusCode").ToString(), statusCode))
-      a.toPair.push_back(rs->Value("ActionId").ToLong());
-  }
-  return a;
+
+// The creator must work in the project and may start issues only where the workflow lets him,
+// with an assignee the chosen move offers.
+void CheckStart(Database& db, const std::string& userId, const MultipartFormData& form, NewIssue& n) {
+  std::optional<StateRow> state = FindWorkflowState(db, n.resolutionCode, n.statusCode);
+  if (!state) Refuse(std::string(kInvalidState));
+  n.state = *state;
+  if (std::string m = StatusWidthMessage(n.statusCode); !m.empty()) Refuse(m);
+
+  std::optional<int32_t> projectId = PostedProjectId(form);
+  if (!projectId || !IsUserProject(db, userId, *projectId)) Refuse(std::string(kNoCreateRight));
+  n.projectId = *projectId;
+  std::vector<NewAction> actions = AllowedNewActions(db, n.projectId, userId);
+  if (actions.empty()) Refuse(std::string(kNoCreateRight));
+  std::vector<int32_t> toPair;
+  for (const NewAction& a : actions)
+    if (EqualsNoCase(a.resolutionCode, n.resolutionCode) && EqualsNoCase(a.statusCode, n.statusCode))
+      toPair.push_back(a.actionId);
+  if (toPair.empty()) Refuse(std::string(kInvalidState));
+  if (UserCanOverrideWorkflow(db, userId, n.projectId)) return;
+  for (int32_t actionId : toPair)
+    for (const std::string& u : AllowedAssigneesForNew(db, n.projectId, actionId))
+      if (EqualsNoCase(u, n.postedAssignee)) return;
+  Refuse("The issue cannot be assigned to " + n.postedAssignee +
+         " (user is not in the list of allowed assignees based on the workflow configuration).");
 }
 
-bool AssigneeOffered(Database& db, int32_t projectId, const std::vector<int32_t>& actions,
-                     const std::string& postedAssignee) {
-  for (int32_t actionId : actions) {
-    RecordsetPtr rs = GetAllowedAssigneeForNewRs(db, projectId, actionId);
-    for (; rs && rs->State() == ado::adStateOpen && !rs->IsEOF(); rs->MoveNext()) {
-      Variant u = rs->Value(size_t{0});
-      if (!u.IsNull() && SameText(u.ToString(), postedAssignee)) return true;
-    }
+void CheckPostedValues(Database& db, const std::vector<LayoutField>& fields, const MultipartFormData& form,
+                       const NewIssue& n) {
+  std::string messages;
+  CheckRequiredFields(RequiredFieldsOf(db, n.resolutionCode, n.statusCode), form, true, messages);
+  CheckLengths(fields, form, false, messages);
+  CheckAssignee(n.postedAssignee, messages);
+  if (!messages.empty()) Refuse(CloseMessageList(std::move(messages)));
+}
+
+// The insert of the issue row: the entry form's fields as posted, then the writer's own columns.
+struct Insert {
+  std::string sql;
+  ado::Params params;
+};
+Insert IssueInsert(const std::vector<LayoutField>& fields, const MultipartFormData& form, const std::string& userId,
+                   const NewIssue& n) {
+  Insert ins;
+  std::string columns, values;
+  for (const LayoutField& f : fields) {
+    std::optional<ColumnValue> c = ConvertField(f, form, false);
+    if (!c) continue;
+    columns += c->column + ",";
+    values += "?,";
+    ins.params.push_back(ado::Param{c->paramName, c->type, ado::adParamInput, c->size, c->value});
   }
-  return false;
+  const Variant today = Variant::FromDate(automation::Today());
+  ins.params.push_back(ado::Param::Text(n.assignee, 50, "AssignedToUser"));
+  ins.params.push_back(ado::Param::Text(n.resolutionCode, 50, "ResolutionCode"));
+  ins.params.push_back(ado::Param::Text(n.statusCode, 6, "StatusCode"));
+  ins.params.push_back(ado::Param::Text(userId, 50, "CreatedByUserId"));
+  ins.params.push_back(ado::Param::DateTime(today, "DateCreated"));
+  ins.params.push_back(ado::Param::Bool(n.state.issueValid, "Valid"));
+  ins.params.push_back(ado::Param::Bool(n.state.issueFixed, "Fixed"));
+  ins.params.push_back(ado::Param::DateTime(today, "DateLastUpdated"));
+  ins.sql = "SET NOCOUNT ON; INSERT INTO Issues (" + columns +
+            "AssignedToUser,ResolutionCode,StatusCode,CreatedByUserId,DateOpened,Valid,Fixed,"
+            "DateLastUpdated) VALUES (" +
+            values + "?, ?, ?, ?, ?, ?, ?, ?); select @@identity as IssueId";
+  return ins;
+}
+
+int32_t WriteIssueRow(Database& db, const Insert& ins) {
+  int32_t issueId = -1;
+  WriteStep(db, [&] { issueId = db.One<int32_t>(ins.sql, ins.params).value_or(-1); });
+  return issueId;
+}
+
+void WriteHistory(Database& db, const std::string& userId, int32_t issueId, const NewIssue& n) {
+  WriteStep(db, [&] {
+    db.Exec(
+        "set nocount on; insert into IssueHistory (IssueId, ProjectId, UserId, NewResolutionCode, "
+        "NewAssignedToUser, NewStatusCode) values (?, ?, ?, ?, ?, ?); select @@Identity as HistoryId",
+        {ado::Param::Long(issueId, "IssueId"), ado::Param::Long(n.projectId, "ProjectId"),
+         ado::Param::Text(userId, 50, "UserId"), ado::Param::Text(n.resolutionCode, 50, "NewResolutionCode"),
+         ado::Param::Text(n.assignee, 50, "NewAssignedToUser"), ado::Param::Text(n.statusCode, 6, "NewStatusCode")});
+  });
+}
+
+// The provisional attachments ticked on the form become the issue's.
+void TakeOverAttachments(Database& db, int32_t issueId, const std::vector<int32_t>& attachments) {
+  for (int32_t id : attachments) {
+    WriteStep(db, [&] {
+      db.Exec(
+          "INSERT INTO IssueAttachments (AttachmentMimeType, AttachmentFilename, AttachmentData, IssueId) "
+          "SELECT ProvisionalAttachments.AttachmentMimeType, ProvisionalAttachments.AttachmentFilename, "
+          "ProvisionalAttachments.AttachmentData, Issues.IssueId FROM ProvisionalAttachments, Issues WHERE "
+          "(ProvisionalAttachments.ProvisionalAttachmentId = ?) AND (Issues.IssueId = ?)",
+          {ado::Param::Long(id, "ProvisionalAttachmentId"), ado::Param::Long(issueId, "IssueId")});
+    });
+    WriteStep(db, [&] {
+      db.Exec("DELETE FROM ProvisionalAttachments WHERE (ProvisionalAttachments.ProvisionalAttachmentId = ?)",
+              {ado::Param::Long(id, "ProvisionalAttachmentId")});
+    });
+  }
+}
+
+void WriteComments(Database& db, const std::string& userId, int32_t issueId, const std::vector<Comment>& comments) {
+  for (const Comment& c : comments) {
+    WriteStep(db, [&] {
+      db.Exec(
+          "set nocount on; insert into IssueComments(IssueId, FieldName, CommentAuthor, CommentText) "
+          "values (?, ?, ?, ?); select @@Identity as CommentId",
+          {ado::Param::Long(issueId, "IssueId"), ado::Param::Text(c.fieldName, 20, "FieldName"),
+           ado::Param::Text(userId, 50, "CommentAuthor"), ado::Param::Text(c.text, 7900, "CommentText")});
+    });
+  }
 }
 
 }  // namespace
 
 int32_t CreateIssue(Database& db, const std::string& userId, std::shared_ptr<MultipartFormData> formData) {
-  return Procedure("Database", "CreateIssue", [&]() -> int32_t {
-    db.SetLastErrorMessage("");
-    if (!formData) ThrowError("Database", "CreateIssue", "A valid FormData has not been passed to CreateIssue (set to nothing).");
+  return Writer(db, kClass, kMethod, int32_t{-1}, [&] {
+    if (!formData) ThrowError(kClass, kMethod, "A valid FormData has not been passed to CreateIssue (set to nothing).");
     const MultipartFormData& form = *formData;
-    auto refuse = [&](std::string sentence) {
-      db.Fail(std::move(sentence));
-      return -1;
-    };
     std::vector<LayoutField> fields = ReadLayoutFields(db);
+    NewIssue n;
+    n.resolutionCode = FormText(form, "ResolutionCode");
+    n.statusCode = FormText(form, "StatusCode");
+    n.postedAssignee = FormText(form, "AssignedToUser");
+    CheckStart(db, userId, form, n);
+    CheckPostedValues(db, fields, form, n);
 
-    const std::string resolutionCode = FormText(form, "ResolutionCode");
-    const std::string statusCode = FormText(form, "StatusCode");
-    const std::string postedAssignee = FormText(form, "AssignedToUser");
-
-    std::optional<StateRow> state = FindWorkflowState(db, resolutionCode, statusCode);
-    if (!state) return refuse(std::string(kInvalidState));
-    if (std::string m = StatusWidthMessage(statusCode); !m.empty()) return refuse(m);
-
-    // The creator must work in the project and may start issues only where the workflow lets
-    // him, with an assignee the chosen move offers.
-    std::optional<int32_t> projectId = PostedProjectId(form);
-    if (!projectId || !IsUserProject(db, userId, *projectId)) return refuse(std::string(kNoCreateRight));
-    InitialActions actions = AllowedInitialActions(db, userId, *projectId, resolutionCode, statusCode);
-    if (!actions.any) return refuse(std::string(kNoCreateRight));
-    if (actions.toPair.empty()) return refuse(std::string(kInvalidState));
-    if (!UserCanOverrideWorkflow(db, userId, *projectId) &&
-        !AssigneeOffered(db, *projectId, actions.toPair, postedAssignee)) {
-      return refuse("The issue cannot be assigned to " + postedAssignee +
-                    " (user is not in the list of allowed assignees based on the workflow configuration).");
-    }
-
-    std::string messages;
-    if (RecordsetPtr required = GetIssueValidationByResolutionRs(db, resolutionCode, statusCode))
-      CheckRequiredFields(*required, form, true, messages);
-    CheckLengths(fields, form, false, messages);
-    CheckAssignee(postedAssignee, messages);
-    if (!messages.empty()) return refuse(CloseMessageList(std::move(messages)));
-
-    std::vector<int32_t> attachments = AttachmentIds(form);
-    std::vector<Comment> comments = FilledComments(fields, form);
-    const std::string assignee = *ResolveAssignee(postedAssignee);
-
-    std::string columns, values;
-    ado::Params params;
-    for (const LayoutField& f : fields) {
-      std::optional<ColumnValue> c = ConvertField(f, form, false);
-      if (!c) continue;
-      columns += c->column + ",";
-      values += "?,";
-      params.push_back(ado::Param{c->paramName, c->type, ado::adParamInput, c->size, c->value});
-    }
-    const Variant today = Variant::FromDate(automation::Today());
-    params.push_back(ado::Param::Text(assignee, 50, "AssignedToUser"));
-    params.push_back(ado::Param::Text(resolutionCode, 50, "ResolutionCode"));
-    params.push_back(ado::Param::Text(statusCode, 6, "StatusCode"));
-    params.push_back(ado::Param::Text(userId, 50, "CreatedByUserId"));
-    params.push_back(ado::Param::DateTime(today, "DateCreated"));
-    params.push_back(ado::Param::Bool(state->issueValid, "Valid"));
-    params.push_back(ado::Param::Bool(state->issueFixed, "Fixed"));
-    params.push_back(ado::Param::DateTime(today, "DateLastUpdated"));
-    const std::string insertIssue = "SET NOCOUNT ON; INSERT INTO Issues (" + columns +
-                                    "AssignedToUser,ResolutionCode,StatusCode,CreatedByUserId,DateOpened,Valid,Fixed,"
-                                    "DateLastUpdated) VALUES (" +
-                                    values + "?, ?, ?, ?, ?, ?, ?, ?); select @@identity as IssueId";
+    const std::vector<int32_t> attachments = AttachmentIds(form);
+    const std::vector<Comment> comments = FilledComments(fields, form);
+    n.assignee = *ResolveAssignee(n.postedAssignee);
+    const Insert ins = IssueInsert(fields, form, userId, n);
 
     Database::Transaction tx(db);
     // A failed statement leaves the connection's report and undoes the whole creation.
-    auto failed = [&](const std::optional<automation::LastError>& e) {
-      if (!e) return false;
-      db.Fail(db.UnexpectedReport(*e));
-      tx.Rollback();
-      return true;
-    };
-
-    int32_t issueId = -1;
-    if (failed(db.Trap([&] {
-          auto rs = db.Connection().Query(insertIssue, params);
-          issueId = rs->Value("IssueId").ToLong();
-        })))
-      return -1;
-
-    if (failed(db.Trap([&] {
-          db.Execute(
-              "set nocount on; insert into IssueHistory (IssueId, ProjectId, UserId, NewResolutionCode, "
-              "NewAssignedToUser, NewStatusCode) values (?, ?, ?, ?, ?, ?); select @@Identity as HistoryId",
-              {ado::Param::Long(issueId, "IssueId"), ado::Param::Long(*projectId, "ProjectId"),
-               ado::Param::Text(userId, 50, "UserId"), ado::Param::Text(resolutionCode, 50, "NewResolutionCode"),
-               ado::Param::Text(assignee, 50, "NewAssignedToUser"), ado::Param::Text(statusCode, 6, "NewStatusCode")});
-        })))
-      return -1;
-
-    for (int32_t id : attachments) {
-      if (failed(db.Trap([&] {
-            db.Execute(
-                "INSERT INTO IssueAttachments (AttachmentMimeType, AttachmentFilename, AttachmentData, IssueId) "
-                "SELECT ProvisionalAttachments.AttachmentMimeType, ProvisionalAttachments.AttachmentFilename, "
-                "ProvisionalAttachments.AttachmentData, Issues.IssueId FROM ProvisionalAttachments, Issues WHERE "
-                "(ProvisionalAttachments.ProvisionalAttachmentId = ?) AND (Issues.IssueId = ?)",
-                {ado::Param::Long(id, "ProvisionalAttachmentId"), ado::Param::Long(issueId, "IssueId")});
-          })))
-        return -1;
-      if (failed(db.Trap([&] {
-            db.Execute(
-                "DELETE FROM ProvisionalAttachments WHERE (ProvisionalAttachments.ProvisionalAttachmentId = ?)",
-                {ado::Param::Long(id, "ProvisionalAttachmentId")});
-          })))
-        return -1;
-    }
-
-    for (const Comment& c : comments) {
-      if (failed(db.Trap([&] {
-            db.Execute(
-                "set nocount on; insert into IssueComments(IssueId, FieldName, CommentAuthor, CommentText) "
-                "values (?, ?, ?, ?); select @@Identity as CommentId",
-                {ado::Param::Long(issueId, "IssueId"), ado::Param::Text(c.fieldName, 20, "FieldName"),
-                 ado::Param::Text(userId, 50, "CommentAuthor"), ado::Param::Text(c.text, 7900, "CommentText")});
-          })))
-        return -1;
-    }
-
-    Notifications n;
-    if (!CreatePendingNotifications(n, db, "Create", userId, issueId, userId, assignee, "", "", resolutionCode,
-                                    statusCode)) {
-      db.Fail(n.GetLastErrorMessage());
-      tx.Rollback();
-      return -1;
-    }
+    const int32_t issueId = WriteIssueRow(db, ins);
+    WriteHistory(db, userId, issueId, n);
+    TakeOverAttachments(db, issueId, attachments);
+    WriteComments(db, userId, issueId, comments);
+    Notifications notifications;
+    if (!CreatePendingNotifications(notifications, db, "Create", userId, issueId, userId, n.assignee, "", "",
+                                    n.resolutionCode, n.statusCode))
+      Refuse(notifications.GetLastErrorMessage());
     tx.Commit();
     return issueId;
   });

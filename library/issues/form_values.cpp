@@ -7,38 +7,22 @@
 #include "core/database.h"
 #include "core/lookups.h"
 #include "core/multipart.h"
+#include "core/writer.h"
 
 namespace brisquel::issueform {
 
 using automation::Variant;
 
-bool SameText(std::string_view a, std::string_view b) { return EqualsNoCase(a, b); }
 
-bool LayoutField::Is(std::string_view rep) const { return SameText(representation, rep); }
-bool LayoutField::IsProject() const { return SameText(name, "ProjectCode"); }
-
-namespace {
-
-std::string TextOf(ado::Recordset& rs, std::string_view column) {
-  Variant v = rs.Value(column);
-  return v.ToText();
-}
-
-}  // namespace
+bool LayoutField::Is(std::string_view rep) const { return EqualsNoCase(representation, rep); }
+bool LayoutField::IsProject() const { return EqualsNoCase(name, "ProjectCode"); }
 
 std::vector<LayoutField> ReadLayoutFields(Database& db) {
   std::vector<LayoutField> fields;
-  auto rs = GetDataEntryLayoutFieldsRs(db, -1);
-  if (!rs || rs->State() != ado::adStateOpen) return fields;
-  for (; !rs->IsEOF(); rs->MoveNext()) {
-    LayoutField f;
-    f.name = TextOf(*rs, "FieldName");
-    f.friendlyName = TextOf(*rs, "FieldFriendlyName");
-    f.representation = TextOf(*rs, "Representation");
-    Variant max = rs->Value("TextMaxLength");
-    f.textMaxLength = max.IsNull() || max.IsEmpty() ? 0 : max.ToLong();
-    fields.push_back(std::move(f));
-  }
+  EachEntryFormField(db, [&](const sql::Row& r) {
+    fields.push_back({r.Text("FieldName"), r.Text("FieldFriendlyName"), r.Text("Representation"),
+                      r.OptLong("TextMaxLength").value_or(0)});
+  });
   return fields;
 }
 
@@ -51,25 +35,15 @@ std::string FormText(const MultipartFormData& form, std::string_view name) {
   return v.IsEmpty() ? std::string() : v.ToString();
 }
 
-std::string TrimSpaces(std::string_view s) {
-  size_t b = s.find_first_not_of(' ');
-  if (b == std::string_view::npos) return {};
-  size_t e = s.find_last_not_of(' ');
-  return std::string(s.substr(b, e - b + 1));
-}
-
 std::optional<StateRow> FindWorkflowState(Database& db, const std::string& resolutionCode,
                                           const std::string& statusCode) {
   // A code wider than the state columns names no state.
   if (CharLength(resolutionCode) > kCodeWidth || CharLength(statusCode) > kCodeWidth) return std::nullopt;
-  auto rs = db.Connection().Query(
-      "Select * from WorkflowStates where WorkflowId = 1 and ResolutionCode = ? and StatusCode = ?",
-      {ado::Param::Text(resolutionCode, 50), ado::Param::Text(statusCode, 50)});
-  if (rs->State() != ado::adStateOpen || rs->IsEOF()) return std::nullopt;
-  StateRow row;
-  row.stateId = rs->Value("StateId").ToLong();
-  row.issueValid = rs->Value("IssueValid").ToBool();
-  row.issueFixed = rs->Value("IssueFixed").ToBool();
+  std::optional<StateRow> row;
+  db.Each("Select * from WorkflowStates where WorkflowId = 1 and ResolutionCode = ? and StatusCode = ?",
+          {ado::Param::Text(resolutionCode, 50), ado::Param::Text(statusCode, 50)}, [&](const sql::Row& r) {
+            if (!row) row = StateRow{r.Long("StateId"), r.Flag("IssueValid"), r.Flag("IssueFixed")};
+          });
   return row;
 }
 
@@ -78,14 +52,12 @@ std::string StatusWidthMessage(const std::string& statusCode) {
   return "The status code (" + statusCode + ") is longer than 6 characters, the most an issue's status can hold.";
 }
 
-void CheckRequiredFields(ado::Recordset& required, const MultipartFormData& form, bool checkComments,
-                         std::string& messages) {
-  if (required.State() != ado::adStateOpen) return;
-  if (!required.IsBOF() || !required.IsEOF()) required.MoveFirst();
-  for (; !required.IsEOF(); required.MoveNext()) {
-    if (!checkComments && SameText(TextOf(required, "Representation"), "comments")) continue;
-    if (TrimSpaces(FormText(form, TextOf(required, "FieldName"))).empty()) {
-      messages += TextOf(required, "FieldFriendlyName");
+void CheckRequiredFields(const std::vector<RequiredField>& required, const MultipartFormData& form,
+                         bool checkComments, std::string& messages) {
+  for (const RequiredField& f : required) {
+    if (!checkComments && EqualsNoCase(f.representation, "comments")) continue;
+    if (Trim(FormText(form, f.fieldName)).empty()) {
+      messages += f.friendlyName;
       messages += " cannot be blank.";
       messages += kCrLf;
     }
@@ -99,7 +71,7 @@ void CheckLengths(const std::vector<LayoutField>& fields, const MultipartFormDat
     size_t length = 0;
     if (f.Is("text") || f.Is("multiline")) {
       std::string v = FormText(form, f.name);
-      length = CharLength(trimText ? TrimSpaces(v) : v);
+      length = CharLength(trimText ? Trim(v) : v);
       limit = static_cast<size_t>(std::max(f.textMaxLength, 0));
     } else if (f.Is("comments")) {
       // Comments are stored as posted, in a column of its own width.
@@ -163,13 +135,13 @@ std::optional<ColumnValue> ConvertField(const LayoutField& field, const Multipar
   } else if (field.Is("checkbox")) {
     c.column = field.name;
     c.type = ado::adBoolean;
-    c.value = Variant(SameText(FormText(form, field.name), "on"));
+    c.value = Variant(EqualsNoCase(FormText(form, field.name), "on"));
   } else if (field.Is("text") || field.Is("multiline")) {
     std::string v = FormText(form, field.name);
     c.column = field.name;
     c.type = ado::adVarChar;
     c.size = std::max(field.textMaxLength, 0);
-    c.value = Variant(forUpdate ? TrimSpaces(v) : std::move(v));
+    c.value = Variant(forUpdate ? Trim(v) : std::move(v));
   } else {
     return std::nullopt;
   }
@@ -178,7 +150,7 @@ std::optional<ColumnValue> ConvertField(const LayoutField& field, const Multipar
 
 bool IsAutomatic(std::string_view postedAssignee) {
   return postedAssignee.size() >= kAutomaticPrefix.size() &&
-         SameText(postedAssignee.substr(0, kAutomaticPrefix.size()), kAutomaticPrefix);
+         EqualsNoCase(postedAssignee.substr(0, kAutomaticPrefix.size()), kAutomaticPrefix);
 }
 
 std::optional<std::string> ResolveAssignee(const std::string& postedAssignee) {

@@ -13,6 +13,8 @@
 
 #include "ado/ado.h"
 #include "automation/automation.h"
+#include "automation/text.h"
+#include "core/lookups.h"
 
 namespace brisquel {
 
@@ -47,8 +49,6 @@ bool HasProjectField(const std::vector<LayoutField>& fields);
 
 // A posted value as text: "" when not posted; a name posted more than once is a type mismatch.
 std::string FormText(const MultipartFormData& form, std::string_view name);
-// Spaces removed at both ends (only spaces, as the run time's Trim).
-std::string TrimSpaces(std::string_view s);
 
 // The WorkflowStates row of workflow 1 for the pair; nullopt when the pair is no state (also for
 // codes longer than any state can hold).
@@ -65,10 +65,10 @@ std::optional<StateRow> FindWorkflowState(Database& db, const std::string& resol
 std::string StatusWidthMessage(const std::string& statusCode);
 
 // Appends "<friendly name> cannot be blank." CR LF for each required field (rows of
-// GetIssueValidationByResolutionRs) whose trimmed posted value is empty. `checkComments` false
+// RequiredFieldsOf) whose trimmed posted value is empty. `checkComments` false
 // skips the rows of comments fields.
-void CheckRequiredFields(ado::Recordset& required, const MultipartFormData& form, bool checkComments,
-                         std::string& messages);
+void CheckRequiredFields(const std::vector<RequiredField>& required, const MultipartFormData& form,
+                         bool checkComments, std::string& messages);
 
 // Appends "<friendly name> cannot be longer than <n> characters." CR LF for each value longer
 // than what will be stored: text and multiline values as the writer stores them (trimmed on
@@ -112,8 +112,6 @@ struct Comment {
 };
 std::vector<Comment> FilledComments(const std::vector<LayoutField>& fields, const MultipartFormData& form);
 
-// Text comparisons of codes and user ids ignore case.
-bool SameText(std::string_view a, std::string_view b);
 
 }  // namespace issueform
 }  // namespace brisquel

@@ -9,7 +9,7 @@
 
 namespace brisquel {
 
-using lists::SameText;
+using automation::EqualsNoCase;
 
 namespace {
 
@@ -44,7 +44,7 @@ std::string CodeTableJoins(Database& db, const std::string& currentUser, const s
   auto fields = GetIssueCodedFieldsRs(db);
   for (; !fields->IsEOF(); fields->MoveNext()) {
     std::string table = fields->Value("TableName").ToString();
-    if (table.empty() || SameText(table, "Projects")) continue;
+    if (table.empty() || EqualsNoCase(table, "Projects")) continue;
     std::string field = fields->Value("FieldName").ToString();
     std::string alias = field + "_" + table;
     if (!sqlguard::Mentions(orderBy, alias) && !sqlguard::Mentions(condition, alias)) continue;
@@ -63,6 +63,131 @@ std::string CodeTableJoins(Database& db, const std::string& currentUser, const s
   return joins;
 }
 
+namespace {
+
+// Whose issues a list of ProjectId -1 holds; a list of one project is Project.
+enum class Scope { Project, Public, SiteAdmin, Member };
+
+// The FROM and WHERE of the list and their parameters.
+struct ListStatement {
+  std::string from, where;
+  ado::Params params;
+};
+
+// The scope of the list; `visible` false when the user may not see the one project he names.
+Scope ScopeOf(Database& db, int32_t projectId, const std::string& currentUser, bool& visible) {
+  visible = true;
+  if (projectId != -1) {
+    visible = lists::MayViewProject(db, currentUser, projectId);
+    return Scope::Project;
+  }
+  if (UserIsPublic(db, currentUser)) return Scope::Public;
+  if (UserIsSiteAdmin(db, currentUser)) return Scope::SiteAdmin;
+  return Scope::Member;
+}
+
+// A custom filter: its condition inside the scope's test.
+ListStatement CustomList(Scope scope, const std::string& projectTest, int32_t projectId,
+                         const std::string& currentUser, const Filter& filter) {
+  ListStatement st;
+  std::string& from = st.from;
+  std::string& where = st.where;
+  ado::Params& params = st.params;
+  switch (scope) {
+    case Scope::Project:
+      from = kFromA;
+      where = " WHERE (" + projectTest + ") and (";
+      params.push_back(ado::Param::Long(projectId, "ProjectId"));
+      break;
+    case Scope::Public:
+      from = kFromA;
+      where = " WHERE Projects.PublicAccessible = 1 and (";
+      break;
+    case Scope::SiteAdmin:
+      from = kFromA;
+      where = " WHERE (";
+      break;
+    case Scope::Member:
+      from = kFromM;
+      where = " WHERE (ProjectUsers.UserId = ?) and (";
+      params.push_back(lists::UserParam(currentUser, "UserId"));
+      break;
+  }
+  where += filter.condition + ") ";
+  for (const ado::Param& p : filter.conditionParams) params.push_back(p);
+  return st;
+}
+
+// A system filter: all issues, the open ones, or those open and assigned to a user.
+ListStatement SystemList(Scope scope, const std::string& projectTest, int32_t projectId,
+                         const std::string& currentUser, const Filter& filter) {
+  ListStatement st;
+  std::string& from = st.from;
+  std::string& where = st.where;
+  ado::Params& params = st.params;
+  const std::string& v = filter.systemValue;
+  bool allOpen = EqualsNoCase(v, "allopen"), all = EqualsNoCase(v, "all");
+  const char* open = " and Issues.StatusCode = 'Open')";
+  switch (scope) {
+    case Scope::Project:
+      params.push_back(ado::Param::Long(projectId, "ProjectId"));
+      if (allOpen) {
+        from = kFromA;
+        where = " WHERE (" + projectTest + open;
+      } else if (all) {
+        from = kFromA;
+        where = " WHERE (" + projectTest + ")";
+      } else {
+        from = kFromB;
+        where = " WHERE (" + projectTest + " and Issues.AssignedToUser = ?" + open;
+        params.push_back(lists::UserParam(v, "UserId"));
+      }
+      break;
+    case Scope::Public:
+      if (allOpen) {
+        from = kFromA;
+        where = std::string(" WHERE (Projects.PublicAccessible = 1") + open;
+      } else if (all) {
+        from = kFromA;
+        where = " WHERE (Projects.PublicAccessible = 1)";
+      } else {
+        from = kFromB;
+        where = std::string(" WHERE (Projects.PublicAccessible = 1 and Issues.AssignedToUser = ?") + open;
+        params.push_back(lists::UserParam(v, "UserId"));
+      }
+      break;
+    case Scope::SiteAdmin:
+      if (allOpen) {
+        from = kFromA;
+        where = " WHERE (Issues.StatusCode = 'Open')";
+      } else if (all) {
+        from = kFromA;
+      } else {
+        from = kFromB;
+        where = std::string(" WHERE (Issues.AssignedToUser = ?") + open;
+        params.push_back(lists::UserParam(v, "UserId"));
+      }
+      break;
+    case Scope::Member:
+      params.push_back(lists::UserParam(currentUser, "UserId"));
+      if (allOpen) {
+        from = kFromM;
+        where = std::string(" WHERE (ProjectUsers.UserId = ?") + open;
+      } else if (all) {
+        from = kFromM;
+        where = " WHERE (ProjectUsers.UserId = ?)";
+      } else {
+        from = kFromN;
+        where = std::string(" WHERE (ProjectUsers.UserId = ? and Issues.AssignedToUser = ?") + open;
+        params.push_back(lists::UserParam(v, "UserId"));
+      }
+      break;
+  }
+  return st;
+}
+
+}  // namespace
+
 std::shared_ptr<ado::Recordset> FilteredList(Database& db, int32_t projectId, const Filter& filter,
                                              const std::string& currentUser, const std::string& orderBy,
                                              int16_t orderSeq) {
@@ -71,107 +196,14 @@ std::shared_ptr<ado::Recordset> FilteredList(Database& db, int32_t projectId, co
   std::string order = " order by " + orderBy + (orderSeq != 0 ? " desc " : " asc ");
   std::string joins = CodeTableJoins(db, currentUser, filter.condition, orderBy);
 
-  enum class Scope { Project, Public, SiteAdmin, Member } scope = Scope::Project;
   bool visible = true;
-  if (projectId == -1) {
-    if (UserIsPublic(db, currentUser))
-      scope = Scope::Public;
-    else if (UserIsSiteAdmin(db, currentUser))
-      scope = Scope::SiteAdmin;
-    else
-      scope = Scope::Member;
-  } else {
-    visible = lists::MayViewProject(db, currentUser, projectId);
-  }
+  const Scope scope = ScopeOf(db, projectId, currentUser, visible);
   // The project test of one project; nothing passes it when the user may not see the project.
   std::string projectTest = std::string("Issues.ProjectId = ?") + (visible ? "" : lists::kNoRows);
-
-  std::string from, where;
-  ado::Params params;
-  if (filter.custom) {
-    switch (scope) {
-      case Scope::Project:
-        from = kFromA;
-        where = " WHERE (" + projectTest + ") and (";
-        params.push_back(ado::Param::Long(projectId, "ProjectId"));
-        break;
-      case Scope::Public:
-        from = kFromA;
-        where = " WHERE Projects.PublicAccessible = 1 and (";
-        break;
-      case Scope::SiteAdmin:
-        from = kFromA;
-        where = " WHERE (";
-        break;
-      case Scope::Member:
-        from = kFromM;
-        where = " WHERE (ProjectUsers.UserId = ?) and (";
-        params.push_back(lists::UserParam(currentUser, "UserId"));
-        break;
-    }
-    where += filter.condition + ") ";
-    for (const ado::Param& p : filter.conditionParams) params.push_back(p);
-  } else {
-    const std::string& v = filter.systemValue;
-    bool allOpen = SameText(v, "allopen"), all = SameText(v, "all");
-    const char* open = " and Issues.StatusCode = 'Open')";
-    switch (scope) {
-      case Scope::Project:
-        params.push_back(ado::Param::Long(projectId, "ProjectId"));
-        if (allOpen) {
-          from = kFromA;
-          where = " WHERE (" + projectTest + open;
-        } else if (all) {
-          from = kFromA;
-          where = " WHERE (" + projectTest + ")";
-        } else {
-          from = kFromB;
-          where = " WHERE (" + projectTest + " and Issues.AssignedToUser = ?" + open;
-          params.push_back(lists::UserParam(v, "UserId"));
-        }
-        break;
-      case Scope::Public:
-        if (allOpen) {
-          from = kFromA;
-          where = std::string(" WHERE (Projects.PublicAccessible = 1") + open;
-        } else if (all) {
-          from = kFromA;
-          where = " WHERE (Projects.PublicAccessible = 1)";
-        } else {
-          from = kFromB;
-          where = std::string(" WHERE (Projects.PublicAccessible = 1 and Issues.AssignedToUser = ?") + open;
-          params.push_back(lists::UserParam(v, "UserId"));
-        }
-        break;
-      case Scope::SiteAdmin:
-        if (allOpen) {
-          from = kFromA;
-          where = " WHERE (Issues.StatusCode = 'Open')";
-        } else if (all) {
-          from = kFromA;
-        } else {
-          from = kFromB;
-          where = std::string(" WHERE (Issues.AssignedToUser = ?") + open;
-          params.push_back(lists::UserParam(v, "UserId"));
-        }
-        break;
-      case Scope::Member:
-        params.push_back(lists::UserParam(currentUser, "UserId"));
-        if (allOpen) {
-          from = kFromM;
-          where = std::string(" WHERE (ProjectUsers.UserId = ?") + open;
-        } else if (all) {
-          from = kFromM;
-          where = " WHERE (ProjectUsers.UserId = ?)";
-        } else {
-          from = kFromN;
-          where = std::string(" WHERE (ProjectUsers.UserId = ? and Issues.AssignedToUser = ?") + open;
-          params.push_back(lists::UserParam(v, "UserId"));
-        }
-        break;
-    }
-  }
-  std::string sql = "SELECT  Projects.ProjectCode, Issues.*" + from + joins + where + order;
+  ListStatement st = filter.custom ? CustomList(scope, projectTest, projectId, currentUser, filter)
+                                   : SystemList(scope, projectTest, projectId, currentUser, filter);
+  const ado::Params& params = st.params;
+  std::string sql = "SELECT  Projects.ProjectCode, Issues.*" + st.from + joins + st.where + order;
 
   // Text from outside stays inside its parentheses and names only the list's tables and columns.
   sqlite3* handle = db.Connection().Handle();
@@ -222,9 +254,9 @@ std::shared_ptr<ado::Recordset> GetFilteredIssuesRs(Database& db, int32_t projec
     std::string prefix = filterText.substr(0, 2);
     std::string rest = filterText.size() > 2 ? filterText.substr(2) : std::string();
     Filter filter;
-    if (SameText(prefix, "s:")) {
+    if (EqualsNoCase(prefix, "s:")) {
       filter.systemValue = rest;
-    } else if (SameText(prefix, "x:")) {
+    } else if (EqualsNoCase(prefix, "x:")) {
       filter.custom = true;
       filter.condition = rest;
     } else {
@@ -259,10 +291,10 @@ std::shared_ptr<ado::Recordset> FindIssueByTextRs(Database& db, const std::strin
     for (; !fields->IsEOF(); fields->MoveNext()) {
       std::string representation = fields->Value("Representation").ToString();
       std::string field = fields->Value("FieldName").ToString();
-      if (SameText(representation, "text") || SameText(representation, "multiline")) {
+      if (EqualsNoCase(representation, "text") || EqualsNoCase(representation, "multiline")) {
         if (!sqlguard::IsPlainName(field)) continue;
         condition += "Issues." + field + " like ? escape '\\' or ";
-      } else if (SameText(representation, "comments")) {
+      } else if (EqualsNoCase(representation, "comments")) {
         // Any comment of the issue; the matching issues are found in one pass over the comments.
         condition +=
             "Issues.IssueId in (select IssueComments.IssueId from IssueComments where IssueComments.CommentText "

@@ -33,10 +33,5 @@ ado::Param UserParam(const std::string& userId, std::string name) {
 
 bool Flag(const automation::Variant& v) { return !v.IsNull() && !v.IsEmpty() && v.ToBool(); }
 
-bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 }  // namespace brisquel::lists

@@ -9,6 +9,7 @@
 
 #include "ado/types.h"
 #include "automation/automation.h"
+#include "automation/text.h"
 
 namespace brisquel {
 class Database;
@@ -36,7 +37,5 @@ ado::Param UserParam(const std::string& userId, std::string name = {});
 // A recordset flag: Null and Empty count as False.
 bool Flag(const automation::Variant& v);
 
-// Text comparison without regard to case (ASCII), as the system compares codes and names.
-bool SameText(std::string_view a, std::string_view b);
 
 }  // namespace brisquel::lists

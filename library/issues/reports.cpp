@@ -1,6 +1,7 @@
 #include "issues/reports.h"
 
 #include "automation/vbdate.h"
+#include "automation/text.h"
 #include "core/conversions.h"
 #include "core/database.h"
 #include "core/error_protocol.h"
@@ -9,7 +10,7 @@
 namespace brisquel {
 
 using automation::Date;
-using lists::SameText;
+using automation::EqualsNoCase;
 
 namespace {
 
@@ -29,14 +30,14 @@ ado::Param Day(Date d) { return ado::Param::DateTime(automation::Variant::FromDa
 ReportPeriod DailyReportPeriod(const std::string& dateRange) {
   Date today = automation::Today();
   automation::DateParts parts = automation::SplitDate(today);
-  if (SameText(dateRange, "Yesterday")) return {Plus(today, -1), Plus(today, -1)};
+  if (EqualsNoCase(dateRange, "Yesterday")) return {Plus(today, -1), Plus(today, -1)};
   // Monday is day 1 of the week, Sunday day 7.
   int weekday = (automation::Weekday(today) + 5) % 7 + 1;
   Date monday = Plus(today, -(weekday - 1));
-  if (SameText(dateRange, "This week")) return {monday, today};
-  if (SameText(dateRange, "Last week")) return {Plus(monday, -7), Plus(monday, -1)};
-  if (SameText(dateRange, "This month")) return {Plus(today, -(parts.day - 1)), today};
-  if (SameText(dateRange, "Last month")) {
+  if (EqualsNoCase(dateRange, "This week")) return {monday, today};
+  if (EqualsNoCase(dateRange, "Last week")) return {Plus(monday, -7), Plus(monday, -1)};
+  if (EqualsNoCase(dateRange, "This month")) return {Plus(today, -(parts.day - 1)), today};
+  if (EqualsNoCase(dateRange, "Last month")) {
     Date firstOfMonth = CnvToDate(parts.year, parts.month, 1);
     Date firstOfLast = parts.month == 1 ? CnvToDate(parts.year - 1, 12, 1) : CnvToDate(parts.year, parts.month - 1, 1);
     return {firstOfLast, Plus(firstOfMonth, -1)};

@@ -52,6 +52,39 @@ struct Token {
   std::string_view text;
 };
 
+// The end of the quoted text starting at `i` ('' inside stands for a quote); npos when unclosed.
+size_t QuotedEnd(std::string_view s, size_t i) {
+  const size_t n = s.size();
+  for (++i;; ++i) {
+    if (i >= n) return std::string_view::npos;
+    if (s[i] != '\'') continue;
+    if (i + 1 < n && s[i + 1] == '\'') {
+      ++i;
+      continue;
+    }
+    return i + 1;
+  }
+}
+
+// The end of the number starting at `i`: digits, a fraction, an exponent.
+size_t NumberEnd(std::string_view s, size_t i) {
+  const size_t n = s.size();
+  while (i < n && IsDigit(s[i])) ++i;
+  if (i < n && s[i] == '.') {
+    ++i;
+    while (i < n && IsDigit(s[i])) ++i;
+  }
+  if (i < n && (s[i] == 'e' || s[i] == 'E')) {
+    size_t j = i + 1;
+    if (j < n && (s[j] == '+' || s[j] == '-')) ++j;
+    if (j < n && IsDigit(s[j])) {
+      i = j;
+      while (i < n && IsDigit(s[i])) ++i;
+    }
+  }
+  return i;
+}
+
 // Splits the fragment; the reason in `error` when it holds something no fragment may hold.
 std::vector<Token> Tokenize(std::string_view s, std::string& error) {
   std::vector<Token> out;
@@ -68,19 +101,8 @@ std::vector<Token> Tokenize(std::string_view s, std::string& error) {
     }
     size_t start = i;
     if (c == '\'') {
-      ++i;
-      for (;;) {
-        if (i >= n) return fail("unclosed quotation mark");
-        if (s[i] == '\'') {
-          if (i + 1 < n && s[i + 1] == '\'') {
-            i += 2;
-            continue;
-          }
-          ++i;
-          break;
-        }
-        ++i;
-      }
+      i = QuotedEnd(s, i);
+      if (i == std::string_view::npos) return fail("unclosed quotation mark");
       out.push_back({Kind::String, s.substr(start, i - start)});
       continue;
     }
@@ -98,19 +120,7 @@ std::vector<Token> Tokenize(std::string_view s, std::string& error) {
       continue;
     }
     if (IsDigit(c) || (c == '.' && i + 1 < n && IsDigit(s[i + 1]))) {
-      while (i < n && IsDigit(s[i])) ++i;
-      if (i < n && s[i] == '.') {
-        ++i;
-        while (i < n && IsDigit(s[i])) ++i;
-      }
-      if (i < n && (s[i] == 'e' || s[i] == 'E')) {
-        size_t j = i + 1;
-        if (j < n && (s[j] == '+' || s[j] == '-')) ++j;
-        if (j < n && IsDigit(s[j])) {
-          i = j;
-          while (i < n && IsDigit(s[i])) ++i;
-        }
-      }
+      i = NumberEnd(s, i);
       if (i < n && IsWordChar(s[i])) return fail("incorrect syntax near '" + std::string(s.substr(start, i + 1 - start)) + "'");
       out.push_back({Kind::Number, s.substr(start, i - start)});
       continue;
@@ -136,12 +146,9 @@ std::vector<Token> Tokenize(std::string_view s, std::string& error) {
     }
     if (c == ';') return fail("incorrect syntax near ';'");
     if (c == '?' || c == ':' || c == '@' || c == '$' || c == '#') return fail("parameters are not allowed");
-    if (static_cast<unsigned char>(c) >= 0x80) {
-      // A whole UTF-8 character, for the message.
-      size_t j = i + 1;
-      while (j < n && (static_cast<unsigned char>(s[j]) & 0xC0) == 0x80) ++j;
-      return fail("incorrect syntax near '" + std::string(s.substr(i, j - i)) + "'");
-    }
+    // A whole UTF-8 character, for the message.
+    if (static_cast<unsigned char>(c) >= 0x80)
+      return fail("incorrect syntax near '" + std::string(automation::HeadChars(s.substr(i), 1)) + "'");
     return fail("incorrect syntax near '" + std::string(1, c) + "'");
   }
   return out;

@@ -17,7 +17,7 @@ namespace brisquel {
 
 using automation::Date;
 using automation::Variant;
-using lists::SameText;
+using automation::EqualsNoCase;
 
 namespace {
 
@@ -177,12 +177,12 @@ std::vector<std::string> SplitAtColons(const std::string& s) {
 
 Date TrendPeriodStart(const std::string& graphPeriod) {
   Date today = automation::Today();
-  if (SameText(graphPeriod, "Today")) return today;
-  if (SameText(graphPeriod, "Last 7 days")) return Date{today.value - 7};
-  if (SameText(graphPeriod, "Last 14 days")) return Date{today.value - 14};
-  if (SameText(graphPeriod, "Last 30 days")) return Date{today.value - 30};
-  if (SameText(graphPeriod, "Last 90 days")) return Date{today.value - 90};
-  if (SameText(graphPeriod, "All dates")) return *automation::MakeDate({1990, 1, 1});
+  if (EqualsNoCase(graphPeriod, "Today")) return today;
+  if (EqualsNoCase(graphPeriod, "Last 7 days")) return Date{today.value - 7};
+  if (EqualsNoCase(graphPeriod, "Last 14 days")) return Date{today.value - 14};
+  if (EqualsNoCase(graphPeriod, "Last 30 days")) return Date{today.value - 30};
+  if (EqualsNoCase(graphPeriod, "Last 90 days")) return Date{today.value - 90};
+  if (EqualsNoCase(graphPeriod, "All dates")) return *automation::MakeDate({1990, 1, 1});
   return Date{0};
 }
 
@@ -191,7 +191,7 @@ std::shared_ptr<ado::Recordset> GetTrendData(Database& db, const std::string& us
   return Procedure(kClass, "GetTrendData", [&]() -> std::shared_ptr<ado::Recordset> {
     db.SetLastErrorMessage("");
     Date first = TrendPeriodStart(graphPeriod);
-    bool allDates = SameText(graphPeriod, "All dates");
+    bool allDates = EqualsNoCase(graphPeriod, "All dates");
     TrendScope scope;
     scope.projectId = projectId;
     scope.userId = userId;
@@ -201,15 +201,15 @@ std::shared_ptr<ado::Recordset> GetTrendData(Database& db, const std::string& us
       scope.kind = UserIsSiteAdmin(db, userId) ? TrendScope::SiteAdmin : TrendScope::Member;
 
     std::optional<Series> series;
-    if (SameText(graphData, "New Issues")) {
+    if (EqualsNoCase(graphData, "New Issues")) {
       series = BuildSeries(db, DateColumn::Opened, false, scope, first, allDates);
-    } else if (SameText(graphData, "Closed Issues")) {
+    } else if (EqualsNoCase(graphData, "Closed Issues")) {
       series = BuildSeries(db, DateColumn::Closed, false, scope, first, allDates);
-    } else if (SameText(graphData, "Total Issues")) {
+    } else if (EqualsNoCase(graphData, "Total Issues")) {
       series = BuildSeries(db, DateColumn::Opened, true, scope, first, allDates);
-    } else if (SameText(graphData, "Total Closed Issues")) {
+    } else if (EqualsNoCase(graphData, "Total Closed Issues")) {
       series = BuildSeries(db, DateColumn::Closed, true, scope, first, allDates);
-    } else if (SameText(graphData, "Total Open Issues")) {
+    } else if (EqualsNoCase(graphData, "Total Open Issues")) {
       auto opened = BuildSeries(db, DateColumn::Opened, true, scope, first, allDates);
       if (!opened) return std::make_shared<ado::Recordset>();
       auto closed = BuildSeries(db, DateColumn::Closed, true, scope, first, allDates);
@@ -235,12 +235,12 @@ std::shared_ptr<ado::Recordset> GetDistributionData(Database& db, const std::str
     std::vector<std::string> parts = SplitAtColons(graphData);
     if (parts.size() < 3)
       ThrowError(kClass, "GetDistributionData", "The chart query '" + graphData + "' has no field.");
-    bool all = SameText(parts[1], "all");
+    bool all = EqualsNoCase(parts[1], "all");
     // The field name goes into the statement: only ids this library offers are taken.
     bool offered = false;
     auto queries = GetDistributionQueriesRs(db, all);
     for (; !queries->IsEOF() && !offered; queries->MoveNext())
-      offered = SameText(queries->Value("QueryId").ToString(), graphData);
+      offered = EqualsNoCase(queries->Value("QueryId").ToString(), graphData);
     const std::string& field = parts[2];
     if (!offered || !sqlguard::IsPlainName(field)) {
       db.Fail("The chart query '" + graphData + "' is not offered.");

@@ -1,3 +1,7 @@
+// UpdateIssue: the posted form written into the issue row a page read with GetIssueRs, with its
+// history row, comments, removed attachments and queued notifications, in one transaction.
+// Steps: take the held row, work out where the issue goes (with "Return to sender"), check the
+// move and the posted values, then write.
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -9,6 +13,7 @@
 #include "core/error_protocol.h"
 #include "core/lookups.h"
 #include "core/multipart.h"
+#include "core/writer.h"
 #include "issues/form_values.h"
 #include "issues/issue_writers.h"
 #include "issues/workflow.h"
@@ -23,8 +28,25 @@ namespace {
 
 constexpr std::string_view kClass = "Database";
 constexpr std::string_view kMethod = "UpdateIssue";
+constexpr std::string_view kConflict = "Another user has changed this issue. You must cancel your changes.";
 
-std::string Text(ado::Recordset& rs, std::string_view column) { return rs.Value(column).ToText(); }
+struct Assignment {
+  std::string resolution, status, assignee;
+  bool SameAs(const Assignment& o) const {
+    return EqualsNoCase(resolution, o.resolution) && EqualsNoCase(status, o.status) &&
+           EqualsNoCase(assignee, o.assignee);
+  }
+};
+
+// What the writer takes from the held row and the form, checked before anything is written.
+struct IssueChange {
+  int32_t issueId = 0;
+  int32_t projectId = 0;
+  Assignment current, target;
+  bool returnToSender = false;
+  StateRow state;
+  std::string assignee;  // the target assignee, an automatic choice resolved
+};
 
 // The recordset a caller hands back must be one issue row of Issues.
 void CheckIssueRecordset(const std::shared_ptr<ado::Recordset>& rs) {
@@ -36,21 +58,128 @@ void CheckIssueRecordset(const std::shared_ptr<ado::Recordset>& rs) {
                    " records, should contain 1).");
   }
   std::vector<std::string> tables = rs->BaseTables();
-  bool issues = std::any_of(tables.begin(), tables.end(), [](const std::string& t) { return SameText(t, "Issues"); });
+  bool issues = std::any_of(tables.begin(), tables.end(), [](const std::string& t) { return EqualsNoCase(t, "Issues"); });
   if (!issues || !rs->TryFieldIndex("IssueId"))
     ThrowError(kClass, kMethod, "A valid rsIssue has not been passed to UpdateIssue (not a row of Issues).");
 }
 
-struct Assignment {
-  std::string resolution, status, assignee;
-};
+// "Return to sender" goes back to the values before the issue's newest change.
+Assignment PreviousAssignment(Database& db, int32_t issueId) {
+  std::optional<Assignment> previous;
+  db.Each("select * from IssueHistory where IssueHistory.IssueId = ? order by CreatedOn desc, HistoryId desc limit 1",
+          {ado::Param::Long(issueId)}, [&](const sql::Row& r) {
+            previous = Assignment{r.Text("OldResolutionCode"), r.Text("OldStatusCode"), r.Text("OldAssignedToUser")};
+          });
+  if (!previous) Refuse("Cannot return issue to sender because there are no history records.");
+  if (previous->resolution.empty() && previous->status.empty() && previous->assignee.empty())
+    Refuse("Cannot return to sender (previous values for resolution, status, and assigned to user are blank).");
+  return *previous;
+}
+
+// The move must follow the workflow (unless it sends the issue back) and land in a state.
+void CheckMove(Database& db, const std::string& userId, IssueChange& c) {
+  const bool changed = !c.target.SameAs(c.current);
+  // Codes wider than the state columns cannot name a state; they reach no statement.
+  const bool codesFit = CharLength(c.target.resolution) <= kCodeWidth && CharLength(c.target.status) <= kCodeWidth;
+  if (changed && !c.returnToSender && codesFit) {
+    std::string refusal = ValidIssueAssignment(db, userId, c.projectId, c.issueId, c.target.resolution,
+                                               c.target.status, c.target.assignee);
+    if (!refusal.empty()) Refuse(refusal);
+  }
+  std::optional<StateRow> state = FindWorkflowState(db, c.target.resolution, c.target.status);
+  if (!state) {
+    Refuse("Invalid resolution (" + c.target.resolution + ") and state (" + c.target.status +
+           ") combination - violates workflow configuration.");
+  }
+  c.state = *state;
+  // A status wider than an issue's status is refused, never cut.
+  if (std::string m = StatusWidthMessage(c.target.status); !m.empty()) Refuse(m);
+}
+
+// A moved issue must land in a project the user works in.
+void CheckProjectMove(Database& db, const std::string& userId, const std::vector<LayoutField>& fields,
+                      const MultipartFormData& form, int32_t projectId) {
+  if (!HasProjectField(fields)) return;
+  std::optional<int32_t> newProjectId = PostedProjectId(form);
+  if (!newProjectId) Refuse("The project (" + FormText(form, "ProjectCode") + ") does not exist.");
+  if (*newProjectId != projectId && !IsUserProject(db, userId, *newProjectId))
+    Refuse("You are not allowed to move issues to this project.");
+}
+
+// Every problem of the posted values at once. A required comment is asked for only when the move
+// changes both resolution and status.
+void CheckPostedValues(Database& db, const std::vector<LayoutField>& fields, const MultipartFormData& form,
+                       const IssueChange& c) {
+  std::string messages;
+  const bool bothChange = !EqualsNoCase(c.current.resolution, c.target.resolution) &&
+                          !EqualsNoCase(c.current.status, c.target.status);
+  CheckRequiredFields(RequiredFieldsOf(db, c.target.resolution, c.target.status), form, bothChange, messages);
+  CheckLengths(fields, form, true, messages);
+  CheckAssignee(c.target.assignee, messages);
+  if (!messages.empty()) Refuse(CloseMessageList(std::move(messages)));
+}
+
+// The posted fields and the move into the held row, sent back; the stored project id after it.
+int32_t WriteIssueRow(Database& db, ado::Recordset& rs, const std::vector<LayoutField>& fields,
+                      const MultipartFormData& form, const IssueChange& c) {
+  for (const LayoutField& f : fields) {
+    if (std::optional<ColumnValue> v = ConvertField(f, form, true)) rs.SetValue(v->column, v->value);
+  }
+  rs.SetValue("AssignedToUser", Variant(c.assignee));
+  rs.SetValue("ResolutionCode", Variant(c.target.resolution));
+  rs.SetValue("StatusCode", Variant(c.target.status));
+  // The closing date follows the status the issue ends up in, also when sent back.
+  const automation::Date now = automation::Now();
+  if (EqualsNoCase(c.target.status, "Closed") && rs.Value("DateClosed").IsNull()) {
+    rs.SetValue("DateClosed", Variant::FromDate(automation::DateOnly(now)));
+    rs.SetValue("DateTimeClosed", Variant::FromDate(now));
+  }
+  rs.SetValue("Valid", Variant(c.state.issueValid));
+  rs.SetValue("Fixed", Variant(c.state.issueFixed));
+  rs.SetValue("DateTimeLastUpdated", Variant::FromDate(now));
+  rs.SetValue("DateLastUpdated", Variant::FromDate(automation::DateOnly(now)));
+  const int32_t storedProjectId = rs.Value("ProjectId").ToLong();
+  WriteStep(db, [&] { db.WriteBack(rs); }, kConflict);
+  return storedProjectId;
+}
+
+void WriteHistory(Database& db, const std::string& userId, const IssueChange& c, int32_t projectId) {
+  WriteStep(db, [&] {
+    db.Exec(
+        "insert into IssueHistory (IssueId, ProjectId, UserId, NewResolutionCode, NewAssignedToUser, "
+        "NewStatusCode, OldResolutionCode, OldAssignedToUser, OldStatusCode) values (?, ?, ?, ?, ?, ?, ?, ?, ?)",
+        {ado::Param::Long(c.issueId), ado::Param::Long(projectId), ado::Param::Text(userId, 50),
+         ado::Param::Text(c.target.resolution, 50), ado::Param::Text(c.assignee, 50),
+         ado::Param::Text(c.target.status, 6), ado::Param::Text(c.current.resolution, 50),
+         ado::Param::Text(c.current.assignee, 50), ado::Param::Text(c.current.status, 50)});
+  });
+}
+
+void WriteComments(Database& db, const std::string& userId, int32_t issueId, const std::vector<Comment>& comments) {
+  for (const Comment& c : comments) {
+    WriteStep(db, [&] {
+      db.Exec("insert into IssueComments(IssueId, FieldName, CommentAuthor, CommentText) values (?, ?, ?, ?)",
+              {ado::Param::Long(issueId, "IssueId"), ado::Param::Text(c.fieldName, 20, "FieldName"),
+               ado::Param::Text(userId, 50, "CommentAuthor"), ado::Param::Text(c.text, 7900, "CommentText")});
+    });
+  }
+}
+
+// Only the issue's own attachments can be removed through its form.
+void RemoveAttachments(Database& db, int32_t issueId, const std::vector<int32_t>& attachments) {
+  for (int32_t id : attachments) {
+    WriteStep(db, [&] {
+      db.Exec("delete from IssueAttachments where AttachmentId = ? and IssueId = ?",
+              {ado::Param::Long(id, "AttachmentId"), ado::Param::Long(issueId, "IssueId")});
+    });
+  }
+}
 
 }  // namespace
 
 bool UpdateIssue(Database& db, const std::string& userId, std::shared_ptr<ado::Recordset> rsIssue,
                  std::shared_ptr<MultipartFormData> formData) {
-  return Procedure(kClass, kMethod, [&]() -> bool {
-    db.SetLastErrorMessage("");
+  return Writer(db, kClass, kMethod, [&] {
     CheckIssueRecordset(rsIssue);
     if (!formData)
       ThrowError(kClass, kMethod, "A valid FormData has not been passed to UpdateIssue (set to nothing).");
@@ -59,141 +188,32 @@ bool UpdateIssue(Database& db, const std::string& userId, std::shared_ptr<ado::R
     rs.MoveFirst();
     std::vector<LayoutField> fields = ReadLayoutFields(db);
 
-    const int32_t issueId = rs.Value("IssueId").ToLong();
-    const int32_t projectId = rs.Value("ProjectId").ToLong();
-    const Assignment current{Text(rs, "ResolutionCode"), Text(rs, "StatusCode"), Text(rs, "AssignedToUser")};
-    Assignment target{FormText(form, "ResolutionCode"), FormText(form, "StatusCode"), FormText(form, "AssignedToUser")};
+    IssueChange c;
+    c.issueId = rs.Value("IssueId").ToLong();
+    c.projectId = rs.Value("ProjectId").ToLong();
+    c.current = {rs.Text("ResolutionCode"), rs.Text("StatusCode"), rs.Text("AssignedToUser")};
+    c.target = {FormText(form, "ResolutionCode"), FormText(form, "StatusCode"), FormText(form, "AssignedToUser")};
+    if (!UserCanModifyIssue(db, userId, c.issueId))
+      Refuse("You are not allowed to change issue #" + std::to_string(c.issueId) + ".");
+    c.returnToSender = EqualsNoCase(c.target.resolution, kReturnToSender);
+    if (c.returnToSender) c.target = PreviousAssignment(db, c.issueId);
+    CheckMove(db, userId, c);
+    CheckProjectMove(db, userId, fields, form, c.projectId);
+    CheckPostedValues(db, fields, form, c);
 
-    if (!UserCanModifyIssue(db, userId, issueId))
-      return db.Fail("You are not allowed to change issue #" + std::to_string(issueId) + ".");
-
-    const bool returnToSender = SameText(target.resolution, kReturnToSender);
-    if (returnToSender) {
-      auto history = db.Connection().Query(
-          "select * from IssueHistory where IssueHistory.IssueId = ? order by CreatedOn desc, HistoryId desc limit 1",
-          {ado::Param::Long(issueId)});
-      if (history->State() != ado::adStateOpen || history->IsEOF())
-        return db.Fail("Cannot return issue to sender because there are no history records.");
-      Assignment previous{Text(*history, "OldResolutionCode"), Text(*history, "OldStatusCode"),
-                          Text(*history, "OldAssignedToUser")};
-      if (previous.resolution.empty() && previous.status.empty() && previous.assignee.empty())
-        return db.Fail("Cannot return to sender (previous values for resolution, status, and assigned to user are blank).");
-      target = previous;
-    }
-    const bool changed = !SameText(target.resolution, current.resolution) ||
-                         !SameText(target.status, current.status) || !SameText(target.assignee, current.assignee);
-
-    // Codes wider than the state columns cannot name a state; they reach no statement.
-    const bool codesFit = CharLength(target.resolution) <= kCodeWidth && CharLength(target.status) <= kCodeWidth;
-    if (changed && !returnToSender && codesFit) {
-      std::string refusal = ValidIssueAssignment(db, userId, projectId, issueId, target.resolution, target.status,
-                                                 target.assignee);
-      if (!refusal.empty()) return db.Fail(refusal);
-    }
-    std::optional<StateRow> state = FindWorkflowState(db, target.resolution, target.status);
-    if (!state) {
-      return db.Fail("Invalid resolution (" + target.resolution + ") and state (" + target.status +
-                     ") combination - violates workflow configuration.");
-    }
-    // A status wider than an issue's status is refused, never cut.
-    if (std::string m = StatusWidthMessage(target.status); !m.empty()) return db.Fail(m);
-
-    // A moved issue must land in a project the user works in.
-    std::optional<int32_t> newProjectId;
-    if (HasProjectField(fields)) {
-      newProjectId = PostedProjectId(form);
-      if (!newProjectId) return db.Fail("The project (" + FormText(form, "ProjectCode") + ") does not exist.");
-      if (*newProjectId != projectId) {
-        bool allowed = false;
-        RecordsetPtr projects = GetUserProjectsRs(db, userId);
-        for (; projects && projects->State() == ado::adStateOpen && !projects->IsEOF(); projects->MoveNext())
-          if (projects->Value("ProjectId").ToLong() == *newProjectId) allowed = true;
-        if (!allowed) return db.Fail("You are not allowed to move issues to this project.");
-      }
-    }
-
-    // A required comment is asked for only when the move changes both resolution and status.
-    std::string messages;
-    bool bothChange = !SameText(current.resolution, target.resolution) && !SameText(current.status, target.status);
-    if (RecordsetPtr required = GetIssueValidationByResolutionRs(db, target.resolution, target.status))
-      CheckRequiredFields(*required, form, bothChange, messages);
-    CheckLengths(fields, form, true, messages);
-    CheckAssignee(target.assignee, messages);
-    if (!messages.empty()) return db.Fail(CloseMessageList(std::move(messages)));
-
-    std::vector<int32_t> attachments = AttachmentIds(form);
-    std::vector<Comment> comments = FilledComments(fields, form);
-    const std::string assignee = *ResolveAssignee(target.assignee);
+    const std::vector<int32_t> attachments = AttachmentIds(form);
+    const std::vector<Comment> comments = FilledComments(fields, form);
+    c.assignee = *ResolveAssignee(c.target.assignee);
 
     Database::Transaction tx(db);
-    for (const LayoutField& f : fields) {
-      if (std::optional<ColumnValue> c = ConvertField(f, form, true)) rs.SetValue(c->column, c->value);
-    }
-    rs.SetValue("AssignedToUser", Variant(assignee));
-    rs.SetValue("ResolutionCode", Variant(target.resolution));
-    rs.SetValue("StatusCode", Variant(target.status));
-    // The closing date follows the status the issue ends up in, also when sent back.
-    const automation::Date now = automation::Now();
-    if (SameText(target.status, "Closed") && rs.Value("DateClosed").IsNull()) {
-      rs.SetValue("DateClosed", Variant::FromDate(automation::DateOnly(now)));
-      rs.SetValue("DateTimeClosed", Variant::FromDate(now));
-    }
-    rs.SetValue("Valid", Variant(state->issueValid));
-    rs.SetValue("Fixed", Variant(state->issueFixed));
-    rs.SetValue("DateTimeLastUpdated", Variant::FromDate(now));
-    rs.SetValue("DateLastUpdated", Variant::FromDate(automation::DateOnly(now)));
-    const int32_t storedProjectId = rs.Value("ProjectId").ToLong();
-
-    auto failed = [&](const std::optional<automation::LastError>& e) {
-      if (!e) return false;
-      if (db.IsConflict())
-        db.Fail("Another user has changed this issue. You must cancel your changes.");
-      else
-        db.Fail(db.UnexpectedReport(*e));
-      tx.Rollback();
-      return true;
-    };
-
-    if (failed(db.Trap([&] { db.WriteBack(rs); }))) return false;
-
-    if (changed &&
-        failed(db.Trap([&] {
-          db.Execute(
-              "insert into IssueHistory (IssueId, ProjectId, UserId, NewResolutionCode, NewAssignedToUser, "
-              "NewStatusCode, OldResolutionCode, OldAssignedToUser, OldStatusCode) values (?, ?, ?, ?, ?, ?, ?, ?, ?)",
-              {ado::Param::Long(issueId), ado::Param::Long(storedProjectId), ado::Param::Text(userId, 50),
-               ado::Param::Text(target.resolution, 50), ado::Param::Text(assignee, 50),
-               ado::Param::Text(target.status, 6), ado::Param::Text(current.resolution, 50),
-               ado::Param::Text(current.assignee, 50), ado::Param::Text(current.status, 50)});
-        })))
-      return false;
-
-    for (const Comment& c : comments) {
-      if (failed(db.Trap([&] {
-            db.Execute(
-                "insert into IssueComments(IssueId, FieldName, CommentAuthor, CommentText) values (?, ?, ?, ?)",
-                {ado::Param::Long(issueId, "IssueId"), ado::Param::Text(c.fieldName, 20, "FieldName"),
-                 ado::Param::Text(userId, 50, "CommentAuthor"), ado::Param::Text(c.text, 7900, "CommentText")});
-          })))
-        return false;
-    }
-
-    // Only the issue's own attachments can be removed through its form.
-    for (int32_t id : attachments) {
-      if (failed(db.Trap([&] {
-            db.Execute("delete from IssueAttachments where AttachmentId = ? and IssueId = ?",
-                       {ado::Param::Long(id, "AttachmentId"), ado::Param::Long(issueId, "IssueId")});
-          })))
-        return false;
-    }
-
+    const int32_t storedProjectId = WriteIssueRow(db, rs, fields, form, c);
+    if (!c.target.SameAs(c.current)) WriteHistory(db, userId, c, storedProjectId);
+    WriteComments(db, userId, c.issueId, comments);
+    RemoveAttachments(db, c.issueId, attachments);
     Notifications n;
-    if (!CreatePendingNotifications(n, db, "Update", userId, issueId, current.assignee, assignee, current.resolution,
-                                    current.status, target.resolution, target.status)) {
-      db.Fail(n.GetLastErrorMessage());
-      tx.Rollback();
-      return false;
-    }
+    if (!CreatePendingNotifications(n, db, "Update", userId, c.issueId, c.current.assignee, c.assignee,
+                                    c.current.resolution, c.current.status, c.target.resolution, c.target.status))
+      Refuse(n.GetLastErrorMessage());
     tx.Commit();
     return true;
   });

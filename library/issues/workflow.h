@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "automation/automation.h"
 
@@ -45,5 +46,18 @@ automation::Variant GetAutomaticAssignTo(Database& db, int32_t projectId, const 
                                          const std::string& toStatusCode);
 automation::Variant GetAutomaticAssignNew(Database& db, int32_t projectId, const std::string& toResolutionCode,
                                           const std::string& toStatusCode);
+
+// ---- typed forms of the same statements, for the writers (not by name)
+// An action out of the initial state the user may take in the project, and the pair it leads to.
+struct NewAction {
+  int32_t actionId = 0;
+  std::string resolutionCode;
+  std::string statusCode;
+};
+std::vector<NewAction> AllowedNewActions(Database& db, int32_t projectId, const std::string& userId);
+// The assignees GetAllowedAssigneeForNewRs / GetAllowedAssigneeFromActionRs offer (Null left out).
+std::vector<std::string> AllowedAssigneesForNew(Database& db, int32_t projectId, int32_t actionId);
+std::vector<std::string> AllowedAssigneesOfMove(Database& db, int32_t issueId, const std::string& toResolutionCode,
+                                                const std::string& toStatusCode);
 
 }  // namespace brisquel

@@ -9,6 +9,7 @@
 #include "core/database.h"
 #include "core/error_protocol.h"
 #include "core/lookups.h"
+#include "core/writer.h"
 #include "notifications/email_config.h"
 #include "smtp/smtp.h"
 
@@ -20,19 +21,6 @@ namespace {
 
 constexpr std::string_view kClass = "Notifications";
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-std::string Trim(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && s[b] == ' ') ++b;
-  while (e > b && s[e - 1] == ' ') --e;
-  return std::string(s.substr(b, e - b));
-}
-
 bool IsAscii(std::string_view s) {
   for (char c : s)
     if (static_cast<unsigned char>(c) >= 0x80) return false;
@@ -41,7 +29,6 @@ bool IsAscii(std::string_view s) {
 
 // A column as text; Null (and Empty) give "".
 std::string Text(const Variant& v) { return v.ToText(); }
-std::string Text(ado::Recordset& rs, std::string_view column) { return Text(rs.Value(column)); }
 
 std::string HtmlEncode(std::string_view s) {
   std::string out;
@@ -107,7 +94,7 @@ Body EncodeBody(smtp::SmtpMessage& encoder, const std::string& content, std::str
                 const std::string& additional, std::string transferEncoding) {
   if (!IsAscii(content)) {
     charset = "utf-8";
-    std::string enc = Lower(Trim(transferEncoding));
+    std::string enc = automation::LowerAscii(Trim(transferEncoding));
     if (EncodingCode(enc) == smtp::kEncodeNone && enc != "8bit") transferEncoding = "quoted-printable";
   }
   encoder.SetEncodingMode(EncodingCode(transferEncoding));
@@ -119,14 +106,14 @@ Body EncodeBody(smtp::SmtpMessage& encoder, const std::string& content, std::str
 }
 
 bool IsHtmlPart(ado::Recordset& part) {
-  return EqualsNoCase(Trim(Text(part, "ContentType")), "text") &&
-         EqualsNoCase(Trim(Text(part, "ContentTypeSubtype")), "html");
+  return EqualsNoCase(Trim(part.Text("ContentType")), "text") &&
+         EqualsNoCase(Trim(part.Text("ContentTypeSubtype")), "html");
 }
 
 }  // namespace
 
 int32_t EncodingCode(std::string_view contentTransferEncoding) {
-  std::string e = Lower(contentTransferEncoding);
+  std::string e = automation::LowerAscii(contentTransferEncoding);
   if (e == "quoted-printable") return smtp::kEncodeQuotedPrintable;
   if (e == "base64") return smtp::kEncodeBase64;
   if (e == "binary") return smtp::kEncodeBinary;
@@ -147,7 +134,7 @@ void MessageComposer::IndexFields() {
   if (issueFields_->IsBOF() && issueFields_->IsEOF()) return;
   issueFields_->MoveFirst();
   for (; !issueFields_->IsEOF(); issueFields_->MoveNext()) {
-    representation_.try_emplace(Text(*issueFields_, "FieldName"), Text(*issueFields_, "Representation"));
+    representation_.try_emplace(issueFields_->Text("FieldName"), issueFields_->Text("Representation"));
   }
   issueFields_->MoveFirst();
 }
@@ -157,7 +144,7 @@ std::string MessageComposer::ProjectCode(ado::Recordset& issue) {
   auto it = projectCodes_.find(projectId);
   if (it != projectCodes_.end()) return it->second;
   auto rs = GetProjectRs(db_, projectId);
-  std::string code = rs->IsEOF() ? std::string() : Text(*rs, "ProjectCode");
+  std::string code = rs->IsEOF() ? std::string() : rs->Text("ProjectCode");
   projectCodes_.emplace(projectId, code);
   return code;
 }
@@ -167,13 +154,13 @@ std::string MessageComposer::LastComment(ado::Recordset& issue, const std::strin
   if (rs->IsEOF()) return {};
   Variant created = rs->Value("CommentCreatedOn");
   automation::Date d = created.ToDate();
-  return Text(*rs, "CommentAuthor") + " on " + ShortDate(d) + " " + ShortTime(d) + " " + Text(*rs, "CommentText");
+  return rs->Text("CommentAuthor") + " on " + ShortDate(d) + " " + ShortTime(d) + " " + rs->Text("CommentText");
 }
 
 Variant MessageComposer::GetMessageFieldValue(ado::Recordset& issue, const std::string& name) {
   try {
     if (EqualsNoCase(name, "IssueURL")) {
-      return Variant(siteAddress_ + "Issues/Issue.asp?IssueId=" + Text(issue, "IssueId"));
+      return Variant(siteAddress_ + "Issues/Issue.asp?IssueId=" + issue.Text("IssueId"));
     }
     if (EqualsNoCase(name, "WebSiteUrl")) return Variant(siteAddress_);
     if (EqualsNoCase(name, "ProjectCode")) return Variant(ProjectCode(issue));
@@ -181,7 +168,7 @@ Variant MessageComposer::GetMessageFieldValue(ado::Recordset& issue, const std::
     auto it = representation_.find(name);
     if (it == representation_.end()) return Variant("[" + name + "]");
     if (EqualsNoCase(it->second, "comments")) return Variant(LastComment(issue, name));
-    return Variant(Text(issue, name));
+    return Variant(issue.Text(name));
   } catch (...) {
     return Variant("[" + name + "]");
   }
@@ -220,20 +207,20 @@ std::string MessageComposer::FormatMessage(ado::Recordset& issue, const std::str
 const MessageComposer::PartContent& MessageComposer::TemplatePart(const std::string& templateName,
                                                                   const std::string& typeName,
                                                                   const std::string& partName) {
-  std::string key = Lower(templateName + "|" + typeName + "|" + partName);
+  std::string key = automation::LowerAscii(templateName + "|" + typeName + "|" + partName);
   auto it = partContents_.find(key);
   if (it != partContents_.end()) return it->second;
   auto rs = GetEMailTemplatePartRs(db_, templateName, typeName, partName);
   PartContent c;
   if (!rs->IsEOF()) {
     c.found = true;
-    c.text = Text(*rs, "PartContent");
+    c.text = rs->Text("PartContent");
   }
   return partContents_.emplace(key, std::move(c)).first->second;
 }
 
 RecordsetPtr MessageComposer::PartHeaders(const std::string& typeName, const std::string& partName) {
-  std::string key = Lower(typeName + "|" + partName);
+  std::string key = automation::LowerAscii(typeName + "|" + partName);
   auto it = partHeaders_.find(key);
   if (it != partHeaders_.end()) return it->second;
   return partHeaders_.emplace(key, GetEMailTemplateTypePartHeadersRs(db_, typeName, partName)).first->second;
@@ -253,41 +240,41 @@ std::shared_ptr<smtp::SmtpMessagePart> MessageComposer::BuildMailMessage(
     if (headers && headers->State() == ado::adStateOpen && !(headers->IsBOF() && headers->IsEOF())) {
       headers->MoveFirst();
       for (; !headers->IsEOF(); headers->MoveNext()) {
-        message->HeaderList()->AddHeader(Text(*headers, "HeaderFieldName"),
-                                         format(Text(*headers, "HeaderFieldValue"), ValueContext::Header));
+        message->HeaderList()->AddHeader(headers->Text("HeaderFieldName"),
+                                         format(headers->Text("HeaderFieldValue"), ValueContext::Header));
       }
     }
 
-    const std::string templateName = Text(tmpl, "TemplateName");
-    const std::string typeName = Text(tmpl, "TemplateTypeName");
+    const std::string templateName = tmpl.Text("TemplateName");
+    const std::string typeName = tmpl.Text("TemplateTypeName");
     message->SetMimeVersion("1.0");
     if (!type.Value("MultiPart").ToBool()) {
       // A single part: the first part row of the type, whose content the template gives.
       if (!(parts.IsBOF() && parts.IsEOF())) parts.MoveFirst();
-      message->SetMediaType(Text(parts, "ContentType"));
-      message->SetMediaSubtype(Text(parts, "ContentTypeSubtype"));
-      message->SetSubjectLine(format(Text(tmpl, "Subject"), ValueContext::Header));
-      const std::string partName = Text(parts, "PartName");
+      message->SetMediaType(parts.Text("ContentType"));
+      message->SetMediaSubtype(parts.Text("ContentTypeSubtype"));
+      message->SetSubjectLine(format(tmpl.Text("Subject"), ValueContext::Header));
+      const std::string partName = parts.Text("PartName");
       const PartContent& pc = TemplatePart(templateName, typeName, partName);
       if (!pc.found) {
         automation::RaiseRuntime(ado::err::kNoCurrentRecord,
                                  "The template '" + templateName + "' has no content for its part '" + partName + "'.");
       }
       std::string content = format(pc.text, IsHtmlPart(parts) ? ValueContext::Html : ValueContext::Text);
-      Body b = EncodeBody(encoder, content, Text(parts, "ContentTypeCharset"),
-                          Text(parts, "ContentTypeAdditionalParameters"), Text(parts, "ContentTransferEncoding"));
+      Body b = EncodeBody(encoder, content, parts.Text("ContentTypeCharset"),
+                          parts.Text("ContentTypeAdditionalParameters"), parts.Text("ContentTransferEncoding"));
       message->SetMediaParameters(b.mediaParameters);
       message->SetTransferEncoding(b.transferEncoding);
       message->SetBodyText(b.bodyText);
     } else {
-      message->SetMediaType(Text(type, "MultipartContentType"));
-      message->SetMediaSubtype(Text(type, "MultipartContentTypeSubtype"));
-      message->SetMediaParameters(Text(type, "MultipartContentTypeAdditionalParameters"));
-      message->SetSubjectLine(format(Text(tmpl, "Subject"), ValueContext::Header));
+      message->SetMediaType(type.Text("MultipartContentType"));
+      message->SetMediaSubtype(type.Text("MultipartContentTypeSubtype"));
+      message->SetMediaParameters(type.Text("MultipartContentTypeAdditionalParameters"));
+      message->SetSubjectLine(format(tmpl.Text("Subject"), ValueContext::Header));
       if (!(parts.IsBOF() && parts.IsEOF())) {
         parts.MoveFirst();
         for (; !parts.IsEOF(); parts.MoveNext()) {
-          const std::string partName = Text(parts, "PartName");
+          const std::string partName = parts.Text("PartName");
           const PartContent& pc = TemplatePart(templateName, typeName, partName);
           if (!pc.found) {
             automation::RaiseRuntime(ado::err::kNoCurrentRecord, "The template '" + templateName +
@@ -295,19 +282,19 @@ std::shared_ptr<smtp::SmtpMessagePart> MessageComposer::BuildMailMessage(
           }
           if (Trim(pc.text).empty()) continue;  // a part the template leaves empty is left out
           auto child = message->PartList()->AddPart(partName);
-          child->SetMediaType(Text(parts, "ContentType"));
-          child->SetMediaSubtype(Text(parts, "ContentTypeSubtype"));
-          auto partHeaders = PartHeaders(Text(parts, "TemplateTypeName"), partName);
+          child->SetMediaType(parts.Text("ContentType"));
+          child->SetMediaSubtype(parts.Text("ContentTypeSubtype"));
+          auto partHeaders = PartHeaders(parts.Text("TemplateTypeName"), partName);
           if (!(partHeaders->IsBOF() && partHeaders->IsEOF())) {
             partHeaders->MoveFirst();
             for (; !partHeaders->IsEOF(); partHeaders->MoveNext()) {
-              child->HeaderList()->AddHeader(Text(*partHeaders, "HeaderFieldName"),
-                                             format(Text(*partHeaders, "HeaderFieldValue"), ValueContext::Header));
+              child->HeaderList()->AddHeader(partHeaders->Text("HeaderFieldName"),
+                                             format(partHeaders->Text("HeaderFieldValue"), ValueContext::Header));
             }
           }
           std::string content = format(pc.text, IsHtmlPart(parts) ? ValueContext::Html : ValueContext::Text);
-          Body b = EncodeBody(encoder, content, Text(parts, "ContentTypeCharset"),
-                              Text(parts, "ContentTypeAdditionalParameters"), Text(parts, "ContentTransferEncoding"));
+          Body b = EncodeBody(encoder, content, parts.Text("ContentTypeCharset"),
+                              parts.Text("ContentTypeAdditionalParameters"), parts.Text("ContentTransferEncoding"));
           child->SetMediaParameters(b.mediaParameters);
           child->SetTransferEncoding(b.transferEncoding);
           child->SetBodyText(b.bodyText);
@@ -316,7 +303,7 @@ std::shared_ptr<smtp::SmtpMessagePart> MessageComposer::BuildMailMessage(
     }
 
     message->SetRecipient(address);
-    message->Sender()->SetAddressText(Text(config, "FromEMailAddress"));
+    message->Sender()->SetAddressText(config.Text("FromEMailAddress"));
     return message;
   });
 }

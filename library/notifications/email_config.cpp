@@ -9,6 +9,7 @@
 #include "core/error_protocol.h"
 #include "core/lookups.h"
 #include "core/multipart.h"
+#include "core/writer.h"
 #include "notifications/email_forms.h"
 #include "notifications/notifications.h"
 
@@ -21,11 +22,7 @@ namespace {
 
 constexpr std::string_view kClass = "Database";
 
-ReadOptions WithoutCriteria() {
-  ReadOptions o;
-  o.updateCriteria = -1;
-  return o;
-}
+ReadOptions WithoutCriteria() { return kDefaultCriteriaRows; }
 
 ado::Param Name50(const std::string& s) { return ado::Param::Text(s, 50); }
 
@@ -110,88 +107,110 @@ std::string GetSmtpPassword(Database& db) {
   });
 }
 
+namespace {
+
+// The posted e-mail settings, checked.
+struct MailSettings {
+  bool enabled = false;
+  std::string host, userId, password, url, from;
+  int16_t port = 0, timeout = 0, attempts = 0, frequency = 0;
+};
+
+// A number of the form from `min` to 32767.
+int16_t PostedNumber(const FormFields& f, std::string_view name, int16_t min, std::string_view refusal) {
+  int16_t n = 0;
+  if (!CnvToInt(Field(f, name), n) || n < min) Refuse(std::string(refusal));
+  return n;
+}
+
+// A text of the form of at most `limit` characters.
+std::string PostedText(const FormFields& f, std::string_view name, size_t limit, std::string_view refusal) {
+  std::string v = Field(f, name);
+  if (CharLength(v) > limit) Refuse(std::string(refusal));
+  return v;
+}
+
+// Reads and checks the form; the first failing check decides.
+MailSettings ReadMailSettings(const FormFields& f) {
+  MailSettings m;
+  m.enabled = EqualsNoCase(Field(f, "EMailEnabled"), "1");
+  if (!m.enabled) return m;
+  if (Field(f, "SmtpHost").empty()) Refuse("SMTP E-Mail server name cannot be blank.");
+  m.host = PostedText(f, "SmtpHost", 50, "SMTP E-Mail server name cannot be longer than 50 characters.");
+  m.port = PostedNumber(f, "SmtpPort", 0, "Port must be a number from 0 to 32767.");
+  m.userId = PostedText(f, "SmtpUserId", 50, "User id cannot be longer than 50 characters.");
+  m.password = PostedText(f, "SmtpPassword", 50, "Password cannot be longer than 50 characters.");
+  if (Field(f, "WebsiteURL").empty()) Refuse("Website URL cannot be blank.");
+  m.url = PostedText(f, "WebsiteURL", 100, "Website URL cannot be longer than 100 characters.");
+  m.timeout = PostedNumber(f, "SendTimeout", 0, "Delivery timeout must be a number from 0 to 32767.");
+  m.attempts = PostedNumber(f, "MaximumDeliveryAttempts", 0, "Delivery attempts must be a number from 0 to 32767.");
+  m.frequency = PostedNumber(f, "DeliveryFrequency", -32768, "Delivery frequency must be a number from 1 to 32767.");
+  const int16_t fr = m.frequency;
+  if (fr != 1 && fr != 5 && fr != 10 && fr != 15 && fr != 30 && fr != 60)
+    Refuse("Delivery frequency must be 1, 5, 10, 15, 30 or 60.");
+  m.from = PostedText(f, "FromEMailAddress", 50, "From address cannot be longer than 50 characters.");
+  return m;
+}
+
+// The settings into the held row, sent back, and the password beside it (its column in the
+// recordset is always empty). A blank password keeps the stored one, unless the user id is blank
+// too: then there is no login.
+void WriteMailSettings(Database& db, ado::Recordset& rs, const MailSettings& m) {
+  rs.SetValue("EMailEnabled", Variant(m.enabled));
+  if (m.enabled) {
+    rs.SetValue("SmtpHost", Variant(m.host));
+    rs.SetValue("SmtpPort", Variant::Integer(m.port));
+    rs.SetValue("SmtpUserId", Variant(m.userId));
+    rs.SetValue("FromEMailAddress", Variant(m.from));
+    rs.SetValue("DeliveryFrequency", Variant::Integer(m.frequency));
+    rs.SetValue("MaximumDeliveryAttempts", Variant::Integer(m.attempts));
+    rs.SetValue("SendTimeout", Variant::Integer(m.timeout));
+    rs.SetValue("WebSiteURL", Variant(m.url));
+    rs.SetValue("ServerLoginRequired", Variant(int32_t{!m.userId.empty() || !m.password.empty() ? 1 : 0}));
+  }
+  const Variant id = rs.Value("EMailConfigurationId");
+  WriteStep(db, [&] {
+    db.WriteBack(rs);
+    if (m.enabled && (!m.password.empty() || m.userId.empty()))
+      db.Exec("update EMailConfiguration set SmtpPassword = ? where EMailConfigurationId = ?",
+              {ado::Param::Text(m.password, 50), ado::Param::Long(id)});
+  }, kConflict);
+}
+
+}  // namespace
+
 bool UpdateEMailConfig(Database& db, const std::string& submittedByUserId, const std::string& virtualDirectoryPath,
                        RecordsetPtr rsEMailConfig, std::shared_ptr<MultipartFormData> formData) {
   constexpr std::string_view kMethod = "UpdateEMailConfig";
-  return Procedure(kClass, kMethod, [&] {
-    db.SetLastErrorMessage("");
+  return Writer(db, kClass, kMethod, [&] {
     ado::Recordset& rs = Rows(rsEMailConfig, "EMailConfiguration", kMethod);
     if (!(rs.IsBOF() && rs.IsEOF())) rs.MoveFirst();
-    if (!UserIsSiteAdmin(db, submittedByUserId)) return db.Fail(kPermissionDenied);
-    const FormFields& f = Fields(formData, kMethod);
-
-    const bool enabled = EqualsNoCase(Field(f, "EMailEnabled"), "1");
-    std::string host, userId, password, url, from;
-    int16_t port = 0, timeout = 0, attempts = 0, frequency = 0;
-    if (enabled) {
-      host = Field(f, "SmtpHost");
-      if (host.empty()) return db.Fail("SMTP E-Mail server name cannot be blank.");
-      if (CharLength(host) > 50) return db.Fail("SMTP E-Mail server name cannot be longer than 50 characters.");
-      if (!CnvToInt(Field(f, "SmtpPort"), port) || port < 0) return db.Fail("Port must be a number from 0 to 32767.");
-      userId = Field(f, "SmtpUserId");
-      if (CharLength(userId) > 50) return db.Fail("User id cannot be longer than 50 characters.");
-      password = Field(f, "SmtpPassword");
-      if (CharLength(password) > 50) return db.Fail("Password cannot be longer than 50 characters.");
-      url = Field(f, "WebsiteURL");
-      if (url.empty()) return db.Fail("Website URL cannot be blank.");
-      if (CharLength(url) > 100) return db.Fail("Website URL cannot be longer than 100 characters.");
-      if (!CnvToInt(Field(f, "SendTimeout"), timeout) || timeout < 0)
-        return db.Fail("Delivery timeout must be a number from 0 to 32767.");
-      if (!CnvToInt(Field(f, "MaximumDeliveryAttempts"), attempts) || attempts < 0)
-        return db.Fail("Delivery attempts must be a number from 0 to 32767.");
-      if (!CnvToInt(Field(f, "DeliveryFrequency"), frequency))
-        return db.Fail("Delivery frequency must be a number from 1 to 32767.");
-      if (frequency != 1 && frequency != 5 && frequency != 10 && frequency != 15 && frequency != 30 && frequency != 60)
-        return db.Fail("Delivery frequency must be 1, 5, 10, 15, 30 or 60.");
-      from = Field(f, "FromEMailAddress");
-      if (CharLength(from) > 50) return db.Fail("From address cannot be longer than 50 characters.");
-
+    if (!UserIsSiteAdmin(db, submittedByUserId)) Refuse(kPermissionDenied);
+    const MailSettings m = ReadMailSettings(Fields(formData, kMethod));
+    Notifications n;
+    if (m.enabled) {
       // Switching e-mail on registers this database with the service; refuse before saving
       // anything when that cannot be done.
       if (virtualDirectoryPath.empty())
         ThrowError(kClass, kMethod, "VirtualDirectoryPath is needed to register the site for e-mail delivery.");
-      auto n = std::make_shared<Notifications>();
-      if (GetDbName(*n, db).empty())
-        return db.Fail(
+      if (GetDbName(n, db).empty())
+        Refuse(
             "The database name cannot be read from the connection, so the notification service cannot serve "
             "this site. The settings were not saved.");
     }
-
-    {
-      Database::Transaction tx(db);
-      rs.SetValue("EMailEnabled", Variant(enabled));
-      if (enabled) {
-        rs.SetValue("SmtpHost", Variant(host));
-        rs.SetValue("SmtpPort", Variant::Integer(port));
-        rs.SetValue("SmtpUserId", Variant(userId));
-        rs.SetValue("FromEMailAddress", Variant(from));
-        rs.SetValue("DeliveryFrequency", Variant::Integer(frequency));
-        rs.SetValue("MaximumDeliveryAttempts", Variant::Integer(attempts));
-        rs.SetValue("SendTimeout", Variant::Integer(timeout));
-        rs.SetValue("WebSiteURL", Variant(url));
-        rs.SetValue("ServerLoginRequired", Variant(int32_t{!userId.empty() || !password.empty() ? 1 : 0}));
-      }
-      const Variant id = rs.Value("EMailConfigurationId");
-      auto failed = db.Trap([&] {
-        db.WriteBack(rs);
-        // The password travels outside the recordset (its column there is always empty). A blank
-        // one keeps the stored password, unless the user id is blank too: then there is no login.
-        if (enabled && (!password.empty() || userId.empty()))
-          db.Execute("update EMailConfiguration set SmtpPassword = ? where EMailConfigurationId = ?",
-                     {ado::Param::Text(password, 50), ado::Param::Long(id)});
-      });
-      if (failed) {
-        std::string sentence = WriteFailure(db, *failed);
-        tx.Rollback();
-        return db.Fail(sentence);
-      }
+    Database::Transaction tx(db);
+    WriteMailSettings(db, rs, m);
+    // The service's schedule is written just before the commit, from the settings about to be
+    // committed: a registry write that fails leaves the settings as they were, and a commit that
+    // fails puts the registry back, so it never shows a save that did not happen.
+    const ScheduleState before = CurrentSchedule(n, db);
+    try {
+      if (!UpdateEMailJob(n, db, virtualDirectoryPath)) Refuse(n.GetLastErrorMessage());
       tx.Commit();
+    } catch (...) {
+      RestoreSchedule(before);
+      throw;
     }
-
-    // The service's schedule follows the committed settings only: a save that rolled back never
-    // reaches the registry.
-    auto n = std::make_shared<Notifications>();
-    if (!UpdateEMailJob(*n, db, virtualDirectoryPath)) return db.Fail(n->GetLastErrorMessage());
     return true;
   });
 }

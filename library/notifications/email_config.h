@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "automation/automation.h"
@@ -80,5 +81,17 @@ std::string GetDbName(Notifications& n, Database& db);
 // Registers the database (or removes its registration) and sets EMailSchedule from the
 // configuration as `db` reads it. Registry failures are raised.
 bool UpdateEMailJob(Notifications& n, Database& db, const std::string& virtualDirectoryPath);
+
+// What UpdateEMailJob may change in the registry for this site, as it stands now, so that a save
+// whose registry write or commit fails can put it back (not by name).
+struct ScheduleState {
+  std::string name;                         // the database name; "" when it cannot be read
+  std::optional<std::string> registration;  // the value under Databases
+  std::optional<std::string> schedule;      // EMailSchedule
+};
+ScheduleState CurrentSchedule(Notifications& n, Database& db);
+// Writes the earlier state back; a failure here is logged, never raised (it runs while another
+// failure is on its way to the caller).
+void RestoreSchedule(const ScheduleState& s) noexcept;
 
 }  // namespace brisquel

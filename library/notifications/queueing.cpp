@@ -1,7 +1,9 @@
 // Queueing: one pending EMailNotifications row per distinct address and template among the active
 // rules that fire for an issue change, written through the caller's connection so that the rows
 // commit or roll back with the change.
+#include <optional>
 #include <unordered_set>
+#include <vector>
 
 #include "ado/ado.h"
 #include "core/buffer.h"
@@ -45,18 +47,32 @@ constexpr const char* kRuleQuery =
 constexpr const char* kInsert =
     "insert into EMailNotifications (EMailAddress, IssueId, TemplateName) values (?, ?, ?)";
 
-bool IsTrue(const Variant& v) { return !v.IsNull() && !v.IsEmpty() && v.ToBool(); }
 
-std::string Trim(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
-  return std::string(s.substr(b, e - b));
+// Addresses come from columns and rules: blanks around them are no part of the address.
+std::string TrimAddress(std::string_view s) { return std::string(automation::TrimBlanks(s)); }
+
+// An active rule of the issue's project (or of every project), with the move it watches.
+struct Rule {
+  int32_t eventType = 0;
+  int32_t recipientType = 0;
+  std::string templateName;
+  std::string recipientAddress;
+  std::optional<std::string> fromResolution, fromStatus, toResolution, toStatus;
+};
+
+std::vector<Rule> ReadRules(Database& db, int32_t projectId) {
+  std::vector<Rule> rules;
+  db.Each(kRuleQuery, {ado::Param::Long(projectId, "ProjectId")}, [&](const sql::Row& r) {
+    rules.push_back({r.Long("NotificationEventType"), r.Long("RecipientType"), r.Text("TemplateName"),
+                     r.Text("RecipientAddress"), r.OptText("FromResolutionCode"), r.OptText("FromStatusCode"),
+                     r.OptText("ToResolutionCode"), r.OptText("ToStatusCode")});
+  });
+  return rules;
 }
 
 // A rule code matches an argument only when the rule has one.
-bool CodeMatches(const Variant& ruleCode, const std::string& argument) {
-  return !ruleCode.IsNull() && !ruleCode.IsEmpty() && EqualsNoCase(ruleCode.ToString(), argument);
+bool CodeMatches(const std::optional<std::string>& ruleCode, const std::string& argument) {
+  return ruleCode && EqualsNoCase(*ruleCode, argument);
 }
 
 // One mailbox "local@domain" that fits the queue's column: what the sender can deliver to.
@@ -96,40 +112,38 @@ class Queue {
         toResolution_(toResolution),
         toStatus_(toStatus) {}
 
-  bool Fires(int32_t eventType, ado::Recordset& rule) const {
-    switch (eventType) {
+  bool Fires(const Rule& rule) const {
+    switch (rule.eventType) {
       case kIssueCreated: return create_;
       case kIssueAssigned: return !EqualsNoCase(toUser_, fromUser_);
       case kIssueUpdated: return !create_;
       case kWorkflowTransition:
-        return !create_ && CodeMatches(rule.Value("FromResolutionCode"), fromResolution_) &&
-               CodeMatches(rule.Value("FromStatusCode"), fromStatus_) &&
-               CodeMatches(rule.Value("ToResolutionCode"), toResolution_) &&
-               CodeMatches(rule.Value("ToStatusCode"), toStatus_);
+        return !create_ && CodeMatches(rule.fromResolution, fromResolution_) &&
+               CodeMatches(rule.fromStatus, fromStatus_) && CodeMatches(rule.toResolution, toResolution_) &&
+               CodeMatches(rule.toStatus, toStatus_);
       default: return false;
     }
   }
 
   // The candidate address of a rule that fires ("" for none). `problem` tells why a rule cannot
   // be applied.
-  std::string Candidate(int32_t recipientType, ado::Recordset& rule, ado::Recordset& issue, std::string& problem) {
-    switch (recipientType) {
+  std::string Candidate(const Rule& rule, const IssueRow& issue, std::string& problem) {
+    switch (rule.recipientType) {
       case kAssignee: return UserAddress(toUser_, problem);
       case kCreator: {
-        Variant creator = issue.Value("CreatedByUserId");
-        return creator.IsNull() ? std::string() : UserAddress(creator.ToString(), problem);
+        const std::optional<std::string>* creator = issue.Column("CreatedByUserId");
+        return creator && *creator ? UserAddress(**creator, problem) : std::string();
       }
       case kPreviousAssignee: return create_ ? std::string() : UserAddress(fromUser_, problem);
       case kIssueField: {
-        std::string field = Text(rule.Value("RecipientAddress"));
-        auto index = issue.TryFieldIndex(field);
-        if (field.empty() || !index) {
+        const std::string& field = rule.recipientAddress;
+        if (field.empty() || !issue.Column(field)) {
           problem = "the issue has no field '" + field + "'.";
           return {};
         }
-        return Text(issue.Value(*index));
+        return issue.Text(field);
       }
-      case kSpecificAddress: return Text(rule.Value("RecipientAddress"));
+      case kSpecificAddress: return rule.recipientAddress;
       default: return {};
     }
   }
@@ -138,26 +152,34 @@ class Queue {
     if (!submitterRead_) {
       submitterRead_ = true;
       if (!submittedBy_.empty()) {
-        auto rs = GetUserRs(db_, submittedBy_);
-        if (!rs->IsEOF()) submitterAddress_ = Trim(Text(rs->Value("UserEMail")));
+        if (std::optional<UserMail> u = ReadUserMail(db_, submittedBy_)) submitterAddress_ = TrimAddress(u->address);
       }
     }
     return submitterAddress_;
   }
 
  private:
-  static std::string Text(const Variant& v) { return v.ToText(); }
+  // A user's address, and whether the user takes e-mail.
+  struct UserMail {
+    std::string address;
+    bool enabled = false;
+  };
+  static std::optional<UserMail> ReadUserMail(Database& db, const std::string& userId) {
+    std::optional<UserMail> out;
+    db.Each("select UserEMail, EMailEnabled from Users where UserId = ?", {ado::Param::Text(userId, 50)},
+            [&](const sql::Row& r) { out = UserMail{r.Text("UserEMail"), r.Flag("EMailEnabled")}; });
+    return out;
+  }
 
   // A user's address when the user takes e-mail; "" otherwise.
   std::string UserAddress(const std::string& userId, std::string& problem) {
     if (userId.empty()) return {};
-    auto rs = GetUserRs(db_, userId);
-    if (rs->IsEOF()) {
+    std::optional<UserMail> u = ReadUserMail(db_, userId);
+    if (!u) {
       problem = "there is no user '" + userId + "'.";
       return {};
     }
-    if (!IsTrue(rs->Value("EMailEnabled"))) return {};
-    return Text(rs->Value("UserEMail"));
+    return u->enabled ? u->address : std::string();
   }
 
   Database& db_;
@@ -177,46 +199,40 @@ bool CreatePendingNotifications(Notifications& n, Database& db, const std::strin
   return Procedure(kClass, kProcedure, [&] {
     n.SetLastErrorMessage("");
 
-    auto config = GetEMailConfigRs(db);
-    if (config->IsEOF() || !IsTrue(config->Value("EMailEnabled"))) return true;
-    auto issue = GetIssueRs(db, issueId);
-    if (issue->IsEOF()) return true;
-    const int32_t projectId = issue->Value("ProjectId").ToLong();
-    auto project = GetProjectRs(db, projectId);
-    if (project->IsEOF() || !IsTrue(project->Value("EMailEnabled"))) return true;
-    const int32_t queuedIssueId = issue->Value("IssueId").ToLong();
+    // Nothing is queued while e-mail is off for the site or the issue's project.
+    if (!db.One<bool>("select EMailEnabled from EMailConfiguration").value_or(false)) return true;
+    std::optional<IssueRow> issue = ReadIssueRow(db, issueId);
+    if (!issue) return true;
+    const int32_t projectId = issue->Long("ProjectId");
+    if (!db.One<bool>("SELECT EMailEnabled from Projects where Projects.ProjectId = ?", {ado::Param::Long(projectId)})
+             .value_or(false))
+      return true;
+    const int32_t queuedIssueId = issue->Long("IssueId");
 
-    auto rules = db.Read(kRuleQuery, {ado::Param::Long(projectId, "ProjectId")},
-                         ReadOptions{ado::adLockReadOnly, -1, true, 0});
     Queue queue(db, source, submittedByUserId, fromUser, toUser, fromResolutionCode, fromStatusCode,
                 toResolutionCode, toStatusCode);
     // Address|template pairs already handled by this call, without regard to case.
     std::unordered_set<std::string, NoCaseHash, NoCaseEqual> seen;
-
-    for (; !rules->IsEOF(); rules->MoveNext()) {
-      const int32_t eventType = rules->Value("NotificationEventType").ToLong();
-      if (!queue.Fires(eventType, *rules)) continue;
-      const int32_t recipientType = rules->Value("RecipientType").ToLong();
-      const std::string templateName = rules->Value("TemplateName").ToString();
-
+    for (const Rule& rule : ReadRules(db, projectId)) {
+      if (!queue.Fires(rule)) continue;
       std::string problem;
-      std::string candidate = Trim(queue.Candidate(recipientType, *rules, *issue, problem));
+      std::string candidate = TrimAddress(queue.Candidate(rule, *issue, problem));
       if (!problem.empty()) {
-        LogSkippedRule(queuedIssueId, eventType, recipientType, templateName, problem);
+        LogSkippedRule(queuedIssueId, rule.eventType, rule.recipientType, rule.templateName, problem);
         continue;
       }
       if (candidate.empty()) continue;
       if (!IsDeliverableAddress(candidate)) {
-        LogSkippedRule(queuedIssueId, eventType, recipientType, templateName,
+        LogSkippedRule(queuedIssueId, rule.eventType, rule.recipientType, rule.templateName,
                        "the address '" + candidate + "' is not a valid e-mail address.");
         continue;
       }
-      if (!seen.insert(candidate + "|" + templateName).second) continue;
+      if (!seen.insert(candidate + "|" + rule.templateName).second) continue;
       if (EqualsNoCase(queue.SubmitterAddress(), candidate)) continue;  // nobody is told of their own change
 
       auto failed = db.Trap([&] {
-        db.Execute(kInsert, {ado::Param::Text(candidate, 50, "EMailAddress"), ado::Param::Long(queuedIssueId, "IssueID"),
-                             ado::Param::Text(templateName, 50, "TemplateName")});
+        db.Exec(kInsert, {ado::Param::Text(candidate, 50, "EMailAddress"), ado::Param::Long(queuedIssueId, "IssueID"),
+                          ado::Param::Text(rule.templateName, 50, "TemplateName")});
       });
       if (failed) {
         n.SetLastErrorMessage(db.UnexpectedReport(*failed));

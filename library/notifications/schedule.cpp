@@ -1,6 +1,7 @@
 // The notification service's schedule in the registry: which databases it serves (values under
 // Databases, one per database name) and how often it starts the sender (EMailSchedule, minutes).
 #include <filesystem>
+#include <optional>
 
 #include "ado/ado.h"
 #include "core/database.h"
@@ -31,10 +32,17 @@ std::string DataLink(const std::string& folder) {
   return "File name=" + (p / "DbConnection.udl").string();
 }
 
-bool ConfigurationEnabled(ado::Recordset& rs) {
-  if (rs.IsEOF()) return false;
-  Variant v = rs.Value("EMailEnabled");
-  return !v.IsNull() && !v.IsEmpty() && v.ToBool();
+// What the schedule follows of the configuration row (the row GetEMailConfigRs reads).
+struct MailSchedule {
+  bool enabled = false;
+  std::string frequency;
+};
+MailSchedule ReadMailSchedule(Database& db) {
+  std::optional<MailSchedule> out;
+  db.Each("select EMailEnabled, DeliveryFrequency from EMailConfiguration", {}, [&](const sql::Row& r) {
+    if (!out) out = MailSchedule{r.Flag("EMailEnabled"), r.Text("DeliveryFrequency")};
+  });
+  return out.value_or(MailSchedule{});
 }
 
 // "0" stops the service's sending for every database on the machine, so it is written only when
@@ -65,8 +73,8 @@ std::string GetDbName(Notifications& /*n*/, Database& db) {
 bool UpdateEMailJob(Notifications& n, Database& db, const std::string& virtualDirectoryPath) {
   return Procedure(kClass, "UpdateEMailJob", [&] {
     n.SetLastErrorMessage("");
-    RecordsetPtr rs = GetEMailConfigRs(db);
-    const bool enabled = ConfigurationEnabled(*rs);
+    const MailSchedule schedule = ReadMailSchedule(db);
+    const bool enabled = schedule.enabled;
     const std::string name = GetDbName(n, db);
 
     if (name.empty()) {
@@ -90,12 +98,38 @@ bool UpdateEMailJob(Notifications& n, Database& db, const std::string& virtualDi
     }
     if (enabled) {
       registry::WriteValue(registry::kDatabasesKey, name, DataLink(virtualDirectoryPath));
-      registry::WriteValue(registry::kVantrelKey, kSchedule, rs->Value("DeliveryFrequency").ToString());
+      registry::WriteValue(registry::kVantrelKey, kSchedule, schedule.frequency);
     } else {
       StopScheduleWhenNoneRegistered();
     }
     return true;
   });
+}
+
+ScheduleState CurrentSchedule(Notifications& n, Database& db) {
+  ScheduleState s;
+  s.name = GetDbName(n, db);
+  if (!s.name.empty()) s.registration = registry::ReadValue(registry::kDatabasesKey, s.name);
+  s.schedule = registry::ReadValue(registry::kVantrelKey, kSchedule);
+  return s;
+}
+
+void RestoreSchedule(const ScheduleState& s) noexcept {
+  try {
+    if (!s.name.empty()) {
+      if (s.registration)
+        registry::WriteValue(registry::kDatabasesKey, s.name, *s.registration);
+      else
+        registry::DeleteValue(registry::kDatabasesKey, s.name);
+    }
+    if (s.schedule)
+      registry::WriteValue(registry::kVantrelKey, kSchedule, *s.schedule);
+    else if (registry::KeyExists(registry::kVantrelKey))
+      registry::DeleteValue(registry::kVantrelKey, kSchedule);
+  } catch (const std::exception& e) {
+    WriteErrorEvent(std::string(kLibraryName) + ".dll:Notifications.UpdateEMailJob logged: the schedule could not be "
+                    "put back: " + e.what());
+  }
 }
 
 namespace {

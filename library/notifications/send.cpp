@@ -18,6 +18,8 @@
 
 namespace brisquel {
 
+using automation::HeadChars;
+using automation::TailChars;
 using automation::Variant;
 
 namespace {
@@ -38,31 +40,11 @@ constexpr const char* kPurge =
     "delete from EMailNotifications where EMailNotifications.StatusCode <> 'Pending' and "
     "EMailNotifications.DateTimeCompleted <= strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime', '-3 days')";
 
-std::string Text(const Variant& v) { return v.ToText(); }
-std::string Text(ado::Recordset& rs, std::string_view column) { return Text(rs.Value(column)); }
 bool IsTrue(const Variant& v) { return !v.IsNull() && !v.IsEmpty() && v.ToBool(); }
 
 std::string WithoutFinalCrLf(const std::string& s) {
   if (s.size() >= 2 && s.compare(s.size() - 2, 2, kCrLf) == 0) return s.substr(0, s.size() - 2);
   return s;
-}
-
-// The first `chars` characters of a UTF-8 text (never cutting a character in two).
-std::string_view HeadChars(std::string_view s, size_t chars) {
-  size_t i = 0;
-  for (size_t n = 0; i < s.size() && n < chars; ++n) {
-    ++i;
-    while (i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) ++i;
-  }
-  return s.substr(0, i);
-}
-std::string_view TailChars(std::string_view s, size_t chars) {
-  size_t i = s.size();
-  for (size_t n = 0; i > 0 && n < chars; ++n) {
-    --i;
-    while (i > 0 && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) --i;
-  }
-  return s.substr(i);
 }
 
 }  // namespace
@@ -98,7 +80,7 @@ class Pass {
     retry = false;
     config_ = GetEMailConfigRs(db_);
     auto issueFields = GetIssueFieldsRs(db_, "");
-    composer_ = std::make_unique<MessageComposer>(db_, AddTrailingSlash(Text(*config_, "WebSiteURL")), issueFields);
+    composer_ = std::make_unique<MessageComposer>(db_, AddTrailingSlash(config_->Text("WebSiteURL")), issueFields);
 
     if (!IsTrue(config_->Value("EMailEnabled"))) {
       db_.Execute(kDeletePending);
@@ -108,14 +90,12 @@ class Pass {
     }
 
     maxAttempts_ = config_->Value("MaximumDeliveryAttempts").ToLong();
-    pending_ = db_.Read(kSelectPending, {}, ReadOptions{ado::adLockReadOnly, -1, true, 0});
     std::vector<Row> rows;
-    for (; !pending_->IsEOF(); pending_->MoveNext()) {
-      Row r{pending_->Value("EMailNotificationId").ToLong(), pending_->Value("IssueId").ToLong(),
-            Text(*pending_, "EMailAddress"), Text(*pending_, "TemplateName"),
-            pending_->Value("DeliveryAttempts").ToLong()};
+    db_.Each(kSelectPending, {}, [&](const sql::Row& p) {
+      Row r{p.Long("EMailNotificationId"), p.Long("IssueId"), p.Text("EMailAddress"), p.Text("TemplateName"),
+            p.Long("DeliveryAttempts")};
       if (!n_.TriedRows().count(r.id)) rows.push_back(std::move(r));
-    }
+    });
     if (rows.empty()) {
       Trace("No notifications to send.");
       Finish();
@@ -184,7 +164,8 @@ class Pass {
 
   // Secrets never reach a stored or traced text, whatever the component lets through.
   std::string Scrub(std::string text) const {
-    if (password_.size() < 4) return text;
+    // A short password is a secret too: every length is masked.
+    if (password_.empty()) return text;
     size_t pos;
     while ((pos = text.find(password_)) != std::string::npos) text.replace(pos, password_.size(), "***");
     return text;
@@ -205,19 +186,19 @@ class Pass {
   std::string Connect() {
     smtp_ = std::make_shared<smtp::SmtpMailer>();
     smtp_->SetDebugHandler([this](const std::string& line) { OnDebug(line); });
-    smtp_->SetServerHost(Text(*config_, "SmtpHost"));
+    smtp_->SetServerHost(config_->Text("SmtpHost"));
     smtp_->SetServerPort(config_->Value("SmtpPort").ToLong());
     smtp_->SetTimeoutValue(config_->Value("SendTimeout").ToInt());
     smtp_->SetDebugOutput(true);
     if (IsTrue(config_->Value("ServerLoginRequired"))) {
       // The configuration reader never hands the password out: it is read here, for the login only.
       password_ = GetSmtpPassword(db_);
-      smtp_->SetLoginSetting(1);
-      smtp_->SetLoginScheme(1);
-      smtp_->SetLoginUser(Text(*config_, "SmtpUserId"));
+      smtp_->SetLoginSetting(smtp::kLoginRequired);
+      smtp_->SetLoginScheme(smtp::kLoginAnyScheme);
+      smtp_->SetLoginUser(config_->Text("SmtpUserId"));
       smtp_->SetLoginPassword(password_);
     }
-    smtp_->SetSessionOption(1);
+    smtp_->SetSessionOption(smtp::kSessionStartTlsIfOffered);
     try {
       smtp_->ConnectServer();
     } catch (...) {
@@ -235,7 +216,7 @@ class Pass {
     Template t;
     t.tmpl = GetEMailTemplateRs(db_, name);
     if (t.tmpl->IsEOF()) automation::RaiseRuntime(ado::err::kNoCurrentRecord, "There is no template '" + name + "'.");
-    const std::string typeName = Text(*t.tmpl, "TemplateTypeName");
+    const std::string typeName = t.tmpl->Text("TemplateTypeName");
     t.type = GetEMailTemplateTypeRs(db_, typeName);
     if (t.type->IsEOF())
       automation::RaiseRuntime(ado::err::kNoCurrentRecord, "There is no template type '" + typeName + "'.");
@@ -316,7 +297,6 @@ class Pass {
       }
       smtp_.reset();
     }
-    pending_.reset();
     db_.Execute(kPurge);
   }
 
@@ -324,7 +304,6 @@ class Pass {
   Database& db_;
   VTLLogging trace_;  // a new one each pass reads the trace level again
   RecordsetPtr config_;
-  RecordsetPtr pending_;
   std::unique_ptr<MessageComposer> composer_;
   std::unordered_map<std::string, Template, NoCaseHash, NoCaseEqual> templates_;
   std::shared_ptr<smtp::SmtpMailer> smtp_;

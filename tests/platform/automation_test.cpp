@@ -2,6 +2,7 @@
 
 #include "automation/automation.h"
 #include "support/com_error.h"
+#include "automation/text.h"
 #include "automation/vbdate.h"
 
 using automation::ComError;
@@ -157,6 +158,33 @@ TEST(Dispatch, LibraryClassesAreCreatableByName) {
   auto t = automation::CreateObject("Brisquel.VTLLogging");
   ASSERT_TRUE(t);
   EXPECT_EQ(t->ClassName(), "VTLLogging");
+}
+
+// The text helpers every layer shares: characters, not bytes; ASCII case only; blanks at the ends.
+TEST(TextHelpers, CountCutCompareAndTrim) {
+  const std::string e = "\xC3\xA9";  // one character, two bytes
+  struct Case {
+    std::string text;
+    size_t chars;
+    std::string head2, tail2;
+  };
+  const std::vector<Case> cases = {
+      {"", 0, "", ""},
+      {"abc", 3, "ab", "bc"},
+      {e + e + e, 3, e + e, e + e},
+      {"a" + e + "b", 3, "a" + e, e + "b"},
+      {"\xE2\x82\xAC" + e, 2, "\xE2\x82\xAC" + e, "\xE2\x82\xAC" + e},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(automation::CharLength(c.text), c.chars) << c.text;
+    EXPECT_EQ(automation::HeadChars(c.text, 2), c.head2) << c.text;
+    EXPECT_EQ(automation::TailChars(c.text, 2), c.tail2) << c.text;
+  }
+  EXPECT_TRUE(automation::EqualsNoCase("UserId", "USERID"));
+  EXPECT_FALSE(automation::EqualsNoCase("UserId", "UserIds"));
+  EXPECT_FALSE(automation::EqualsNoCase(e, "\xC3\x89"));  // not folded: outside ASCII
+  EXPECT_EQ(automation::TrimBlanks(" \t a b \r\n"), "a b");
+  EXPECT_EQ(automation::TrimBlanks(" \t\r\n"), "");
 }
 
 }  // namespace

@@ -13,16 +13,8 @@ namespace ado {
 
 namespace {
 
-constexpr std::string_view kSpace = " \t\r\n";
-
-std::string_view Trim(std::string_view s) {
-  size_t b = s.find_first_not_of(kSpace);
-  if (b == std::string_view::npos) return {};
-  size_t e = s.find_last_not_of(kSpace);
-  return s.substr(b, e - b + 1);
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) { return automation::EqualsNoCase(a, b); }
+using automation::EqualsNoCase;
+using automation::TrimBlanks;
 
 // One item's extent in the text: [begin, end) without the ';'. Quotes protect ';'.
 struct Span {
@@ -44,7 +36,7 @@ std::vector<Span> Spans(std::string_view s) {
       } else if (c == '=' && eq == std::string_view::npos) {
         eq = i;
       } else if ((c == '"' || c == '\'') && eq != std::string_view::npos &&
-                 Trim(s.substr(eq + 1, i - eq - 1)).empty()) {
+                 TrimBlanks(s.substr(eq + 1, i - eq - 1)).empty()) {
         quote = c;  // a value that starts with a quote runs to the matching quote
       }
     }
@@ -55,14 +47,14 @@ std::vector<Span> Spans(std::string_view s) {
 }
 
 std::string Unquote(std::string_view v) {
-  v = Trim(v);
+  v = TrimBlanks(v);
   if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
     return std::string(v.substr(1, v.size() - 2));
   return std::string(v);
 }
 
 bool IsPasswordKey(std::string_view key) {
-  return EqualNoCase(key, "password") || EqualNoCase(key, "pwd") || EqualNoCase(key, "user password");
+  return EqualsNoCase(key, "password") || EqualsNoCase(key, "pwd") || EqualsNoCase(key, "user password");
 }
 
 // The text of a connection file: UTF-16 (as Windows tools write them) or UTF-8; section and
@@ -97,7 +89,7 @@ std::string ReadConnectionFile(const std::filesystem::path& path) {
   std::istringstream lines(text);
   std::string line;
   while (std::getline(lines, line)) {
-    std::string_view l = Trim(line);
+    std::string_view l = TrimBlanks(line);
     if (l.empty() || l.front() == '[' || l.front() == ';' || l.front() == '#') continue;
     if (!joined.empty() && joined.back() != ';') joined += ';';
     joined += l;
@@ -111,11 +103,11 @@ std::vector<ConnectionItem> ParseConnectionString(std::string_view s) {
   std::vector<ConnectionItem> items;
   for (const Span& sp : Spans(s)) {
     std::string_view whole = s.substr(sp.begin, sp.end - sp.begin);
-    if (Trim(whole).empty()) continue;
+    if (TrimBlanks(whole).empty()) continue;
     if (sp.eq == std::string_view::npos) {
-      items.push_back({std::string(Trim(whole)), ""});
+      items.push_back({std::string(TrimBlanks(whole)), ""});
     } else {
-      items.push_back({std::string(Trim(s.substr(sp.begin, sp.eq - sp.begin))),
+      items.push_back({std::string(TrimBlanks(s.substr(sp.begin, sp.eq - sp.begin))),
                        Unquote(s.substr(sp.eq + 1, sp.end - sp.eq - 1))});
     }
   }
@@ -124,7 +116,7 @@ std::vector<ConnectionItem> ParseConnectionString(std::string_view s) {
 
 std::optional<std::string> ConnectionValue(const std::vector<ConnectionItem>& items, std::string_view key) {
   for (const auto& it : items)
-    if (EqualNoCase(it.key, key)) return it.value;
+    if (EqualsNoCase(it.key, key)) return it.value;
   return std::nullopt;
 }
 
@@ -132,7 +124,7 @@ std::string MaskConnectionString(std::string_view s) {
   std::string out;
   for (const Span& sp : Spans(s)) {
     if (sp.begin > 0) out += ';';
-    if (sp.eq != std::string_view::npos && IsPasswordKey(Trim(s.substr(sp.begin, sp.eq - sp.begin)))) {
+    if (sp.eq != std::string_view::npos && IsPasswordKey(TrimBlanks(s.substr(sp.begin, sp.eq - sp.begin)))) {
       out.append(s.substr(sp.begin, sp.eq - sp.begin + 1));
       out += "***";
     } else if (sp.begin < s.size()) {
@@ -162,7 +154,7 @@ std::string ResolveConnectionString(std::string_view s) {
         std::string rebuilt;
         for (const auto& it : innerItems) {
           if (!rebuilt.empty()) rebuilt += ';';
-          std::string value = EqualNoCase(it.key, "Data Source") ? (path.parent_path() / dsp).string() : it.value;
+          std::string value = EqualsNoCase(it.key, "Data Source") ? (path.parent_path() / dsp).string() : it.value;
           rebuilt += it.key + "=" + quoted(value);
         }
         inner = rebuilt;

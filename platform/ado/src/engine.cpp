@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "automation/text.h"
 #include "engine.h"
 
 namespace ado {
@@ -210,7 +211,7 @@ MetaPtr ResolveComputed(const MetaPtr& meta, const CellStore& cells, size_t rows
           size_t longest = 0;
           for (size_t j = r; j < rows; ++j)
             if (cells.KindAt(j * n + i) == CellStore::kText)
-              longest = std::max(longest, Utf8Length(cells.TextAt(j * n + i)));
+              longest = std::max(longest, automation::CharLength(cells.TextAt(j * n + i)));
           f.type = adVarChar;
           f.definedSize = static_cast<int32_t>(std::max<size_t>(longest, 1));
         }

@@ -102,8 +102,6 @@ bool ParseDbDate(std::string_view s, automation::Date& out);
 inline std::string QuoteIdent(std::string_view name) { return QuoteIdentifier(name); }
 inline std::string Lower(std::string_view s) { return automation::LowerAscii(s); }
 inline bool EqualNoCase(std::string_view a, std::string_view b) { return automation::EqualsNoCase(a, b); }
-// Number of characters of a UTF-8 text.
-inline size_t Utf8Length(std::string_view s) { return automation::CharLength(s); }
 
 // Runs one statement without parameters or results (transaction control, savepoints).
 void Exec(Connection& c, const char* sql);

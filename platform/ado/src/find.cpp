@@ -25,100 +25,113 @@ struct Criterion {
         ErrorText(err::kInvalidArgument) + " (criterion \"" + std::string(criteria) + "\": " + std::string(why) + ")");
 }
 
-Criterion Parse(std::string_view s) {
-  Criterion c;
-  size_t i = 0, n = s.size();
-  auto skip = [&] {
-    while (i < n && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
-  };
-  skip();
-  if (i < n && s[i] == '[') {
-    size_t close = s.find(']', i + 1);
-    if (close == std::string_view::npos) Malformed(s, "unclosed [");
-    c.field = std::string(s.substr(i + 1, close - i - 1));
-    i = close + 1;
-  } else {
-    size_t start = i;
-    while (i < n && !std::isspace(static_cast<unsigned char>(s[i])) && s[i] != '=' && s[i] != '<' && s[i] != '>' &&
-           s[i] != '!')
-      ++i;
-    c.field = std::string(s.substr(start, i - start));
+// Reads a criterion from left to right.
+class Scanner {
+ public:
+  explicit Scanner(std::string_view s) : s_(s), n_(s.size()) {}
+
+  Criterion Read() {
+    Criterion c;
+    Skip();
+    c.field = Field();
+    if (c.field.empty()) Malformed(s_, "no field");
+    Skip();
+    c.op = Operator();
+    Skip();
+    if (i_ >= n_) Malformed(s_, "no value");
+    c.value = Value();
+    Skip();
+    if (i_ != n_) Malformed(s_, "only one criterion is allowed");
+    if (c.op == Op::Like && !c.value.IsString()) Malformed(s_, "LIKE takes a quoted pattern");
+    return c;
   }
-  if (c.field.empty()) Malformed(s, "no field");
-  skip();
-  auto word = [&](std::string_view w) {
-    if (i + w.size() <= n && detail::EqualNoCase(s.substr(i, w.size()), w) &&
-        (i + w.size() == n || !std::isalnum(static_cast<unsigned char>(s[i + w.size()])))) {
-      i += w.size();
+
+ private:
+  void Skip() {
+    while (i_ < n_ && std::isspace(static_cast<unsigned char>(s_[i_]))) ++i_;
+  }
+  bool Word(std::string_view w) {
+    if (i_ + w.size() <= n_ && detail::EqualNoCase(s_.substr(i_, w.size()), w) &&
+        (i_ + w.size() == n_ || !std::isalnum(static_cast<unsigned char>(s_[i_ + w.size()])))) {
+      i_ += w.size();
       return true;
     }
     return false;
-  };
-  if (s.substr(i, 2) == "<>" || s.substr(i, 2) == "!=") {
-    c.op = Op::Ne;
-    i += 2;
-  } else if (s.substr(i, 2) == "<=") {
-    c.op = Op::Le;
-    i += 2;
-  } else if (s.substr(i, 2) == ">=") {
-    c.op = Op::Ge;
-    i += 2;
-  } else if (i < n && s[i] == '=') {
-    c.op = Op::Eq;
-    ++i;
-  } else if (i < n && s[i] == '<') {
-    c.op = Op::Lt;
-    ++i;
-  } else if (i < n && s[i] == '>') {
-    c.op = Op::Gt;
-    ++i;
-  } else if (word("LIKE")) {
-    c.op = Op::Like;
-  } else {
-    Malformed(s, "no comparison operator");
   }
-  skip();
-  if (i >= n) Malformed(s, "no value");
-  char q = s[i];
-  if (q == '\'' || q == '"' || q == '#') {
+  bool Symbol(std::string_view sym) {
+    if (s_.substr(i_, sym.size()) != sym) return false;
+    i_ += sym.size();
+    return true;
+  }
+
+  std::string Field() {
+    if (i_ < n_ && s_[i_] == '[') {
+      size_t close = s_.find(']', i_ + 1);
+      if (close == std::string_view::npos) Malformed(s_, "unclosed [");
+      std::string f(s_.substr(i_ + 1, close - i_ - 1));
+      i_ = close + 1;
+      return f;
+    }
+    size_t start = i_;
+    while (i_ < n_ && !std::isspace(static_cast<unsigned char>(s_[i_])) && s_[i_] != '=' && s_[i_] != '<' &&
+           s_[i_] != '>' && s_[i_] != '!')
+      ++i_;
+    return std::string(s_.substr(start, i_ - start));
+  }
+
+  Op Operator() {
+    if (Symbol("<>") || Symbol("!=")) return Op::Ne;
+    if (Symbol("<=")) return Op::Le;
+    if (Symbol(">=")) return Op::Ge;
+    if (Symbol("=")) return Op::Eq;
+    if (Symbol("<")) return Op::Lt;
+    if (Symbol(">")) return Op::Gt;
+    if (Word("LIKE")) return Op::Like;
+    Malformed(s_, "no comparison operator");
+  }
+
+  // A quoted text ('' or "" inside stands for the quote), a #date#, NULL or a number.
+  Variant Value() {
+    char q = s_[i_];
+    if (q == '\'' || q == '"' || q == '#') return Quoted(q);
+    if (Word("NULL")) return Variant::Null();
+    size_t start = i_;
+    while (i_ < n_ && !std::isspace(static_cast<unsigned char>(s_[i_]))) ++i_;
+    auto number = automation::ParseNumber(s_.substr(start, i_ - start));
+    if (!number) Malformed(s_, "a text value needs quotes");
+    return Variant(*number);
+  }
+
+  Variant Quoted(char q) {
     std::string text;
-    ++i;
+    ++i_;
     bool closed = false;
-    while (i < n) {
-      if (s[i] == q) {
-        if (q != '#' && i + 1 < n && s[i + 1] == q) {
+    while (i_ < n_) {
+      if (s_[i_] == q) {
+        if (q != '#' && i_ + 1 < n_ && s_[i_ + 1] == q) {
           text += q;
-          i += 2;
+          i_ += 2;
           continue;
         }
         closed = true;
-        ++i;
+        ++i_;
         break;
       }
-      text += s[i++];
+      text += s_[i_++];
     }
-    if (!closed) Malformed(s, "unclosed value");
-    if (q == '#') {
-      auto d = automation::ParseDate(text);
-      if (!d) Malformed(s, "not a date");
-      c.value = Variant::FromDate(*d);
-    } else {
-      c.value = Variant(std::move(text));
-    }
-  } else if (word("NULL")) {
-    c.value = Variant::Null();
-  } else {
-    size_t start = i;
-    while (i < n && !std::isspace(static_cast<unsigned char>(s[i]))) ++i;
-    auto number = automation::ParseNumber(s.substr(start, i - start));
-    if (!number) Malformed(s, "a text value needs quotes");
-    c.value = Variant(*number);
+    if (!closed) Malformed(s_, "unclosed value");
+    if (q != '#') return Variant(std::move(text));
+    auto d = automation::ParseDate(text);
+    if (!d) Malformed(s_, "not a date");
+    return Variant::FromDate(*d);
   }
-  skip();
-  if (i != n) Malformed(s, "only one criterion is allowed");
-  if (c.op == Op::Like && !c.value.IsString()) Malformed(s, "LIKE takes a quoted pattern");
-  return c;
-}
+
+  std::string_view s_;
+  size_t n_;
+  size_t i_ = 0;
+};
+
+Criterion Parse(std::string_view s) { return Scanner(s).Read(); }
 
 char Fold(char ch) { return static_cast<char>(std::tolower(static_cast<unsigned char>(ch))); }
 

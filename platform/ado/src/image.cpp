@@ -318,8 +318,10 @@ std::shared_ptr<Recordset> Recordset::OpenImage(const uint8_t* data, size_t size
   return rs;
 }
 
-void Recordset::LoadImage(const uint8_t* data, size_t size, std::string_view key) {
-  if (open_) Raise(err::kObjectOpen, kSource);
+namespace {
+
+// The signed body of an image: magic, format and tag checked.
+Reader ImageBody(const uint8_t* data, size_t size, std::string_view key) {
   if (size < 5 + kTagSize || std::memcmp(data, kMagic, 4) != 0) Refuse("The data is not a recordset image.");
   if (data[4] != kVersion)
     Refuse("The recordset image was made by another version of the library (format " + std::to_string(data[4]) + ").");
@@ -328,7 +330,49 @@ void Recordset::LoadImage(const uint8_t* data, size_t size, std::string_view key
   Sign(data, bodyEnd, key, tag);
   if (sodium_memcmp(tag, data + bodyEnd, kTagSize) != 0) Damaged();
 
-  Reader r(data + 5, bodyEnd - 5);
+  return Reader(data + 5, bodyEnd - 5);
+}
+
+FieldInfo ReadField(Reader& r) {
+  FieldInfo f;
+  f.name = r.Str();
+  f.type = r.I32();
+  f.definedSize = r.I32();
+  f.attributes = r.I32();
+  f.precision = r.U8();
+  f.numericScale = r.U8();
+  uint8_t flags = r.U8();
+  if (flags > 31) Damaged();
+  f.sizeEnforced = flags & 1;
+  f.key = flags & 2;
+  f.rowVersion = flags & 4;
+  f.autoIncrement = flags & 8;
+  f.notNull = flags & 16;
+  uint8_t decode = r.U8();
+  if (decode > static_cast<uint8_t>(Decode::Binary)) Damaged();
+  f.decode = static_cast<Decode>(decode);
+  if (f.definedSize < 0) Damaged();
+  f.baseSchema = r.Str();
+  f.baseTable = r.Str();
+  f.baseColumn = r.Str();
+  return f;
+}
+
+std::shared_ptr<RecordsetMeta> ReadFields(Reader& r) {
+  uint32_t n = r.U32();
+  if (n == 0 || n > kMaxFields || n > r.Left()) Damaged();
+  auto meta = std::make_shared<RecordsetMeta>();
+  meta->fields.reserve(n);
+  for (uint32_t i = 0; i < n; ++i) meta->fields.push_back(ReadField(r));
+  meta->Index();
+  return meta;
+}
+
+}  // namespace
+
+void Recordset::LoadImage(const uint8_t* data, size_t size, std::string_view key) {
+  if (open_) Raise(err::kObjectOpen, kSource);
+  Reader r = ImageBody(data, size, key);
   int32_t lockType = r.I32();
   int32_t criteria = r.I32();
   int32_t pageSize = r.I32();
@@ -337,35 +381,8 @@ void Recordset::LoadImage(const uint8_t* data, size_t size, std::string_view key
     Damaged();
   std::string uniqueTable = r.Str();
   std::string source = r.Str();
-  uint32_t n = r.U32();
-  if (n == 0 || n > kMaxFields || n > r.Left()) Damaged();
-  auto meta = std::make_shared<RecordsetMeta>();
-  meta->fields.reserve(n);
-  for (uint32_t i = 0; i < n; ++i) {
-    FieldInfo f;
-    f.name = r.Str();
-    f.type = r.I32();
-    f.definedSize = r.I32();
-    f.attributes = r.I32();
-    f.precision = r.U8();
-    f.numericScale = r.U8();
-    uint8_t flags = r.U8();
-    if (flags > 31) Damaged();
-    f.sizeEnforced = flags & 1;
-    f.key = flags & 2;
-    f.rowVersion = flags & 4;
-    f.autoIncrement = flags & 8;
-    f.notNull = flags & 16;
-    uint8_t decode = r.U8();
-    if (decode > static_cast<uint8_t>(Decode::Binary)) Damaged();
-    f.decode = static_cast<Decode>(decode);
-    if (f.definedSize < 0) Damaged();
-    f.baseSchema = r.Str();
-    f.baseTable = r.Str();
-    f.baseColumn = r.Str();
-    meta->fields.push_back(std::move(f));
-  }
-  meta->Index();
+  std::shared_ptr<RecordsetMeta> meta = ReadFields(r);
+  const uint32_t n = static_cast<uint32_t>(meta->fields.size());
   uint32_t rowCount = r.U32();
   // Each row takes at least its two state bytes.
   if (rowCount > r.Left() / 2) Damaged();

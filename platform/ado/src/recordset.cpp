@@ -1,4 +1,5 @@
 // Recordset: opening, position, fields, editing and the by-name classes around it.
+#include "automation/text.h"
 #include "ado/recordset.h"
 
 #include <cctype>
@@ -67,7 +68,7 @@ int32_t FieldRef::Status() const { return rs_->FieldStatus(index_); }
 int32_t FieldRef::ActualSize() const {
   Variant v = Value();
   if (v.IsNull() || v.IsEmpty()) return 0;
-  if (const std::string* s = v.StringIf()) return static_cast<int32_t>(detail::Utf8Length(*s));
+  if (const std::string* s = v.StringIf()) return static_cast<int32_t>(automation::CharLength(*s));
   if (v.IsBytes()) return static_cast<int32_t>(v.ToBytes().size());
   return Info().definedSize;
 }
@@ -657,7 +658,15 @@ void Recordset::SetUpdateCriteria(int32_t c) {
   updateCriteria_ = c;
 }
 
-bool Recordset::Supports(int32_t) const { return true; }
+// Every option asked for must be there. The rows are held in memory, client-side and static:
+// moving back, bookmarks, positions, Find and holding rows always work; changes only where the
+// lock type lets them; Resync, Notify, Index and Seek never.
+bool Recordset::Supports(int32_t cursorOptions) const {
+  int32_t can = adHoldRecords | adMovePrevious | adBookmark | adApproxPosition | adFind;
+  if (lockType_ != adLockReadOnly) can |= adAddNew | adDelete | adUpdate;
+  if (lockType_ == adLockBatchOptimistic) can |= adUpdateBatch;
+  return (cursorOptions & ~can) == 0;
+}
 
 std::shared_ptr<PropertiesObject> Recordset::GetProperties() {
   return std::make_shared<PropertiesObject>(std::static_pointer_cast<Recordset>(shared_from_this()));

@@ -113,83 +113,113 @@ void Recordset::WriteRows(const std::vector<size_t>& rows) {
   CommitWritten(writes);
 }
 
-Recordset::PendingWrite Recordset::WriteRow(Connection& c, size_t index) {
-  const RecordsetMeta& meta = *meta_;
-  const auto& F = meta.fields;
-  Row& row = rows_[index];
-  PendingWrite out;
-  out.row = index;
-  std::vector<TableFields> tables = GroupByTable(meta);
-  auto original = [&](size_t f) { return cells_.Get(row.base + f); };
-  auto current = [&](size_t f) { return row.change ? row.change->values[f] : cells_.Get(row.base + f); };
-  auto assigned = [&](size_t f) { return row.change && row.change->assigned[f] != 0; };
+namespace {
+constexpr const char* kTooManyRows =
+    "Key column information is insufficient or incorrect. Too many rows were affected by update.";
+}  // namespace
 
-  // A change to a computed column cannot be written anywhere.
-  if (row.state != RowState::Deleted)
-    for (size_t f = 0; f < F.size(); ++f)
-      if (assigned(f) && F[f].baseTable.empty()) NoBaseTable(c);
+// Writes one pending row: a DELETE, INSERTs or UPDATEs per base table, each found again by the
+// recordset's update criteria, and the written columns read back.
+class Recordset::RowWriter {
+ public:
+  RowWriter(Recordset& rs, Connection& c, size_t index)
+      : rs_(rs), c_(c), F(rs.meta_->fields), row_(rs.rows_[index]), tables_(GroupByTable(*rs.meta_)) {
+    out_.row = index;
+  }
 
-  // The WHERE clause that finds the row as it was read.
-  auto criteria = [&](const TableFields& t, bool forDelete, Params& params) {
-    const detail::TableMeta& tm = c.Internals().Table(t.schema, t.table);
+  PendingWrite Write() {
+    // A change to a computed column cannot be written anywhere.
+    if (row_.state != RowState::Deleted)
+      for (size_t f = 0; f < F.size(); ++f)
+        if (Assigned(f) && F[f].baseTable.empty()) NoBaseTable(c_);
+    if (row_.state == RowState::Deleted) {
+      Delete();
+    } else if (row_.state == RowState::New) {
+      Insert();
+    } else {
+      for (const TableFields& t : tables_) Update(t);
+    }
+    return std::move(out_);
+  }
+
+ private:
+  Variant Original(size_t f) const { return rs_.cells_.Get(row_.base + f); }
+  Variant Current(size_t f) const { return row_.change ? row_.change->values[f] : rs_.cells_.Get(row_.base + f); }
+  bool Assigned(size_t f) const { return row_.change && row_.change->assigned[f] != 0; }
+  const detail::TableMeta& Meta(const TableFields& t) const { return c_.Internals().Table(t.schema, t.table); }
+
+  // The field reading key column `k` of the table; F.size() when none does.
+  size_t KeyField(const TableFields& t, const std::string& k) const {
+    size_t found = F.size();
+    for (size_t f : t.fields)
+      if (detail::EqualNoCase(F[f].baseColumn, k)) found = f;
+    return found;
+  }
+
+  // One test of the WHERE clause: the column as it was read (dates by their value).
+  void AddTest(size_t f, std::string& where, Params& params) const {
+    if (!where.empty()) where += " AND ";
+    std::string col = detail::QuoteIdent(F[f].baseColumn);
+    if (F[f].decode == Decode::Date) {
+      where += "(" + col + " IS ? OR julianday(" + col + ") = julianday(?))";
+      params.push_back(AsParam(Original(f)));
+    } else {
+      where += col + " IS ?";
+    }
+    params.push_back(AsParam(Original(f)));
+  }
+
+  // The WHERE clause that finds the row as it was read: its key, then what the update criteria add.
+  std::string Criteria(const TableFields& t, bool forDelete, Params& params) const {
     std::string where;
-    auto add = [&](size_t f) {
-      if (!where.empty()) where += " AND ";
-      std::string col = detail::QuoteIdent(F[f].baseColumn);
-      if (F[f].decode == Decode::Date) {
-        where += "(" + col + " IS ? OR julianday(" + col + ") = julianday(?))";
-        params.push_back(AsParam(original(f)));
-      } else {
-        where += col + " IS ?";
-      }
-      params.push_back(AsParam(original(f)));
-    };
     std::vector<size_t> keyFields;
-    for (const std::string& k : tm.key) {
-      size_t found = F.size();
-      for (size_t f : t.fields)
-        if (detail::EqualNoCase(F[f].baseColumn, k)) found = f;
-      if (found == F.size())
-        Fail(c, err::kFail, "Insufficient key column information for updating or refreshing.");
+    for (const std::string& k : Meta(t).key) {
+      size_t found = KeyField(t, k);
+      if (found == F.size()) Fail(c_, err::kFail, "Insufficient key column information for updating or refreshing.");
       keyFields.push_back(found);
     }
-    for (size_t f : keyFields) add(f);
-    bool isKey = false;
+    for (size_t f : keyFields) AddTest(f, where, params);
     auto comparable = [&](size_t f) {
-      isKey = false;
+      bool isKey = false;
       for (size_t k : keyFields) isKey = isKey || k == f;
       return !isKey && F[f].decode != Decode::Binary && !F[f].rowVersion;
     };
-    int32_t mode = updateCriteria_;
+    int32_t mode = rs_.updateCriteria_;
     size_t version = F.size();
     for (size_t f : t.fields)
       if (F[f].rowVersion) version = f;
     if (mode == adCriteriaTimeStamp && version == F.size()) mode = adCriteriaAllCols;
     if (mode == adCriteriaKey && keyFields.empty()) mode = adCriteriaAllCols;
-    switch (mode) {
-      case adCriteriaTimeStamp: add(version); break;
-      case adCriteriaAllCols:
-        for (size_t f : t.fields)
-          if (comparable(f)) add(f);
-        break;
-      case adCriteriaUpdCols:
-        if (forDelete) {
-          for (size_t f : t.fields)
-            if (comparable(f)) add(f);
-        } else {
-          for (size_t f : t.fields)
-            if (assigned(f) && comparable(f)) add(f);
-        }
-        break;
-      default: break;
+    if (mode == adCriteriaTimeStamp) {
+      AddTest(version, where, params);
+    } else if (mode == adCriteriaAllCols || mode == adCriteriaUpdCols) {
+      const bool onlyAssigned = mode == adCriteriaUpdCols && !forDelete;
+      for (size_t f : t.fields)
+        if ((!onlyAssigned || Assigned(f)) && comparable(f)) AddTest(f, where, params);
     }
     if (where.empty()) where = "1";
     return where;
-  };
+  }
 
-  // Reads the table's columns back (identity, defaults, row version) by rowid or by key.
-  auto readBack = [&](const TableFields& t, const Variant& rowid) {
-    const detail::TableMeta& tm = c.Internals().Table(t.schema, t.table);
+  // Finds the written row again, by rowid or by key; false when it cannot.
+  bool FindAgain(const TableFields& t, const Variant& rowid, std::string& where, Params& params) const {
+    if (Meta(t).hasRowid) {
+      where = "rowid = ?";
+      params.push_back(AsParam(rowid));
+      return true;
+    }
+    for (const std::string& k : Meta(t).key) {
+      size_t found = KeyField(t, k);
+      if (found == F.size()) return false;  // cannot find it again; keep the values written
+      if (!where.empty()) where += " AND ";
+      where += detail::QuoteIdent(k) + " IS ?";
+      params.push_back(AsParam(Current(found)));
+    }
+    return true;
+  }
+
+  // Reads the table's columns back (identity, defaults, row version).
+  void ReadBack(const TableFields& t, const Variant& rowid) {
     std::string cols;
     for (size_t f : t.fields) {
       if (!cols.empty()) cols += ", ";
@@ -197,127 +227,116 @@ Recordset::PendingWrite Recordset::WriteRow(Connection& c, size_t index) {
     }
     Params params;
     std::string where;
-    if (tm.hasRowid) {
-      where = "rowid = ?";
-      params.push_back(AsParam(rowid));
-    } else {
-      for (const std::string& k : tm.key) {
-        size_t found = F.size();
-        for (size_t f : t.fields)
-          if (detail::EqualNoCase(F[f].baseColumn, k)) found = f;
-        if (found == F.size()) return;  // cannot find it again; keep the values written
-        if (!where.empty()) where += " AND ";
-        where += detail::QuoteIdent(k) + " IS ?";
-        params.push_back(AsParam(current(found)));
-      }
-    }
+    if (!FindAgain(t, rowid, where, params)) return;
     ResultSet back;
-    detail::Run(c, "SELECT " + cols + " FROM " + Qualified(t) + " WHERE " + where, params, true, &back);
+    detail::Run(c_, "SELECT " + cols + " FROM " + Qualified(t) + " WHERE " + where, params, true, &back);
     if (back.rows != 1) return;
-    for (size_t k = 0; k < t.fields.size(); ++k) {
-      size_t f = t.fields[k];
-      Variant v = back.cells.Get(k);
-      // Values come back the way the engine keeps them; give them the field's type again.
-      if (!v.IsNull()) {
-        try {
-          v = detail::Coerce(F[f], v);
-        } catch (const automation::ComError&) {
-        }
-      }
-      // The same column may be read by more fields (a later duplicate): refresh those too.
-      for (size_t g = 0; g < F.size(); ++g)
-        if (g != f && detail::EqualNoCase(F[g].baseTable, t.table) &&
-            detail::EqualNoCase(F[g].baseColumn, F[f].baseColumn))
-          out.refreshed.emplace_back(g, v);
-      out.refreshed.emplace_back(f, std::move(v));
-    }
-  };
-
-  auto returningRows = [&](const std::string& sql, const Params& params) {
-    ResultSet r;
-    detail::Run(c, sql, params, true, &r);
-    return r;
-  };
-
-  if (row.state == RowState::Deleted) {
-    const TableFields* target = nullptr;
-    if (!uniqueTable_.empty()) {
-      for (const auto& t : tables)
-        if (detail::EqualNoCase(t.table, uniqueTable_)) target = &t;
-    } else if (tables.size() == 1) {
-      target = &tables.front();
-    }
-    if (!target) NoBaseTable(c);
-    Params params;
-    std::string where = criteria(*target, true, params);
-    int64_t n = detail::Run(c, "DELETE FROM " + Qualified(*target) + " WHERE " + where, params, false, nullptr);
-    if (n <= 0) Conflict(c);
-    if (n > 1)
-      Fail(c, err::kFail, "Key column information is insufficient or incorrect. Too many rows were affected by update.");
-    out.deleted = true;
-    return out;
+    for (size_t k = 0; k < t.fields.size(); ++k) Refresh(t, t.fields[k], back.cells.Get(k));
   }
 
-  if (row.state == RowState::New) {
+  void Refresh(const TableFields& t, size_t f, Variant v) {
+    // Values come back the way the engine keeps them; give them the field's type again.
+    if (!v.IsNull()) {
+      try {
+        v = detail::Coerce(F[f], v);
+      } catch (const automation::ComError&) {
+      }
+    }
+    // The same column may be read by more fields (a later duplicate): refresh those too.
+    for (size_t g = 0; g < F.size(); ++g)
+      if (g != f && detail::EqualNoCase(F[g].baseTable, t.table) &&
+          detail::EqualNoCase(F[g].baseColumn, F[f].baseColumn))
+        out_.refreshed.emplace_back(g, v);
+    out_.refreshed.emplace_back(f, std::move(v));
+  }
+
+  ResultSet ReturningRows(const std::string& sql, const Params& params) {
+    ResultSet r;
+    detail::Run(c_, sql, params, true, &r);
+    return r;
+  }
+
+  // Exactly one row must be hit: none is the write conflict.
+  void RequireOneRow(int64_t n) const {
+    if (n <= 0) Conflict(c_);
+    if (n > 1) Fail(c_, err::kFail, kTooManyRows);
+  }
+
+  void Delete() {
+    const TableFields* target = nullptr;
+    if (!rs_.uniqueTable_.empty()) {
+      for (const auto& t : tables_)
+        if (detail::EqualNoCase(t.table, rs_.uniqueTable_)) target = &t;
+    } else if (tables_.size() == 1) {
+      target = &tables_.front();
+    }
+    if (!target) NoBaseTable(c_);
+    Params params;
+    std::string where = Criteria(*target, true, params);
+    RequireOneRow(detail::Run(c_, "DELETE FROM " + Qualified(*target) + " WHERE " + where, params, false, nullptr));
+    out_.deleted = true;
+  }
+
+  void Insert() {
+    if (tables_.empty()) NoBaseTable(c_);
     bool any = false;
-    for (const TableFields& t : tables) {
-      const detail::TableMeta& tm = c.Internals().Table(t.schema, t.table);
+    for (const TableFields& t : tables_) {
       std::string cols, marks;
       Params params;
       for (size_t f : t.fields) {
-        if (!assigned(f) || F[f].rowVersion) continue;
-        if (F[f].autoIncrement && current(f).IsNull()) continue;
+        if (!Assigned(f) || F[f].rowVersion) continue;
+        if (F[f].autoIncrement && Current(f).IsNull()) continue;
         if (!cols.empty()) {
           cols += ", ";
           marks += ", ";
         }
         cols += detail::QuoteIdent(F[f].baseColumn);
         marks += "?";
-        params.push_back(AsParam(current(f)));
+        params.push_back(AsParam(Current(f)));
       }
-      if (cols.empty() && (any || tables.size() > 1)) continue;
+      if (cols.empty() && (any || tables_.size() > 1)) continue;
       std::string sql = "INSERT INTO " + Qualified(t) +
                         (cols.empty() ? std::string(" DEFAULT VALUES") : " (" + cols + ") VALUES (" + marks + ")");
-      if (tm.hasRowid) sql += " RETURNING rowid";
-      ResultSet r = returningRows(sql, params);
+      if (Meta(t).hasRowid) sql += " RETURNING rowid";
+      ResultSet r = ReturningRows(sql, params);
       any = true;
-      readBack(t, r.rows == 1 ? r.cells.Get(0) : Variant::Null());
+      ReadBack(t, r.rows == 1 ? r.cells.Get(0) : Variant::Null());
     }
-    if (!any && !tables.empty()) NoBaseTable(c);
-    if (tables.empty()) NoBaseTable(c);
-    return out;
+    if (!any) NoBaseTable(c_);
   }
 
   // A modified row: one UPDATE per table that has changed columns.
-  for (const TableFields& t : tables) {
-    const detail::TableMeta& tm = c.Internals().Table(t.schema, t.table);
+  void Update(const TableFields& t) {
     std::string set;
     Params params;
     for (size_t f : t.fields) {
-      if (!assigned(f) || F[f].rowVersion) continue;
+      if (!Assigned(f) || F[f].rowVersion) continue;
       if (!set.empty()) set += ", ";
       set += detail::QuoteIdent(F[f].baseColumn) + " = ?";
-      params.push_back(AsParam(current(f)));
+      params.push_back(AsParam(Current(f)));
     }
-    if (set.empty()) continue;
-    std::string where = criteria(t, false, params);
+    if (set.empty()) return;
+    std::string where = Criteria(t, false, params);
     std::string sql = "UPDATE " + Qualified(t) + " SET " + set + " WHERE " + where;
-    if (tm.hasRowid) {
-      ResultSet r = returningRows(sql + " RETURNING rowid", params);
-      if (r.rows == 0) Conflict(c);
-      if (r.rows > 1)
-        Fail(c, err::kFail, "Key column information is insufficient or incorrect. Too many rows were affected by update.");
-      readBack(t, r.cells.Get(0));
+    if (Meta(t).hasRowid) {
+      ResultSet r = ReturningRows(sql + " RETURNING rowid", params);
+      RequireOneRow(static_cast<int64_t>(r.rows));
+      ReadBack(t, r.cells.Get(0));
     } else {
-      int64_t n = detail::Run(c, sql, params, false, nullptr);
-      if (n <= 0) Conflict(c);
-      if (n > 1)
-        Fail(c, err::kFail, "Key column information is insufficient or incorrect. Too many rows were affected by update.");
-      readBack(t, Variant::Null());
+      RequireOneRow(detail::Run(c_, sql, params, false, nullptr));
+      ReadBack(t, Variant::Null());
     }
   }
-  return out;
-}
+
+  Recordset& rs_;
+  Connection& c_;
+  const std::vector<FieldInfo>& F;
+  Row& row_;
+  std::vector<TableFields> tables_;
+  PendingWrite out_;
+};
+
+Recordset::PendingWrite Recordset::WriteRow(Connection& c, size_t index) { return RowWriter(*this, c, index).Write(); }
 
 void Recordset::CommitWritten(std::vector<PendingWrite>& writes) {
   size_t n = FieldCount();

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "automation/text.h"
 #include "automation/vbdate.h"
 #include "engine.h"
 
@@ -138,6 +139,60 @@ bool ParseDbDate(std::string_view s, automation::Date& out) {
   return false;
 }
 
+namespace {
+
+// Sets what every declared type sets: type, size, decoding, and the fixed-length attribute.
+void SetType(FieldInfo& f, int32_t type, int32_t size, Decode decode, bool fixed) {
+  f.type = type;
+  f.definedSize = size;
+  f.decode = decode;
+  if (fixed) f.attributes |= adFldFixed;
+}
+
+void SetText(FieldInfo& f, const std::string& u, int64_t size) {
+  bool wide = u[0] == 'N';
+  bool longText = Has(u, "TEXT") || Has(u, "CLOB") || size < 0 || size >= kLongSize;
+  if (Has(u, "UNIQUEIDENTIFIER")) {
+    SetType(f, adGUID, 16, Decode::Text, true);
+  } else if (longText) {
+    SetType(f, wide ? adLongVarWChar : adLongVarChar, kLongSize, Decode::Text, false);
+    f.attributes |= adFldLong;
+  } else {
+    bool var = Has(u, "VAR");
+    SetType(f, var ? (wide ? adVarWChar : adVarChar) : (wide ? adWChar : adChar), static_cast<int32_t>(size),
+            Decode::Text, !var);
+    f.sizeEnforced = true;
+  }
+}
+
+void SetInteger(FieldInfo& f, const std::string& u) {
+  if (Has(u, "BIGINT")) {
+    SetType(f, adBigInt, 8, Decode::BigInt, true);
+    f.precision = 19;
+  } else if (Has(u, "SMALLINT")) {
+    SetType(f, adSmallInt, 2, Decode::SmallInt, true);
+    f.precision = 5;
+  } else if (Has(u, "TINYINT")) {
+    SetType(f, adUnsignedTinyInt, 1, Decode::Byte, true);
+    f.precision = 3;
+  } else {
+    SetType(f, adInteger, 4, Decode::Long, true);
+    f.precision = 10;
+  }
+}
+
+void SetBinary(FieldInfo& f, const std::string& u, int64_t size) {
+  if (Has(u, "BLOB") || Has(u, "IMAGE") || size < 0 || size >= kLongSize) {
+    SetType(f, adLongVarBinary, kLongSize, Decode::Binary, false);
+    f.attributes |= adFldLong;
+  } else {
+    SetType(f, Has(u, "VAR") ? adVarBinary : adBinary, static_cast<int32_t>(size), Decode::Binary, false);
+    f.sizeEnforced = true;
+  }
+}
+
+}  // namespace
+
 void ApplyDeclaredType(FieldInfo& f, std::string_view declType) {
   std::string u(declType);
   for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -146,99 +201,32 @@ void ApplyDeclaredType(FieldInfo& f, std::string_view declType) {
   f.sizeEnforced = false;
   f.precision = 255;
   f.numericScale = 255;
-  int32_t fixed = adFldFixed;
   if (u.empty()) {
-    f.type = adVarChar;
-    f.definedSize = 255;
-    f.decode = Decode::Any;
+    SetType(f, adVarChar, 255, Decode::Any, false);
   } else if (Has(u, "BIT") || Has(u, "BOOL")) {
-    f.type = adBoolean;
-    f.definedSize = 2;
-    f.decode = Decode::Bool;
-    f.attributes |= fixed;
+    SetType(f, adBoolean, 2, Decode::Bool, true);
   } else if (Has(u, "CHAR") || Has(u, "CLOB") || Has(u, "TEXT") || Has(u, "UNIQUEIDENTIFIER")) {
-    bool wide = u[0] == 'N';
-    bool longText = Has(u, "TEXT") || Has(u, "CLOB") || size < 0 || size >= kLongSize;
-    f.decode = Decode::Text;
-    if (Has(u, "UNIQUEIDENTIFIER")) {
-      f.type = adGUID;
-      f.definedSize = 16;
-      f.attributes |= fixed;
-    } else if (longText) {
-      f.type = wide ? adLongVarWChar : adLongVarChar;
-      f.definedSize = kLongSize;
-      f.attributes |= adFldLong;
-    } else {
-      bool var = Has(u, "VAR");
-      f.type = var ? (wide ? adVarWChar : adVarChar) : (wide ? adWChar : adChar);
-      f.definedSize = static_cast<int32_t>(size);
-      f.sizeEnforced = true;
-      if (!var) f.attributes |= fixed;
-    }
+    SetText(f, u, size);
   } else if (Has(u, "DATE") || Has(u, "TIME")) {
-    f.type = adDBTimeStamp;
-    f.definedSize = 16;
-    f.decode = Decode::Date;
-    f.attributes |= fixed;
+    SetType(f, adDBTimeStamp, 16, Decode::Date, true);
     f.precision = 23;
     f.numericScale = 3;
   } else if (Has(u, "INT")) {
-    f.attributes |= fixed;
-    if (Has(u, "BIGINT")) {
-      f.type = adBigInt;
-      f.definedSize = 8;
-      f.decode = Decode::BigInt;
-      f.precision = 19;
-    } else if (Has(u, "SMALLINT")) {
-      f.type = adSmallInt;
-      f.definedSize = 2;
-      f.decode = Decode::SmallInt;
-      f.precision = 5;
-    } else if (Has(u, "TINYINT")) {
-      f.type = adUnsignedTinyInt;
-      f.definedSize = 1;
-      f.decode = Decode::Byte;
-      f.precision = 3;
-    } else {
-      f.type = adInteger;
-      f.definedSize = 4;
-      f.decode = Decode::Long;
-      f.precision = 10;
-    }
+    SetInteger(f, u);
   } else if (Has(u, "BLOB") || Has(u, "BINARY") || Has(u, "IMAGE")) {
-    f.decode = Decode::Binary;
-    if (Has(u, "BLOB") || Has(u, "IMAGE") || size < 0 || size >= kLongSize) {
-      f.type = adLongVarBinary;
-      f.definedSize = kLongSize;
-      f.attributes |= adFldLong;
-    } else {
-      f.type = Has(u, "VAR") ? adVarBinary : adBinary;
-      f.definedSize = static_cast<int32_t>(size);
-      f.sizeEnforced = true;
-    }
+    SetBinary(f, u, size);
   } else if (Has(u, "MONEY")) {
-    f.type = adCurrency;
-    f.definedSize = 8;
-    f.decode = Decode::Currency;
-    f.attributes |= fixed;
+    SetType(f, adCurrency, 8, Decode::Currency, true);
     f.precision = 19;
   } else if (Has(u, "REAL") || Has(u, "FLOA") || Has(u, "DOUB")) {
-    f.type = adDouble;
-    f.definedSize = 8;
-    f.decode = Decode::Double;
-    f.attributes |= fixed;
+    SetType(f, adDouble, 8, Decode::Double, true);
     f.precision = 15;
   } else if (Has(u, "DEC") || Has(u, "NUMERIC")) {
-    f.type = adNumeric;
-    f.definedSize = 19;
-    f.decode = Decode::Double;
-    f.attributes |= fixed;
+    SetType(f, adNumeric, 19, Decode::Double, true);
     f.precision = size > 0 && size < 256 ? static_cast<uint8_t>(size) : 18;
     f.numericScale = scale >= 0 && scale < 256 ? static_cast<uint8_t>(scale) : 0;
   } else {
-    f.type = adVarChar;
-    f.definedSize = 255;
-    f.decode = Decode::Any;
+    SetType(f, adVarChar, 255, Decode::Any, false);
   }
 }
 
@@ -354,7 +342,7 @@ Variant Coerce(const FieldInfo& f, const Variant& v) {
   try {
     if (IsTextType(f.type)) {
       std::string s = v.ToString();
-      if (f.sizeEnforced && Utf8Length(s) > static_cast<size_t>(f.definedSize))
+      if (f.sizeEnforced && automation::CharLength(s) > static_cast<size_t>(f.definedSize))
         NotAccepted(f, "longer than " + std::to_string(f.definedSize) + " characters");
       return Variant(std::move(s));
     }
@@ -448,7 +436,7 @@ void BindParam(Connection& c, sqlite3_stmt* st, int slot, const Param& p, int po
     if (IsTextType(p.type)) {
       std::string s = v.ToString();
       if (p.size > 0) {
-        size_t n = Utf8Length(s);
+        size_t n = automation::CharLength(s);
         if (n > static_cast<size_t>(p.size)) tooLong(n, "characters");
       }
       sqlite3_bind_text64(st, slot, s.data(), s.size(), SQLITE_TRANSIENT, SQLITE_UTF8);

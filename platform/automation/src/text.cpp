@@ -25,4 +25,34 @@ size_t CharLength(std::string_view s) {
   return n;
 }
 
+namespace {
+bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+}  // namespace
+
+std::string_view HeadChars(std::string_view s, size_t chars) {
+  size_t i = 0;
+  for (size_t n = 0; i < s.size() && n < chars; ++n) {
+    ++i;
+    while (i < s.size() && IsContinuation(s[i])) ++i;
+  }
+  return s.substr(0, i);
+}
+
+std::string_view TailChars(std::string_view s, size_t chars) {
+  size_t i = s.size();
+  for (size_t n = 0; i > 0 && n < chars; ++n) {
+    --i;
+    while (i > 0 && IsContinuation(s[i])) --i;
+  }
+  return s.substr(i);
+}
+
+std::string_view TrimBlanks(std::string_view s) {
+  constexpr std::string_view kBlanks = " \t\r\n";
+  size_t b = s.find_first_not_of(kBlanks);
+  if (b == std::string_view::npos) return {};
+  size_t e = s.find_last_not_of(kBlanks);
+  return s.substr(b, e - b + 1);
+}
+
 }  // namespace automation

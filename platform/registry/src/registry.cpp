@@ -11,24 +11,17 @@
 #include <fstream>
 #include <sstream>
 
+#include "automation/text.h"
+
 namespace registry {
 
 namespace {
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
+using automation::EqualsNoCase;
 
-bool SameText(std::string_view a, std::string_view b) { return Lower(a) == Lower(b); }
-
-std::string Trim(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
-  return std::string(s.substr(b, e - b));
-}
+std::string Lower(std::string_view s) { return automation::LowerAscii(s); }
+// A line of the file read without its blanks at either end.
+std::string Trim(std::string_view s) { return std::string(automation::TrimBlanks(s)); }
 
 // The file as lines, with each line's meaning.
 struct Line {
@@ -194,7 +187,7 @@ std::optional<std::string> ReadValue(std::string_view key, std::string_view name
   std::string k = NormalizeKey(key);
   std::optional<std::string> found;
   for (const Line& l : Load())
-    if (l.kind == Line::Value && SameText(l.key, k) && SameText(l.name, name)) found = l.value;
+    if (l.kind == Line::Value && EqualsNoCase(l.key, k) && EqualsNoCase(l.name, name)) found = l.value;
   return found;
 }
 
@@ -202,10 +195,10 @@ std::vector<std::pair<std::string, std::string>> ReadValues(std::string_view key
   std::string k = NormalizeKey(key);
   std::vector<std::pair<std::string, std::string>> out;
   for (const Line& l : Load()) {
-    if (l.kind != Line::Value || !SameText(l.key, k)) continue;
+    if (l.kind != Line::Value || !EqualsNoCase(l.key, k)) continue;
     bool replaced = false;
     for (auto& [n, v] : out)
-      if (SameText(n, l.name)) {
+      if (EqualsNoCase(n, l.name)) {
         v = l.value;
         replaced = true;
       }
@@ -218,11 +211,11 @@ std::vector<std::string> SubKeys(std::string_view key) {
   std::string k = NormalizeKey(key);
   std::vector<std::string> out;
   for (const Line& l : Load()) {
-    if (l.kind != Line::Section || !IsUnder(l.key, k) || SameText(l.key, k)) continue;
+    if (l.kind != Line::Section || !IsUnder(l.key, k) || EqualsNoCase(l.key, k)) continue;
     std::string rest = l.key.substr(k.size() + 1);
     std::string child = rest.substr(0, rest.find('\\'));
     bool seen = false;
-    for (const auto& c : out) seen = seen || SameText(c, child);
+    for (const auto& c : out) seen = seen || EqualsNoCase(c, child);
     if (!seen) out.push_back(child);
   }
   return out;
@@ -242,10 +235,10 @@ void WriteValue(std::string_view key, std::string_view name, std::string_view va
     nl.name = std::string(name);
     nl.value = std::string(value);
     for (size_t i = 0; i < lines.size(); ++i) {
-      if (lines[i].kind == Line::Section && SameText(lines[i].key, k)) {
+      if (lines[i].kind == Line::Section && EqualsNoCase(lines[i].key, k)) {
         size_t end = SectionEnd(lines, i);
         for (size_t j = i + 1; j < end; ++j) {
-          if (lines[j].kind == Line::Value && SameText(lines[j].name, name)) {
+          if (lines[j].kind == Line::Value && EqualsNoCase(lines[j].name, name)) {
             nl.name = lines[j].name;  // keep the stored spelling of the name
             nl.text = (nl.name.empty() ? std::string("@") : nl.name) + "=" + std::string(value);
             lines[j] = nl;
@@ -272,7 +265,7 @@ void CreateKey(std::string_view key) {
   CheckText("key", k);
   Modify([&](std::vector<Line>& lines) {
     for (const Line& l : lines)
-      if (l.kind == Line::Section && SameText(l.key, k)) return false;
+      if (l.kind == Line::Section && EqualsNoCase(l.key, k)) return false;
     if (!lines.empty() && !Trim(lines.back().text).empty()) lines.push_back(Line{});
     Line sec;
     sec.kind = Line::Section;
@@ -288,7 +281,7 @@ bool DeleteValue(std::string_view key, std::string_view name) {
   return Modify([&](std::vector<Line>& lines) {
     bool removed = false;
     for (size_t i = lines.size(); i-- > 0;) {
-      if (lines[i].kind == Line::Value && SameText(lines[i].key, k) && SameText(lines[i].name, name)) {
+      if (lines[i].kind == Line::Value && EqualsNoCase(lines[i].key, k) && EqualsNoCase(lines[i].name, name)) {
         lines.erase(lines.begin() + static_cast<long>(i));
         removed = true;
       }

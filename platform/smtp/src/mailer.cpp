@@ -224,7 +224,7 @@ bool SmtpMailer::ConnectServer(const std::string& host, int32_t port, const std:
   if (!user.empty()) {
     loginUser_ = user;
     loginPassword_ = password;
-    if (loginSetting_ == 0) loginSetting_ = 1;
+    if (loginSetting_ == kLoginNone) loginSetting_ = kLoginRequired;
   }
 
   std::string serverHost = mime::Trim(host_);
@@ -276,7 +276,7 @@ bool SmtpMailer::ConnectServer(const std::string& host, int32_t port, const std:
     case kSessionStartTlsIfOffered: curl_easy_setopt(c, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY)); break;
     default: curl_easy_setopt(c, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL)); break;
   }
-  if (loginSetting_ != 0 && !loginUser_.empty()) {
+  if (loginSetting_ != kLoginNone && !loginUser_.empty()) {
     curl_easy_setopt(c, CURLOPT_USERNAME, loginUser_.c_str());
     curl_easy_setopt(c, CURLOPT_PASSWORD, loginPassword_.c_str());
     if (loginScheme_ == kLoginPlain) curl_easy_setopt(c, CURLOPT_LOGIN_OPTIONS, "AUTH=PLAIN");

@@ -1,5 +1,7 @@
 #include "mime_text.h"
 
+#include "automation/text.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -210,18 +212,9 @@ bool IsAscii(std::string_view s) {
   return true;
 }
 
-std::string ToLower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
+std::string ToLower(std::string_view s) { return automation::LowerAscii(s); }
 
-std::string Trim(std::string_view s) {
-  size_t b = s.find_first_not_of(" \t");
-  if (b == std::string_view::npos) return {};
-  size_t e = s.find_last_not_of(" \t");
-  return std::string(s.substr(b, e - b + 1));
-}
+std::string Trim(std::string_view s) { return std::string(automation::TrimBlanks(s)); }
 
 bool ParseAddressList(std::string_view text, std::vector<Address>& out, std::string& error) {
   // Items are separated by commas or semicolons outside quotes and angle brackets.

@@ -155,7 +155,7 @@ TEST_F(ScheduleTest, AFailedSaveNeverReachesTheRegistry) {
   EXPECT_FALSE(Registered("Issues").has_value());
 }
 
-TEST_F(ScheduleTest, RegistryFailureIsRaisedAfterTheSettingsAreSaved) {
+TEST_F(ScheduleTest, RegistryFailureIsRaisedAndLeavesTheSettingsAsTheyWere) {
   // The registry's folder cannot exist (a file is in the way): writing fails.
   testsupport::WriteFile(dir / "not-a-folder", "");
   testsupport::ScopedEnv broken("VANTREL_REGISTRY", (dir / "not-a-folder" / "registry").string());
@@ -165,9 +165,19 @@ TEST_F(ScheduleTest, RegistryFailureIsRaisedAfterTheSettingsAreSaved) {
   } catch (const automation::ComError& e) {
     EXPECT_NE(e.source.find("Notifications.UpdateEMailJob"), std::string::npos) << e.source;
   }
-  // The connection is left usable, with no transaction open.
+  // The connection is left usable, with no transaction open, and the settings are not saved.
   EXPECT_FALSE(db->Connection().InTransaction());
-  EXPECT_EQ(raw.Text("select EMailEnabled from EMailConfiguration"), "1");
+  EXPECT_EQ(raw.Text("select EMailEnabled from EMailConfiguration"), "0");
+}
+
+TEST_F(ScheduleTest, AWriteFailingHalfwayPutsTheEarlierRegistrationBack) {
+  ASSERT_TRUE(Save(*db, "1", "15")) << db->LastErrorMessage();
+  // The old registration is removed before the new one is written; a folder the registry cannot
+  // hold (a line break) fails that write.
+  EXPECT_THROW(Save(*db, "1", "60", (dir / "www\nother").string()), automation::ComError);
+  EXPECT_EQ(Registered("Issues"), DataLink());
+  EXPECT_EQ(Schedule(), "15");
+  EXPECT_EQ(raw.Text("select DeliveryFrequency from EMailConfiguration"), "15");
 }
 
 }  // namespace

@@ -111,6 +111,29 @@ class SendingWithLogin : public Sending {
   SendingWithLogin() : Sending(WithLogin()) { WithCredentials(); }
 };
 
+// A three-character password is a secret too: wherever it shows in the stored failure, it is masked.
+class SendingWithShortPassword : public Sending {
+ protected:
+  static SmtpServer::Options ShortLogin() {
+    SmtpServer::Options o = WithLogin();
+    o.password = "bad";
+    return o;
+  }
+  SendingWithShortPassword() : Sending(ShortLogin()) {
+    sql.Exec(std::string("update EMailConfiguration set ServerLoginRequired = 1, SmtpUserId = '") + kUser +
+             "', SmtpPassword = 'bad'");
+  }
+};
+
+TEST_F(SendingWithShortPassword, EveryLengthOfPasswordIsMasked) {
+  server.RejectRecipient("bad@example.com");
+  int id = Pending("bad@example.com", 1);
+  brisquel::SendNotifications(*db);
+  const std::string error = Column(id, "AttemptedDeliveryErrorMsg");
+  EXPECT_NE(error.find("RCPT TO:<***@example.com>"), std::string::npos) << error;
+  EXPECT_EQ(error.find("bad"), std::string::npos) << error;
+}
+
 TEST_F(SendingWithLogin, RejectedRecipientFailsAfterItsAttemptsWhileTheOthersAreSent) {
   server.RejectRecipient("bad@example.com");
   int good1 = Pending("alice@example.com", 5);

@@ -204,5 +204,31 @@ TEST_F(AdoTest, RecordsetOpensFromACommandByName) {
   EXPECT_EQ(ErrorOf([&] { rs->Get("EOF"); }).number, ado::err::kObjectClosed);
 }
 
+TEST_F(AdoTest, SupportsAnswersWhatTheCursorCanDo) {
+  using namespace ado;
+  const int32_t always = adHoldRecords | adMovePrevious | adBookmark | adApproxPosition | adFind;
+  struct Case {
+    int32_t lockType;
+    int32_t options;
+    bool supported;
+  };
+  const std::vector<Case> cases = {
+      {adLockReadOnly, always, true},        {adLockReadOnly, adAddNew, false},
+      {adLockReadOnly, adUpdate, false},     {adLockReadOnly, adUpdateBatch, false},
+      {adLockOptimistic, adDelete, true},    {adLockOptimistic, adUpdateBatch, false},
+      {adLockBatchOptimistic, adUpdateBatch | adAddNew | adDelete | adUpdate, true},
+      {adLockBatchOptimistic, adResync, false}, {adLockBatchOptimistic, adSeek | adIndex, false},
+      {adLockBatchOptimistic, adNotify, false}, {adLockBatchOptimistic, adFind | adNotify, false},
+  };
+  for (const Case& c : cases) {
+    auto rs = conn->Query("select * from Items", {}, c.lockType);
+    EXPECT_EQ(rs->Supports(c.options), c.supported) << c.lockType << " " << std::hex << c.options;
+  }
+  // By name, as pages ask.
+  auto rs = conn->Query("select * from Items");
+  EXPECT_FALSE(rs->Call("Supports", {Variant(adUpdateBatch)}).ToBool());
+  EXPECT_TRUE(rs->Call("Supports", {Variant(adMovePrevious)}).ToBool());
+}
+
 }  // namespace
 }  // namespace adotest

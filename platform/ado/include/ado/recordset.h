@@ -259,6 +259,8 @@ class Recordset : public automation::Dispatchable<Recordset> {
   FieldRef Field(size_t index);
   automation::Variant Value(size_t index) const;
   automation::Variant Value(std::string_view name) const { return Value(FieldIndex(name)); }
+  // A column of the current row as text; Null (and Empty) give "".
+  std::string Text(std::string_view name) const { return Value(name).ToText(); }
   void SetValue(size_t index, automation::Variant v);
   void SetValue(std::string_view name, automation::Variant v) { SetValue(FieldIndex(name), std::move(v)); }
   automation::Variant OriginalValue(size_t index) const;
@@ -344,6 +346,7 @@ class Recordset : public automation::Dispatchable<Recordset> {
     std::unique_ptr<Change> change;
   };
   struct PendingWrite;  // update_batch.cpp
+  class RowWriter;      // update_batch.cpp: the statements that write one row
 
   void RequireOpen() const;
   void RequireUpdatable() const;

@@ -87,6 +87,22 @@ enum UpdateCriteria : int32_t {
   adCriteriaUpdCols = 2,    // key and the columns changed (the default)
   adCriteriaTimeStamp = 3,  // key and the row version (all columns when the table has none)
 };
+// Recordset.Supports: what a cursor can do.
+enum CursorOption : int32_t {
+  adHoldRecords = 0x100,
+  adMovePrevious = 0x200,
+  adBookmark = 0x2000,
+  adApproxPosition = 0x4000,
+  adUpdateBatch = 0x10000,
+  adResync = 0x20000,
+  adNotify = 0x40000,
+  adFind = 0x80000,
+  adIndex = 0x100000,
+  adSeek = 0x200000,
+  adAddNew = 0x1000400,
+  adDelete = 0x1000800,
+  adUpdate = 0x1008000,
+};
 enum SearchDirection : int32_t { adSearchForward = 1, adSearchBackward = -1 };
 enum EditMode : int32_t { adEditNone = 0, adEditInProgress = 1, adEditAdd = 2, adEditDelete = 4 };
 enum RecordStatus : int32_t {

@@ -1,11 +1,17 @@
 // Member tables and the binder that turns a C++ member (or a free function taking the object
 // first) into a by-name callable entry. Included by automation.h; a class becomes callable by name
-// by deriving from Dispatchable<T> and registering its members, one line each:
+// by deriving from Dispatchable<T> and registering its members, one line each. The class itself
+// gives its name and ProgID (library/core/database.cpp):
 //
-//   static automation::Register<Buffer> reg("Buffer", "", [](auto& c) {
-//     c.Method("Append", &Buffer::Append);
-//     c.Property("Buffer", &Buffer::Text);
+//   automation::Register<Database> reg("Database", "Brisquel.Database", [](auto& c) {
+//     c.PropertyRef("ActiveConnection", &Database::GetActiveConnection, &Database::SetActiveConnection);
+//     c.Property("LastErrorMessage", &Database::GetLastErrorMessage, &Database::SetLastErrorMessage);
 //   });
+//
+// and each family of members adds its own from its own file, free functions taking the object
+// first, with the defaults of trailing optional arguments (library/issues/workflow.cpp):
+//
+//   automation::Register<Database> reg([](auto& c) { c.Method("GetAllowedStatusRs", &GetAllowedStatusRs); });
 #pragma once
 
 #include <functional>

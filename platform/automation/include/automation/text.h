@@ -11,5 +11,11 @@ namespace automation {
 bool EqualsNoCase(std::string_view a, std::string_view b);
 std::string LowerAscii(std::string_view s);
 size_t CharLength(std::string_view s);
+// The first / last `chars` characters of a UTF-8 text, never cutting a character in two.
+std::string_view HeadChars(std::string_view s, size_t chars);
+std::string_view TailChars(std::string_view s, size_t chars);
+// Blanks (spaces, tabs, CR, LF) off both ends, as lines of a file or of a header are read. Posted
+// values are trimmed of spaces only: that is brisquel::Trim (core/writer.h).
+std::string_view TrimBlanks(std::string_view s);
 
 }  // namespace automation

@@ -32,6 +32,10 @@ inline constexpr int32_t kSessionStartTlsIfOffered = 1;  // STARTTLS when the se
 inline constexpr int32_t kSessionStartTlsRequired = 2;   // STARTTLS or fail
 inline constexpr int32_t kSessionImplicitTls = 3;        // TLS from the first byte (smtps)
 
+// LoginSetting values: whether the session logs in (AUTH) after connecting.
+inline constexpr int32_t kLoginNone = 0;
+inline constexpr int32_t kLoginRequired = 1;
+
 // LoginScheme values: which SASL mechanism AUTH uses.
 inline constexpr int32_t kLoginAnyScheme = 1;  // the strongest the server offers
 inline constexpr int32_t kLoginPlain = 2;

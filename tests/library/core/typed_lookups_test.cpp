@@ -1,0 +1,121 @@
+// The typed forms the writers use answer what the readers callers receive hold.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ado/ado.h"
+#include "core/database.h"
+#include "core/lookups.h"
+#include "core/writer.h"
+#include "support/site_db.h"
+
+namespace brisquel {
+namespace {
+
+using automation::Variant;
+
+// The demo site, with a second project that is not public: carol and frank are its members.
+class TypedLookupsTest : public ::testing::Test {
+ protected:
+  TypedLookupsTest() : file(sitedb::FreshSite(true)), raw(file), db(sitedb::Open(file)) {
+    raw.Exec(
+        "INSERT INTO Projects (ProjectId, ProjectCode, PublicAccessible) VALUES (2, 'Backend', 0);"
+        "INSERT INTO ProjectUsers (ProjectId, UserId) VALUES (2, 'carol'), (2, 'frank');");
+  }
+
+  std::filesystem::path file;
+  sitedb::Db raw;
+  std::shared_ptr<Database> db;
+};
+
+TEST_F(TypedLookupsTest, IsUserProjectAgreesWithTheUsersProjectList) {
+  for (const std::string user : {"admin", "dave", "carol", "Carol", "frank", "gina", "nobody"}) {
+    std::vector<int32_t> listed;
+    auto rs = GetUserProjectsRs(*db, user);
+    for (; !rs->IsEOF(); rs->MoveNext()) listed.push_back(rs->Value("ProjectId").ToLong());
+    std::vector<int32_t> typed;
+    EachUserProject(*db, user, [&](const sql::Row& r) { typed.push_back(r.Long("ProjectId")); });
+    EXPECT_EQ(typed, listed) << user;
+    for (int32_t projectId : {1, 2, 3}) {
+      const bool inList = std::find(listed.begin(), listed.end(), projectId) != listed.end();
+      EXPECT_EQ(IsUserProject(*db, user, projectId), inList) << user << " " << projectId;
+    }
+  }
+}
+
+TEST_F(TypedLookupsTest, EntryFormFieldsAndRequiredFieldsAgreeWithTheirReaders) {
+  std::vector<std::string> listed, typed;
+  for (auto rs = GetDataEntryLayoutFieldsRs(*db, -1); !rs->IsEOF(); rs->MoveNext())
+    listed.push_back(rs->Value("FieldName").ToString());
+  EachEntryFormField(*db, [&](const sql::Row& r) { typed.push_back(r.Text("FieldName")); });
+  EXPECT_FALSE(typed.empty());
+  EXPECT_EQ(typed, listed);
+
+  raw.Exec("INSERT INTO WorkflowStateValidations (StateId, FieldName) SELECT StateId, 'Summary' FROM WorkflowStates "
+           "WHERE ResolutionCode = 'Fixed' LIMIT 1");
+  raw.Exec("UPDATE IssueFields SET FieldFriendlyName = 'Short summary' WHERE FieldName = 'Summary'");
+  const std::string resolution = raw.Text("SELECT ResolutionCode FROM WorkflowStates s JOIN WorkflowStateValidations v "
+                                          "ON v.StateId = s.StateId LIMIT 1");
+  const std::string status = raw.Text("SELECT StatusCode FROM WorkflowStates s JOIN WorkflowStateValidations v "
+                                      "ON v.StateId = s.StateId LIMIT 1");
+  std::vector<std::string> required;
+  for (auto rs = GetIssueValidationByResolutionRs(*db, resolution, status); !rs->IsEOF(); rs->MoveNext())
+    required.push_back(rs->Value("FieldName").ToString() + "|" + rs->Value("FieldFriendlyName").ToString());
+  std::vector<std::string> typedRequired;
+  for (const RequiredField& f : RequiredFieldsOf(*db, resolution, status))
+    typedRequired.push_back(f.fieldName + "|" + f.friendlyName);
+  EXPECT_EQ(typedRequired, required);
+  EXPECT_NE(std::find(typedRequired.begin(), typedRequired.end(), "Summary|Short summary"), typedRequired.end());
+}
+
+TEST_F(TypedLookupsTest, IssueRowHoldsEveryColumnWithNullKeptApart) {
+  const int32_t issueId = static_cast<int32_t>(raw.Int("SELECT min(IssueId) FROM Issues"));
+  raw.Exec("UPDATE Issues SET DateClosed = NULL, Summary = '  ' WHERE IssueId = " + std::to_string(issueId));
+  std::optional<IssueRow> row = ReadIssueRow(*db, issueId);
+  ASSERT_TRUE(row.has_value());
+  auto rs = GetIssueRs(*db, issueId);
+  EXPECT_EQ(row->columns.size(), rs->FieldCount());
+  EXPECT_EQ(row->Long("issueid"), issueId);
+  EXPECT_EQ(row->Long("ProjectId"), rs->Value("ProjectId").ToLong());
+  EXPECT_EQ(row->Text("AssignedToUser"), rs->Value("AssignedToUser").ToString());
+  ASSERT_NE(row->Column("DateClosed"), nullptr);
+  EXPECT_FALSE(row->Column("DateClosed")->has_value());
+  EXPECT_EQ(row->Text("Summary"), "  ");
+  EXPECT_EQ(row->Column("NoSuchColumn"), nullptr);
+  EXPECT_EQ(row->Text("NoSuchColumn"), "");
+  EXPECT_FALSE(ReadIssueRow(*db, 999999).has_value());
+}
+
+// A writer that answers a value: a refusal gives the refused value and the sentence; a failed
+// statement gives the connection's report; the transaction is rolled back either way.
+TEST_F(TypedLookupsTest, WriterStepsRefuseAndRollBack) {
+  auto count = [&] { return raw.Int("SELECT count(*) FROM Groups"); };
+  const int64_t before = count();
+  int32_t answer = Writer(*db, "Database", "Test", int32_t{-1}, [&]() -> int32_t {
+    Database::Transaction tx(*db);
+    WriteStep(*db, [&] { db->Exec("INSERT INTO Groups (GroupCode) VALUES ('Temp')"); });
+    Refuse("No, thank you.");
+  });
+  EXPECT_EQ(answer, -1);
+  EXPECT_EQ(db->LastErrorMessage(), "No, thank you.");
+  EXPECT_EQ(count(), before);
+
+  bool ok = Writer(*db, "Database", "Test", [&] {
+    Database::Transaction tx(*db);
+    WriteStep(*db, [&] { db->Exec("INSERT INTO Groups (GroupCode) VALUES ('Temp')"); });
+    WriteStep(*db, [&] { db->Exec("INSERT INTO Groups (GroupCode) VALUES ('Temp')"); });  // the same key again
+    tx.Commit();
+    return true;
+  });
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(db->LastErrorMessage().rfind("An unexpected error has occurred.", 0), 0u) << db->LastErrorMessage();
+  EXPECT_FALSE(db->Connection().InTransaction());
+  EXPECT_EQ(count(), before);
+
+  EXPECT_EQ(Writer(*db, "Database", "Test", int32_t{-1}, [] { return int32_t{7}; }), 7);
+  EXPECT_EQ(db->LastErrorMessage(), "");
+}
+
+}  // namespace
+}  // namespace brisquel
