@@ -1,0 +1,85 @@
+// DbAdmin: the maintenance object behind the site's backup and restore pages, one per request.
+// It holds the connection to the site database and, while an operation needs it, the management
+// connection to the job agent's store. Its members live in the files of their families and
+// register themselves by name on this class.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "agent/agent.h"
+#include "automation/automation.h"
+#include "core/database.h"
+
+namespace brisquel {
+
+class MultipartFormData;
+using RecordsetPtr = std::shared_ptr<ado::Recordset>;
+
+// The items of a connection string that reach the job agent (see GetConnectionParms).
+struct ConnectionParms {
+  std::string serverName;  // the Data Source: "." for "(local)", else the site's absolute file path
+  std::string databaseName;
+  bool integratedSecurity = false;
+  std::string loginName, loginPassword;
+};
+// Splits a connection string into its items; keys compare without regard to case, items are not
+// trimmed, the first of each key counts.
+ConnectionParms GetConnectionParms(const std::string& connectionString);
+
+class DbAdmin : public automation::Dispatchable<DbAdmin> {
+ public:
+  DbAdmin() = default;
+  ~DbAdmin() override;
+  DbAdmin(const DbAdmin&) = delete;
+  DbAdmin& operator=(const DbAdmin&) = delete;
+
+  std::string GetConnectionString() const { return connectionString_; }
+  // Opens the site connection; a failure is an expected one (LastErrorMessage), never raised.
+  void SetConnectionString(const std::string& s);
+  std::string GetLastErrorMessage() { return site_.GetLastErrorMessage(); }
+
+  // The site connection, with the reader and writer patterns and LastErrorMessage.
+  Database& Site() { return site_; }
+  const ConnectionParms& Parms() const { return parms_; }
+
+  // (Re)opens the management connection from the connection string's items.
+  void ConnectToDMO();
+  // The management connection; ConnectToDMO first.
+  agent::Store& Management();
+  void DisconnectDMO() { management_.reset(); }
+
+  // DoBackup's pause before each pass of its wait for the agent (seconds); tests shorten it.
+  void SetPause(std::function<void(int)> pause) { pause_ = std::move(pause); }
+  void Pause(int seconds);
+
+ private:
+  std::string connectionString_;
+  Database site_;
+  ConnectionParms parms_;
+  std::unique_ptr<agent::Store> management_;
+  std::function<void(int)> pause_;
+};
+
+// Server access (db_admin.cpp).
+bool FolderExists(DbAdmin& a, const std::string& filename);
+std::string GetConnectionStringForMasterDb(DbAdmin& a);
+
+// Backup settings and the job (backup_settings.cpp).
+RecordsetPtr GetBackupRs(DbAdmin& a);
+RecordsetPtr GetBackupFrequencyRs(DbAdmin& a);
+RecordsetPtr GetBackupTimesRs(DbAdmin& a);
+RecordsetPtr GetBackupRetentionRs(DbAdmin& a);
+// Site administrators only.
+bool UpdateBackup(DbAdmin& a, const std::string& userId, RecordsetPtr rsBackup,
+                  std::shared_ptr<MultipartFormData> formData);
+bool InitializeJobSchedule(DbAdmin& a, const std::string& vDirPath);
+// The job's step command for the settings (no password ever stands in it).
+std::string BackupCommand(const ConnectionParms& p, const std::string& archive, const std::string& expiryWeeks);
+
+// Running a backup now (do_backup.cpp). Site administrators only.
+void DoBackup(DbAdmin& a, const std::string& submittedByUserId);
+
+}  // namespace brisquel
