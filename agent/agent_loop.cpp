@@ -80,8 +80,11 @@ void ReapChildren(agent::Store& store) {
     auto rows = store.Rows("select JobId, RequestedAt from RunRequests where Pid = ?", {std::to_string(pid)});
     if (rows.empty()) continue;
     bool reported = WIFEXITED(status) && WEXITSTATUS(status) <= 1;
+    // The outcome and the end of the request are seen together.
+    store.Begin();
     if (!reported) Failed(store, std::stoll(rows[0][0]), static_cast<std::time_t>(std::stoll(rows[0][1])), kLeftBehind);
     store.Exec("delete from RunRequests where JobId = ?", {rows[0][0]});
+    store.Commit();
   }
 }
 
@@ -114,7 +117,9 @@ int RunAgent() {
   int code = 0;
   try {
     agent::Store store(storeFile);
+    store.Begin();
     RecoverLeftBehind(store);
+    store.Commit();
     store.Exec("insert or replace into AgentState (Id, Pid, StartedAt) values (1, ?, unixepoch())",
                {std::to_string(::getpid())});
     manager.Send("READY=1");

@@ -40,18 +40,21 @@ class BackupSite : public ::testing::Test {
   }
   void TearDown() override { StopAgent(); }
 
-  // Stops an agent that holds the store's lock (the library started it as our child).
+  // Stops an agent that holds the store's lock (the library started it as our child). The agent
+  // records its pid just after it takes the lock.
   void StopAgent() {
-    if (!fs::exists(dir / "agent.db")) return;
-    agent::Store store(dir / "agent.db");
-    for (const auto& r : store.Rows("select Pid from AgentState")) {
-      pid_t pid = std::stoi(r[0]);
-      if (agent::Status(dir / "agent.db") != agent::kRunning) break;
-      ::kill(pid, SIGTERM);
-      for (int i = 0; i < 500 && agent::Status(dir / "agent.db") == agent::kRunning; ++i)
-        std::this_thread::sleep_for(10ms);
-      ::waitpid(pid, nullptr, WNOHANG);
+    const fs::path storeFile = dir / "agent.db";
+    if (agent::Status(storeFile) != agent::kRunning) return;
+    std::vector<std::vector<std::string>> rows;
+    for (int i = 0; i < 500 && rows.empty(); ++i) {
+      rows = Store()->Rows("select Pid from AgentState");
+      if (rows.empty()) std::this_thread::sleep_for(10ms);
     }
+    ASSERT_FALSE(rows.empty());
+    pid_t pid = std::stoi(rows[0][0]);
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, nullptr, 0);
+    Store()->Exec("delete from AgentState");
   }
 
   static std::shared_ptr<MultipartFormData> Form(const Fields& fields) {
