@@ -51,7 +51,7 @@ bool StartsAtBoot(std::string_view unitName) {
 }
 
 bool QuoteUnitWord(std::string_view text, bool executable, std::string& out) {
-  out = "\"";
+  out.assign(1, '"');
   for (char c : text) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
     if (executable && (c == '\\' || c == '"' || c == '\'')) return false;
