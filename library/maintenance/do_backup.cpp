@@ -63,7 +63,7 @@ void DoBackup(DbAdmin& a, const std::string& submittedByUserId) {
       const ConnectionParms& p = a.Parms();
       agent::Store& store = a.Management();
       agent::Job job = store.JobByName(p.serverName == "." ? "(local)" : p.serverName, p.databaseName + " Backup");
-      store.QueueRun(job.id);
+      store.StartJob(job.id);
     } catch (const automation::ComError& e) {
       db.SetLastErrorMessage(message + UnexpectedRuntimeErrorReport(AsLastError(e)));
       return;

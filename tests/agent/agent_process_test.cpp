@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <functional>
 #include <filesystem>
 #include <regex>
 #include <thread>
@@ -136,16 +137,22 @@ TEST_F(AgentProcessTest, AScheduleDueTwoSecondsAheadRunsAlone) {
   EXPECT_EQ(agent::Store(store).History(id).size(), 2u);
 }
 
-TEST_F(AgentProcessTest, OneRunPerJobAtATime) {
+TEST_F(AgentProcessTest, AStartIsRefusedWithoutAnAgentAndWhileTheJobIsQueued) {
   int64_t id = AddBackupJob();
   agent::Store st(store);
+  auto refusal = [&](const std::function<void()>& start) -> std::string {
+    try {
+      start();
+    } catch (const automation::ComError& e) {
+      EXPECT_EQ(e.number, agent::kCannotStart);
+      return e.description;
+    }
+    return "";
+  };
+  EXPECT_EQ(refusal([&] { st.StartJob(id); }), "The job agent is not running, so the job cannot be started.");
   st.QueueRun(id);
-  try {
-    st.QueueRun(id);
-    FAIL() << "a second start was taken";
-  } catch (const automation::ComError& e) {
-    EXPECT_EQ(e.number, agent::kCannotStart);
-  }
+  EXPECT_EQ(refusal([&] { st.QueueRun(id); }), "The job is already running or queued; a second start is refused.");
+  EXPECT_EQ(st.Rows("select count(*) from RunRequests")[0][0], "1");
 }
 
 TEST_F(AgentProcessTest, OnlyOneAgentRunsPerStore) {

@@ -221,6 +221,11 @@ void Store::QueueRun(int64_t jobId) {
     Fail(kCannotStart, "The job is already running or queued; a second start is refused.");
 }
 
+void Store::StartJob(int64_t jobId) {
+  if (Status(file_) != kRunning) Fail(kCannotStart, "The job agent is not running, so the job cannot be started.");
+  QueueRun(jobId);
+}
+
 std::vector<HistoryRow> Store::History(int64_t jobId) {
   std::vector<HistoryRow> out;
   Statement s(db_,

@@ -19,7 +19,8 @@ namespace agent {
 
 // A start of the agent that failed (the description says why).
 inline constexpr int32_t kStartFailed = static_cast<int32_t>(0x800455F3);
-// A start of a job the agent cannot take: the job is already queued or running.
+// A start of a job the agent cannot take: the agent is not running, or the job is already queued
+// or running.
 inline constexpr int32_t kCannotStart = static_cast<int32_t>(0x80045606);
 // A job, or the job store, that is not there.
 inline constexpr int32_t kNotFound = static_cast<int32_t>(0x80045510);
@@ -108,6 +109,8 @@ class Store {
   std::vector<Schedule> Schedules(int64_t jobId);
   // Queues a run at once; kCannotStart when one is queued or running.
   void QueueRun(int64_t jobId);
+  // A start as the management objects make it: kCannotStart also while no agent runs to take it.
+  void StartJob(int64_t jobId);
   std::vector<HistoryRow> History(int64_t jobId);
   void AddHistory(int64_t jobId, const HistoryRow& row);
 
