@@ -139,6 +139,9 @@ automation::Register<DbAdmin> reg("DbAdmin", "Brisquel.DbAdmin", [](auto& c) {
   c.Method("GetBackupRetentionRs", &GetBackupRetentionRs);
   c.Method("UpdateBackup", &UpdateBackup);
   c.Method("InitializeJobSchedule", &InitializeJobSchedule);
+  c.Method("GetBackupHistoryRs", &GetBackupHistoryRs);
+  c.Method("GetBackupLogRs", &GetBackupLogRs);
+  c.Method("GetAvailableBackupsRs", &GetAvailableBackupsRs);
   // Callers that do not say who they are get "Permission denied.".
   c.Method("DoBackup", &DoBackup, {automation::Variant("")});
 });

@@ -79,6 +79,17 @@ bool InitializeJobSchedule(DbAdmin& a, const std::string& vDirPath);
 // The job's step command for the settings (no password ever stands in it).
 std::string BackupCommand(const ConnectionParms& p, const std::string& archive, const std::string& expiryWeeks);
 
+// Backup history, report files and the backups of the folder (backup_history.cpp). Only the
+// configured backup folder is read: another folder or file gets a sentence and no rows.
+RecordsetPtr GetBackupHistoryRs(DbAdmin& a);
+RecordsetPtr GetBackupLogRs(DbAdmin& a, const std::string& logfileName);
+RecordsetPtr GetAvailableBackupsRs(DbAdmin& a, const std::string& archiveDirectory);
+// The full path of a backup's report file, "" when none belongs to it (the caller has connected).
+std::string GetBackupLogFile(DbAdmin& a, const std::string& backupFile);
+// 20030419 -> "19-Apr-2003"; 20000 -> "02:00:00".
+std::string ToDate(int32_t runDate);
+std::string ToTime(int32_t runTime);
+
 // Running a backup now (do_backup.cpp). Site administrators only.
 void DoBackup(DbAdmin& a, const std::string& submittedByUserId);
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -98,29 +99,47 @@ void Start(const std::filesystem::path& store) {
   Fail(kStartFailed, std::string(kProgramFile) + " was not running within 10 seconds");
 }
 
-BackupHeader ReadBackupHeader(const std::filesystem::path& backup) {
+std::vector<BackupHeader> ReadBackupHeaders(const std::filesystem::path& backup) {
   sqlite3* db = nullptr;
-  BackupHeader h;
-  bool found = false;
-  if (sqlite3_open_v2(backup.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+  std::vector<BackupHeader> out;
+  bool read = false;
+  // immutable: no lock, no journal, no -wal or -shm; defensive and no trusted schema: the file's
+  // own schema cannot reach functions or corrupt it.
+  std::string uri = "file:";
+  for (char c : backup.string()) {
+    if (c == '?' || c == '#' || c == '%') {
+      char buf[4];
+      std::snprintf(buf, sizeof buf, "%%%02X", static_cast<unsigned char>(c));
+      uri += buf;
+    } else {
+      uri += c;
+    }
+  }
+  uri += "?immutable=1";
+  if (sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) == SQLITE_OK) {
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
     sqlite3_stmt* st = nullptr;
     if (sqlite3_prepare_v2(db,
                            "select BackupName, BackupStartDate, BackupSize, DatabaseName, DatabaseVersion "
                            "from VantrelBackupHeader",
-                           -1, &st, nullptr) == SQLITE_OK &&
-        sqlite3_step(st) == SQLITE_ROW) {
+                           -1, &st, nullptr) == SQLITE_OK) {
       auto text = [&](int i) {
         const unsigned char* t = sqlite3_column_text(st, i);
         return std::string(t ? reinterpret_cast<const char*>(t) : "");
       };
-      h = {text(0), text(1), text(3), text(4), sqlite3_column_int64(st, 2)};
-      found = true;
+      int rc;
+      while ((rc = sqlite3_step(st)) == SQLITE_ROW)
+        out.push_back({text(0), text(1), text(3), text(4), sqlite3_column_int64(st, 2)});
+      read = rc == SQLITE_DONE;
     }
     sqlite3_finalize(st);
   }
   sqlite3_close(db);
-  if (!found) Fail(kNotABackup, "The file " + backup.string() + " is not a backup of a Vantrel site.");
-  return h;
+  if (!read || out.empty()) Fail(kNotABackup, "The file " + backup.string() + " is not a backup of a Vantrel site.");
+  return out;
 }
+
+BackupHeader ReadBackupHeader(const std::filesystem::path& backup) { return ReadBackupHeaders(backup).front(); }
 
 }  // namespace agent

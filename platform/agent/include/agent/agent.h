@@ -134,7 +134,9 @@ int32_t Status(const std::filesystem::path& store = StorePath());
 // and returns once it holds the lock; kStartFailed with the reason otherwise.
 void Start(const std::filesystem::path& store = StorePath());
 
-// The header table of a backup file; kNotABackup for any other file.
+// The header rows of a backup file (one per backup set), read without changing the file or
+// leaving anything beside it (a backup is outside input); kNotABackup for any other file.
+std::vector<BackupHeader> ReadBackupHeaders(const std::filesystem::path& backup);
 BackupHeader ReadBackupHeader(const std::filesystem::path& backup);
 
 // yyyymmdd and hhmmss of a local time.
