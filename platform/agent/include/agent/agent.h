@@ -139,6 +139,16 @@ void Start(const std::filesystem::path& store = StorePath());
 std::vector<BackupHeader> ReadBackupHeaders(const std::filesystem::path& backup);
 BackupHeader ReadBackupHeader(const std::filesystem::path& backup);
 
+// A backup file of a live site: a copy in one read transaction (writers go on in the WAL) with
+// the header table, in rollback-journal mode so that it is one file, written as
+// ".<name>.part-XXXXXX" beside `final`, made durable, renamed without replacing anything (an
+// existing name fails) and made 0640. kBackupFailed with the reason; nothing is left behind.
+inline constexpr int32_t kBackupFailed = static_cast<int32_t>(0x80045520);
+void WriteBackupFile(const std::filesystem::path& site, const std::filesystem::path& final,
+                     const std::string& databaseName, std::time_t start);
+// "ok", or what PRAGMA integrity_check found first.
+std::string IntegrityCheck(const std::filesystem::path& file);
+
 // yyyymmdd and hhmmss of a local time.
 int32_t DateNumber(std::time_t t);
 int32_t TimeNumber(std::time_t t);
