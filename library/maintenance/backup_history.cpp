@@ -41,16 +41,6 @@ std::shared_ptr<ado::Recordset> OnFirstRow(std::shared_ptr<ado::Recordset> rs) {
   return rs;
 }
 
-// The configured backup folder, canonical; none when it cannot be reached.
-std::optional<fs::path> Archive(DbAdmin& a) {
-  auto folder = a.Site().One<std::string>("select BackupArchive from SiteBackups limit 1");
-  std::error_code ec;
-  if (!folder || folder->empty() || !fs::is_directory(*folder, ec)) return std::nullopt;
-  fs::path canonical = fs::canonical(*folder, ec);
-  if (ec) return std::nullopt;
-  return canonical;
-}
-
 bool InArchive(const std::optional<fs::path>& archive, const fs::path& p) {
   std::error_code ec;
   fs::path canonical = fs::weakly_canonical(p, ec);
@@ -115,6 +105,15 @@ std::vector<agent::HistoryRow> Outcomes(DbAdmin& a) {
 
 }  // namespace
 
+std::optional<fs::path> BackupFolder(DbAdmin& a) {
+  auto folder = a.Site().One<std::string>("select BackupArchive from SiteBackups limit 1");
+  std::error_code ec;
+  if (!folder || folder->empty() || !fs::is_directory(*folder, ec)) return std::nullopt;
+  fs::path canonical = fs::canonical(*folder, ec);
+  if (ec) return std::nullopt;
+  return canonical;
+}
+
 std::string ToDate(int32_t runDate) {
   static constexpr std::string_view kMonths = "JanFebMarAprMayJunJulAugSepOctNovDec";
   std::string n = std::to_string(runDate);
@@ -142,7 +141,7 @@ RecordsetPtr GetBackupHistoryRs(DbAdmin& a) {
                           {"RunDuration", {ado::adVarChar, 200}},
                           {"BackupFile", {ado::adVarChar, 200}},
                           {"StatusReport", {ado::adVarChar, 200}}});
-    const auto archive = Archive(a);
+    const auto archive = BackupFolder(a);
     const std::string db = a.Parms().databaseName;
     for (const agent::HistoryRow& h : Outcomes(a)) {
       std::string backup, report = "Not available";
@@ -167,7 +166,7 @@ RecordsetPtr GetBackupHistoryRs(DbAdmin& a) {
 }
 
 std::string GetBackupLogFile(DbAdmin& a, const std::string& backupFile) {
-  const auto archive = Archive(a);
+  const auto archive = BackupFolder(a);
   if (!archive) return "";
   const std::string db = a.Parms().databaseName;
   for (const agent::HistoryRow& h : Outcomes(a)) {
@@ -187,7 +186,7 @@ RecordsetPtr GetBackupLogRs(DbAdmin& a, const std::string& logfileName) {
     a.ConnectToDMO();
     auto rs = Fabricated({{"LogEntry", {ado::adVarChar, 1024}}});
     std::error_code ec;
-    if (!InArchive(Archive(a), logfileName) || !fs::is_regular_file(logfileName, ec)) {
+    if (!InArchive(BackupFolder(a), logfileName) || !fs::is_regular_file(logfileName, ec)) {
       db.Fail("Only the report files of the backup folder can be shown.");
       return rs;
     }
@@ -215,7 +214,7 @@ RecordsetPtr GetAvailableBackupsRs(DbAdmin& a, const std::string& archiveDirecto
                           {"BackupName", {ado::adVarChar, 200}},
                           {"BackupStartedOn", {ado::adDate, 0}},
                           {"BackupSize", {ado::adDouble, 0}}});
-    const auto archive = Archive(a);
+    const auto archive = BackupFolder(a);
     std::error_code ec;
     fs::path folder = fs::weakly_canonical(archiveDirectory, ec);
     if (!archive || ec || folder != *archive) {

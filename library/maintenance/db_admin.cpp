@@ -72,13 +72,19 @@ ConnectionParms GetConnectionParms(const std::string& connectionString) {
 DbAdmin::~DbAdmin() = default;
 
 void DbAdmin::SetConnectionString(const std::string& s) {
-  site_.SetLastErrorMessage("");
+  site_->SetLastErrorMessage("");
   try {
-    site_.SetConnectionString(s);
-    connectionString_ = site_.Connection().ConnectionString();
+    site_->SetConnectionString(s);
+    connectionString_ = site_->Connection().ConnectionString();
   } catch (const automation::ComError& e) {
-    site_.SetLastErrorMessage(UnexpectedRuntimeErrorReport({e.number, e.source, e.description, e.line}));
+    site_->SetLastErrorMessage(UnexpectedRuntimeErrorReport({e.number, e.source, e.description, e.line}));
   }
+}
+
+void DbAdmin::CloseSite() {
+  std::string message = site_->LastErrorMessage();
+  site_ = std::make_unique<Database>();
+  site_->SetLastErrorMessage(message);
 }
 
 void DbAdmin::ConnectToDMO() {
@@ -142,6 +148,7 @@ automation::Register<DbAdmin> reg("DbAdmin", "Brisquel.DbAdmin", [](auto& c) {
   c.Method("GetBackupHistoryRs", &GetBackupHistoryRs);
   c.Method("GetBackupLogRs", &GetBackupLogRs);
   c.Method("GetAvailableBackupsRs", &GetAvailableBackupsRs);
+  c.Method("DoRestore", &DoRestore, {automation::Variant("")});
   // Callers that do not say who they are get "Permission denied.".
   c.Method("DoBackup", &DoBackup, {automation::Variant("")});
 });

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
+#include <optional>
 #include <memory>
 #include <string>
 
@@ -39,10 +41,12 @@ class DbAdmin : public automation::Dispatchable<DbAdmin> {
   std::string GetConnectionString() const { return connectionString_; }
   // Opens the site connection; a failure is an expected one (LastErrorMessage), never raised.
   void SetConnectionString(const std::string& s);
-  std::string GetLastErrorMessage() { return site_.GetLastErrorMessage(); }
+  std::string GetLastErrorMessage() { return site_->GetLastErrorMessage(); }
 
   // The site connection, with the reader and writer patterns and LastErrorMessage.
-  Database& Site() { return site_; }
+  Database& Site() { return *site_; }
+  // Closes the site connection (a restore replaces the file under it); LastErrorMessage stays.
+  void CloseSite();
   const ConnectionParms& Parms() const { return parms_; }
 
   // (Re)opens the management connection from the connection string's items.
@@ -55,12 +59,16 @@ class DbAdmin : public automation::Dispatchable<DbAdmin> {
   void SetPause(std::function<void(int)> pause) { pause_ = std::move(pause); }
   void Pause(int seconds);
 
+  const std::string& RestoreMessages() const { return restoreMessages_; }
+  void SetRestoreMessages(std::string m) { restoreMessages_ = std::move(m); }
+
  private:
   std::string connectionString_;
-  Database site_;
+  std::unique_ptr<Database> site_ = std::make_unique<Database>();
   ConnectionParms parms_;
   std::unique_ptr<agent::Store> management_;
   std::function<void(int)> pause_;
+  std::string restoreMessages_;
 };
 
 // Server access (db_admin.cpp).
@@ -84,6 +92,8 @@ std::string BackupCommand(const ConnectionParms& p, const std::string& archive, 
 RecordsetPtr GetBackupHistoryRs(DbAdmin& a);
 RecordsetPtr GetBackupLogRs(DbAdmin& a, const std::string& logfileName);
 RecordsetPtr GetAvailableBackupsRs(DbAdmin& a, const std::string& archiveDirectory);
+// The configured backup folder (BackupArchive), canonical; none when it cannot be reached.
+std::optional<std::filesystem::path> BackupFolder(DbAdmin& a);
 // The full path of a backup's report file, "" when none belongs to it (the caller has connected).
 std::string GetBackupLogFile(DbAdmin& a, const std::string& backupFile);
 // 20030419 -> "19-Apr-2003"; 20000 -> "02:00:00".
@@ -92,5 +102,10 @@ std::string ToTime(int32_t runTime);
 
 // Running a backup now (do_backup.cpp). Site administrators only.
 void DoBackup(DbAdmin& a, const std::string& submittedByUserId);
+
+// Replacing the site with one of the backup folder's backups (restore.cpp); the restore's
+// messages, "" when it ended early. Site administrators only.
+std::string DoRestore(DbAdmin& a, const std::string& backupPath, const std::string& backupFile,
+                      const std::string& backupSet, const std::string& submittedByUserId);
 
 }  // namespace brisquel
