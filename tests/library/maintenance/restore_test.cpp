@@ -1,4 +1,5 @@
 #include <ctime>
+#include <random>
 
 #include "backup_site.h"
 #include "core/writer.h"
@@ -188,6 +189,61 @@ TEST_F(RestoreTest, CallableByName) {
                 .ToString()
                 .find("pages copied"),
             std::string::npos);
+}
+
+}  // namespace
+}  // namespace brisquel::backuptest
+
+namespace brisquel::backuptest {
+namespace {
+
+// A restore killed at any moment leaves the site wholly old or wholly new, and no final name
+// holding a partial file.
+TEST_F(RestoreTest, AKilledRestoreLeavesTheSiteWhollyOldOrWhollyNew) {
+  std::string name = Backup(file, "Site");
+  // How long a whole restore takes here: the kills fall anywhere within it.
+  auto started = std::chrono::steady_clock::now();
+  Restore(name);
+  for (const auto& e : fs::directory_iterator(archive))
+    if (e.path().filename().string().find("_prerestore_") != std::string::npos) fs::remove(e.path());
+  const auto span = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+  std::mt19937 random(20261209);
+  int oldSeen = 0, newSeen = 0;
+  for (int round = 0; round < 20; ++round) {
+    // Back to the old state (marker present) for every round but those that found it restored.
+    if (sitedb::Db(file).Int("select count(*) from Groups where GroupCode = 'Marker'") == 0)
+      sitedb::Db(file).Exec("INSERT INTO Groups (GroupCode) VALUES ('Marker')");
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      DbAdmin child;
+      child.SetConnectionString(sitedb::ConnectionString(file));
+      DoRestore(child, archive.string(), name, "", "admin");
+      ::_exit(0);
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % (span.count() * 5 / 4 + 1)));
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    sitedb::Db check(file);
+    ASSERT_EQ(check.Text("PRAGMA integrity_check"), "ok");
+    long long marker = check.Int("select count(*) from Groups where GroupCode = 'Marker'");
+    (marker ? oldSeen : newSeen)++;
+    EXPECT_EQ(check.Int("select count(*) from sqlite_master where name = 'VantrelBackupHeader'"), 0);
+    for (const auto& e : fs::directory_iterator(archive)) {
+      std::string n = e.path().filename().string();
+      if (n.find("_prerestore_") != std::string::npos && n[0] != '.') {
+        EXPECT_EQ(agent::IntegrityCheck(e.path()), "ok") << n;
+        // The next round's safety copy takes this second's name again.
+        fs::remove(e.path());
+      }
+    }
+  }
+  EXPECT_EQ(oldSeen + newSeen, 20);
+  RecordProperty("old", oldSeen);
+  RecordProperty("new", newSeen);
+  // The next restore clears what killed ones left beside the site.
+  Restore(name);
+  for (const auto& e : fs::directory_iterator(dir.path()))
+    EXPECT_EQ(e.path().filename().string().find(".restore-"), std::string::npos);
 }
 
 }  // namespace
