@@ -23,15 +23,15 @@ void MessageBox(std::string_view text) {
 }
 
 bool WriteUnit() {
-  vdaemon::UnitSpec spec;
-  spec.header = "# Installed by \"orlenta -Service\"; removed by \"orlenta -RegServer\" or \"orlenta -UnregServer\".";
-  spec.description = std::string(kDisplayName);
-  spec.program = vdaemon::ProgramPath();
-  spec.environment = {"VANTREL_REGISTRY", "VANTREL_EVENTLOG"};
+  vdaemon::UnitSpec unit;
+  unit.header = "# Installed by \"orlenta -Service\"; removed by \"orlenta -RegServer\" or \"orlenta -UnregServer\".";
+  unit.description = std::string(kDisplayName);
+  unit.program = vdaemon::ProgramPath();
+  unit.environment = {"VANTREL_REGISTRY", "VANTREL_EVENTLOG"};
   // A stop reaches the service only; it ends after the running sender has finished.
-  spec.extra = {"KillMode=mixed"};
+  unit.extra = {"KillMode=mixed"};
   std::string text;
-  return vdaemon::UnitText(spec, text) && vdaemon::WriteUnit(kUnitName, text);
+  return vdaemon::UnitText(unit, text) && vdaemon::WriteUnit(kUnitName, text);
 }
 
 }  // namespace

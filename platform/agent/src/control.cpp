@@ -47,15 +47,15 @@ void SetStartsAtBoot(const std::filesystem::path& program) {
   if (!vdaemon::UnitFolderUsable())
     Fail(kStoreFailed, "The unit folder " + vdaemon::UnitDir().string() + " cannot be changed.");
   if (!vdaemon::UnitInstalled(kUnitName)) {
-    vdaemon::UnitSpec spec;
-    spec.header = "# Installed by \"vantrel-agent -Service\"; removed by \"vantrel-agent -UnregServer\".";
-    spec.description = "Vantrel Job Agent";
-    spec.program = program.empty() ? FindProgram() : program;
-    spec.environment = {"VANTREL_REGISTRY", "VANTREL_EVENTLOG", "VANTREL_AGENT_STORE"};
+    vdaemon::UnitSpec unit;
+    unit.header = "# Installed by \"vantrel-agent -Service\"; removed by \"vantrel-agent -UnregServer\".";
+    unit.description = "Vantrel Job Agent";
+    unit.program = program.empty() ? FindProgram() : program;
+    unit.environment = {"VANTREL_REGISTRY", "VANTREL_EVENTLOG", "VANTREL_AGENT_STORE"};
     // A stop reaches the agent only; a running backup finishes on its own.
-    spec.extra = {"KillMode=mixed"};
+    unit.extra = {"KillMode=mixed"};
     std::string text;
-    if (!vdaemon::UnitText(spec, text)) Fail(kStoreFailed, "The agent's unit file cannot be written.");
+    if (!vdaemon::UnitText(unit, text)) Fail(kStoreFailed, "The agent's unit file cannot be written.");
     if (!vdaemon::WriteUnit(kUnitName, text)) Fail(kStoreFailed, "The agent's unit file cannot be written.");
     if (vdaemon::UnitDirIsSystemd()) vdaemon::Systemctl({"daemon-reload"});
     return;

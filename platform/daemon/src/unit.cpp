@@ -63,19 +63,19 @@ bool QuoteUnitWord(std::string_view text, bool executable, std::string& out) {
   return true;
 }
 
-bool UnitText(const UnitSpec& spec, std::string& text) {
+bool UnitText(const UnitSpec& unit, std::string& text) {
   std::string exec;
-  if (spec.program.empty() || !QuoteUnitWord(spec.program.string(), true, exec)) return false;
-  text = spec.header + "\n";
+  if (unit.program.empty() || !QuoteUnitWord(unit.program.string(), true, exec)) return false;
+  text = unit.header + "\n";
   text += "[Unit]\n";
-  text += "Description=" + spec.description + "\n";
+  text += "Description=" + unit.description + "\n";
   text += "Wants=network-online.target\n";
   text += "After=network-online.target\n\n";
   text += "[Service]\n";
   text += "Type=notify\n";
   text += "ExecStart=" + exec + "\n";
   // The service reads the registry, writes the event log and uses the files the installation used.
-  for (const std::string& name : spec.environment) {
+  for (const std::string& name : unit.environment) {
     const char* value = std::getenv(name.c_str());
     if (!value || !*value) continue;
     std::error_code ec;
@@ -84,7 +84,7 @@ bool UnitText(const UnitSpec& spec, std::string& text) {
     if (!QuoteUnitWord(name + "=" + (ec ? std::string(value) : abs.string()), false, quoted)) return false;
     text += "Environment=" + quoted + "\n";
   }
-  for (const std::string& line : spec.extra) text += line + "\n";
+  for (const std::string& line : unit.extra) text += line + "\n";
   text += "\n[Install]\n";
   text += "WantedBy=multi-user.target\n";
   return true;

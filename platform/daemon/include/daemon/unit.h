@@ -34,7 +34,7 @@ struct UnitSpec {
   std::vector<std::string> extra;        // further [Service] lines
 };
 // The unit text; false when a value cannot be written into a unit file.
-bool UnitText(const UnitSpec& spec, std::string& text);
+bool UnitText(const UnitSpec& unit, std::string& text);
 
 // Writes the unit (temporary file and rename) and its start-at-boot link; false, leaving no unit
 // behind, when either cannot be written.
