@@ -14,8 +14,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "process.h"
 #include "automation/text.h"
+#include "daemon/spawn.h"
 #include "registry/registry.h"
 #include "settings.h"
 
@@ -345,10 +345,11 @@ void ServiceModule::ProcessEachDatabase() {
     }
     std::string commandLine = std::string(kSenderFile) + " " + data;
     Trace("Orlenta.exe::ProcessEachDatabase - Invoking " + commandLine);
-    SpawnOptions options;
+    vdaemon::SpawnOptions options;
     options.workingDir = *installDir;
     options.detach = true;
-    Started sender = Spawn(SenderCandidates(*installDir), {std::string(kSenderFile), data}, options);
+    vdaemon::Started sender =
+        vdaemon::Spawn(vdaemon::ProgramCandidates(kSenderFile, *installDir), {std::string(kSenderFile), data}, options);
     if (sender.pid < 0) {
       ErrorEvent("Orlenta.exe::ProcessEachDatabase - Unable to run \"" + commandLine + "\", error " +
                  Number(sender.error) + ".");

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "notify.h"
+#include "daemon/notify.h"
 
 namespace orlenta {
 
@@ -66,7 +66,7 @@ class ServiceModule {
   int exitCode_ = 0;
   bool quit_ = false;
   int controls_ = -1;  // signalfd of the control signals and SIGCHLD
-  ServiceManager manager_;
+  vdaemon::ServiceManager manager_;
 };
 
 }  // namespace orlenta

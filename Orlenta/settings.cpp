@@ -120,20 +120,4 @@ int32_t SenderTimeoutSeconds() {
   return s > 0 ? s : 0;
 }
 
-std::filesystem::path UnitDir() {
-  const char* env = std::getenv("VANTREL_UNIT_DIR");
-  return env && *env ? std::filesystem::path(env) : std::filesystem::path("/etc/systemd/system");
-}
-
-bool UnitDirIsSystemd() {
-  const char* env = std::getenv("VANTREL_UNIT_DIR");
-  return !env || !*env;
-}
-
-std::filesystem::path ProgramPath() {
-  std::error_code ec;
-  std::filesystem::path p = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::filesystem::path() : p;
-}
-
 }  // namespace orlenta

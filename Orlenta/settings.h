@@ -53,12 +53,4 @@ std::chrono::nanoseconds Minute();
 // Seconds a sender may run before it is killed (registry value SenderTimeout; 0 = no limit).
 int32_t SenderTimeoutSeconds();
 
-// Where unit files go: VANTREL_UNIT_DIR, or /etc/systemd/system. Only the default folder is
-// systemd's own, so systemctl is called only then.
-std::filesystem::path UnitDir();
-bool UnitDirIsSystemd();
-
-// The full path of the running program file.
-std::filesystem::path ProgramPath();
-
 }  // namespace orlenta

@@ -1,4 +1,4 @@
-#include "process.h"
+#include "daemon/spawn.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -9,9 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "settings.h"
-
-namespace orlenta {
+namespace vdaemon {
 
 namespace {
 
@@ -97,14 +95,14 @@ Started Spawn(const std::vector<std::filesystem::path>& candidates, const std::v
   return result;
 }
 
-std::vector<std::filesystem::path> SenderCandidates(const std::filesystem::path& installDir) {
+std::vector<std::filesystem::path> ProgramCandidates(std::string_view file, const std::filesystem::path& installDir) {
   std::vector<std::filesystem::path> out;
   std::filesystem::path self = ProgramPath();
-  if (!self.empty()) out.push_back(self.parent_path() / kSenderFile);
+  if (!self.empty()) out.push_back(self.parent_path() / file);
   if (!installDir.empty()) {
     std::error_code ec;
     std::filesystem::path abs = std::filesystem::absolute(installDir, ec);
-    out.push_back((ec ? installDir : abs) / kSenderFile);
+    out.push_back((ec ? installDir : abs) / file);
   }
   // Relative PATH entries would depend on the current folder: only absolute ones count.
   if (const char* path = std::getenv("PATH")) {
@@ -112,12 +110,18 @@ std::vector<std::filesystem::path> SenderCandidates(const std::filesystem::path&
     while (true) {
       size_t colon = rest.find(':');
       std::string_view entry = rest.substr(0, colon);
-      if (!entry.empty() && entry[0] == '/') out.push_back(std::filesystem::path(entry) / kSenderFile);
+      if (!entry.empty() && entry[0] == '/') out.push_back(std::filesystem::path(entry) / file);
       if (colon == std::string_view::npos) break;
       rest.remove_prefix(colon + 1);
     }
   }
   return out;
+}
+
+std::filesystem::path ProgramPath() {
+  std::error_code ec;
+  std::filesystem::path p = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::filesystem::path() : p;
 }
 
 int RunToEnd(const std::vector<std::filesystem::path>& candidates, const std::vector<std::string>& argv) {
@@ -130,4 +134,4 @@ int RunToEnd(const std::vector<std::filesystem::path>& candidates, const std::ve
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-}  // namespace orlenta
+}  // namespace vdaemon

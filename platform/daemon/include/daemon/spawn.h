@@ -1,4 +1,5 @@
-// Starting programs without a shell: fork, then exec with an argument vector.
+// Starting programs without a shell: fork, then exec with an argument vector. Shared by the
+// notification service and the job agent.
 #pragma once
 
 #include <sys/types.h>
@@ -6,9 +7,10 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
-namespace orlenta {
+namespace vdaemon {
 
 struct Started {
   pid_t pid = -1;
@@ -26,11 +28,14 @@ struct SpawnOptions {
 Started Spawn(const std::vector<std::filesystem::path>& candidates, const std::vector<std::string>& argv,
               const SpawnOptions& options);
 
-// The sender's candidate files: the folder of this program, then INSTALLDIR, then the absolute
-// folders of PATH.
-std::vector<std::filesystem::path> SenderCandidates(const std::filesystem::path& installDir);
+// Where a companion program `file` is looked for, in order: the folder of this program, then
+// `installDir` (the registry's INSTALLDIR), then the absolute folders of PATH.
+std::vector<std::filesystem::path> ProgramCandidates(std::string_view file, const std::filesystem::path& installDir);
+
+// The full path of the running program file ("" when it cannot be read).
+std::filesystem::path ProgramPath();
 
 // Runs a helper program to its end; its exit status, or -1 when it could not run.
 int RunToEnd(const std::vector<std::filesystem::path>& candidates, const std::vector<std::string>& argv);
 
-}  // namespace orlenta
+}  // namespace vdaemon

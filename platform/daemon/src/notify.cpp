@@ -1,4 +1,4 @@
-#include "notify.h"
+#include "daemon/notify.h"
 
 #include <unistd.h>
 
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-namespace orlenta {
+namespace vdaemon {
 
 ServiceManager::~ServiceManager() {
   if (fd_ >= 0) ::close(fd_);
@@ -41,4 +41,4 @@ bool ServiceManager::Send(std::string_view message) {
   return n == static_cast<ssize_t>(message.size());
 }
 
-}  // namespace orlenta
+}  // namespace vdaemon

@@ -7,7 +7,7 @@
 
 #include <string_view>
 
-namespace orlenta {
+namespace vdaemon {
 
 class ServiceManager {
  public:
@@ -28,4 +28,4 @@ class ServiceManager {
   socklen_t addressLength_ = 0;
 };
 
-}  // namespace orlenta
+}  // namespace vdaemon

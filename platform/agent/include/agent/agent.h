@@ -1,0 +1,156 @@
+// The job agent's management objects: the job store every site of this machine shares (one
+// SQLite file, VANTREL_AGENT_STORE or /var/lib/vantrel/agent.db) with its jobs, steps, schedules,
+// run requests and history, the agent's start-at-boot setting and running state, and the header
+// of a backup file. Jobs are keyed by their target server, the site's absolute file path, so job
+// names are unique per site. Failures are raised as ComErrors with the numbers below.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct sqlite3;
+
+namespace agent {
+
+// A start of the agent that failed (the description says why).
+inline constexpr int32_t kStartFailed = static_cast<int32_t>(0x800455F3);
+// A start of a job the agent cannot take: the agent is not running, or the job is already queued
+// or running.
+inline constexpr int32_t kCannotStart = static_cast<int32_t>(0x80045606);
+// A job, or the job store, that is not there.
+inline constexpr int32_t kNotFound = static_cast<int32_t>(0x80045510);
+// The job store refused a read or write (the description is SQLite's).
+inline constexpr int32_t kStoreFailed = static_cast<int32_t>(0x80045500);
+// A file that is not a backup made by the agent.
+inline constexpr int32_t kNotABackup = static_cast<int32_t>(0x80045512);
+
+inline constexpr std::string_view kSource = "VantrelAgent";
+inline constexpr std::string_view kUnitName = "vantrel-agent.service";
+inline constexpr std::string_view kProgramFile = "vantrel-agent";
+
+// Agent status as the management objects report it.
+inline constexpr int32_t kRunning = 1;
+inline constexpr int32_t kStopped = 3;
+
+// History outcomes (run_status).
+inline constexpr int32_t kFailed = 0;
+inline constexpr int32_t kSucceeded = 1;
+inline constexpr int32_t kInProgress = 4;
+
+std::filesystem::path StorePath();
+std::filesystem::path LockPath(const std::filesystem::path& store);
+
+struct Job {
+  int64_t id = 0;
+  std::string name, server, description, category, owner;
+  bool enabled = true;
+};
+
+struct Step {
+  int32_t id = 1;
+  std::string name, subsystem, database, command;
+};
+
+// Daily schedules (frequency type 4) every `interval` days from the start date at the start time
+// (hhmmss, local time), until the end date and time.
+struct Schedule {
+  std::string name;
+  int32_t frequencyType = 4, interval = 1;
+  int32_t activeStartDate = 0, activeStartTime = 0;
+  int32_t activeEndDate = 99991231, activeEndTime = 235959;
+};
+
+struct HistoryRow {
+  int64_t instanceId = 0;
+  int32_t stepId = 0;  // 0: the run's outcome
+  std::string stepName;
+  int32_t runStatus = 0;
+  int32_t runDate = 0, runTime = 0, runDuration = 0;  // yyyymmdd, hhmmss, hhmmss
+  std::string message;                                 // at most 1,024 characters
+};
+
+struct BackupHeader {
+  std::string backupName, backupStartDate, databaseName, databaseVersion;
+  int64_t backupSize = 0;
+};
+
+// One connection to the job store (created 0660 with its tables when missing).
+class Store {
+ public:
+  explicit Store(const std::filesystem::path& file = StorePath());
+  ~Store();
+  Store(const Store&) = delete;
+  Store& operator=(const Store&) = delete;
+
+  const std::filesystem::path& File() const { return file_; }
+  sqlite3* Handle() const { return db_; }
+
+  // Job changes between Begin and Commit apply together (BEGIN IMMEDIATE).
+  void Begin();
+  void Commit();
+  void Rollback() noexcept;
+
+  // ---- jobs
+  std::optional<Job> FindJob(std::string_view server, std::string_view name);
+  // Raises kNotFound for a missing name.
+  Job JobByName(std::string_view server, std::string_view name);
+  std::optional<Job> JobById(int64_t id);
+  int64_t AddJob(const Job& job);
+  void RemoveSteps(int64_t jobId);
+  void AddStep(int64_t jobId, const Step& step);
+  std::vector<Step> Steps(int64_t jobId);
+  void RemoveSchedules(int64_t jobId);
+  void AddSchedule(int64_t jobId, const Schedule& schedule);
+  std::vector<Schedule> Schedules(int64_t jobId);
+  // Queues a run at once; kCannotStart when one is queued or running.
+  void QueueRun(int64_t jobId);
+  // A start as the management objects make it: kCannotStart also while no agent runs to take it.
+  void StartJob(int64_t jobId);
+  std::vector<HistoryRow> History(int64_t jobId);
+  void AddHistory(int64_t jobId, const HistoryRow& row);
+
+  // Runs a statement with text parameters; its rows as texts (the agent's own bookkeeping).
+  void Exec(std::string_view sql, const std::vector<std::string>& params = {});
+  std::vector<std::vector<std::string>> Rows(std::string_view sql, const std::vector<std::string>& params = {});
+
+ private:
+  std::filesystem::path file_;
+  sqlite3* db_ = nullptr;
+};
+
+// ---- the agent itself
+bool StartsAtBoot();
+// Writes the agent's unit (for `program`, else the agent program found as the service finds its
+// sender) when there is none, and its start-at-boot link; kStoreFailed when either cannot be made.
+void SetStartsAtBoot(const std::filesystem::path& program = {});
+// kRunning while an agent holds the store's lock, else kStopped.
+int32_t Status(const std::filesystem::path& store = StorePath());
+// Starts the agent (systemctl when the unit is in systemd's folder, else the program detached)
+// and returns once it holds the lock; kStartFailed with the reason otherwise.
+void Start(const std::filesystem::path& store = StorePath());
+
+// The header rows of a backup file (one per backup set), read without changing the file or
+// leaving anything beside it (a backup is outside input); kNotABackup for any other file.
+std::vector<BackupHeader> ReadBackupHeaders(const std::filesystem::path& backup);
+BackupHeader ReadBackupHeader(const std::filesystem::path& backup);
+
+// A backup file of a live site: a copy in one read transaction (writers go on in the WAL) with
+// the header table, in rollback-journal mode so that it is one file, written as
+// ".<name>.part-XXXXXX" beside `final`, made durable, renamed without replacing anything (an
+// existing name fails) and made 0640. kBackupFailed with the reason; nothing is left behind.
+inline constexpr int32_t kBackupFailed = static_cast<int32_t>(0x80045520);
+void WriteBackupFile(const std::filesystem::path& site, const std::filesystem::path& final,
+                     const std::string& databaseName, std::time_t start);
+// "ok", or what PRAGMA integrity_check found first.
+std::string IntegrityCheck(const std::filesystem::path& file);
+
+// yyyymmdd and hhmmss of a local time.
+int32_t DateNumber(std::time_t t);
+int32_t TimeNumber(std::time_t t);
+
+}  // namespace agent
