@@ -157,7 +157,8 @@ void DataEntryForm::WriteDataTimeField(Layout& layout) {
     std::string value;
     if (Inquiry() || (Modify() && !Posted())) value = StoredValue(f);
     else if (Posted()) value = PostedValue(f);
-    const std::string iso = value.empty() ? std::string() : automation::IsoDate(Variant(value).ToDate());
+    const auto date = automation::ParseDate(value);
+    const std::string iso = date ? automation::IsoDate(*date) : std::string();
     out_.Append("<input type=date id='dt_" + Attr(f) + "' name='dt_" + Attr(f) + "' style='width:98%' value='" +
                 Attr(iso) + "'");
     if (Inquiry())
