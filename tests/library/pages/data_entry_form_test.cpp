@@ -358,4 +358,17 @@ TEST_F(DataEntryFormTest, HeaderWritesTheChecksByRepresentationUserAndStateChang
   EXPECT_EQ(Header("alice", 1, "New", "Open").find("ModuleCode"), std::string::npos);
 }
 
+TEST_F(DataEntryFormTest, HeaderForAnIssueThatIsNoneFailsUnderItsClassAndName) {
+  for (const char* progId : {"Brisquel.DataEntryForm", "Brisquel.DetailsPrinterFriendly"}) {
+    const auto e = testsupport::ErrorOf([&] { Header("alice", 999, "New", "Open", progId); });
+    EXPECT_NE(e.source.find(std::string(progId).substr(9) + ".Header"), std::string::npos) << e.source;
+  }
+}
+
+// Modes are compared exactly: "Modify" is a new issue's form, showing nothing stored.
+TEST_F(DataEntryFormTest, ModesAreComparedExactly) {
+  Layout({{1, 1, "Summary"}});
+  EXPECT_NE(Body("Modify", Issue(1)).find("rows=1 onfocus='Summary.select();'></textarea>"), std::string::npos);
+}
+
 }  // namespace

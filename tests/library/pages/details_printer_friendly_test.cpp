@@ -164,4 +164,21 @@ TEST_F(DetailsPrinterFriendlyTest, AFailureNamesTheWriterThenBody) {
       << e.source;
 }
 
+// The object's release closes the issue recordset a failed Body kept; a successful Body leaves it open.
+TEST_F(DetailsPrinterFriendlyTest, ReleaseClosesTheIssueRecordsetOnlyAfterAFailedBody) {
+  Field("Custom", "combo", "TEXT NULL");
+  for (auto [layout, open] : std::vector<std::pair<std::string, bool>>{{"Summary", true}, {"Custom", false}}) {
+    Layout({{layout}});
+    auto rs = db->Read("select * from Issues where IssueId = 1");
+    auto object = automation::CreateObject("Brisquel.DetailsPrinterFriendly");
+    try {
+      object->Call("Body", {Variant(std::static_pointer_cast<automation::Object>(db)),
+                            Variant(std::static_pointer_cast<automation::Object>(rs)), Variant("alice")});
+    } catch (const automation::ComError&) {
+    }
+    object.reset();
+    EXPECT_EQ(rs->State() == ado::adStateOpen, open) << layout;
+  }
+}
+
 }  // namespace
