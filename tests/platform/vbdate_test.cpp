@@ -28,6 +28,14 @@ TEST(VbDate, FormatsAsEnUs) {
   EXPECT_EQ(automation::FormatDbDate(*MakeDate({2024, 3, 9, 8, 7, 6, 54})), "2024-03-09 08:07:06.054");
 }
 
+TEST(VbDate, ShortDateShortTimeAndIsoDate) {
+  const auto d = *MakeDate({2024, 3, 9, 8, 7, 6, 54});
+  EXPECT_EQ(automation::ShortDateText(d), "3/9/2024");
+  EXPECT_EQ(automation::ShortTimeText(d), "08:07");
+  EXPECT_EQ(automation::ShortTimeText(*MakeDate({2024, 12, 31, 23, 59, 0, 0})), "23:59");
+  EXPECT_EQ(automation::IsoDate(d), "2024-03-09");
+}
+
 TEST(VbDate, ParsesTheFormsTheSystemWrites) {
   EXPECT_EQ(*ParseDate("2/1/2024 1:05:09 PM"), *MakeDate({2024, 2, 1, 13, 5, 9}));
   EXPECT_EQ(*ParseDate("12/31/2024"), *MakeDate({2024, 12, 31}));

@@ -207,6 +207,20 @@ std::string FormatDbDate(Date d) {
   return buf;
 }
 
+std::string ShortDateText(Date d) {
+  DateParts p = SplitDate(d);
+  return std::to_string(p.month) + "/" + std::to_string(p.day) + "/" + std::to_string(p.year);
+}
+
+std::string ShortTimeText(Date d) {
+  DateParts p = SplitDate(d);
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%02d:%02d", p.hour, p.minute);
+  return buf;
+}
+
+std::string IsoDate(Date d) { return FormatDbDate(d).substr(0, 10); }
+
 std::optional<Date> ParseDate(std::string_view text) {
   Cursor c{text};
   c.Blanks();

@@ -27,6 +27,11 @@ int Weekday(Date d);  // VB Weekday with Sunday first: 1 = Sunday .. 7 = Saturda
 std::string FormatDate(Date d);  // CStr
 // "YYYY-MM-DD HH:MM:SS.SSS", the database's form.
 std::string FormatDbDate(Date d);
+// The en-US short date "M/d/yyyy" and the 24-hour short time "HH:mm".
+std::string ShortDateText(Date d);
+std::string ShortTimeText(Date d);
+// "yyyy-mm-dd", the value of a date input.
+std::string IsoDate(Date d);
 // CDate of text: en-US "M/d/yyyy[ h:mm[:ss][ AM|PM]]", ISO "yyyy-mm-dd[ HH:MM[:SS[.fff]]]" (also
 // with a "T"), "d-MMM-yyyy" and a time alone. nullopt when the text is not a date.
 std::optional<Date> ParseDate(std::string_view text);
