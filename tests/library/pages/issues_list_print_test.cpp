@@ -72,3 +72,37 @@ TEST_F(IssuesListTest, ADownloadOfAMissingLayoutFails) {
 
 }  // namespace
 }  // namespace issueslist_test
+
+namespace issueslist_test {
+namespace {
+
+TEST_F(IssuesListTest, ThePrintedListCountsPastThirtyTwoThousandIssues) {
+  Layout("admin", "Ids", {{"IssueId"}});
+  auto rs = db->Read(
+      "with recursive n(IssueId) as (select 1 union all select IssueId + 1 from n where IssueId < 32770) "
+      "select IssueId from n");
+  const std::string html = Printer(Variant(std::static_pointer_cast<automation::Object>(rs)), "Ids");
+  EXPECT_NE(html.find("<td>32770</td>"), std::string::npos);
+  EXPECT_EQ(Count(html, "page-break-before"), 32770u / 2);
+}
+
+TEST_F(IssuesListTest, ALayoutWithoutRowsDownloadsEmptyLines) {
+  Layout("admin", "Empty", {});
+  EXPECT_EQ(DataFile(Issues("IssueId <= 2"), "Empty"), "\r\n\r\n\r\n");
+}
+
+TEST_F(IssuesListTest, TheFilteredListOfTheReaderShowsItsColumns) {
+  Layout("alice", "Default", {{"IssueId", "ProjectCode", "Summary"}});
+  const Variant rs = db->Call("GetFilteredIssuesRs", {Variant(-1), Variant("s:all"), Variant("alice"),
+                                                      Variant("Issues.IssueId"), Variant::Integer(0)});
+  ListCall c;
+  c.user = "alice", c.perPage = 2, c.pageNum = 2, c.selection = true;
+  const std::string html = List(rs, c);
+  EXPECT_NE(html.find("value='3'>"), std::string::npos);
+  EXPECT_NE(html.find("<td nowrap valign=bottom>Demo</td><td nowrap valign=bottom>Offer a dark colour scheme</td>"),
+            std::string::npos);
+  EXPECT_EQ(Count(html, "chkIssue_Click()"), 2u);
+}
+
+}  // namespace
+}  // namespace issueslist_test
