@@ -112,6 +112,7 @@ std::string IssuesList::List(const std::shared_ptr<Database>& db, const std::sha
                              const std::string& layoutPrefix) {
   return Procedure(kClass, "List", [&] {
     if (!db || !rs) automation::RaiseRuntime(automation::vberr::kObjectNotSet);
+    CallScope scope{*this};
     db_ = db, rs_ = rs, thisURL_ = thisURL, issuesURL_ = issuesURL, userId_ = userId, projectId_ = projectId;
     navSource_ = navSource, navQS_ = navQS, layoutCode_ = layoutCode, orderBy_ = orderBy, orderSeq_ = orderSeq;
     allowSelection_ = allowSelection;
@@ -148,9 +149,7 @@ std::string IssuesList::List(const std::shared_ptr<Database>& db, const std::sha
       }
     }
     out_->Append("</td></tr></table>");
-    std::string result = out_->Text();
-    Release();
-    return result;
+    return out_->Text();
   });
 }
 

@@ -65,6 +65,12 @@ class IssuesList : public automation::Dispatchable<IssuesList> {
   void IssueNumberCell(bool subRow, const LayoutField& field);
   void CommentsCell(bool subRow, const LayoutField& field);
   void Release();
+  // Drops the references of a call when it ends, by a result or an error, so nothing of one
+  // request stays with the object.
+  struct CallScope {
+    IssuesList& list;
+    ~CallScope() { list.Release(); }
+  };
 
   // The state of one call.
   std::shared_ptr<Database> db_;

@@ -30,6 +30,7 @@ std::string IssuesList::PrinterFriendly(const std::shared_ptr<Database>& db, con
                                         const std::string& layoutCode, const std::string& orderBy, int16_t orderSeq) {
   return Procedure(kClass, "PrinterFriendly", [&] {
     if (!db || !rs) automation::RaiseRuntime(automation::vberr::kObjectNotSet);
+    CallScope scope{*this};
     db_ = db, rs_ = rs, userId_ = userId, layoutCode_ = layoutCode;
     thisURL_.clear(), issuesURL_.clear(), allowSelection_ = false;
     if (!(rs->IsBOF() && rs->IsEOF())) rs->MoveFirst();
@@ -57,9 +58,7 @@ std::string IssuesList::PrinterFriendly(const std::shared_ptr<Database>& db, con
     out_->Append(
         "<tr><td colspan=99 nowrap style='BORDER-BOTTOM: #000000 1px solid'><img height=1px width=0px></td></tr>");
     out_->Append("</table>");
-    std::string result = out_->Text();
-    Release();
-    return result;
+    return out_->Text();
   });
 }
 
@@ -68,6 +67,7 @@ automation::Variant IssuesList::DataFile(const std::shared_ptr<Database>& db, co
                                          const std::string& userId, const std::string& layoutCode) {
   return Procedure(kClass, "DataFile", [&] {
     if (!db || !rs) automation::RaiseRuntime(automation::vberr::kObjectNotSet);
+    CallScope scope{*this};
     db_ = db, rs_ = rs, userId_ = userId, layoutCode_ = layoutCode;
     auto summary = GetSummaryLayoutRs(*db, userId, layoutCode);
     const int32_t numRows = summary->Value("NumRows").ToLong();
@@ -106,9 +106,7 @@ automation::Variant IssuesList::DataFile(const std::shared_ptr<Database>& db, co
       }
       out_->Append(line + "\r\n");
     }
-    automation::Variant result(out_->Text());
-    Release();
-    return result;
+    return automation::Variant(out_->Text());
   });
 }
 
