@@ -1,0 +1,73 @@
+// The issue-list renderers on the 100,000-issue site: one page of 50 rows with selection boxes
+// (List), and the printer-friendly list and the download of 1,000 issues, with a layout of six
+// columns and a comments sub-row. The recordsets are read once; only the renderers are timed.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <string>
+
+#include "ado/ado.h"
+#include "core/database.h"
+#include "issues/issue_list.h"
+#include "hundred_thousand_site.h"
+#include "pages/issues_list.h"
+#include "support/site_db.h"
+
+namespace {
+
+using benchsite::TheSite;
+
+void BenchLayout() {
+  static bool made = false;
+  if (made) return;
+  made = true;
+  sitedb::Db sql(TheSite().file);
+  sql.Exec(
+      "INSERT INTO SummaryLayouts (UserId, LayoutName, NumRows) VALUES ('admin', 'Bench', 2);"
+      "INSERT INTO SummaryLayoutFields VALUES ('admin', 'Bench', 1, 1, 'IssueId'), ('admin', 'Bench', 1, 2, "
+      "'ProjectCode'), ('admin', 'Bench', 1, 3, 'Summary'), ('admin', 'Bench', 1, 4, 'PriorityCode'), "
+      "('admin', 'Bench', 1, 5, 'StatusCode'), ('admin', 'Bench', 1, 6, 'AssignedToUser'), "
+      "('admin', 'Bench', 2, 1, 'Comments');");
+}
+
+std::shared_ptr<ado::Recordset> Thousand(brisquel::Database& db) {
+  return db.Read(
+      "select Projects.ProjectCode, Issues.* from Issues join Projects on Issues.ProjectId = Projects.ProjectId "
+      "where IssueId between 7 and 1006 order by IssueId");
+}
+
+void BM_ListPageOf50WithSelection(benchmark::State& state) {
+  BenchLayout();
+  auto db = sitedb::Open(TheSite().file);
+  auto rs = brisquel::GetFilteredIssuesRs(*db, -1, "s:allopen", "admin", "Issues.IssueId", 0);
+  brisquel::IssuesList list;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(list.List(db, rs, "/Assignments/MyAssignments.asp", "/Issues/Issue.asp", "admin", -1,
+                                       "MyAssignments", "", "Bench", "Issues.IssueId", 0, 2, 50, true, ""));
+  }
+}
+BENCHMARK(BM_ListPageOf50WithSelection)->Unit(benchmark::kMillisecond);
+
+void BM_PrinterFriendlyOf1000(benchmark::State& state) {
+  BenchLayout();
+  auto db = sitedb::Open(TheSite().file);
+  auto rs = Thousand(*db);
+  brisquel::IssuesList list;
+  for (auto _ : state)
+    benchmark::DoNotOptimize(list.PrinterFriendly(db, rs, "<b>Issues</b>", "admin", "Bench", "Issues.IssueId", 0));
+}
+BENCHMARK(BM_PrinterFriendlyOf1000)->Unit(benchmark::kMillisecond);
+
+void BM_DataFileOf1000(benchmark::State& state) {
+  BenchLayout();
+  auto db = sitedb::Open(TheSite().file);
+  auto rs = Thousand(*db);
+  brisquel::IssuesList list;
+  for (auto _ : state) {
+    rs->MoveFirst();
+    benchmark::DoNotOptimize(list.DataFile(db, rs, "admin", "Bench"));
+  }
+}
+BENCHMARK(BM_DataFileOf1000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
