@@ -30,6 +30,9 @@ class TransferSink {
   virtual ~TransferSink();
   virtual void OnData(std::string_view chunk) = 0;
   virtual void OnEnd(bool ok, int status) = 0;
+  // False once nobody waits for the rest (a newer request took its place, or its control is
+  // gone): the host may stop reading the body and end at once.
+  virtual bool Wanted() const { return true; }
 };
 
 // An element the control made in the page (its dialogs); removed when released.

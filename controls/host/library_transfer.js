@@ -3,6 +3,7 @@
 // cached, a relative URL is taken against the page, and the body's bytes travel unconverted both
 // ways. The response body is read as a stream: one data call per piece, then exactly one end call
 // after success, after an HTTP error page (its bytes are data) and after a network failure alike.
+// A request nobody waits for any more (superseded, or its control gone) stops being read.
 mergeInto(LibraryManager.library, {
   tamsolo_transfer_start__deps: ['malloc', 'free'],
   tamsolo_transfer_start: function (method, url, contentType, body, bodySize, sink) {
@@ -43,6 +44,12 @@ mergeInto(LibraryManager.library, {
             return;
           }
           piece(r.value);
+          // A superseded request stops reading; its end is dropped on the C++ side.
+          if (!_tamsolo_transfer_wanted(sink)) {
+            reader.cancel();
+            end(false, 0);
+            return;
+          }
           return next();
         });
       }

@@ -28,6 +28,11 @@ class SlotSink : public TransferSink {
     if (slot->owner) slot->owner(slot->id, bytes.c_str(), static_cast<int32_t>(bytes.size()));
   }
 
+  bool Wanted() const override {
+    auto slot = slot_.lock();
+    return slot && !slot->ended;
+  }
+
   void OnEnd(bool, int) override {
     auto slot = slot_.lock();
     if (!slot || slot->ended) return;

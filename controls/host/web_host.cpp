@@ -32,6 +32,9 @@ void tamsolo_dom_remove(int element);
 EMSCRIPTEN_KEEPALIVE void tamsolo_transfer_data(void* sink, const char* data, int size) {
   (*static_cast<std::shared_ptr<tamsolo::TransferSink>*>(sink))->OnData(std::string_view(data, size));
 }
+EMSCRIPTEN_KEEPALIVE int tamsolo_transfer_wanted(void* sink) {
+  return (*static_cast<std::shared_ptr<tamsolo::TransferSink>*>(sink))->Wanted() ? 1 : 0;
+}
 EMSCRIPTEN_KEEPALIVE void tamsolo_transfer_end(void* sink, int ok, int status) {
   auto* held = static_cast<std::shared_ptr<tamsolo::TransferSink>*>(sink);
   (*held)->OnEnd(ok != 0, status);

@@ -100,6 +100,8 @@ TEST(Transfer, ANewerRequestOfOneKindSupersedesTheOlderOne) {
   f.Get("DownloadURL", "/diagram?first");
   f.Get("DataURL", "/lists");  // another kind runs beside it
   f.Get("DownloadURL", "/diagram?second");
+  EXPECT_FALSE(f.host.held[0]->Wanted());  // the page may stop reading it
+  EXPECT_TRUE(f.host.held[2]->Wanted());
   f.host.Play(0, {"S\r\n1\tOld"});
   f.host.Play(2, {"S\r\n1\tNew"});
   f.host.Play(1, {"lists"});
@@ -118,6 +120,7 @@ TEST(Transfer, NothingReachesAnOwnerThatIsGone) {
     Transfers transfers;
     transfers.Start(host, "DataURL", DownloadRequest("/lists"), owner.Function());
   }
+  EXPECT_FALSE(host.held[0]->Wanted());
   host.Play(0, {"late"});
   EXPECT_TRUE(owner.calls.empty());
 }
