@@ -13,6 +13,7 @@
 
 #include "automation/automation.h"
 #include "gdi/dc.h"
+#include "host/transfer.h"
 
 namespace tamsolo {
 
@@ -29,6 +30,9 @@ class TransferSink {
   virtual ~TransferSink();
   virtual void OnData(std::string_view chunk) = 0;
   virtual void OnEnd(bool ok, int status) = 0;
+  // False once nobody waits for the rest (a newer request took its place, or its control is
+  // gone): the host may stop reading the body and end at once.
+  virtual bool Wanted() const { return true; }
 };
 
 // An element the control made in the page (its dialogs); removed when released.
@@ -52,7 +56,12 @@ class Host {
   virtual std::unique_ptr<gdi::Dc> GetDc() = 0;
   virtual gdi::Size ClientSize() const = 0;  // pixels
   virtual bool UserMode() const = 0;
-  virtual void StartTransfer(std::string_view url, std::shared_ptr<TransferSink> sink) = 0;
+  // Sends the request with the page's cookies; the sink gets the body in pieces, then one end.
+  virtual void StartTransfer(const TransferRequest& request, std::shared_ptr<TransferSink> sink) = 0;
+  // A GET of a URL taken as it is.
+  void StartTransfer(std::string_view url, std::shared_ptr<TransferSink> sink) {
+    StartTransfer(TransferRequest{"GET", std::string(url), "", ""}, std::move(sink));
+  }
   // Modal box in the page; `done` receives the button's answer (mb::kIdOk ...).
   virtual void MessageBox(std::string_view text, std::string_view title, int icon, int buttons,
                           std::function<void(int)> done) = 0;

@@ -73,35 +73,6 @@ mergeInto(LibraryManager.library, {
     if (h) h.record(UTF8ToString(line));
   },
 
-  // Same-origin credentials, no cache; the body reaches the control piece by piece as it arrives,
-  // then one end call.
-  tamsolo_host_start_transfer__deps: ['$TamsoloHost', 'malloc', 'free'],
-  tamsolo_host_start_transfer: function (id, url, sink) {
-    var address = UTF8ToString(url);
-    function piece(bytes) {
-      var p = _malloc(bytes.length || 1);
-      HEAPU8.set(bytes, p);
-      _tamsolo_transfer_data(sink, p, bytes.length);
-      _free(p);
-    }
-    fetch(address, { credentials: 'same-origin', cache: 'no-store' }).then(function (response) {
-      var reader = response.body.getReader();
-      function next() {
-        return reader.read().then(function (r) {
-          if (r.done) {
-            _tamsolo_transfer_end(sink, response.ok ? 1 : 0, response.status);
-            return;
-          }
-          piece(r.value);
-          return next();
-        });
-      }
-      return next();
-    }).catch(function () {
-      _tamsolo_transfer_end(sink, 0, 0);
-    });
-  },
-
   // A modal box inside the page: a veil over everything, the title bar, icon, text and buttons.
   tamsolo_host_message_box__deps: ['$TamsoloHost'],
   tamsolo_host_message_box: function (id, text, title, icon, buttons, done) {

@@ -76,15 +76,28 @@ void RecordingHost::Invalidate() { calls.push_back("Invalidate"); }
 
 std::unique_ptr<gdi::Dc> RecordingHost::GetDc() { return std::make_unique<SharedRecordDc>(drawing); }
 
-void RecordingHost::StartTransfer(std::string_view url, std::shared_ptr<TransferSink> sink) {
-  calls.push_back("StartTransfer " + std::string(url));
-  auto it = transfers.find(std::string(url));
+void RecordingHost::StartTransfer(const TransferRequest& request, std::shared_ptr<TransferSink> sink) {
+  std::string line = "StartTransfer ";
+  if (request.method != "GET") line += request.method + " ";
+  calls.push_back(line + request.url);
+  requests.push_back(request);
+  if (holdTransfers) {
+    held.push_back(std::move(sink));
+    return;
+  }
+  auto it = transfers.find(request.url);
   if (it == transfers.end()) {
     sink->OnEnd(false, 404);
     return;
   }
   sink->OnData(it->second);
   sink->OnEnd(true, 200);
+}
+
+void RecordingHost::Play(size_t request, const std::vector<std::string>& chunks, bool ok, int status) {
+  const std::shared_ptr<TransferSink>& sink = held.at(request);
+  for (const std::string& chunk : chunks) sink->OnData(chunk);
+  sink->OnEnd(ok, status);
 }
 
 void RecordingHost::MessageBox(std::string_view text, std::string_view title, int icon, int buttons,

@@ -20,6 +20,12 @@ class RecordingHost : public Host {
   bool confirmAnswer = true;
   int messageBoxAnswer = mb::kIdOk;
   std::map<std::string, std::string> transfers;  // URL -> body; others end with 404
+  // Every request as it was asked for. With holdTransfers set, requests wait in `held` until
+  // the test plays them (Play), so it chooses the pieces, their order and overlaps.
+  std::vector<TransferRequest> requests;
+  bool holdTransfers = false;
+  std::vector<std::shared_ptr<TransferSink>> held;  // by request, in order
+  void Play(size_t request, const std::vector<std::string>& chunks, bool ok = true, int status = 200);
   gdi::RecordDc drawing;
 
   int Count(std::string_view call) const;
@@ -31,7 +37,8 @@ class RecordingHost : public Host {
   std::unique_ptr<gdi::Dc> GetDc() override;
   gdi::Size ClientSize() const override { return size; }
   bool UserMode() const override { return userMode; }
-  void StartTransfer(std::string_view url, std::shared_ptr<TransferSink> sink) override;
+  using Host::StartTransfer;
+  void StartTransfer(const TransferRequest& request, std::shared_ptr<TransferSink> sink) override;
   void MessageBox(std::string_view text, std::string_view title, int icon, int buttons,
                   std::function<void(int)> done) override;
   bool Confirm(std::string_view text) override;

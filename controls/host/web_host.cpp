@@ -14,7 +14,8 @@ void tamsolo_host_invalidate(int host);
 int tamsolo_host_width(int host);
 int tamsolo_host_height(int host);
 int tamsolo_host_user_mode(int host);
-void tamsolo_host_start_transfer(int host, const char* url, void* sink);
+void tamsolo_transfer_start(const char* method, const char* url, const char* contentType, const char* body,
+                            int bodySize, void* sink);
 void tamsolo_host_message_box(int host, const char* text, const char* title, int icon, int buttons,
                               void* done);
 int tamsolo_host_confirm(const char* text);
@@ -30,6 +31,9 @@ void tamsolo_dom_remove(int element);
 // Called back from the page.
 EMSCRIPTEN_KEEPALIVE void tamsolo_transfer_data(void* sink, const char* data, int size) {
   (*static_cast<std::shared_ptr<tamsolo::TransferSink>*>(sink))->OnData(std::string_view(data, size));
+}
+EMSCRIPTEN_KEEPALIVE int tamsolo_transfer_wanted(void* sink) {
+  return (*static_cast<std::shared_ptr<tamsolo::TransferSink>*>(sink))->Wanted() ? 1 : 0;
 }
 EMSCRIPTEN_KEEPALIVE void tamsolo_transfer_end(void* sink, int ok, int status) {
   auto* held = static_cast<std::shared_ptr<tamsolo::TransferSink>*>(sink);
@@ -139,9 +143,10 @@ std::unique_ptr<gdi::Dc> WebHost::GetDc() { return gdi::CanvasDc::ForHost(id_); 
 gdi::Size WebHost::ClientSize() const { return {tamsolo_host_width(id_), tamsolo_host_height(id_)}; }
 bool WebHost::UserMode() const { return tamsolo_host_user_mode(id_) != 0; }
 
-void WebHost::StartTransfer(std::string_view url, std::shared_ptr<TransferSink> sink) {
-  tamsolo_host_start_transfer(id_, std::string(url).c_str(),
-                              new std::shared_ptr<TransferSink>(std::move(sink)));
+void WebHost::StartTransfer(const TransferRequest& request, std::shared_ptr<TransferSink> sink) {
+  tamsolo_transfer_start(request.method.c_str(), request.url.c_str(), request.contentType.c_str(),
+                         request.body.data(), static_cast<int>(request.body.size()),
+                         new std::shared_ptr<TransferSink>(std::move(sink)));
 }
 
 void WebHost::MessageBox(std::string_view text, std::string_view title, int icon, int buttons,

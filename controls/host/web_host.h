@@ -18,7 +18,8 @@ class WebHost : public Host {
   std::unique_ptr<gdi::Dc> GetDc() override;
   gdi::Size ClientSize() const override;
   bool UserMode() const override;
-  void StartTransfer(std::string_view url, std::shared_ptr<TransferSink> sink) override;
+  using Host::StartTransfer;
+  void StartTransfer(const TransferRequest& request, std::shared_ptr<TransferSink> sink) override;
   void MessageBox(std::string_view text, std::string_view title, int icon, int buttons,
                   std::function<void(int)> done) override;
   bool Confirm(std::string_view text) override;

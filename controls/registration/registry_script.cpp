@@ -66,25 +66,44 @@ std::vector<RegistryEntry> TypeLibraryKeys(const std::string& modulePath) {
   return out;
 }
 
-HRESULT DllRegisterServer(RegistryTarget& target, const std::string& modulePath) {
-  for (const ClassEntry& c : ClassTable()) {
-    // The CLSID key is replaced as a whole; the CLSID folder itself stays.
-    target.DeleteTree(ClsidKey(c));
-    Apply(target, RegistryScript(c, modulePath));
+namespace {
+
+// The registry layer's refusal of a key ends the call; its sentence goes to the caller.
+template <class F>
+HRESULT Registering(std::string* error, F body) {
+  try {
+    body();
+    return hr::kOk;
+  } catch (const std::exception& e) {
+    if (error) *error = e.what();
+    return hr::kSelfRegClass;
   }
-  Apply(target, TypeLibraryKeys(modulePath));
-  return hr::kOk;
 }
 
-HRESULT DllUnregisterServer(RegistryTarget& target) {
+void RemoveOurKeys(RegistryTarget& target) {
   for (const ClassEntry& c : ClassTable()) {
     target.DeleteTree(c.ProgId());
     target.DeleteTree(c.IndependentProgId());
-    target.DeleteTree(ClsidKey(c));
+    target.DeleteTree(ClsidKey(c));  // the CLSID folder itself stays
     target.DeleteTree("Interface\\" + std::string(c.iid));
   }
   target.DeleteTree(TypeLibKey());
-  return hr::kOk;
+}
+
+}  // namespace
+
+HRESULT DllRegisterServer(RegistryTarget& target, const std::string& modulePath, std::string* error) {
+  return Registering(error, [&] {
+    // Every key of ours is replaced as a whole (the CLSID key must be), so registering again
+    // leaves exactly what registering once did.
+    RemoveOurKeys(target);
+    for (const ClassEntry& c : ClassTable()) Apply(target, RegistryScript(c, modulePath));
+    Apply(target, TypeLibraryKeys(modulePath));
+  });
+}
+
+HRESULT DllUnregisterServer(RegistryTarget& target, std::string* error) {
+  return Registering(error, [&] { RemoveOurKeys(target); });
 }
 
 }  // namespace tamsolo

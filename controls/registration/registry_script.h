@@ -20,6 +20,7 @@ class RegistryTarget {
   virtual void CreateKey(const std::string& key) = 0;
   virtual void SetValue(const std::string& key, const std::string& name, const std::string& value) = 0;
   virtual void DeleteTree(const std::string& key) = 0;  // a missing key is no error
+  // Each may throw a std::exception whose text says why the key could not be written.
 };
 
 struct RegistryEntry {
@@ -36,7 +37,10 @@ std::vector<RegistryEntry> RegistryScript(const ClassEntry& entry, const std::st
 // The type library's keys (version 1.0, locale 0x409) and its dual interfaces.
 std::vector<RegistryEntry> TypeLibraryKeys(const std::string& modulePath);
 
-HRESULT DllRegisterServer(RegistryTarget& target, const std::string& modulePath);
-HRESULT DllUnregisterServer(RegistryTarget& target);
+// A key the target cannot write (it throws) fails the call with SELFREG_E_CLASS; the target's
+// sentence goes to `error`. What was written before it stays, as with the registrar.
+HRESULT DllRegisterServer(RegistryTarget& target, const std::string& modulePath,
+                          std::string* error = nullptr);
+HRESULT DllUnregisterServer(RegistryTarget& target, std::string* error = nullptr);
 
 }  // namespace tamsolo

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/url.h"
+
 namespace brisquel::encode {
 
 namespace {
@@ -161,22 +163,8 @@ std::string UrlComponent(std::string_view s) {
   return out;
 }
 
-std::string CanonicalUrl(std::string_view s) {
-  static constexpr std::string_view kUnsafe = " \"'<>\\^{}|[]`";
-  std::string out;
-  out.reserve(s.size() + 8);
-  for (size_t i = 0; i < s.size(); ++i) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    const bool escape = c < 0x20 || c >= 0x7F || kUnsafe.find(static_cast<char>(c)) != std::string_view::npos ||
-                        (c == '%' && !IsEscapeAt(s, i));
-    if (escape) {
-      AppendEscape(out, '%', 0, c);
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
+// The one canonicaliser, shared with the controls' requests.
+std::string CanonicalUrl(std::string_view s) { return tamsolo::CanonicalUrl(s); }
 
 std::string DecodeUrlEscapes(std::string_view s) {
   std::string out;

@@ -39,6 +39,17 @@ ProbeControl::ProbeControl(Host& host) : Control(host, *FindClassByName("Chart")
     host_.StartTransfer(args.at(0).ToString(), sink);
     return Variant();
   });
+  AddMethod("Request", [this](std::vector<Variant>& args) {
+    const std::string kind = args.at(0).ToString(), url = args.at(1).ToString();
+    TransferRequest request =
+        args.size() > 2 ? UploadRequest(url, args[2].ToString()) : DownloadRequest(url);
+    int id = transfers.Start(host_, kind, std::move(request), [this](int id, const char* bytes, int32_t count) {
+      std::string& log = transferLog[id];
+      if (!bytes) return host_.Fire("Transferred", {Variant(id), Variant(log + "end")});
+      log += std::string(bytes, count) + "|";
+    });
+    return Variant(id);
+  });
   AddMethod("Ask", [this](std::vector<Variant>& args) {
     host_.MessageBox(args.at(0).ToString(), "Probe", mb::kIconQuestion, mb::kYesNo,
                      [this](int answer) { host_.Fire("Answered", {Variant(answer)}); });

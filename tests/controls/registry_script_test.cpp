@@ -86,5 +86,19 @@ TEST(Registration, RegisteringReplacesTheClsidKeyAndUnregisteringLeavesNothing) 
   EXPECT_EQ(left, (std::vector<std::string>{"clsid", "other.app"}));
 }
 
+TEST(Registration, AKeyTheTargetRefusesFailsTheCallWithItsSentence) {
+  struct Refusing : MemoryRegistry {
+    void SetValue(const std::string& key, const std::string& name, const std::string& value) override {
+      if (key.ends_with("\\MiscStatus\\1")) throw std::runtime_error("Cannot write the registry: No space left");
+      MemoryRegistry::SetValue(key, name, value);
+    }
+  } reg;
+  std::string error;
+  EXPECT_EQ(DllRegisterServer(reg, kModule, &error), hr::kSelfRegClass);
+  EXPECT_EQ(error, "Cannot write the registry: No space left");
+  EXPECT_TRUE(reg.Has("Tamsolo.CaptureCtl.2"));  // what came before stays, as with the registrar
+  EXPECT_FALSE(reg.Has("Tamsolo.Keyboard.2"));   // nothing after it is tried
+}
+
 }  // namespace
 }  // namespace tamsolo

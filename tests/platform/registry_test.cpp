@@ -54,6 +54,15 @@ TEST_F(RegistryTest, DeleteValueAndKey) {
   EXPECT_FALSE(registry::KeyExists(registry::kVantrelKey));
 }
 
+TEST_F(RegistryTest, AKeyAddedThenRemovedGivesTheFileBack) {
+  const std::string before = "# by hand\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\nA=1\n";
+  testsupport::WriteFile(dir / "registry", before);
+  registry::WriteValue("HKCR\\Tamsolo.Chart", "", "Chart Class");
+  registry::CreateKey("HKCR\\Tamsolo.Chart\\Empty");
+  ASSERT_TRUE(registry::DeleteKey("HKCR\\Tamsolo.Chart"));
+  EXPECT_EQ(Content(), before);
+}
+
 TEST_F(RegistryTest, RefusesWhatCannotBeKeptOnOneLine) {
   EXPECT_THROW(registry::WriteValue(registry::kVantrelKey, "x", "a\nb"), registry::Error);
   EXPECT_THROW(registry::WriteValue(registry::kVantrelKey, "a=b", "1"), registry::Error);

@@ -297,7 +297,11 @@ bool DeleteKey(std::string_view key) {
     for (size_t i = 0; i < lines.size();) {
       if (lines[i].kind == Line::Section && IsUnder(lines[i].key, k)) {
         size_t end = SectionEnd(lines, i);
-        lines.erase(lines.begin() + static_cast<long>(i), lines.begin() + static_cast<long>(end));
+        // The blank line a writer put before the section goes with it, so adding and then
+        // removing a key gives the file back as it was.
+        size_t begin = i > 0 && lines[i - 1].kind == Line::Other && Trim(lines[i - 1].text).empty() ? i - 1 : i;
+        lines.erase(lines.begin() + static_cast<long>(begin), lines.begin() + static_cast<long>(end));
+        i = begin;
         removed = true;
       } else {
         ++i;
