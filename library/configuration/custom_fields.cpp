@@ -41,7 +41,7 @@ void CheckName(const std::string& name) {
   if (name.empty()) Refuse("Field name cannot be blank.");
   if (Same(name, "rsIssue") || Same(name, "PostBackReason") || (name.size() >= 4 && Same(name.substr(0, 4), "inq_")))
     Refuse("Field name is reserved, please choose another name.");
-  if (!codetables::FollowsNameRule(name))
+  if (!FollowsNameRule(name))
     Refuse("Field name must begin with a letter, and only contain letters, digits or underscores.");
 }
 
