@@ -24,8 +24,7 @@ constexpr const char* kConflict = "Another user has changed this project. You mu
 
 bool UpdateProject(Database& db, const std::string& submittedByUserId, RecordsetPtr rsProject, FormPtr formData) {
   return Writer(db, kClass, "UpdateProject", [&] {
-    ado::Recordset& rs = HeldRows(rsProject, "Projects", "UpdateProject");
-    if (!rs.IsBOF()) rs.MoveFirst();
+    ado::Recordset& rs = HeldFirstRow(rsProject, "Projects", "UpdateProject");
     const int32_t id = rs.Value("ProjectId").ToLong();
     if (!UserIsProjectAdmin(db, submittedByUserId, id) && !UserIsSiteAdmin(db, submittedByUserId))
       Refuse(kPermissionDenied);
