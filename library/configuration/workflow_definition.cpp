@@ -338,7 +338,7 @@ ado::Param SingleParam(float v, std::string name) {
 // errors before the transaction guard rolls everything back.
 template <class F>
 void Reported(Database& db, F&& statement) {
-  if (auto failed = db.Trap(statement)) Refuse(WriteFailure(db, *failed, kWorkflowChanged));
+  WriteOrRefuse(db, statement, kWorkflowChanged);
 }
 
 // Inserts one row and returns its new identity.

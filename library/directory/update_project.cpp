@@ -35,13 +35,15 @@ bool UpdateProject(Database& db, const std::string& submittedByUserId, Recordset
     rs.SetValue("PublicAccessible", Variant(p.publicAccessible));
     rs.SetValue("PublicMembersOfGroupCode", Variant(p.publicGroup));
     rs.SetValue("EMailEnabled", Variant(p.emailEnabled));
-    if (auto failed = db.Trap([&] {
+    WriteOrRefuse(
+        db,
+        [&] {
           db.WriteBack(rs);
           db.Exec("delete from ProjectGroupLeads where ProjectId = ?", {Param::Long(id)});
           db.Exec("delete from ProjectUsers where ProjectId = ?", {Param::Long(id)});
           WriteMembers(db, id, p);
-        }))
-      Refuse(WriteFailure(db, *failed, kConflict));
+        },
+        kConflict);
     tx.Commit();
     return true;
   });
