@@ -11,24 +11,11 @@
 #include "core/database.h"
 #include "core/multipart.h"
 #include "support/site_db.h"
+#include "support/workflow_body.h"
 
 namespace {
 
 constexpr int kIssues = 100000;
-constexpr const char* kBoundary = "-----------------------------7d114d2a100b3e";
-
-class Body {
- public:
-  Body& Part(const std::string& name, const std::string& value) {
-    text_ += std::string(kBoundary) + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value +
-             "\r\n";
-    return *this;
-  }
-  std::string Text() const { return text_ + kBoundary + "--\r\n"; }
-
- private:
-  std::string text_;
-};
 
 std::filesystem::path SiteWithIssues() {
   std::filesystem::path file = sitedb::FreshSite(true);
@@ -44,22 +31,32 @@ std::filesystem::path SiteWithIssues() {
   return file;
 }
 
-void StateParts(Body& b, int id, int type, const std::string& resolution, const std::string& status, bool fixed) {
-  b.Part("StateId", std::to_string(id)).Part("StateType", std::to_string(type));
-  b.Part("DiagramTop", "130.000000").Part("DiagramLeft", "250.000000");
-  b.Part("DiagramWidth", "120.000000").Part("DiagramHeight", "50.000000");
-  b.Part("Validations", type == 1 ? "*none*" : "Summary");
-  b.Part("StateName", type == 1 ? "na" : resolution + (status == "Open" ? "" : " - " + status));
-  b.Part("ResolutionCode", type == 1 ? "na" : resolution).Part("StatusCode", type == 1 ? "na" : status);
-  b.Part("IssueValid", type == 1 ? "na" : "on").Part("IssueFixed", type == 1 ? "na" : fixed ? "on" : "off");
-  b.Part("CreateByGroups", type == 1 ? "Developers,Testers,Customers" : "\"\"").Part("CreateByTeamLeads", "\"\"");
+using brisquel::workflowtest::Body;
+using brisquel::workflowtest::EditorAction;
+using brisquel::workflowtest::EditorState;
+
+// A state at the editor's default place; every state but the create state requires a summary.
+void StateParts(Body& b, long id, int type, const std::string& resolution, const std::string& status, bool fixed) {
+  EditorState s;
+  s.id = id;
+  s.type = type;
+  s.name = resolution + (status == "Open" ? "" : " - " + status);
+  s.resolutionCode = resolution;
+  s.statusCode = status;
+  s.valid = true;
+  s.fixed = fixed;
+  s.top = 130;
+  s.left = 250;
+  s.width = 120;
+  s.height = 50;
+  if (type != 1) s.validations = {"Summary"};
+  if (type == 1) s.createByGroups = {"Developers", "Testers", "Customers"};
+  brisquel::workflowtest::StateParts(b, s);
 }
 
-void ActionParts(Body& b, int from, int to, const std::string& name) {
-  b.Part("ActionId", "1").Part("ActionType", "2").Part("FromId", std::to_string(from)).Part("ToId", std::to_string(to));
-  b.Part("LineType", "0").Part("Points", "100.000000,200.000000,150.000000,200.000000");
-  b.Part("ActionName", name).Part("AllowAutoAssign", "yes").Part("AutoAssignsTo", "Developers");
-  b.Part("CanBeAssignedTo", "\"Developers\",\"Testers\"");
+void ActionParts(Body& b, long from, long to, const std::string& name) {
+  const EditorAction a{1, 2, from, to, 0, {{100, 200}, {150, 200}}, name, true, "Developers", {"Developers", "Testers"}};
+  brisquel::workflowtest::ActionParts(b, a);
 }
 
 // The seeded workflow: its seven states and thirteen moves.
@@ -90,9 +87,7 @@ std::string LargeBody() {
 }
 
 bool Save(brisquel::Database& db, const std::string& body) {
-  auto form = std::make_shared<brisquel::MultipartFormData>();
-  form->SetBody(body);
-  return brisquel::UpdateWorkflow(db, "admin", brisquel::GetSiteWorkflowRs(db), form);
+  return brisquel::UpdateWorkflow(db, "admin", brisquel::GetSiteWorkflowRs(db), brisquel::workflowtest::Decoded(body));
 }
 
 void Run(benchmark::State& state, const std::filesystem::path& file, const std::string& body) {

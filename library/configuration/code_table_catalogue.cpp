@@ -1,27 +1,14 @@
-// The checked catalogue reader of the code-table writers. It follows the reader of the issue-form
-// lookups (core/form_metadata.cpp): names come from the catalogue only after the naming rule.
+// The catalogue reader of the code-table writers: the checked reader of the issue-form lookups
+// (core/form_metadata.cpp), so names come from the catalogue only after the naming rule.
 #include "automation/text.h"
 #include "configuration/code_tables.h"
+#include "core/code_tables.h"
 #include "core/error_protocol.h"
-#include "core/sql.h"
 
 namespace brisquel::codetables {
 
-namespace {
-
-bool Letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-
-}  // namespace
-
 std::string CodeTable::QuotedTable() const { return ado::QuoteIdentifier(table); }
 std::string CodeTable::QuotedValueColumn() const { return ado::QuoteIdentifier(valueColumn); }
-
-bool FollowsNameRule(std::string_view name) {
-  if (name.empty() || !Letter(name.front())) return false;
-  for (char c : name)
-    if (!Letter(c) && !(c >= '0' && c <= '9') && c != '_') return false;
-  return true;
-}
 
 void RequireSqlName(std::string_view name, size_t limit, std::string_view method) {
   if (!FollowsNameRule(name) || name.size() > limit)
@@ -32,17 +19,9 @@ void RequireSqlName(std::string_view name, size_t limit, std::string_view method
 }
 
 std::optional<CodeTable> FindCodeTable(Database& db, const std::string& table) {
-  std::optional<CodeTable> found;
-  db.Each("select TableName, TableFieldName, TableFriendlyNameSingular, VariesByProject, NaturalSort "
-          "from IssueCodeTables where TableName = ?",
-          {ado::Param::Text(table, 50)}, [&](const sql::Row& r) {
-            found = CodeTable{r.Text(0), r.Text(1), r.Text(2), r.Flag(3), r.Flag(4)};
-          });
-  if (found) {
-    RequireSqlName(found->table, 40, "FindCodeTable");
-    RequireSqlName(found->valueColumn, 50, "FindCodeTable");
-  }
-  return found;
+  std::optional<CodeTableRow> row = FindCodeTableRow(db, table);
+  if (!row) return std::nullopt;
+  return CodeTable{row->table, row->valueColumn, row->singular, row->variesByProject, row->naturalSort};
 }
 
 bool IsCodeTable(std::string_view table) {

@@ -160,13 +160,14 @@ bool UpdateCodeTable(Database& db, const std::string& userId, RecordsetPtr rsCod
     rs.SetValue("TableFieldName", Variant(p.valueColumn));
     rs.SetValue("TableSortByFieldName", Variant(p.SortBy(t.table)));
     Database::Transaction tx(db);
-    if (auto failed = db.Trap([&] {
+    WriteOrRefuse(
+        db,
+        [&] {
           ChangeShape(db, t, p);
           db.WriteBack(rs);
           tx.Commit();
-        }))
-      Refuse(WriteFailure(db, *failed,
-                          "Another session has updated the code table information. You must cancel these changes."));
+        },
+        "Another session has updated the code table information. You must cancel these changes.");
     return true;
   });
 }

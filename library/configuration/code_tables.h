@@ -26,6 +26,9 @@ bool UpdateCodeTableValue(Database& db, const std::string& userId, RecordsetPtr 
 bool DeleteCodeTableValue(Database& db, const std::string& userId, const std::string& tableName, int32_t projectId,
                           std::shared_ptr<MultipartFormData> formData);
 
+// A letter first, then letters, digits and underscores (ASCII, either case); core/code_tables.h.
+bool FollowsNameRule(std::string_view name);
+
 namespace codetables {
 
 // A code table's catalogue row. The names are checked (the naming rule, at most 40 and 50
@@ -40,12 +43,10 @@ struct CodeTable {
   std::string QuotedValueColumn() const;
 };
 
-// The catalogue row of `table`, or none. A row whose names break the rule is refused with a
-// caller's error (&H80040001) rather than pasted into SQL.
+// The catalogue row of `table`, or none (FindCodeTableRow of core/code_tables.h). A row whose
+// names break the rule is refused with a caller's error (&H80040001) rather than pasted into SQL.
 std::optional<CodeTable> FindCodeTable(Database& db, const std::string& table);
 
-// A letter first, then letters, digits and underscores (ASCII, either case).
-bool FollowsNameRule(std::string_view name);
 // A name that may go into SQL: the rule and at most `limit` characters; else a caller's error.
 void RequireSqlName(std::string_view name, size_t limit, std::string_view method);
 

@@ -80,8 +80,9 @@ bool CreateCodeTableValue(Database& db, const std::string& userId, std::shared_p
     const CodeTable t = RequireTable(db, v.table);
     if (!t.naturalSort && !v.sortOrder.empty() && !CnvToLong(v.sortOrder, v.sort)) Refuse("Sort order must be numeric.");
     CheckValueFor(db, userId, t, v);
-    if (auto failed = db.Trap([&] { InsertValue(db, t, v.code, v.sort, v.project); }))
-      Refuse(ValueFailure(db, *failed, v.code));
+    WriteOrRefuseWith(
+        db, [&] { InsertValue(db, t, v.code, v.sort, v.project); },
+        [&](const automation::LastError& e) { return ValueFailure(db, e, v.code); });
     return true;
   });
 }
@@ -168,11 +169,13 @@ bool UpdateCodeTableValue(Database& db, const std::string& userId, RecordsetPtr 
     const std::string old = rs.Value(t.valueColumn).ToString();
     if (Same(t.table, "StatusCodes") && Same(old, "Open") && v.code != old) Refuse(kOpenStatus);
     Database::Transaction tx(db);
-    if (auto failed = db.Trap([&] {
+    WriteOrRefuseWith(
+        db,
+        [&] {
           Rename(db, rs, t, v);
           tx.Commit();
-        }))
-      Refuse(ValueFailure(db, *failed, v.code));
+        },
+        [&](const automation::LastError& e) { return ValueFailure(db, e, v.code); });
     return true;
   });
 }

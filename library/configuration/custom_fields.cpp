@@ -41,7 +41,7 @@ void CheckName(const std::string& name) {
   if (name.empty()) Refuse("Field name cannot be blank.");
   if (Same(name, "rsIssue") || Same(name, "PostBackReason") || (name.size() >= 4 && Same(name.substr(0, 4), "inq_")))
     Refuse("Field name is reserved, please choose another name.");
-  if (!codetables::FollowsNameRule(name))
+  if (!FollowsNameRule(name))
     Refuse("Field name must begin with a letter, and only contain letters, digits or underscores.");
 }
 
@@ -207,12 +207,14 @@ bool UpdateCustomField(Database& db, const std::string& userId, RecordsetPtr rsF
       rs.SetValue("NumLines", Variant(int32_t{p.lines}));
     }
     Database::Transaction tx(db);
-    if (auto failed = db.Trap([&] {
+    WriteOrRefuse(
+        db,
+        [&] {
           db.WriteBack(rs);
           if (sized && s.HasColumn() && p.size != s.size) Resize(db, s, p.size);
           tx.Commit();
-        }))
-      Refuse(WriteFailure(db, *failed, "Another user has changed this field. You must cancel your changes."));
+        },
+        "Another user has changed this field. You must cancel your changes.");
     return true;
   });
 }
@@ -252,16 +254,14 @@ void DeleteField(Database& db, const std::string& name) {
             table = r.Text(2);
           });
   if (!s) ThrowError(kClass, "DeleteCustomField", "The issue field '" + name + "' does not exist.");
-  if (auto failed = db.Trap([&] { DeleteReferences(db, s->name); })) Refuse(db.UnexpectedReport(*failed));
+  WriteOrRefuse(db, [&] { DeleteReferences(db, s->name); });
   if (Same(s->representation, "comments")) {
     db.Exec("delete from IssueComments where IssueComments.FieldName = ?", {ado::Param::Text(s->name, 20)});
     return;
   }
   codetables::RequireSqlName(s->name, 20, "DeleteCustomField");
-  if (!table.empty()) {
-    if (auto failed = db.Trap([&] { ddl::DropConstraint(db.Connection(), "Issues", "fk_" + table + "_" + s->name); }))
-      Refuse(db.UnexpectedReport(*failed));
-  }
+  if (!table.empty())
+    WriteOrRefuse(db, [&] { ddl::DropConstraint(db.Connection(), "Issues", "fk_" + table + "_" + s->name); });
   db.Trap([&] { ddl::DropConstraint(db.Connection(), "Issues", "DF_Issues_" + s->name); });
   ddl::DropColumn(db.Connection(), "Issues", s->name);
 }

@@ -101,16 +101,17 @@ void RequireOwnRow(ado::Recordset& rs, const std::string& userId) {
 bool CreateFilter(Database& db, const std::string& userId, std::shared_ptr<MultipartFormData> formData) {
   return Writer(db, kClass, "CreateFilter", [&] {
     const FilterPost p = ReadFilter(db, PostedFields(formData, "CreateFilter"), 3900);
-    auto failed = db.Trap([&] {
-      db.Exec(
-          "insert into SummaryFilters (UserId, FilterName, AdvancedFilter, FilterExpression, fqFilterExpression) "
-          "values (?, ?, ?, ?, ?)",
-          {ado::Param::Text(userId, kNameSize), ado::Param::Text(p.name, kNameSize), ado::Param::Bool(p.advanced),
-           ado::Param::Text(p.expression, kCriteriaSize), ado::Param::Text(p.sql, kCriteriaSize)});
-    });
-    if (!failed) return true;
-    if (db.FirstError().nativeError == ado::native::kDuplicateKey) return db.Fail(Exists(p.name));
-    return db.Fail(db.UnexpectedReport(*failed));
+    WriteOrRefuseWith(
+        db,
+        [&] {
+          db.Exec(
+              "insert into SummaryFilters (UserId, FilterName, AdvancedFilter, FilterExpression, fqFilterExpression) "
+              "values (?, ?, ?, ?, ?)",
+              {ado::Param::Text(userId, kNameSize), ado::Param::Text(p.name, kNameSize), ado::Param::Bool(p.advanced),
+               ado::Param::Text(p.expression, kCriteriaSize), ado::Param::Text(p.sql, kCriteriaSize)});
+        },
+        [&](const automation::LastError& e) { return DuplicateFailure(db, e, Exists(p.name)); });
+    return true;
   });
 }
 
@@ -125,13 +126,12 @@ bool UpdateFilter(Database& db, const std::string& userId, std::shared_ptr<ado::
     rs.SetValue("FilterExpression", Variant(p.expression));
     rs.SetValue("fqFilterExpression", Variant(p.sql));
     rs.SetValue("FilterName", Variant(p.name));
-    if (auto failed = db.Trap([&] { db.WriteBack(rs); })) {
-      std::string sentence = db.IsConflict() ? "Another session has changed this filter. You must cancel your changes."
-                             : db.FirstError().nativeError == ado::native::kDuplicateKey ? Exists(p.name)
-                                                                                        : db.UnexpectedReport(*failed);
-      tx.Rollback();
-      return db.Fail(sentence);
-    }
+    WriteOrRefuseWith(
+        db, [&] { db.WriteBack(rs); },
+        [&](const automation::LastError& e) {
+          return db.IsConflict() ? "Another session has changed this filter. You must cancel your changes."
+                                 : DuplicateFailure(db, e, Exists(p.name));
+        });
     tx.Commit();
     return true;
   });
@@ -144,15 +144,10 @@ bool DeleteFilter(Database& db, const std::string& userId, std::shared_ptr<Multi
       names.push_back(UrlDecode(posted));
     Database::Transaction tx(db);
     for (const std::string& name : names) {
-      auto failed = db.Trap([&] {
+      WriteOrRefuse(db, [&] {
         db.Exec("delete from SummaryFilters where UserId = ? and FilterName = ?",
                 {ado::Param::Text(userId, kNameSize), ado::Param::Text(name, kNameSize, "FilterName")});
       });
-      if (failed) {
-        std::string sentence = db.UnexpectedReport(*failed);
-        tx.Rollback();
-        return db.Fail(sentence);
-      }
     }
     tx.Commit();
     return true;

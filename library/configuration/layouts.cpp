@@ -67,6 +67,8 @@ void DeleteCells(Database& db, const std::string& userId, const std::string& nam
   db.Exec("delete from SummaryLayoutFields where UserId = ? and LayoutName = ?", {User(userId), LayoutName(name)});
 }
 
+constexpr std::string_view kLayoutChanged = "Another user has changed this layout. You must cancel your changes.";
+
 std::string LayoutExists(const std::string& name) { return "The layout '" + name + "' already exists."; }
 
 }  // namespace
@@ -77,14 +79,15 @@ bool CreateLayout(Database& db, const std::string& userId, std::shared_ptr<Multi
     if (CharLength(g.name) > 20) Refuse("Name cannot be longer than 20 characters.");
     if (g.name.empty()) Refuse("Name cannot be blank.");
     Database::Transaction tx(db);
-    if (auto failed = db.Trap([&] {
+    WriteOrRefuseWith(
+        db,
+        [&] {
           db.Exec("insert into SummaryLayouts (UserId, LayoutName, NumRows) values (?, ?, ?)",
                   {User(userId), LayoutName(g.name), ado::Param::Long(g.UsedRows())});
           WriteCells(db, userId, g.name, g);
           tx.Commit();
-        }))
-      Refuse(db.FirstError().nativeError == ado::native::kDuplicateKey ? LayoutExists(g.name)
-                                                                       : db.UnexpectedReport(*failed));
+        },
+        [&](const automation::LastError& e) { return DuplicateFailure(db, e, LayoutExists(g.name)); });
     return true;
   });
 }
@@ -105,16 +108,17 @@ bool UpdateLayout(Database& db, const std::string& userId, RecordsetPtr rsLayout
     rs.SetValue("NumRows", Variant(g.UsedRows()));
     if (name != stored) rs.SetValue("LayoutName", Variant(name));
     Database::Transaction tx(db);
-    if (auto failed = db.Trap([&] {
+    WriteOrRefuseWith(
+        db,
+        [&] {
           DeleteCells(db, userId, stored);
           db.WriteBack(rs);
           WriteCells(db, userId, name, g);
           tx.Commit();
-        })) {
-      if (db.IsConflict()) Refuse("Another user has changed this layout. You must cancel your changes.");
-      Refuse(db.FirstError().nativeError == ado::native::kDuplicateKey ? LayoutExists(g.name)
-                                                                       : db.UnexpectedReport(*failed));
-    }
+        },
+        [&](const automation::LastError& e) {
+          return db.IsConflict() ? std::string(kLayoutChanged) : DuplicateFailure(db, e, LayoutExists(g.name));
+        });
     return true;
   });
 }
@@ -125,11 +129,10 @@ bool DeleteLayout(Database& db, const std::string& userId, std::shared_ptr<Multi
     Database::Transaction tx(db);
     for (const std::string& entry : checked) {
       const std::string name = UrlDecode(entry);
-      if (auto failed = db.Trap([&] {
-            DeleteCells(db, userId, name);
-            db.Exec("delete from SummaryLayouts where UserId = ? and LayoutName = ?", {User(userId), LayoutName(name)});
-          }))
-        Refuse(db.UnexpectedReport(*failed));
+      WriteOrRefuse(db, [&] {
+        DeleteCells(db, userId, name);
+        db.Exec("delete from SummaryLayouts where UserId = ? and LayoutName = ?", {User(userId), LayoutName(name)});
+      });
       if (db.One<int32_t>("select count(*) from SummaryLayouts where UserId = ?", {User(userId)}).value_or(0) == 0)
         Refuse("Cannot delete your last layout (at least one layout is required).");
     }
@@ -206,12 +209,14 @@ bool UpdateDataEntryLayout(Database& db, const std::string& userId, RecordsetPtr
     if (!found) ThrowError(kClass, kMethod, "The recordset does not hold the issue entry form's layout.");
     rs.SetValue("NumRows", Variant(numRows));
     Database::Transaction tx(db);
-    if (auto failed = db.Trap([&] {
+    WriteOrRefuse(
+        db,
+        [&] {
           db.WriteBack(rs);
           WriteEntryCells(db, g);
           tx.Commit();
-        }))
-      Refuse(WriteFailure(db, *failed, "Another user has changed this layout. You must cancel your changes."));
+        },
+        kLayoutChanged);
     return true;
   });
 }

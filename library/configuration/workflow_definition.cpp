@@ -338,7 +338,7 @@ ado::Param SingleParam(float v, std::string name) {
 // errors before the transaction guard rolls everything back.
 template <class F>
 void Reported(Database& db, F&& statement) {
-  if (auto failed = db.Trap(statement)) Refuse(WriteFailure(db, *failed, kWorkflowChanged));
+  WriteOrRefuse(db, statement, kWorkflowChanged);
 }
 
 // Inserts one row and returns its new identity.
@@ -448,8 +448,7 @@ void RelinkRule(Database& db, const TransitionRule& r) {
 bool UpdateWorkflow(Database& db, const std::string& submittedByUserId, RecordsetPtr rsWorkflow,
                     std::shared_ptr<MultipartFormData> formData) {
   return Writer(db, kClass, kSave, [&] {
-    ado::Recordset& rs = HeldRows(rsWorkflow, "Workflows", kSave);
-    if (!rs.IsBOF()) rs.MoveFirst();
+    ado::Recordset& rs = HeldFirstRow(rsWorkflow, "Workflows", kSave);
     if (!UserIsSiteAdmin(db, submittedByUserId)) Refuse(kPermissionDenied);
     const WorkflowPost post = ReadWorkflowPost(PostedFields(formData, kSave));
     const int32_t workflowId = rs.Value("WorkflowId").ToLong();

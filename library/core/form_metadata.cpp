@@ -7,6 +7,7 @@
 // statement quoted; the sort direction is ASC or DESC. A catalogue row that breaks a rule is
 // refused with an error rather than pasted into SQL.
 #include <cctype>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,7 @@
 #include "automation/text.h"
 #include "core/error_protocol.h"
 #include "core/lookups.h"
+#include "core/sql.h"
 
 namespace brisquel {
 
@@ -37,9 +39,6 @@ constexpr int32_t kResolutionCodeSize = 50;
 constexpr int32_t kStatusCodeSize = 6;
 constexpr int32_t kFilterNameSize = 50;
 
-constexpr size_t kTableNameLimit = 40;
-constexpr size_t kColumnNameLimit = 50;
-
 // The computed sort column of a field: its own column unless its list orders by SortOrder.
 constexpr std::string_view kSortByFieldName =
     "case IssueFields.TableName when '' then 'Issues.' || IssueFields.FieldName "
@@ -49,15 +48,7 @@ constexpr std::string_view kSortByFieldName =
 constexpr const ReadOptions& kReadOnly = kReadOnlyRows;
 
 
-// Begins with a letter; letters, digits and underscores only.
-bool IsAllowedName(std::string_view name, size_t limit) {
-  if (name.empty() || name.size() > limit) return false;
-  auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
-  if (!letter(name.front())) return false;
-  for (char c : name)
-    if (!letter(c) && !(c >= '0' && c <= '9') && c != '_') return false;
-  return true;
-}
+bool IsAllowedName(std::string_view name, size_t limit) { return name.size() <= limit && FollowsNameRule(name); }
 
 std::string Quoted(std::string_view name) { return "[" + std::string(name) + "]"; }
 
@@ -75,42 +66,57 @@ bool HoldsSecrets(std::string_view table) {
 }
 
 std::string CheckedColumn(std::string_view table, std::string_view what, std::string_view column) {
-  if (!IsAllowedName(column, kColumnNameLimit))
+  if (!IsAllowedName(column, kCodeColumnNameLimit))
     Refuse("The code table '" + std::string(table) + "' names the " + std::string(what) + " '" +
            std::string(column) + "', which is not allowed: " + std::string(kNamingRule) + ", at most " +
-           std::to_string(kColumnNameLimit) + " characters.");
+           std::to_string(kCodeColumnNameLimit) + " characters.");
   return Quoted(column);
 }
 
 }  // namespace
 
-CodeTable ReadCodeTable(Database& db, const std::string& userId, const std::string& tableName) {
-  auto rs = GetIssueCodeTableRs(db, userId, tableName);
-  if (rs->IsEOF()) {
-    rs->Close();
+bool FollowsNameRule(std::string_view name) {
+  auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+  if (name.empty() || !letter(name.front())) return false;
+  for (char c : name)
+    if (!letter(c) && !(c >= '0' && c <= '9') && c != '_') return false;
+  return true;
+}
+
+std::optional<CodeTableRow> FindCodeTableRow(Database& db, const std::string& tableName) {
+  std::optional<CodeTableRow> found;
+  db.Each("select TableName, TableFieldName, TableSortByFieldName, TableDefaultSortOrder, "
+          "TableFriendlyNameSingular, VariesByProject, NaturalSort from IssueCodeTables where TableName = ?",
+          {ado::Param::Text(tableName, kTableNameSize)}, [&](const sql::Row& r) {
+            found = CodeTableRow{r.Text(0), r.Text(1), r.Text(2), r.Text(3), r.Text(4), r.Flag(5), r.Flag(6)};
+          });
+  if (!found) return found;
+  if (!IsAllowedName(found->table, kCodeTableNameLimit))
+    Refuse("The code table name '" + found->table + "' is not allowed: " + std::string(kNamingRule) +
+           ", at most " + std::to_string(kCodeTableNameLimit) + " characters.");
+  CheckedColumn(found->table, "value column", found->valueColumn);
+  return found;
+}
+
+CodeTable ReadCodeTable(Database& db, const std::string& /*userId*/, const std::string& tableName) {
+  std::optional<CodeTableRow> row = FindCodeTableRow(db, tableName);
+  if (!row)
     automation::RaiseError(ado::err::kNoCurrentRecord, std::string(kLibraryName),
                            "The code table '" + tableName + "' is not in the catalogue of code tables.");
-  }
-  const std::string table = rs->Value("TableName").ToString();
-  const std::string valueColumn = rs->Value("TableFieldName").ToString();
-  const std::string sortBy = rs->Value("TableSortByFieldName").ToString();
-  const std::string direction = rs->Value("TableDefaultSortOrder").ToString();
-  CodeTable t;
-  t.variesByProject = rs->Value("VariesByProject").ToBool();
-  t.naturalSort = rs->Value("NaturalSort").ToBool();
-  rs->Close();
-
-  if (!IsAllowedName(table, kTableNameLimit))
-    Refuse("The code table name '" + table + "' is not allowed: " + std::string(kNamingRule) + ", at most " +
-           std::to_string(kTableNameLimit) + " characters.");
+  const std::string& table = row->table;
+  const std::string& sortBy = row->sortBy;
+  const std::string& direction = row->direction;
   if (HoldsSecrets(table)) Refuse("The table '" + table + "' is not a code table.");
+  CodeTable t;
+  t.variesByProject = row->variesByProject;
+  t.naturalSort = row->naturalSort;
   t.table = Quoted(table);
-  t.valueColumn = CheckedColumn(table, "value column", valueColumn);
+  t.valueColumn = Quoted(row->valueColumn);
 
   // "Table.Column" or a bare column.
   if (size_t dot = sortBy.find('.'); dot != std::string::npos) {
     std::string_view owner = std::string_view(sortBy).substr(0, dot);
-    if (!IsAllowedName(owner, kTableNameLimit))
+    if (!IsAllowedName(owner, kCodeTableNameLimit))
       Refuse("The code table '" + table + "' names the sort column '" + sortBy + "', which is not allowed: " +
              std::string(kNamingRule) + ".");
     t.sortColumn = Quoted(owner) + "." + CheckedColumn(table, "sort column", std::string_view(sortBy).substr(dot + 1));

@@ -39,8 +39,27 @@ ado::Recordset& HeldRows(const std::shared_ptr<ado::Recordset>& rs, std::string_
   ThrowError(className, method, "The recordset does not hold " + std::string(table) + " rows.");
 }
 
+ado::Recordset& HeldFirstRow(const std::shared_ptr<ado::Recordset>& rs, std::string_view table,
+                             std::string_view method, std::string_view className) {
+  ado::Recordset& held = HeldRows(rs, table, method, className);
+  if (!held.IsBOF()) held.MoveFirst();
+  return held;
+}
+
 std::string WriteFailure(Database& db, const automation::LastError& e, std::string_view conflict) {
   return db.IsConflict() ? std::string(conflict) : db.UnexpectedReport(e);
+}
+
+std::string DuplicateFailure(Database& db, const automation::LastError& e, std::string_view duplicate) {
+  return db.FirstError().nativeError == ado::native::kDuplicateKey ? std::string(duplicate) : db.UnexpectedReport(e);
+}
+
+void WriteOrRefuse(Database& db, const std::function<void()>& write) {
+  WriteOrRefuseWith(db, write, [&](const automation::LastError& e) { return db.UnexpectedReport(e); });
+}
+
+void WriteOrRefuse(Database& db, const std::function<void()>& write, std::string_view conflict) {
+  WriteOrRefuseWith(db, write, [&](const automation::LastError& e) { return WriteFailure(db, e, conflict); });
 }
 
 }  // namespace brisquel

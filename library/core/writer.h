@@ -17,6 +17,7 @@
 //   }
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -95,8 +96,26 @@ std::vector<std::string> PostedList(const FormFields& f, std::string_view name);
 ado::Recordset& HeldRows(const std::shared_ptr<ado::Recordset>& rs, std::string_view table,
                          std::string_view method, std::string_view className = "Database");
 
+// A handed-back recordset as HeldRows takes it, at its first row when it holds any.
+ado::Recordset& HeldFirstRow(const std::shared_ptr<ado::Recordset>& rs, std::string_view table,
+                             std::string_view method, std::string_view className = "Database");
+
 // The sentence of a failed write-back: `conflict` for a row changed since it was read, otherwise the
 // connection's unexpected-error report.
 std::string WriteFailure(Database& db, const automation::LastError& e, std::string_view conflict);
+// The sentence of a failed insert or rename: `duplicate` when a unique key refused the row, otherwise
+// the connection's unexpected-error report.
+std::string DuplicateFailure(Database& db, const automation::LastError& e, std::string_view duplicate);
+
+// Runs the statements of `write`; when one fails, the writer is refused with `sentence(error)`, read
+// while the connection still holds the error, and the open transaction rolls back as it unwinds.
+template <class W, class S>
+void WriteOrRefuseWith(Database& db, W&& write, S&& sentence) {
+  if (auto failed = db.Trap(std::forward<W>(write))) Refuse(sentence(*failed));
+}
+// The same, refused with the connection's unexpected-error report.
+void WriteOrRefuse(Database& db, const std::function<void()>& write);
+// The same, refused with WriteFailure: `conflict` for a row changed since it was read.
+void WriteOrRefuse(Database& db, const std::function<void()>& write, std::string_view conflict);
 
 }  // namespace brisquel

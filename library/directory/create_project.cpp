@@ -44,13 +44,15 @@ bool CreateProject(Database& db, const std::string& submittedByUserId, FormPtr f
 
     Database::Transaction tx(db);
     int64_t id = 0;
-    if (auto failed = db.Trap([&] {
+    WriteOrRefuseWith(
+        db,
+        [&] {
           id = InsertProject(db, code, p);
           WriteMembers(db, static_cast<int32_t>(id), p);
-        })) {
-      if (db.FirstError().nativeError == 2627) Refuse("The project '" + code + "' already exists.");
-      Refuse(db.UnexpectedReport(*failed));
-    }
+        },
+        [&](const automation::LastError& e) {
+          return DuplicateFailure(db, e, "The project '" + code + "' already exists.");
+        });
     for (const CodeTable& t : codeTables) {
       if (t.naturalSort)
         db.Exec("insert into " + t.table + " (ProjectId, " + t.valueColumn + ") values (" + std::to_string(id) +

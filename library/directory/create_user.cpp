@@ -32,10 +32,9 @@ std::string HashOrNone(const std::string& secret) { return secret.empty() ? std:
 
 // A guarded insert: a duplicate key is the existing user, anything else the unexpected report.
 void Guarded(Database& db, const std::string& userId, const std::function<void()>& insert) {
-  auto failed = db.Trap(insert);
-  if (!failed) return;
-  if (db.FirstError().nativeError == 2627) Refuse("The user id '" + userId + "' already exists.");
-  Refuse(db.UnexpectedReport(*failed));
+  WriteOrRefuseWith(db, insert, [&](const automation::LastError& e) {
+    return DuplicateFailure(db, e, "The user id '" + userId + "' already exists.");
+  });
 }
 
 struct NewUser {
@@ -49,6 +48,17 @@ struct NewUser {
     answerHash = HashOrNone(account.answer);
   }
 };
+
+// The id and account fields of a new user, with the checks both sign-ups share.
+NewUser ReadNewUser(const FormFields& f) {
+  NewUser u;
+  u.id = PostedText(f, "UserId");
+  u.account = ReadAccount(f);
+  CheckId(u.id);
+  CheckName(u.account);
+  CheckEMail(u.account);
+  return u;
+}
 
 void InsertUser(Database& db, const NewUser& u, bool publicSignUp) {
   const AccountForm& a = u.account;
@@ -84,13 +94,8 @@ bool CreateUser(Database& db, const std::string& submittedByUserId, FormPtr form
     if (!UserCanAdmin(db, submittedByUserId)) Refuse(kPermissionDenied);
     const bool bySiteAdmin = UserIsSiteAdmin(db, submittedByUserId);
     const FormFields& f = PostedFields(formData, "CreateUser");
-    NewUser u;
-    u.id = PostedText(f, "UserId");
-    u.account = ReadAccount(f);
+    NewUser u = ReadNewUser(f);
     const AccountForm& a = u.account;
-    CheckId(u.id);
-    CheckName(a);
-    CheckEMail(a);
     if (bySiteAdmin && a.siteAdministrator && a.publicUser) Refuse("A site administrator cannot be a public user.");
     u.siteAdministrator = bySiteAdmin && a.siteAdministrator;
     CheckPassword(a);
@@ -114,13 +119,8 @@ bool CreateUser(Database& db, const std::string& submittedByUserId, FormPtr form
 bool CreatePublicUser(Database& db, FormPtr formData) {
   return Writer(db, kClass, "CreatePublicUser", [&] {
     const FormFields& f = PostedFields(formData, "CreatePublicUser");
-    NewUser u;
-    u.id = PostedText(f, "UserId");
-    u.account = ReadAccount(f);
+    NewUser u = ReadNewUser(f);
     const AccountForm& a = u.account;
-    CheckId(u.id);
-    CheckName(a);
-    CheckEMail(a);
     if (a.password1 != a.password2) Refuse("Passwords do not match.");
     if (a.password1.empty()) Refuse("Password cannot be blank.");
     CheckPassword(a);

@@ -48,10 +48,11 @@ bool CreateGroup(Database& db, const std::string& userId, FormPtr formData) {
     const std::string code = PostedText(PostedFields(formData, "CreateGroup"), "GroupCode");
     if (automation::CharLength(code) > 20) Refuse("Group cannot be longer than 20 characters.");
     if (code.empty()) Refuse("Group cannot be blank.");
-    if (auto failed = db.Trap([&] { db.Exec("insert into Groups (GroupCode) values (?)", {GroupParam(code)}); })) {
-      if (db.FirstError().nativeError == 2627) Refuse("The group '" + code + "' already exists.");
-      Refuse(db.UnexpectedReport(*failed));
-    }
+    WriteOrRefuseWith(
+        db, [&] { db.Exec("insert into Groups (GroupCode) values (?)", {GroupParam(code)}); },
+        [&](const automation::LastError& e) {
+          return DuplicateFailure(db, e, "The group '" + code + "' already exists.");
+        });
     return true;
   });
 }
@@ -64,10 +65,9 @@ bool DeleteGroup(Database& db, const std::string& userId, FormPtr formData) {
     Database::Transaction tx(db);
     for (const std::string& code : ticked) {
       RefusePublicUsersGroup(db, code);
-      if (auto failed = db.Trap([&] {
-            for (const char* statement : kGroupDeletes) db.Exec(statement, {GroupParam(code)});
-          }))
-        Refuse(db.UnexpectedReport(*failed));
+      WriteOrRefuse(db, [&] {
+        for (const char* statement : kGroupDeletes) db.Exec(statement, {GroupParam(code)});
+      });
     }
     tx.Commit();
     return true;

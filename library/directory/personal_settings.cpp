@@ -33,15 +33,13 @@ bool OwnRowWriter(Database& db, std::string_view method, const std::string& subm
                   const FormPtr& formData, const char* notOwn, const char* conflict,
                   const std::function<void(ado::Recordset&, const FormFields&, SecretChange&, SecretChange&)>& fill) {
   return Writer(db, kClass, method, [&] {
-    ado::Recordset& rs = HeldRows(rsUser, "Users", method);
-    if (!rs.IsBOF()) rs.MoveFirst();
+    ado::Recordset& rs = HeldFirstRow(rsUser, "Users", method);
     if (!automation::EqualsNoCase(rs.Value("UserId").ToString(), submittedBy)) Refuse(notOwn);
     const FormFields& f = PostedFields(formData, method);
     SecretChange password, answer;
     fill(rs, f, password, answer);  // checks first: a refused form opens no transaction
     Database::Transaction tx(db);
-    if (auto failed = db.Trap([&] { WriteUserRow(db, rs, password, answer); }))
-      Refuse(WriteFailure(db, *failed, conflict));
+    WriteOrRefuse(db, [&] { WriteUserRow(db, rs, password, answer); }, conflict);
     tx.Commit();
     return true;
   });

@@ -24,8 +24,7 @@ constexpr const char* kConflict = "Another user has changed this project. You mu
 
 bool UpdateProject(Database& db, const std::string& submittedByUserId, RecordsetPtr rsProject, FormPtr formData) {
   return Writer(db, kClass, "UpdateProject", [&] {
-    ado::Recordset& rs = HeldRows(rsProject, "Projects", "UpdateProject");
-    if (!rs.IsBOF()) rs.MoveFirst();
+    ado::Recordset& rs = HeldFirstRow(rsProject, "Projects", "UpdateProject");
     const int32_t id = rs.Value("ProjectId").ToLong();
     if (!UserIsProjectAdmin(db, submittedByUserId, id) && !UserIsSiteAdmin(db, submittedByUserId))
       Refuse(kPermissionDenied);
@@ -36,13 +35,15 @@ bool UpdateProject(Database& db, const std::string& submittedByUserId, Recordset
     rs.SetValue("PublicAccessible", Variant(p.publicAccessible));
     rs.SetValue("PublicMembersOfGroupCode", Variant(p.publicGroup));
     rs.SetValue("EMailEnabled", Variant(p.emailEnabled));
-    if (auto failed = db.Trap([&] {
+    WriteOrRefuse(
+        db,
+        [&] {
           db.WriteBack(rs);
           db.Exec("delete from ProjectGroupLeads where ProjectId = ?", {Param::Long(id)});
           db.Exec("delete from ProjectUsers where ProjectId = ?", {Param::Long(id)});
           WriteMembers(db, id, p);
-        }))
-      Refuse(WriteFailure(db, *failed, kConflict));
+        },
+        kConflict);
     tx.Commit();
     return true;
   });

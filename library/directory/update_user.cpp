@@ -90,8 +90,7 @@ void KeepLastSiteAdmin(Database& db, const UserChange& c) {
 bool UpdateUser(Database& db, const std::string& submittedByUserId, RecordsetPtr rsUser, FormPtr formData) {
   return Writer(db, kClass, "UpdateUser", [&] {
     if (!UserCanAdmin(db, submittedByUserId)) Refuse(kPermissionDenied);
-    ado::Recordset& rs = HeldRows(rsUser, "Users", "UpdateUser");
-    if (!rs.IsBOF()) rs.MoveFirst();
+    ado::Recordset& rs = HeldFirstRow(rsUser, "Users", "UpdateUser");
     const FormFields& f = PostedFields(formData, "UpdateUser");
     UserChange c;
     c.userId = rs.Value("UserId").ToString();
@@ -105,11 +104,13 @@ bool UpdateUser(Database& db, const std::string& submittedByUserId, RecordsetPtr
     Database::Transaction tx(db);
     KeepLastSiteAdmin(db, c);
     CopyInto(rs, c);
-    if (auto failed = db.Trap([&] {
+    WriteOrRefuse(
+        db,
+        [&] {
           WriteUserRow(db, rs, password, answer);
           AlignMemberships(db, c);
-        }))
-      Refuse(WriteFailure(db, *failed, kConflict));
+        },
+        kConflict);
     tx.Commit();
     return true;
   });
