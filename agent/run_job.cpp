@@ -6,6 +6,7 @@
 #include "agent/agent.h"
 #include "automation/automation.h"
 #include "backup.h"
+#include "test_mail.h"
 
 namespace vagent {
 
@@ -17,8 +18,9 @@ int32_t Duration(std::time_t from, std::time_t to) {
   return static_cast<int32_t>(s / 3600 * 10000 + s / 60 % 60 * 100 + s % 60);
 }
 
-// Only steps of the shape the settings writer produces are run; any other text runs nothing.
+// Only steps of the shapes the library's writers produce are run; any other text runs nothing.
 bool RunStep(const agent::Step& step, std::time_t start, std::string& message) {
+  if (step.subsystem == agent::kTestMailSubsystem) return RunTestMailStep(step, message);
   if (step.subsystem != "TSQL") {
     message = "The step's subsystem " + step.subsystem + " is not one this agent runs; nothing was run.";
     return false;

@@ -1,17 +1,22 @@
 // The issue-list renderers on the 100,000-issue site: one page of 50 rows with selection boxes
 // (List), and the printer-friendly list and the download of 1,000 issues, with a layout of six
 // columns and a comments sub-row. The recordsets are read once; only the renderers are timed.
+// Then the page MyAssignments.asp over loopback, beside the reader it starts with.
 #include <benchmark/benchmark.h>
+#include <httplib.h>
 
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "ado/ado.h"
 #include "core/database.h"
 #include "issues/issue_list.h"
 #include "hundred_thousand_site.h"
 #include "pages/issues_list.h"
+#include "site/host.h"
 #include "support/site_db.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -69,5 +74,50 @@ void BM_DataFileOf1000(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_DataFileOf1000)->Unit(benchmark::kMillisecond);
+
+// The reader alone, as the page calls it: every open issue for a site administrator.
+void BM_FilteredIssuesAllOpen(benchmark::State& state) {
+  auto db = sitedb::Open(TheSite().file);
+  for (auto _ : state)
+    benchmark::DoNotOptimize(brisquel::GetFilteredIssuesRs(*db, -1, "s:allopen", "admin", "Issues.IssueId", 0));
+}
+BENCHMARK(BM_FilteredIssuesAllOpen)->Unit(benchmark::kMillisecond);
+
+// The same on a connection of its own, as every request of the site opens one.
+void BM_FilteredIssuesAllOpenNewConnection(benchmark::State& state) {
+  for (auto _ : state) {
+    auto db = sitedb::Open(TheSite().file);
+    benchmark::DoNotOptimize(brisquel::GetFilteredIssuesRs(*db, -1, "s:allopen", "admin", "Issues.IssueId", 0));
+  }
+}
+BENCHMARK(BM_FilteredIssuesAllOpenNewConnection)->Unit(benchmark::kMillisecond);
+
+// The whole page for admin: the reader, the boxes, a page of 50 issues and the reassign form; with
+// the argument 0, a filter that lists nothing (what the page costs besides its list).
+void BM_MyAssignmentsOverLoopback(benchmark::State& state) {
+  const std::string filter = state.range(0) ? "s:allopen" : "s:nobody";
+  BenchLayout();
+  sitedb::Db(TheSite().file).Exec("UPDATE Users SET MyAssignmentNumIssues = 50 WHERE UserId = 'admin'");
+  testsupport::TempDir dir;
+  testsupport::WriteFile(dir / "DbConnection.udl", "Data Source=" + TheSite().file.string());
+  site::SiteOptions o;
+  o.folder = dir.path();
+  o.port = 0;
+  site::Host host(o);
+  const int port = host.Bind();
+  std::thread server([&] { host.Serve(); });
+  const std::string cookie = std::string(site::kCookieName) + "=" + host.Sessions().Start("admin").id;
+  httplib::Client client("127.0.0.1", port);
+  client.set_keep_alive(true);
+  client.set_tcp_nodelay(true);
+  for (auto _ : state) {
+    auto r = client.Get("/APP/Assignments/MyAssignments.asp?Filter=" + filter + "&Layout=Bench&PageNum=2",
+                        {{"Cookie", cookie}});
+    if (!r || r->status != 200) state.SkipWithError("wrong answer");
+  }
+  host.Stop();
+  server.join();
+}
+BENCHMARK(BM_MyAssignmentsOverLoopback)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 
 }  // namespace

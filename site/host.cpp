@@ -1,6 +1,8 @@
 #include "site/host.h"
 
 #include <charconv>
+#include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -49,6 +51,15 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& p) {
   return s.str();
 }
 
+// A strong validator of a file's bytes: "\"" + 64-bit FNV-1a in hex + size + "\"".
+std::string ContentTag(std::string_view bytes) {
+  uint64_t h = 14695981039346656037ull;
+  for (char c : bytes) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "\"%016llx-%zx\"", static_cast<unsigned long long>(h), bytes.size());
+  return buf;
+}
+
 // cpp-httplib reads multipart bodies into its own parts and hands a handler no raw body; the
 // pages give the raw bytes to MultipartFormData, so the type is renamed before the body is read.
 httplib::Server::HandlerResponse KeepMultipartRaw(const httplib::Request& req, httplib::Response&) {
@@ -66,6 +77,8 @@ httplib::Server::HandlerResponse KeepMultipartRaw(const httplib::Request& req, h
 // The number only: the source chain and the statements stay in the event log.
 void SendUnexpectedError(PageContext& page, int32_t number) {
   page.Response().headers.erase("Location");
+  // The failure may be the menu's own.
+  page.OmitMenu();
   page.SendPage("Error",
                 "<p class=ErrorText>An unexpected error has occurred. (Error number: " + std::to_string(number) +
                     ")</p>",
@@ -119,9 +132,11 @@ std::shared_ptr<automation::Object> PageContext::Create(std::string_view progId)
 }
 
 std::shared_ptr<automation::Object> PageContext::Database() {
-  auto db = Create("Brisquel.Database");
-  db->Put("ConnectionString", Variant(host_.ConnectionString()));
-  return db;
+  if (!database_) {
+    database_ = Create("Brisquel.Database");
+    database_->Put("ConnectionString", Variant(host_.ConnectionString()));
+  }
+  return database_;
 }
 
 std::string PageContext::Url(std::string_view path) const { return host_.Options().root + std::string(path); }
@@ -149,7 +164,10 @@ bool CheckPost(PageContext& page) {
     page.SendPage("Refused", "<p class=ErrorText>This form was sent from another site and has been refused.</p>", 403);
     return false;
   }
-  if (page.SignIn() && !EqualInConstantTime(page.Form("_token"), page.SignIn()->token)) {
+  // A control's post carries no form field of its own: its page puts the token in the query.
+  std::string token = page.Form("_token");
+  if (token.empty()) token = page.Query("_token");
+  if (page.SignIn() && !EqualInConstantTime(token, page.SignIn()->token)) {
     page.SendPage("Form expired", "<p class=ErrorText>This form has expired. Reload the page and try again.</p>",
                   403);
     return false;
@@ -226,6 +244,15 @@ void Host::Handle(const httplib::Request& req, httplib::Response& res) {
   if (path.starts_with(controls) && !options_.controls.empty() && req.method != "POST") {
     std::string_view name = path.substr(controls.size());
     if (auto bytes = IsPlainFileName(name) ? ReadWholeFile(options_.controls / name) : std::nullopt) {
+      // Checked at every use (a rebuilt module is taken at once), answered 304 while unchanged.
+      const std::string tag = ContentTag(*bytes);
+      res.headers.erase("Cache-Control");
+      res.set_header("Cache-Control", "no-cache");
+      res.set_header("ETag", tag);
+      if (req.get_header_value("If-None-Match") == tag) {
+        res.status = 304;
+        return;
+      }
       res.set_content(std::move(*bytes), std::string(ContentTypeOf(name)));
       return;
     }
@@ -271,6 +298,9 @@ void Host::Dispatch(PageContext& page, const PageSpec& spec) {
 
 std::optional<SiteOptions> ParseArguments(int argc, char** argv, std::string& error) {
   SiteOptions o;
+#ifdef VANTREL_DEFAULT_CONTROLS
+  o.controls = VANTREL_DEFAULT_CONTROLS;
+#endif
   std::vector<std::string> args(argv + 1, argv + argc);
   auto value = [&](size_t& i) -> std::optional<std::string> {
     if (i + 1 >= args.size()) return std::nullopt;

@@ -5,6 +5,7 @@
 
 #include <httplib.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -59,7 +60,9 @@ class PageContext {
   std::shared_ptr<automation::Object> FormData();
   bool IsMultipart() const;
 
-  // A library object by ProgID, and Brisquel.Database connected to the site.
+  // A library object by ProgID, and Brisquel.Database connected to the site: one per request, made
+  // at its first use (a connection's first statement reads the whole schema), shared by the page
+  // and its menu.
   std::shared_ptr<automation::Object> Create(std::string_view progId);
   std::shared_ptr<automation::Object> Database();
 
@@ -70,6 +73,12 @@ class PageContext {
 
   // The page in the shell (title HTML-encoded here; body as given).
   void SendPage(std::string_view title, std::string_view body, int status = 200);
+  // Pages for printing, and the error page of a failed menu, go out without the menu.
+  void OmitMenu() { withMenu_ = false; }
+  bool WithMenu() const { return withMenu_ && session_.has_value(); }
+  // The project the page shows (an issue's project): the menu's project links name it.
+  void SetProjectId(int32_t id) { projectId_ = id; }
+  std::optional<int32_t> ProjectId() const { return projectId_; }
   void Redirect(std::string_view location);
 
  private:
@@ -80,7 +89,10 @@ class PageContext {
   mutable std::optional<NameValues> query_;
   std::optional<NameValues> urlForm_;
   std::shared_ptr<automation::Object> formData_;
+  std::shared_ptr<automation::Object> database_;
   bool formRead_ = false;
+  bool withMenu_ = true;
+  std::optional<int32_t> projectId_;
   std::string empty_;
 };
 

@@ -24,7 +24,7 @@ bool EqualInConstantTime(std::string_view a, std::string_view b) {
 Session SessionStore::Start(const std::string& userId) {
   Session s{RandomId(), userId, RandomId()};
   std::lock_guard lock(mutex_);
-  entries_[s.id] = Entry{s, Clock::now()};
+  entries_[s.id] = Entry{s, Clock::now(), {}};
   return s;
 }
 
@@ -44,6 +44,21 @@ std::optional<Session> SessionStore::Find(std::string_view id, Clock::time_point
 void SessionStore::End(std::string_view id) {
   std::lock_guard lock(mutex_);
   entries_.erase(std::string(id));
+}
+
+void SessionStore::Keep(std::string_view id, const std::string& name, std::string value) {
+  std::lock_guard lock(mutex_);
+  auto it = entries_.find(std::string(id));
+  if (it != entries_.end()) it->second.kept[name] = std::move(value);
+}
+
+std::optional<std::string> SessionStore::Kept(std::string_view id, const std::string& name) {
+  std::lock_guard lock(mutex_);
+  auto it = entries_.find(std::string(id));
+  if (it == entries_.end()) return std::nullopt;
+  auto v = it->second.kept.find(name);
+  if (v == it->second.kept.end()) return std::nullopt;
+  return v->second;
 }
 
 size_t SessionStore::Count() {

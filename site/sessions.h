@@ -28,11 +28,16 @@ class SessionStore {
   std::optional<Session> Find(std::string_view id, Clock::time_point now = Clock::now());
   void End(std::string_view id);
   size_t Count();
+  // A value a page keeps with a sign-in for a later request of it (a recordset image); nothing
+  // when the sign-in has ended.
+  void Keep(std::string_view id, const std::string& name, std::string value);
+  std::optional<std::string> Kept(std::string_view id, const std::string& name);
 
  private:
   struct Entry {
     Session session;
     Clock::time_point lastUse;
+    std::unordered_map<std::string, std::string> kept;
   };
   void DropIdle(Clock::time_point now);
 

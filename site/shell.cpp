@@ -25,11 +25,23 @@ std::string PageShell(PageContext& page, std::string_view title, std::string_vie
   out += "<link rel=\"stylesheet\" type=\"text/css\" href=\"" + HtmlAttribute(page.Url("/vantrel.css")) + "\">\r\n";
   out += "<script src=\"" + HtmlAttribute(page.Url("/vantrel.js")) + "\"></script>\r\n";
   std::error_code ec;
-  if (!o.controls.empty() && std::filesystem::is_regular_file(o.controls / "tamsolo-loader.js", ec))
+  if (!o.controls.empty() && std::filesystem::is_regular_file(o.controls / "tamsolo-loader.js", ec)) {
+    // The module first: the loader starts it as it runs.
+    if (std::filesystem::is_regular_file(o.controls / "tamsolo.js", ec))
+      out += "<script src=\"" + HtmlAttribute(page.Url("/controls/tamsolo.js")) + "\"></script>\r\n";
     out += "<script src=\"" + HtmlAttribute(page.Url("/controls/tamsolo-loader.js")) + "\"></script>\r\n";
+  }
   out += "</head>\r\n<body>\r\n";
-  if (const MenuWriter& menu = GetMenuWriter(); menu && page.SignIn()) out += menu(page);
-  out += body;
+  const MenuWriter& menu = GetMenuWriter();
+  if (menu && page.WithMenu()) {
+    // The menu stands absolutely at the top and on the left; the page's own content beside it.
+    out += menu(page);
+    out += "<div id=PageContent>";
+    out += body;
+    out += "</div>";
+  } else {
+    out += body;
+  }
   out += "\r\n</body>\r\n</html>\r\n";
   return out;
 }

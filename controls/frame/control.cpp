@@ -103,6 +103,11 @@ HRESULT Control::SetExtent(gdi::Size himetric) {
   return hr::kOk;
 }
 
+void Control::Resized(gdi::Size pixels) {
+  SetExtent({gdi::PixelsToHimetric(pixels.cx), gdi::PixelsToHimetric(pixels.cy)});
+  host_.Invalidate();
+}
+
 void Control::SetNaturalPixels(gdi::Size px) {
   natural_ = {gdi::PixelsToHimetric(px.cx), gdi::PixelsToHimetric(px.cy)};
   extent_ = natural_;
@@ -125,6 +130,17 @@ HRESULT Control::GetGUID(int kind, std::string& guid) const {
 
 HRESULT Control::InterfaceSupportsErrorInfo(std::string_view iid) const {
   return EqualsNoCase(iid, entry_.iid) ? hr::kOk : hr::kFalse;
+}
+
+void Control::InitStock(int32_t id, uint32_t value) {
+  switch (id) {
+    case dispid::kForeColor: foreColor_ = value; break;
+    case dispid::kBackColor: backColor_ = value; break;
+    case dispid::kBorderColor: borderColor_ = value; break;
+    case dispid::kFillColor: fillColor_ = value; break;
+    case dispid::kBorderVisible: borderVisible_ = value != 0; break;
+    default: break;
+  }
 }
 
 void Control::SetReadyState(int32_t state) {

@@ -36,6 +36,20 @@ inline constexpr std::string_view kControlInterfaces[] = {
     "IOleInPlaceObject", "IOleWindow", "IOleInPlaceActiveObject", "IOleControl", "IOleObject",
     "IPersistStreamInit", "IPersist", "IProvideClassInfo", "IProvideClassInfo2"};
 
+// The mouse over a control: the position in the control's pixels; the button pressed or released
+// (for a move the buttons held: 1 left, 2 right, 4 middle); where the control's top-left corner
+// lies in the page's viewport (for popups and tips beside it); the keys held (1 shift, 2 control,
+// 4 alt).
+struct MouseInput {
+  enum class Kind { Down, Move, Up, DoubleClick, Leave };
+  static constexpr int32_t kLeft = 1, kRight = 2, kMiddle = 4;
+  Kind kind = Kind::Move;
+  int x = 0, y = 0;
+  int32_t button = 0;
+  int originX = 0, originY = 0;
+  int32_t shift = 0;
+};
+
 class Control {
  public:
   using Variant = automation::Variant;
@@ -79,9 +93,16 @@ class Control {
   HRESULT Load(const PropertyBag& bag);
   std::vector<std::pair<std::string, std::string>> Save() const;
 
+  // The key releases in the control's element; most controls take none.
+  virtual void OnKeyUp(int32_t key, int32_t shift) { (void)key, (void)shift; }
+  // The page gave the control's area a new size (pixels): the extent follows and it repaints.
+  virtual void Resized(gdi::Size pixels);
+
   // IViewObject::Draw into the given rectangle; Paint draws the whole client area now.
   virtual HRESULT Draw(gdi::Dc& dc, const gdi::Rect& bounds) = 0;
   void Paint();
+  // Mouse input the page passes on; controls without mouse handling ignore it.
+  virtual void OnMouse(const MouseInput& input) { (void)input; }
 
   // Extents in HIMETRIC.
   virtual HRESULT SetExtent(gdi::Size himetric);
@@ -125,6 +146,8 @@ class Control {
     host_.Invalidate();
     return true;
   }
+  // The value a stock property (colour or BorderVisible) starts with, set without any notice.
+  void InitStock(int32_t id, uint32_t value);
   void SetReadyState(int32_t state);  // notifies DISPID -525, then repaints
   void SetExtentStored(gdi::Size himetric) { extent_ = himetric; }
   void SetNaturalPixels(gdi::Size pixels);  // extent and natural extent from a bitmap's size

@@ -14,7 +14,8 @@ std::map<const ClassEntry*, Creator>& Creators() {
 }  // namespace
 
 void RegisterControlClass(std::string_view name, Creator creator) {
-  if (const ClassEntry* entry = FindClassByName(name)) Creators()[entry] = std::move(creator);
+  // The first registration holds: a test build registers its stand-ins before the module's own.
+  if (const ClassEntry* entry = FindClassByName(name)) Creators().emplace(entry, std::move(creator));
 }
 
 const Creator* FindCreator(const ClassEntry& entry) {

@@ -11,6 +11,7 @@ namespace tamsolo {
 
 using Creator = std::function<std::unique_ptr<Control>(Host&)>;
 
+// A class registered twice keeps its first creator.
 void RegisterControlClass(std::string_view name, Creator creator);
 // nullptr when the class is not built into this module.
 const Creator* FindCreator(const ClassEntry& entry);

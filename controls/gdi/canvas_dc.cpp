@@ -1,5 +1,7 @@
 #include "gdi/canvas_dc.h"
 
+#include <cstdlib>
+
 #include "gdi/colors.h"
 #include "gdi/text_layout.h"
 
@@ -65,7 +67,16 @@ void CanvasDc::Flush() {
 void CanvasDc::SetPen(PenStyle style, COLORREF color) {
   pen_ = style;
   penColor_ = color;
+  penWidth_ = 1;
   if (record_) record_->SetPen(style, color);
+  Flush();
+}
+
+void CanvasDc::SetWidePen(PenStyle style, COLORREF color, int width) {
+  pen_ = style;
+  penColor_ = color;
+  penWidth_ = width < 1 ? 1 : width;
+  if (record_) record_->SetWidePen(style, color, width);
   Flush();
 }
 
@@ -77,7 +88,12 @@ void CanvasDc::MoveTo(int x, int y) {
 
 void CanvasDc::Segment(Point a, Point b) {
   if (pen_ == PenStyle::Null) return;
-  tamsolo_gdi_line(surface_, a.x, a.y, b.x, b.y, Rgb(penColor_), pen_ == PenStyle::Dot);
+  // A wide pen as parallel one-pixel lines, side by side across the line's main direction.
+  const bool flat = std::abs(b.x - a.x) >= std::abs(b.y - a.y);
+  for (int i = 0; i < penWidth_; ++i) {
+    const int dx = flat ? 0 : i, dy = flat ? i : 0;
+    tamsolo_gdi_line(surface_, a.x + dx, a.y + dy, b.x + dx, b.y + dy, Rgb(penColor_), pen_ == PenStyle::Dot);
+  }
 }
 
 void CanvasDc::LineTo(int x, int y) {

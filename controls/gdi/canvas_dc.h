@@ -15,6 +15,7 @@ class CanvasDc : public Dc {
   ~CanvasDc() override;
 
   void SetPen(PenStyle style, COLORREF color) override;
+  void SetWidePen(PenStyle style, COLORREF color, int width) override;
   void MoveTo(int x, int y) override;
   void LineTo(int x, int y) override;
   void Polyline(std::span<const Point> points) override;
@@ -41,6 +42,7 @@ class CanvasDc : public Dc {
   bool flush_;
   PenStyle pen_ = PenStyle::Solid;
   COLORREF penColor_ = 0;
+  int penWidth_ = 1;
   COLORREF textColor_ = 0;
   Font font_;
   Point at_{};

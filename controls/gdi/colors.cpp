@@ -37,7 +37,8 @@ std::string HexColor(COLORREF c) {
 }
 
 std::string WebFontFace(std::string_view face) {
-  if (automation::EqualsNoCase(face, "Arial") || automation::EqualsNoCase(face, "MS Sans Serif"))
+  if (automation::EqualsNoCase(face, "Arial") || automation::EqualsNoCase(face, "MS Sans Serif") ||
+      automation::EqualsNoCase(face, "Microsoft Sans Serif"))
     return "Liberation Sans";
   if (automation::EqualsNoCase(face, "Verdana")) return "DejaVu Sans";
   return std::string(face);

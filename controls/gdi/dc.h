@@ -70,6 +70,11 @@ class Dc {
   virtual ~Dc();
 
   virtual void SetPen(PenStyle style, COLORREF color) = 0;
+  // A pen `width` pixels wide for the lines that follow (SetPen goes back to one pixel).
+  virtual void SetWidePen(PenStyle style, COLORREF color, int width) {
+    (void)width;
+    SetPen(style, color);
+  }
   virtual void MoveTo(int x, int y) = 0;
   virtual void LineTo(int x, int y) = 0;  // the end point itself is not drawn
   virtual void Polyline(std::span<const Point> points) = 0;

@@ -51,6 +51,9 @@ void RecordDc::Add(std::string line) { calls_.push_back(std::move(line)); }
 void RecordDc::SetPen(PenStyle style, COLORREF color) {
   Add(std::string("SetPen ") + PenName(style) + " " + HexColor(color));
 }
+void RecordDc::SetWidePen(PenStyle style, COLORREF color, int width) {
+  Add(std::string("SetPen ") + PenName(style) + " " + HexColor(color) + " " + std::to_string(width));
+}
 void RecordDc::MoveTo(int x, int y) { Add("MoveTo " + std::to_string(x) + "," + std::to_string(y)); }
 void RecordDc::LineTo(int x, int y) { Add("LineTo " + std::to_string(x) + "," + std::to_string(y)); }
 

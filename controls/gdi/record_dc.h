@@ -21,6 +21,7 @@ class RecordDc : public Dc {
   static int MeasureText(std::string_view text);
 
   void SetPen(PenStyle style, COLORREF color) override;
+  void SetWidePen(PenStyle style, COLORREF color, int width) override;  // "SetPen Solid 000000 2"
   void MoveTo(int x, int y) override;
   void LineTo(int x, int y) override;
   void Polyline(std::span<const Point> points) override;

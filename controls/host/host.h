@@ -7,11 +7,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "automation/automation.h"
+#include "core/key_string.h"
 #include "gdi/dc.h"
 #include "host/transfer.h"
 
@@ -43,6 +45,30 @@ class DomElement {
   virtual void SetText(std::string_view text) = 0;
   virtual void Append(DomElement& child) = 0;
   virtual void Listen(std::string_view event, std::function<void()> handler) = 0;
+  virtual void RemoveAttribute(std::string_view name) { (void)name; }
+  // The value the user gave a form element (an edit's text, a drop-down's chosen value).
+  virtual std::string Value() const { return {}; }
+  virtual void Focus() {}
+  // Out of the page but kept alive (its handlers may be running); removed for good when released.
+  virtual void Detach() {}
+};
+
+// A picture the page holds for a control (a captured screen); id 0 is none, 1 x 1.
+struct Picture {
+  int id = 0;
+  int width = 1, height = 1;
+};
+enum class PickResult { Picked, NothingChosen, Unsupported };
+
+struct PreviewMenuItem {
+  std::string text;  // "&Save and Exit"; empty for a separator
+  int command = 0;
+  bool enabled = true;
+};
+
+struct SaveDialog {
+  std::string title, fileName, defaultExtension;
+  std::vector<std::pair<std::string, std::string>> filters;  // label, pattern
 };
 
 class Host {
@@ -55,6 +81,9 @@ class Host {
   virtual void Invalidate() = 0;
   virtual std::unique_ptr<gdi::Dc> GetDc() = 0;
   virtual gdi::Size ClientSize() const = 0;  // pixels
+  // Asks the page for a new size of the control's area; once the page has given it, the control
+  // hears of it through Control::Resized and repaints.
+  virtual void RequestSize(gdi::Size pixels) = 0;
   virtual bool UserMode() const = 0;
   // Sends the request with the page's cookies; the sink gets the body in pieces, then one end.
   virtual void StartTransfer(const TransferRequest& request, std::shared_ptr<TransferSink> sink) = 0;
@@ -71,6 +100,31 @@ class Host {
   virtual std::unique_ptr<DomElement> CreateElement(std::string_view tag) = 0;
   // Puts an element made above at the end of the page's body (a dialog's outermost element).
   virtual void AddToPage(DomElement& element) = 0;
+
+  // Plays keystrokes into the page's focused element, after those already playing. The default
+  // host has no page and plays nothing.
+  virtual void PlayKeys(const std::vector<keys::KeyStroke>& strokes);
+
+  // Screen capture: the browser's picker chooses a screen, window or tab; one frame of it is
+  // kept as a picture. Without a page nothing can be picked.
+  virtual void PickDisplay(std::function<void(PickResult, Picture)> done);
+  // The picture's pixels as 0x00RRGGBB, rows top-down.
+  virtual std::vector<uint32_t> PicturePixels(const Picture& picture);
+  // The preview: an in-page frame with the title, a menu of commands (given to `command`) and a
+  // scrolling view of the picture. A new one replaces the old; closing it hides it.
+  virtual void ShowPreview(std::string_view title, std::string_view menu, const std::vector<PreviewMenuItem>& items,
+                           const Picture& picture, std::function<void(int)> command);
+  virtual void HidePreview();
+  // The file-save dialog: `done` gets the name typed and the chosen filter's index, or nullopt
+  // when the user cancelled.
+  virtual void AskSaveName(const SaveDialog& dialog, std::function<void(std::optional<std::string>, int)> done);
+  // Makes a file of that name: the bytes given (a bitmap), or else the picture as a JPEG of
+  // quality 100. It is offered as a download and held as the element's SavedFile; `done` says
+  // whether a file was made.
+  virtual void MakeFile(std::string_view name, const Picture& picture, const std::string* bytes,
+                        std::function<void(bool)> done);
+  // Puts an element inside the control's own area, placed from its top-left corner (a tool bar).
+  virtual void AddToControl(DomElement& element) { AddToPage(element); }
 };
 
 // "Name(a, 1, True)": how hosts write an event with its arguments in records and logs.

@@ -1,6 +1,6 @@
 // The page side of tamsolo::WebHost. Each control's record in Module.tamsoloHosts is made by the
 // loader: { element, canvas, width, height, userMode, recording, requestEdit(dispid),
-// changed(dispid), fire(name, args), invalidate(), record(line) }.
+// changed(dispid), fire(name, args), invalidate(), record(line), resize(width, height) }.
 mergeInto(LibraryManager.library, {
   $TamsoloHost: {
     get: function (id) {
@@ -53,6 +53,13 @@ mergeInto(LibraryManager.library, {
   tamsolo_host_height: function (id) {
     var h = TamsoloHost.get(id);
     return h ? h.height : 0;
+  },
+
+  // The loader sizes the element and its canvas, then tells the control (host.resize).
+  tamsolo_host_request_size__deps: ['$TamsoloHost'],
+  tamsolo_host_request_size: function (id, width, height) {
+    var h = TamsoloHost.get(id);
+    if (h && h.resize) h.resize(width, height);
   },
 
   tamsolo_host_user_mode__deps: ['$TamsoloHost'],
@@ -181,6 +188,41 @@ mergeInto(LibraryManager.library, {
     e.addEventListener(UTF8ToString(event), function () {
       if (TamsoloHost.elements[id]) _tamsolo_dom_event(handler);
     });
+  },
+
+  tamsolo_dom_remove_attribute__deps: ['$TamsoloHost'],
+  tamsolo_dom_remove_attribute: function (id, name) {
+    var e = TamsoloHost.elements[id];
+    if (e) e.removeAttribute(UTF8ToString(name));
+  },
+
+  // Inside the control's element, placed from its top-left corner.
+  tamsolo_dom_append_to_host__deps: ['$TamsoloHost'],
+  tamsolo_dom_append_to_host: function (host, child) {
+    var h = TamsoloHost.get(host), c = TamsoloHost.elements[child];
+    if (!h || !c) return;
+    if (getComputedStyle(h.element).position === 'static') h.element.style.position = 'relative';
+    h.element.appendChild(c);
+  },
+
+  // The element's value as UTF-8 into the buffer; its length in bytes.
+  tamsolo_dom_value__deps: ['$TamsoloHost'],
+  tamsolo_dom_value: function (id, buffer, size) {
+    var e = TamsoloHost.elements[id];
+    var v = e && e.value !== undefined ? String(e.value) : '';
+    return stringToUTF8(v, buffer, size);
+  },
+
+  tamsolo_dom_focus__deps: ['$TamsoloHost'],
+  tamsolo_dom_focus: function (id) {
+    var e = TamsoloHost.elements[id];
+    if (e && e.focus) e.focus();
+  },
+
+  tamsolo_dom_detach__deps: ['$TamsoloHost'],
+  tamsolo_dom_detach: function (id) {
+    var e = TamsoloHost.elements[id];
+    if (e) e.remove();
   },
 
   tamsolo_dom_remove__deps: ['$TamsoloHost'],

@@ -43,8 +43,11 @@ class RecordedElement : public DomElement {
   static int Number(DomElement& e) { return static_cast<RecordedElement&>(e).number_; }
   void Listen(std::string_view event, std::function<void()> handler) override {
     Note("Listen " + std::string(event));
-    handlers_.push_back(std::move(handler));
+    host_.listeners.push_back({number_, std::string(event), std::move(handler)});
   }
+  void RemoveAttribute(std::string_view name) override { Note("RemoveAttribute " + std::string(name)); }
+  void Focus() override { Note("Focus"); }
+  void Detach() override { Note("Detach"); }
 
  private:
   void Note(const std::string& what) {
@@ -52,7 +55,6 @@ class RecordedElement : public DomElement {
   }
   RecordingHost& host_;
   int number_;
-  std::vector<std::function<void()>> handlers_;
 };
 
 }  // namespace
@@ -70,6 +72,11 @@ void RecordingHost::Changed(int32_t dispid) { calls.push_back("Changed " + std::
 
 void RecordingHost::Fire(std::string_view event, const std::vector<automation::Variant>& args) {
   calls.push_back("Fire " + EventText(event, args));
+}
+
+void RecordingHost::RequestSize(gdi::Size pixels) {
+  calls.push_back("RequestSize " + std::to_string(pixels.cx) + "x" + std::to_string(pixels.cy));
+  size = pixels;
 }
 
 void RecordingHost::Invalidate() { calls.push_back("Invalidate"); }
@@ -128,6 +135,63 @@ std::unique_ptr<DomElement> RecordingHost::CreateElement(std::string_view tag) {
 
 void RecordingHost::AddToPage(DomElement& element) {
   calls.push_back("AddToPage " + std::to_string(RecordedElement::Number(element)));
+}
+
+void RecordingHost::PlayKeys(const std::vector<keys::KeyStroke>& strokes) {
+  calls.push_back("PlayKeys " + std::to_string(strokes.size()));
+  played.insert(played.end(), strokes.begin(), strokes.end());
+}
+
+void RecordingHost::PickDisplay(std::function<void(PickResult, Picture)> done) {
+  calls.push_back("PickDisplay");
+  done(pickResult, pickResult == PickResult::Picked ? pickedPicture : Picture{});
+}
+
+std::vector<uint32_t> RecordingHost::PicturePixels(const Picture&) { return picturePixels; }
+
+// "ShowPreview Screen Capture &File [&Save and Exit 32778 on|-|E&xit 32780 on] 7 3x2"
+void RecordingHost::ShowPreview(std::string_view title, std::string_view menu, const std::vector<PreviewMenuItem>& items,
+                                const Picture& picture, std::function<void(int)> command) {
+  std::string line = "ShowPreview " + std::string(title) + " " + std::string(menu) + " [";
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (i) line += "|";
+    line += items[i].text.empty() ? "-"
+                                  : items[i].text + " " + std::to_string(items[i].command) +
+                                        (items[i].enabled ? " on" : " off");
+  }
+  calls.push_back(line + "] " + std::to_string(picture.id) + " " + std::to_string(picture.width) + "x" +
+                  std::to_string(picture.height));
+  previewCommand = std::move(command);
+}
+
+void RecordingHost::HidePreview() { calls.push_back("HidePreview"); }
+
+void RecordingHost::AskSaveName(const SaveDialog& dialog,
+                                std::function<void(std::optional<std::string>, int)> done) {
+  std::string line = "AskSaveName " + dialog.title + ": " + dialog.fileName + " " + dialog.defaultExtension;
+  for (const auto& [label, pattern] : dialog.filters) line += " " + label + "=" + pattern;
+  calls.push_back(line);
+  done(saveName, saveFilter);
+}
+
+void RecordingHost::MakeFile(std::string_view name, const Picture& picture, const std::string* bytes,
+                             std::function<void(bool)> done) {
+  calls.push_back("MakeFile " + std::string(name) + (bytes ? " bitmap" : " jpeg") + " of " +
+                  std::to_string(picture.id));
+  if (makeFiles) files[std::string(name)] = bytes ? *bytes : "JPEG";
+  done(makeFiles);
+}
+
+void RecordingHost::AddToControl(DomElement& element) {
+  calls.push_back("AddToControl " + std::to_string(RecordedElement::Number(element)));
+}
+
+void RecordingHost::Trigger(int number, std::string_view event) {
+  for (size_t i = 0; i < listeners.size(); ++i)
+    if (listeners[i].element == number && listeners[i].event == event) {
+      auto handler = listeners[i].handler;  // a handler may listen to more
+      handler();
+    }
 }
 
 }  // namespace tamsolo

@@ -27,6 +27,25 @@ class RecordingHost : public Host {
   std::vector<std::shared_ptr<TransferSink>> held;  // by request, in order
   void Play(size_t request, const std::vector<std::string>& chunks, bool ok = true, int status = 200);
   gdi::RecordDc drawing;
+  // Keys as they would be played.
+  std::vector<keys::KeyStroke> played;
+  // Screen capture as the test sets it: the pick's answer and picture, the picture's pixels, the
+  // save dialog's answer, whether files can be made. Made files by name ("JPEG" for a JPEG's
+  // bytes); the shown preview's menu, for the test to choose a command.
+  PickResult pickResult = PickResult::NothingChosen;
+  Picture pickedPicture{7, 3, 2};
+  std::vector<uint32_t> picturePixels;
+  std::optional<std::string> saveName;
+  int saveFilter = 0;
+  bool makeFiles = true;
+  std::map<std::string, std::string> files;
+  std::function<void(int)> previewCommand;
+  struct Listener {
+    int element;
+    std::string event;
+    std::function<void()> handler;
+  };
+  std::vector<Listener> listeners;  // of the recorded elements, by element number
 
   int Count(std::string_view call) const;
 
@@ -36,6 +55,8 @@ class RecordingHost : public Host {
   void Invalidate() override;
   std::unique_ptr<gdi::Dc> GetDc() override;
   gdi::Size ClientSize() const override { return size; }
+  // Written down as "RequestSize 175x293" and granted at once.
+  void RequestSize(gdi::Size pixels) override;
   bool UserMode() const override { return userMode; }
   using Host::StartTransfer;
   void StartTransfer(const TransferRequest& request, std::shared_ptr<TransferSink> sink) override;
@@ -46,6 +67,18 @@ class RecordingHost : public Host {
   void SetCursor(std::string_view cursor) override;
   std::unique_ptr<DomElement> CreateElement(std::string_view tag) override;
   void AddToPage(DomElement& element) override;
+  void PlayKeys(const std::vector<keys::KeyStroke>& strokes) override;
+  void PickDisplay(std::function<void(PickResult, Picture)> done) override;
+  std::vector<uint32_t> PicturePixels(const Picture& picture) override;
+  void ShowPreview(std::string_view title, std::string_view menu, const std::vector<PreviewMenuItem>& items,
+                   const Picture& picture, std::function<void(int)> command) override;
+  void HidePreview() override;
+  void AskSaveName(const SaveDialog& dialog, std::function<void(std::optional<std::string>, int)> done) override;
+  void MakeFile(std::string_view name, const Picture& picture, const std::string* bytes,
+                std::function<void(bool)> done) override;
+  void AddToControl(DomElement& element) override;
+  // Runs the handlers element `number` listens to for `event` (a click on a recorded element).
+  void Trigger(int number, std::string_view event);
 };
 
 }  // namespace tamsolo

@@ -7,6 +7,7 @@
 
 #include "automation/text.h"
 #include "host/web_host.h"
+#include "query_wizard/browser_view.h"
 #include "registration/module.h"
 
 namespace tamsolo {
@@ -133,6 +134,13 @@ class WebControl {
   }
 
   void paint() { control_->Paint(); }
+  // kind: 0 down, 1 move, 2 up, 3 double click, 4 leave.
+  void mouse(int kind, int x, int y, int button, int shift, int originX, int originY) {
+    if (kind < 0 || kind > 4) return;
+    control_->OnMouse({static_cast<MouseInput::Kind>(kind), x, y, button, originX, originY, shift});
+  }
+  void keyUp(int key, int shift) { control_->OnKeyUp(key, shift); }
+  void resized(int width, int height) { control_->Resized({width, height}); }
   int readyState() const { return control_->ReadyState(); }
 
  private:
@@ -155,6 +163,7 @@ val ClassTableForPage() {
 }
 
 EMSCRIPTEN_BINDINGS(tamsolo) {
+  UseBrowserWizardView();
   emscripten::function("classTable", &ClassTableForPage);
   emscripten::class_<WebControl>("WebControl")
       .constructor<std::string, int>()
@@ -166,6 +175,9 @@ EMSCRIPTEN_BINDINGS(tamsolo) {
       .function("call", &WebControl::call)
       .function("load", &WebControl::load)
       .function("paint", &WebControl::paint)
+      .function("mouse", &WebControl::mouse)
+      .function("keyUp", &WebControl::keyUp)
+      .function("resized", &WebControl::resized)
       .function("readyState", &WebControl::readyState);
 }
 

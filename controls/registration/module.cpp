@@ -1,12 +1,24 @@
 #include "registration/module.h"
 
+#include "capture/capture_ctl.h"
+#include "keyboard/keyboard.h"
+#include "chart/chart.h"
+#include "chart_bar/chart_bar.h"
 #include "qel_logo/qel_logo.h"
+#include "query_wizard/query_wizard.h"
+#include "workflow_diagram/workflow_diagram.h"
 
 namespace tamsolo {
 
 void RegisterControls() {
   static bool done = [] {
     RegisterQELLogo();
+    RegisterCaptureCtl();
+    RegisterKeyboard();
+    RegisterChart();
+    RegisterChartBar();
+    RegisterWorkflowDiagram();
+    RegisterQueryWizard();
     return true;
   }();
   (void)done;

@@ -108,7 +108,8 @@
       width: width,
       height: height,
       userMode: obj.getAttribute('data-user-mode') !== 'false',
-      recording: obj.hasAttribute('data-tamsolo-record'),
+      // Read at each paint, so a test may switch recording on once the control is live.
+      get recording() { return obj.hasAttribute('data-tamsolo-record'); },
       control: null,
       names: {},
       queued: false,
@@ -133,9 +134,16 @@
           if (host.control) host.control.paint();
         }, 0);
       },
+      // The attribute is written once the paint that records has ended (a canvas with its
+      // grid records thousands of calls).
       record: function (line) {
         obj.tamsoloCalls.push(line);
-        obj.setAttribute('data-tamsolo-calls', obj.tamsoloCalls.join('\n'));
+        if (host.recordQueued) return;
+        host.recordQueued = true;
+        queueMicrotask(function () {
+          host.recordQueued = false;
+          obj.setAttribute('data-tamsolo-calls', obj.tamsoloCalls.join('\n'));
+        });
       },
     };
     return host;
@@ -158,6 +166,84 @@
       configurable: true,
       get: function () { return control.readyState(); },
     });
+  }
+
+  // The mouse over a control's canvas and the keys released in its element, for the controls
+  // that take them: buttons 1 left, 2 right, 4 middle; shift 1, control 2, alt 4.
+  function forwardInput(obj, canvas, control) {
+    var buttons = { 0: 1, 1: 4, 2: 2 };
+    function shift(e) { return (e.shiftKey ? 1 : 0) | (e.ctrlKey ? 2 : 0) | (e.altKey ? 4 : 0); }
+    function held(e) { return (e.buttons & 1 ? 1 : 0) | (e.buttons & 2 ? 2 : 0) | (e.buttons & 4 ? 4 : 0); }
+    // kind: 0 down, 1 move, 2 up, 3 double click, 4 leave; the canvas's corner goes with it.
+    function send(kind, button, e) {
+      var r = canvas.getBoundingClientRect();
+      try {
+        control.mouse(kind, Math.floor(e.clientX - r.left), Math.floor(e.clientY - r.top), button, shift(e),
+                      Math.round(r.left), Math.round(r.top));
+      } catch (x) {
+        report(x);
+      }
+    }
+    canvas.addEventListener('pointerdown', function (e) {
+      try { canvas.setPointerCapture(e.pointerId); } catch (x) { /* a pointer already gone */ }
+      // Focused by the pointer (kept out of the tab order), so its key releases reach the control.
+      if (!obj.hasAttribute('tabindex')) obj.tabIndex = -1;
+      if (document.activeElement !== obj) obj.focus({ preventScroll: true });
+      send(0, buttons[e.button] || 1, e);
+    });
+    canvas.addEventListener('pointermove', function (e) { send(1, held(e), e); });
+    canvas.addEventListener('pointerup', function (e) {
+      if (canvas.hasPointerCapture(e.pointerId)) canvas.releasePointerCapture(e.pointerId);
+      send(2, buttons[e.button] || 1, e);
+    });
+    // A press that opens a window of the browser (the screen picker) may never see its release:
+    // the capture goes when the page loses the focus, else it would take the next press anywhere.
+    window.addEventListener('blur', function () {
+      for (var id = 0; id < 8; id++) if (canvas.hasPointerCapture(id)) canvas.releasePointerCapture(id);
+    });
+    canvas.addEventListener('dblclick', function (e) { send(3, 1, e); });
+    canvas.addEventListener('pointerleave', function (e) { send(4, 0, e); });
+    canvas.addEventListener('contextmenu', function (e) { e.preventDefault(); });
+    obj.addEventListener('keyup', function (e) {
+      try {
+        control.keyUp(e.keyCode, shift(e));
+      } catch (x) {
+        report(x);
+      }
+    });
+  }
+
+  // The control's area follows the OBJECT's size as page script sets it (the width and height
+  // attributes, or pixels in its style), and the control may ask for a size (host.resize).
+  function followSize(obj, canvas, host) {
+    function fit(width, height) {
+      width = Math.max(0, Math.round(width));
+      height = Math.max(0, Math.round(height));
+      if (width === host.width && height === host.height) return;
+      host.width = canvas.width = width;
+      host.height = canvas.height = height;
+      host.control.resized(width, height);
+      host.invalidate();
+    }
+    function given(name, current) {
+      var styled = obj.style[name];
+      if (/^\s*[\d.]+px\s*$/.test(styled)) return parseFloat(styled);
+      return size(obj, name, current);
+    }
+    host.resize = function (width, height) {
+      obj.setAttribute('width', String(width));
+      obj.setAttribute('height', String(height));
+      if (obj.style.width) obj.style.width = width + 'px';
+      if (obj.style.height) obj.style.height = height + 'px';
+      fit(width, height);
+    };
+    new MutationObserver(function () {
+      try {
+        fit(given('width', host.width), given('height', host.height));
+      } catch (e) {
+        report(e);
+      }
+    }).observe(obj, { attributes: true, attributeFilter: ['width', 'height', 'style'] });
   }
 
   function attach(obj) {
@@ -192,6 +278,8 @@
     host.control = control;
     obj.tamsoloControl = control;
     expose(obj, control, host);
+    if (canvas) forwardInput(obj, canvas, control);
+    if (canvas) followSize(obj, canvas, host);
     control.load(paramsOf(obj));
     if (canvas) control.paint();
     return control;
@@ -232,6 +320,8 @@
 
   window.Tamsolo = {
     ready: ready,
+    // What a screen capture asks the browser's picker for.
+    displayMediaOptions: { video: true },
     // For OBJECTs added to the page later; answers the control, or null.
     attach: function (obj) { return attach(obj); },
   };

@@ -106,18 +106,17 @@ bool CreateCodeTable(Database& db, const std::string& userId, std::shared_ptr<Mu
     if (!IsCodeTable(p.table)) Refuse(NotACodeTable(p.table));
     const bool varies = Same(p.variesByProject, "on");
     Database::Transaction tx(db);
-    if (auto failed = db.Trap([&] {
-          InsertCatalogueRow(db, p, varies);
-          ddl::CreateTable(db.Connection(), Shape(p, varies));
-          db.Exec(SeedSql(p, varies));
-          tx.Commit();
-        })) {
-      const int32_t native = db.FirstError().nativeError;
-      if (native == ddl::kObjectExists)
-        Refuse("A database table named '" + p.table + "' already exists. You must choose another name.");
-      if (native == ado::native::kDuplicateKey) Refuse("The code table '" + p.table + "' already exists.");
-      Refuse(db.UnexpectedReport(*failed));
-    }
+    auto write = [&] {
+      InsertCatalogueRow(db, p, varies);
+      ddl::CreateTable(db.Connection(), Shape(p, varies));
+      db.Exec(SeedSql(p, varies));
+      tx.Commit();
+    };
+    WriteStep(db, write, [&](const automation::LastError& e) -> std::string {
+      if (db.FirstError().nativeError == ddl::kObjectExists)
+        return "A database table named '" + p.table + "' already exists. You must choose another name.";
+      return DuplicateFailure(db, e, "The code table '" + p.table + "' already exists.");
+    });
     return true;
   });
 }
@@ -160,7 +159,7 @@ bool UpdateCodeTable(Database& db, const std::string& userId, RecordsetPtr rsCod
     rs.SetValue("TableFieldName", Variant(p.valueColumn));
     rs.SetValue("TableSortByFieldName", Variant(p.SortBy(t.table)));
     Database::Transaction tx(db);
-    WriteOrRefuse(
+    WriteStep(
         db,
         [&] {
           ChangeShape(db, t, p);
@@ -184,17 +183,18 @@ bool DeleteCodeTable(Database& db, const std::string& userId, std::shared_ptr<Mu
       if (!t) Refuse("The code table '" + name + "' does not exist.");
       if (Same(t->table, "Resolutions") || Same(t->table, "StatusCodes"))
         Refuse("The code table '" + name + "' is built in and cannot be deleted.");
-      if (auto failed = db.Trap([&] {
-            db.Exec("delete from IssueCodeTables where IssueCodeTables.TableName= ?",
-                    {ado::Param::Text(t->table, 50, "TableName")});
-            schema::ddl::DropTable(db.Connection(), t->table);
-          })) {
+      auto drop = [&] {
+        db.Exec("delete from IssueCodeTables where IssueCodeTables.TableName= ?",
+                {ado::Param::Text(t->table, 50, "TableName")});
+        schema::ddl::DropTable(db.Connection(), t->table);
+      };
+      WriteStep(db, drop, [&](const automation::LastError& e) -> std::string {
         // The layer's refusal of a table in use (&H80040E14, native 3726).
         if (db.FirstError().number == ado::err::kCommandFailed &&
             db.FirstError().nativeError == ddl::kTableReferenced)
-          Refuse("The code table '" + name + "' is used by at least one custom field and cannot be deleted.");
-        Refuse(db.UnexpectedReport(*failed));
-      }
+          return "The code table '" + name + "' is used by at least one custom field and cannot be deleted.";
+        return db.UnexpectedReport(e);
+      });
     }
     tx.Commit();
     return true;

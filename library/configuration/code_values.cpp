@@ -80,7 +80,7 @@ bool CreateCodeTableValue(Database& db, const std::string& userId, std::shared_p
     const CodeTable t = RequireTable(db, v.table);
     if (!t.naturalSort && !v.sortOrder.empty() && !CnvToLong(v.sortOrder, v.sort)) Refuse("Sort order must be numeric.");
     CheckValueFor(db, userId, t, v);
-    WriteOrRefuseWith(
+    WriteStep(
         db, [&] { InsertValue(db, t, v.code, v.sort, v.project); },
         [&](const automation::LastError& e) { return ValueFailure(db, e, v.code); });
     return true;
@@ -169,7 +169,7 @@ bool UpdateCodeTableValue(Database& db, const std::string& userId, RecordsetPtr 
     const std::string old = rs.Value(t.valueColumn).ToString();
     if (Same(t.table, "StatusCodes") && Same(old, "Open") && v.code != old) Refuse(kOpenStatus);
     Database::Transaction tx(db);
-    WriteOrRefuseWith(
+    WriteStep(
         db,
         [&] {
           Rename(db, rs, t, v);
@@ -213,15 +213,15 @@ void DeleteValue(Database& db, const CodeTable& t, const std::string& code, int3
     sql += " and ProjectId = ?";
     params.push_back(ado::Param::Long(projectId, "ProjectId"));
   }
-  if (auto failed = db.Trap([&] { db.Exec(sql, params); })) {
-    if (db.FirstError().nativeError != ado::native::kReference) Refuse(db.UnexpectedReport(*failed));
-    const std::string shown = code.empty() ? "<Blank>" : code;
-    Refuse(resolutions ? "The code '" + shown +
-                             "' has been used by an issue, or is currently being used, and cannot be deleted. Codes "
-                             "can be renamed."
-                       : "The code '" + shown +
-                             "' is used by at least one issue and cannot be deleted. Codes can be renamed.");
-  }
+  const std::string shown = code.empty() ? "<Blank>" : code;
+  const std::string inUse =
+      resolutions ? "The code '" + shown +
+                        "' has been used by an issue, or is currently being used, and cannot be deleted. Codes "
+                        "can be renamed."
+                  : "The code '" + shown +
+                        "' is used by at least one issue and cannot be deleted. Codes can be renamed.";
+  WriteStep(db, [&] { db.Exec(sql, params); },
+            [&](const automation::LastError& e) { return ReferenceFailure(db, e, inUse); });
 }
 
 // A checked box's value, URL-decoded. An empty value is no entry, so the blank code is posted as

@@ -144,17 +144,16 @@ bool CreateCustomField(Database& db, const std::string& userId, std::shared_ptr<
                Available(kRowBudget - length));
     }
     Database::Transaction tx(db);
-    if (auto failed = db.Trap([&] {
-          InsertField(db, p, k);
-          AddColumn(db, p, k);
-          tx.Commit();
-        })) {
-      const int32_t native = db.FirstError().nativeError;
-      if (native == ado::native::kDuplicateKey) Refuse("The custom field '" + p.name + "' already exists.");
-      if (native == ddl::kObjectExists)
-        Refuse("A database field with the same name already exists. You must choose another name.");
-      Refuse(db.UnexpectedReport(*failed));
-    }
+    auto write = [&] {
+      InsertField(db, p, k);
+      AddColumn(db, p, k);
+      tx.Commit();
+    };
+    WriteStep(db, write, [&](const automation::LastError& e) -> std::string {
+      if (db.FirstError().nativeError == ddl::kObjectExists)
+        return "A database field with the same name already exists. You must choose another name.";
+      return DuplicateFailure(db, e, "The custom field '" + p.name + "' already exists.");
+    });
     return true;
   });
 }
@@ -207,7 +206,7 @@ bool UpdateCustomField(Database& db, const std::string& userId, RecordsetPtr rsF
       rs.SetValue("NumLines", Variant(int32_t{p.lines}));
     }
     Database::Transaction tx(db);
-    WriteOrRefuse(
+    WriteStep(
         db,
         [&] {
           db.WriteBack(rs);
@@ -254,14 +253,14 @@ void DeleteField(Database& db, const std::string& name) {
             table = r.Text(2);
           });
   if (!s) ThrowError(kClass, "DeleteCustomField", "The issue field '" + name + "' does not exist.");
-  WriteOrRefuse(db, [&] { DeleteReferences(db, s->name); });
+  WriteStep(db, [&] { DeleteReferences(db, s->name); });
   if (Same(s->representation, "comments")) {
     db.Exec("delete from IssueComments where IssueComments.FieldName = ?", {ado::Param::Text(s->name, 20)});
     return;
   }
   codetables::RequireSqlName(s->name, 20, "DeleteCustomField");
   if (!table.empty())
-    WriteOrRefuse(db, [&] { ddl::DropConstraint(db.Connection(), "Issues", "fk_" + table + "_" + s->name); });
+    WriteStep(db, [&] { ddl::DropConstraint(db.Connection(), "Issues", "fk_" + table + "_" + s->name); });
   db.Trap([&] { ddl::DropConstraint(db.Connection(), "Issues", "DF_Issues_" + s->name); });
   ddl::DropColumn(db.Connection(), "Issues", s->name);
 }

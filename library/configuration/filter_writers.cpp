@@ -4,6 +4,8 @@
 #include "configuration/sql_helper.h"
 #include "core/conversions.h"
 #include "core/criteria.h"
+#include "core/error_protocol.h"
+#include "core/lookups.h"
 #include "core/writer.h"
 
 namespace brisquel {
@@ -25,21 +27,70 @@ struct FilterPost {
   std::string sql;
 };
 
+// One row of the issue-field catalogue a criterion may name; `valueColumn` is the column of its code
+// table that holds the values (empty for none).
+struct FilterFieldRow {
+  std::string fieldName, valueColumn;
+  criteria::FilterField field;
+};
+
+std::vector<FilterFieldRow> FilterFieldRows(Database& db) {
+  std::vector<FilterFieldRow> rows;
+  db.Each(
+      "select IssueFields.FieldName, FilterFieldName, FilterFqFieldName, FieldFriendlyName, FilterFieldType, "
+      "IssueCodeTables.TableFieldName from IssueFields "
+      "left join IssueCodeTables on IssueFields.TableName = IssueCodeTables.TableName "
+      "where FilterFieldName <> '' order by IssueFields.FieldName",
+      {}, [&](const sql::Row& r) {
+        FilterFieldRow row;
+        row.fieldName = r.Text(0);
+        row.field.name = r.Text(1);
+        row.field.column = r.Text(2);
+        row.field.caption = r.Text(3);
+        row.field.type = r.Long(4);
+        row.valueColumn = r.OptText("TableFieldName").value_or("");
+        rows.push_back(std::move(row));
+      });
+  return rows;
+}
+
 // The fields a wizard criterion may name, from the issue-field catalogue.
 criteria::FieldCatalogue IssueFieldCatalogue(Database& db) {
   criteria::FieldCatalogue catalogue;
-  db.Each(
-      "select FilterFieldName, FilterFqFieldName, FieldFriendlyName, FilterFieldType from IssueFields "
-      "where FilterFieldName <> '' order by FieldName",
-      {}, [&](const sql::Row& r) {
-        auto f = std::make_shared<criteria::FilterField>();
-        f->name = r.Text(0);
-        f->column = r.Text(1);
-        f->caption = r.Text(2);
-        f->type = r.Long(3);
-        catalogue.push_back(std::move(f));
-      });
+  for (FilterFieldRow& row : FilterFieldRows(db))
+    catalogue.push_back(std::make_shared<criteria::FilterField>(std::move(row.field)));
   return catalogue;
+}
+
+// The values of a list field in one project, as its combo box offers them.
+std::vector<std::string> ComboValues(Database& db, const std::string& userId, int32_t projectId,
+                                     const FilterFieldRow& row) {
+  const bool projects = automation::EqualsNoCase(row.fieldName, "ProjectCode");
+  std::vector<std::string> values;
+  if (!projects && row.valueColumn.empty()) return values;
+  auto rs = GetFieldComboValuesRs(db, userId, projectId, row.fieldName).ToObject();
+  auto& list = dynamic_cast<ado::Recordset&>(*rs);
+  for (; !list.IsEOF(); list.MoveNext())
+    if (std::string v = list.Value(projects ? "ProjectCode" : row.valueColumn).ToText(); !v.empty())
+      values.push_back(std::move(v));
+  list.Close();
+  return values;
+}
+
+// The value pairs of a code field: each value twice (the project field: the user's projects); of a
+// per-project code: project code and value, for each of the user's projects.
+void AppendPairs(Database& db, const std::string& userId, const FilterFieldRow& row, std::string& out) {
+  auto pair = [&](const std::string& first, const std::string& second) { out += first + "\r\n" + second + "\r\n"; };
+  if (row.field.type == criteria::kCode) {
+    for (const std::string& v : ComboValues(db, userId, -1, row)) pair(v, v);
+  } else {
+    std::vector<std::pair<int32_t, std::string>> projects;
+    EachUserProject(db, userId,
+                    [&](const sql::Row& r) { projects.emplace_back(r.Long("ProjectId"), r.Text("ProjectCode")); });
+    for (const auto& [id, code] : projects)
+      for (const std::string& v : ComboValues(db, userId, id, row)) pair(code, v);
+  }
+  out += "\r\n";
 }
 
 // The SQL of a wizard filter, made here from its lines: the browser's own SQL text could say
@@ -98,10 +149,22 @@ void RequireOwnRow(ado::Recordset& rs, const std::string& userId) {
 
 }  // namespace
 
+std::string GetFilterFieldsText(Database& db, const std::string& userId) {
+  return Procedure(kClass, "GetFilterFieldsText", [&] {
+    std::string out;
+    for (const FilterFieldRow& row : FilterFieldRows(db)) {
+      const criteria::FilterField& f = row.field;
+      out += f.name + "\r\n" + f.column + "\r\n" + f.caption + "\r\n" + std::to_string(f.type) + "\r\n";
+      if (f.type == criteria::kCode || f.type == criteria::kProjectCode) AppendPairs(db, userId, row, out);
+    }
+    return out;
+  });
+}
+
 bool CreateFilter(Database& db, const std::string& userId, std::shared_ptr<MultipartFormData> formData) {
   return Writer(db, kClass, "CreateFilter", [&] {
     const FilterPost p = ReadFilter(db, PostedFields(formData, "CreateFilter"), 3900);
-    WriteOrRefuseWith(
+    WriteStep(
         db,
         [&] {
           db.Exec(
@@ -126,7 +189,7 @@ bool UpdateFilter(Database& db, const std::string& userId, std::shared_ptr<ado::
     rs.SetValue("FilterExpression", Variant(p.expression));
     rs.SetValue("fqFilterExpression", Variant(p.sql));
     rs.SetValue("FilterName", Variant(p.name));
-    WriteOrRefuseWith(
+    WriteStep(
         db, [&] { db.WriteBack(rs); },
         [&](const automation::LastError& e) {
           return db.IsConflict() ? "Another session has changed this filter. You must cancel your changes."
@@ -144,7 +207,7 @@ bool DeleteFilter(Database& db, const std::string& userId, std::shared_ptr<Multi
       names.push_back(UrlDecode(posted));
     Database::Transaction tx(db);
     for (const std::string& name : names) {
-      WriteOrRefuse(db, [&] {
+      WriteStep(db, [&] {
         db.Exec("delete from SummaryFilters where UserId = ? and FilterName = ?",
                 {ado::Param::Text(userId, kNameSize), ado::Param::Text(name, kNameSize, "FilterName")});
       });
@@ -157,6 +220,7 @@ bool DeleteFilter(Database& db, const std::string& userId, std::shared_ptr<Multi
 namespace {
 
 automation::Register<Database> reg([](auto& c) {
+  c.Method("GetFilterFieldsText", &GetFilterFieldsText);
   c.Method("CreateFilter", &CreateFilter);
   c.Method("UpdateFilter", &UpdateFilter);
   c.Method("DeleteFilter", &DeleteFilter);

@@ -18,6 +18,10 @@ namespace brisquel {
 class Database;
 class MultipartFormData;
 
+// The AvailableFields text of the query wizard for the user: every field a criterion may name, from
+// the same catalogue rows the wizard filters' SQL is made with; code fields with their values.
+std::string GetFilterFieldsText(Database& db, const std::string& userId);
+
 bool CreateFilter(Database& db, const std::string& userId, std::shared_ptr<MultipartFormData> formData);
 // `rsFilter` is the row GetSummaryFilterRs gave for `userId`; a row of another user is the
 // caller's error.

@@ -79,7 +79,7 @@ bool CreateLayout(Database& db, const std::string& userId, std::shared_ptr<Multi
     if (CharLength(g.name) > 20) Refuse("Name cannot be longer than 20 characters.");
     if (g.name.empty()) Refuse("Name cannot be blank.");
     Database::Transaction tx(db);
-    WriteOrRefuseWith(
+    WriteStep(
         db,
         [&] {
           db.Exec("insert into SummaryLayouts (UserId, LayoutName, NumRows) values (?, ?, ?)",
@@ -108,7 +108,7 @@ bool UpdateLayout(Database& db, const std::string& userId, RecordsetPtr rsLayout
     rs.SetValue("NumRows", Variant(g.UsedRows()));
     if (name != stored) rs.SetValue("LayoutName", Variant(name));
     Database::Transaction tx(db);
-    WriteOrRefuseWith(
+    WriteStep(
         db,
         [&] {
           DeleteCells(db, userId, stored);
@@ -129,7 +129,7 @@ bool DeleteLayout(Database& db, const std::string& userId, std::shared_ptr<Multi
     Database::Transaction tx(db);
     for (const std::string& entry : checked) {
       const std::string name = UrlDecode(entry);
-      WriteOrRefuse(db, [&] {
+      WriteStep(db, [&] {
         DeleteCells(db, userId, name);
         db.Exec("delete from SummaryLayouts where UserId = ? and LayoutName = ?", {User(userId), LayoutName(name)});
       });
@@ -209,7 +209,7 @@ bool UpdateDataEntryLayout(Database& db, const std::string& userId, RecordsetPtr
     if (!found) ThrowError(kClass, kMethod, "The recordset does not hold the issue entry form's layout.");
     rs.SetValue("NumRows", Variant(numRows));
     Database::Transaction tx(db);
-    WriteOrRefuse(
+    WriteStep(
         db,
         [&] {
           db.WriteBack(rs);

@@ -129,7 +129,7 @@ std::string SQLHelper::SimpleParseFilter(const std::string& filterExpression, co
     int rc = SQLITE_OK;
     std::string message, denied;
     {
-      sqlguard::ReadOnlyScope readOnly(handle, catalogue.ReadableTables());
+      sqlguard::ReadOnlyScope readOnly(*own.c, catalogue.ReadableTables());
       sqlite3_stmt* st = nullptr;
       rc = sqlite3_prepare_v2(handle, sql.c_str(), static_cast<int>(sql.size()), &st, nullptr);
       if (rc != SQLITE_OK) message = sqlite3_errmsg(handle);

@@ -173,27 +173,15 @@ std::vector<std::pair<float, float>> Points(const std::string& s) {
   return out;
 }
 
-// Bytes of the first and of the last character of a UTF-8 text.
-size_t FirstCharBytes(std::string_view s) {
-  size_t n = 1;
-  while (n < s.size() && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) ++n;
-  return n;
-}
-size_t LastCharBytes(std::string_view s) {
-  size_t n = 1;
-  while (n < s.size() && (static_cast<unsigned char>(s[s.size() - n]) & 0xC0) == 0x80) ++n;
-  return n;
-}
-
 // Quoted group codes: each entry less its enclosing characters, inner doubled quotes made single.
 std::vector<std::string> QuotedGroups(const std::string& s) {
   std::vector<std::string> out;
   if (s == kEmptyPair) return out;
   for (const std::string& entry : SplitAtCommas(s)) {
     if (automation::CharLength(entry) < 2) automation::RaiseRuntime(vberr::kInvalidCall);
-    size_t first = FirstCharBytes(entry);
+    const size_t first = automation::HeadChars(entry, 1).size();
     std::string_view inner(entry);
-    inner = inner.substr(first, inner.size() - first - LastCharBytes(entry));
+    inner = inner.substr(first, inner.size() - first - automation::TailChars(entry, 1).size());
     std::string code;
     for (size_t i = 0; i < inner.size(); ++i) {
       code += inner[i];
@@ -338,7 +326,7 @@ ado::Param SingleParam(float v, std::string name) {
 // errors before the transaction guard rolls everything back.
 template <class F>
 void Reported(Database& db, F&& statement) {
-  WriteOrRefuse(db, statement, kWorkflowChanged);
+  WriteStep(db, statement, kWorkflowChanged);
 }
 
 // Inserts one row and returns its new identity.

@@ -134,8 +134,9 @@ constexpr const char* kMemberProjects =
 // A site administrator marked public still sees every project: the administrator comes first.
 template <class Run>
 auto UserProjects(Database& db, const std::string& userId, Run&& run) {
-  if (UserIsSiteAdmin(db, userId)) return run(kAllProjects, ado::Params{});
-  if (UserIsPublic(db, userId)) return run(kPublicProjects, ado::Params{});
+  const UserRoles roles = ReadUserRoles(db, userId);
+  if (roles.siteAdmin) return run(kAllProjects, ado::Params{});
+  if (roles.publicUser) return run(kPublicProjects, ado::Params{});
   return run(kMemberProjects, ado::Params{Param::Text(userId, kUserIdSize)});
 }
 
@@ -159,8 +160,9 @@ bool IsUserProject(Database& db, const std::string& userId, int32_t projectId) {
 
 RecordsetPtr GetUserProjectsUsersRs(Database& db, const std::string& userId) {
   return Procedure(kClass, "GetUserProjectsUsersRs", [&] {
-    if (UserIsSiteAdmin(db, userId)) return GetUsersRs(db);
-    if (UserIsPublic(db, userId))
+    const UserRoles roles = ReadUserRoles(db, userId);
+    if (roles.siteAdmin) return GetUsersRs(db);
+    if (roles.publicUser)
       return db.Read(
           "SELECT distinct ProjectUsers.UserId FROM ProjectUsers inner join Projects on ProjectUsers.ProjectId = "
           "Projects.ProjectId WHERE Projects.PublicAccessible = 1 order by ProjectUsers.UserId");

@@ -17,6 +17,10 @@ constexpr int32_t kFieldNameSize = 20;
 
 namespace {
 constexpr const char* kIssue = "select * from Issues where IssueId = ?";
+// The newest entry of one comments field: by time, then by id.
+constexpr const char* kLastComment =
+    "select * from IssueComments where IssueId = ? and FieldName = ? "
+    "order by CommentCreatedOn desc, CommentId desc limit 1";
 }  // namespace
 
 RecordsetPtr GetIssueRs(Database& db, int32_t issueId) {
@@ -63,11 +67,16 @@ RecordsetPtr GetCommentsRs(Database& db, int32_t issueId, const std::string& fie
 
 RecordsetPtr GetLastCommentRs(Database& db, int32_t issueId, const std::string& fieldName) {
   return Procedure(kClass, "GetLastCommentRs", [&] {
-    return db.Read(
-        "select * from IssueComments where IssueId = ? and FieldName = ? "
-        "order by CommentCreatedOn desc, CommentId desc limit 1",
-        {ado::Param::Long(issueId), ado::Param::Text(fieldName, kFieldNameSize)});
+    return db.Read(kLastComment, {ado::Param::Long(issueId), ado::Param::Text(fieldName, kFieldNameSize)});
   });
+}
+
+std::optional<CommentRow> ReadLastComment(Database& db, int32_t issueId, const std::string& fieldName) {
+  std::optional<CommentRow> out;
+  db.Each(kLastComment, {ado::Param::Long(issueId), ado::Param::Text(fieldName, kFieldNameSize)},
+          [&](const sql::Row& r) { out = CommentRow{r.Text("CommentAuthor"), r.OptDate("CommentCreatedOn"),
+                                                    r.Text("CommentText")}; });
+  return out;
 }
 
 // The list leaves the file contents out; a page fetches one attachment's data on its own.

@@ -108,12 +108,22 @@ bool UserIsProjectMember(Database& db, const std::string& userId, int32_t projec
   });
 }
 
-bool UserCanAdmin(Database& db, const std::string& userId) {
-  return Procedure(kClass, "UserCanAdmin", [&] {
-    const bool siteAdmin = UserIsSiteAdmin(db, userId);
-    const bool projectAdmin = UserIsProjectAdmin(db, userId, -1);
-    return siteAdmin || projectAdmin;
+UserRoles ReadUserRoles(Database& db, const std::string& userId) {
+  return Procedure(kClass, "ReadUserRoles", [&] {
+    UserRoles roles;
+    db.Each(
+        "select exists(select 1 from Users where UserId = ? and SiteAdministrator = 1) as SiteAdmin, "
+        "exists(select 1 from Users where UserId = ? and PublicUser = 1) as PublicUser, "
+        "exists(select 1 from ProjectUsers where UserId = ? and ProjectAdministrator = 1) as ProjectAdmin",
+        {UserIdParam(userId), UserIdParam(userId), UserIdParam(userId)}, [&](const sql::Row& r) {
+          roles = {r.Flag("SiteAdmin"), r.Flag("PublicUser"), r.Flag("ProjectAdmin")};
+        });
+    return roles;
   });
+}
+
+bool UserCanAdmin(Database& db, const std::string& userId) {
+  return Procedure(kClass, "UserCanAdmin", [&] { return ReadUserRoles(db, userId).CanAdmin(); });
 }
 
 RecordsetPtr GetUserAdminProjectsRs(Database& db, const std::string& userId) {

@@ -37,6 +37,17 @@ bool UserCanAdmin(Database& db, const std::string& userId);
 RecordsetPtr GetUserAdminProjectsRs(Database& db, const std::string& userId);
 automation::Variant UserInGroup(Database& db, const std::string& userId, const std::string& groupCode);
 
+// A user's roles that hold without a project, read by one statement: for the callers that would
+// otherwise ask UserIsSiteAdmin, UserIsPublic and UserCanAdmin one after the other (not by name).
+struct UserRoles {
+  bool siteAdmin = false;     // Users.SiteAdministrator
+  bool publicUser = false;    // Users.PublicUser
+  bool projectAdmin = false;  // administrator of at least one project
+  bool CanAdmin() const { return siteAdmin || projectAdmin; }
+};
+// An unknown user has no role.
+UserRoles ReadUserRoles(Database& db, const std::string& userId);
+
 // One issue and what hangs off it (issue_lookups.cpp).
 RecordsetPtr GetIssueRs(Database& db, int32_t issueId);
 RecordsetPtr GetCommentsRs(Database& db, int32_t issueId, const std::string& fieldName);
@@ -121,5 +132,13 @@ struct IssueRow {
   int32_t Long(std::string_view name) const;
 };
 std::optional<IssueRow> ReadIssueRow(Database& db, int32_t issueId);
+
+// The row of GetLastCommentRs: the newest entry of one comments field.
+struct CommentRow {
+  std::string author;
+  std::optional<automation::Date> createdOn;  // nullopt when Null or no date
+  std::string text;
+};
+std::optional<CommentRow> ReadLastComment(Database& db, int32_t issueId, const std::string& fieldName);
 
 }  // namespace brisquel

@@ -2,6 +2,7 @@
 
 #include "ado/errors.h"
 #include "automation/text.h"
+#include "automation/vbdate.h"
 
 namespace brisquel::sql {
 
@@ -30,6 +31,12 @@ std::optional<int32_t> Row::OptLong(std::string_view column) const {
   int i = Index(column);
   if (IsNull(i)) return std::nullopt;
   return Long(i);
+}
+
+std::optional<automation::Date> Row::OptDate(std::string_view column) const {
+  int i = Index(column);
+  if (IsNull(i)) return std::nullopt;
+  return automation::ParseDate(Text(i));
 }
 
 }  // namespace brisquel::sql

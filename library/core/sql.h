@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include "automation/automation.h"
+
 namespace brisquel::sql {
 
 // The current row of a statement. Columns are found by name without regard to case (or by
@@ -41,6 +43,8 @@ class Row {
 
   std::optional<std::string> OptText(std::string_view column) const;
   std::optional<int32_t> OptLong(std::string_view column) const;
+  // A date column ("YYYY-MM-DD HH:MM:SS.SSS" text); Null, or text that is no date, gives nullopt.
+  std::optional<automation::Date> OptDate(std::string_view column) const;
 
   int Columns() const { return sqlite3_column_count(st_); }
   sqlite3_stmt* Statement() const { return st_; }

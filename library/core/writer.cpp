@@ -47,19 +47,15 @@ ado::Recordset& HeldFirstRow(const std::shared_ptr<ado::Recordset>& rs, std::str
 }
 
 std::string WriteFailure(Database& db, const automation::LastError& e, std::string_view conflict) {
-  return db.IsConflict() ? std::string(conflict) : db.UnexpectedReport(e);
+  return !conflict.empty() && db.IsConflict() ? std::string(conflict) : db.UnexpectedReport(e);
 }
 
 std::string DuplicateFailure(Database& db, const automation::LastError& e, std::string_view duplicate) {
   return db.FirstError().nativeError == ado::native::kDuplicateKey ? std::string(duplicate) : db.UnexpectedReport(e);
 }
 
-void WriteOrRefuse(Database& db, const std::function<void()>& write) {
-  WriteOrRefuseWith(db, write, [&](const automation::LastError& e) { return db.UnexpectedReport(e); });
-}
-
-void WriteOrRefuse(Database& db, const std::function<void()>& write, std::string_view conflict) {
-  WriteOrRefuseWith(db, write, [&](const automation::LastError& e) { return WriteFailure(db, e, conflict); });
+std::string ReferenceFailure(Database& db, const automation::LastError& e, std::string_view referenced) {
+  return db.FirstError().nativeError == ado::native::kReference ? std::string(referenced) : db.UnexpectedReport(e);
 }
 
 }  // namespace brisquel

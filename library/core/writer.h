@@ -17,6 +17,7 @@
 //   }
 #pragma once
 
+#include <concepts>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -68,13 +69,29 @@ T Writer(Database& db, std::string_view className, std::string_view procedure, T
   });
 }
 
-// One statement (or write-back) of a writer, trapped: an error leaving it becomes a Refusal with
-// the connection's unexpected-error report, or `conflict` when given and the row changed since it
-// was read. The transaction guard then rolls back as the Refusal leaves the writer.
+// The sentence of a failed write: `conflict` (when not "") for a row changed since it was read,
+// otherwise the connection's unexpected-error report.
+std::string WriteFailure(Database& db, const automation::LastError& e, std::string_view conflict);
+// The sentence of a failed insert or rename: `duplicate` when a unique key refused the row, otherwise
+// the connection's unexpected-error report.
+std::string DuplicateFailure(Database& db, const automation::LastError& e, std::string_view duplicate);
+// The sentence of a failed delete: `referenced` when a foreign key still points at the row,
+// otherwise the connection's unexpected-error report.
+std::string ReferenceFailure(Database& db, const automation::LastError& e, std::string_view referenced);
+
+// One step of a writer (statements, a write-back), trapped: when an error leaves `body`, the writer
+// is refused with the sentence `failure(error)` gives, read while the connection still holds the
+// error; the transaction guard then rolls back as the Refusal leaves the writer.
+template <class F, class S>
+  requires std::invocable<S&, const automation::LastError&>
+void WriteStep(Database& db, F&& body, S&& failure) {
+  if (std::optional<automation::LastError> e = db.Trap(std::forward<F>(body))) Refuse(failure(*e));
+}
+// The same, refused with WriteFailure: `conflict` (when given) for a row changed since it was read,
+// otherwise the connection's unexpected-error report.
 template <class F>
 void WriteStep(Database& db, F&& body, std::string_view conflict = {}) {
-  if (std::optional<automation::LastError> e = db.Trap(std::forward<F>(body)))
-    Refuse(!conflict.empty() && db.IsConflict() ? std::string(conflict) : db.UnexpectedReport(*e));
+  WriteStep(db, std::forward<F>(body), [&](const automation::LastError& e) { return WriteFailure(db, e, conflict); });
 }
 
 // Leading and trailing spaces off (only spaces), as posted values are taken.
@@ -99,23 +116,5 @@ ado::Recordset& HeldRows(const std::shared_ptr<ado::Recordset>& rs, std::string_
 // A handed-back recordset as HeldRows takes it, at its first row when it holds any.
 ado::Recordset& HeldFirstRow(const std::shared_ptr<ado::Recordset>& rs, std::string_view table,
                              std::string_view method, std::string_view className = "Database");
-
-// The sentence of a failed write-back: `conflict` for a row changed since it was read, otherwise the
-// connection's unexpected-error report.
-std::string WriteFailure(Database& db, const automation::LastError& e, std::string_view conflict);
-// The sentence of a failed insert or rename: `duplicate` when a unique key refused the row, otherwise
-// the connection's unexpected-error report.
-std::string DuplicateFailure(Database& db, const automation::LastError& e, std::string_view duplicate);
-
-// Runs the statements of `write`; when one fails, the writer is refused with `sentence(error)`, read
-// while the connection still holds the error, and the open transaction rolls back as it unwinds.
-template <class W, class S>
-void WriteOrRefuseWith(Database& db, W&& write, S&& sentence) {
-  if (auto failed = db.Trap(std::forward<W>(write))) Refuse(sentence(*failed));
-}
-// The same, refused with the connection's unexpected-error report.
-void WriteOrRefuse(Database& db, const std::function<void()>& write);
-// The same, refused with WriteFailure: `conflict` for a row changed since it was read.
-void WriteOrRefuse(Database& db, const std::function<void()>& write, std::string_view conflict);
 
 }  // namespace brisquel

@@ -44,7 +44,7 @@ bool CreateProject(Database& db, const std::string& submittedByUserId, FormPtr f
 
     Database::Transaction tx(db);
     int64_t id = 0;
-    WriteOrRefuseWith(
+    WriteStep(
         db,
         [&] {
           id = InsertProject(db, code, p);

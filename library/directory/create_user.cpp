@@ -32,7 +32,7 @@ std::string HashOrNone(const std::string& secret) { return secret.empty() ? std:
 
 // A guarded insert: a duplicate key is the existing user, anything else the unexpected report.
 void Guarded(Database& db, const std::string& userId, const std::function<void()>& insert) {
-  WriteOrRefuseWith(db, insert, [&](const automation::LastError& e) {
+  WriteStep(db, insert, [&](const automation::LastError& e) {
     return DuplicateFailure(db, e, "The user id '" + userId + "' already exists.");
   });
 }

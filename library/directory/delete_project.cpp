@@ -46,21 +46,21 @@ int32_t ProjectIdOf(const std::string& posted) {
 }
 
 void DeleteOne(Database& db, int32_t id, const std::vector<CodeTable>& codeTables) {
-  auto failed = db.Trap([&] {
+  auto deletes = [&] {
     for (const char* statement : kProjectDeletes) db.Exec(statement, {Param::Long(id)});
     for (const CodeTable& t : codeTables)
       db.Exec("delete from " + t.table + " where ProjectId = " + std::to_string(id));
     db.Exec("delete from Projects where ProjectId = ?", {Param::Long(id)});
+  };
+  WriteStep(db, deletes, [&](const automation::LastError& e) {
+    // The error is read before the lookup of the project's code, which starts a new error list.
+    if (db.FirstError().nativeError != ado::native::kReference) return db.UnexpectedReport(e);
+    // A refused reference; the project's code names it, or its id when it has none.
+    const std::string code =
+        db.One<std::string>("select ProjectCode from Projects where ProjectId = ?", {Param::Long(id)})
+            .value_or(std::to_string(id));
+    return "At least one issue is assigned to project '" + code + "'. The project cannot be deleted.";
   });
-  if (!failed) return;
-  // A refused reference; the project's code names it, or its id when it has none.
-  if (db.FirstError().nativeError == 547) {
-    const std::string code = db.One<std::string>("select ProjectCode from Projects where ProjectId = ?",
-                                                 {Param::Long(id)})
-                                 .value_or(std::to_string(id));
-    Refuse("At least one issue is assigned to project '" + code + "'. The project cannot be deleted.");
-  }
-  Refuse(db.UnexpectedReport(*failed));
 }
 
 }  // namespace
@@ -71,8 +71,8 @@ bool DeleteProject(Database& db, const std::string& userId, FormPtr formData) {
     for (const std::string& posted : PostedList(PostedFields(formData, "DeleteProject"), "chkProject"))
       ids.push_back(ProjectIdOf(posted));
     // A site administrator, or an administrator of every listed project.
-    if (!UserIsSiteAdmin(db, userId)) {
-      bool allowed = UserCanAdmin(db, userId);
+    if (const UserRoles roles = ReadUserRoles(db, userId); !roles.siteAdmin) {
+      bool allowed = roles.CanAdmin();
       for (int32_t id : ids) allowed = allowed && UserIsProjectAdmin(db, userId, id);
       if (!allowed) Refuse(kPermissionDenied);
     }

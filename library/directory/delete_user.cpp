@@ -57,23 +57,24 @@ void DeleteOne(Database& db, const std::string& userId, bool bySiteAdmin) {
       Refuse("The last site administrator cannot be deleted.");
   }
   if (NamedByIssues(db, userId)) Refuse(AssignedSentence(userId));
-  auto failed = db.Trap([&] {
-    for (std::string_view statement : kDeletes)
-      db.Exec(statement, ado::Params(std::count(statement.begin(), statement.end(), '?'), UserIdParam(userId)));
-  });
-  if (!failed) return;
-  if (db.FirstError().nativeError == 547) Refuse(AssignedSentence(userId));
-  Refuse(db.UnexpectedReport(*failed));
+  WriteStep(
+      db,
+      [&] {
+        for (std::string_view statement : kDeletes)
+          db.Exec(statement, ado::Params(std::count(statement.begin(), statement.end(), '?'), UserIdParam(userId)));
+      },
+      [&](const automation::LastError& e) { return ReferenceFailure(db, e, AssignedSentence(userId)); });
 }
 
 }  // namespace
 
 bool DeleteUser(Database& db, const std::string& submittedByUserId, FormPtr formData) {
   return Writer(db, kClass, "DeleteUser", [&] {
-    if (!UserCanAdmin(db, submittedByUserId)) Refuse(kPermissionDenied);
+    const UserRoles submitter = ReadUserRoles(db, submittedByUserId);
+    if (!submitter.CanAdmin()) Refuse(kPermissionDenied);
     const FormFields& f = PostedFields(formData, "DeleteUser");
     const std::vector<std::string> ticked = PostedList(f, "chkUser");
-    const bool bySiteAdmin = UserIsSiteAdmin(db, submittedByUserId);
+    const bool bySiteAdmin = submitter.siteAdmin;
     Database::Transaction tx(db);
     for (const std::string& posted : ticked) DeleteOne(db, UrlDecode(posted), bySiteAdmin);
     tx.Commit();

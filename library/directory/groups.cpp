@@ -48,7 +48,7 @@ bool CreateGroup(Database& db, const std::string& userId, FormPtr formData) {
     const std::string code = PostedText(PostedFields(formData, "CreateGroup"), "GroupCode");
     if (automation::CharLength(code) > 20) Refuse("Group cannot be longer than 20 characters.");
     if (code.empty()) Refuse("Group cannot be blank.");
-    WriteOrRefuseWith(
+    WriteStep(
         db, [&] { db.Exec("insert into Groups (GroupCode) values (?)", {GroupParam(code)}); },
         [&](const automation::LastError& e) {
           return DuplicateFailure(db, e, "The group '" + code + "' already exists.");
@@ -65,7 +65,7 @@ bool DeleteGroup(Database& db, const std::string& userId, FormPtr formData) {
     Database::Transaction tx(db);
     for (const std::string& code : ticked) {
       RefusePublicUsersGroup(db, code);
-      WriteOrRefuse(db, [&] {
+      WriteStep(db, [&] {
         for (const char* statement : kGroupDeletes) db.Exec(statement, {GroupParam(code)});
       });
     }

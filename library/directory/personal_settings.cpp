@@ -39,7 +39,7 @@ bool OwnRowWriter(Database& db, std::string_view method, const std::string& subm
     SecretChange password, answer;
     fill(rs, f, password, answer);  // checks first: a refused form opens no transaction
     Database::Transaction tx(db);
-    WriteOrRefuse(db, [&] { WriteUserRow(db, rs, password, answer); }, conflict);
+    WriteStep(db, [&] { WriteUserRow(db, rs, password, answer); }, conflict);
     tx.Commit();
     return true;
   });

@@ -35,7 +35,7 @@ bool UpdateProject(Database& db, const std::string& submittedByUserId, Recordset
     rs.SetValue("PublicAccessible", Variant(p.publicAccessible));
     rs.SetValue("PublicMembersOfGroupCode", Variant(p.publicGroup));
     rs.SetValue("EMailEnabled", Variant(p.emailEnabled));
-    WriteOrRefuse(
+    WriteStep(
         db,
         [&] {
           db.WriteBack(rs);

@@ -89,13 +89,14 @@ void KeepLastSiteAdmin(Database& db, const UserChange& c) {
 
 bool UpdateUser(Database& db, const std::string& submittedByUserId, RecordsetPtr rsUser, FormPtr formData) {
   return Writer(db, kClass, "UpdateUser", [&] {
-    if (!UserCanAdmin(db, submittedByUserId)) Refuse(kPermissionDenied);
+    const UserRoles submitter = ReadUserRoles(db, submittedByUserId);
+    if (!submitter.CanAdmin()) Refuse(kPermissionDenied);
     ado::Recordset& rs = HeldFirstRow(rsUser, "Users", "UpdateUser");
     const FormFields& f = PostedFields(formData, "UpdateUser");
     UserChange c;
     c.userId = rs.Value("UserId").ToString();
     c.account = ReadAccount(f);
-    c.bySiteAdmin = UserIsSiteAdmin(db, submittedByUserId);
+    c.bySiteAdmin = submitter.siteAdmin;
     CheckUserChange(db, c);
     c.groups = TickedGroups(f);
     const SecretChange password = c.passwordFromForm ? PasswordChange(c.account.password1) : SecretChange{};
@@ -104,7 +105,7 @@ bool UpdateUser(Database& db, const std::string& submittedByUserId, RecordsetPtr
     Database::Transaction tx(db);
     KeepLastSiteAdmin(db, c);
     CopyInto(rs, c);
-    WriteOrRefuse(
+    WriteStep(
         db,
         [&] {
           WriteUserRow(db, rs, password, answer);

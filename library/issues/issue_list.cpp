@@ -1,10 +1,13 @@
 #include "issues/issue_list.h"
 
+#include <chrono>
+
 #include "core/buffer.h"
 #include "core/database.h"
 #include "core/error_protocol.h"
 #include "core/lookups.h"
 #include "issues/issue_scope.h"
+#include "issues/paged_list.h"
 #include "issues/sql_guard.h"
 
 namespace brisquel {
@@ -38,32 +41,57 @@ const char* const kFromN =
 // (as <field>_<table>) in the order and in conditions. Only the tables that the order or the
 // condition names are joined: every code an issue holds is in its table (the issue writers and the
 // key triggers see to it), so the others would only cost a lookup per row.
-std::string CodeTableJoins(Database& db, const std::string& currentUser, const std::string& condition,
-                           const std::string& orderBy) {
+// Also the joins the condition needs alone (`conditionJoins`), and the codes of the tables the
+// order names (`codeKeys`, each followed by ", ").
+std::string CodeTableJoins(Database& db, const std::string& condition, const std::string& orderBy,
+                           std::string& conditionJoins, std::string& codeKeys) {
   std::string joins;
-  auto fields = GetIssueCodedFieldsRs(db);
-  for (; !fields->IsEOF(); fields->MoveNext()) {
-    std::string table = fields->Value("TableName").ToString();
-    if (table.empty() || EqualsNoCase(table, "Projects")) continue;
-    std::string field = fields->Value("FieldName").ToString();
-    std::string alias = field + "_" + table;
-    if (!sqlguard::Mentions(orderBy, alias) && !sqlguard::Mentions(condition, alias)) continue;
-    auto codeTable = GetIssueCodeTableRs(db, currentUser, table);
-    if (lists::Flag(codeTable->Value("NaturalSort"))) continue;
-    std::string key = codeTable->Value("TableFieldName").ToString();
-    if (!sqlguard::IsPlainName(field) || !sqlguard::IsPlainName(table) || !sqlguard::IsPlainName(key))
-      ThrowError(kClass, "GetFilteredIssuesRs",
-                 "The code table '" + table + "' of the field '" + field + "' has a name that cannot be joined.");
-    joins += " inner join " + table + " as " + alias + " on " + alias + "." + key + " = Issues." + field;
-    if (lists::Flag(codeTable->Value("VariesByProject")))
-      joins += " and " + alias + ".ProjectId = Issues.ProjectId ";
-    else
-      joins += " ";
-  }
+  db.Each("select IssueFields.FieldName, IssueFields.TableName, IssueCodeTables.TableFieldName, "
+          "coalesce(IssueCodeTables.VariesByProject, 0) as VariesByProject from IssueFields "
+          "inner join IssueCodeTables on IssueCodeTables.TableName = IssueFields.TableName "
+          "where IssueFields.TableName <> '' and IssueFields.TableName <> 'Projects' "
+          "and coalesce(IssueCodeTables.NaturalSort, 0) = 0 order by IssueFields.FieldFriendlyName",
+          {}, [&](const sql::Row& r) {
+            const std::string field = r.Text("FieldName"), table = r.Text("TableName");
+            const std::string alias = field + "_" + table;
+            if (!sqlguard::Mentions(orderBy, alias) && !sqlguard::Mentions(condition, alias)) return;
+            const std::string key = r.Text("TableFieldName");
+            if (!sqlguard::IsPlainName(field) || !sqlguard::IsPlainName(table) || !sqlguard::IsPlainName(key))
+              ThrowError(kClass, "GetFilteredIssuesRs",
+                         "The code table '" + table + "' of the field '" + field +
+                             "' has a name that cannot be joined.");
+            std::string join =
+                " inner join " + table + " as " + alias + " on " + alias + "." + key + " = Issues." + field;
+            join += r.Flag("VariesByProject") ? " and " + alias + ".ProjectId = Issues.ProjectId " : std::string(" ");
+            joins += join;
+            if (sqlguard::Mentions(condition, alias)) conditionJoins += join;
+            if (sqlguard::Mentions(orderBy, alias)) codeKeys += alias + "." + key + ", ";
+          });
   return joins;
 }
 
 namespace {
+
+// The reads of one call inside one read transaction of the caller's connection: one lock for all
+// of them rather than one per statement. A transaction the caller has open is left alone.
+class ReadTransaction {
+ public:
+  explicit ReadTransaction(ado::Connection& c) : c_(c), own_(!c.InTransaction()) {
+    if (own_) c_.ExecuteNonQuery("BEGIN");
+  }
+  ~ReadTransaction() {
+    try {
+      if (own_ && c_.InTransaction()) c_.ExecuteNonQuery("COMMIT");
+    } catch (...) {
+    }
+  }
+  ReadTransaction(const ReadTransaction&) = delete;
+  ReadTransaction& operator=(const ReadTransaction&) = delete;
+
+ private:
+  ado::Connection& c_;
+  bool own_;
+};
 
 // Whose issues a list of ProjectId -1 holds; a list of one project is Project.
 enum class Scope { Project, Public, SiteAdmin, Member };
@@ -186,6 +214,38 @@ ListStatement SystemList(Scope scope, const std::string& projectTest, int32_t pr
   return st;
 }
 
+// The count of a standard list of all or of the open issues, from the counts the site keeps per
+// project and status; false for any other list (its count reads the rows).
+bool KeptCount(Scope scope, const Filter& filter, bool visible, int32_t projectId, const std::string& currentUser,
+               PagedQuery& query) {
+  const bool allOpen = EqualsNoCase(filter.systemValue, "allopen"), all = EqualsNoCase(filter.systemValue, "all");
+  if (filter.custom || (!allOpen && !all)) return false;
+  std::string sql = "select coalesce(sum(IssueCounts.Issues), 0) from ";
+  ado::Params params;
+  switch (scope) {
+    case Scope::Project:
+      sql += std::string("IssueCounts where (IssueCounts.ProjectId = ?") + (visible ? "" : lists::kNoRows) + ")";
+      params.push_back(ado::Param::Long(projectId, "ProjectId"));
+      break;
+    case Scope::Public:
+      sql += "Projects inner join IssueCounts on IssueCounts.ProjectId = Projects.ProjectId "
+             "where (Projects.PublicAccessible = 1)";
+      break;
+    case Scope::SiteAdmin:
+      sql += "IssueCounts where (1 = 1)";
+      break;
+    case Scope::Member:
+      sql += "ProjectUsers inner join IssueCounts on IssueCounts.ProjectId = ProjectUsers.ProjectId "
+             "where (ProjectUsers.UserId = ?)";
+      params.push_back(lists::UserParam(currentUser, "UserId"));
+      break;
+  }
+  if (allOpen) sql += " and IssueCounts.StatusCode = 'Open'";
+  query.count = std::move(sql);
+  query.countParams = std::move(params);
+  return true;
+}
+
 }  // namespace
 
 std::shared_ptr<ado::Recordset> FilteredList(Database& db, int32_t projectId, const Filter& filter,
@@ -193,8 +253,20 @@ std::shared_ptr<ado::Recordset> FilteredList(Database& db, int32_t projectId, co
                                              int16_t orderSeq) {
   // A message of an earlier call must not pass for this call's.
   db.SetLastErrorMessage("");
-  std::string order = " order by " + orderBy + (orderSeq != 0 ? " desc " : " asc ");
-  std::string joins = CodeTableJoins(db, currentUser, filter.condition, orderBy);
+  ReadTransaction reads(db.Connection());
+  // A condition composed here names no code-table alias nor Projects; it holds parameters, which
+  // the check (and so Mentions) takes for the worst.
+  const std::string& named = filter.composedHere ? std::string() : filter.condition;
+  std::string codeKeys, conditionJoins;
+  std::string joins = CodeTableJoins(db, named, orderBy, conditionJoins, codeKeys);
+  // The issue id breaks ties, so that the pages of a list, each read on its own, keep one order;
+  // before it the codes of the code tables the order names, so that a list in the order of a
+  // code table's sort order reads the table's (unique) index in order and needs no sort.
+  const char* direction = orderSeq != 0 ? " desc" : " asc";
+  std::string order = " order by " + orderBy + direction + ", ";
+  for (size_t at = 0, comma; (comma = codeKeys.find(", ", at)) != std::string::npos; at = comma + 2)
+    order += codeKeys.substr(at, comma - at) + direction + ", ";
+  order += std::string("Issues.IssueId") + direction;
 
   bool visible = true;
   const Scope scope = ScopeOf(db, projectId, currentUser, visible);
@@ -206,9 +278,10 @@ std::shared_ptr<ado::Recordset> FilteredList(Database& db, int32_t projectId, co
   std::string sql = "SELECT  Projects.ProjectCode, Issues.*" + st.from + joins + st.where + order;
 
   // Text from outside stays inside its parentheses and names only the list's tables and columns.
-  sqlite3* handle = db.Connection().Handle();
-  sqlguard::Catalogue catalogue = sqlguard::Catalogue::ForIssues(handle);
-  if (filter.custom && !filter.composedHere) {
+  ado::Connection& connection = db.Connection();
+  const sqlguard::Catalogue& catalogue = sqlguard::Catalogue::ForIssues(connection);
+  const bool outside = filter.custom && !filter.composedHere;
+  if (outside) {
     std::string why = sqlguard::Check(filter.condition, catalogue, sqlguard::Fragment::Condition);
     if (!why.empty()) {
       db.Fail("Invalid criteria (" + why + ").");
@@ -221,15 +294,30 @@ std::shared_ptr<ado::Recordset> FilteredList(Database& db, int32_t projectId, co
     return nullptr;
   }
 
+  // The command's time-out bounds the statements; a condition from outside has a shorter one.
+  PagedQuery query;
+  query.time = std::chrono::seconds(connection.CommandTimeout());
+  if (outside && (query.time.count() == 0 || query.time > sqlguard::kConditionTime))
+    query.time = sqlguard::kConditionTime;
+  query.select = std::move(sql);
+  // Every issue has its project and its codes (keys and triggers see to it), so the joins drop no
+  // row: a list of the whole site or one project whose condition tests no project counts Issues
+  // with the joins its condition needs only (an index of Issues alone, for the standard filters).
+  const bool issuesAlone =
+      (scope == Scope::SiteAdmin || scope == Scope::Project) && !sqlguard::Mentions(named, "Projects");
+  query.count = issuesAlone ? "SELECT count(*) FROM Issues " + conditionJoins + st.where
+                            : "SELECT count(*)" + st.from + joins + st.where;
+  query.params = params;
+  query.countParams = params;
+  if (catalogue.issueCounts) KeptCount(scope, filter, visible, projectId, currentUser, query);
+  query.readable = catalogue.ReadableTables();
+  query.pageSize = 10;
   std::shared_ptr<ado::Recordset> rs;
-  auto failure = db.Trap([&] {
-    sqlguard::ReadOnlyScope readOnly(handle, catalogue.ReadableTables());
-    ReadOptions options;
-    options.pageSize = 10;
-    rs = db.Read(sql, params, options);
-  });
+  bool timedOut = false;
+  auto failure = db.Trap([&] { rs = ReadPaged(db, query, timedOut); });
   if (failure) {
-    db.Fail(db.UnexpectedReport(*failure));
+    db.Fail(timedOut && outside ? std::string("Invalid criteria (the criteria take too long to run).")
+                                : db.UnexpectedReport(*failure));
     return nullptr;
   }
   return rs;
@@ -287,23 +375,22 @@ std::shared_ptr<ado::Recordset> FindIssueByTextRs(Database& db, const std::strin
     filter.custom = true;
     filter.composedHere = true;
     std::string condition;
-    auto fields = GetIssueFieldsRs(db, userId);
-    for (; !fields->IsEOF(); fields->MoveNext()) {
-      std::string representation = fields->Value("Representation").ToString();
-      std::string field = fields->Value("FieldName").ToString();
-      if (EqualsNoCase(representation, "text") || EqualsNoCase(representation, "multiline")) {
-        if (!sqlguard::IsPlainName(field)) continue;
-        condition += "Issues." + field + " like ? escape '\\' or ";
-      } else if (EqualsNoCase(representation, "comments")) {
-        // Any comment of the issue; the matching issues are found in one pass over the comments.
-        condition +=
-            "Issues.IssueId in (select IssueComments.IssueId from IssueComments where IssueComments.CommentText "
-            "like ? escape '\\') or ";
-      } else {
-        continue;
-      }
-      filter.conditionParams.push_back(ado::Param::Text(pattern, 0));
-    }
+    db.Each("select FieldName, Representation from IssueFields order by FieldFriendlyName", {},
+            [&](const sql::Row& r) {
+              const std::string representation = r.Text("Representation"), field = r.Text("FieldName");
+              if (EqualsNoCase(representation, "text") || EqualsNoCase(representation, "multiline")) {
+                if (!sqlguard::IsPlainName(field)) return;
+                condition += "Issues." + field + " like ? escape '\\' or ";
+              } else if (EqualsNoCase(representation, "comments")) {
+                // Any comment of the issue; the matching issues are found in one pass over the comments.
+                condition +=
+                    "Issues.IssueId in (select IssueComments.IssueId from IssueComments where "
+                    "IssueComments.CommentText like ? escape '\\') or ";
+              } else {
+                return;
+              }
+              filter.conditionParams.push_back(ado::Param::Text(pattern, 0));
+            });
     if (condition.empty())
       ThrowError(kClass, "FindIssueByTextRs", "No issue field holds text that can be searched.");
     condition = "(" + condition.substr(0, condition.size() - 4);

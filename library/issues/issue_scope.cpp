@@ -10,17 +10,19 @@
 namespace brisquel::lists {
 
 bool MayViewProject(Database& db, const std::string& userId, int32_t projectId) {
-  if (UserIsSiteAdmin(db, userId)) return true;
+  const UserRoles roles = ReadUserRoles(db, userId);
+  if (roles.siteAdmin) return true;
   if (UserIsProjectMember(db, userId, projectId)) return true;
-  return UserIsPublic(db, userId) &&
+  return roles.publicUser &&
          db.Exists("select ProjectId from Projects where ProjectId = ? and PublicAccessible = 1",
                    {ado::Param::Long(projectId)});
 }
 
 std::string VisibleProjectsTest(Database& db, const std::string& userId, std::string_view column,
                                 ado::Params& params) {
-  if (UserIsSiteAdmin(db, userId)) return {};
-  if (UserIsPublic(db, userId))
+  const UserRoles roles = ReadUserRoles(db, userId);
+  if (roles.siteAdmin) return {};
+  if (roles.publicUser)
     return " and " + std::string(column) + " in (select ProjectId from Projects where PublicAccessible = 1) ";
   params.push_back(UserParam(userId));
   return " and " + std::string(column) + " in (select ProjectId from ProjectUsers where UserId = ?) ";

@@ -1,5 +1,8 @@
 #include "issues/release_notes.h"
 
+#include <optional>
+
+#include "ado/ado.h"
 #include "core/database.h"
 #include "core/error_protocol.h"
 #include "core/lookups.h"
@@ -13,12 +16,23 @@ constexpr std::string_view kClass = "Database";
 
 // Builds compare as their codes when the builds table is naturally sorted, else by SortOrder.
 bool BuildsNaturallySorted(Database& db) {
-  return lists::Flag(GetIssueCodeTableRs(db, "", "ProjectBuilds")->Value("NaturalSort"));
+  std::optional<bool> natural;
+  db.Each("select NaturalSort from IssueCodeTables where TableName = 'ProjectBuilds'", {},
+          [&](const sql::Row& r) { natural = natural.value_or(r.Flag(0)); });
+  if (!natural) automation::RaiseRuntime(ado::err::kNoCurrentRecord, "There is no code table 'ProjectBuilds'.");
+  return *natural;
 }
 
 // The SortOrder of one of the project's builds; an unknown build has no row to read it from.
 ado::Param BuildSortOrder(Database& db, int32_t projectId, const std::string& build) {
-  return ado::Param::Long(GetBuildRs(db, projectId, build)->Value("SortOrder"));
+  std::optional<automation::Variant> order;
+  db.Each("select SortOrder from ProjectBuilds where ProjectId = ? and BuildCode = ?",
+          {ado::Param::Long(projectId), ado::Param::Text(build, 50)}, [&](const sql::Row& r) {
+            if (!order) order = r.IsNull(0) ? automation::Variant::Null() : automation::Variant(r.Long(0));
+          });
+  if (!order)
+    automation::RaiseRuntime(ado::err::kNoCurrentRecord, "The project has no build '" + build + "'.");
+  return ado::Param::Long(*order);
 }
 
 ado::Param Build(const std::string& code) { return ado::Param::Text(code, 50); }

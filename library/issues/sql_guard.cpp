@@ -1,8 +1,10 @@
 #include "issues/sql_guard.h"
 
 #include <cctype>
+#include <iterator>
 #include <vector>
 
+#include "ado/connection.h"
 #include "automation/text.h"
 
 namespace brisquel::sqlguard {
@@ -25,24 +27,35 @@ const NameSet& Keywords() {
       "case",    "cast",    "collate",  "cross",   "current_date", "current_time", "current_timestamp",
       "desc",    "distinct", "else",    "end",     "escape",       "exists",       "false",
       "from",    "glob",    "group",    "having",  "in",           "inner",        "integer",
-      "is",      "isnull",  "join",     "left",    "like",         "limit",        "nocase",
+      "is",      "isnull",  "join",     "like",    "limit",        "nocase",
       "not",     "notnull", "null",     "numeric", "offset",       "on",           "or",
-      "order",   "outer",   "real",     "rtrim",   "select",       "text",         "then",
+      "order",   "real",    "rtrim",    "select",  "text",         "then",
       "true",    "when",    "where",    "int",     "varchar",      "bit",          "float",
   };
   return words;
 }
 
-// Functions a fragment may call (only when followed by "(").
+// Functions a fragment may call (only when followed by "("). None of them makes a value much
+// larger than its arguments (printf, replace, hex, zeroblob and the like could be made to
+// allocate without limit).
 const NameSet& Functions() {
   static const NameSet names = {
-      "abs",     "avg",       "char",   "coalesce", "count",  "date",   "datetime", "getdate",
-      "hex",     "ifnull",    "iif",    "instr",    "julianday", "length", "lower", "ltrim",
-      "max",     "min",       "nullif", "printf",   "replace", "round", "rtrim",   "strftime",
-      "substr",  "substring", "sum",    "time",     "total",  "trim",   "typeof",   "unicode",
-      "upper",
+      "abs",    "avg",   "char",  "coalesce", "count",  "date", "datetime", "getdate", "ifnull",
+      "iif",    "instr", "julianday", "length", "lower", "ltrim", "max",   "min",     "nullif",
+      "round",  "rtrim", "strftime", "substr", "substring", "sum", "time", "total",   "trim",
+      "typeof", "unicode", "upper",
   };
   return names;
+}
+
+// Functions no statement that embeds outside text may call: those that reach outside the
+// database, and those that allocate as much as they are asked to.
+bool IsRefusedFunction(std::string_view name) {
+  static const NameSet names = {
+      "load_extension", "fts3_tokenizer", "readfile", "writefile", "edit", "printf", "format", "zeroblob",
+      "randomblob", "replace", "hex", "unhex", "group_concat", "string_agg", "concat", "concat_ws",
+  };
+  return names.count(name) > 0;
 }
 
 enum class Kind { Name, Number, String, Blob, Symbol };
@@ -170,11 +183,106 @@ std::vector<int> Levels(const std::vector<Token>& tokens) {
 
 bool IsWord(const Token& t, std::string_view word) { return t.kind == Kind::Name && EqualNoCase(t.text, word); }
 
+// A subquery and the tokens of its own level (those of the parentheses and subqueries inside it
+// belong to them), found in one pass so that the check stays linear in the text.
+struct Select {
+  size_t at = 0;
+  int level = 0;
+  std::vector<size_t> own;
+};
+
+std::vector<Select> Selects(const std::vector<Token>& tokens, const std::vector<int>& level) {
+  std::vector<Select> out;
+  std::vector<long> open;  // per depth: the select whose parentheses are open there, or -1
+  for (size_t i = 0; i < tokens.size(); ++i) {
+    const size_t d = static_cast<size_t>(level[i]);
+    if (open.size() < d + 2) open.resize(d + 2, -1);
+    if (IsWord(tokens[i], "select")) {
+      out.push_back({i, level[i], {}});
+      open[d] = static_cast<long>(out.size() - 1);
+      continue;
+    }
+    if (open[d] >= 0) out[static_cast<size_t>(open[d])].own.push_back(i);
+    if (IsSymbol(&tokens[i], "(")) open[d + 1] = -1;
+  }
+  return out;
+}
+
+// The link a subquery over a restricted table must hold: "<table>.<key> = Issues.<key>" (either
+// way round) at tokens [i, i + 7).
+bool IsLink(const std::vector<Token>& t, size_t i, std::string_view table, std::string_view key) {
+  if (i + 7 > t.size()) return false;
+  const Token* w = &t[i];
+  return w[0].kind == Kind::Name && IsSymbol(&w[1], ".") && IsWord(w[2], key) && IsSymbol(&w[3], "=") &&
+         w[4].kind == Kind::Name && IsSymbol(&w[5], ".") && IsWord(w[6], key) &&
+         ((EqualNoCase(w[0].text, table) && IsWord(w[4], "Issues")) ||
+          (IsWord(w[0], "Issues") && EqualNoCase(w[4].text, table)));
+}
+
+struct Restricted {
+  std::string table, key, rows;  // rows: what the subquery must keep to, for the message
+};
+
+// Whether the select's WHERE clause holds the link as a whole conjunct of its top level. Only
+// WHERE counts: in the ON clause of an outer join the link would not restrict the left table.
+bool HoldsLink(const std::vector<Token>& t, const Select& sel, const Restricted& r) {
+  bool inWhere = false;
+  const std::vector<size_t>& own = sel.own;
+  for (size_t k = 0; k < own.size(); ++k) {
+    const Token& w = t[own[k]];
+    if (IsWord(w, "where")) inWhere = true;
+    if (IsWord(w, "group") || IsWord(w, "order") || IsWord(w, "limit") || IsWord(w, "having")) inWhere = false;
+    if (!inWhere || k == 0 || k + 7 > own.size() || own[k + 6] != own[k] + 6) continue;
+    if (!IsLink(t, own[k], r.table, r.key)) continue;
+    const Token& before = t[own[k - 1]];
+    bool left = own[k - 1] + 1 == own[k] && (IsWord(before, "where") || IsWord(before, "and"));
+    bool right = k + 7 == own.size() ||
+                 (own[k + 7] == own[k] + 7 && (IsWord(t[own[k + 7]], "and") || IsWord(t[own[k + 7]], "group") ||
+                                               IsWord(t[own[k + 7]], "order") || IsWord(t[own[k + 7]], "limit")));
+    if (left && right) return true;
+  }
+  return false;
+}
+
 // A subquery inside a fragment could test rows the list's scope leaves out and so reveal them one
-// yes/no at a time. A subquery may therefore read only the tables the catalogue allows it, and one
-// over a per-issue table (the comments) must keep to the comments of the issue at hand: its top
-// level has the conjunct "<table>.IssueId = Issues.IssueId" and no OR, BETWEEN or CASE that could
-// undo it.
+// yes/no at a time. A subquery may therefore read only the tables the catalogue allows it, each
+// named plainly, a restricted one once (outer joins are refused before this). One over a
+// per-issue table (the comments) must keep to the rows of the issue at hand, one over a
+// per-project code table to the rows of the issue's project: its WHERE clause has the conjunct
+// "<table>.IssueId = Issues.IssueId" (or ProjectId) at its top level, and it has no OR, BETWEEN or
+// CASE that could undo it.
+std::string CheckSelect(const std::vector<Token>& tokens, const Select& sel, const Catalogue& catalogue) {
+  auto isTable = [&](std::string_view name) {
+    return catalogue.tables.count(name) > 0 || catalogue.aliases.count(name) > 0;
+  };
+  std::vector<Restricted> restricted;
+  NameSet read;
+  for (size_t k = 0; k < sel.own.size(); ++k) {
+    const Token& t = tokens[sel.own[k]];
+    if (!IsWord(t, "from") && !IsWord(t, "join")) continue;
+    const bool adjacent = k + 1 < sel.own.size() && sel.own[k + 1] == sel.own[k] + 1;
+    const Token* next = adjacent ? &tokens[sel.own[k + 1]] : nullptr;
+    if (!next || next->kind != Kind::Name || !isTable(next->text)) return "a subquery may read only tables";
+    std::string table(next->text);
+    if (!catalogue.subqueryTables.count(table)) return "a subquery may not read '" + table + "'";
+    const bool perIssue = catalogue.perIssueTables.count(table) > 0;
+    const bool perProject = catalogue.perProjectTables.count(table) > 0;
+    if (!perIssue && !perProject) continue;
+    if (!read.insert(table).second) return "a subquery may read '" + table + "' only once";
+    if (perIssue) restricted.push_back({table, "IssueId", "the issue's own rows"});
+    if (perProject) restricted.push_back({table, "ProjectId", "the rows of the issue's project"});
+  }
+  for (const Restricted& r : restricted) {
+    for (size_t i : sel.own)
+      if (IsWord(tokens[i], "or") || IsWord(tokens[i], "between") || IsWord(tokens[i], "case"))
+        return "a subquery over '" + r.table + "' may not use " + std::string(tokens[i].text);
+    if (!HoldsLink(tokens, sel, r))
+      return "a subquery over '" + r.table + "' must keep to " + r.rows + " (" + r.table + "." + r.key +
+             " = Issues." + r.key + ")";
+  }
+  return {};
+}
+
 std::string CheckSubqueries(const std::vector<Token>& tokens, const Catalogue& catalogue) {
   std::vector<int> level = Levels(tokens);
   auto isTable = [&](std::string_view name) {
@@ -189,46 +297,8 @@ std::string CheckSubqueries(const std::vector<Token>& tokens, const Catalogue& c
     if (i == 0 || !(IsWord(tokens[i - 1], "from") || IsWord(tokens[i - 1], "join")))
       return "incorrect syntax near '" + std::string(t.text) + "'";
   }
-  for (size_t s = 0; s < tokens.size(); ++s) {
-    if (!IsWord(tokens[s], "select")) continue;
-    int d = level[s];
-    size_t end = s + 1;
-    while (end < tokens.size() && level[end] >= d) ++end;
-    std::vector<std::string> perIssue;
-    for (size_t i = s + 1; i < end; ++i) {
-      if (level[i] != d) continue;
-      const Token& t = tokens[i];
-      if (t.kind == Kind::Name && (IsWord(tokens[i - 1], "from") || IsWord(tokens[i - 1], "join")) &&
-          isTable(t.text)) {
-        if (!catalogue.subqueryTables.count(t.text)) return "a subquery may not read '" + std::string(t.text) + "'";
-        if (catalogue.perIssueTables.count(t.text)) perIssue.emplace_back(t.text);
-      }
-    }
-    for (const std::string& table : perIssue) {
-      bool correlated = false;
-      for (size_t i = s + 1; i < end; ++i) {
-        if (level[i] != d) continue;
-        if (IsWord(tokens[i], "or") || IsWord(tokens[i], "between") || IsWord(tokens[i], "case"))
-          return "a subquery over '" + table + "' may not use " + std::string(tokens[i].text);
-        if (correlated || i + 7 > end) continue;
-        // <a>.IssueId = <b>.IssueId with {a, b} = {table, Issues}, a whole conjunct.
-        const Token* w = &tokens[i];
-        bool shape = w[0].kind == Kind::Name && IsSymbol(&w[1], ".") && IsWord(w[2], "IssueId") &&
-                     IsSymbol(&w[3], "=") && w[4].kind == Kind::Name && IsSymbol(&w[5], ".") &&
-                     IsWord(w[6], "IssueId") &&
-                     ((EqualNoCase(w[0].text, table) && IsWord(w[4], "Issues")) ||
-                      (IsWord(w[0], "Issues") && EqualNoCase(w[4].text, table)));
-        if (!shape) continue;
-        bool left = IsWord(tokens[i - 1], "where") || IsWord(tokens[i - 1], "and");
-        bool right = i + 7 == end || IsWord(tokens[i + 7], "and") || IsWord(tokens[i + 7], "group") ||
-                     IsWord(tokens[i + 7], "order") || IsWord(tokens[i + 7], "limit");
-        correlated = left && right && level[i - 1] == d && (i + 7 == end || level[i + 7] == d);
-      }
-      if (!correlated)
-        return "a subquery over '" + table + "' must keep to the issue's own rows (" + table +
-               ".IssueId = Issues.IssueId)";
-    }
-  }
+  for (const Select& sel : Selects(tokens, level))
+    if (std::string why = CheckSelect(tokens, sel, catalogue); !why.empty()) return why;
   return {};
 }
 
@@ -280,6 +350,7 @@ void Catalogue::AddTable(sqlite3* db, const std::string& table) {
 
 NameSet Catalogue::ReadableTables() const {
   NameSet out;
+  if (issueCounts) out.insert("IssueCounts");
   for (const auto& [name, columns] : tables) out.insert(name);
   for (const auto& [alias, table] : aliases) out.insert(table);
   return out;
@@ -298,12 +369,16 @@ Catalogue Catalogue::ForIssues(sqlite3* db) {
     }
     sqlite3_finalize(st);
   };
-  each("select TableName from IssueCodeTables", [&](const std::string& table, const std::string&) {
-    if (IsPlainName(table) && !IsSecretColumn(table, "")) c.AddTable(db, table);
-    // Code values say nothing about issues; projects and their members are the scope itself.
-    if (IsPlainName(table) && !EqualNoCase(table, "Projects") && !EqualNoCase(table, "ProjectUsers"))
-      c.subqueryTables.insert(table);
-  });
+  each("select TableName, coalesce(VariesByProject, 0) from IssueCodeTables",
+       [&](const std::string& table, const std::string& variesByProject) {
+         if (IsPlainName(table) && !IsSecretColumn(table, "")) c.AddTable(db, table);
+         // Code values say nothing about issues; projects and their members are the scope itself.
+         // A project's own codes (its modules, its builds) are its members' to know.
+         if (IsPlainName(table) && !EqualNoCase(table, "Projects") && !EqualNoCase(table, "ProjectUsers")) {
+           c.subqueryTables.insert(table);
+           if (variesByProject != "0") c.perProjectTables.insert(table);
+         }
+       });
   c.subqueryTables.insert("IssueComments");
   c.perIssueTables.insert("IssueComments");
   each("select IssueFields.FieldName, IssueFields.TableName from IssueFields "
@@ -313,6 +388,8 @@ Catalogue Catalogue::ForIssues(sqlite3* db) {
        [&](const std::string& field, const std::string& table) {
          if (IsPlainName(field) && IsPlainName(table)) c.AddAlias(field + "_" + table, table);
        });
+  each("select name from sqlite_schema where type = 'table' and name = 'IssueCounts'",
+       [&](const std::string&, const std::string&) { c.issueCounts = true; });
   // A table that the catalogue names but the database lacks offers nothing to name.
   for (auto it = c.tables.begin(); it != c.tables.end();) {
     if (it->second.empty())
@@ -323,7 +400,34 @@ Catalogue Catalogue::ForIssues(sqlite3* db) {
   return c;
 }
 
+const Catalogue& Catalogue::ForIssues(ado::Connection& connection) {
+  struct Kept {
+    std::string version;
+    Catalogue catalogue;
+  };
+  // What the catalogue is made of: the schema, and the rows of the issue fields and code tables
+  // (their row versions and counts change with every insert, update and delete).
+  std::string version;
+  connection.Each(
+      "select (select schema_version from pragma_schema_version) || ':' || "
+      "(select count(*) || ':' || coalesce(max(LastUpdated), 0) from IssueFields) || ':' || "
+      "(select count(*) || ':' || coalesce(max(LastUpdated), 0) from IssueCodeTables)",
+      {}, [&](sqlite3_stmt* st) {
+        auto text = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+        version = text ? text : "";
+      });
+  auto& slot = connection.Kept("sqlguard.Catalogue.ForIssues");
+  auto kept = std::static_pointer_cast<Kept>(slot);
+  if (!kept || kept->version != version || version.empty()) {
+    kept = std::make_shared<Kept>(Kept{version, ForIssues(connection.Handle())});
+    slot = kept;
+  }
+  return kept->catalogue;
+}
+
 std::string Check(std::string_view text, const Catalogue& catalogue, Fragment kind) {
+  if (text.size() > kMaxFragmentBytes)
+    return kind == Fragment::Condition ? "the criteria are too long" : "the sort order is too long";
   std::string error;
   std::vector<Token> tokens = Tokenize(text, error);
   if (!error.empty()) return error;
@@ -347,7 +451,7 @@ std::string Check(std::string_view text, const Catalogue& catalogue, Fragment ki
     const Token* next = i + 1 < tokens.size() ? &tokens[i + 1] : nullptr;
     const Token* prev = i > 0 ? &tokens[i - 1] : nullptr;
     if (t.kind == Kind::Symbol) {
-      if (t.text == "(") ++depth;
+      if (t.text == "(" && ++depth > kMaxFragmentDepth) return "the parentheses nest too deeply";
       if (t.text == ")" && --depth < 0) return "incorrect syntax near ')'";
       if (t.text == "." && (!prev || prev->kind != Kind::Name || !next || next->kind != Kind::Name))
         return "incorrect syntax near '.'";
@@ -364,6 +468,9 @@ std::string Check(std::string_view text, const Catalogue& catalogue, Fragment ki
       if (!columns->count(column.text)) return "unknown field name '" + name + "." + std::string(column.text) + "'";
       continue;
     }
+    // Under an outer join a link in the ON clause would not restrict the rows read; the lists
+    // themselves compose none.
+    if (EqualNoCase(name, "left") || EqualNoCase(name, "outer")) return "outer joins are not allowed";
     if (IsSymbol(next, "(") && Functions().count(name)) continue;
     if (Keywords().count(name)) continue;
     if (anyColumn(name) || tableOf(name)) continue;
@@ -373,11 +480,63 @@ std::string Check(std::string_view text, const Catalogue& catalogue, Fragment ki
   return CheckSubqueries(tokens, catalogue);
 }
 
-ReadOnlyScope::ReadOnlyScope(sqlite3* db, NameSet readable) : db_(db), readable_(std::move(readable)) {
-  sqlite3_set_authorizer(db_, &ReadOnlyScope::Authorize, this);
+namespace {
+
+// The limits a statement that embeds outside text runs under: values and statements of a few MB,
+// expressions as deep as long conditions need, and no compound select.
+constexpr struct {
+  int id, value;
+} kLimits[] = {
+    {SQLITE_LIMIT_LENGTH, 16 * 1000 * 1000},
+    {SQLITE_LIMIT_SQL_LENGTH, 1000 * 1000},
+    {SQLITE_LIMIT_EXPR_DEPTH, 500},
+    {SQLITE_LIMIT_COMPOUND_SELECT, 1},
+};
+static_assert(std::size(kLimits) == 4);
+
+// VM steps between two looks at the clock.
+constexpr int kProgressSteps = 1000;
+
+}  // namespace
+
+ReadOnlyScope::ReadOnlyScope(ado::Connection& connection, NameSet readable, std::chrono::milliseconds time)
+    : connection_(&connection), db_(connection.Handle()), readable_(std::move(readable)) {
+  connection.SetAuthorizer(&ReadOnlyScope::Authorize, this);
+  Bound(time);
 }
 
-ReadOnlyScope::~ReadOnlyScope() { sqlite3_set_authorizer(db_, nullptr, nullptr); }
+ReadOnlyScope::ReadOnlyScope(sqlite3* db, NameSet readable, std::chrono::milliseconds time)
+    : db_(db), readable_(std::move(readable)) {
+  sqlite3_set_authorizer(db_, &ReadOnlyScope::Authorize, this);
+  Bound(time);
+}
+
+void ReadOnlyScope::Bound(std::chrono::milliseconds time) {
+  for (size_t i = 0; i < std::size(kLimits); ++i) saved_[i] = sqlite3_limit(db_, kLimits[i].id, kLimits[i].value);
+  if (time.count() > 0) {
+    bounded_ = true;
+    deadline_ = std::chrono::steady_clock::now() + time;
+    sqlite3_progress_handler(db_, kProgressSteps, &ReadOnlyScope::Progress, this);
+  }
+}
+
+ReadOnlyScope::~ReadOnlyScope() {
+  // A data-layer connection closed meanwhile took its handle, and all of this, with it.
+  if (connection_ && !connection_->Handle()) return;
+  if (bounded_) sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+  for (size_t i = 0; i < std::size(kLimits); ++i) sqlite3_limit(db_, kLimits[i].id, saved_[i]);
+  if (connection_)
+    connection_->SetAuthorizer(nullptr, nullptr);
+  else
+    sqlite3_set_authorizer(db_, nullptr, nullptr);
+}
+
+int ReadOnlyScope::Progress(void* self) {
+  auto* scope = static_cast<ReadOnlyScope*>(self);
+  if (std::chrono::steady_clock::now() < scope->deadline_) return 0;
+  scope->timedOut_ = true;
+  return 1;
+}
 
 int ReadOnlyScope::Authorize(void* self, int action, const char* a, const char* b, const char*, const char*) {
   auto* scope = static_cast<ReadOnlyScope*>(self);
@@ -395,10 +554,7 @@ int ReadOnlyScope::Authorize(void* self, int action, const char* a, const char* 
       if (!scope->readable_.empty() && !scope->readable_.count(first)) return refuse("read " + std::string(first));
       return SQLITE_OK;
     case SQLITE_FUNCTION:
-      // Functions that reach outside the database.
-      if (EqualNoCase(second, "load_extension") || EqualNoCase(second, "fts3_tokenizer") ||
-          EqualNoCase(second, "readfile") || EqualNoCase(second, "writefile") || EqualNoCase(second, "edit"))
-        return refuse("call " + std::string(second));
+      if (IsRefusedFunction(second)) return refuse("call " + std::string(second));
       return SQLITE_OK;
     case SQLITE_PRAGMA:
       // The data layer reads a table's shape and the schema version while it fetches.

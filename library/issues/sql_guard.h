@@ -10,10 +10,15 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <map>
 #include <set>
 #include <string>
 #include <string_view>
+
+namespace ado {
+class Connection;
+}
 
 namespace brisquel::sqlguard {
 
@@ -29,9 +34,14 @@ struct Catalogue {
   std::map<std::string, NameSet, NoCaseLess> tables;
   std::map<std::string, std::string, NoCaseLess> aliases;  // alias -> table
   // Tables a subquery may read, and among them those with rows per issue, which a subquery may
-  // read only for the issue at hand.
+  // read only for the issue at hand, and the code tables that vary by project, which it may read
+  // only for the issue's project.
   NameSet subqueryTables;
   NameSet perIssueTables;
+  NameSet perProjectTables;
+  // The site keeps its issues' counts per project and status (IssueCounts, read by the lists'
+  // counts only: no fragment may name it).
+  bool issueCounts = false;
 
   // Adds a table with the columns the database gives it (no columns: the table does not exist).
   void AddTable(sqlite3* db, const std::string& table);
@@ -44,6 +54,9 @@ struct Catalogue {
   // naturally sorted (the joins the issue list adds). Subqueries may read the code tables and,
   // for the issue at hand, its comments.
   static Catalogue ForIssues(sqlite3* db);
+  // The same, kept with the connection and read again only when the schema or the issue fields
+  // and code tables changed (one statement per call to find out).
+  static const Catalogue& ForIssues(ado::Connection& connection);
 };
 
 enum class Fragment { Condition, OrderBy };
@@ -63,25 +76,49 @@ bool IsPlainName(std::string_view name);
 // SMTP password, the site secrets).
 bool IsSecretColumn(std::string_view table, std::string_view column);
 
+// The longest fragment the check takes (a saved expression holds 4000 characters).
+inline constexpr size_t kMaxFragmentBytes = 100000;
+// How deep a fragment's parentheses may nest.
+inline constexpr int kMaxFragmentDepth = 100;
+// How long a statement with a condition from outside may run, whatever the command time-out.
+inline constexpr std::chrono::milliseconds kConditionTime{2000};
+// The default command time-out (Connection.CommandTimeout).
+inline constexpr std::chrono::milliseconds kCommandTime{30000};
+
 // While alive, every statement prepared on the connection is read-only: SELECT only, reading only
-// `readable` tables (all tables when empty) and never a secret column. One scope per connection
-// at a time; the connection has no authorizer of its own.
+// `readable` tables (all tables when empty), never a secret column, and calling no function that
+// reaches outside or allocates at will. Statements stepped meanwhile are bounded: they are
+// interrupted after `time` (zero: never), and the connection's limits on value and statement
+// length, expression depth and compound selects are lowered (and restored afterwards). One scope
+// per connection at a time; the connection has no authorizer of its own. On a data-layer
+// connection the scope is set through it, so that no statement is taken from or put into its
+// statement cache meanwhile.
 class ReadOnlyScope {
  public:
-  ReadOnlyScope(sqlite3* db, NameSet readable);
+  ReadOnlyScope(ado::Connection& connection, NameSet readable, std::chrono::milliseconds time = kCommandTime);
+  ReadOnlyScope(sqlite3* db, NameSet readable, std::chrono::milliseconds time = kCommandTime);
   ~ReadOnlyScope();
   ReadOnlyScope(const ReadOnlyScope&) = delete;
   ReadOnlyScope& operator=(const ReadOnlyScope&) = delete;
 
   // The last action refused, for diagnostics ("read Users.Password", "INSERT").
   const std::string& Refused() const { return refused_; }
+  // A statement ran past the time and was interrupted.
+  bool TimedOut() const { return timedOut_; }
 
  private:
   static int Authorize(void* self, int action, const char* a, const char* b, const char* schema,
                        const char* trigger);
+  static int Progress(void* self);
+  void Bound(std::chrono::milliseconds time);
+  ado::Connection* connection_ = nullptr;
   sqlite3* db_;
   NameSet readable_;
   std::string refused_;
+  std::chrono::steady_clock::time_point deadline_;
+  bool bounded_ = false;
+  bool timedOut_ = false;
+  int saved_[4] = {};
 };
 
 }  // namespace brisquel::sqlguard

@@ -74,8 +74,11 @@ std::optional<std::vector<std::pair<Date, int64_t>>> GroupedCounts(Database& db,
                     " group by Issues." + c + " order by Issues." + c;
   std::vector<std::pair<Date, int64_t>> rows;
   auto failure = db.Trap([&] {
-    auto rs = db.Connection().Query(sql, TrendParams(scope, first));
-    for (; !rs->IsEOF(); rs->MoveNext()) rows.emplace_back(rs->Value(size_t{0}).ToDate(), rs->Value(1).ToLongLong());
+    db.Each(sql, TrendParams(scope, first), [&](const sql::Row& r) {
+      std::optional<Date> day = r.OptDate(c);
+      if (!day) automation::RaiseRuntime(automation::vberr::kTypeMismatch);
+      rows.emplace_back(*day, r.Int64("NumIssues"));
+    });
   });
   if (failure) {
     db.Fail(db.UnexpectedReport(*failure));
@@ -86,7 +89,7 @@ std::optional<std::vector<std::pair<Date, int64_t>>> GroupedCounts(Database& db,
 
 int64_t CountUpTo(Database& db, DateColumn column, const TrendScope& scope, Date first) {
   std::string sql = "select count(*) as 'NumIssues' " + TrendSource(column, scope, "<=") + " ";
-  return db.Scalar(sql, TrendParams(scope, first)).ToLongLong();
+  return db.One<int64_t>(sql, TrendParams(scope, first)).value_or(0);
 }
 
 // A daily series (days without a date between two dates count 0) or a running total that starts
@@ -238,9 +241,8 @@ std::shared_ptr<ado::Recordset> GetDistributionData(Database& db, const std::str
     bool all = EqualsNoCase(parts[1], "all");
     // The field name goes into the statement: only ids this library offers are taken.
     bool offered = false;
-    auto queries = GetDistributionQueriesRs(db, all);
-    for (; !queries->IsEOF() && !offered; queries->MoveNext())
-      offered = EqualsNoCase(queries->Value("QueryId").ToString(), graphData);
+    db.Each(DistributionQueriesSql(all), {},
+            [&](const sql::Row& r) { offered = offered || EqualsNoCase(r.Text("QueryId"), graphData); });
     const std::string& field = parts[2];
     if (!offered || !sqlguard::IsPlainName(field)) {
       db.Fail("The chart query '" + graphData + "' is not offered.");
@@ -260,8 +262,12 @@ std::shared_ptr<ado::Recordset> GetDistributionData(Database& db, const std::str
                        " group by Issues.";
       params.push_back(ado::Param::Long(projectId));
     } else {
-      auto description = GetIssueFieldRs(db, field);
-      bool varies = lists::Flag(description->Value("VariesByProject"));
+      // Whether the field's code table varies by project (a field without a code table does not).
+      bool varies = db.One<bool>(
+                          "select IssueCodeTables.VariesByProject from IssueFields left join IssueCodeTables "
+                          "on IssueFields.TableName = IssueCodeTables.TableName where FieldName = ?",
+                          {ado::Param::Text(field, 20)})
+                        .value_or(false);
       bool admin = UserIsSiteAdmin(db, userId);
       const char* byProject = " group by Projects.ProjectCode || '/' || Issues.";
       if (admin && varies) {
@@ -290,7 +296,7 @@ std::shared_ptr<ado::Recordset> GetDistributionData(Database& db, const std::str
 
     std::shared_ptr<ado::Recordset> rs;
     auto failure = db.Trap([&] {
-      sqlguard::ReadOnlyScope readOnly(db.Connection().Handle(), {"Issues", "Projects", "ProjectUsers"});
+      sqlguard::ReadOnlyScope readOnly(db.Connection(), {"Issues", "Projects", "ProjectUsers"});
       rs = db.Read(sql, params);
     });
     if (failure) {

@@ -11,6 +11,7 @@
 #include "core/buffer.h"
 #include "core/database.h"
 #include "core/error_protocol.h"
+#include "core/recordset_persistence.h"
 #include "core/lookups.h"
 #include "core/multipart.h"
 #include "core/writer.h"
@@ -57,9 +58,8 @@ void CheckIssueRecordset(const std::shared_ptr<ado::Recordset>& rs) {
                "A valid rsIssue has not been passed to UpdateIssue (contains " + std::to_string(count) +
                    " records, should contain 1).");
   }
-  std::vector<std::string> tables = rs->BaseTables();
-  bool issues = std::any_of(tables.begin(), tables.end(), [](const std::string& t) { return EqualsNoCase(t, "Issues"); });
-  if (!issues || !rs->TryFieldIndex("IssueId"))
+  // Issues alone: a row of another table riding along in the image would be written back too.
+  if (!RecordsetHolds(*rs, "Issues", {"IssueId"}))
     ThrowError(kClass, kMethod, "A valid rsIssue has not been passed to UpdateIssue (not a row of Issues).");
 }
 

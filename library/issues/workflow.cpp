@@ -110,35 +110,6 @@ where WorkflowStates.StateType = 1
     and ProjectGroupLeads.ProjectId = ?
 order by 1)sql";
 
-// The states a new issue may start in, for a member or lead.
-constexpr const char* kNewStates = R"sql(
-select distinct InitialStates.ResolutionCode, InitialStates.StatusCode
-from WorkflowStates
-    inner join WorkflowStateGroups
-        on WorkflowStateGroups.StateId = WorkflowStates.StateId
-        inner join UserGroups
-        on WorkflowStateGroups.GroupCode = UserGroups.GroupCode
-    inner join WorkflowActions
-        on WorkflowActions.FromStateId = WorkflowStates.StateId
-    inner join WorkflowStates as InitialStates
-        on InitialStates.StateId = WorkflowActions.ToStateId
-where WorkflowStates.StateType = 1
-    and UserGroups.UserId = ?
- union
-select distinct InitialStates.ResolutionCode, InitialStates.StatusCode
-from WorkflowStates
-    inner join WorkflowStateTeamLeads
-        on WorkflowStateTeamLeads.StateId = WorkflowStates.StateId
-        inner join ProjectGroupLeads
-        on WorkflowStateTeamLeads.GroupCode = ProjectGroupLeads.GroupCode
-    inner join WorkflowActions
-        on WorkflowActions.FromStateId = WorkflowStates.StateId
-    inner join WorkflowStates as InitialStates
-        on InitialStates.StateId = WorkflowActions.ToStateId
-where WorkflowStates.StateType = 1
-    and ProjectGroupLeads.UserId = ?
-    and ProjectGroupLeads.ProjectId = ?)sql";
-
 // Who a new issue may be given to by an action: project members of its assignment groups,
 // public users where the project is public and its public group is one of them, and the lead of
 // the action's group automatically.
@@ -286,9 +257,17 @@ struct Query {
   ado::Params params;
 };
 
+// The states a new issue may start in, for a member or lead: the pairs his actions lead to.
+Query NewStates(int32_t projectId, const std::string& currentUser) {
+  static const std::string sql =
+      std::string("select distinct ResolutionCode, StatusCode from (") + kNewActionsMember + ") order by 1, 2";
+  return {sql.c_str(), {Code(currentUser), Code(currentUser), Id(projectId)}};
+}
+
 Query NewActions(Database& db, int32_t projectId, const std::string& currentUser) {
-  if (UserIsSiteAdmin(db, currentUser)) return {kNewActionsAll, {}};
-  if (UserIsPublic(db, currentUser)) return {kNewActionsPublic, {Id(projectId)}};
+  const UserRoles roles = ReadUserRoles(db, currentUser);
+  if (roles.siteAdmin) return {kNewActionsAll, {}};
+  if (roles.publicUser) return {kNewActionsPublic, {Id(projectId)}};
   return {kNewActionsMember, {Code(currentUser), Code(currentUser), Id(projectId)}};
 }
 
@@ -348,7 +327,8 @@ RecordsetPtr GetAllowedNewResolutionRs(Database& db, int32_t projectId, const st
 
 RecordsetPtr GetAllowedNewStatusRs(Database& db, int32_t projectId, const std::string& currentUser) {
   return Procedure(kClass, "GetAllowedNewStatusRs", [&] {
-    return db.Read(kNewStates, {Code(currentUser), Code(currentUser), Id(projectId)});
+    Query q = NewStates(projectId, currentUser);
+    return db.Read(q.sql, q.params);
   });
 }
 

@@ -147,7 +147,9 @@ RecordsetPtr GetBackupHistoryRs(DbAdmin& a) {
       std::string backup, report = "Not available";
       if (archive) {
         const std::time_t start = RunStart(h);
-        backup = Found(*archive, db + "_db_", ".bak", start);
+        // Only a succeeded run made a backup: a failed one never takes the file of another run
+        // that started in the same minute.
+        if (h.runStatus == agent::kSucceeded) backup = Found(*archive, db + "_db_", ".bak", start);
         report = Found(*archive, "BackupLog_", ".txt", start);
         if (report.empty()) report = "Not Available";
         // A run that made its file, which has since expired, has nothing left to show; a failed run
@@ -170,6 +172,7 @@ std::string GetBackupLogFile(DbAdmin& a, const std::string& backupFile) {
   if (!archive) return "";
   const std::string db = a.Parms().databaseName;
   for (const agent::HistoryRow& h : Outcomes(a)) {
+    if (h.runStatus != agent::kSucceeded) continue;  // only a succeeded run made a backup
     const std::time_t start = RunStart(h);
     std::string backup = Found(*archive, db + "_db_", ".bak", start);
     if (backup.empty() || !automation::EqualsNoCase(backup, backupFile)) continue;
@@ -195,11 +198,7 @@ RecordsetPtr GetBackupLogRs(DbAdmin& a, const std::string& logfileName) {
     while (std::getline(in, line)) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
       // Cut to 1,024 characters (code points), on a character boundary.
-      size_t chars = 0, i = 0;
-      for (; i < line.size(); ++i)
-        if ((static_cast<unsigned char>(line[i]) & 0xC0) != 0x80 && ++chars > 1024) break;
-      line.resize(i);
-      AddRow(*rs, {Variant(line)});
+      AddRow(*rs, {Variant(std::string(automation::HeadChars(line, 1024)))});
     }
     return OnFirstRow(rs);
   });

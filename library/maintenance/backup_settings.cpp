@@ -1,6 +1,4 @@
 // The backup settings row, its option lists, and the agent job that carries the settings out.
-#include <pwd.h>
-#include <unistd.h>
 
 #include <array>
 #include <cctype>
@@ -59,11 +57,6 @@ ReadOptions WithoutCriteria() {
   return o;
 }
 
-std::string Owner() {
-  if (const passwd* pw = ::getpwuid(::geteuid())) return pw->pw_name;
-  return std::to_string(::geteuid());
-}
-
 agent::Schedule ScheduleOf(const BackupForm& b) {
   agent::Schedule s;
   s.name = b.frequency;
@@ -84,7 +77,7 @@ void WriteJob(DbAdmin& a, const BackupForm& b, const std::string& weeks) {
   try {
     auto job = store.FindJob(server, name);
     int64_t id = job ? job->id
-                     : store.AddJob({0, name, server, "Vantrel Disk to Disk Backup", "Database Maintenance", Owner(),
+                     : store.AddJob({0, name, server, "Vantrel Disk to Disk Backup", "Database Maintenance", agent::JobOwner(),
                                      true});
     store.RemoveSteps(id);
     store.AddStep(id, {1, "Backup", "TSQL", p.databaseName, BackupCommand(p, b.archive, weeks)});

@@ -3,11 +3,13 @@
 // live content in one write transaction of the live database, so every other connection sees
 // the old site or the new one, never a mix; their writers wait and go on afterwards.
 #include <fcntl.h>
+#include <signal.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +17,7 @@
 #include <fstream>
 #include <thread>
 
+#include "ado/connection.h"
 #include "ado/row_version.h"
 #include "automation/text.h"
 #include "automation/vbdate.h"
@@ -23,6 +26,7 @@
 #include "core/writer.h"
 #include "eventlog/eventlog.h"
 #include "maintenance/db_admin.h"
+#include "schema/upgrade.h"
 
 namespace brisquel {
 
@@ -30,7 +34,8 @@ namespace {
 
 namespace fs = std::filesystem;
 constexpr std::string_view kClass = "DbAdmin";
-constexpr std::string_view kSchemaVersion = "1.11";
+// This site's schema version times 100.
+constexpr int kSchemaVersion = 111;
 // The row versions of the restored site start this far above the live site's, so a recordset
 // read before the restore meets a conflict instead of overwriting a restored row.
 constexpr int64_t kRowVersionMargin = 1000000000;
@@ -74,23 +79,61 @@ void RemoveStaging(const fs::path& site) {
     if (e.path().filename().string().rfind(StagingPrefix(site), 0) == 0) fs::remove(e.path(), ec);
 }
 
-// The checked staging copy, without its header table.
-fs::path Stage(const fs::path& backup, const fs::path& site, const std::string& database, const std::string& set,
-               std::vector<std::string>& messages) {
-  agent::BackupHeader h = agent::ReadBackupHeader(backup);
+// Tests pause a restore at a named point of its way (VANTREL_RESTORE_TEST_PAUSE=<point>): the
+// process stops itself there, for the test to kill it or let it go on.
+void TestPause(std::string_view point) {
+  const char* env = std::getenv("VANTREL_RESTORE_TEST_PAUSE");
+  if (env && point == env) ::raise(SIGSTOP);
+}
+
+// The backup's schema version times 100; an empty one is the first release's (it had no site row).
+int SchemaVersion(const std::string& text) {
+  if (text.empty()) return 100;
+  char* end = nullptr;
+  double v = std::strtod(text.c_str(), &end);
+  if (end == text.c_str() || *end) Refused("The backup's schema version " + text + " is not a version number.");
+  return static_cast<int>(std::lround(v * 100));
+}
+
+std::string VersionText(int version) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%d.%02d", version / 100, version % 100);
+  return buf;
+}
+
+// The backup's header fits this site; its schema version times 100.
+int CheckHeader(const agent::BackupHeader& h, const std::string& database, const std::string& set) {
   if (!automation::EqualsNoCase(h.databaseName, database))
     Refused("The backup holds the database " + h.databaseName + ", not " + database + ".");
   if (!set.empty() && !automation::EqualsNoCase(set, h.backupName))
     Refused("The backup's media name is " + h.backupName + ", not " + set + ".");
-  if (h.databaseVersion != kSchemaVersion)
-    Refused("The backup has schema version " + h.databaseVersion + "; this site restores version " +
-            std::string(kSchemaVersion) + " only.");
+  int version = SchemaVersion(h.databaseVersion);
+  if (version > kSchemaVersion)
+    Refused("The backup has schema version " + VersionText(version) + ", newer than this site's " +
+            VersionText(kSchemaVersion) + ".");
+  return version;
+}
+
+// A backup of an earlier schema is brought to this one in the staging copy, before it goes live.
+void UpgradeStaging(const fs::path& staging) {
+  auto connection = std::make_shared<ado::Connection>();
+  connection->Open("Data Source=" + staging.string());
+  std::make_shared<DbUpgrader>()->Upgrade(connection);
+  connection->Close();
+}
+
+// The checked staging copy, without its header table, at this site's schema version.
+fs::path Stage(const fs::path& backup, const fs::path& site, const std::string& database, const std::string& set,
+               std::vector<std::string>& messages) {
+  agent::BackupHeader h = agent::ReadBackupHeader(backup);
+  const int version = CheckHeader(h, database, set);
   std::string pattern = (site.parent_path() / (StagingPrefix(site) + "XXXXXX")).string();
   int fd = ::mkstemp(pattern.data());
   if (fd < 0) Refused("The staging copy cannot be created beside the site: " + std::string(std::strerror(errno)));
   ::fchmod(fd, 0660);
   ::close(fd);
   fs::copy_file(backup, pattern, fs::copy_options::overwrite_existing);
+  TestPause("staged");
   {
     Connection staging(pattern);
     std::string check = staging.Text("PRAGMA integrity_check");
@@ -98,7 +141,11 @@ fs::path Stage(const fs::path& backup, const fs::path& site, const std::string& 
     staging.Exec("DROP TABLE VantrelBackupHeader");
   }
   messages.push_back("Backup header checked: " + h.backupName + " of database " + h.databaseName + ", schema " +
-                     h.databaseVersion + ", made " + h.backupStartDate.substr(0, 19) + ".");
+                     VersionText(version) + ", made " + h.backupStartDate.substr(0, 19) + ".");
+  if (version < kSchemaVersion) {
+    UpgradeStaging(pattern);
+    messages.push_back("Backup upgraded from " + VersionText(version) + " to " + VersionText(kSchemaVersion) + ".");
+  }
   return pattern;
 }
 
@@ -123,6 +170,7 @@ void Replace(const fs::path& staging, const fs::path& site, std::vector<std::str
     if (ado::HasRowVersion(source.db, t))
       source.Exec("update " + ado::QuoteIdentifier(t) + " set LastUpdated = LastUpdated");
   source.Exec("COMMIT");
+  TestPause("versioned");
   sqlite3_backup* b = sqlite3_backup_init(live.db, "main", source.db, "main");
   if (!b) Refused(std::string("The restore cannot begin: ") + sqlite3_errmsg(live.db));
   int rc = sqlite3_backup_step(b, -1);
@@ -131,6 +179,7 @@ void Replace(const fs::path& staging, const fs::path& site, std::vector<std::str
   if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED)
     Refused("The site is in use: the restore gave up waiting for it and changed nothing.");
   if (rc != SQLITE_DONE) Refused(std::string("The restore failed: ") + sqlite3_errstr(rc));
+  TestPause("replaced");
   sqlite3_wal_checkpoint_v2(live.db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   char buf[96];
@@ -184,6 +233,7 @@ std::string Restore(DbAdmin& a, const fs::path& backup, const std::string& set, 
     }
     agent::WriteBackupFile(site, safety, database, now);
     messages.push_back("Safety copy of the site before the restore: " + safety.filename().string());
+    TestPause("safety");
     a.CloseSite();
     Replace(staging, site, messages);
   } catch (...) {
@@ -192,6 +242,7 @@ std::string Restore(DbAdmin& a, const fs::path& backup, const std::string& set, 
     a.SetConnectionString(connection);
     throw;
   }
+  TestPause("checkpointed");
   std::error_code ec;
   fs::remove(staging, ec);
   a.SetConnectionString(connection);

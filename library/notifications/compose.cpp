@@ -1,7 +1,6 @@
 #include "notifications/compose.h"
 
-#include <cctype>
-#include <cstdio>
+#include <optional>
 
 #include "ado/ado.h"
 #include "automation/vbdate.h"
@@ -70,18 +69,6 @@ std::string MediaParameters(const std::string& charset, const std::string& addit
   return p;
 }
 
-// The short date and time of the en-US settings the system runs under.
-std::string ShortDate(automation::Date d) {
-  auto p = automation::SplitDate(d);
-  return std::to_string(p.month) + "/" + std::to_string(p.day) + "/" + std::to_string(p.year);
-}
-std::string ShortTime(automation::Date d) {
-  auto p = automation::SplitDate(d);
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%02d:%02d", p.hour, p.minute);
-  return buf;
-}
-
 // Content, transfer encoding and charset of one body as it goes out. Our text is UTF-8: text that
 // is not plain ASCII is declared as such, and a body declared 7bit is then encoded, since 7bit
 // promises ASCII only.
@@ -105,9 +92,27 @@ Body EncodeBody(smtp::SmtpMessage& encoder, const std::string& content, std::str
   return b;
 }
 
-bool IsHtmlPart(ado::Recordset& part) {
-  return EqualsNoCase(Trim(part.Text("ContentType")), "text") &&
-         EqualsNoCase(Trim(part.Text("ContentTypeSubtype")), "html");
+bool IsHtmlPart(const MessagePart& part) {
+  return EqualsNoCase(Trim(part.contentType), "text") && EqualsNoCase(Trim(part.contentSubtype), "html");
+}
+
+[[noreturn]] void NoContent(const std::string& templateName, const std::string& partName) {
+  automation::RaiseRuntime(ado::err::kNoCurrentRecord,
+                           "The template '" + templateName + "' has no content for its part '" + partName + "'.");
+}
+
+// The format as the readers' recordsets a caller holds give it.
+MessageFormat FormatOf(ado::Recordset& tmpl, ado::Recordset& type, ado::Recordset* headers, ado::Recordset& parts) {
+  MessageFormat f;
+  if (headers && headers->State() == ado::adStateOpen && !(headers->IsBOF() && headers->IsEOF())) {
+    for (headers->MoveFirst(); !headers->IsEOF(); headers->MoveNext()) f.headers.push_back(HeaderOf(*headers));
+  }
+  f.tmpl = TemplateOf(tmpl);
+  f.type = TypeOf(type);
+  if (!(parts.IsBOF() && parts.IsEOF())) {
+    for (parts.MoveFirst(); !parts.IsEOF(); parts.MoveNext()) f.parts.push_back(PartOf(parts));
+  }
+  return f;
 }
 
 }  // namespace
@@ -143,18 +148,19 @@ std::string MessageComposer::ProjectCode(ado::Recordset& issue) {
   int32_t projectId = issue.Value("ProjectId").ToLong();
   auto it = projectCodes_.find(projectId);
   if (it != projectCodes_.end()) return it->second;
-  auto rs = GetProjectRs(db_, projectId);
-  std::string code = rs->IsEOF() ? std::string() : rs->Text("ProjectCode");
+  std::string code = db_.One<std::string>("select ProjectCode from Projects where ProjectId = ?",
+                                          {ado::Param::Long(projectId)})
+                         .value_or("");
   projectCodes_.emplace(projectId, code);
   return code;
 }
 
 std::string MessageComposer::LastComment(ado::Recordset& issue, const std::string& fieldName) {
-  auto rs = GetLastCommentRs(db_, issue.Value("IssueId").ToLong(), fieldName);
-  if (rs->IsEOF()) return {};
-  Variant created = rs->Value("CommentCreatedOn");
-  automation::Date d = created.ToDate();
-  return rs->Text("CommentAuthor") + " on " + ShortDate(d) + " " + ShortTime(d) + " " + rs->Text("CommentText");
+  std::optional<CommentRow> c = ReadLastComment(db_, issue.Value("IssueId").ToLong(), fieldName);
+  if (!c) return {};
+  if (!c->createdOn) automation::RaiseRuntime(automation::vberr::kTypeMismatch);
+  const automation::Date d = *c->createdOn;
+  return c->author + " on " + automation::ShortDateText(d) + " " + automation::ShortTimeText(d) + " " + c->text;
 }
 
 Variant MessageComposer::GetMessageFieldValue(ado::Recordset& issue, const std::string& name) {
@@ -210,101 +216,94 @@ const MessageComposer::PartContent& MessageComposer::TemplatePart(const std::str
   std::string key = automation::LowerAscii(templateName + "|" + typeName + "|" + partName);
   auto it = partContents_.find(key);
   if (it != partContents_.end()) return it->second;
-  auto rs = GetEMailTemplatePartRs(db_, templateName, typeName, partName);
   PartContent c;
-  if (!rs->IsEOF()) {
+  if (std::optional<std::string> text = ReadTemplatePart(db_, templateName, typeName, partName)) {
     c.found = true;
-    c.text = rs->Text("PartContent");
+    c.text = std::move(*text);
   }
   return partContents_.emplace(key, std::move(c)).first->second;
 }
 
-RecordsetPtr MessageComposer::PartHeaders(const std::string& typeName, const std::string& partName) {
+const std::vector<MessageHeader>& MessageComposer::PartHeaders(const std::string& typeName,
+                                                               const std::string& partName) {
   std::string key = automation::LowerAscii(typeName + "|" + partName);
   auto it = partHeaders_.find(key);
   if (it != partHeaders_.end()) return it->second;
-  return partHeaders_.emplace(key, GetEMailTemplateTypePartHeadersRs(db_, typeName, partName)).first->second;
+  return partHeaders_.emplace(key, ReadPartHeaders(db_, typeName, partName)).first->second;
+}
+
+void MessageComposer::SetBody(smtp::MimeEntity& part, smtp::SmtpMessage& encoder, const std::string& content,
+                              const MessagePart& row) {
+  Body b = EncodeBody(encoder, content, row.charset, row.additionalParameters, row.transferEncoding);
+  part.SetMediaParameters(b.mediaParameters);
+  part.SetTransferEncoding(b.transferEncoding);
+  part.SetBodyText(b.bodyText);
+}
+
+// The parts of a multipart body, in the type's order; a part the template leaves empty is left out.
+void MessageComposer::AddParts(smtp::SmtpMessagePart& message, smtp::SmtpMessage& encoder, const std::string& address,
+                               ado::Recordset& issue, const MessageFormat& f) {
+  for (const MessagePart& part : f.parts) {
+    const PartContent& pc = TemplatePart(f.tmpl.name, f.tmpl.typeName, part.name);
+    if (!pc.found) NoContent(f.tmpl.name, part.name);
+    if (Trim(pc.text).empty()) continue;
+    auto child = message.PartList()->AddPart(part.name);
+    child->SetMediaType(part.contentType);
+    child->SetMediaSubtype(part.contentSubtype);
+    for (const MessageHeader& h : PartHeaders(part.typeName, part.name))
+      child->HeaderList()->AddHeader(h.name, FormatMessage(issue, address, h.value, ValueContext::Header));
+    const ValueContext context = IsHtmlPart(part) ? ValueContext::Html : ValueContext::Text;
+    SetBody(*child, encoder, FormatMessage(issue, address, pc.text, context), part);
+  }
+}
+
+std::shared_ptr<smtp::SmtpMessagePart> MessageComposer::Compose(const std::string& fromAddress,
+                                                                const std::string& address, ado::Recordset& issue,
+                                                                const MessageFormat& f) {
+  smtp::SmtpMessage encoder;
+  encoder.SetEncoderSwitch(true);
+  auto message = std::make_shared<smtp::SmtpMessagePart>();
+  auto format = [&](const std::string& text, ValueContext context) {
+    return FormatMessage(issue, address, text, context);
+  };
+  for (const MessageHeader& h : f.headers)
+    message->HeaderList()->AddHeader(h.name, format(h.value, ValueContext::Header));
+  message->SetMimeVersion("1.0");
+  if (!f.type.multiPart) {
+    // A single part: the first part row of the type, whose content the template gives.
+    if (f.parts.empty()) ado::Raise(ado::err::kNoCurrentRecord, "ADODB.Recordset");
+    const MessagePart& part = f.parts.front();
+    message->SetMediaType(part.contentType);
+    message->SetMediaSubtype(part.contentSubtype);
+    message->SetSubjectLine(format(f.tmpl.subject, ValueContext::Header));
+    const PartContent& pc = TemplatePart(f.tmpl.name, f.tmpl.typeName, part.name);
+    if (!pc.found) NoContent(f.tmpl.name, part.name);
+    SetBody(*message, encoder, format(pc.text, IsHtmlPart(part) ? ValueContext::Html : ValueContext::Text), part);
+  } else {
+    message->SetMediaType(f.type.contentType);
+    message->SetMediaSubtype(f.type.contentSubtype);
+    message->SetMediaParameters(f.type.additionalParameters);
+    message->SetSubjectLine(format(f.tmpl.subject, ValueContext::Header));
+    AddParts(*message, encoder, address, issue, f);
+  }
+  message->SetRecipient(address);
+  message->Sender()->SetAddressText(fromAddress);
+  return message;
+}
+
+std::shared_ptr<smtp::SmtpMessagePart> MessageComposer::BuildMailMessage(const std::string& fromAddress,
+                                                                         const std::string& address,
+                                                                         ado::Recordset& issue,
+                                                                         const MessageFormat& format) {
+  return Procedure(kClass, "BuildMailMessage", [&] { return Compose(fromAddress, address, issue, format); });
 }
 
 std::shared_ptr<smtp::SmtpMessagePart> MessageComposer::BuildMailMessage(
     ado::Recordset& config, const std::string& address, ado::Recordset& issue, ado::Recordset& tmpl,
     ado::Recordset& type, ado::Recordset* headers, ado::Recordset& parts) {
   return Procedure(kClass, "BuildMailMessage", [&] {
-    smtp::SmtpMessage encoder;
-    encoder.SetEncoderSwitch(true);
-    auto message = std::make_shared<smtp::SmtpMessagePart>();
-    auto format = [&](const std::string& text, ValueContext context) {
-      return FormatMessage(issue, address, text, context);
-    };
-
-    if (headers && headers->State() == ado::adStateOpen && !(headers->IsBOF() && headers->IsEOF())) {
-      headers->MoveFirst();
-      for (; !headers->IsEOF(); headers->MoveNext()) {
-        message->HeaderList()->AddHeader(headers->Text("HeaderFieldName"),
-                                         format(headers->Text("HeaderFieldValue"), ValueContext::Header));
-      }
-    }
-
-    const std::string templateName = tmpl.Text("TemplateName");
-    const std::string typeName = tmpl.Text("TemplateTypeName");
-    message->SetMimeVersion("1.0");
-    if (!type.Value("MultiPart").ToBool()) {
-      // A single part: the first part row of the type, whose content the template gives.
-      if (!(parts.IsBOF() && parts.IsEOF())) parts.MoveFirst();
-      message->SetMediaType(parts.Text("ContentType"));
-      message->SetMediaSubtype(parts.Text("ContentTypeSubtype"));
-      message->SetSubjectLine(format(tmpl.Text("Subject"), ValueContext::Header));
-      const std::string partName = parts.Text("PartName");
-      const PartContent& pc = TemplatePart(templateName, typeName, partName);
-      if (!pc.found) {
-        automation::RaiseRuntime(ado::err::kNoCurrentRecord,
-                                 "The template '" + templateName + "' has no content for its part '" + partName + "'.");
-      }
-      std::string content = format(pc.text, IsHtmlPart(parts) ? ValueContext::Html : ValueContext::Text);
-      Body b = EncodeBody(encoder, content, parts.Text("ContentTypeCharset"),
-                          parts.Text("ContentTypeAdditionalParameters"), parts.Text("ContentTransferEncoding"));
-      message->SetMediaParameters(b.mediaParameters);
-      message->SetTransferEncoding(b.transferEncoding);
-      message->SetBodyText(b.bodyText);
-    } else {
-      message->SetMediaType(type.Text("MultipartContentType"));
-      message->SetMediaSubtype(type.Text("MultipartContentTypeSubtype"));
-      message->SetMediaParameters(type.Text("MultipartContentTypeAdditionalParameters"));
-      message->SetSubjectLine(format(tmpl.Text("Subject"), ValueContext::Header));
-      if (!(parts.IsBOF() && parts.IsEOF())) {
-        parts.MoveFirst();
-        for (; !parts.IsEOF(); parts.MoveNext()) {
-          const std::string partName = parts.Text("PartName");
-          const PartContent& pc = TemplatePart(templateName, typeName, partName);
-          if (!pc.found) {
-            automation::RaiseRuntime(ado::err::kNoCurrentRecord, "The template '" + templateName +
-                                                                     "' has no content for its part '" + partName + "'.");
-          }
-          if (Trim(pc.text).empty()) continue;  // a part the template leaves empty is left out
-          auto child = message->PartList()->AddPart(partName);
-          child->SetMediaType(parts.Text("ContentType"));
-          child->SetMediaSubtype(parts.Text("ContentTypeSubtype"));
-          auto partHeaders = PartHeaders(parts.Text("TemplateTypeName"), partName);
-          if (!(partHeaders->IsBOF() && partHeaders->IsEOF())) {
-            partHeaders->MoveFirst();
-            for (; !partHeaders->IsEOF(); partHeaders->MoveNext()) {
-              child->HeaderList()->AddHeader(partHeaders->Text("HeaderFieldName"),
-                                             format(partHeaders->Text("HeaderFieldValue"), ValueContext::Header));
-            }
-          }
-          std::string content = format(pc.text, IsHtmlPart(parts) ? ValueContext::Html : ValueContext::Text);
-          Body b = EncodeBody(encoder, content, parts.Text("ContentTypeCharset"),
-                              parts.Text("ContentTypeAdditionalParameters"), parts.Text("ContentTransferEncoding"));
-          child->SetMediaParameters(b.mediaParameters);
-          child->SetTransferEncoding(b.transferEncoding);
-          child->SetBodyText(b.bodyText);
-        }
-      }
-    }
-
-    message->SetRecipient(address);
-    message->Sender()->SetAddressText(config.Text("FromEMailAddress"));
-    return message;
+    MessageFormat f = FormatOf(tmpl, type, headers, parts);
+    return Compose(config.Text("FromEMailAddress"), address, issue, f);
   });
 }
 

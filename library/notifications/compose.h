@@ -8,14 +8,18 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "automation/automation.h"
 #include "core/multipart.h"
+#include "notifications/message_format.h"
 
 namespace ado {
 class Recordset;
 }
 namespace smtp {
+class MimeEntity;
+class SmtpMessage;
 class SmtpMessagePart;
 }
 
@@ -48,7 +52,11 @@ class MessageComposer {
  public:
   MessageComposer(Database& db, std::string siteAddress, RecordsetPtr issueFields);
 
-  // The whole message for one recipient. `headers` may be null (the type has no header rows).
+  // The whole message for one recipient, from the format the sender read once.
+  std::shared_ptr<smtp::SmtpMessagePart> BuildMailMessage(const std::string& fromAddress, const std::string& address,
+                                                          ado::Recordset& issue, const MessageFormat& format);
+  // The same from the readers' recordsets as a caller holds them (GetEMailConfigRs,
+  // GetEMailTemplateRs, ...). `headers` may be null (the type has no header rows).
   std::shared_ptr<smtp::SmtpMessagePart> BuildMailMessage(ado::Recordset& config, const std::string& address,
                                                           ado::Recordset& issue, ado::Recordset& tmpl,
                                                           ado::Recordset& type, ado::Recordset* headers,
@@ -71,7 +79,13 @@ class MessageComposer {
   };
   const PartContent& TemplatePart(const std::string& templateName, const std::string& typeName,
                                   const std::string& partName);
-  RecordsetPtr PartHeaders(const std::string& typeName, const std::string& partName);
+  const std::vector<MessageHeader>& PartHeaders(const std::string& typeName, const std::string& partName);
+  std::shared_ptr<smtp::SmtpMessagePart> Compose(const std::string& fromAddress, const std::string& address,
+                                                 ado::Recordset& issue, const MessageFormat& format);
+  void AddParts(smtp::SmtpMessagePart& message, smtp::SmtpMessage& encoder, const std::string& address,
+                ado::Recordset& issue, const MessageFormat& format);
+  void SetBody(smtp::MimeEntity& part, smtp::SmtpMessage& encoder, const std::string& content,
+               const MessagePart& row);
   std::string ProjectCode(ado::Recordset& issue);
   std::string LastComment(ado::Recordset& issue, const std::string& fieldName);
   void IndexFields();
@@ -84,7 +98,7 @@ class MessageComposer {
   std::unordered_map<std::string, std::string, NoCaseHash, NoCaseEqual> representation_;
   std::unordered_map<int32_t, std::string> projectCodes_;
   std::unordered_map<std::string, PartContent> partContents_;  // template|type|part, lower case
-  std::unordered_map<std::string, RecordsetPtr> partHeaders_;  // type|part, lower case
+  std::unordered_map<std::string, std::vector<MessageHeader>> partHeaders_;  // type|part, lower case
 };
 
 }  // namespace brisquel

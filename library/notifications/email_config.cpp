@@ -11,6 +11,7 @@
 #include "core/multipart.h"
 #include "core/writer.h"
 #include "notifications/email_forms.h"
+#include "notifications/message_format.h"
 #include "notifications/notifications.h"
 
 namespace brisquel {
@@ -85,6 +86,7 @@ bool SetWebsiteURL(Database& db, const std::string& url, const std::string& subm
     db.SetLastErrorMessage("");
     if (!UserIsSiteAdmin(db, submittedByUserId)) return db.Fail(kPermissionDenied);
     if (CharLength(url) > 100) return db.Fail("Website URL cannot be longer than 100 characters.");
+    if (std::string why = LineBreakRefusal(url, "Website URL"); !why.empty()) return db.Fail(why);
     db.Execute("update VantrelSite set WebSiteURL = ?", {ado::Param::Text(url, 100)});
     return true;
   });
@@ -98,6 +100,18 @@ RecordsetPtr GetVantrelSiteRs(Database& db) {
 
 RecordsetPtr GetEMailConfigRs(Database& db) {
   return Procedure(kClass, "GetEMailConfigRs", [&] { return db.Read(kConfigSql); });
+}
+
+MailConfig ReadMailConfig(Database& db) {
+  std::optional<MailConfig> c;
+  db.Each(kConfigSql, {}, [&](const sql::Row& r) {
+    if (c) return;
+    c = MailConfig{r.Flag("EMailEnabled"),    r.Text("SmtpHost"),   r.Long("SmtpPort"),
+                   r.Long("SendTimeout"),     r.Text("FromEMailAddress"), r.Flag("ServerLoginRequired"),
+                   r.Text("SmtpUserId"),      r.Long("MaximumDeliveryAttempts"), r.Text("WebSiteURL")};
+  });
+  if (!c) ado::Raise(ado::err::kNoCurrentRecord, "ADODB.Recordset");
+  return *c;
 }
 
 std::string GetSmtpPassword(Database& db) {
@@ -119,13 +133,13 @@ struct MailSettings {
 // A number of the form from `min` to 32767.
 int16_t PostedNumber(const FormFields& f, std::string_view name, int16_t min, std::string_view refusal) {
   int16_t n = 0;
-  if (!CnvToInt(Field(f, name), n) || n < min) Refuse(std::string(refusal));
+  if (!CnvToInt(PostedText(f, name), n) || n < min) Refuse(std::string(refusal));
   return n;
 }
 
 // A text of the form of at most `limit` characters.
-std::string PostedText(const FormFields& f, std::string_view name, size_t limit, std::string_view refusal) {
-  std::string v = Field(f, name);
+std::string LimitedText(const FormFields& f, std::string_view name, size_t limit, std::string_view refusal) {
+  std::string v = PostedText(f, name);
   if (CharLength(v) > limit) Refuse(std::string(refusal));
   return v;
 }
@@ -133,22 +147,26 @@ std::string PostedText(const FormFields& f, std::string_view name, size_t limit,
 // Reads and checks the form; the first failing check decides.
 MailSettings ReadMailSettings(const FormFields& f) {
   MailSettings m;
-  m.enabled = EqualsNoCase(Field(f, "EMailEnabled"), "1");
+  m.enabled = EqualsNoCase(PostedText(f, "EMailEnabled"), "1");
   if (!m.enabled) return m;
-  if (Field(f, "SmtpHost").empty()) Refuse("SMTP E-Mail server name cannot be blank.");
-  m.host = PostedText(f, "SmtpHost", 50, "SMTP E-Mail server name cannot be longer than 50 characters.");
+  if (PostedText(f, "SmtpHost").empty()) Refuse("SMTP E-Mail server name cannot be blank.");
+  m.host = LimitedText(f, "SmtpHost", 50, "SMTP E-Mail server name cannot be longer than 50 characters.");
   m.port = PostedNumber(f, "SmtpPort", 0, "Port must be a number from 0 to 32767.");
-  m.userId = PostedText(f, "SmtpUserId", 50, "User id cannot be longer than 50 characters.");
-  m.password = PostedText(f, "SmtpPassword", 50, "Password cannot be longer than 50 characters.");
-  if (Field(f, "WebsiteURL").empty()) Refuse("Website URL cannot be blank.");
-  m.url = PostedText(f, "WebsiteURL", 100, "Website URL cannot be longer than 100 characters.");
+  m.userId = LimitedText(f, "SmtpUserId", 50, "User id cannot be longer than 50 characters.");
+  m.password = LimitedText(f, "SmtpPassword", 50, "Password cannot be longer than 50 characters.");
+  if (PostedText(f, "WebsiteURL").empty()) Refuse("Website URL cannot be blank.");
+  m.url = LimitedText(f, "WebsiteURL", 100, "Website URL cannot be longer than 100 characters.");
   m.timeout = PostedNumber(f, "SendTimeout", 0, "Delivery timeout must be a number from 0 to 32767.");
   m.attempts = PostedNumber(f, "MaximumDeliveryAttempts", 0, "Delivery attempts must be a number from 0 to 32767.");
   m.frequency = PostedNumber(f, "DeliveryFrequency", -32768, "Delivery frequency must be a number from 1 to 32767.");
   const int16_t fr = m.frequency;
   if (fr != 1 && fr != 5 && fr != 10 && fr != 15 && fr != 30 && fr != 60)
     Refuse("Delivery frequency must be 1, 5, 10, 15, 30 or 60.");
-  m.from = PostedText(f, "FromEMailAddress", 50, "From address cannot be longer than 50 characters.");
+  m.from = LimitedText(f, "FromEMailAddress", 50, "From address cannot be longer than 50 characters.");
+  RefuseLineBreak(m.host, "SMTP E-Mail server name");
+  RefuseLineBreak(m.userId, "User id");
+  RefuseLineBreak(m.url, "Website URL");
+  RefuseLineBreak(m.from, "From address");
   return m;
 }
 
@@ -183,10 +201,9 @@ bool UpdateEMailConfig(Database& db, const std::string& submittedByUserId, const
                        RecordsetPtr rsEMailConfig, std::shared_ptr<MultipartFormData> formData) {
   constexpr std::string_view kMethod = "UpdateEMailConfig";
   return Writer(db, kClass, kMethod, [&] {
-    ado::Recordset& rs = Rows(rsEMailConfig, "EMailConfiguration", kMethod);
-    if (!(rs.IsBOF() && rs.IsEOF())) rs.MoveFirst();
+    ado::Recordset& rs = HeldFirstRow(rsEMailConfig, "EMailConfiguration", kMethod);
     if (!UserIsSiteAdmin(db, submittedByUserId)) Refuse(kPermissionDenied);
-    const MailSettings m = ReadMailSettings(Fields(formData, kMethod));
+    const MailSettings m = ReadMailSettings(PostedFields(formData, kMethod));
     Notifications n;
     if (m.enabled) {
       // Switching e-mail on registers this database with the service; refuse before saving
@@ -264,10 +281,28 @@ RecordsetPtr GetEMailTemplatesRs(Database& db, const std::string& /*userId*/) {
                    [&] { return db.Read("select * from EMailTemplates order by EMailTemplates.TemplateName"); });
 }
 
+namespace {
+
+// The message-format statements, read by the readers below and, typed, by the sender.
+constexpr const char* kTemplateSql = "select * from EMailTemplates where EMailTemplates.TemplateName = ?";
+constexpr const char* kTemplateTypeSql =
+    "select * from EMailTemplateTypes where EMailTemplateTypes.TemplateTypeName = ?";
+constexpr const char* kTypePartsSql =
+    "select * from EMailTemplateTypeParts where EMailTemplateTypeParts.TemplateTypeName = ? order by "
+    "EMailTemplateTypeParts.PartOrder";
+constexpr const char* kTypeHeadersSql =
+    "select * from EMailTemplateTypeHeaders where EMailTemplateTypeHeaders.TemplateTypeName = ?";
+constexpr const char* kPartHeadersSql =
+    "select * from EMailTemplateTypePartHeaders where EMailTemplateTypePartHeaders.TemplateTypeName = ? and "
+    "EMailTemplateTypePartHeaders.PartName = ?";
+constexpr const char* kTemplatePartSql =
+    "select * from EMailTemplateParts where EMailTemplateParts.TemplateName = ? and "
+    "EMailTemplateParts.TemplateTypeName = ? and EMailTemplateParts.PartName = ?";
+
+}  // namespace
+
 RecordsetPtr GetEMailTemplateRs(Database& db, const std::string& templateName) {
-  return Procedure(kClass, "GetEMailTemplateRs", [&] {
-    return db.Read("select * from EMailTemplates where EMailTemplates.TemplateName = ?", {Name50(templateName)});
-  });
+  return Procedure(kClass, "GetEMailTemplateRs", [&] { return db.Read(kTemplateSql, {Name50(templateName)}); });
 }
 
 RecordsetPtr GetEMailTemplateTypesRs(Database& db, const std::string& /*userId*/) {
@@ -277,56 +312,73 @@ RecordsetPtr GetEMailTemplateTypesRs(Database& db, const std::string& /*userId*/
 }
 
 RecordsetPtr GetEMailTemplateTypeRs(Database& db, const std::string& templateTypeName) {
-  return Procedure(kClass, "GetEMailTemplateTypeRs", [&] {
-    return db.Read("select * from EMailTemplateTypes where EMailTemplateTypes.TemplateTypeName = ?",
-                   {Name50(templateTypeName)});
-  });
+  return Procedure(kClass, "GetEMailTemplateTypeRs",
+                   [&] { return db.Read(kTemplateTypeSql, {Name50(templateTypeName)}); });
 }
 
 RecordsetPtr GetEMailTemplateTypePartsRs(Database& db, const std::string& /*userId*/,
                                          const std::string& templateTypeName) {
-  return Procedure(kClass, "GetEMailTemplateTypePartsRs", [&] {
-    return db.Read(
-        "select * from EMailTemplateTypeParts where EMailTemplateTypeParts.TemplateTypeName = ? order by "
-        "EMailTemplateTypeParts.PartOrder ",
-        {Name50(templateTypeName)});
-  });
+  return Procedure(kClass, "GetEMailTemplateTypePartsRs",
+                   [&] { return db.Read(kTypePartsSql, {Name50(templateTypeName)}); });
 }
 
 RecordsetPtr GetTemplateTypePartsRs(Database& db, const std::string& templateTypeName) {
-  return Procedure(kClass, "GetTemplateTypePartsRs", [&] {
-    return db.Read(
-        "select * from EMailTemplateTypeParts where EMailTemplateTypeParts.TemplateTypeName = ? order by "
-        "EMailTemplateTypeParts.PartOrder",
-        {Name50(templateTypeName)});
-  });
+  return Procedure(kClass, "GetTemplateTypePartsRs",
+                   [&] { return db.Read(kTypePartsSql, {Name50(templateTypeName)}); });
 }
 
 RecordsetPtr GetTemplateTypeHeadersRs(Database& db, const std::string& templateTypeName) {
-  return Procedure(kClass, "GetTemplateTypeHeadersRs", [&] {
-    return db.Read("select * from EMailTemplateTypeHeaders where EMailTemplateTypeHeaders.TemplateTypeName = ?",
-                   {Name50(templateTypeName)});
-  });
+  return Procedure(kClass, "GetTemplateTypeHeadersRs",
+                   [&] { return db.Read(kTypeHeadersSql, {Name50(templateTypeName)}); });
 }
 
 RecordsetPtr GetEMailTemplateTypePartHeadersRs(Database& db, const std::string& templateTypeName,
                                                const std::string& partName) {
-  return Procedure(kClass, "GetEMailTemplateTypePartHeadersRs", [&] {
-    return db.Read(
-        "select * from EMailTemplateTypePartHeaders where EMailTemplateTypePartHeaders.TemplateTypeName = ? and "
-        "EMailTemplateTypePartHeaders.PartName = ?",
-        {Name50(templateTypeName), Name50(partName)});
-  });
+  return Procedure(kClass, "GetEMailTemplateTypePartHeadersRs",
+                   [&] { return db.Read(kPartHeadersSql, {Name50(templateTypeName), Name50(partName)}); });
 }
 
 RecordsetPtr GetEMailTemplatePartRs(Database& db, const std::string& templateName, const std::string& templateTypeName,
                                     const std::string& partName) {
   return Procedure(kClass, "GetEMailTemplatePartRs", [&] {
-    return db.Read(
-        "select * from EMailTemplateParts where EMailTemplateParts.TemplateName = ? and "
-        "EMailTemplateParts.TemplateTypeName = ? and EMailTemplateParts.PartName = ?",
-        {Name50(templateName), Name50(templateTypeName), Name50(partName)});
+    return db.Read(kTemplatePartSql, {Name50(templateName), Name50(templateTypeName), Name50(partName)});
   });
+}
+
+MessageFormat ReadMessageFormat(Database& db, const std::string& templateName) {
+  MessageFormat f;
+  bool found = false;
+  db.Each(kTemplateSql, {Name50(templateName)}, [&](const sql::Row& r) {
+    if (!found) f.tmpl = TemplateOf(r);
+    found = true;
+  });
+  if (!found) automation::RaiseRuntime(ado::err::kNoCurrentRecord, "There is no template '" + templateName + "'.");
+  const std::string typeName = f.tmpl.typeName;
+  found = false;
+  db.Each(kTemplateTypeSql, {Name50(typeName)}, [&](const sql::Row& r) {
+    if (!found) f.type = TypeOf(r);
+    found = true;
+  });
+  if (!found) automation::RaiseRuntime(ado::err::kNoCurrentRecord, "There is no template type '" + typeName + "'.");
+  db.Each(kTypeHeadersSql, {Name50(typeName)}, [&](const sql::Row& r) { f.headers.push_back(HeaderOf(r)); });
+  db.Each(kTypePartsSql, {Name50(typeName)}, [&](const sql::Row& r) { f.parts.push_back(PartOf(r)); });
+  return f;
+}
+
+std::vector<MessageHeader> ReadPartHeaders(Database& db, const std::string& typeName, const std::string& partName) {
+  std::vector<MessageHeader> out;
+  db.Each(kPartHeadersSql, {Name50(typeName), Name50(partName)},
+          [&](const sql::Row& r) { out.push_back(HeaderOf(r)); });
+  return out;
+}
+
+std::optional<std::string> ReadTemplatePart(Database& db, const std::string& templateName,
+                                            const std::string& typeName, const std::string& partName) {
+  std::optional<std::string> out;
+  db.Each(kTemplatePartSql, {Name50(templateName), Name50(typeName), Name50(partName)}, [&](const sql::Row& r) {
+    if (!out) out = r.Text("PartContent");
+  });
+  return out;
 }
 
 namespace {

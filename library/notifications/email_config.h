@@ -33,6 +33,20 @@ RecordsetPtr GetVantrelSiteRs(Database& db);
 RecordsetPtr GetEMailConfigRs(Database& db);
 // The stored SMTP password, for the library's own sender only (not callable by name).
 std::string GetSmtpPassword(Database& db);
+// The configuration row as GetEMailConfigRs reads it, for the sender (not by name). No row raises
+// 3021, as reading the reader's empty recordset would.
+struct MailConfig {
+  bool enabled = false;
+  std::string smtpHost;
+  int32_t smtpPort = 0;
+  int32_t sendTimeout = 0;
+  std::string fromAddress;
+  bool loginRequired = false;
+  std::string smtpUserId;
+  int32_t maximumDeliveryAttempts = 0;
+  std::string webSiteUrl;
+};
+MailConfig ReadMailConfig(Database& db);
 // Saves the posted settings into the row of `rsEMailConfig` (as GetEMailConfigRs returned it) and,
 // once committed, brings the registry schedule up to date. A blank posted password keeps the
 // stored one, unless the user id is blank too (no login at all: the stored password is cleared).

@@ -1,5 +1,6 @@
-// Small helpers shared by the e-mail configuration, rule and template writers: posted values,
-// the recordsets the pages hand back, and the failure sentences of a trapped write.
+// What the e-mail configuration, rule and template writers share beside core/writer.h: the
+// sentence of a save that another session overtook, and the refusal of a line break in a text
+// that goes into a mail header or the SMTP dialogue.
 #pragma once
 
 #include <memory>
@@ -18,23 +19,16 @@ inline constexpr const char* kConflict =
     "Another session has changed this information. You must cancel your changes.";
 using brisquel::kPermissionDenied;
 
-using brisquel::Trim;
-
-// The posted values of a writer's form; a missing form is the caller's fault.
-inline const FormFields& Fields(const std::shared_ptr<MultipartFormData>& form, std::string_view method) {
-  return PostedFields(form, method);
+// A text that goes into a mail header or the SMTP dialogue (a host, a user id, an address, a
+// subject, the site's URL) holds no line break, which would end the header or the command early
+// when the mail is sent: "" when it holds none, otherwise the sentence naming the field.
+inline std::string LineBreakRefusal(std::string_view value, std::string_view field) {
+  if (value.find_first_of("\r\n") == std::string_view::npos) return {};
+  return std::string(field) + " cannot contain a line break.";
 }
-
-// A posted value, trimmed; "" when not posted.
-inline std::string Field(const FormFields& f, std::string_view name) { return PostedText(f, name); }
-
-inline ado::Recordset& Rows(const std::shared_ptr<ado::Recordset>& rs, std::string_view table,
-                            std::string_view method) {
-  return HeldRows(rs, table, method);
-}
-
-inline std::string WriteFailure(Database& db, const automation::LastError& e) {
-  return brisquel::WriteFailure(db, e, kConflict);
+// The same, refusing (Refuse) inside a writer.
+inline void RefuseLineBreak(std::string_view value, std::string_view field) {
+  if (std::string why = LineBreakRefusal(value, field); !why.empty()) Refuse(why);
 }
 
 }  // namespace brisquel::mailforms

@@ -9,6 +9,7 @@
 #include "core/error_protocol.h"
 #include "core/lookups.h"
 #include "core/multipart.h"
+#include "core/writer.h"
 #include "notifications/email_config.h"
 #include "notifications/email_forms.h"
 
@@ -43,31 +44,33 @@ struct RulePost {
 
 // Reads and checks the posted rule; "" when it is valid, else the first problem's sentence.
 std::string ReadRule(const FormFields& f, bool update, RulePost& r) {
-  r.name = Field(f, "NotificationRuleName");
+  r.name = PostedText(f, "NotificationRuleName");
   if (r.name.empty()) return "Rule name cannot be blank.";
   if (CharLength(r.name) > 50) return "Rule name cannot be longer than 50 characters.";
-  r.active = EqualsNoCase(Field(f, "Active"), "on");
-  r.templateName = Field(f, "TemplateName");
+  r.active = EqualsNoCase(PostedText(f, "Active"), "on");
+  r.templateName = PostedText(f, "TemplateName");
   if (r.templateName.empty()) return "Template cannot be blank.";
   if (CharLength(r.templateName) > 50) return "Template cannot be longer than 50 characters.";
-  if (!CnvToInt(Field(f, "NotificationEventType"), r.event) || r.event < 1 || r.event > 4)
+  if (!CnvToInt(PostedText(f, "NotificationEventType"), r.event) || r.event < 1 || r.event > 4)
     return "Notification event must be 1 to 4.";
   r.action = 0;
   if (r.event == 4) {
-    if (!CnvToLong(Field(f, "ActionId"), r.action)) return "Workflow action must be a number.";
+    if (!CnvToLong(PostedText(f, "ActionId"), r.action)) return "Workflow action must be a number.";
     if (update && r.action == -1) return "Workflow action cannot be blank.";
   }
-  if (!CnvToInt(Field(f, "RecipientType"), r.recipient) || r.recipient < 1 || r.recipient > 5)
+  if (!CnvToInt(PostedText(f, "RecipientType"), r.recipient) || r.recipient < 1 || r.recipient > 5)
     return "Recipient type must be 1 to 5.";
   r.address.clear();
   if (r.recipient == 4) {
-    r.address = Field(f, "RecipientAddress1");
+    r.address = PostedText(f, "RecipientAddress1");
     if (r.address.empty()) return "Issue field cannot be blank.";
     if (CharLength(r.address) > 50) return "Issue field cannot be longer than 50 characters.";
+    return LineBreakRefusal(r.address, "Issue field");
   } else if (r.recipient == 5) {
-    r.address = Field(f, "RecipientAddress2");
+    r.address = PostedText(f, "RecipientAddress2");
     if (r.address.empty()) return "E-Mail address cannot be blank.";
     if (CharLength(r.address) > 50) return "E-Mail address cannot be longer than 50 characters.";
+    return LineBreakRefusal(r.address, "E-Mail address");
   }
   return {};
 }
@@ -102,32 +105,29 @@ std::vector<std::string> Checked(const FormFields& f, std::string_view name) {
 bool CreateNotificationRule(Database& db, const std::string& submittedByUserId,
                             std::shared_ptr<MultipartFormData> formData) {
   constexpr std::string_view kMethod = "CreateNotificationRule";
-  return Procedure(kClass, kMethod, [&] {
-    db.SetLastErrorMessage("");
-    const FormFields& f = Fields(formData, kMethod);
+  return Writer(db, kClass, kMethod, [&] {
+    const FormFields& f = PostedFields(formData, kMethod);
     int32_t projectId = 0;
-    if (!CnvToLong(Field(f, "ProjectId"), projectId)) return db.Fail("Project id must be a number.");
-    if (!MayAdministerRule(db, submittedByUserId, projectId)) return db.Fail(kPermissionDenied);
+    if (!CnvToLong(PostedText(f, "ProjectId"), projectId)) Refuse("Project id must be a number.");
+    if (!MayAdministerRule(db, submittedByUserId, projectId)) Refuse(kPermissionDenied);
     RulePost r;
-    if (std::string problem = ReadRule(f, false, r); !problem.empty()) return db.Fail(problem);
+    if (std::string problem = ReadRule(f, false, r); !problem.empty()) Refuse(problem);
 
     Database::Transaction tx(db);
-    auto failed = db.Trap([&] {
-      db.Execute(
-          "insert into EMailNotificationRules (ProjectId, NotificationRuleName, Active, TemplateName, "
-          "NotificationEventType, WorkflowId, ActionId, RecipientType, RecipientAddress) values (?, ?, ?, ?, ?, 1, "
-          "?, ?, ?)",
-          {ado::Param::Long(projectId), ado::Param::Text(r.name, 50), ado::Param::Bool(r.active),
-           ado::Param::Text(r.templateName, 50), ado::Param::Long(int32_t{r.event}), ado::Param::Long(r.action),
-           ado::Param::Long(int32_t{r.recipient}), ado::Param::Text(r.address, 50)});
-    });
-    if (failed) {
-      std::string sentence = db.FirstError().nativeError == ado::native::kDuplicateKey
-                                 ? "The rule '" + r.name + "' already exists."
-                                 : db.UnexpectedReport(*failed);
-      tx.Rollback();
-      return db.Fail(sentence);
-    }
+    WriteStep(
+        db,
+        [&] {
+          db.Exec(
+              "insert into EMailNotificationRules (ProjectId, NotificationRuleName, Active, TemplateName, "
+              "NotificationEventType, WorkflowId, ActionId, RecipientType, RecipientAddress) values (?, ?, ?, ?, ?, "
+              "1, ?, ?, ?)",
+              {ado::Param::Long(projectId), ado::Param::Text(r.name, 50), ado::Param::Bool(r.active),
+               ado::Param::Text(r.templateName, 50), ado::Param::Long(int32_t{r.event}), ado::Param::Long(r.action),
+               ado::Param::Long(int32_t{r.recipient}), ado::Param::Text(r.address, 50)});
+        },
+        [&](const automation::LastError& e) {
+          return DuplicateFailure(db, e, "The rule '" + r.name + "' already exists.");
+        });
     tx.Commit();
     return true;
   });
@@ -136,16 +136,15 @@ bool CreateNotificationRule(Database& db, const std::string& submittedByUserId,
 bool UpdateNotificationRule(Database& db, const std::string& submittedByUserId, RecordsetPtr rsRule,
                             std::shared_ptr<MultipartFormData> formData) {
   constexpr std::string_view kMethod = "UpdateNotificationRule";
-  return Procedure(kClass, kMethod, [&] {
-    db.SetLastErrorMessage("");
-    ado::Recordset& rs = Rows(rsRule, "EMailNotificationRules", kMethod);
-    const FormFields& f = Fields(formData, kMethod);
+  return Writer(db, kClass, kMethod, [&] {
+    ado::Recordset& rs = HeldRows(rsRule, "EMailNotificationRules", kMethod);
+    const FormFields& f = PostedFields(formData, kMethod);
     // The rule's project as it was read: the writer never moves a rule to another project.
     Variant project = rs.Field("ProjectId").OriginalValue();
     int32_t projectId = project.IsNull() || project.IsEmpty() ? -1 : project.ToLong();
-    if (!MayAdministerRule(db, submittedByUserId, projectId)) return db.Fail(kPermissionDenied);
+    if (!MayAdministerRule(db, submittedByUserId, projectId)) Refuse(kPermissionDenied);
     RulePost r;
-    if (std::string problem = ReadRule(f, true, r); !problem.empty()) return db.Fail(problem);
+    if (std::string problem = ReadRule(f, true, r); !problem.empty()) Refuse(problem);
 
     Database::Transaction tx(db);
     rs.SetValue("NotificationRuleName", Variant(r.name));
@@ -155,47 +154,46 @@ bool UpdateNotificationRule(Database& db, const std::string& submittedByUserId, 
     rs.SetValue("ActionId", Variant(r.action));
     rs.SetValue("RecipientType", Variant::Integer(r.recipient));
     rs.SetValue("RecipientAddress", Variant(r.address));
-    if (auto failed = db.Trap([&] { db.WriteBack(rs); })) {
-      std::string sentence = WriteFailure(db, *failed);
-      tx.Rollback();
-      return db.Fail(sentence);
-    }
+    WriteStep(db, [&] { db.WriteBack(rs); }, kConflict);
     tx.Commit();
     return true;
   });
 }
 
+namespace {
+
+// A project administrator may delete the rules of the projects he administers, nothing else.
+bool MayDeleteRules(Database& db, const std::string& userId, const std::vector<std::string>& ids) {
+  const UserRoles roles = ReadUserRoles(db, userId);
+  if (roles.siteAdmin) return true;
+  if (!roles.projectAdmin) return false;
+  for (const std::string& id : ids) {
+    int32_t ruleId = 0;
+    if (!CnvToLong(id, ruleId)) continue;  // matches no rule; its execution reports it
+    Variant project = db.Scalar("select ProjectId from EMailNotificationRules where NotificationRuleId = ?",
+                                {ado::Param::Long(ruleId)});
+    if (project.IsEmpty()) continue;  // no such rule: nothing to delete
+    int32_t projectId = project.IsNull() ? -1 : project.ToLong();
+    if (projectId == -1 || !UserIsProjectAdmin(db, userId, projectId)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool DeleteNotificationRule(Database& db, const std::string& userId, std::shared_ptr<MultipartFormData> formData) {
   constexpr std::string_view kMethod = "DeleteNotificationRule";
-  return Procedure(kClass, kMethod, [&] {
-    db.SetLastErrorMessage("");
-    const FormFields& f = Fields(formData, kMethod);
+  return Writer(db, kClass, kMethod, [&] {
+    const FormFields& f = PostedFields(formData, kMethod);
     const std::vector<std::string> ids = Checked(f, "chkEMailRule");
-    if (!UserIsSiteAdmin(db, userId)) {
-      // A project administrator may delete the rules of the projects he administers, nothing else.
-      if (!UserIsProjectAdmin(db, userId, -1)) return db.Fail(kPermissionDenied);
-      for (const std::string& id : ids) {
-        int32_t ruleId = 0;
-        if (!CnvToLong(id, ruleId)) continue;  // matches no rule; its execution reports it
-        Variant project = db.Scalar("select ProjectId from EMailNotificationRules where NotificationRuleId = ?",
-                                    {ado::Param::Long(ruleId)});
-        if (project.IsEmpty()) continue;  // no such rule: nothing to delete
-        int32_t projectId = project.IsNull() ? -1 : project.ToLong();
-        if (projectId == -1 || !UserIsProjectAdmin(db, userId, projectId)) return db.Fail(kPermissionDenied);
-      }
-    }
+    if (!MayDeleteRules(db, userId, ids)) Refuse(kPermissionDenied);
 
     Database::Transaction tx(db);
     for (const std::string& id : ids) {
-      auto failed = db.Trap([&] {
-        db.Execute("delete from EMailNotificationRules where EMailNotificationRules.NotificationRuleId = ?",
-                   {ado::Param::Long(Variant(id), "NotificationRuleId")});
+      WriteStep(db, [&] {
+        db.Exec("delete from EMailNotificationRules where EMailNotificationRules.NotificationRuleId = ?",
+                {ado::Param::Long(Variant(id), "NotificationRuleId")});
       });
-      if (failed) {
-        std::string sentence = db.UnexpectedReport(*failed);
-        tx.Rollback();
-        return db.Fail(sentence);
-      }
     }
     tx.Commit();
     return true;
@@ -204,97 +202,104 @@ bool DeleteNotificationRule(Database& db, const std::string& userId, std::shared
 
 // ---- Templates
 
+namespace {
+
+// The posted subject: not blank (`blank` says so otherwise), at most 256 characters.
+std::string PostedSubject(const FormFields& f, std::string_view blank) {
+  std::string subject = PostedText(f, "Subject");
+  if (subject.empty()) Refuse(std::string(blank));
+  if (CharLength(subject) > 256) Refuse("Subject cannot be longer than 256 characters.");
+  RefuseLineBreak(subject, "Subject");
+  return subject;
+}
+
+void InsertPart(Database& db, const std::string& name, const Part& p) {
+  db.Exec(
+      "insert into EMailTemplateParts (TemplateName, TemplateTypeName, PartName, PartContent) values (?, "
+      "'HTML', ?, ?)",
+      {ado::Param::Text(name, 50, "TemplateName"), ado::Param::Text(p.name, 50, "PartName"),
+       ado::Param::Text(p.content, 6000, "PartContent")});
+}
+
+}  // namespace
+
 bool CreateEMailTemplate(Database& db, const std::string& submittedByUserId,
                          std::shared_ptr<MultipartFormData> formData) {
   constexpr std::string_view kMethod = "CreateEMailTemplate";
-  return Procedure(kClass, kMethod, [&] {
-    db.SetLastErrorMessage("");
-    if (!UserIsSiteAdmin(db, submittedByUserId)) return db.Fail(kPermissionDenied);
-    const FormFields& f = Fields(formData, kMethod);
-    const std::string name = Field(f, "TemplateName");
-    if (name.empty()) return db.Fail("Template name cannot be blank.");
-    if (CharLength(name) > 50) return db.Fail("Template name cannot be longer than 50 characters.");
-    const std::string subject = Field(f, "Subject");
-    if (subject.empty()) return db.Fail("Subject cannot be blank.");
-    if (CharLength(subject) > 256) return db.Fail("Subject cannot be longer than 256 characters.");
+  return Writer(db, kClass, kMethod, [&] {
+    if (!UserIsSiteAdmin(db, submittedByUserId)) Refuse(kPermissionDenied);
+    const FormFields& f = PostedFields(formData, kMethod);
+    const std::string name = PostedText(f, "TemplateName");
+    if (name.empty()) Refuse("Template name cannot be blank.");
+    if (CharLength(name) > 50) Refuse("Template name cannot be longer than 50 characters.");
+    const std::string subject = PostedSubject(f, "Subject cannot be blank.");
     const std::vector<Part> parts = PostedParts(f, kMethod);
 
     Database::Transaction tx(db);
-    auto fail = [&](const automation::LastError& e, const std::string& duplicate) {
-      std::string sentence =
-          db.FirstError().nativeError == ado::native::kDuplicateKey ? duplicate : db.UnexpectedReport(e);
-      tx.Rollback();
-      return db.Fail(sentence);
-    };
-    auto failed = db.Trap([&] {
-      db.Execute("insert into EMailTemplates (TemplateName, TemplateTypeName, Subject) values (?, ?, ?)",
-                 {ado::Param::Text(name, 50), ado::Param::Text(kFormat, 50), ado::Param::Text(subject, 256)});
-    });
-    if (failed) return fail(*failed, "The template '" + name + "' already exists.");
+    WriteStep(
+        db,
+        [&] {
+          db.Exec("insert into EMailTemplates (TemplateName, TemplateTypeName, Subject) values (?, ?, ?)",
+                  {ado::Param::Text(name, 50), ado::Param::Text(kFormat, 50), ado::Param::Text(subject, 256)});
+        },
+        [&](const automation::LastError& e) {
+          return DuplicateFailure(db, e, "The template '" + name + "' already exists.");
+        });
     for (const Part& p : parts) {
-      failed = db.Trap([&] {
-        db.Execute(
-            "insert into EMailTemplateParts (TemplateName, TemplateTypeName, PartName, PartContent) values (?, "
-            "'HTML', ?, ?)",
-            {ado::Param::Text(name, 50, "TemplateName"), ado::Param::Text(p.name, 50, "PartName"),
-             ado::Param::Text(p.content, 6000, "PartContent")});
-      });
       // The template row went in, so a duplicate here is a part posted twice.
-      if (failed) return fail(*failed, "The part '" + p.name + "' was posted more than once.");
+      WriteStep(db, [&] { InsertPart(db, name, p); }, [&](const automation::LastError& e) {
+        return DuplicateFailure(db, e, "The part '" + p.name + "' was posted more than once.");
+      });
     }
     tx.Commit();
     return true;
   });
 }
 
+namespace {
+
+// The posted parts into the template's rows. A posted part the template lacks is added when its
+// format has it, and refused otherwise: a posted part is never dropped while the save reports
+// success. "" when all went in, else the refusal.
+std::string WriteParts(Database& db, const std::string& name, const std::vector<Part>& parts) {
+  for (const Part& p : parts) {
+    int64_t changed = db.Exec(
+        "update EMailTemplateParts set PartContent = ? where EMailTemplateParts.TemplateName = ? and "
+        "EMailTemplateParts.TemplateTypeName = 'HTML' and EMailTemplateParts.PartName = ?",
+        {ado::Param::Text(p.content, 6000, "PartContent"), ado::Param::Text(name, 50, "TemplateName"),
+         ado::Param::Text(p.name, 50, "PartName")});
+    if (changed > 0) continue;
+    if (!db.Exists("select 1 from EMailTemplates where TemplateName = ?", {ado::Param::Text(name, 50)}))
+      return kConflict;  // deleted by another session
+    if (!db.Exists("select 1 from EMailTemplateTypeParts where TemplateTypeName = 'HTML' and PartName = ?",
+                   {ado::Param::Text(p.name, 50)}))
+      return "The message format of the template has no part named '" + p.name + "'.";
+    InsertPart(db, name, p);
+  }
+  return {};
+}
+
+}  // namespace
+
 bool UpdateEMailTemplate(Database& db, const std::string& submittedByUserId, RecordsetPtr rsTemplate,
                          std::shared_ptr<MultipartFormData> formData) {
   constexpr std::string_view kMethod = "UpdateEMailTemplate";
-  return Procedure(kClass, kMethod, [&] {
-    db.SetLastErrorMessage("");
-    ado::Recordset& rs = Rows(rsTemplate, "EMailTemplates", kMethod);
-    if (!UserIsSiteAdmin(db, submittedByUserId)) return db.Fail(kPermissionDenied);
-    const FormFields& f = Fields(formData, kMethod);
-    const std::string subject = Field(f, "Subject");
-    if (subject.empty()) return db.Fail("Subject name cannot be blank.");
-    if (CharLength(subject) > 256) return db.Fail("Subject cannot be longer than 256 characters.");
+  return Writer(db, kClass, kMethod, [&] {
+    ado::Recordset& rs = HeldRows(rsTemplate, "EMailTemplates", kMethod);
+    if (!UserIsSiteAdmin(db, submittedByUserId)) Refuse(kPermissionDenied);
+    const FormFields& f = PostedFields(formData, kMethod);
+    const std::string subject = PostedSubject(f, "Subject name cannot be blank.");
     const std::vector<Part> parts = PostedParts(f, kMethod);
     const std::string name = rs.Value("TemplateName").ToString();
 
     Database::Transaction tx(db);
     rs.SetValue("Subject", Variant(subject));
     std::string refusal;
-    auto failed = db.Trap([&] {
-      for (const Part& p : parts) {
-        int64_t changed = db.Execute(
-            "update EMailTemplateParts set PartContent = ? where EMailTemplateParts.TemplateName = ? and "
-            "EMailTemplateParts.TemplateTypeName = 'HTML' and EMailTemplateParts.PartName = ?",
-            {ado::Param::Text(p.content, 6000, "PartContent"), ado::Param::Text(name, 50, "TemplateName"),
-             ado::Param::Text(p.name, 50, "PartName")});
-        if (changed > 0) continue;
-        // A posted part the template lacks is added when its format has it, and refused
-        // otherwise: a posted part is never dropped while the save reports success.
-        if (!db.Exists("select 1 from EMailTemplates where TemplateName = ?", {ado::Param::Text(name, 50)})) {
-          refusal = kConflict;  // deleted by another session
-          return;
-        }
-        if (!db.Exists("select 1 from EMailTemplateTypeParts where TemplateTypeName = 'HTML' and PartName = ?",
-                       {ado::Param::Text(p.name, 50)})) {
-          refusal = "The message format of the template has no part named '" + p.name + "'.";
-          return;
-        }
-        db.Execute(
-            "insert into EMailTemplateParts (TemplateName, TemplateTypeName, PartName, PartContent) values (?, "
-            "'HTML', ?, ?)",
-            {ado::Param::Text(name, 50), ado::Param::Text(p.name, 50), ado::Param::Text(p.content, 6000)});
-      }
-      db.WriteBack(rs);
-    });
-    if (failed || !refusal.empty()) {
-      std::string sentence = failed ? WriteFailure(db, *failed) : refusal;
-      tx.Rollback();
-      return db.Fail(sentence);
-    }
+    WriteStep(db, [&] {
+      refusal = WriteParts(db, name, parts);
+      if (refusal.empty()) db.WriteBack(rs);
+    }, kConflict);
+    if (!refusal.empty()) Refuse(refusal);
     tx.Commit();
     return true;
   });
@@ -302,31 +307,29 @@ bool UpdateEMailTemplate(Database& db, const std::string& submittedByUserId, Rec
 
 bool DeleteEMailTemplate(Database& db, const std::string& userId, std::shared_ptr<MultipartFormData> formData) {
   constexpr std::string_view kMethod = "DeleteEMailTemplate";
-  return Procedure(kClass, kMethod, [&] {
-    db.SetLastErrorMessage("");
-    if (!UserIsSiteAdmin(db, userId)) return db.Fail(kPermissionDenied);
-    const FormFields& f = Fields(formData, kMethod);
+  return Writer(db, kClass, kMethod, [&] {
+    if (!UserIsSiteAdmin(db, userId)) Refuse(kPermissionDenied);
+    const FormFields& f = PostedFields(formData, kMethod);
     const std::vector<std::string> names = Checked(f, "chkEMailTemplate");
 
     Database::Transaction tx(db);
     for (const std::string& name : names) {
-      auto failed = db.Trap([&] {
-        ado::Params p{ado::Param::Text(name, 50, "TemplateName")};
-        db.Execute(
-            "delete from EMailNotifications where EMailNotifications.TemplateName = ? and "
-            "EMailNotifications.StatusCode <> 'Pending'",
-            p);
-        db.Execute("delete from EMailTemplateParts where EMailTemplateParts.TemplateName = ?", p);
-        db.Execute("delete from EMailTemplates where EMailTemplates.TemplateName = ?", p);
-      });
-      if (failed) {
-        std::string sentence = db.FirstError().nativeError == ado::native::kReference
-                                   ? "At least one notification rule or pending notification uses the '" + name +
-                                         "' template. The template could not be deleted."
-                                   : db.UnexpectedReport(*failed);
-        tx.Rollback();
-        return db.Fail(sentence);
-      }
+      WriteStep(
+          db,
+          [&] {
+            ado::Params p{ado::Param::Text(name, 50, "TemplateName")};
+            db.Exec(
+                "delete from EMailNotifications where EMailNotifications.TemplateName = ? and "
+                "EMailNotifications.StatusCode <> 'Pending'",
+                p);
+            db.Exec("delete from EMailTemplateParts where EMailTemplateParts.TemplateName = ?", p);
+            db.Exec("delete from EMailTemplates where EMailTemplates.TemplateName = ?", p);
+          },
+          [&](const automation::LastError& e) {
+            return ReferenceFailure(db, e,
+                                    "At least one notification rule or pending notification uses the '" + name +
+                                        "' template. The template could not be deleted.");
+          });
     }
     tx.Commit();
     return true;

@@ -13,7 +13,9 @@
 #include "core/trace.h"
 #include "notifications/compose.h"
 #include "notifications/email_config.h"
+#include "notifications/message_format.h"
 #include "notifications/notifications.h"
+#include "notifications/smtp_session.h"
 #include "smtp/smtp.h"
 
 namespace brisquel {
@@ -40,12 +42,6 @@ constexpr const char* kPurge =
     "delete from EMailNotifications where EMailNotifications.StatusCode <> 'Pending' and "
     "EMailNotifications.DateTimeCompleted <= strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime', '-3 days')";
 
-bool IsTrue(const Variant& v) { return !v.IsNull() && !v.IsEmpty() && v.ToBool(); }
-
-std::string WithoutFinalCrLf(const std::string& s) {
-  if (s.size() >= 2 && s.compare(s.size() - 2, 2, kCrLf) == 0) return s.substr(0, s.size() - 2);
-  return s;
-}
 
 }  // namespace
 
@@ -78,18 +74,18 @@ class Pass {
 
   void Run(bool& retry) {
     retry = false;
-    config_ = GetEMailConfigRs(db_);
+    config_ = ReadMailConfig(db_);
     auto issueFields = GetIssueFieldsRs(db_, "");
-    composer_ = std::make_unique<MessageComposer>(db_, AddTrailingSlash(config_->Text("WebSiteURL")), issueFields);
+    composer_ = std::make_unique<MessageComposer>(db_, AddTrailingSlash(config_.webSiteUrl), issueFields);
 
-    if (!IsTrue(config_->Value("EMailEnabled"))) {
+    if (!config_.enabled) {
       db_.Execute(kDeletePending);
       Trace("EMail not enabled.");
       Finish();
       return;
     }
 
-    maxAttempts_ = config_->Value("MaximumDeliveryAttempts").ToLong();
+    maxAttempts_ = config_.maximumDeliveryAttempts;
     std::vector<Row> rows;
     db_.Each(kSelectPending, {}, [&](const sql::Row& p) {
       Row r{p.Long("EMailNotificationId"), p.Long("IssueId"), p.Text("EMailAddress"), p.Text("TemplateName"),
@@ -104,9 +100,7 @@ class Pass {
 
     std::string connectError = Connect();
     if (!connectError.empty()) {
-      std::string failure = connectError;
-      if (debugLog_.size() >= 2) failure += std::string(kCrLf) + "Log details follow:" + kCrLf + WithoutFinalCrLf(debugLog_);
-      failure = Scrub(failure);
+      const std::string failure = session_->WithLog(connectError);
       for (const Row& r : rows) {
         n_.TriedRows().insert(r.id);
         NotDelivered(r, failure);
@@ -123,8 +117,8 @@ class Pass {
       if (!message) {
         // A message that cannot be composed is charged like a failed delivery; the pass goes on,
         // since the session is not at fault.
-        debugLog_.clear();
-        error = Scrub(error);
+        session_->ClearLog();
+        error = session_->Scrub(error);
         Trace("Notification could not be composed, issue id: " + std::to_string(r.issueId) + ", address: " +
               r.address + ", template: " + r.templateName + ", error: \"" + error + "\"");
         NotDelivered(r, error);
@@ -155,74 +149,29 @@ class Pass {
     std::string templateName;
     int32_t attempts;
   };
-  // A template's rows, read once per pass.
-  struct Template {
-    RecordsetPtr tmpl, type, headers, parts;
-  };
 
   void Trace(const std::string& text) { trace_.Trace(1, std::string(kTracePrefix) + text); }
 
-  // Secrets never reach a stored or traced text, whatever the component lets through.
-  std::string Scrub(std::string text) const {
-    // A short password is a secret too: every length is masked.
-    if (password_.empty()) return text;
-    size_t pos;
-    while ((pos = text.find(password_)) != std::string::npos) text.replace(pos, password_.size(), "***");
-    return text;
-  }
-
-  void OnDebug(const std::string& line) {
-    std::string text = line;
-    // A login line carries the credentials after its mechanism.
-    if (text.size() >= 5 && EqualsNoCase(std::string_view(text).substr(0, 5), "AUTH ")) {
-      size_t mechEnd = text.find(' ', 5);
-      if (mechEnd != std::string::npos) text = text.substr(0, mechEnd) + " ***";
-    }
-    debugLog_ += text;
-    if (text.size() < 2 || text.compare(text.size() - 2, 2, kCrLf) != 0) debugLog_ += kCrLf;
-  }
-
   // Creates, configures and connects the client; the connect error, or "" when connected.
   std::string Connect() {
-    smtp_ = std::make_shared<smtp::SmtpMailer>();
-    smtp_->SetDebugHandler([this](const std::string& line) { OnDebug(line); });
-    smtp_->SetServerHost(config_->Text("SmtpHost"));
-    smtp_->SetServerPort(config_->Value("SmtpPort").ToLong());
-    smtp_->SetTimeoutValue(config_->Value("SendTimeout").ToInt());
-    smtp_->SetDebugOutput(true);
-    if (IsTrue(config_->Value("ServerLoginRequired"))) {
+    SmtpSettings settings;
+    settings.host = config_.smtpHost;
+    settings.port = config_.smtpPort;
+    settings.timeout = Variant(config_.sendTimeout).ToInt();
+    if (config_.loginRequired) {
       // The configuration reader never hands the password out: it is read here, for the login only.
-      password_ = GetSmtpPassword(db_);
-      smtp_->SetLoginSetting(smtp::kLoginRequired);
-      smtp_->SetLoginScheme(smtp::kLoginAnyScheme);
-      smtp_->SetLoginUser(config_->Text("SmtpUserId"));
-      smtp_->SetLoginPassword(password_);
+      settings.login = true;
+      settings.user = config_.smtpUserId;
+      settings.password = GetSmtpPassword(db_);
     }
-    smtp_->SetSessionOption(smtp::kSessionStartTlsIfOffered);
-    try {
-      smtp_->ConnectServer();
-    } catch (...) {
-      automation::LastError e = CurrentError();
-      return "Error: " + std::to_string(e.number) + " (" + e.description + ")";
-    }
-    if (smtp_->ConnectionState() != smtp::kStateConnected)
-      return "Error: " + std::to_string(smtp_->ErrorCode()) + " (" + smtp_->ErrorText() + ")";
-    return {};
+    session_ = std::make_unique<SmtpSession>(settings);
+    return session_->Connect();
   }
 
-  const Template& TemplateRows(const std::string& name) {
+  const MessageFormat& TemplateRows(const std::string& name) {
     auto it = templates_.find(name);
     if (it != templates_.end()) return it->second;
-    Template t;
-    t.tmpl = GetEMailTemplateRs(db_, name);
-    if (t.tmpl->IsEOF()) automation::RaiseRuntime(ado::err::kNoCurrentRecord, "There is no template '" + name + "'.");
-    const std::string typeName = t.tmpl->Text("TemplateTypeName");
-    t.type = GetEMailTemplateTypeRs(db_, typeName);
-    if (t.type->IsEOF())
-      automation::RaiseRuntime(ado::err::kNoCurrentRecord, "There is no template type '" + typeName + "'.");
-    t.headers = GetTemplateTypeHeadersRs(db_, typeName);
-    t.parts = GetTemplateTypePartsRs(db_, typeName);
-    return templates_.emplace(name, std::move(t)).first->second;
+    return templates_.emplace(name, ReadMessageFormat(db_, name)).first->second;
   }
 
   // The row's message, or nullptr with the failure text in `error`.
@@ -232,8 +181,8 @@ class Pass {
         auto issue = GetIssueRs(db_, r.issueId);
         if (issue->IsEOF())
           automation::RaiseRuntime(ado::err::kNoCurrentRecord, "There is no issue " + std::to_string(r.issueId) + ".");
-        const Template& t = TemplateRows(r.templateName);
-        return composer_->BuildMailMessage(*config_, r.address, *issue, *t.tmpl, *t.type, t.headers.get(), *t.parts);
+        return composer_->BuildMailMessage(config_.fromAddress, r.address, *issue,
+                                           TemplateRows(r.templateName));
       });
     } catch (...) {
       automation::LastError e = CurrentError();
@@ -246,17 +195,15 @@ class Pass {
   std::string SendNotification(const std::shared_ptr<smtp::SmtpMessagePart>& message) {
     bool sent = false;
     try {
-      sent = smtp_->SendMessage(message);
+      sent = session_->Client().SendMessage(message);
     } catch (...) {
       sent = false;
     }
     std::string result;
-    if (!sent || smtp_->ErrorCode() != 0) {
-      result = "Error: " + std::to_string(smtp_->ErrorCode()) + " (" + smtp_->ErrorText() + ")" + kCrLf +
-               "Log details follow:" + kCrLf + WithoutFinalCrLf(debugLog_);
-      result = Scrub(result);
-    }
-    debugLog_.clear();
+    if (!sent || session_->Client().ErrorCode() != 0)
+      result = session_->Scrub(session_->ClientError() + kCrLf + "Log details follow:" + kCrLf +
+                               WithoutFinalCrLf(session_->DebugLog()));
+    session_->ClearLog();
     return result;
   }
 
@@ -290,25 +237,18 @@ class Pass {
 
   // End of a pass: the session is closed and old finished rows are purged.
   void Finish() {
-    if (smtp_) {
-      try {
-        smtp_->Disconnect();
-      } catch (...) {
-      }
-      smtp_.reset();
-    }
+    session_.reset();  // disconnects
     db_.Execute(kPurge);
   }
 
   Notifications& n_;
   Database& db_;
   VTLLogging trace_;  // a new one each pass reads the trace level again
-  RecordsetPtr config_;
+  MailConfig config_;
   std::unique_ptr<MessageComposer> composer_;
-  std::unordered_map<std::string, Template, NoCaseHash, NoCaseEqual> templates_;
-  std::shared_ptr<smtp::SmtpMailer> smtp_;
-  std::string debugLog_;
-  std::string password_;
+  // Each template's format, read once per pass.
+  std::unordered_map<std::string, MessageFormat, NoCaseHash, NoCaseEqual> templates_;
+  std::unique_ptr<SmtpSession> session_;
   int32_t maxAttempts_ = 0;
 };
 

@@ -18,11 +18,6 @@ constexpr std::string_view kClass = "IssuesList";
 constexpr std::string_view kSortedDescending = "&nbsp;<font face='Webdings' size=2>\xE2\x96\xB2</font>&nbsp;&nbsp;";
 constexpr std::string_view kSortedAscending = "&nbsp;<font face='Webdings' size=2>\xE2\x96\xBC</font>&nbsp;&nbsp;";
 
-std::string Text(const ado::Recordset& rs, std::string_view name) {
-  const automation::Variant v = rs.Value(name);
-  return v.IsNull() ? std::string() : v.ToString();
-}
-
 }  // namespace
 
 std::string ListSortKey(const IssuesList::LayoutField& f) {
@@ -40,11 +35,11 @@ IssuesList::Layout IssuesList::ReadLayout() const {
   while (!rs->IsEOF()) {
     LayoutField f;
     f.row = rs->Value("RowNumber").ToLong();
-    f.fieldName = Text(*rs, "FieldName");
-    f.friendlyName = Text(*rs, "FieldFriendlyName");
-    f.representation = Text(*rs, "Representation");
-    f.tableName = Text(*rs, "TableName");
-    f.sortByFieldName = Text(*rs, "SortByFieldName");
+    f.fieldName = rs->Text("FieldName");
+    f.friendlyName = rs->Text("FieldFriendlyName");
+    f.representation = rs->Text("Representation");
+    f.tableName = rs->Text("TableName");
+    f.sortByFieldName = rs->Text("SortByFieldName");
     f.naturalSort = rs->Value("NaturalSort");
     ++layout.counts[f.row];
     layout.fields.push_back(std::move(f));

@@ -6,6 +6,7 @@
 #include "core/database.h"
 #include "core/error_protocol.h"
 #include "core/lookups.h"
+#include "pages/data_entry_form.h"
 #include "pages/encode.h"
 #include "pages/issues_list.h"
 
@@ -16,21 +17,6 @@ namespace {
 constexpr std::string_view kClass = "IssuesList";
 constexpr std::string_view kClickHandlers =
     "onclick='IssueId_Click();' onmouseover='IssueId_MouseOver()' onmouseout='IssueId_MouseOut()'";
-
-// Encoded text with each CRLF shown as a line break.
-std::string Lines(const std::string& s) {
-  std::string encoded = encode::HtmlText(s), out;
-  out.reserve(encoded.size());
-  for (size_t i = 0; i < encoded.size(); ++i) {
-    if (encoded[i] == '\r' && i + 1 < encoded.size() && encoded[i + 1] == '\n') {
-      out += "<br>";
-      ++i;
-    } else {
-      out += encoded[i];
-    }
-  }
-  return out;
-}
 
 // The label and spacer cells that stand before a sub-row's value.
 std::string SubRowLabel(const IssuesList::LayoutField& f) {
@@ -46,7 +32,7 @@ void IssuesList::OutputIssueField(bool subRow, const LayoutField& f) {
     const automation::Variant v = rs_->Value(f.fieldName);
     const std::string value = v.IsNull() ? std::string() : v.ToString();
     if (subRow) {
-      out_->Append(SubRowLabel(f) + "<td valign=top>" + Lines(value) + "</td>");
+      out_->Append(SubRowLabel(f) + "<td valign=top>" + issue_form::HtmlLines(value) + "</td>");
     } else {
       out_->Append(allowSelection_ ? "<td nowrap valign=bottom>" : "<td nowrap>");
       out_->Append(encode::HtmlText(value));
@@ -95,10 +81,10 @@ void IssuesList::CommentsCell(bool subRow, const LayoutField& f) {
   out_->Append("<table cellspacing=0 cellpadding=0 border=0 width='100%'>");
   while (!comments->IsEOF()) {
     const automation::Date on = comments->Value("CommentCreatedOn").ToDate();
-    out_->Append("<tr><td nowrap class=box2 valign=top>" + automation::FormatShortDate(on) + " " +
-                 automation::FormatShortTime(on) + " " + encode::HtmlText(comments->Value("CommentAuthor").ToString()) +
+    out_->Append("<tr><td nowrap class=box2 valign=top>" + automation::ShortDateText(on) + " " +
+                 automation::ShortTimeText(on) + " " + encode::HtmlText(comments->Value("CommentAuthor").ToString()) +
                  "</td><td valign=top class=box2>&nbsp;&nbsp;</td><td width=100% class=box2>" +
-                 Lines(comments->Value("CommentText").ToString()) + "</td></tr>");
+                 issue_form::HtmlLines(comments->Value("CommentText").ToString()) + "</td></tr>");
     comments->MoveNext();
   }
   out_->Append("</table></td>");

@@ -93,7 +93,7 @@ automation::Variant IssuesList::DataFile(const std::shared_ptr<Database>& db, co
           for (bool first = true; !comments->IsEOF(); comments->MoveNext(), first = false) {
             const automation::Date on = comments->Value("CommentCreatedOn").ToDate();
             if (!first) line += '\n';
-            AppendQuoted(line, automation::FormatShortDate(on) + " " + automation::FormatShortTime(on) + " " +
+            AppendQuoted(line, automation::ShortDateText(on) + " " + automation::ShortTimeText(on) + " " +
                                    comments->Value("CommentAuthor").ToString() + "\n" +
                                    comments->Value("CommentText").ToString());
           }

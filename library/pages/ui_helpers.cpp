@@ -2,6 +2,7 @@
 
 #include "core/buffer.h"
 #include "core/error_protocol.h"
+#include "core/writer.h"
 #include "pages/encode.h"
 
 namespace brisquel {
@@ -51,9 +52,7 @@ std::string TrimNull(const std::string& s) {
   return Procedure(kClass, "TrimNull", [&] {
     const size_t nul = s.find('\0');
     if (nul != std::string::npos) return s.substr(0, nul);
-    const size_t first = s.find_first_not_of(' ');
-    if (first == std::string::npos) return std::string();
-    return s.substr(first, s.find_last_not_of(' ') - first + 1);
+    return Trim(s);
   });
 }
 

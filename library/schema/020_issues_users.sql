@@ -119,7 +119,32 @@ CREATE TABLE Issues (
   VerifiedInBuildCode VARCHAR(50) NOT NULL COLLATE NOCASE
     CONSTRAINT DF_Issues_VerifiedInBuildCode DEFAULT ''
 );
-CREATE INDEX IX_Issues_ProjectId ON Issues (ProjectId);
+-- The issue lists filter by project and status and sort by priority: their counts read these
+-- indexes alone, and their pages come in priority order without sorting every match (the issue
+-- id, the rowid, is the last key of both).
+CREATE INDEX IX_Issues_ProjectId ON Issues (ProjectId, StatusCode, PriorityCode);
+CREATE INDEX IX_Issues_StatusCode ON Issues (StatusCode, PriorityCode);
+-- The issues of each project in each status, kept by the triggers below, so that the standard
+-- lists count a whole site's open issues from a few rows.
+CREATE TABLE IssueCounts (
+  ProjectId INTEGER NOT NULL,
+  StatusCode VARCHAR(50) NOT NULL COLLATE NOCASE,
+  Issues INTEGER NOT NULL DEFAULT 0,
+  PRIMARY KEY (ProjectId, StatusCode)
+) WITHOUT ROWID;
+CREATE TRIGGER IssueCounts_Insert AFTER INSERT ON Issues FOR EACH ROW BEGIN
+  INSERT INTO IssueCounts (ProjectId, StatusCode, Issues) VALUES (new.ProjectId, new.StatusCode, 1)
+    ON CONFLICT (ProjectId, StatusCode) DO UPDATE SET Issues = Issues + 1;
+END;
+CREATE TRIGGER IssueCounts_Delete AFTER DELETE ON Issues FOR EACH ROW BEGIN
+  UPDATE IssueCounts SET Issues = Issues - 1 WHERE ProjectId = old.ProjectId AND StatusCode = old.StatusCode;
+END;
+CREATE TRIGGER IssueCounts_Update AFTER UPDATE OF ProjectId, StatusCode ON Issues FOR EACH ROW
+  WHEN old.ProjectId IS NOT new.ProjectId OR old.StatusCode IS NOT new.StatusCode BEGIN
+  UPDATE IssueCounts SET Issues = Issues - 1 WHERE ProjectId = old.ProjectId AND StatusCode = old.StatusCode;
+  INSERT INTO IssueCounts (ProjectId, StatusCode, Issues) VALUES (new.ProjectId, new.StatusCode, 1)
+    ON CONFLICT (ProjectId, StatusCode) DO UPDATE SET Issues = Issues + 1;
+END;
 CREATE INDEX IX_Issues_AssignedToUser ON Issues (AssignedToUser, StatusCode);
 CREATE INDEX IX_Issues_ResolutionCode ON Issues (ResolutionCode, StatusCode);
 -- The trend and daily statistics group issues by the day they were opened and closed.

@@ -39,6 +39,8 @@ CREATE TABLE Priorities (
   PriorityCode VARCHAR(50) NOT NULL COLLATE NOCASE CONSTRAINT pk_Priorities PRIMARY KEY,
   SortOrder INTEGER NOT NULL
 );
+-- Lists sorted by priority walk the priorities in order (unique: the code is).
+CREATE UNIQUE INDEX IX_Priorities_SortOrder ON Priorities (SortOrder, PriorityCode);
 
 CREATE TABLE Severities (
   LastUpdated INTEGER NOT NULL DEFAULT 0,

@@ -119,18 +119,19 @@ INSERT INTO Groups (GroupCode) VALUES ('Developers'), ('Testers'), ('Customers')
 -- The site workflow: a new issue is opened for a developer, fixed and handed to a tester, who
 -- verifies and closes it or rejects the fix; an issue can also be closed as not to be fixed, a
 -- duplicate or not reproducible (back to its creator), and every closed issue can be reopened.
+-- Diagram positions are in twips (15 to a pixel), as the editor's canvas keeps them.
 INSERT INTO Workflows (WorkflowId, SiteDefault, Version) VALUES (1, 1, 1);
 
 INSERT INTO WorkflowStates (StateId, WorkflowId, StateName, StateType, ResolutionCode, StatusCode,
                             IssueValid, IssueFixed, DiagramTop, DiagramLeft, DiagramWidth,
                             DiagramHeight) VALUES
-  (1, 1, 'Issue Create', 1, '', '', 0, 0, 20, 250, 120, 50),
-  (2, 1, 'New', 0, 'New', 'Open', 1, 0, 130, 250, 120, 50),
-  (3, 1, 'Fixed', 0, 'Fixed', 'Open', 1, 1, 250, 60, 120, 50),
-  (4, 1, 'Fixed - Closed', 0, 'Fixed', 'Closed', 1, 1, 370, 60, 120, 50),
-  (5, 1, 'Will not fix - Closed', 0, 'Will not fix', 'Closed', 1, 0, 250, 440, 160, 50),
-  (6, 1, 'Duplicate - Closed', 0, 'Duplicate', 'Closed', 0, 0, 330, 440, 160, 50),
-  (7, 1, 'Not reproducible - Closed', 0, 'Not reproducible', 'Closed', 0, 0, 410, 440, 160, 50);
+  (1, 1, 'Issue Create', 1, '', '', 0, 0, 300, 3750, 1800, 750),
+  (2, 1, 'New', 0, 'New', 'Open', 1, 0, 1950, 3750, 1800, 750),
+  (3, 1, 'Fixed', 0, 'Fixed', 'Open', 1, 1, 3750, 900, 1800, 750),
+  (4, 1, 'Fixed - Closed', 0, 'Fixed', 'Closed', 1, 1, 5550, 900, 1800, 750),
+  (5, 1, 'Will not fix - Closed', 0, 'Will not fix', 'Closed', 1, 0, 3750, 6600, 2400, 750),
+  (6, 1, 'Duplicate - Closed', 0, 'Duplicate', 'Closed', 0, 0, 4950, 6600, 2400, 750),
+  (7, 1, 'Not reproducible - Closed', 0, 'Not reproducible', 'Closed', 0, 0, 6150, 6600, 2400, 750);
 
 INSERT INTO WorkflowStateGroups (StateId, GroupCode) VALUES
   (1, 'Developers'), (1, 'Testers'), (1, 'Customers');
@@ -155,6 +156,10 @@ INSERT INTO WorkflowActions (ActionId, WorkflowId, ActionType, FromStateId, ToSt
   (11, 1, 2, 5, 2, 0, 'Reopen', 1, 'Developers'),
   (12, 1, 2, 6, 2, 0, 'Reopen', 1, 'Developers'),
   (13, 1, 2, 7, 2, 0, 'Reopen', 1, 'Developers');
+
+-- A bend on the way back of each action that has one the other way, so the two lines stand apart.
+INSERT INTO WorkflowActionPts (ActionId, x, y) VALUES
+  (5, 3465, 3605), (11, 6448, 2834), (12, 6535, 3499), (13, 6585, 4155);
 
 INSERT INTO WorkflowActionAssignments (ActionId, GroupCode) VALUES
   (1, 'Developers'),

@@ -28,12 +28,9 @@ const bool registered = [] {
            // personal pages
            "/User/MyInfo.asp", "/User/Personalize.asp", "/User/PersonalizeSearch.asp",
            // reports
-           "/Reports/SummaryTrends.asp", "/Reports/IssueDistribution.asp", "/Reports/DailySummary.asp",
-           "/Reports/DailySummaryPrinterFriendly.asp", "/Reports/ReleaseNotes.asp",
-           // issues, search, attachments
-           "/Issues/Issue.asp", "/Issues/IssuePrinterFriendly.asp", "/Issues/Attachment.asp",
-           "/Assignments/MyAssignments.asp", "/Assignments/MyAssignmentsPrinterFriendly.asp",
-           "/Search/Search.asp",
+           "/Reports/DailySummary.asp", "/Reports/DailySummaryPrinterFriendly.asp",
+           // attachments
+           "/Issues/Attachment.asp",
        }) {
     RouteTable::Instance().Add(path, kNotAvailable);
   }

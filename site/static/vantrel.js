@@ -4,3 +4,12 @@
 function Trim(s) {
   return String(s == null ? "" : s).replace(/^\s+|\s+$/g, "");
 }
+
+// The layout editor's boxes: a row shows its boxes up to the first empty one, and a chosen field
+// opens the next box of the row.
+function FieldSelect(row, column) {
+  var box = document.getElementById("r" + row + "f" + column);
+  var next = document.getElementById("r" + row + "f" + (column + 1));
+  if (box && next && box.value != "") next.style.display = "";
+  return true;
+}

@@ -42,11 +42,18 @@ class AgentProcessTest : public ::testing::Test {
     for (pid_t pid : agents) Stop(pid);
   }
 
+  // The agent holds its lock before it opens its store: it is started once it has also written
+  // itself into the store.
+  bool Started(pid_t pid) const {
+    if (agent::Status(store) != agent::kRunning || !fs::exists(store)) return false;
+    auto rows = agent::Store(store).Rows("select Pid from AgentState");
+    return !rows.empty() && rows[0][0] == std::to_string(pid);
+  }
   pid_t StartAgent() {
     vdaemon::Started s = vdaemon::Spawn({VANTREL_AGENT_PATH}, {"vantrel-agent"}, {});
     EXPECT_GT(s.pid, 0);
-    for (int i = 0; i < 500 && agent::Status(store) != agent::kRunning; ++i) std::this_thread::sleep_for(10ms);
-    EXPECT_EQ(agent::Status(store), agent::kRunning);
+    for (int i = 0; i < 1000 && !Started(s.pid); ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(Started(s.pid));
     agents.push_back(s.pid);
     return s.pid;
   }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+
 #include "frame/bitmap_control.h"
 #include "gdi/image.h"
 #include "host/recording_host.h"
@@ -42,10 +43,11 @@ TEST(Module, CanUnloadOnlyWhenNoControlLivesAndNoLockIsHeld) {
   EXPECT_EQ(DllCanUnloadNow(), hr::kOk);
 }
 
-TEST(Module, TheLogoIsTheOneClassBuiltInSoFar) {
+TEST(Module, TheClassesBuiltInSoFar) {
   std::vector<std::string> names;
   for (const ClassEntry* c : AvailableClasses()) names.emplace_back(c->name);
-  EXPECT_EQ(names, std::vector<std::string>{"QELLogo"});
+  EXPECT_EQ(names, (std::vector<std::string>{"CaptureCtl", "Keyboard", "Chart", "ChartBar", "QELLogo", "WorkflowDiagram",
+                                              "QueryWizard"}));
 }
 
 TEST(QELLogo, AnyExtentBecomes133By125) {

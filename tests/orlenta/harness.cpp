@@ -130,8 +130,9 @@ void OrlentaTest::WriteFakeSender(const std::filesystem::path& folder) {
       "#!/bin/sh\n"
       "blocked=$(sed -n 's/^SigBlk:[[:space:]]*//p' /proc/$$/status)\n"
       "session=$(cut -d' ' -f6 /proc/$$/stat)\n"
-      "printf 'start\\t%s\\t%s\\t%s\\t%s\\t%s\\t%s\\n' \"$#\" \"$1\" \"$(pwd -P)\" \"$(date +%s%N)\" "
-      "\"$blocked\" \"$([ \"$session\" = $$ ] && echo own || echo shared)\" >> \"$FAKE_SENDER_RECORD\"\n"
+      "forked=$(cut -d' ' -f22 /proc/$$/stat)\n"
+      "printf 'start\\t%s\\t%s\\t%s\\t%s\\t%s\\t%s\\t%s\\n' \"$#\" \"$1\" \"$(pwd -P)\" \"$(date +%s%N)\" "
+      "\"$blocked\" \"$([ \"$session\" = $$ ] && echo own || echo shared)\" \"$forked\" >> \"$FAKE_SENDER_RECORD\"\n"
       "case \"$1\" in\n"
       "  *hang*) exec sleep 20 ;;\n"
       "  *hold*) i=0; while [ ! -e \"$FAKE_SENDER_RELEASE\" ] && [ $i -lt 500 ]; do sleep 0.02; "
@@ -217,13 +218,14 @@ std::vector<SenderRecord> OrlentaTest::Records() const {
     for (std::string field; std::getline(s, field, '\t');) fields.push_back(field);
     SenderRecord r;
     r.kind = fields.at(0);
-    if (r.kind == "start" && fields.size() == 7) {
+    if (r.kind == "start" && fields.size() == 8) {
       r.argc = std::stoi(fields[1]);
       r.arg = fields[2];
       r.dir = fields[3];
       r.ns = std::stoll(fields[4]);
       r.blockedSignals = fields[5];
       r.ownSession = fields[6] == "own";
+      r.forkedMs = std::stoll(fields[7]) * 1000 / ::sysconf(_SC_CLK_TCK);
     } else if (r.kind == "end" && fields.size() == 3) {
       r.arg = fields[1];
       r.ns = std::stoll(fields[2]);

@@ -53,8 +53,9 @@ class NotifySocket {
 };
 
 // A line the fake sender wrote: "start" with its argument count, first argument, working folder,
-// time (ns since the epoch), blocked-signal mask and whether it leads its own session; or "end"
-// with its argument and time.
+// time (ns since the epoch), blocked-signal mask, whether it leads its own session and when the
+// kernel created its process (ms since boot: the moment of the fork, however late the script ran);
+// or "end" with its argument and time.
 struct SenderRecord {
   std::string kind;
   int argc = 0;
@@ -63,6 +64,7 @@ struct SenderRecord {
   int64_t ns = 0;
   std::string blockedSignals;
   bool ownSession = false;
+  int64_t forkedMs = 0;
 };
 
 class OrlentaTest : public ::testing::Test {

@@ -14,6 +14,7 @@ const std::string kExeKey = "HKEY_CLASSES_ROOT\\AppID\\Orlenta.EXE";
 
 class Service : public OrlentaTest {
  protected:
+  Service() { StandardSetup(); }
   std::filesystem::path Unit() const { return unitDir / "orlenta.service"; }
   std::filesystem::path WantsLink() const { return unitDir / "multi-user.target.wants" / "orlenta.service"; }
   bool Installed() const { return std::filesystem::exists(Unit()); }
@@ -21,7 +22,6 @@ class Service : public OrlentaTest {
 };
 
 TEST_F(Service, SwitchCountsOnlyAtTheEndOfTheCommandLine) {
-  StandardSetup();
   // Not registered: nothing runs, and the exit code is the registry's error.
   EXPECT_EQ(Run({}), 2);
   EXPECT_NE(Stderr().find("-RegServer"), std::string::npos);
@@ -52,7 +52,6 @@ TEST_F(Service, SwitchCountsOnlyAtTheEndOfTheCommandLine) {
 }
 
 TEST_F(Service, RegistrationInstallsAndRemovesTheUnit) {
-  StandardSetup();
   registry::WriteValue("HKEY_CLASSES_ROOT\\AppID\\{00000000-0000-0000-0000-000000000001}", "", "Other");
   ASSERT_EQ(Run({"-Service"}), 0);
   std::string unit = testsupport::ReadFile(Unit());
@@ -103,7 +102,6 @@ TEST_F(Service, RegistrationInstallsAndRemovesTheUnit) {
 }
 
 TEST_F(Service, InstallWithoutUnitFolderFails) {
-  StandardSetup();
   EXPECT_EQ(Run({"-Service"}, {{"VANTREL_UNIT_DIR", (dir / "missing").string()}}), 1);
   EXPECT_EQ(Count("Orlenta.exe::Install - Couldn't open service manager"), 1u);
   EXPECT_NE(Stderr().find("Orlenta: VantrelEMailService.Install - Couldn't open service manager."), std::string::npos);
@@ -116,7 +114,6 @@ TEST_F(Service, InstallWithoutUnitFolderFails) {
 }
 
 TEST_F(Service, UnderSystemdAStopWaitsForTheRunningSender) {
-  StandardSetup();
   AddDatabase("a", "hold-a");
   ASSERT_EQ(Run({"-Service"}), 0);
   ClearEvents();
@@ -180,7 +177,7 @@ TEST_F(Service, UnderSystemdAStopWaitsForTheRunningSender) {
 }
 
 TEST_F(Service, NoticesAreWrittenWhateverTheLevelAndOtherSignalsAreNoStop) {
-  StandardSetup("0");
+  SetProductValue("EMailSchedule", "0");
   SetProductValue("LogDetailLevel", "0");
   ASSERT_EQ(Run({"-Service"}), 0);
   ClearEvents();
@@ -197,7 +194,6 @@ TEST_F(Service, NoticesAreWrittenWhateverTheLevelAndOtherSignalsAreNoStop) {
 }
 
 TEST_F(Service, RunsInTheForegroundWithoutMarkerOrNotifySocket) {
-  StandardSetup();
   AddDatabase("a", "Data Source=/srv/a.db");
 
   // Registered as a service but not started by systemd.

@@ -63,6 +63,21 @@ TEST_F(RegistryTest, AKeyAddedThenRemovedGivesTheFileBack) {
   EXPECT_EQ(Content(), before);
 }
 
+// A writer killed before its rename leaves its temporary file; the next writer removes those of
+// processes that no longer run, and nothing else.
+TEST_F(RegistryTest, AWriterRemovesTheTemporaryFilesOfDeadWriters) {
+  pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ::waitpid(child, nullptr, 0);
+  const std::string dead = std::to_string(child), alive = std::to_string(::getppid());
+  const std::pair<std::string, bool> files[] = {
+      {"registry.tmp." + dead, false}, {"registry.tmp." + alive, true}, {"other.tmp." + dead, true},
+      {"registry.tmp.x" + dead, true}};
+  for (const auto& [name, kept] : files) testsupport::WriteFile(dir / name, "left");
+  registry::WriteValue(registry::kVantrelKey, "A", "1");
+  for (const auto& [name, kept] : files) EXPECT_EQ(std::filesystem::exists(dir / name), kept) << name;
+}
+
 TEST_F(RegistryTest, RefusesWhatCannotBeKeptOnOneLine) {
   EXPECT_THROW(registry::WriteValue(registry::kVantrelKey, "x", "a\nb"), registry::Error);
   EXPECT_THROW(registry::WriteValue(registry::kVantrelKey, "a=b", "1"), registry::Error);

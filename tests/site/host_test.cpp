@@ -9,6 +9,9 @@
 #include <regex>
 #include <thread>
 
+#include "controls/diagram_text_sample.h"
+#include "core/diagram_text.h"
+#include "core/password.h"
 #include "site/routes.h"
 #include "support/site_db.h"
 #include "support/temp_dir.h"
@@ -34,7 +37,7 @@ site::AddPage fails("/Test/Fails.asp", {.get = Fails});
 
 class HostTest : public ::testing::Test {
  protected:
-  void Start(bool behindTls = false, std::filesystem::path controls = {}) {
+  void Start(bool behindTls = false, std::filesystem::path controls = {}, std::string root = "/APP") {
     std::filesystem::copy_file(sitedb::FreshSite(true), dir / "site.db");
     testsupport::WriteFile(dir / "DbConnection.udl", "Data Source=" + (dir / "site.db").string());
     site::SiteOptions o;
@@ -42,6 +45,7 @@ class HostTest : public ::testing::Test {
     o.port = 0;
     o.behindTls = behindTls;
     o.controls = controls;
+    o.root = root;
     host = std::make_unique<site::Host>(o);
     port = host->Bind();
     ASSERT_GT(port, 0);
@@ -58,7 +62,7 @@ class HostTest : public ::testing::Test {
   }
   // Signs in; the cookie header value ("VantrelSignIn=...").
   std::string SignIn(const std::string& user, const std::string& password, std::string* setCookie = nullptr) {
-    auto r = Client().Post("/APP/Default.asp", "UserId=" + user + "&Password=" + password,
+    auto r = Client().Post(host->Options().root + "/Default.asp", "UserId=" + user + "&Password=" + password,
                            "application/x-www-form-urlencoded");
     if (!r || r->status != 303) return "";
     const std::string header = r->get_header_value("Set-Cookie");
@@ -110,14 +114,22 @@ TEST_F(HostTest, TheControlLibraryIsServedAndItsLoaderLinkedWhenItIsThere) {
   TempDir controls;
   testsupport::WriteFile(controls / "tamsolo-loader.js", "// loader");
   testsupport::WriteFile(controls / "tamsolo.wasm", "\0asm");
+  testsupport::WriteFile(controls / "tamsolo.js", "// module");
   Start(false, controls.path());
   auto c = Client();
   auto loader = c.Get("/APP/controls/tamsolo-loader.js");
   EXPECT_EQ(loader->status, 200);
   EXPECT_EQ(loader->body, "// loader");
+  EXPECT_EQ(loader->get_header_value("Cache-Control"), "no-cache");
+  const std::string tag = loader->get_header_value("ETag");
+  EXPECT_TRUE(std::regex_match(tag, std::regex("\"[0-9a-f]{16}-9\""))) << tag;
+  auto again = c.Get("/APP/controls/tamsolo-loader.js", {{"If-None-Match", tag}});
+  EXPECT_EQ(again->status, 304);
+  EXPECT_EQ(again->body, "");
   EXPECT_EQ(c.Get("/APP/controls/tamsolo.wasm")->get_header_value("Content-Type"), "application/wasm");
   EXPECT_EQ(c.Get("/APP/controls/..%2Fsite.db")->status, 404);
-  EXPECT_NE(c.Get("/APP/Default.asp")->body.find("<script src=\"/APP/controls/tamsolo-loader.js\"></script>"),
+  EXPECT_NE(c.Get("/APP/Default.asp")->body.find("<script src=\"/APP/controls/tamsolo.js\"></script>\r\n"
+                                                 "<script src=\"/APP/controls/tamsolo-loader.js\"></script>"),
             std::string::npos);
 }
 
@@ -126,10 +138,71 @@ TEST_F(HostTest, ThePagesNotAvailableYetAnswer501SignedIn) {
   const std::string cookie = SignIn("alice", "demo");
   ASSERT_FALSE(cookie.empty());
   for (const char* path : {"/APP/User/MyInfo.asp", "/APP/Setup/Users.asp", "/APP/Reports/DailySummary.asp",
-                           "/APP/Help/Issues/Issue.asp", "/APP/issues/issue.asp", "/APP/Assignments/MyAssignments.asp"}) {
+                           "/APP/Help/Issues/Issue.asp", "/APP/issues/attachment.asp", "/APP/User/Personalize.asp"}) {
     auto r = Client().Get(path, {{"Cookie", cookie}});
     EXPECT_EQ(r->status, 501) << path;
     EXPECT_NE(r->body.find("<p class=ErrorText>This page is not available yet.</p>"), std::string::npos);
+  }
+}
+
+TEST_F(HostTest, SignedInPagesBeginWithTheMenuOfTheSiteAtItsRoot) {
+  Start(false, {}, "");
+  const std::string cookie = SignIn("bob", "demo");
+  ASSERT_FALSE(cookie.empty());
+  struct Case {
+    std::string path;
+    int status;
+    bool menu;
+  };
+  const Case cases[] = {
+      {"/User/MyInfo.asp", 501, true},
+      {"/Issues/Issue.asp?IssueId=5", 200, true},
+      {"/Issues/IssuePrinterFriendly.asp?IssueId=5", 200, false},
+      {"/Test/Fails.asp", 500, false},
+  };
+  for (const Case& c : cases) {
+    auto r = Client().Get(c.path, {{"Cookie", cookie}});
+    EXPECT_EQ(r->status, c.status) << c.path;
+    EXPECT_EQ(r->body.find("</head>\r\n<body>\r\n<div id='LeftMenu' ") != std::string::npos, c.menu) << c.path;
+    EXPECT_EQ(r->body.find("<div id=PageContent>") != std::string::npos, c.menu) << c.path;
+  }
+  const std::string menu = Client().Get("/User/MyInfo.asp", {{"Cookie", cookie}})->body;
+  for (const char* link : {"<A tabindex=-1 class=menulink href='/Default.asp'>Home</A>",
+                           "href='/Issues/Issue.asp?IssueId=New'>New Issue</A>",
+                           "<a tabindex=-1 class=MenuItem href='/Search/Search.asp'>&nbsp;&nbsp;Search</a>",
+                           "<td class=CurrentMenuItem>&nbsp;&nbsp;My Info</td>", ">Logoff bob</A>"})
+    EXPECT_NE(menu.find(link), std::string::npos) << link;
+  // Signed out there is no menu.
+  EXPECT_EQ(Client().Get("/Default.asp")->body.find("LeftMenu"), std::string::npos);
+}
+
+TEST_F(HostTest, AUserWithoutProjectsCannotOpenANewIssueNorIssuesOfOthers) {
+  Start();
+  sitedb::Db(dir / "site.db")
+      .Exec("INSERT INTO Users (UserId, UserName, UserEMail, Password, SiteAdministrator, PublicUser) VALUES"
+            " ('erin', 'Erin', 'erin@example.com', '" +
+            brisquel::HashSecret("demo") + "', 0, 0)");
+  const std::string cookie = SignIn("erin", "demo");
+  ASSERT_FALSE(cookie.empty());
+  struct Case {
+    std::string path;
+    int status;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"/APP/Issues/Issue.asp?IssueId=New", 403,
+       "<p class=ErrorText>You are not authorized to create issues (must be a member of a project).</p>"},
+      {"/APP/Issues/Issue.asp?IssueId=1", 404, "<p class=ErrorText>The issue cannot be found.</p>"},
+      {"/APP/Issues/Issue.asp?IssueId=1x", 404, "The issue cannot be found."},
+      {"/APP/Issues/IssuePrinterFriendly.asp?IssueId=1", 404, "The issue cannot be found."},
+      {"/APP/User/MyInfo.asp", 501,
+       "<A tabindex=-1 class=menulink href=\"javascript:alert('You are not authorized to create issues (must be a "
+       "member of a project).');\">New Issue</A>"},
+  };
+  for (const Case& c : cases) {
+    auto r = Client().Get(c.path, {{"Cookie", cookie}});
+    EXPECT_EQ(r->status, c.status) << c.path;
+    EXPECT_NE(r->body.find(c.text), std::string::npos) << c.path;
   }
 }
 
@@ -239,7 +312,7 @@ TEST_F(HostTest, EightClientsAtOnceEachGetTheirOwnRightAnswers) {
       auto c = Client();
       for (int n = 0; n < kRequests; ++n) {
         const std::string name = "c" + std::to_string(i) + "n" + std::to_string(n);
-        auto r = n % 2 ? c.Get("/APP/Search/Search.asp", {{"Cookie", cookies[i]}})
+        auto r = n % 2 ? c.Get("/APP/User/MyInfo.asp", {{"Cookie", cookies[i]}})
                        : c.Post("/APP/Test/Echo.asp", {{"Cookie", cookies[i]}}, "Name=" + name + "&_token=" + tokens[i],
                                 "application/x-www-form-urlencoded");
         const bool right = r && (n % 2 ? r->status == 501 && r->body.find("not available yet") != std::string::npos
@@ -290,6 +363,79 @@ TEST(SiteArgumentsTest, CommandLine) {
   for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
            {}, {"/s", "--listen", "x"}, {"/s", "--root", "APP"}, {"/s", "--idle-minutes", "0"}, {"/s", "--what"}}) {
     EXPECT_FALSE(parse(bad, error));
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The workflow editor's two pages as the editor calls them: the loads, and saves refused or stored.
+TEST_F(HostTest, TheWorkflowDataAndSavePagesAnswerTheEditor) {
+  Start();
+  const std::string admin = SignIn("admin", "Secret1"), bob = SignIn("bob", "demo");
+  const std::string token = "?_token=" + TokenOf(admin);
+  auto load = [&](const std::string& text) {
+    auto r = Client().Get("/APP/Setup/WorkflowData.asp?Text=" + text, {{"Cookie", admin}});
+    EXPECT_EQ(r->get_header_value("Content-Type"), "text/plain; charset=utf-8");
+    return r->body;
+  };
+  std::string body;
+  auto save = [&](const std::string& cookie, const std::string& query) {
+    auto r = Client().Post("/APP/Setup/WorkflowSave.asp" + query, {{"Cookie", cookie}}, body,
+                           tamsolo::diagram::kContentType);
+    return std::to_string(r->status) + (r->status == 200 ? " " + r->body : "");
+  };
+  namespace diagram = tamsolo::diagram;
+  EXPECT_EQ(save(admin, token), "200 error\r\n0\r\nReload the workflow before saving it.\r\n");
+
+  diagram::ChoiceLists lists;
+  diagram::ReadChoiceLists(load("lists"), lists);
+  EXPECT_EQ(lists.groups, (diagram::Texts{"Customers", "Developers", "Testers"}));
+  EXPECT_EQ(lists.statuses, (diagram::Texts{"Open", "Closed"}));
+  EXPECT_EQ(lists.fieldKeys.size(), lists.fieldCaptions.size());
+  EXPECT_NE(std::find(lists.fieldKeys.begin(), lists.fieldKeys.end(), "Summary"), lists.fieldKeys.end());
+
+  const std::string text = load("diagram");
+  EXPECT_TRUE(text.starts_with("1\r\n1\r\n7\r\n")) << text;
+  diagram::Diagram d = diagram::ReadDiagram(text);
+  EXPECT_EQ(d.actions.size(), 11u);
+  EXPECT_TRUE(d.unplaceable.empty());
+  for (const diagram::DiagramState& s : d.states) {
+    if (s.name == "New") {
+      EXPECT_EQ(s.reassignGroups, (diagram::Texts{"Developers"}));
+    }
+  }
+  body = diagram::SaveBody(tamsolo::diagramtest::Walk(d));
+
+  const std::vector<std::pair<std::pair<std::string, std::string>, std::string>> posts = {
+      {{admin, ""}, "403"},
+      {{bob, "?_token=" + TokenOf(bob)}, "200 error\r\n0\r\nPermission denied.\r\n"},
+      {{admin, token}, "200 ok\r\n"},
+      {{admin, token},
+       "200 error\r\n0\r\nAnother user has changed the workflow information. You must cancel your changes.\r\n"},
+  };
+  for (const auto& [who, answer] : posts) EXPECT_EQ(save(who.first, who.second), answer);
+  // A body the save cannot read raises inside it: the number, in the sentence too.
+  auto r = Client().Post("/APP/Setup/WorkflowSave.asp" + token, {{"Cookie", admin}}, "x", "text/plain");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(r->body, m, std::regex("error\r\n(-?[0-9]+)\r\nAn unexpected error has occurred\\. "
+                                                      "\\(Error number: (-?[0-9]+)\\)\r\n")))
+      << r->body;
+  EXPECT_EQ(m[1], m[2]);
+
+  // The editor's page: editable with the token in the upload URL for an administrator only.
+  const std::string page = Client().Get("/APP/Setup/SiteWorkflow.asp", {{"Cookie", admin}})->body;
+  EXPECT_NE(page.find("<param name=\"UploadURL\" value=\"/APP/Setup/WorkflowSave.asp" + token + "\">"),
+            std::string::npos);
+  EXPECT_NE(page.find("<script language=javascript for=Workflow event=ReadyToSave>"), std::string::npos);
+  for (const char* path : {"/APP/Setup/SiteWorkflow.asp", "/APP/Setup/SiteWorkflowInquiry.asp"}) {
+    const std::string inquiry = Client().Get(path, {{"Cookie", bob}})->body;
+    EXPECT_NE(inquiry.find("<param name=\"InquiryMode\" value=\"True\">"), std::string::npos) << path;
+    EXPECT_NE(inquiry.find("<param name=\"DownloadURL\" value=\"/APP/Setup/WorkflowData.asp?Text=diagram\">"),
+              std::string::npos);
+    EXPECT_EQ(inquiry.find("UploadURL"), std::string::npos);
+    EXPECT_EQ(inquiry.find("id=Save"), std::string::npos);
   }
 }
 

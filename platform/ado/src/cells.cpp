@@ -39,6 +39,17 @@ void CellStore::PushText(Kind k, const char* p, size_t n) {
   cells_.push_back(c);
 }
 
+void CellStore::Append(const CellStore& other) {
+  cells_.reserve(cells_.size() + other.cells_.size());
+  arena_.reserve(arena_.size() + other.arena_.size());
+  for (const Cell& c : other.cells_) {
+    if (c.kind == kText || c.kind == kBytes)
+      PushText(c.kind, other.arena_.data() + c.u.off, c.len);
+    else
+      cells_.push_back(c);
+  }
+}
+
 void CellStore::Push(const Variant& v) {
   cells_.push_back(Cell{kEmpty, 0, {.i = 0}});
   Set(cells_.size() - 1, v);

@@ -97,6 +97,7 @@ void Connection::FinishClose() {
   db_ = nullptr;
   secret_.clear();
   authorizer_ = nullptr;
+  kept_.clear();
 }
 
 int32_t Connection::State() const { return db_ ? adStateOpen : adStateClosed; }
@@ -167,6 +168,12 @@ std::shared_ptr<Recordset> Connection::Query(std::string_view sql, const Params&
     rs->OpenResult(std::move(self), std::move(result), lockType, std::string(sql));
   }
   return rs;
+}
+
+ResultSet Connection::QueryRows(std::string_view sql, const Params& params) {
+  ResultSet result;
+  detail::Run(*this, sql, params, true, &result);
+  return result;
 }
 
 int64_t Connection::ExecuteNonQuery(std::string_view sql, const Params& params) {

@@ -53,8 +53,9 @@ std::string Unquote(std::string_view v) {
   return std::string(v);
 }
 
+// "Password", "User Password", "Jet OLEDB:Database Password", "pwd": any key naming a password.
 bool IsPasswordKey(std::string_view key) {
-  return EqualsNoCase(key, "password") || EqualsNoCase(key, "pwd") || EqualsNoCase(key, "user password");
+  return EqualsNoCase(key, "pwd") || automation::LowerAscii(key).find("password") != std::string::npos;
 }
 
 // The text of a connection file: UTF-16 (as Windows tools write them) or UTF-8; section and
@@ -120,19 +121,46 @@ std::optional<std::string> ConnectionValue(const std::vector<ConnectionItem>& it
   return std::nullopt;
 }
 
-std::string MaskConnectionString(std::string_view s) {
+namespace {
+
+std::string MaskItems(std::string_view s, int depth);
+
+// A value may itself hold items (Extended Properties="...;PWD=x", quoted once more inside):
+// those are masked too, at any depth, keeping the value's own quotes.
+std::string MaskValue(std::string_view value, int depth) {
+  if (value.find('=') == std::string_view::npos) return std::string(value);
+  if (depth > 16) return "***";  // deeper than any real string nests: nothing of it is shown
+  size_t lead = value.find_first_not_of(" \t");
+  size_t last = value.find_last_not_of(" \t");
+  if (lead == std::string_view::npos) return std::string(value);
+  char q = value[lead];
+  if ((q == '"' || q == '\'') && last > lead && value[last] == q)
+    return std::string(value.substr(0, lead + 1)) + MaskItems(value.substr(lead + 1, last - lead - 1), depth + 1) +
+           std::string(value.substr(last));
+  return MaskItems(value, depth + 1);
+}
+
+std::string MaskItems(std::string_view s, int depth) {
   std::string out;
   for (const Span& sp : Spans(s)) {
     if (sp.begin > 0) out += ';';
-    if (sp.eq != std::string_view::npos && IsPasswordKey(TrimBlanks(s.substr(sp.begin, sp.eq - sp.begin)))) {
-      out.append(s.substr(sp.begin, sp.eq - sp.begin + 1));
-      out += "***";
-    } else if (sp.begin < s.size()) {
+    if (sp.begin >= s.size()) continue;
+    if (sp.eq == std::string_view::npos) {
       out.append(s.substr(sp.begin, sp.end - sp.begin));
+      continue;
     }
+    out.append(s.substr(sp.begin, sp.eq - sp.begin + 1));
+    if (IsPasswordKey(TrimBlanks(s.substr(sp.begin, sp.eq - sp.begin))))
+      out += "***";
+    else
+      out += MaskValue(s.substr(sp.eq + 1, sp.end - sp.eq - 1), depth);
   }
   return out;
 }
+
+}  // namespace
+
+std::string MaskConnectionString(std::string_view s) { return MaskItems(s, 0); }
 
 std::string ResolveConnectionString(std::string_view s) {
   std::string current(s);

@@ -207,6 +207,7 @@ void Recordset::Find(const std::string& criteria, int32_t skipRows, int32_t dire
     SetBookmark(start);
     from = pos_;
   }
+  FetchAll();  // the criterion is tested on every row
   auto count = static_cast<std::ptrdiff_t>(rows_.size());
   std::ptrdiff_t i = from;
   if (from == kBof) {

@@ -246,6 +246,7 @@ class Reader {
 }  // namespace
 
 std::vector<uint8_t> Recordset::SaveImage(std::string_view key) {
+  FetchAll();  // an image holds every row
   RequireOpen();
   if (key.empty()) Refuse("A recordset image cannot be signed or checked without a key.");
   if (editMode_ != adEditNone) {

@@ -89,6 +89,7 @@ void Recordset::RequireUpdatable() const {
 void Recordset::Reset() {
   cells_.Clear();
   rows_.clear();
+  rowSource_.reset();
   pos_ = kEof;
   visible_ = 0;
   editMode_ = adEditNone;
@@ -117,6 +118,52 @@ void Recordset::OpenResult(std::shared_ptr<Connection> connection, ResultSet res
   connection_ = std::move(connection);
   source_ = std::move(source);
   open_ = true;
+}
+
+void Recordset::OpenPaged(ResultSet first, size_t total, std::shared_ptr<RowSource> rows, int32_t lockType,
+                          std::string source) {
+  const size_t read = first.rows;
+  if (read > total || !rows) Raise(err::kInvalidArgument, kSource);
+  OpenResult(nullptr, std::move(first), lockType, std::move(source));
+  rows_.reserve(total);
+  while (rows_.size() < total) rows_.push_back(Row{kUnfetched, RowState::Unmodified, nullptr});
+  visible_ = total;
+  pos_ = total ? 0 : kEof;
+  if (read < total) rowSource_ = std::move(rows);
+}
+
+void Recordset::FetchRange(size_t first, size_t last) const {
+  ResultSet got = rowSource_->Fetch(first, last - first);
+  const size_t n = FieldCount();
+  if (got.rows != last - first || !got.meta || got.meta->fields.size() != n)
+    Raise(err::kFail, kSource, "The rows of the recordset could not be read again.");
+  const size_t base = cells_.Size();
+  cells_.Append(got.cells);
+  for (size_t i = 0; i < got.rows; ++i) rows_[first + i].base = base + i * n;
+}
+
+void Recordset::Fetch(size_t row) const {
+  if (!rowSource_ || row >= rows_.size() || rows_[row].base != kUnfetched) return;
+  const size_t window = static_cast<size_t>(pageSize_), pageStart = row - row % window;
+  const size_t pageEnd = std::min(pageStart + window, rows_.size());
+  size_t first = row, last = row + 1;
+  while (first > pageStart && rows_[first - 1].base == kUnfetched) --first;
+  while (last < pageEnd && rows_[last].base == kUnfetched) ++last;
+  FetchRange(first, last);
+}
+
+void Recordset::FetchAll() const {
+  if (!rowSource_) return;
+  for (size_t i = 0; i < rows_.size();) {
+    if (rows_[i].base != kUnfetched) {
+      ++i;
+      continue;
+    }
+    size_t last = i + 1;
+    while (last < rows_.size() && rows_[last].base == kUnfetched) ++last;
+    FetchRange(i, last);
+    i = last;
+  }
 }
 
 void Recordset::OpenSql(std::shared_ptr<Connection> connection, std::string_view sql, const Params& params,
@@ -419,6 +466,7 @@ const Recordset::Row& Recordset::CurrentRow() const {
   if (pos_ < 0) Raise(err::kNoCurrentRecord, kSource);
   const Row& r = rows_[static_cast<size_t>(pos_)];
   if (!Visible(r)) Raise(err::kDeletedRow, kSource);
+  if (r.base == kUnfetched) Fetch(static_cast<size_t>(pos_));
   return r;
 }
 

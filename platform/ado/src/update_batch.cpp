@@ -69,6 +69,7 @@ struct Recordset::PendingWrite {
 
 void Recordset::UpdateBatch(int32_t affect) {
   RequireOpen();
+  FetchAll();  // a deleted row is found by the values it was read with
   if (editMode_ != adEditNone) {
     // Keep the edit in memory; it is written with the others.
     editMode_ = adEditNone;

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <pwd.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 
 #include "agent/agent.h"
 #include "automation/automation.h"
+#include "automation/text.h"
 
 namespace agent {
 
@@ -102,14 +104,29 @@ std::filesystem::path LockPath(const std::filesystem::path& store) {
   return p;
 }
 
+namespace {
+
+// The store is shared by the site's service account and the agent: group may write. It is made
+// under a name of its own and linked into place with its mode set, so that nobody who opens it
+// meanwhile finds it with the mode the umask left.
+void CreateShared(const std::filesystem::path& file) {
+  std::filesystem::path made = file;
+  made += ".new-" + std::to_string(::getpid());
+  int fd = ::open(made.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0660);
+  if (fd < 0) Fail(kNotFound, "The job store " + file.string() + " cannot be created: " + std::strerror(errno));
+  ::fchmod(fd, 0660);
+  ::close(fd);
+  const int linked = ::link(made.c_str(), file.c_str()) == 0 ? 0 : errno;
+  ::unlink(made.c_str());
+  // Another process that made it first made it the same way.
+  if (linked != 0 && linked != EEXIST)
+    Fail(kNotFound, "The job store " + file.string() + " cannot be created: " + std::strerror(linked));
+}
+
+}  // namespace
+
 Store::Store(const std::filesystem::path& file) : file_(file) {
-  // The store is shared by the site's service account and the agent: group may write.
-  if (::access(file.c_str(), F_OK) != 0) {
-    int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
-    if (fd < 0) Fail(kNotFound, "The job store " + file.string() + " cannot be created: " + std::strerror(errno));
-    ::fchmod(fd, 0660);
-    ::close(fd);
-  }
+  if (::access(file.c_str(), F_OK) != 0) CreateShared(file);
   if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
     std::string why = db_ ? sqlite3_errmsg(db_) : "out of memory";
     sqlite3_close(db_);
@@ -179,6 +196,16 @@ int64_t Store::AddJob(const Job& j) {
   return sqlite3_last_insert_rowid(db_);
 }
 
+void Store::RemoveJob(int64_t jobId) {
+  Exec("delete from JobHistory where JobId = ?", {Num(jobId)});
+  Exec("delete from Jobs where JobId = ?", {Num(jobId)});
+}
+
+std::string JobOwner() {
+  if (const passwd* pw = ::getpwuid(::geteuid())) return pw->pw_name;
+  return std::to_string(::geteuid());
+}
+
 void Store::RemoveSteps(int64_t jobId) { Exec("delete from JobSteps where JobId = ?", {Num(jobId)}); }
 
 void Store::AddStep(int64_t jobId, const Step& st) {
@@ -238,12 +265,7 @@ std::vector<HistoryRow> Store::History(int64_t jobId) {
 
 void Store::AddHistory(int64_t jobId, const HistoryRow& r) {
   // A message is kept to 1,024 characters (code points), cut on a character boundary.
-  std::string message = r.message;
-  size_t chars = 0, i = 0;
-  for (; i < message.size(); ++i) {
-    if ((static_cast<unsigned char>(message[i]) & 0xC0) != 0x80 && ++chars > 1024) break;
-  }
-  message.resize(i);
+  const std::string message(automation::HeadChars(r.message, 1024));
   Exec("insert into JobHistory (JobId, step_id, step_name, run_status, run_date, run_time, run_duration, message) "
        "values (?, ?, ?, ?, ?, ?, ?, ?)",
        {Num(jobId), Num(r.stepId), r.stepName, Num(r.runStatus), Num(r.runDate), Num(r.runTime), Num(r.runDuration),

@@ -199,20 +199,6 @@ std::string FormatDate(Date d) {
   return std::string(buf) + " " + TimeText(ms);
 }
 
-std::string FormatShortDate(Date d) {
-  DateParts p = SplitDate(d);
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%d/%d/%d", p.month, p.day, p.year);
-  return buf;
-}
-
-std::string FormatShortTime(Date d) {
-  DateParts p = SplitDate(d);
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%02d:%02d", p.hour, p.minute);
-  return buf;
-}
-
 std::string FormatDbDate(Date d) {
   DateParts p = SplitDate(d);
   char buf[40];

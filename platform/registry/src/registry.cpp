@@ -1,6 +1,7 @@
 #include "registry/registry.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -76,6 +77,23 @@ bool IsUnder(const std::string& key, const std::string& parent) {
   return k == p || (k.size() > p.size() && k.compare(0, p.size(), p) == 0 && k[p.size()] == '\\');
 }
 
+// A writer killed between writing its temporary file and renaming it leaves "<file>.tmp.<pid>"
+// behind. Under the writers' lock no other writer is between the two steps, so the temporary
+// files of processes that no longer run are leftovers and go.
+void RemoveLeftovers(const std::filesystem::path& path) {
+  const std::string prefix = path.filename().string() + ".tmp.";
+  std::error_code ec;
+  std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+    const std::string digits = name.substr(prefix.size());
+    if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) continue;
+    const pid_t pid = static_cast<pid_t>(std::stol(digits));
+    if (pid <= 0 || (::kill(pid, 0) != 0 && errno == ESRCH)) std::filesystem::remove(it->path(), ec);
+  }
+}
+
 // Runs one change under the writers' lock and replaces the file when the change asks for it.
 template <class F>
 bool Modify(F change) {
@@ -96,6 +114,7 @@ bool Modify(F change) {
     ~Unlock() { ::close(fd); }
   } unlock{lock};
 
+  RemoveLeftovers(path);
   std::vector<Line> lines = Parse(ReadFile(path));
   bool changed = change(lines);
   if (!changed) return false;

@@ -54,6 +54,9 @@ TEST_F(CodeTablesTest, CreateChecksInOrderAndWritesNothing) {
       {{{"TableFieldName", "a-b"}}, "Field name must begin with a letter, and only contain letters, digits or underscores."},
       {{{"TableName", "Projects"}}, "The table 'Projects' is not a code table."},
       {{{"TableName", "projectusers"}}, "The table 'projectusers' is not a code table."},
+      // Taken names.
+      {{{"TableName", "priorities"}}, "The code table 'priorities' already exists."},
+      {{{"TableName", "Issues"}}, "A database table named 'Issues' already exists. You must choose another name."},
   };
   const long long tables = Count("from sqlite_schema");
   for (const auto& [changes, message] : cases) {
@@ -63,7 +66,8 @@ TEST_F(CodeTablesTest, CreateChecksInOrderAndWritesNothing) {
   EXPECT_FALSE(Create({}, "bob"));
   EXPECT_EQ(Message(), "Permission denied.");
   EXPECT_EQ(Count("from sqlite_schema"), tables);
-  EXPECT_EQ(Count("from IssueCodeTables where TableName = 'Colours'"), 0);
+  EXPECT_EQ(Count("from IssueCodeTables where TableName in ('Colours', 'Issues')"), 0);
+  EXPECT_FALSE(db->Connection().InTransaction());
 }
 
 TEST_F(CodeTablesTest, SortColumnAndSeedFollowThePostedKind) {
@@ -91,15 +95,6 @@ TEST_F(CodeTablesTest, PerProjectTableOfASiteWithoutProjectsStartsEmpty) {
   auto other = sitedb::Open(plain);
   ASSERT_TRUE(CreateCodeTable(*other, "admin", Form(With(kColours, {{"VariesByProject", "on"}}))));
   EXPECT_EQ(sitedb::Db(plain).Int("select count(*) from Colours"), 0);
-}
-
-TEST_F(CodeTablesTest, TakenNamesLeaveNoCatalogueRow) {
-  EXPECT_FALSE(Create({{"TableName", "priorities"}}));
-  EXPECT_EQ(Message(), "The code table 'priorities' already exists.");
-  EXPECT_FALSE(Create({{"TableName", "Issues"}}));
-  EXPECT_EQ(Message(), "A database table named 'Issues' already exists. You must choose another name.");
-  EXPECT_EQ(Count("from IssueCodeTables where TableName = 'Issues'"), 0);
-  EXPECT_FALSE(db->Connection().InTransaction());
 }
 
 TEST_F(CodeTablesTest, UpdateRenamesTheValueColumnOrStoresItsCase) {
@@ -187,17 +182,15 @@ TEST_F(CodeTablesTest, DeleteRemovesAllOrNothing) {
 }
 
 TEST_F(CodeTablesTest, ByName) {
-  auto object = automation::CreateObject("Brisquel.Database");
-  object->Put("ConnectionString", Variant(sitedb::ConnectionString(file)));
-  auto form = [&](const Fields& f) { return Variant(std::static_pointer_cast<automation::Object>(Form(f))); };
-  EXPECT_TRUE(object->Call("CreateCodeTable", {Variant("admin"), form(kColours)}).ToBool());
+  auto object = ByName();
+  EXPECT_TRUE(object->Call("CreateCodeTable", {Variant("admin"), Posted(kColours)}).ToBool());
   Variant rs = object->Call("GetIssueCodeTableRs", {Variant("admin"), Variant("Colours")});
-  EXPECT_TRUE(object->Call("UpdateCodeTable", {Variant("admin"), rs, form(With(kColours, {{"NaturalSort", "on"}}))})
+  EXPECT_TRUE(object->Call("UpdateCodeTable", {Variant("admin"), rs, Posted(With(kColours, {{"NaturalSort", "on"}}))})
                   .ToBool());
   EXPECT_EQ(Catalogued("Colours"), "Colour|0|Colours.SortOrder|ASC|0");
-  EXPECT_FALSE(object->Call("DeleteCodeTable", {Variant("bob"), form({{"chkTable", "Colours"}})}).ToBool());
+  EXPECT_FALSE(object->Call("DeleteCodeTable", {Variant("bob"), Posted({{"chkTable", "Colours"}})}).ToBool());
   EXPECT_EQ(object->Get("LastErrorMessage").ToString(), "Permission denied.");
-  EXPECT_TRUE(object->Call("DeleteCodeTable", {Variant("admin"), form({{"chkTable", "Colours"}})}).ToBool());
+  EXPECT_TRUE(object->Call("DeleteCodeTable", {Variant("admin"), Posted({{"chkTable", "Colours"}})}).ToBool());
   EXPECT_EQ(Count("from IssueCodeTables where TableName = 'Colours'"), 0);
 }
 

@@ -212,19 +212,17 @@ TEST_F(CodeValuesTest, UnusedResolutionTakesItsWorkflowWithIt) {
 }
 
 TEST_F(CodeValuesTest, ByName) {
-  auto object = automation::CreateObject("Brisquel.Database");
-  object->Put("ConnectionString", Variant(sitedb::ConnectionString(file)));
-  auto form = [&](const Fields& f) { return Variant(std::static_pointer_cast<automation::Object>(Form(f))); };
+  auto object = ByName();
   EXPECT_TRUE(object->Call("CreateCodeTableValue",
-                           {Variant("admin"), form({{"CodeValue", "Later"}, {"TableName", "Priorities"},
+                           {Variant("admin"), Posted({{"CodeValue", "Later"}, {"TableName", "Priorities"},
                                                     {"SortOrder", "6"}})})
                   .ToBool());
   Variant rs = object->Call("GetCodeRs", {Variant("admin"), Variant("Priorities"), Variant(0), Variant("Later")});
   EXPECT_TRUE(object->Call("UpdateCodeTableValue",
-                           {Variant("admin"), rs, form({{"CodeValue", "Someday"}, {"TableName", "Priorities"}})})
+                           {Variant("admin"), rs, Posted({{"CodeValue", "Someday"}, {"TableName", "Priorities"}})})
                   .ToBool());
   EXPECT_TRUE(object->Call("DeleteCodeTableValue", {Variant("admin"), Variant("Priorities"), Variant(0),
-                                                    form({{"chkCode", "Someday"}})})
+                                                    Posted({{"chkCode", "Someday"}})})
                   .ToBool());
   EXPECT_EQ(Count("from Priorities where PriorityCode in ('Later', 'Someday')"), 0);
 }

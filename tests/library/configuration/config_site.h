@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ado/ado.h"
+#include "automation/automation.h"
 #include "configuration/code_tables.h"
 #include "core/database.h"
 #include "core/multipart.h"
@@ -38,6 +39,16 @@ class ConfigSite : public ::testing::Test {
       if (!found) base.emplace_back(k, v);
     }
     return base;
+  }
+  // As a page hands it over by name.
+  static automation::Variant Posted(const Fields& fields) {
+    return automation::Variant(std::static_pointer_cast<automation::Object>(Form(fields)));
+  }
+  // A Database made by name and connected to the site, as a page makes one.
+  std::shared_ptr<automation::Object> ByName() {
+    auto object = automation::CreateObject("Brisquel.Database");
+    object->Put("ConnectionString", automation::Variant(sitedb::ConnectionString(file)));
+    return object;
   }
   std::string Message() { return db->LastErrorMessage(); }
   long long Count(const std::string& sql) { return raw.Int("select count(*) " + sql); }

@@ -250,15 +250,13 @@ TEST_F(CustomFieldsTest, DeleteRefusalsRemoveNothing) {
 }
 
 TEST_F(CustomFieldsTest, ByName) {
-  auto object = automation::CreateObject("Brisquel.Database");
-  object->Put("ConnectionString", Variant(sitedb::ConnectionString(file)));
-  auto form = [&](const Fields& f) { return Variant(std::static_pointer_cast<automation::Object>(Form(f))); };
-  EXPECT_TRUE(object->Call("CreateCustomField", {Variant("admin"), form(kText)}).ToBool());
+  auto object = ByName();
+  EXPECT_TRUE(object->Call("CreateCustomField", {Variant("admin"), Posted(kText)}).ToBool());
   Variant rs = object->Call("GetIssueFieldRs", {Variant("Notes")});
-  EXPECT_TRUE(object->Call("UpdateCustomField", {Variant("admin"), rs, form(With(kText, {{"TextMaxLength", "80"}}))})
+  EXPECT_TRUE(object->Call("UpdateCustomField", {Variant("admin"), rs, Posted(With(kText, {{"TextMaxLength", "80"}}))})
                   .ToBool());
   EXPECT_EQ(Column("Notes"), "VARCHAR(80)|1|''");
-  EXPECT_TRUE(object->Call("DeleteCustomField", {Variant("admin"), form({{"chkField", "Notes"}})}).ToBool());
+  EXPECT_TRUE(object->Call("DeleteCustomField", {Variant("admin"), Posted({{"chkField", "Notes"}})}).ToBool());
   EXPECT_EQ(Column("Notes"), "");
 }
 

@@ -159,15 +159,13 @@ TEST_F(LayoutsTest, EntryLayoutRefusals) {
 }
 
 TEST_F(LayoutsTest, ByName) {
-  auto object = automation::CreateObject("Brisquel.Database");
-  object->Put("ConnectionString", Variant(sitedb::ConnectionString(file)));
-  auto form = [&](const Fields& f) { return Variant(std::static_pointer_cast<automation::Object>(Form(f))); };
-  EXPECT_TRUE(object->Call("CreateLayout", {Variant("bob"), form(Grid("Mine", {{"IssueId", "", ""}}))}).ToBool());
+  auto object = ByName();
+  EXPECT_TRUE(object->Call("CreateLayout", {Variant("bob"), Posted(Grid("Mine", {{"IssueId", "", ""}}))}).ToBool());
   Variant rs = object->Call("GetSummaryLayoutRs", {Variant("bob"), Variant("Mine")});
-  EXPECT_TRUE(object->Call("UpdateLayout", {Variant("bob"), rs, form(Grid("Ours", {{"Summary", "", ""}}))}).ToBool());
-  EXPECT_TRUE(object->Call("DeleteLayout", {Variant("bob"), form({{"chkLayout", "Ours"}})}).ToBool());
+  EXPECT_TRUE(object->Call("UpdateLayout", {Variant("bob"), rs, Posted(Grid("Ours", {{"Summary", "", ""}}))}).ToBool());
+  EXPECT_TRUE(object->Call("DeleteLayout", {Variant("bob"), Posted({{"chkLayout", "Ours"}})}).ToBool());
   Variant entry = object->Call("GetDataEntryLayoutRs");
-  EXPECT_TRUE(object->Call("UpdateDataEntryLayout", {Variant("admin"), entry, form(Entry({{"1", {"ProjectCode"}}}))})
+  EXPECT_TRUE(object->Call("UpdateDataEntryLayout", {Variant("admin"), entry, Posted(Entry({{"1", {"ProjectCode"}}}))})
                   .ToBool());
   EXPECT_EQ(EntryCells(), std::vector<std::string>{"1:1:1:ProjectCode"});
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "automation/vbdate.h"
 #include "core/database.h"
 #include "core/writer.h"
 #include "support/temp_dir.h"
@@ -45,6 +46,25 @@ TEST_F(SqlTest, EngineErrorsKeepTheirNativeNumbersAndWidthsHold) {
   EXPECT_THROW(db.Exec("insert into Groups (GroupCode) values (?)", {ado::Param::Text(std::string(21, 'x'), 20)}),
                ComError);
   EXPECT_FALSE(db.Exists("select 1 from Groups where length(GroupCode) > 20"));
+}
+
+TEST_F(SqlTest, DateColumnsReadAsDatesAndNullOrOtherTextAsNone) {
+  db.Exec("CREATE TABLE Stamps (Id INTEGER PRIMARY KEY, At datetime)");
+  const std::vector<std::pair<const char*, std::string>> cases = {
+      {"2024-03-05 14:07:31.000", "3/5/2024 2:07:31 PM"},
+      {"2024-03-05", "3/5/2024"},
+      {"yesterday", ""},
+  };
+  for (const auto& [stored, text] : cases) {
+    db.Exec("delete from Stamps");
+    db.Exec("insert into Stamps (At) values (?)", {ado::Param::Text(stored, 30)});
+    db.Each("select At from Stamps", {}, [&, &text = text](const sql::Row& r) {
+      std::optional<automation::Date> d = r.OptDate("At");
+      EXPECT_EQ(d ? automation::FormatDate(*d) : std::string(), text) << stored;
+    });
+  }
+  db.Exec("update Stamps set At = NULL");
+  db.Each("select At from Stamps", {}, [](const sql::Row& r) { EXPECT_FALSE(r.OptDate("at")); });
 }
 
 TEST_F(SqlTest, WriterTurnsARefusalIntoTheSentenceAndRollsBack) {

@@ -117,5 +117,54 @@ TEST_F(TypedLookupsTest, WriterStepsRefuseAndRollBack) {
   EXPECT_EQ(db->LastErrorMessage(), "");
 }
 
+// Project administrators of project 1 and of the private project; "ghost" has a membership row
+// without a user row, as nothing stops it.
+TEST_F(TypedLookupsTest, UserRolesAnswerAsTheRoleQuestionsDo) {
+  raw.Exec("UPDATE ProjectUsers SET ProjectAdministrator = 1 WHERE ProjectId = 2 AND UserId = 'frank';"
+           "INSERT INTO ProjectUsers (ProjectId, UserId, ProjectAdministrator) VALUES (2, 'ghost', 1);"
+           "UPDATE Users SET SiteAdministrator = 1, PublicUser = 1 WHERE UserId = 'bob'");
+  for (const std::string user : {"admin", "Alice", "bob", "carol", "dave", "frank", "ghost", "nobody", ""}) {
+    const UserRoles roles = ReadUserRoles(*db, user);
+    EXPECT_EQ(roles.siteAdmin, UserIsSiteAdmin(*db, user)) << user;
+    EXPECT_EQ(roles.publicUser, UserIsPublic(*db, user)) << user;
+    EXPECT_EQ(roles.projectAdmin, UserIsProjectAdmin(*db, user, -1)) << user;
+    EXPECT_EQ(roles.CanAdmin(), UserCanAdmin(*db, user)) << user;
+  }
+  EXPECT_TRUE(ReadUserRoles(*db, "ghost").projectAdmin);
+  EXPECT_TRUE(ReadUserRoles(*db, "dave").publicUser);
+}
+
+// A failed step refuses the writer with the sentence its failure gives: the one named for the
+// constraint that refused it, else the connection's report.
+TEST_F(TypedLookupsTest, WriteStepTakesTheSentenceOfItsFailure) {
+  const std::string used = raw.Text("SELECT ResolutionCode FROM Issues LIMIT 1");
+  struct Case {
+    std::string statement;
+    bool byDuplicate;  // the failure asks DuplicateFailure, else ReferenceFailure
+    bool named;        // the named sentence is expected
+  };
+  const std::vector<Case> cases = {
+      {"INSERT INTO Groups (GroupCode) VALUES ('Developers')", true, true},
+      {"DELETE FROM Resolutions WHERE ResolutionCode = '" + used + "'", false, true},
+      {"INSERT INTO Groups (GroupCode) VALUES ('Developers')", false, false},
+      {"DELETE FROM Resolutions WHERE ResolutionCode = '" + used + "'", true, false},
+  };
+  for (const Case& c : cases) {
+    const bool ok = Writer(*db, "Database", "Test", [&] {
+      Database::Transaction tx(*db);
+      WriteStep(*db, [&] { db->Exec(c.statement); }, [&](const automation::LastError& e) {
+        return c.byDuplicate ? DuplicateFailure(*db, e, "named") : ReferenceFailure(*db, e, "named");
+      });
+      tx.Commit();
+      return true;
+    });
+    EXPECT_FALSE(ok) << c.statement;
+    if (c.named)
+      EXPECT_EQ(db->LastErrorMessage(), "named") << c.statement;
+    else
+      EXPECT_EQ(db->LastErrorMessage().rfind("An unexpected error has occurred.", 0), 0u) << db->LastErrorMessage();
+  }
+}
+
 }  // namespace
 }  // namespace brisquel

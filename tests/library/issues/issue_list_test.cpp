@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
+#include "core/recordset_persistence.h"
 #include "issue_lists_fixture.h"
 
 namespace brisquel::testing {
@@ -84,6 +87,172 @@ TEST_F(IssueListTest, AConditionThatTriesToLeaveItsParenthesesIsRefused) {
   EXPECT_EQ(List("alice", -1, "u:wide"), nullptr);
   EXPECT_EQ(db->LastErrorMessage(), "Invalid criteria (incorrect syntax near ')').");
   EXPECT_EQ(sql->Int("select count(*) from Issues"), 10);
+}
+
+// A comment of the private project read one character at a time through an outer join, from the
+// condition and from the sort order; a per-project code table of it tested for a value.
+TEST_F(IssueListTest, SubqueriesCannotReachAPrivateProjectsRows) {
+  sql->Exec("INSERT INTO IssueComments (IssueId, FieldName, CommentText) VALUES (101, 'Comments', 'hidden-comment 42');"
+            "INSERT INTO ProjectModules (ProjectId, ModuleCode) VALUES (2, 'SECRETMODULE')");
+  const std::string outer =
+      "(select count(*) from IssueComments left join Priorities on 1 = 1 and IssueComments.IssueId = "
+      "Issues.IssueId and 1 = 1 where IssueComments.CommentText like 'hidden-comment%') > 0";
+  const std::string inWhere =
+      "(select count(*) from IssueComments inner join Priorities on 1 = 1 where IssueComments.IssueId = "
+      "Issues.IssueId and IssueComments.CommentText like 'hidden-comment%') > 0";
+  const std::string module = "exists (select 1 from ProjectModules where ModuleCode = 'SECRETMODULE')";
+  struct Case {
+    std::string user, filter, order, message;
+  };
+  const std::string refused = "Invalid criteria (outer joins are not allowed).";
+  const Case cases[] = {
+      {"alice", "x:" + outer, "Issues.IssueId", refused},
+      {"dave", "x:" + outer, "Issues.IssueId", refused},
+      {"alice", "s:all", outer, "Invalid sort order (outer joins are not allowed)."},
+      {"alice", "x:" + module, "Issues.IssueId",
+       "Invalid criteria (a subquery over 'ProjectModules' must keep to the rows of the issue's project "
+       "(ProjectModules.ProjectId = Issues.ProjectId))."},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(List(c.user, -1, c.filter, c.order), nullptr) << c.user << " " << c.filter << " " << c.order;
+    EXPECT_EQ(db->LastErrorMessage(), c.message);
+  }
+  EXPECT_EQ(IdSet(List("bob", -1, "x:" + inWhere)), (Set{101}));
+  EXPECT_EQ(IdSet(List("alice", -1, "x:" + inWhere)), (Set{}));
+  EXPECT_EQ(IdSet(List("bob", -1, "x:" + module.substr(0, module.size() - 1) +
+                                      " and ProjectModules.ProjectId = Issues.ProjectId)")),
+            (Set{101, 102}));
+}
+
+// An accepted condition cannot tie the process up: it ends with the sentence within its limit
+// (the connection's time-out when shorter); a long but plain one still runs.
+TEST_F(IssueListTest, ConditionsRunWithinTheirLimit) {
+  db->Connection().SetCommandTimeout(1);
+  std::string cross = "(select count(*) from Priorities";
+  for (int i = 0; i < 13; ++i) cross += " cross join Priorities";
+  cross += ") > 0";
+  const std::pair<std::string, std::string> cases[] = {
+      {cross, "Invalid criteria (the criteria take too long to run)."},
+      {"printf('%900000000d', 1) <> ''", "Invalid criteria (unknown name 'printf')."},
+  };
+  for (const auto& [condition, message] : cases) {
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(List("admin", -1, "x:" + condition), nullptr);
+    EXPECT_EQ(db->LastErrorMessage(), message);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  }
+  std::string plain = "Issues.IssueId > 0";
+  for (int i = 1000; i < 1300; ++i) plain += " and Issues.IssueId <> " + std::to_string(i);
+  EXPECT_EQ(IdSet(List("alice", 1, "x:" + plain)), (Set{1, 2, 3, 4, 5, 6}));
+}
+
+// A list of 1,000 issues with few distinct summaries: read a page at a time, in any order of
+// pages, it gives the rows of reading it whole, in order; a write committed meanwhile does not
+// shift the pages of a list already open.
+class PagedListTest : public IssueListTest {
+ protected:
+  void SetUp() override {
+    IssueListTest::SetUp();
+    sql->Exec("WITH RECURSIVE n(x) AS (SELECT 1000 UNION ALL SELECT x + 1 FROM n WHERE x < 1993) "
+              "INSERT INTO Issues (IssueId, ProjectId, AssignedToUser, ResolutionCode, StatusCode, Valid, Summary) "
+              "SELECT x, 1, 'alice', 'New', 'Open', 1, 'Summary ' || (x * 7 % 13) FROM n");
+  }
+  std::vector<int> Whole() {
+    std::vector<int> ids;
+    for (const std::string& id :
+         sql->Rows("select IssueId from Issues where ProjectId = 1 order by Summary desc, IssueId desc"))
+      ids.push_back(std::stoi(id));
+    return ids;
+  }
+  std::shared_ptr<ado::Recordset> Paged() { return List("alice", 1, "s:all", "Issues.Summary", 1); }
+  static std::vector<int> Page(ado::Recordset& rs, int page) {
+    std::vector<int> ids;
+    rs.SetAbsolutePage(page);
+    for (int i = 0; i < rs.PageSize() && !rs.IsEOF(); ++i, rs.MoveNext()) ids.push_back(rs.Value("IssueId").ToLong());
+    return ids;
+  }
+};
+
+TEST_F(PagedListTest, PagesGiveTheWholeListInOrderFromOneSnapshot) {
+  const std::vector<int> whole = Whole();
+  ASSERT_EQ(whole.size(), 1000u);
+  auto rs = Paged();
+  ASSERT_NE(rs, nullptr);
+  EXPECT_EQ(rs->RecordCount(), 1000);
+  EXPECT_EQ(rs->PageCount(), 100);
+  std::vector<int> paged(whole.size());
+  // Backwards, then the first page again after a write that would come first.
+  for (int page = 100; page >= 1; --page) {
+    std::vector<int> ids = Page(*rs, page);
+    std::copy(ids.begin(), ids.end(), paged.begin() + (page - 1) * 10);
+    if (page == 50)
+      sql->Exec("INSERT INTO Issues (IssueId, ProjectId, StatusCode, Valid, Summary) VALUES (5000, 1, 'Open', 1, 'Z')");
+  }
+  EXPECT_EQ(paged, whole);
+  EXPECT_EQ(rs->RecordCount(), 1000);
+  EXPECT_EQ(Ids(rs), whole);
+  EXPECT_EQ(Paged()->RecordCount(), 1001);
+}
+
+// Counting, moving past the end, Find, an image and a batch edit: as on a list read whole.
+TEST_F(PagedListTest, APagedListBehavesAsAWholeOne) {
+  auto paged = Paged();
+  auto whole = RsFromString(*db, RsToString(*db, Paged()));
+  const std::vector<int> order = Whole();
+  for (auto* rs : {paged.get(), whole.get()}) {
+    EXPECT_EQ(rs->RecordCount(), 1000);
+    EXPECT_EQ(rs->PageCount(), 100);
+    EXPECT_THROW(rs->SetAbsolutePage(101), automation::ComError);
+    rs->SetAbsolutePage(37);
+    EXPECT_EQ(rs->AbsolutePage(), 37);
+    EXPECT_EQ(rs->Value("IssueId").ToLong(), order[360]);
+    rs->MoveFirst();
+    rs->Find("IssueId = " + std::to_string(order[777]));
+    EXPECT_EQ(rs->AbsolutePosition(), 778);
+    EXPECT_EQ(rs->AbsolutePage(), 78);
+  }
+  EXPECT_EQ(Ids(RsFromString(*db, RsToString(*db, paged))), order);
+  // A batch edit of rows of two pages never read before.
+  auto edited = Paged();
+  edited->SetAbsolutePage(90);
+  edited->SetValue("Summary", automation::Variant("Edited 90"));
+  edited->SetAbsolutePage(60);
+  edited->SetValue("Summary", automation::Variant("Edited 60"));
+  db->WriteBack(*edited);
+  EXPECT_EQ(sql->Rows("select IssueId from Issues where Summary like 'Edited%' order by Summary desc"),
+            (std::vector<std::string>{std::to_string(order[890]), std::to_string(order[590])}));
+}
+
+// The standard lists count from the counts the site keeps per project and status; they follow
+// every insert, status change, move and delete.
+TEST_F(PagedListTest, KeptCountsFollowEveryWrite) {
+  const char* writes[] = {
+      "UPDATE Issues SET StatusCode = 'Closed' WHERE IssueId BETWEEN 1000 AND 1099",
+      "UPDATE Issues SET ProjectId = 3 WHERE IssueId BETWEEN 1100 AND 1149",
+      "UPDATE Issues SET StatusCode = 'open' WHERE IssueId BETWEEN 1000 AND 1009",
+      "DELETE FROM Issues WHERE IssueId BETWEEN 1150 AND 1199",
+      "UPDATE Issues SET Summary = 'x', StatusCode = StatusCode WHERE IssueId = 1300",
+  };
+  struct List {
+    std::string user;
+    int project;
+    std::string filter, where;
+  };
+  const List lists[] = {
+      {"admin", -1, "s:allopen", "StatusCode = 'Open'"},
+      {"admin", -1, "s:all", "1 = 1"},
+      {"admin", 3, "s:allopen", "ProjectId = 3 and StatusCode = 'Open'"},
+      {"alice", -1, "s:all", "ProjectId = 1"},
+      {"dave", -1, "s:allopen", "ProjectId in (1, 3) and StatusCode = 'Open'"},
+      {"alice", 2, "s:all", "0 = 1"},
+  };
+  for (const char* write : writes) {
+    sql->Exec(write);
+    for (const List& l : lists)
+      EXPECT_EQ(GetFilteredIssuesRs(*db, l.project, l.filter, l.user, "Issues.IssueId", 0)->RecordCount(),
+                sql->Int("select count(*) from Issues where " + l.where))
+          << write << ": " << l.user << " " << l.project << " " << l.filter;
+  }
 }
 
 TEST_F(IssueListTest, AWizardConditionOnCommentsRuns) {

@@ -150,5 +150,62 @@ TEST_F(SqlGuardTest, TheAuthorizerAllowsOnlyReadingTheNamedTablesAndNoSecrets) {
   EXPECT_EQ(Prepare("select * from Users"), SQLITE_OK);
 }
 
+// A link that does not restrict the rows read (in an ON clause, under an outer join), a table
+// read twice or through a subquery, and a per-project code table read for any project would each
+// let a condition test rows outside the scope.
+TEST_F(SqlGuardTest, SubqueriesMayNotSidestepTheirLink) {
+  const std::string link = "IssueComments.IssueId = Issues.IssueId";
+  const std::pair<std::string, std::string> cases[] = {
+      {"(select count(*) from IssueComments left join Priorities on 1 = 1 and " + link +
+           " and 1 = 1 where IssueComments.CommentText like 'hidden-comment%') > 0",
+       "outer joins are not allowed"},
+      {"exists(select 1 from Priorities left outer join IssueComments on " + link + ")",
+       "outer joins are not allowed"},
+      {"exists(select 1 from IssueComments inner join Priorities on " + link + " where 1 = 1)",
+       "a subquery over 'IssueComments' must keep to the issue's own rows (" + link + ")"},
+      {"exists(select 1 from IssueComments where 1 = 1 group by IssueComments.IssueId having " + link + ")",
+       "a subquery over 'IssueComments' must keep to the issue's own rows (" + link + ")"},
+      {"exists(select 1 from IssueComments inner join IssueComments on 1 = 1 where " + link + ")",
+       "a subquery may read 'IssueComments' only once"},
+      {"exists(select 1 from (select 1))", "a subquery may read only tables"},
+      {"exists (select 1 from ProjectModules where ModuleCode = 'SECRETMODULE')",
+       "a subquery over 'ProjectModules' must keep to the rows of the issue's project "
+       "(ProjectModules.ProjectId = Issues.ProjectId)"},
+      {"Issues.DetectedInBuildCode in (select BuildCode from ProjectBuilds where SortOrder > 1 or 1 = 1)",
+       "a subquery over 'ProjectBuilds' may not use or"},
+      {"exists (select 1 from ProjectModules where ModuleCode = 'UI' and ProjectModules.ProjectId = Issues.ProjectId)",
+       ""},
+      {"(select count(*) from IssueComments inner join Priorities on 1 = 1 where " + link +
+           " and IssueComments.CommentText like 'a%') > 0",
+       ""},
+      {"printf('%900000000d', 1) <> ''", "unknown name 'printf'"},
+      {"replace(Issues.Summary, 'a', Issues.Summary) <> ''", "unknown name 'replace'"},
+      {std::string(101, '(') + "1" + std::string(101, ')'), "the parentheses nest too deeply"},
+      {std::string(100, '(') + "1" + std::string(100, ')'), ""},
+      {"Issues.Summary = '" + std::string(kMaxFragmentBytes, 'a') + "'", "the criteria are too long"},
+  };
+  for (const auto& [text, why] : cases) EXPECT_EQ(Condition(text), why) << text.substr(0, 200);
+}
+
+// The authorizer is the last word on functions, whatever the check let through; the limits it
+// lowers come back with the scope's end.
+TEST_F(SqlGuardTest, TheScopeRefusesAllocatingFunctionsAndRestoresTheLimits) {
+  const int length = sqlite3_limit(sql->handle(), SQLITE_LIMIT_LENGTH, -1);
+  {
+    ReadOnlyScope scope(sql->handle(), {});
+    // The engine reports a refused function as an error of its own ("not authorized to use ...").
+    const std::pair<const char*, const char*> calls[] = {
+        {"printf('%9d', 1)", "call printf"}, {"zeroblob(9)", "call zeroblob"}, {"randomblob(9)", "call randomblob"},
+        {"replace('a', 'a', 'b')", "call replace"}, {"hex(1)", "call hex"}};
+    for (const auto& [call, refused] : calls) {
+      EXPECT_EQ(Prepare(std::string("select ") + call), SQLITE_ERROR) << call;
+      EXPECT_EQ(scope.Refused(), refused);
+    }
+    EXPECT_LT(sqlite3_limit(sql->handle(), SQLITE_LIMIT_LENGTH, -1), length);
+  }
+  EXPECT_EQ(sqlite3_limit(sql->handle(), SQLITE_LIMIT_LENGTH, -1), length);
+  EXPECT_EQ(Prepare("select hex(1)"), SQLITE_OK);
+}
+
 }  // namespace
 }  // namespace brisquel::sqlguard

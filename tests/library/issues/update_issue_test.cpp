@@ -6,6 +6,7 @@
 #include "automation/vbdate.h"
 #include "core/error_protocol.h"
 #include "core/lookups.h"
+#include "core/recordset_persistence.h"
 #include "issues/issue_writers.h"
 #include "workflow_site.h"
 
@@ -254,8 +255,18 @@ TEST_F(UpdateIssueTest, AnIssueRecordsetOfOtherThanOneRowIsAContractViolation) {
   } catch (const ComError& e) {
     EXPECT_EQ(e.description, "A valid rsIssue has not been passed to UpdateIssue (set to nothing).");
   }
-  // A row of another table is no issue either.
-  EXPECT_THROW(UpdateIssue(*db, "admin", GetUserRs(*db, "alice"), writertest::Form({}, {})), ComError);
+  // A row of another table is no issue either, nor is an image of an issue with another table's
+  // row beside it.
+  auto joined = RsFromString(*db, RsToString(*db, db->Read("select Issues.*, Projects.ProjectCode from Issues "
+                                                           "join Projects using (ProjectId) where IssueId = 1")));
+  for (const auto& rs : {GetUserRs(*db, "alice"), joined}) {
+    try {
+      UpdateIssue(*db, "admin", rs, writertest::Form({}, {}));
+      ADD_FAILURE() << "no error";
+    } catch (const ComError& e) {
+      EXPECT_EQ(e.description, "A valid rsIssue has not been passed to UpdateIssue (not a row of Issues).");
+    }
+  }
 }
 
 }  // namespace

@@ -8,14 +8,6 @@ namespace {
 
 using automation::Variant;
 
-std::string Stamp(std::time_t t) {
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  char buf[16];
-  std::strftime(buf, sizeof buf, "%Y%m%d%H%M", &tm);
-  return buf;
-}
-
 class BackupHistoryTest : public BackupSite {
  protected:
   void SetUp() override {
@@ -96,11 +88,7 @@ TEST_F(BackupHistoryTest, ToDateAndToTime) {
 TEST_F(BackupHistoryTest, AReportsLinesAreRowsInPlace) {
   Touch("BackupLog_" + Stamp(t0) + ".txt", "first\r\n\r\nthird\n" + std::string(1100, 'x') + "\n");
   auto rows = Rows(GetBackupLogRs(*admin, (archive / ("BackupLog_" + Stamp(t0) + ".txt")).string()));
-  ASSERT_EQ(rows.size(), 4u);
-  EXPECT_EQ(rows[0], "first");
-  EXPECT_EQ(rows[1], "");
-  EXPECT_EQ(rows[2], "third");
-  EXPECT_EQ(rows[3], std::string(1024, 'x'));
+  EXPECT_EQ(rows, (std::vector<std::string>{"first", "", "third", std::string(1024, 'x')}));
 }
 
 TEST_F(BackupHistoryTest, OnlyTheBackupFoldersFilesAreRead) {
@@ -145,6 +133,41 @@ TEST_F(BackupHistoryTest, AvailableBackupsListEveryBackupSetOfTheFolder) {
   auto log = Rows(GetBackupLogRs(*admin, GetBackupLogFile(*admin, made)));
   ASSERT_FALSE(log.empty());
   EXPECT_EQ(log.back(), "Backup finished.");
+}
+
+// Real runs of the agent: one forced to fail (its step is not a backup command), one good, whose
+// file is then deleted.
+TEST_F(BackupHistoryTest, RealRunsAFailedOneStaysAndADeletedOneGoes) {
+  auto outcomes = [&] {
+    size_t n = 0;
+    for (const auto& h : Store()->History(Job()->id)) n += h.stepId == 0;
+    return n;
+  };
+  // Each run ends with its outcome and then its run request, so the next start is taken.
+  auto run = [&](size_t n) {
+    DoBackup(*admin, "admin");
+    ASSERT_EQ(admin->GetLastErrorMessage(), "");
+    for (int i = 0; i < 1000 && (outcomes() < n || !Store()->Rows("select * from RunRequests").empty()); ++i)
+      std::this_thread::sleep_for(10ms);
+  };
+  Store()->Exec("update JobSteps set Command = 'DROP TABLE Issues'");
+  run(1);
+  ASSERT_TRUE(Save(Settings()));
+  run(2);
+  auto rows = Rows(GetBackupHistoryRs(*admin));
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_NE(rows[0].find("|Failed|"), std::string::npos) << rows[0];
+  EXPECT_NE(rows[0].find("||"), std::string::npos) << rows[0];  // no backup file
+  EXPECT_NE(rows[1].find("|Succeeded|"), std::string::npos) << rows[1];
+  std::string made;
+  for (const auto& e : fs::directory_iterator(archive))
+    if (e.path().extension() == ".bak") made = e.path().filename().string();
+  ASSERT_FALSE(made.empty());
+  EXPECT_NE(rows[1].find("|" + made + "|BackupLog_" + made.substr(8, 12) + ".txt"), std::string::npos) << rows[1];
+  fs::remove(archive / made);
+  rows = Rows(GetBackupHistoryRs(*admin));
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_NE(rows[0].find("|Failed|"), std::string::npos);
 }
 
 TEST_F(BackupHistoryTest, CallableByName) {

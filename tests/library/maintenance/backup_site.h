@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -27,6 +28,15 @@ namespace brisquel::backuptest {
 namespace fs = std::filesystem;
 using Fields = std::vector<std::pair<std::string, std::string>>;
 using namespace std::chrono_literals;
+
+// The minute of `t` in local time as the agent names its files: "202612090317".
+inline std::string Stamp(std::time_t t) {
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char buf[16];
+  std::strftime(buf, sizeof buf, "%Y%m%d%H%M", &tm);
+  return buf;
+}
 
 class BackupSite : public ::testing::Test {
  protected:

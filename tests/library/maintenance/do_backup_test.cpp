@@ -14,6 +14,12 @@ class DoBackupTest : public BackupSite {
   void SetUp() override {
     BackupSite::SetUp();
     admin->SetPause([this](int s) { pauses.push_back(s); });
+    ASSERT_TRUE(Save(Settings()));
+  }
+  // Runs a backup as `user`; the message it leaves.
+  std::string Backup(const std::string& user = "admin") {
+    DoBackup(*admin, user);
+    return admin->GetLastErrorMessage();
   }
   // Waits for the job's outcome row; its run_status, or -1.
   int Outcome(int64_t jobId) {
@@ -36,10 +42,8 @@ class DoBackupTest : public BackupSite {
 const char* kRequested = "Site_db_[0-9]{12}\\.bak";
 
 TEST_F(DoBackupTest, AStoppedAgentIsStartedAndTheBackupRuns) {
-  ASSERT_TRUE(Save(Settings()));
   ASSERT_EQ(agent::Status(dir / "agent.db"), agent::kStopped);
-  DoBackup(*admin, "admin");
-  EXPECT_EQ(admin->GetLastErrorMessage(), "");
+  EXPECT_EQ(Backup(), "");
   EXPECT_EQ(agent::Status(dir / "agent.db"), agent::kRunning);
   EXPECT_EQ(pauses, std::vector<int>{1});
   EXPECT_TRUE(agent::StartsAtBoot());
@@ -70,15 +74,15 @@ TEST_F(DoBackupTest, AStoppedAgentIsStartedAndTheBackupRuns) {
 }
 
 TEST_F(DoBackupTest, ARunningAgentIsNotWaitedFor) {
-  ASSERT_TRUE(Save(Settings()));
   agent::Start(dir / "agent.db");
-  DoBackup(*admin, "admin");
-  EXPECT_EQ(admin->GetLastErrorMessage(), "");
+  EXPECT_EQ(Backup(), "");
   EXPECT_TRUE(pauses.empty());
   EXPECT_EQ(Outcome(Job()->id), agent::kSucceeded);
 }
 
-TEST_F(DoBackupTest, WithoutAJobTheLookupsErrorIsReported) {
+class DoBackupWithoutJobTest : public BackupSite {};
+
+TEST_F(DoBackupWithoutJobTest, TheLookupsErrorIsReported) {
   DoBackup(*admin, "admin");
   EXPECT_EQ(admin->GetLastErrorMessage(),
             "An unexpected error has occurred.\r\nError number: " + std::to_string(agent::kNotFound) +
@@ -86,38 +90,33 @@ TEST_F(DoBackupTest, WithoutAJobTheLookupsErrorIsReported) {
 }
 
 TEST_F(DoBackupTest, OnlySiteAdministratorsRunABackup) {
-  ASSERT_TRUE(Save(Settings()));
   for (const std::string user : {"", "bob"}) {
-    DoBackup(*admin, user);
-    EXPECT_EQ(admin->GetLastErrorMessage(), "Permission denied.");
+    EXPECT_EQ(Backup(user), "Permission denied.");
   }
   EXPECT_EQ(agent::Status(dir / "agent.db"), agent::kStopped);
   EXPECT_EQ(Store()->Rows("select count(*) from RunRequests")[0][0], "0");
 }
 
 TEST_F(DoBackupTest, AUnitFolderThatCannotBeChangedIsOnlyMentioned) {
-  ASSERT_TRUE(Save(Settings()));
   // Root writes any folder: there the unit folder is a file instead.
   const bool root = ::geteuid() == 0;
   if (root) testsupport::WriteFile(dir / "units-file", "");
   testsupport::ScopedEnv unitDir("VANTREL_UNIT_DIR", root ? (dir / "units-file").string() : units.string());
   ::chmod(units.c_str(), 0500);
-  DoBackup(*admin, "admin");
+  const std::string message = Backup();
   ::chmod(units.c_str(), 0700);
-  EXPECT_EQ(admin->GetLastErrorMessage(),
+  EXPECT_EQ(message,
             "The SQL Agent could not be configured to automatically start at boot time (fyi only).\r\n");
   EXPECT_EQ(Outcome(Job()->id), agent::kSucceeded);
 }
 
 TEST_F(DoBackupTest, NoAgentProgramIsReportedWithItsReason) {
-  ASSERT_TRUE(Save(Settings()));
   fs::create_directories(dir / "empty");
   testsupport::WriteFile(dir / "registry",
                          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vantrel Ltd.\\Vantrel]\nINSTALLDIR=" + (dir / "empty").string() + "\n");
   testsupport::ScopedEnv path("PATH", (dir / "empty").string());
-  DoBackup(*admin, "admin");
   // Without the program its unit cannot be written either: both messages stand, in this order.
-  EXPECT_EQ(admin->GetLastErrorMessage(),
+  EXPECT_EQ(Backup(),
             "The SQL Agent could not be configured to automatically start at boot time (fyi only).\r\n"
             "The SQL Agent could not be started due to an error (vantrel-agent cannot be started: No such file or "
             "directory).<li>This is typically caused by an incorrect user/password configuration for the SQL Agent "
@@ -126,7 +125,6 @@ TEST_F(DoBackupTest, NoAgentProgramIsReportedWithItsReason) {
 }
 
 TEST_F(DoBackupTest, TheWaitEndsAtTheFirstPassThatSeesTheAgentRunning) {
-  ASSERT_TRUE(Save(Settings()));
   // The agent the call starts is stopped during the first pause and started again during the
   // third: the call sees it running on pass 3.
   admin->SetPause([this](int s) {
@@ -134,14 +132,12 @@ TEST_F(DoBackupTest, TheWaitEndsAtTheFirstPassThatSeesTheAgentRunning) {
     if (s == 1) StopAgent();
     if (s == 3) agent::Start(dir / "agent.db");
   });
-  DoBackup(*admin, "admin");
-  EXPECT_EQ(admin->GetLastErrorMessage(), "");
+  EXPECT_EQ(Backup(), "");
   EXPECT_EQ(pauses, (std::vector<int>{1, 2, 3}));
   EXPECT_EQ(Outcome(Job()->id), agent::kSucceeded);
 }
 
 TEST_F(DoBackupTest, ASecondStartWhileTheFirstIsQueuedIsRefused) {
-  ASSERT_TRUE(Save(Settings()));
   // Queued once the agent is up, just before the call's own start: a run queued earlier could be
   // taken and finished by the freshly started agent before the call asks.
   const int64_t jobId = Job()->id;
@@ -149,8 +145,7 @@ TEST_F(DoBackupTest, ASecondStartWhileTheFirstIsQueuedIsRefused) {
     pauses.push_back(s);
     if (s == 1) Store()->QueueRun(jobId);
   });
-  DoBackup(*admin, "admin");
-  EXPECT_NE(admin->GetLastErrorMessage().find("Error number: " + std::to_string(agent::kCannotStart)),
+  EXPECT_NE(Backup().find("Error number: " + std::to_string(agent::kCannotStart)),
             std::string::npos);
   EXPECT_EQ(Outcome(Job()->id), agent::kSucceeded);
 }

@@ -1,21 +1,19 @@
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
 #include <ctime>
 #include <random>
 
 #include "backup_site.h"
 #include "core/writer.h"
+#include "support/com_error.h"
+#include "upgrade_fixture.h"
 
 namespace brisquel::backuptest {
 namespace {
 
 using automation::Variant;
-
-std::string Stamp(std::time_t t) {
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  char buf[16];
-  std::strftime(buf, sizeof buf, "%Y%m%d%H%M", &tm);
-  return buf;
-}
 
 class RestoreTest : public BackupSite {
  protected:
@@ -128,11 +126,14 @@ TEST_F(RestoreTest, ABackupThatDoesNotFitIsRefusedAndTheSiteStays) {
   std::string other = Backup(dir / "Other.db", "Other");
   std::string mine = Backup(file, "Site");
   testsupport::WriteFile(archive / "text.bak", "not a backup");
+  fs::copy_file(archive / mine, archive / "Newer.bak");
+  sitedb::Db(archive / "Newer.bak").Exec("PRAGMA journal_mode=DELETE; UPDATE VantrelBackupHeader SET DatabaseVersion = '1.12'");
   raw.Exec("INSERT INTO Groups (GroupCode) VALUES ('Marker')");
   const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
       {other, "", "The backup holds the database Other, not Site."},
       {mine, "Another set", "The backup's media name is " + mine.substr(0, mine.size() - 4) + ", not Another set."},
       {"text.bak", "", "is not a backup of a Vantrel site."},
+      {"Newer.bak", "", "The backup has schema version 1.12, newer than this site's 1.11."},
   };
   for (const auto& [name, set, why] : cases) {
     try {
@@ -145,7 +146,22 @@ TEST_F(RestoreTest, ABackupThatDoesNotFitIsRefusedAndTheSiteStays) {
     EXPECT_EQ(raw.Int("select count(*) from Groups where GroupCode = 'Marker'"), 1);
     EXPECT_EQ(GetBackupRs(*admin)->RecordCount(), 1);  // connected to the site again
   }
-  EXPECT_EQ(Events().size(), 3u);  // the start lines only
+  EXPECT_EQ(Events().size(), 4u);  // the start lines only
+}
+
+TEST_F(RestoreTest, ABackupOfAnEarlierSchemaComesBackUpgraded) {
+  upgradefixture::Create(dir / "Old.db");
+  const std::time_t start = std::time(nullptr) - 600;
+  const std::string name = "Site_db_" + Stamp(start) + ".bak";
+  agent::WriteBackupFile(dir / "Old.db", archive / name, "Site", start);
+  std::string result = Restore(name);
+  EXPECT_NE(result.find(", schema 1.00, made "), std::string::npos) << result;
+  EXPECT_NE(result.find("\r\nBackup upgraded from 1.00 to 1.11.\r\nSafety copy"), std::string::npos) << result;
+  sitedb::Db check(file);
+  EXPECT_EQ(check.Text("select DatabaseVersion from VantrelSite"), "1.11");
+  EXPECT_EQ(check.Int("select count(*) from Users where UserId = 'olduser'"), 1);
+  EXPECT_EQ(check.Int("select count(*) from EMailConfiguration"), 1);
+  EXPECT_EQ(check.Text("PRAGMA integrity_check"), "ok");
 }
 
 TEST_F(RestoreTest, OtherConnectionsSeeTheRestoredSiteAndOldRecordsetsConflict) {
@@ -164,6 +180,20 @@ TEST_F(RestoreTest, OtherConnectionsSeeTheRestoredSiteAndOldRecordsetsConflict) 
     EXPECT_EQ(e.number, static_cast<int32_t>(0x80040E38));
   }
   EXPECT_EQ(raw.Text("select BackupTime from SiteBackups"), "02:00");
+}
+
+TEST_F(RestoreTest, AWriterHoldingTheSitePastTheTimeoutLeavesItUnchanged) {
+  std::string name = Backup(file, "Site");
+  raw.Exec("INSERT INTO Groups (GroupCode) VALUES ('Marker')");
+  sitedb::Db holder(file);
+  holder.Exec("BEGIN IMMEDIATE");  // held past the restore's own ten seconds
+  auto e = testsupport::ErrorOf([&] { Restore(name); });
+  holder.Exec("COMMIT");
+  EXPECT_NE(e.description.find("The site is in use: the restore gave up waiting for it and changed nothing."),
+            std::string::npos)
+      << e.description;
+  EXPECT_EQ(raw.Int("select count(*) from Groups where GroupCode = 'Marker'"), 1);
+  EXPECT_EQ(GetBackupRs(*admin)->RecordCount(), 1);
 }
 
 TEST_F(RestoreTest, TheSafetyCopyBringsBackTheStateBeforeTheRestore) {
@@ -197,53 +227,86 @@ TEST_F(RestoreTest, CallableByName) {
 namespace brisquel::backuptest {
 namespace {
 
-// A restore killed at any moment leaves the site wholly old or wholly new, and no final name
-// holding a partial file.
-TEST_F(RestoreTest, AKilledRestoreLeavesTheSiteWhollyOldOrWhollyNew) {
-  std::string name = Backup(file, "Site");
-  // How long a whole restore takes here: the kills fall anywhere within it.
-  auto started = std::chrono::steady_clock::now();
-  Restore(name);
-  for (const auto& e : fs::directory_iterator(archive))
-    if (e.path().filename().string().find("_prerestore_") != std::string::npos) fs::remove(e.path());
-  const auto span = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
-  std::mt19937 random(20261209);
-  int oldSeen = 0, newSeen = 0;
-  for (int round = 0; round < 20; ++round) {
-    // Back to the old state (marker present) for every round but those that found it restored.
+// Restores killed with SIGKILL: at each pause point, and at random moments of the replacement.
+class KilledRestoreTest : public RestoreTest {
+ protected:
+  void SetUp() override {
+    RestoreTest::SetUp();
+    name = Backup(file, "Site");  // without the marker: the marker tells the old site from the new
+  }
+  // A restore in a child process, paused (stopped) at `point`.
+  pid_t Paused(const std::string& point) {
     if (sitedb::Db(file).Int("select count(*) from Groups where GroupCode = 'Marker'") == 0)
       sitedb::Db(file).Exec("INSERT INTO Groups (GroupCode) VALUES ('Marker')");
     pid_t pid = ::fork();
     if (pid == 0) {
+      ::setenv("VANTREL_RESTORE_TEST_PAUSE", point.c_str(), 1);
       DbAdmin child;
       child.SetConnectionString(sitedb::ConnectionString(file));
       DoRestore(child, archive.string(), name, "", "admin");
       ::_exit(0);
     }
-    std::this_thread::sleep_for(std::chrono::microseconds(random() % (span.count() * 5 / 4 + 1)));
+    int status = 0;
+    ::waitpid(pid, &status, WUNTRACED);
+    EXPECT_TRUE(WIFSTOPPED(status)) << point;
+    return pid;
+  }
+  void Kill(pid_t pid) {
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
-    sitedb::Db check(file);
-    ASSERT_EQ(check.Text("PRAGMA integrity_check"), "ok");
-    long long marker = check.Int("select count(*) from Groups where GroupCode = 'Marker'");
-    (marker ? oldSeen : newSeen)++;
-    EXPECT_EQ(check.Int("select count(*) from sqlite_master where name = 'VantrelBackupHeader'"), 0);
-    for (const auto& e : fs::directory_iterator(archive)) {
-      std::string n = e.path().filename().string();
-      if (n.find("_prerestore_") != std::string::npos && n[0] != '.') {
-        EXPECT_EQ(agent::IntegrityCheck(e.path()), "ok") << n;
-        // The next round's safety copy takes this second's name again.
-        fs::remove(e.path());
-      }
-    }
   }
-  EXPECT_EQ(oldSeen + newSeen, 20);
+  // The site is whole, old (true) or new; no final name holds a partial safety copy.
+  bool Old(const std::string& when) {
+    sitedb::Db check(file);
+    EXPECT_EQ(check.Text("PRAGMA integrity_check"), "ok") << when;
+    EXPECT_EQ(check.Int("select count(*) from sqlite_master where name = 'VantrelBackupHeader'"), 0) << when;
+    for (const auto& e : fs::directory_iterator(archive))
+      if (e.path().filename().string().find("_prerestore_") != std::string::npos) {
+        if (e.path().filename().string()[0] != '.') {
+          EXPECT_EQ(agent::IntegrityCheck(e.path()), "ok") << when;
+        }
+        fs::remove(e.path());  // the next round's safety copy may take this second's name again
+      }
+    return check.Int("select count(*) from Groups where GroupCode = 'Marker'") == 1;
+  }
+  // The next restore clears what the killed ones left beside the site.
+  void TearDown() override {
+    Restore(name);
+    for (const auto& e : fs::directory_iterator(dir.path()))
+      EXPECT_EQ(e.path().filename().string().find(".restore-"), std::string::npos);
+    RestoreTest::TearDown();
+  }
+  std::string name;
+};
+
+TEST_F(KilledRestoreTest, AtEachPauseThePointDecidesOldOrNew) {
+  const std::vector<std::pair<std::string, bool>> points = {
+      {"staged", true}, {"safety", true}, {"versioned", true}, {"replaced", false}, {"checkpointed", false}};
+  for (const auto& [point, old] : points) {
+    Kill(Paused(point));
+    EXPECT_EQ(Old(point), old) << point;
+  }
+}
+
+TEST_F(KilledRestoreTest, AtRandomMomentsOfTheReplacementTheSiteIsWhollyOldOrWhollyNew) {
+  // How long the way from the safety copy to the end takes here: the kills fall within it.
+  pid_t pid = Paused("safety");
+  const auto started = std::chrono::steady_clock::now();
+  ::kill(pid, SIGCONT);
+  ::waitpid(pid, nullptr, 0);
+  const auto span = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+  ASSERT_FALSE(Old("the whole replacement"));
+  std::mt19937 random(20261209);
+  int oldSeen = 0;
+  for (int round = 0; round < 20; ++round) {
+    pid = Paused("safety");
+    ::kill(pid, SIGCONT);
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % (span.count() * 5 / 4 + 1)));
+    Kill(pid);
+    oldSeen += Old("round " + std::to_string(round));
+  }
   RecordProperty("old", oldSeen);
-  RecordProperty("new", newSeen);
-  // The next restore clears what killed ones left beside the site.
-  Restore(name);
-  for (const auto& e : fs::directory_iterator(dir.path()))
-    EXPECT_EQ(e.path().filename().string().find(".restore-"), std::string::npos);
+  RecordProperty("new", 20 - oldSeen);
 }
 
 }  // namespace

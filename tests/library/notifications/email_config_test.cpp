@@ -59,6 +59,11 @@ TEST_F(EMailConfigTest, EachCheckHasItsMessageInOrderAndWritesNothing) {
       {{{"DeliveryFrequency", "7"}}, "Delivery frequency must be 1, 5, 10, 15, 30 or 60."},
       {{{"DeliveryFrequency", "0"}}, "Delivery frequency must be 1, 5, 10, 15, 30 or 60."},
       {{{"FromEMailAddress", s51}}, "From address cannot be longer than 50 characters."},
+      // A line break would end the SMTP command or the header early when the mail is sent.
+      {{{"SmtpHost", "mail\r\nQUIT"}}, "SMTP E-Mail server name cannot contain a line break."},
+      {{{"SmtpUserId", "mailer\nx"}}, "User id cannot contain a line break."},
+      {{{"WebsiteURL", "http://a\r\nb"}}, "Website URL cannot contain a line break."},
+      {{{"FromEMailAddress", "a@example.com\r\nBcc: b@example.com"}}, "From address cannot contain a line break."},
       // The first failing check decides.
       {{{"SmtpHost", ""}, {"SmtpPort", "x"}, {"DeliveryFrequency", "7"}}, "SMTP E-Mail server name cannot be blank."},
       {{{"WebsiteURL", ""}, {"DeliveryFrequency", "7"}}, "Website URL cannot be blank."},
@@ -191,6 +196,7 @@ TEST_F(EMailConfigTest, SiteAddressCopiesAreIndependent) {
   // Too long is refused, not cut.
   EXPECT_FALSE(SetWebsiteURL(*db, std::string(101, 'u'), "admin"));
   EXPECT_EQ(db->LastErrorMessage(), "Website URL cannot be longer than 100 characters.");
+  EXPECT_FALSE(SetWebsiteURL(*db, "http://a\nb", "admin"));
   EXPECT_EQ(raw.Text("select WebSiteURL from VantrelSite"), "http://site.example.com/");
 }
 

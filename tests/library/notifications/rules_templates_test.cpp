@@ -61,6 +61,8 @@ TEST_F(RulesTest, CreateChecksEachItemInOrder) {
       {{{"RecipientType", "5"}, {"RecipientAddress2", ""}}, "E-Mail address cannot be blank."},
       {{{"RecipientType", "5"}, {"RecipientAddress2", std::string(51, 'a')}},
        "E-Mail address cannot be longer than 50 characters."},
+      {{{"RecipientType", "5"}, {"RecipientAddress2", "a@example.com\r\nBcc: b@example.com"}},
+       "E-Mail address cannot contain a line break."},
       {{{"NotificationRuleName", ""}, {"TemplateName", ""}, {"RecipientType", "9"}}, "Rule name cannot be blank."},
   };
   const long long before = RuleCount();
@@ -203,6 +205,7 @@ TEST_F(TemplatesTest, CreateChecksNameAndSubject) {
       {{{"TemplateName", std::string(51, 't')}, {"Subject", "s"}}, "Template name cannot be longer than 50 characters."},
       {{{"TemplateName", "Closed"}, {"Subject", ""}}, "Subject cannot be blank."},
       {{{"TemplateName", "Closed"}, {"Subject", std::string(257, 's')}}, "Subject cannot be longer than 256 characters."},
+      {{{"TemplateName", "Closed"}, {"Subject", "Closed\r\nBcc: b@example.com"}}, "Subject cannot contain a line break."},
   };
   for (const auto& [fields, message] : cases) {
     EXPECT_FALSE(CreateEMailTemplate(*db, "admin", Form(fields)));

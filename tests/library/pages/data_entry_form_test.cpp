@@ -108,20 +108,46 @@ TEST_F(DataEntryFormTest, AFieldBesideAnEmptyCellTakesHalfAndTheEmptyCellWritesA
   EXPECT_NE(html.find("</textarea></td><td class='FormFields' style='width:50%'>&nbsp;</td></tr>"), std::string::npos);
 }
 
-TEST_F(DataEntryFormTest, RepresentationsOutsideTheListWriteBadRep) {
-  Sql("INSERT INTO IssueFields (FieldName, FieldFriendlyName, Representation) VALUES ('Odd', 'Odd', 'Text')");
-  Layout({{1, 1, "Odd"}});
-  EXPECT_NE(Body("add").find("<td class='FormFields' style='width:100%'>*** bad rep ***</td>"), std::string::npos);
-}
-
-TEST_F(DataEntryFormTest, SummaryInModifyModeIsATextareaOfOneLineWithTheStoredText) {
-  Layout({{1, 1, "Summary"}});
-  EXPECT_NE(Body("modify", Issue(1))
-                .find("<textarea id='Summary' name='Summary' style='width:100%;  overflow:hidden; ' class='formfields' "
-                      "onchange='return IssueUpdated();' oncut='return IssueUpdated();' "
-                      "onkeydown='return IssueUpdated();' rows=1 onfocus='Summary.select();'>"
-                      "The login page refuses passwords that contain a blank</textarea>"),
-            std::string::npos);
+// One field on the layout: the cell it writes for the mode, the stored issue and the form project.
+TEST_F(DataEntryFormTest, EachFieldWritesItsCellForTheMode) {
+  struct Case {
+    const char* name;
+    std::string setUp, field, mode;
+    bool stored;
+    std::string last, user, cell;
+  };
+  const std::vector<Case> cases = {
+      {"the summary being modified is a textarea of one line with the stored text", "", "Summary", "modify", true, "",
+       "alice",
+       "<textarea id='Summary' name='Summary' style='width:100%;  overflow:hidden; ' class='formfields' "
+       "onchange='return IssueUpdated();' oncut='return IssueUpdated();' onkeydown='return IssueUpdated();' rows=1 "
+       "onfocus='Summary.select();'>The login page refuses passwords that contain a blank</textarea>"},
+      // Modes are compared exactly: "Modify" is a new issue's form, showing nothing stored.
+      {"modes are compared exactly", "", "Summary", "Modify", true, "", "alice",
+       "rows=1 onfocus='Summary.select();'></textarea>"},
+      {"the project of an issue being modified is shown disabled and posted hidden", "", "ProjectCode", "modify", true,
+       "", "alice",
+       "<select onkeydown='return EnterInComboBox();' id='inq_ProjectCode' name='inq_ProjectCode' style='width:98%' "
+       "disabled ><option selected value = \"1\">Demo</option>\r\n</select><input id='ProjectCode' "
+       "name='ProjectCode' type='hidden' value=\"1\">"},
+      {"a new issue offers the form project and calls the project handler", "", "ProjectCode", "add", false, "",
+       "alice",
+       "<select onkeydown='return EnterInComboBox();' id='ProjectCode' name='ProjectCode' style='width:98%' "
+       "onkeydown='return EnterInComboBox();' onchange='return cmbProject_onchange();' ><option selected value = "
+       "\"1\">Demo</option>\r\n</select>"},
+      {"a representation outside the list writes bad rep",
+       "INSERT INTO IssueFields (FieldName, FieldFriendlyName, Representation) VALUES ('Odd', 'Odd', 'Text')", "Odd",
+       "add", false, "", "alice", "<td class='FormFields' style='width:100%'>*** bad rep ***</td>"},
+      {"a code table without values for the project gives one empty option",
+       "INSERT INTO Projects (ProjectId, ProjectCode, ProjectDescription) VALUES (2, 'Bare', '')", "ModuleCode", "add",
+       false, "2", "admin", "onchange='return IssueUpdated();' ><option></option></select>"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!c.setUp.empty()) Sql(c.setUp);
+    Layout({{1, 1, c.field}});
+    EXPECT_NE(Body(c.mode, c.stored ? Issue(1) : Variant(), Variant(), c.last, c.user).find(c.cell), std::string::npos);
+  }
 }
 
 TEST_F(DataEntryFormTest, InquiryBoxesAreEighteenPixelsALineAndPostTheStoredText) {
@@ -138,23 +164,6 @@ TEST_F(DataEntryFormTest, InquiryBoxesAreEighteenPixelsALineAndPostTheStoredText
                         "passwords that contain a blank\">"),
               std::string::npos);
   }
-}
-
-TEST_F(DataEntryFormTest, TheProjectOfAnIssueBeingModifiedIsShownDisabledAndPostedHidden) {
-  Layout({{1, 1, "ProjectCode"}});
-  EXPECT_NE(Body("modify", Issue(1))
-                .find("<select onkeydown='return EnterInComboBox();' id='inq_ProjectCode' name='inq_ProjectCode' "
-                      "style='width:98%' disabled ><option selected value = \"1\">Demo</option>\r\n</select>"
-                      "<input id='ProjectCode' name='ProjectCode' type='hidden' value=\"1\">"),
-            std::string::npos);
-}
-
-TEST_F(DataEntryFormTest, ANewIssueOffersTheFormProjectAndCallsTheProjectHandler) {
-  Layout({{1, 1, "ProjectCode"}});
-  EXPECT_NE(Body("add").find("<select onkeydown='return EnterInComboBox();' id='ProjectCode' name='ProjectCode' "
-                             "style='width:98%' onkeydown='return EnterInComboBox();' onchange='return "
-                             "cmbProject_onchange();' ><option selected value = \"1\">Demo</option>\r\n</select>"),
-            std::string::npos);
 }
 
 // The project whose codes the boxes offer, by the first rule that applies.
@@ -179,12 +188,6 @@ TEST_F(DataEntryFormTest, TheFormProjectIsTheFirstUsableOfPostedGivenDefaultAndF
   Sql("UPDATE Users SET DefaultProject = -1 WHERE UserId = 'bob'");
   for (const auto& c : cases) EXPECT_NE(Body("add", Variant(), c.posted, c.last, c.user).find(c.expected),
                                         std::string::npos) << c.last << c.user;
-}
-
-TEST_F(DataEntryFormTest, ACodeTableWithoutValuesForTheProjectGivesOneEmptyOption) {
-  Sql("INSERT INTO Projects (ProjectId, ProjectCode, ProjectDescription) VALUES (2, 'Bare', '')");
-  Layout({{1, 1, "ModuleCode"}});
-  EXPECT_NE(Body("add", Variant(), Variant(), "2", "admin").find("onchange='return IssueUpdated();' ><option></option></select>"), std::string::npos);
 }
 
 TEST_F(DataEntryFormTest, ACheckboxIsTickedOnlyByATrueStoredValueOrAPostedOn) {
@@ -363,12 +366,6 @@ TEST_F(DataEntryFormTest, HeaderForAnIssueThatIsNoneFailsUnderItsClassAndName) {
     const auto e = testsupport::ErrorOf([&] { Header("alice", 999, "New", "Open", progId); });
     EXPECT_NE(e.source.find(std::string(progId).substr(9) + ".Header"), std::string::npos) << e.source;
   }
-}
-
-// Modes are compared exactly: "Modify" is a new issue's form, showing nothing stored.
-TEST_F(DataEntryFormTest, ModesAreComparedExactly) {
-  Layout({{1, 1, "Summary"}});
-  EXPECT_NE(Body("Modify", Issue(1)).find("rows=1 onfocus='Summary.select();'></textarea>"), std::string::npos);
 }
 
 }  // namespace

@@ -59,22 +59,25 @@ TEST_F(IssuesListTest, TheDownloadQuotesEveryCell) {
   EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
 }
 
-TEST_F(IssuesListTest, AnEmptyDownloadIsTheHeaderAlone) {
+TEST_F(IssuesListTest, ADownloadWithoutCellsIsItsHeaderAndItsLineEnds) {
   Exec("UPDATE IssueFields SET FieldFriendlyName = 'a\"b' WHERE FieldName = 'Summary'");
-  Layout("admin", "Csv", {{"IssueId", "Summary"}});
-  EXPECT_EQ(DataFile(Issues("IssueId < 0"), "Csv"), "\"Issue number\",\"a\"\"b\"\r\n");
+  struct Case {
+    std::vector<std::vector<std::string>> rows;
+    std::string where, text;
+  } cases[] = {
+      {{{"IssueId", "Summary"}}, "IssueId < 0", "\"Issue number\",\"a\"\"b\"\r\n"},  // no issue: the header alone
+      {{}, "IssueId <= 2", "\r\n\r\n\r\n"},                                      // no rows: empty lines
+  };
+  for (const auto& c : cases) {
+    Layout("admin", "Csv", c.rows);
+    EXPECT_EQ(DataFile(Issues(c.where), "Csv"), c.text) << c.where;
+  }
 }
 
 TEST_F(IssuesListTest, ADownloadOfAMissingLayoutFails) {
   const auto e = testsupport::ErrorOf([&] { DataFile(Issues(), "Nowhere"); });
   EXPECT_NE(e.source.find("IssuesList.DataFile"), std::string::npos) << e.source;
 }
-
-}  // namespace
-}  // namespace issueslist_test
-
-namespace issueslist_test {
-namespace {
 
 TEST_F(IssuesListTest, ThePrintedListCountsPastThirtyTwoThousandIssues) {
   Layout("admin", "Ids", {{"IssueId"}});
@@ -84,11 +87,6 @@ TEST_F(IssuesListTest, ThePrintedListCountsPastThirtyTwoThousandIssues) {
   const std::string html = Printer(Variant(std::static_pointer_cast<automation::Object>(rs)), "Ids");
   EXPECT_NE(html.find("<td>32770</td>"), std::string::npos);
   EXPECT_EQ(Count(html, "page-break-before"), 32770u / 2);
-}
-
-TEST_F(IssuesListTest, ALayoutWithoutRowsDownloadsEmptyLines) {
-  Layout("admin", "Empty", {});
-  EXPECT_EQ(DataFile(Issues("IssueId <= 2"), "Empty"), "\r\n\r\n\r\n");
 }
 
 TEST_F(IssuesListTest, TheFilteredListOfTheReaderShowsItsColumns) {

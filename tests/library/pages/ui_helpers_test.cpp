@@ -48,37 +48,32 @@ class UIHelpersTest : public ::testing::Test {
   ObjectPtr ui = automation::CreateObject("Brisquel.UIHelpers");
 };
 
-TEST_F(UIHelpersTest, OptionListMarksTheRowWhoseIdTextMatchesExactly) {
-  Exec("INSERT INTO Codes (Id, Label) VALUES (1, 'A<b'), (12, 'C')");
+TEST_F(UIHelpersTest, OptionListMarksTheSelectedRowsAndRewindsTheRecordset) {
   struct Case {
-    std::string selected, expected;
-  } cases[] = {
-      {"12", "<option value = \"1\">A&lt;b</option>\r\n<option selected value = \"12\">C</option>\r\n"},
-      {"012", "<option value = \"1\">A&lt;b</option>\r\n<option value = \"12\">C</option>\r\n"},
+    const char* name;
+    std::string rows, idField, selected;
+    bool alreadyRead;
+    std::string expected;
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(Call("OptionList", {Rs("select Id, Label from Codes order by Id"), Variant("Id"), Variant("Label"),
-                                  Variant(c.selected)}),
-              c.expected)
-        << c.selected;
+  const std::vector<Case> cases = {
+      {"the row whose id text matches exactly", "(1, 'A<b'), (12, 'C')", "Id", "12", false,
+       "<option value = \"1\">A&lt;b</option>\r\n<option selected value = \"12\">C</option>\r\n"},
+      {"an id text that differs", "(1, 'A<b'), (12, 'C')", "Id", "012", false,
+       "<option value = \"1\">A&lt;b</option>\r\n<option value = \"12\">C</option>\r\n"},
+      // Both rows matching are marked; a Null text is skipped and the list goes on.
+      {"no id field: by text", "(1, 'x'), (2, NULL), (3, 'x')", "", "x", false,
+       "<option selected>x</option>\r\n<option></option>\r\n<option selected>x</option>\r\n"},
+      {"no rows", "", "Id", "", false, ""},
+      {"a recordset already read", "(5, 'Five')", "Id", "", true, "<option value = \"5\">Five</option>\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Exec("DELETE FROM Codes");
+    if (!c.rows.empty()) Exec("INSERT INTO Codes (Id, Label) VALUES " + c.rows);
+    Variant rs = Rs("select Id, Label from Codes order by Id");
+    if (c.alreadyRead) rs.ToObject()->Call("MoveNext");
+    EXPECT_EQ(Call("OptionList", {rs, Variant(c.idField), Variant("Label"), Variant(c.selected)}), c.expected);
   }
-}
-
-TEST_F(UIHelpersTest, OptionListWithoutIdFieldSelectsByTextAndSkipsWhatFails) {
-  Exec("INSERT INTO Codes (Id, Label) VALUES (1, 'x'), (2, NULL), (3, 'x')");
-  // Both rows matching are marked; a Null text is skipped and the list goes on.
-  EXPECT_EQ(Call("OptionList", {Rs("select Id, Label from Codes order by Id"), Variant(""), Variant("Label"),
-                                Variant("x")}),
-            "<option selected>x</option>\r\n<option></option>\r\n<option selected>x</option>\r\n");
-}
-
-TEST_F(UIHelpersTest, OptionListOfNoRowsIsEmptyAndRewindsARecordsetAlreadyRead) {
-  EXPECT_EQ(Call("OptionList", {Rs("select Id, Label from Codes"), Variant("Id"), Variant("Label"), Variant("")}), "");
-  Exec("INSERT INTO Codes (Id, Label) VALUES (5, 'Five')");
-  Variant rs = Rs("select Id, Label from Codes");
-  rs.ToObject()->Call("MoveNext");
-  EXPECT_EQ(Call("OptionList", {rs, Variant("Id"), Variant("Label"), Variant("")}),
-            "<option value = \"5\">Five</option>\r\n");
 }
 
 TEST_F(UIHelpersTest, OptionListErrorsCarryTheClassAndMember) {
@@ -146,37 +141,33 @@ TEST_F(UIHelpersTest, DependantComboRefusesAFunctionNameThatIsNoIdentifier) {
 }
 
 TEST_F(UIHelpersTest, FilterOptionListLeavesOutTheCallerAndMarksTheSelectedUser) {
-  Exec("INSERT INTO ProjectUsers VALUES ('alice'), ('bob'), ('carol'), (NULL)");
   struct Case {
-    std::string selected, expected;
+    std::string users, project, selected, expected;
   } cases[] = {
-      {"Assigned to bob",
+      {"('alice'), ('bob'), ('carol'), (NULL)", "1", "Assigned to bob",
        "<option>Assigned to me</option><option selected>Assigned to bob</option><option>Assigned to carol</option>"
        "<option>All open issues</option><option>All issues</option>"},
-      {"carol",
+      {"('alice'), ('bob'), ('carol'), (NULL)", "1", "carol",
        "<option>Assigned to me</option><option>Assigned to bob</option><option selected>Assigned to carol</option>"
        "<option>All open issues</option><option>All issues</option>"},
-      {"Assigned to me",
+      {"('alice'), ('bob'), ('carol'), (NULL)", "1", "Assigned to me",
        "<option selected>Assigned to me</option><option>Assigned to bob</option><option>Assigned to carol</option>"
        "<option>All open issues</option><option>All issues</option>"},
-      {"All issues",
+      {"('alice'), ('bob'), ('carol'), (NULL)", "1", "All issues",
        "<option>Assigned to me</option><option>Assigned to bob</option><option>Assigned to carol</option>"
        "<option>All open issues</option><option selected>All issues</option>"},
+      // User ids are encoded.
+      {"('<b>x')", "", "",
+       "<option>Assigned to me</option><option>Assigned to &lt;b&gt;x</option>"
+       "<option>All open issues</option><option>All issues</option>"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(Call("FilterOptionList", {Variant("1"), Variant("alice"), Rs("select UserId from ProjectUsers"),
+    SCOPED_TRACE(c.users + " " + c.selected);
+    Exec("DELETE FROM ProjectUsers; INSERT INTO ProjectUsers VALUES " + c.users);
+    EXPECT_EQ(Call("FilterOptionList", {Variant(c.project), Variant("alice"), Rs("select UserId from ProjectUsers"),
                                         Variant(c.selected)}),
-              c.expected)
-        << c.selected;
+              c.expected);
   }
-}
-
-TEST_F(UIHelpersTest, FilterOptionListEncodesUserIds) {
-  Exec("INSERT INTO ProjectUsers VALUES ('<b>x')");
-  EXPECT_EQ(Call("FilterOptionList", {Variant(""), Variant("alice"), Rs("select UserId from ProjectUsers"),
-                                      Variant("")}),
-            "<option>Assigned to me</option><option>Assigned to &lt;b&gt;x</option>"
-            "<option>All open issues</option><option>All issues</option>");
   EXPECT_EQ(testsupport::ErrorNumber(
                 [&] { ui->Call("FilterOptionList", {Variant(""), Variant("alice"), Variant(ObjectPtr()), Variant("")}); }),
             automation::vberr::kObjectNotSet);

@@ -49,6 +49,9 @@ TEST(FirstRowsTest, WorkflowStatesUseExistingCodes) {
   EXPECT_EQ(db.Rows("SELECT StateName FROM WorkflowStates WHERE StateType = 0 AND StateName <> "
                     "ResolutionCode || CASE StatusCode WHEN 'Open' THEN '' ELSE ' - Closed' END"),
             std::vector<std::string>{});
+  // Diagram boxes in twips, as the editor's canvas keeps them: 120 x 50 pixels is 1800 x 750.
+  EXPECT_EQ(db.Rows("SELECT DiagramLeft, DiagramTop, DiagramWidth, DiagramHeight FROM WorkflowStates WHERE StateId = 2"),
+            std::vector<std::string>{"3750.0|1950.0|1800.0|750.0"});
 }
 
 TEST(FirstRowsTest, WorkflowActionsJoinStatesOfTheWorkflow) {

@@ -16,11 +16,18 @@ TEST(ConnectionStringTest, ParsesQuotedValuesAndMasksPasswords) {
   EXPECT_EQ(ado::ConnectionValue(items, "PASSWORD").value(), "a;b");
   EXPECT_FALSE(ado::ConnectionValue(items, "File name"));
 
-  EXPECT_EQ(ado::MaskConnectionString("Data Source=a.db;Password=\"s;e;c\";User Id=sa"),
-            "Data Source=a.db;Password=***;User Id=sa");
-  EXPECT_EQ(ado::MaskConnectionString("Data Source=a.db; pwd=secret;"), "Data Source=a.db; pwd=***;");
-  EXPECT_EQ(ado::MaskConnectionString("User Password=x"), "User Password=***");
-  EXPECT_EQ(ado::MaskConnectionString("no items at all"), "no items at all");
+  const std::pair<std::string, std::string> masked[] = {
+      {"Data Source=a.db;Password=\"s;e;c\";User Id=sa", "Data Source=a.db;Password=***;User Id=sa"},
+      {"Data Source=a.db; pwd=secret;", "Data Source=a.db; pwd=***;"},
+      {"User Password=x", "User Password=***"},
+      {"no items at all", "no items at all"},
+      {"Jet OLEDB:Database Password=x;Data Source=a.db", "Jet OLEDB:Database Password=***;Data Source=a.db"},
+      {"Extended Properties=\"DSN=a;PWD=x;UID=u\";Data Source=a.db",
+       "Extended Properties=\"DSN=a;PWD=***;UID=u\";Data Source=a.db"},
+      {"A=\"B='C=1;MyPassword=x';D=2\"", "A=\"B='C=1;MyPassword=***';D=2\""},
+      {"Extended Properties=PWD=x", "Extended Properties=PWD=***"},
+  };
+  for (const auto& [text, shown] : masked) EXPECT_EQ(ado::MaskConnectionString(text), shown) << text;
 }
 
 TEST_F(AdoTest, OpensWithTheSettingsEveryConnectionNeeds) {

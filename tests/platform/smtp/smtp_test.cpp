@@ -72,6 +72,18 @@ std::string Base64(const std::string& s) {
   return out;
 }
 
+// A mailer connected to a server of the test's own, its dialogue kept.
+class Connected : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(mailer->ConnectServer()) << mailer->ErrorText(); }
+  SmtpServer server;
+  std::vector<std::string> dialogue;
+  std::shared_ptr<SmtpMailer> mailer = NewMailer(server, &dialogue);
+};
+class SmtpDelivery : public Connected {};
+class SmtpSession : public Connected {};
+class SmtpDialogue : public Connected {};
+
 // ---- the encoder ----
 
 TEST(SmtpEncoder, Base64IsExactAndWrapped) {
@@ -127,12 +139,8 @@ TEST(SmtpEncoder, IdentityModesSwitchAndBadModes) {
 
 // ---- messages as received ----
 
-TEST(SmtpDelivery, SinglePartMessageCarriesHeadersAndBody) {
-  SmtpServer server;
-  auto mailer = NewMailer(server);
-  ASSERT_TRUE(mailer->ConnectServer()) << mailer->ErrorText();
+TEST_F(SmtpDelivery, SinglePartMessageCarriesHeadersAndBody) {
   EXPECT_EQ(mailer->ConnectionState(), smtp::kStateConnected);
-
   auto m = TextMessage("Dana Reyes <dana@example.org>", "Issue 42 changed", "Line one\r\nLine two");
   m->HeaderList()->AddHeader("X-Vantrel-IssueId", "42");
   m->HeaderList()->AddHeader("Reply-to", "");  // empty: left out
@@ -172,10 +180,7 @@ TEST(SmtpDelivery, SinglePartMessageCarriesHeadersAndBody) {
   EXPECT_EQ(e.DecodedBody(), Sent("Line one\r\nLine two"));
 }
 
-TEST(SmtpDelivery, MultipartKeepsPartsInOrderWithTheirEncodings) {
-  SmtpServer server;
-  auto mailer = NewMailer(server);
-  ASSERT_TRUE(mailer->ConnectServer()) << mailer->ErrorText();
+TEST_F(SmtpDelivery, MultipartKeepsPartsInOrderWithTheirEncodings) {
 
   const std::string text = "Assigned to you:\r\nhttp://tracker/Issues/Issue.asp?IssueId=7\r\n\r\n--\r\nDo not reply.";
   const std::string html = "<body><p>Issue <a href='x'>7</a> = caf\xC3\xA9</p>\r\n<p>--<br>Do not reply.</p></body>";
@@ -224,10 +229,7 @@ TEST(SmtpDelivery, MultipartKeepsPartsInOrderWithTheirEncodings) {
   EXPECT_EQ(e.DecodedHeader("Subject"), "You've been assigned issue 7.");
 }
 
-TEST(SmtpDelivery, MultipartWithoutPartsGoesAsOnePlainBody) {
-  SmtpServer server;
-  auto mailer = NewMailer(server);
-  ASSERT_TRUE(mailer->ConnectServer());
+TEST_F(SmtpDelivery, MultipartWithoutPartsGoesAsOnePlainBody) {
   auto m = TextMessage("dana@example.org", "empty", "");
   m->SetMediaType("multipart");
   m->SetMediaSubtype("alternative");
@@ -236,10 +238,7 @@ TEST(SmtpDelivery, MultipartWithoutPartsGoesAsOnePlainBody) {
   EXPECT_EQ(mime::Parse(server.Messages()[0].data).MediaType(), "text/plain");
 }
 
-TEST(SmtpDelivery, NonAsciiHeadersAreEncodedWords) {
-  SmtpServer server;
-  auto mailer = NewMailer(server);
-  ASSERT_TRUE(mailer->ConnectServer());
+TEST_F(SmtpDelivery, NonAsciiHeadersAreEncodedWords) {
   std::string subject = "Ticket über Größe \xE2\x82\xAC and a long tail";
   for (int i = 0; i < 6; ++i) subject += " - \xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E words";
   auto m = TextMessage("\"Reyes, Dana\" <dana@example.org>", subject, "body");
@@ -260,10 +259,7 @@ TEST(SmtpDelivery, NonAsciiHeadersAreEncodedWords) {
   }
 }
 
-TEST(SmtpDelivery, BodyLinesSurviveTheTransport) {
-  SmtpServer server;
-  auto mailer = NewMailer(server);
-  ASSERT_TRUE(mailer->ConnectServer());
+TEST_F(SmtpDelivery, BodyLinesSurviveTheTransport) {
   // Lines that SMTP treats specially, bare line ends, and a line too long for SMTP.
   std::string longLine(2000, 'y');
   auto m = TextMessage("dana@example.org", "dots", ".\n.hidden\r\n..two\rend\n" + longLine);
@@ -279,10 +275,7 @@ TEST(SmtpDelivery, BodyLinesSurviveTheTransport) {
   EXPECT_EQ(p.DecodedBody(), Sent(".\r\n.hidden"));
 }
 
-TEST(SmtpDelivery, SendTextWithCopiesAndBlindCopies) {
-  SmtpServer server;
-  auto mailer = NewMailer(server);
-  ASSERT_TRUE(mailer->ConnectServer());
+TEST_F(SmtpDelivery, SendTextWithCopiesAndBlindCopies) {
   ASSERT_TRUE(mailer->SendText("tracker@example.com", "admin@example.org", "Vantrel test message",
                                "This message is a test.\r\n\r\nDo not reply; caf\xC3\xA9.",
                                "cc1@example.org", "hidden@example.org"))
@@ -297,10 +290,7 @@ TEST(SmtpDelivery, SendTextWithCopiesAndBlindCopies) {
   EXPECT_EQ(e.DecodedBody(), Sent("This message is a test.\r\n\r\nDo not reply; caf\xC3\xA9."));
 }
 
-TEST(SmtpDelivery, LineBreaksInHeadersAndAddressesAreRefused) {
-  SmtpServer server;
-  auto mailer = NewMailer(server);
-  ASSERT_TRUE(mailer->ConnectServer());
+TEST_F(SmtpDelivery, LineBreaksInHeadersAndAddressesAreRefused) {
   std::vector<std::function<void(SmtpMessagePart&)>> faults = {
       [](SmtpMessagePart& m) { m.HeaderList()->AddHeader("X-Title", "x\r\nBcc: victim@example.net"); },
       [](SmtpMessagePart& m) { m.SetSubjectLine("Hello\nBcc: victim@example.net"); },
@@ -327,11 +317,7 @@ TEST(SmtpDelivery, LineBreaksInHeadersAndAddressesAreRefused) {
 
 // ---- sessions and failures ----
 
-TEST(SmtpSession, OneSessionCarriesManyMessagesUntilDisconnect) {
-  SmtpServer server;
-  std::vector<std::string> dialogue;
-  auto mailer = NewMailer(server, &dialogue);
-  ASSERT_TRUE(mailer->ConnectServer());
+TEST_F(SmtpSession, OneSessionCarriesManyMessagesUntilDisconnect) {
   for (int i = 0; i < 3; ++i) {
     ASSERT_TRUE(mailer->SendMessage(TextMessage("dana@example.org", "n" + std::to_string(i), "b")));
     EXPECT_EQ(mailer->ConnectionState(), smtp::kStateConnected);
@@ -345,10 +331,7 @@ TEST(SmtpSession, OneSessionCarriesManyMessagesUntilDisconnect) {
   EXPECT_EQ(mailer->ErrorCode(), smtp::kErrNotConnected);
 }
 
-TEST(SmtpSession, DroppedSessionIsOpenedAgain) {
-  SmtpServer server;
-  auto mailer = NewMailer(server);
-  ASSERT_TRUE(mailer->ConnectServer());
+TEST_F(SmtpSession, DroppedSessionIsOpenedAgain) {
   ASSERT_TRUE(mailer->SendMessage(TextMessage("dana@example.org", "1", "b")));
   server.DropConnections();
   ASSERT_TRUE(mailer->SendMessage(TextMessage("dana@example.org", "2", "b"))) << mailer->ErrorText();
@@ -356,11 +339,8 @@ TEST(SmtpSession, DroppedSessionIsOpenedAgain) {
   EXPECT_EQ(server.Messages().at(1).session, 2);
 }
 
-TEST(SmtpSession, RefusedRecipientIsReportedAndNothingIsDelivered) {
-  SmtpServer server;
+TEST_F(SmtpSession, RefusedRecipientIsReportedAndNothingIsDelivered) {
   server.RejectRecipient("gone@example.org");
-  auto mailer = NewMailer(server);
-  ASSERT_TRUE(mailer->ConnectServer());
 
   EXPECT_FALSE(mailer->SendMessage(TextMessage("gone@example.org", "s", "b")));
   EXPECT_EQ(mailer->ErrorCode(), 550);
@@ -383,17 +363,14 @@ TEST(SmtpSession, RefusedRecipientIsReportedAndNothingIsDelivered) {
   EXPECT_EQ(mime::Mailboxes(mime::Parse(mail.data).Header("To")), mail.recipients);
 }
 
-TEST(SmtpSession, RefusedMessageDataIsReported) {
-  SmtpServer server;
+TEST_F(SmtpSession, RefusedMessageDataIsReported) {
   server.SetDataReply(554, "5.6.0 Message content rejected");
-  auto mailer = NewMailer(server);
-  ASSERT_TRUE(mailer->ConnectServer());
   EXPECT_FALSE(mailer->SendMessage(TextMessage("dana@example.org", "s", "b")));
   EXPECT_EQ(mailer->ErrorCode(), 554);
   EXPECT_EQ(mailer->ErrorText(), "5.6.0 Message content rejected");
 }
 
-TEST(SmtpSession, ConnectFailuresLeaveTheStateAndTheError) {
+TEST(SmtpConnect, ConnectFailuresLeaveTheStateAndTheError) {
   int port;
   {
     SmtpServer gone;
@@ -431,7 +408,7 @@ TEST(SmtpSession, ConnectFailuresLeaveTheStateAndTheError) {
   EXPECT_EQ(m3->ErrorCode(), smtp::kErrInvalidSetting);
 }
 
-TEST(SmtpSession, SilentServerEndsInTimeoutNotAHang) {
+TEST(SmtpConnect, SilentServerEndsInTimeoutNotAHang) {
   SmtpServer::Options o;
   o.silent = true;
   SmtpServer server(o);
@@ -442,7 +419,7 @@ TEST(SmtpSession, SilentServerEndsInTimeoutNotAHang) {
   EXPECT_EQ(mailer->ConnectionState(), smtp::kStateDisconnected);
 }
 
-TEST(SmtpSession, StartTlsIsTriedWhenOffered) {
+TEST(SmtpConnect, StartTlsIsTriedWhenOffered) {
   SmtpServer::Options o;
   o.offerStartTls = true;
   SmtpServer server(o);
@@ -461,11 +438,7 @@ TEST(SmtpSession, StartTlsIsTriedWhenOffered) {
 
 // ---- the dialogue and the login ----
 
-TEST(SmtpDialogue, DebugGivesEachProtocolLineInOrder) {
-  SmtpServer server;
-  std::vector<std::string> dialogue;
-  auto mailer = NewMailer(server, &dialogue);
-  ASSERT_TRUE(mailer->ConnectServer());
+TEST_F(SmtpDialogue, DebugGivesEachProtocolLineInOrder) {
   ASSERT_TRUE(mailer->SendMessage(TextMessage("dana@example.org", "s", "secret body text")));
 
   ASSERT_GE(dialogue.size(), 8u);
@@ -549,7 +522,7 @@ INSTANTIATE_TEST_SUITE_P(Mechanisms, SmtpLogin,
                                            LoginCase{"LOGIN", smtp::kLoginAnyScheme},
                                            LoginCase{"PLAIN LOGIN", smtp::kLoginLogin}));
 
-TEST(SmtpDialogue, NoLoginWithoutUserAndTheServerSaysSo) {
+TEST(SmtpLoginRequired, NoLoginWithoutUserAndTheServerSaysSo) {
   SmtpServer::Options o;
   o.user = "notifier";
   o.password = "pw";

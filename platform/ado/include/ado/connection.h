@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -19,6 +20,7 @@
 namespace ado {
 
 class Recordset;
+struct ResultSet;
 
 // Called with the statement positioned on each row of a typed read (Connection::Each).
 using RowCallback = std::function<void(sqlite3_stmt*)>;
@@ -62,6 +64,8 @@ class Connection : public automation::Dispatchable<Connection> {
   // Typed API. Query returns a client-side static recordset attached to this connection.
   std::shared_ptr<Recordset> Query(std::string_view sql, const Params& params = {},
                                    int32_t lockType = adLockReadOnly);
+  // The rows of the last statement that returns rows, as a recordset would adopt them.
+  ResultSet QueryRows(std::string_view sql, const Params& params = {});
   // Runs the statements and returns the rows changed (-1 when none changes data).
   int64_t ExecuteNonQuery(std::string_view sql, const Params& params = {});
   // Runs the statements, calling `each` on every row of those that return rows (no recordset is
@@ -86,6 +90,10 @@ class Connection : public automation::Dispatchable<Connection> {
   // created on first need).
   std::string SiteSecret();
 
+  // Data that library code derives from this connection and keeps with it (a catalogue of its
+  // tables), by key; dropped when the connection closes.
+  std::shared_ptr<void>& Kept(const std::string& key) { return kept_[key]; }
+
   // Raises 3709 unless open.
   sqlite3* RequireOpen(std::string_view source) const;
 
@@ -103,6 +111,7 @@ class Connection : public automation::Dispatchable<Connection> {
   int32_t commandTimeout_ = 30;
   std::string secret_;
   Authorizer authorizer_ = nullptr;
+  std::map<std::string, std::shared_ptr<void>> kept_;
   std::shared_ptr<Errors> errors_;
   std::unique_ptr<Impl> impl_;
 };

@@ -20,8 +20,9 @@ struct ConnectionItem {
 std::vector<ConnectionItem> ParseConnectionString(std::string_view s);
 // The value of the first item whose key equals `key` without regard to case.
 std::optional<std::string> ConnectionValue(const std::vector<ConnectionItem>& items, std::string_view key);
-// The same text with the value of every password item ("Password", "Pwd", "User Password")
-// written as "***"; the rest is kept as written. For logs.
+// The same text with the value of every password item (a key that is "Pwd" or contains
+// "password", also inside quoted values such as Extended Properties="...;PWD=x") written as
+// "***"; the rest is kept as written. For logs.
 std::string MaskConnectionString(std::string_view s);
 
 // Follows "File name=" (up to a few levels) and returns the effective connection string; a

@@ -166,6 +166,8 @@ class CellStore {
   void PushReal(Kind k, double v) { cells_.push_back(Cell{k, 0, {.d = v}}); }
   void PushKind(Kind k) { cells_.push_back(Cell{k, 0, {.i = 0}}); }
   void PushText(Kind k, const char* p, size_t n);
+  // Appends every value of `other`.
+  void Append(const CellStore& other);
   void Push(const automation::Variant& v);
   void Set(size_t i, const automation::Variant& v);
   automation::Variant Get(size_t i) const;
@@ -197,6 +199,16 @@ struct ResultSet {
   size_t rows = 0;
 };
 
+// Rows read when they are reached. A recordset opened on a source knows its total at once and
+// asks the source for the rows of a stretch (the page of the row reached, or all of them for
+// Find, images and batch updates) when a move or AbsolutePage reaches one it lacks.
+class RowSource {
+ public:
+  virtual ~RowSource() = default;
+  // The values of rows [first, first + count), row-major, in the recordset's field order.
+  virtual ResultSet Fetch(size_t first, size_t count) = 0;
+};
+
 class Recordset : public automation::Dispatchable<Recordset> {
  public:
   Recordset();
@@ -215,6 +227,10 @@ class Recordset : public automation::Dispatchable<Recordset> {
   // Adopts rows read elsewhere (Connection::Query).
   void OpenResult(std::shared_ptr<Connection> connection, ResultSet result, int32_t lockType,
                   std::string source = {});
+  // Adopts the first rows of `total` (with the field metadata); the others are read from
+  // `rows` when reached. The recordset is detached.
+  void OpenPaged(ResultSet first, size_t total, std::shared_ptr<RowSource> rows, int32_t lockType,
+                 std::string source = {});
   void Close();
   int32_t State() const { return open_ ? adStateOpen : adStateClosed; }
 
@@ -338,6 +354,7 @@ class Recordset : public automation::Dispatchable<Recordset> {
     std::unique_ptr<Change> change;
   };
   static constexpr size_t kNoBase = static_cast<size_t>(-1);
+  static constexpr size_t kUnfetched = static_cast<size_t>(-2);  // a row of the source not read yet
   static constexpr std::ptrdiff_t kBof = -1;
   static constexpr std::ptrdiff_t kEof = -2;
   struct Backup {
@@ -365,14 +382,21 @@ class Recordset : public automation::Dispatchable<Recordset> {
   void LoadImage(const uint8_t* data, size_t size, std::string_view key);
   size_t FieldIndexOf(const automation::Variant& nameOrIndex) const;
   void Reset();
+  // The values of row `row` (of the row source's rows) read, with the rest of its page.
+  void Fetch(size_t row) const;
+  // Every row of the source read.
+  void FetchAll() const;
+  void FetchRange(size_t first, size_t last) const;
   Change& EnsureChange(Row& r);
   automation::Variant CoerceForField(size_t index, automation::Variant v) const;
 
   bool open_ = false;
   std::shared_ptr<Connection> connection_;
   MetaPtr meta_;
-  CellStore cells_;
-  std::vector<Row> rows_;
+  // Rows of a row source are read in const members as they are reached.
+  mutable CellStore cells_;
+  mutable std::vector<Row> rows_;
+  std::shared_ptr<RowSource> rowSource_;
   std::ptrdiff_t pos_ = kEof;
   size_t visible_ = 0;
   int32_t editMode_ = adEditNone;

@@ -56,6 +56,10 @@ struct Step {
   std::string name, subsystem, database, command;
 };
 
+// The test mail step: structured, never a script. Its database holds the site's file (the data
+// source path), its command the address the test message goes to.
+inline constexpr std::string_view kTestMailSubsystem = "SendTestEMail";
+
 // Daily schedules (frequency type 4) every `interval` days from the start date at the start time
 // (hhmmss, local time), until the end date and time.
 struct Schedule {
@@ -101,6 +105,8 @@ class Store {
   Job JobByName(std::string_view server, std::string_view name);
   std::optional<Job> JobById(int64_t id);
   int64_t AddJob(const Job& job);
+  // Removes the job with its steps, schedules, run request and history.
+  void RemoveJob(int64_t jobId);
   void RemoveSteps(int64_t jobId);
   void AddStep(int64_t jobId, const Step& step);
   std::vector<Step> Steps(int64_t jobId);
@@ -122,6 +128,9 @@ class Store {
   std::filesystem::path file_;
   sqlite3* db_ = nullptr;
 };
+
+// The owner new jobs are given: the account the caller runs as.
+std::string JobOwner();
 
 // ---- the agent itself
 bool StartsAtBoot();

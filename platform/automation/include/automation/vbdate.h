@@ -25,9 +25,6 @@ Date DateOnly(Date d);
 int Weekday(Date d);  // VB Weekday with Sunday first: 1 = Sunday .. 7 = Saturday
 
 std::string FormatDate(Date d);  // CStr
-// The short date ("M/d/yyyy") and short time ("HH:mm", 24-hour) of the en-US settings.
-std::string FormatShortDate(Date d);
-std::string FormatShortTime(Date d);
 // "YYYY-MM-DD HH:MM:SS.SSS", the database's form.
 std::string FormatDbDate(Date d);
 // The en-US short date "M/d/yyyy" and the 24-hour short time "HH:mm".

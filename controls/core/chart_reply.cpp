@@ -1,0 +1,100 @@
+#include "core/chart_reply.h"
+
+#include <cctype>
+#include <limits>
+
+#include "automation/vbdate.h"
+
+namespace tamsolo::chart {
+
+namespace {
+
+constexpr std::string_view kLineEnd = "\r\n";
+
+std::string_view WithoutHead(std::string_view text) {
+  if (!text.starts_with("<!--")) return text;
+  const size_t close = text.find("-->\r\n");
+  return close == std::string_view::npos ? text : text.substr(close + 5);
+}
+
+}  // namespace
+
+std::vector<std::string_view> ReplyLines(std::string_view text) {
+  text = WithoutHead(text);
+  std::vector<std::string_view> lines;
+  bool dropNext = false;
+  for (size_t at = 0;;) {
+    const size_t end = text.find(kLineEnd, at);
+    if (end == std::string_view::npos) break;
+    const std::string_view line = text.substr(at, end - at);
+    at = end + kLineEnd.size();
+    if (dropNext) {
+      dropNext = false;
+    } else if (line.starts_with("<!")) {
+      dropNext = true;
+    } else {
+      lines.push_back(line);
+    }
+  }
+  return lines;
+}
+
+int32_t LeadingInteger(std::string_view line) {
+  size_t i = 0;
+  while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+  bool negative = false;
+  if (i < line.size() && (line[i] == '+' || line[i] == '-')) negative = line[i++] == '-';
+  int64_t value = 0;
+  constexpr int64_t kLimit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
+  for (; i < line.size() && std::isdigit(static_cast<unsigned char>(line[i])); ++i)
+    if (value < kLimit) value = value * 10 + (line[i] - '0');
+  if (negative) value = -value;
+  if (value > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+  if (value < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(value);
+}
+
+double ReplyDate(std::string_view line) {
+  std::optional<automation::Date> d = automation::ParseDate(line);
+  return d ? d->value : kInvalidDate;
+}
+
+GraphSeries ReadTrendReply(std::string_view text) {
+  GraphSeries series;
+  const std::vector<std::string_view> lines = ReplyLines(text);
+  if (lines.empty()) return series;
+  series.name = std::string(lines[0]);
+  for (size_t i = 1; i < lines.size(); i += 2) {
+    const double count = i + 1 < lines.size() ? LeadingInteger(lines[i + 1]) : 0;
+    series.points.push_back({ReplyDate(lines[i]), count});
+  }
+  return series;
+}
+
+BarReply ReadBarReply(std::string_view text) {
+  BarReply reply;
+  const std::vector<std::string_view> lines = ReplyLines(text);
+  if (lines.empty()) return reply;
+  reply.heading = std::string(lines[0]);
+  for (size_t i = 1; i < lines.size(); i += 2)
+    reply.items.push_back({std::string(lines[i]), i + 1 < lines.size() ? LeadingInteger(lines[i + 1]) : 0});
+  return reply;
+}
+
+std::string QueryValue(std::string_view value) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (char c : value) {
+    const auto u = static_cast<unsigned char>(c);
+    if (std::isalnum(u) || c == '-' || c == '_' || c == '.' || c == '~' || c == ':' || c == '/') {
+      out += c;
+    } else {
+      out += '%';
+      out += kHex[u >> 4];
+      out += kHex[u & 15];
+    }
+  }
+  return out;
+}
+
+}  // namespace tamsolo::chart

@@ -1,0 +1,146 @@
+#include "issues/paged_list.h"
+
+#include <sys/stat.h>
+
+#include <deque>
+#include <map>
+#include <mutex>
+#include <utility>
+
+#include "core/database.h"
+
+namespace brisquel {
+
+namespace {
+
+// The file a connection string names as it is now: a restore puts a new file in the old one's
+// place, and a connection opened before still reads the old one.
+std::string FileIdentity(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return {};
+  return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+}
+
+// Reader connections not in use, by connection string and file, shared by every Database of the
+// process (the site makes one per request): a list takes one, or opens one, and gives it back
+// when it ends. A few are kept, the oldest let go first.
+class Readers {
+ public:
+  // Never destroyed: a list may end while the process exits.
+  static Readers& Instance() {
+    static Readers* readers = new Readers;
+    return *readers;
+  }
+
+  std::shared_ptr<ado::Connection> Take(ado::Connection& main) {
+    const std::string key = main.ConnectionString() + "|" + FileIdentity(main.DatabasePath());
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      for (auto it = idle_.begin(); it != idle_.end(); ++it) {
+        if (it->key != key) continue;
+        std::shared_ptr<ado::Connection> reader = std::move(it->reader);
+        idle_.erase(it);
+        if (reader->State() != ado::adStateOpen || reader->InTransaction()) break;
+        keys_[reader.get()] = key;
+        return reader;
+      }
+    }
+    auto reader = std::make_shared<ado::Connection>();
+    reader->SetCursorLocation(ado::adUseClient);
+    reader->Open(main.ConnectionString());
+    std::lock_guard<std::mutex> lock(mutex_);
+    keys_[reader.get()] = key;
+    return reader;
+  }
+
+  void GiveBack(std::shared_ptr<ado::Connection> reader) {
+    if (reader->State() != ado::adStateOpen || reader->InTransaction()) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto key = keys_.find(reader.get());
+    if (key == keys_.end()) return;
+    idle_.push_back({key->second, std::move(reader)});
+    keys_.erase(key);
+    if (idle_.size() > kKept) idle_.pop_front();
+  }
+
+ private:
+  struct Idle {
+    std::string key;
+    std::shared_ptr<ado::Connection> reader;
+  };
+  static constexpr size_t kKept = 8;
+  std::mutex mutex_;
+  std::deque<Idle> idle_;
+  std::map<const ado::Connection*, std::string> keys_;  // the key each reader in use was taken under
+};
+
+// The rows of one list inside the read transaction begun when it was opened.
+class ListRows : public ado::RowSource {
+ public:
+  ListRows(std::shared_ptr<ado::Connection> reader, const PagedQuery& query)
+      : reader_(std::move(reader)), query_(query) {
+    reader_->ExecuteNonQuery("BEGIN");
+  }
+  ~ListRows() override {
+    try {
+      if (reader_->InTransaction()) reader_->ExecuteNonQuery("COMMIT");
+      Readers::Instance().GiveBack(std::move(reader_));
+    } catch (...) {
+    }
+  }
+  ListRows(const ListRows&) = delete;
+  ListRows& operator=(const ListRows&) = delete;
+
+  ado::ResultSet Fetch(size_t first, size_t count) override {
+    bool timedOut = false;
+    return Rows(first, count, timedOut);
+  }
+
+  ado::ResultSet Rows(size_t first, size_t count, bool& timedOut) {
+    ado::Params params = query_.params;
+    params.push_back(ado::Param::Long(static_cast<int32_t>(count)));
+    params.push_back(ado::Param::Long(static_cast<int32_t>(first)));
+    return Bounded(timedOut, [&] { return reader_->QueryRows(query_.select + " limit ? offset ?", params); });
+  }
+
+  size_t Count(bool& timedOut) {
+    ado::ResultSet r = Bounded(timedOut, [&] { return reader_->QueryRows(query_.count, query_.countParams); });
+    return r.rows == 1 ? static_cast<size_t>(r.cells.IntegerAt(0)) : 0;
+  }
+
+ private:
+  template <class F>
+  ado::ResultSet Bounded(bool& timedOut, F&& read) {
+    sqlguard::ReadOnlyScope scope(*reader_, query_.readable, query_.time);
+    try {
+      return read();
+    } catch (...) {
+      timedOut = scope.TimedOut();
+      throw;
+    }
+  }
+
+  std::shared_ptr<ado::Connection> reader_;
+  PagedQuery query_;
+};
+
+}  // namespace
+
+std::shared_ptr<ado::Recordset> ReadPaged(Database& db, const PagedQuery& query, bool& timedOut) {
+  timedOut = false;
+  ado::Connection& main = db.Connection();
+  auto reader = Readers::Instance().Take(main);
+  reader->SetCommandTimeout(main.CommandTimeout());
+  auto rows = std::make_shared<ListRows>(std::move(reader), query);
+  const size_t total = rows->Count(timedOut);
+  // No row yet, only the fields: the first page is read when reached, with the page size the
+  // caller sets by then.
+  ado::ResultSet first = rows->Rows(0, 0, timedOut);
+  auto rs = std::make_shared<ado::Recordset>();
+  rs->SetPageSize(query.pageSize);
+  rs->OpenPaged(std::move(first), total, rows, ado::adLockBatchOptimistic, query.select);
+  rs->SetUpdateCriteria(ado::adCriteriaTimeStamp);
+  return rs;
+}
+
+}  // namespace brisquel

@@ -1,0 +1,72 @@
+#include "site/pages/chart_pages.h"
+
+#include <charconv>
+
+#include "core/class_table.h"
+#include "pages/encode.h"
+#include "site/host.h"
+
+namespace site {
+
+using automation::Variant;
+using brisquel::encode::HtmlAttribute;
+using brisquel::encode::HtmlText;
+using brisquel::encode::ScriptString;
+
+std::string ProjectOptions(PageContext& page, int32_t selected) {
+  auto option = [&](int32_t id, std::string_view text) {
+    return "<option value=\"" + std::to_string(id) + "\"" + (id == selected ? " selected" : "") + ">" +
+           HtmlText(text) + "</option>\r\n";
+  };
+  std::string out = option(-1, "All projects");
+  auto rs = page.Database()->Call("GetUserProjectsRs", {Variant(page.UserId())}).ToObject();
+  for (; !rs->Get("EOF").ToBool(); rs->Call("MoveNext")) {
+    auto field = [&](const char* name) { return rs->Get("Fields", {Variant(name)}).ToObject()->Get("Value"); };
+    out += option(field("ProjectId").ToLong(), field("ProjectCode").ToText());
+  }
+  return out;
+}
+
+std::string ChartObject(std::string_view className, std::string_view id, int width, int height,
+                        const std::vector<std::pair<std::string, std::string>>& params) {
+  const tamsolo::ClassEntry* entry = tamsolo::FindClassByName(className);
+  std::string clsid(entry->clsid.substr(1, entry->clsid.size() - 2));
+  std::string out = "<object classid=\"clsid:" + clsid + "\" id=" + std::string(id) + " width=" +
+                    std::to_string(width) + " height=" + std::to_string(height) + ">\r\n";
+  for (const auto& [name, value] : params)
+    out += "<param name=" + name + " value=\"" + HtmlAttribute(value) + "\">\r\n";
+  return out + "</object>\r\n";
+}
+
+std::string UpdateOnReady(std::string_view id) {
+  return "if (window.Tamsolo) Tamsolo.ready.then(function () { document.getElementById('" + ScriptString(id) +
+         "').UpdateGraph(); });\r\n";
+}
+
+int32_t QueryNumber(PageContext& page, std::string_view name, int32_t fallback) {
+  const std::string text = page.Query(name);
+  int32_t n = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+  return ec == std::errc() && end == text.data() + text.size() && !text.empty() ? n : fallback;
+}
+
+std::string ReplyLine(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (c == '\r' || c == '\n') c = ' ';
+  return out + "\r\n";
+}
+
+bool DataSignedIn(PageContext& page) {
+  if (page.SignIn()) return true;
+  page.Response().status = 401;
+  page.Response().set_content("", "text/plain; charset=utf-8");
+  return false;
+}
+
+// Every response of the site is sent with "Cache-Control: no-store" already.
+void SendReply(PageContext& page, std::string body) {
+  page.Response().set_content(std::move(body), "text/plain; charset=utf-8");
+}
+
+}  // namespace site

@@ -1,0 +1,30 @@
+// What the two statistics pages and their data pages share: the project box, the chart OBJECT
+// with its PARAMs, and the plain-text replies the chart controls read.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace site {
+
+class PageContext;
+
+// <option>s of the signed-in user's projects after "All projects" (-1); `selected` is marked.
+std::string ProjectOptions(PageContext& page, int32_t selected);
+// The OBJECT of the control `className` of the control library, by its class identifier.
+std::string ChartObject(std::string_view className, std::string_view id, int width, int height,
+                        const std::vector<std::pair<std::string, std::string>>& params);
+// The script line that asks the chart for its data once the controls are live.
+std::string UpdateOnReady(std::string_view id);
+// A whole number of the query ("ProjectId"), or `fallback` when it is none.
+int32_t QueryNumber(PageContext& page, std::string_view name, int32_t fallback);
+
+// One line of a data reply: CR and LF inside it written as blanks, then CR LF.
+std::string ReplyLine(std::string_view text);
+// The data pages' sign-in check: without a live sign-in they answer 401 with an empty body.
+bool DataSignedIn(PageContext& page);
+void SendReply(PageContext& page, std::string body);
+
+}  // namespace site

@@ -1,0 +1,104 @@
+// /Reports/IssueDistribution.asp: the distribution bar chart with its distribution and project
+// boxes, and /Reports/DistributionData.asp, the data page the chart fetches its bars from.
+#include "pages/encode.h"
+#include "site/host.h"
+#include "site/pages/chart_pages.h"
+#include "site/routes.h"
+
+namespace site {
+
+namespace {
+
+using automation::Variant;
+using brisquel::encode::HtmlAttribute;
+using brisquel::encode::HtmlText;
+
+struct Query {
+  std::string id, name;
+};
+
+std::vector<Query> DistributionQueries(PageContext& page, bool allIssues) {
+  std::vector<Query> out;
+  auto rs = page.Database()->Call("GetDistributionQueriesRs", {Variant(allIssues)}).ToObject();
+  for (; !rs->Get("EOF").ToBool(); rs->Call("MoveNext")) {
+    auto field = [&](const char* name) { return rs->Get("Fields", {Variant(name)}).ToObject()->Get("Value").ToText(); };
+    out.push_back({field("QueryId"), field("QueryName")});
+  }
+  return out;
+}
+
+void IssueDistributionPage(PageContext& page) {
+  const bool openOnly = page.Query("OpenOnly") == "1";
+  const int32_t projectId = QueryNumber(page, "ProjectId", -1);
+  const std::vector<Query> queries = DistributionQueries(page, !openOnly);
+  std::string chosen = queries.empty() ? "" : queries.front().id;
+  for (const Query& q : queries)
+    if (q.id == page.Query("GraphData")) chosen = q.id;
+  std::string options;
+  for (const Query& q : queries)
+    options += "<option value=\"" + HtmlAttribute(q.id) + "\"" + (q.id == chosen ? " selected" : "") + ">" +
+               HtmlText(q.name) + "</option>\r\n";
+  std::string body =
+      "<form name=fDistribution method=get action=\"" + HtmlAttribute(page.Url("/Reports/IssueDistribution.asp")) +
+      "\">\r\n<table class=box cellpadding=4>\r\n<tr>"
+      "<td class=FormLabels>Distribution</td><td class=FormFields>"
+      "<select id=GraphData name=GraphData onchange=\"SetChart('GraphData', this.value)\">\r\n" +
+      options +
+      "</select> <input type=checkbox id=OpenOnly name=OpenOnly value=1" + (openOnly ? " checked" : "") +
+      " onclick=\"this.form.submit()\"><label for=OpenOnly>Open issues only</label></td>"
+      "<td class=FormLabels>Project</td><td class=FormFields>"
+      "<select id=ProjectId name=ProjectId onchange=\"SetChart('ProjectId', this.value)\">\r\n" +
+      ProjectOptions(page, projectId) + "</select></td></tr>\r\n</table>\r\n</form>\r\n";
+  body += ChartObject("ChartBar", "ChartBar1", 640, 400,
+                      {{"ServerURL", page.Url("/Reports/DistributionData.asp")},
+                       {"UserId", page.UserId()},
+                       {"ProjectId", std::to_string(projectId)},
+                       {"GraphData", chosen}});
+  body +=
+      "<script>\r\n"
+      "function SetChart(name, value) {\r\n"
+      "  var chart = document.getElementById('ChartBar1');\r\n"
+      "  chart[name] = value;\r\n"
+      "  chart.UpdateGraph();\r\n"
+      "}\r\n" +
+      UpdateOnReady("ChartBar1") + "</script>\r\n";
+  page.SendPage("Issue Distribution", body);
+}
+
+// The query's name as heading, then a label line and a count line per row. A query the library
+// does not offer gives the heading alone, empty.
+void DistributionDataPage(PageContext& page) {
+  if (!DataSignedIn(page)) return;
+  const std::string graphData = page.Query("GraphData");
+  std::string heading;
+  bool offered = false;
+  for (bool all : {true, false})
+    for (const Query& q : DistributionQueries(page, all))
+      if (!offered && q.id == graphData) {
+        heading = q.name;
+        offered = true;
+      }
+  std::string reply = ReplyLine(heading);
+  if (offered) {
+    auto rs = page.Database()
+                  ->Call("GetDistributionData",
+                         {Variant(page.UserId()), Variant(QueryNumber(page, "ProjectId", 0)), Variant(graphData)})
+                  .ToObject();
+    if (rs && rs->Get("State").ToLong() != 0) {
+      for (; !rs->Get("EOF").ToBool(); rs->Call("MoveNext")) {
+        auto fields = rs->Get("Fields").ToObject();
+        const Variant label = fields->Get("Item", {Variant(0)}).ToObject()->Get("Value");
+        reply += ReplyLine(label.IsNull() ? "" : label.ToText());
+        reply += ReplyLine(fields->Get("Item", {Variant("NumIssues")}).ToObject()->Get("Value").ToText());
+      }
+    }
+  }
+  SendReply(page, std::move(reply));
+}
+
+AddPage issueDistribution("/Reports/IssueDistribution.asp", {.get = IssueDistributionPage});
+AddPage distributionData("/Reports/DistributionData.asp", {.get = DistributionDataPage, .isPublic = true});
+
+}  // namespace
+
+}  // namespace site

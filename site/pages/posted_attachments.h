@@ -1,0 +1,33 @@
+// Files posted with a new issue (the form's file input Attachment, a screen capture among them):
+// each is held as a ProvisionalAttachments row before the issue exists and its id joins the
+// form's "chkAttachment" values, so CreateIssue moves it to the new issue; a refused save
+// removes the rows again.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace brisquel {
+class Database;
+class MultipartFormData;
+}  // namespace brisquel
+
+namespace site {
+
+// What the new-issue form carries for it: the file input, and the handler that adds a saved
+// screen capture to it (through a DataTransfer, keeping the files already chosen).
+inline constexpr std::string_view kAttachmentInput = "<input type=file name=Attachment multiple>";
+inline constexpr std::string_view kAttachCaptureScript =
+    "<script for=CaptureCtl event=\"CaptureSaved(Filename)\" language=javascript>\r\n"
+    "var input = document.fIssueDetail.Attachment, chosen = new DataTransfer();\r\n"
+    "for (var i = 0; i < input.files.length; i++) chosen.items.add(input.files[i]);\r\n"
+    "chosen.items.add(CaptureCtl.SavedFile);\r\n"
+    "input.files = chosen.files;\r\n"
+    "</script>";
+
+// The ids of the rows written, in posted order (a file input left empty posts no file).
+std::vector<int32_t> KeepPostedFiles(brisquel::Database& db, brisquel::MultipartFormData& form);
+void DropProvisionalAttachments(brisquel::Database& db, const std::vector<int32_t>& ids);
+
+}  // namespace site
