@@ -65,6 +65,8 @@ Browser::Browser() {
                                 "--disable-background-networking",
                                 "--disable-component-update",
                                 "--disable-sync",
+                                // A page asking to capture its own tab gets it without a picker.
+                                "--auto-accept-this-tab-capture",
                                 "--user-data-dir=" + profile_.path().string(),
                                 "--remote-debugging-pipe",
                                 "about:blank"};
@@ -162,6 +164,10 @@ void Browser::OnEvent(const Json& message) {
     Write(cmd.dump());
     return;
   }
+  if (method == "Fetch.requestPaused") {
+    Answer(session, params);
+    return;
+  }
   std::lock_guard lock(mutex_);
   if (method == "Page.loadEventFired") {
     ++events_[session].loads;
@@ -170,6 +176,32 @@ void Browser::OnEvent(const Json& message) {
   } else if (method == "Runtime.consoleAPICalled") {
     events_[session].console.push_back(params.value("type", ""));
   }
+}
+
+// Fulfils a paused request with the test's reply; sent from the reader thread, unawaited.
+void Browser::Answer(const std::string& session, const Json& params) {
+  Interceptor interceptor;
+  Json cmd{{"method", "Fetch.fulfillRequest"}, {"sessionId", session}};
+  {
+    std::lock_guard lock(mutex_);
+    auto found = events_.find(session);
+    if (found != events_.end() && found->second.interceptor) {
+      interceptor = found->second.interceptor;
+      ++found->second.answering;
+    }
+    cmd["id"] = nextId_++;
+  }
+  const Reply reply = interceptor ? interceptor(params["request"]) : Reply{404, "", "text/plain"};
+  if (interceptor) {
+    std::lock_guard lock(mutex_);
+    --events_[session].answering;
+    changed_.notify_all();
+  }
+  cmd["params"] = {{"requestId", params["requestId"]},
+                   {"responseCode", reply.status},
+                   {"responseHeaders", Json::array({{{"name", "Content-Type"}, {"value", reply.contentType}}})},
+                   {"body", Base64(reply.body)}};
+  Write(cmd.dump());
 }
 
 void Browser::Write(const std::string& text) {
@@ -223,11 +255,21 @@ Page::Page(Browser& browser, std::string contextId, std::string targetId, std::s
       sessionId_(std::move(sessionId)) {}
 
 Page::~Page() {
+  // The test's interceptor sees its own objects, which go with the page: a request that pauses
+  // from now on is refused, and one being answered is waited for.
+  {
+    std::unique_lock lock(browser_.mutex_);
+    auto& events = browser_.events_[sessionId_];
+    events.interceptor = nullptr;
+    browser_.changed_.wait_for(lock, Browser::kTimeout, [&] { return events.answering == 0; });
+  }
   try {
     browser_.Send("Target.closeTarget", {{"targetId", targetId_}});
     browser_.Send("Target.disposeBrowserContext", {{"browserContextId", contextId_}});
   } catch (...) {
   }
+  std::lock_guard lock(browser_.mutex_);
+  browser_.events_.erase(sessionId_);
 }
 
 Json Page::Call(const std::string& method, const Json& params) { return browser_.Send(method, params, sessionId_); }
@@ -283,6 +325,28 @@ void Page::Click(const std::string& selector) {
   const double x = box[0], y = box[1];
   for (const char* type : {"mousePressed", "mouseReleased"})
     Call("Input.dispatchMouseEvent", {{"type", type}, {"x", x}, {"y", y}, {"button", "left"}, {"clickCount", 1}});
+}
+
+void Page::Intercept(const std::string& urlPattern, Interceptor answer) {
+  {
+    std::lock_guard lock(browser_.mutex_);
+    browser_.events_[sessionId_].interceptor = std::move(answer);
+  }
+  Call("Fetch.enable", {{"patterns", Json::array({{{"urlPattern", urlPattern}}})}});
+}
+
+void Page::AddInitScript(const std::string& source) {
+  Call("Page.addScriptToEvaluateOnNewDocument", {{"source", source}});
+}
+
+void Page::Drag(double x0, double y0, double x1, double y1) {
+  Call("Input.dispatchMouseEvent", {{"type", "mousePressed"}, {"x", x0}, {"y", y0}, {"button", "left"},
+                                     {"buttons", 1}, {"clickCount", 1}});
+  for (int step = 1; step <= 4; ++step)
+    Call("Input.dispatchMouseEvent", {{"type", "mouseMoved"}, {"x", x0 + (x1 - x0) * step / 4},
+                                       {"y", y0 + (y1 - y0) * step / 4}, {"button", "left"}, {"buttons", 1}});
+  Call("Input.dispatchMouseEvent", {{"type", "mouseReleased"}, {"x", x1}, {"y", y1}, {"button", "left"},
+                                     {"buttons", 0}, {"clickCount", 1}});
 }
 
 void Page::ClickAndWait(const std::string& selector) {

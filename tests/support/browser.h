@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -29,6 +30,15 @@ namespace testsupport {
 
 using Json = nlohmann::json;
 class Page;
+
+// The answer a test chooses for an intercepted request.
+struct Reply {
+  int status = 200;
+  std::string body;
+  std::string contentType = "text/plain; charset=utf-8";
+};
+// Sees the paused request (DevTools' Network.Request: url, method, headers, postData...).
+using Interceptor = std::function<Reply(const Json& request)>;
 
 class Browser {
  public:
@@ -51,7 +61,10 @@ class Browser {
   struct PageEvents {
     int loads = 0;
     std::vector<std::string> exceptions, alerts, console;
+    Interceptor interceptor;
+    int answering = 0;  // interceptor calls under way
   };
+  void Answer(const std::string& session, const Json& params);
   Browser();
   void ReadLoop();
   void OnEvent(const Json& message);
@@ -88,6 +101,13 @@ class Page {
   void Type(const std::string& selector, const std::string& text);
   // A mouse click in the middle of the element.
   void Click(const std::string& selector);
+  // From now on requests whose URL matches the pattern ("*" any text) are answered by `answer`
+  // (on the browser's reader thread: it must not call back into the page).
+  void Intercept(const std::string& urlPattern, Interceptor answer);
+  // Script run in every document this page loads from now on, before the document's own.
+  void AddInitScript(const std::string& source);
+  // A left-button drag in page coordinates: press at the start, moves in steps, release at the end.
+  void Drag(double x0, double y0, double x1, double y1);
   // A click that loads a new document; waits for its load event.
   void ClickAndWait(const std::string& selector);
 
