@@ -1,11 +1,13 @@
-// What a chart drew on the recording host, without the off-screen surface's framing.
+// A control made on a recording host, and what it drew there without the off-screen surface's framing.
 #pragma once
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "host/recording_host.h"
+#include "registration/module.h"
 
 namespace tamsolo::testing {
 
@@ -22,5 +24,23 @@ inline std::vector<std::string> Drawn(RecordingHost& host) {
 inline bool Has(const std::vector<std::string>& calls, const std::string& line) {
   return std::find(calls.begin(), calls.end(), line) != calls.end();
 }
+
+// The registered controls, a host of the given size and mode, and one control of type C on it.
+template <class C>
+struct Hosted {
+  RecordingHost host;
+  std::unique_ptr<C> control;
+  explicit Hosted(gdi::Size size = {}, bool userMode = true) {
+    RegisterControls();
+    if (size.cx) host.size = size;
+    host.userMode = userMode;
+    control = std::make_unique<C>(host);
+  }
+  std::vector<std::string> Paint() {
+    host.drawing.TakeCalls();
+    control->Paint();
+    return Drawn(host);
+  }
+};
 
 }  // namespace tamsolo::testing
