@@ -48,6 +48,12 @@ class Editor : public ::testing::Test {
     more.insert(more.begin(), {{"DataURL", Variant(kData)}, {"DownloadURL", Variant(kDown)}});
     Open(more);
   }
+  // Both URLs, held, then the lists and text D played.
+  void Loaded(std::vector<std::pair<const char*, Variant>> more = {}) {
+    OpenHeld(std::move(more));
+    host.Play(0, {Lists()});
+    host.Play(1, {TextD()});
+  }
   std::vector<std::string> Events() const {
     std::vector<std::string> out;
     for (const std::string& c : host.calls)
@@ -77,11 +83,11 @@ class Editor : public ::testing::Test {
 };
 
 const std::string kNot = "NotReadyToSave()", kReady = "ReadyToSave()";
+const std::string kTaken = "Another state exists for this resolution and status.";
 
 TEST_F(Editor, PropertiesStartAsTheControlSetsThemAndPutsStartNothing) {
-  EXPECT_EQ(control->Get("BackColor").ToLong(), 0xC8D0D4);
-  EXPECT_EQ(control->Get("FillColor").ToLong(), 0xFFFFFF);
-  EXPECT_EQ(control->Get("ForeColor").ToLong(), 0);
+  for (auto [name, value] : {std::pair{"BackColor", 0xC8D0D4}, {"FillColor", 0xFFFFFF}, {"ForeColor", 0}})
+    EXPECT_EQ(control->Get(name).ToLong(), value) << name;
   EXPECT_TRUE(control->Get("BorderVisible").ToBool());
   control->Put("DownloadURL", Variant(kDown));
   control->Put("InquiryMode", Variant("True"));
@@ -97,32 +103,26 @@ TEST_F(Editor, PropertiesStartAsTheControlSetsThemAndPutsStartNothing) {
 TEST_F(Editor, EventsAndToolsByModeAndArrival) {
   struct Case {
     const char* name;
-    std::vector<std::pair<const char*, Variant>> params;
+    std::vector<std::pair<const char*, Variant>> params;  // besides both URLs, when there are plays
     std::vector<size_t> plays;  // the held requests in the order they end
     std::vector<std::string> events;
     std::string enabled;
     int32_t pointer;
   };
   const std::vector<Case> cases = {
-      {"lists first", {{"DataURL", Variant(kData)}, {"DownloadURL", Variant(kDown)}}, {0, 1},
-       {kNot, kNot, kNot, kReady}, "11110", 0},
-      {"diagram first", {{"DataURL", Variant(kData)}, {"DownloadURL", Variant(kDown)}}, {1, 0},
-       {kNot, kNot, kNot, kReady}, "11110", 0},
-      {"inquiry", {{"DataURL", Variant(kData)}, {"DownloadURL", Variant(kDown)}, {"InquiryMode", Variant("True")}},
-       {0, 1}, {kNot, kNot, kNot}, "10000", 0},
-      {"read-only", {{"DataURL", Variant(kData)}, {"DownloadURL", Variant(kDown)}, {"ReadOnly", Variant("True")}},
-       {1, 0}, {kNot, kNot, kNot, kNot}, "10000", 0},
+      {"lists first", {}, {0, 1}, {kNot, kNot, kNot, kReady}, "11110", 0},
+      {"diagram first", {}, {1, 0}, {kNot, kNot, kNot, kReady}, "11110", 0},
+      {"inquiry", {{"InquiryMode", Variant("True")}}, {0, 1}, {kNot, kNot, kNot}, "10000", 0},
+      {"read-only", {{"ReadOnly", Variant("True")}}, {1, 0}, {kNot, kNot, kNot, kNot}, "10000", 0},
       {"no URL", {}, {}, {kNot, kNot}, "00000", 11},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SetUp();
     host.holdTransfers = true;
-    Open(c.params);
+    c.plays.empty() ? Open({}) : OpenHeld(c.params);
     for (size_t i = 0; i < c.plays.size(); ++i) {
-      if (i + 1 == c.plays.size()) {
-        EXPECT_EQ(std::count(host.calls.begin(), host.calls.end(), "Fire ReadyToSave()"), 0);
-      }
+      if (i + 1 == c.plays.size()) EXPECT_EQ(std::count(host.calls.begin(), host.calls.end(), "Fire " + kReady), 0);
       host.Play(c.plays[i], {c.plays[i] == 0 ? Lists() : TextD()});
     }
     EXPECT_EQ(Events(), c.events);
@@ -139,25 +139,25 @@ TEST_F(Editor, EventsAndToolsByModeAndArrival) {
 }
 
 TEST_F(Editor, SaveAnswersByModeAndUploadUrl) {
-  OpenHeld({{"InquiryMode", Variant("True")}, {"UploadURL", Variant(kUp)}});
-  EXPECT_EQ(control->Call("Save", {}).ToLong(), hr::kFalse);
-  SetUp();
-  OpenHeld();
-  EXPECT_EQ(control->Call("Save", {}).ToLong(), hr::kFalse);
-  SetUp();
-  OpenHeld({{"ReadOnly", Variant("True")}, {"UploadURL", Variant(kUp)}});
-  host.Play(0, {Lists()});
-  host.Play(1, {TextD()});
-  EXPECT_EQ(control->Call("Save", {}).ToLong(), hr::kOk);
+  struct Case {
+    std::vector<std::pair<const char*, Variant>> params;
+    bool loaded;
+    int32_t answer;
+  };
+  for (const Case& c : std::vector<Case>{{{{"InquiryMode", Variant("True")}, {"UploadURL", Variant(kUp)}}, false, hr::kFalse},
+                                         {{}, false, hr::kFalse},
+                                         {{{"ReadOnly", Variant("True")}, {"UploadURL", Variant(kUp)}}, true, hr::kOk}}) {
+    SetUp();
+    c.loaded ? Loaded(c.params) : OpenHeld(c.params);
+    EXPECT_EQ(control->Call("Save", {}).ToLong(), c.answer);
+  }
   ASSERT_EQ(host.requests.back().method, "POST");
   EXPECT_EQ(host.requests.back().url, kUp);
   EXPECT_EQ(host.requests.back().body, control->SaveText());
 }
 
 TEST_F(Editor, SwitchingReadOnlyOffWaitsForTheNextUpdate) {
-  OpenHeld({{"ReadOnly", Variant("True")}});
-  host.Play(0, {Lists()});
-  host.Play(1, {TextD()});
+  Loaded({{"ReadOnly", Variant("True")}});
   control->Put("ReadOnly", Variant(false));
   EXPECT_EQ(Enabled(), "10000");
   control->Call("Update", {});
@@ -217,9 +217,7 @@ TEST_F(Editor, SaveRepliesAndWhatFollows) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.reply);
     SetUp();
-    OpenHeld({{"UploadURL", Variant(kUp)}});
-    host.Play(0, {Lists()});
-    host.Play(1, {TextD()});
+    Loaded({{"UploadURL", Variant(kUp)}});
     ASSERT_EQ(control->Call("Save", {}).ToLong(), hr::kOk);
     // While the save runs the canvas allows nothing.
     EXPECT_FALSE(control->Canvas()->Switch(canvas::sw::kInteract));
@@ -242,9 +240,7 @@ TEST_F(Editor, SaveRepliesAndWhatFollows) {
 }
 
 TEST_F(Editor, CommandsSaveDiscardAndTools) {
-  OpenHeld({{"UploadURL", Variant(kUp)}});
-  host.Play(0, {Lists()});
-  host.Play(1, {TextD()});
+  Loaded({{"UploadURL", Variant(kUp)}});
   control->Call("SendCommand", {Variant(wf::kNewAction)});
   EXPECT_EQ(control->ActiveTool(), wf::kNewAction);
   EXPECT_TRUE(control->Canvas()->Switch(canvas::sw::kDrawLinks));
@@ -300,11 +296,11 @@ TEST_F(Editor, TheCanvasKeepsItsMarginsWhenTheControlIsResized) {
   }
 }
 
-}  // namespace
-}  // namespace tamsolo
-
-namespace tamsolo {
-namespace {
+// A dialog's check as "message focus", or "ok".
+template <class Result>
+std::string Checked(const Result& r) {
+  return r ? r->message + " " + std::to_string(r->focus) : "ok";
+}
 
 // The dialogs' logic on forms, as the views fill them in.
 TEST(Dialogs, ChecksTheirMessagesAndFocus) {
@@ -316,13 +312,12 @@ TEST(Dialogs, ChecksTheirMessagesAndFocus) {
     diagram::DiagramState s = id ? states[id] : diagram::DiagramState{};
     dialogs::StateForm f = dialogs::OpenState(s, id == 0, lists);
     f.resolution = resolution, f.status = status;  // rows: Fixed, New / Closed, Open
-    auto r = dialogs::CheckState(f, id ? id : -1, states);
-    return r ? r->message + " " + std::to_string(r->focus) : "ok";
+    return Checked(dialogs::CheckState(f, id ? id : -1, states));
   };
   EXPECT_EQ(state(0, -1, 1), "Resolution cannot be blank. 251");
   EXPECT_EQ(state(0, 0, -1), "Status cannot be blank. 252");
-  EXPECT_EQ(state(0, 1, 1), "Another state exists for this resolution and status. 251");
-  EXPECT_EQ(state(5, 0, 0), "Another state exists for this resolution and status. 251");  // a modify too
+  EXPECT_EQ(state(0, 1, 1), kTaken + " 251");
+  EXPECT_EQ(state(5, 0, 0), kTaken + " 251");  // a modify too
   EXPECT_EQ(state(5, 1, 1), "ok");
   EXPECT_EQ(state(0, 0, 1), "ok");
 
@@ -332,8 +327,7 @@ TEST(Dialogs, ChecksTheirMessagesAndFocus) {
   EXPECT_TRUE(f.fromIssueCreate);
   EXPECT_EQ(f.choice, dialogs::kToMembers);
   EXPECT_EQ(f.title, "New Action");
-  EXPECT_EQ(dialogs::CheckAction(f)->message, "At least one group must be selected.");
-  EXPECT_EQ(dialogs::CheckAction(f)->focus, 245);
+  EXPECT_EQ(Checked(dialogs::CheckAction(f)), "At least one group must be selected. 245");
   std::vector<std::string> rows;
   for (const auto& g : f.groups) rows.push_back(g.text);
   EXPECT_EQ(rows, (std::vector<std::string>{"A", "b", "c"}));
@@ -345,12 +339,11 @@ TEST(Dialogs, ChecksTheirMessagesAndFocus) {
   EXPECT_EQ(f.assignees[static_cast<size_t>(f.assignee)].text, "b");  // kept through the refill
   f.groups[1].ticked = false;  // the automatic group unticked, none other chosen
   dialogs::Refresh(f);
-  EXPECT_EQ(dialogs::CheckAction(f)->message, "Automatic assigns to is required.");
-  EXPECT_EQ(dialogs::CheckAction(f)->focus, 247);
+  EXPECT_EQ(Checked(dialogs::CheckAction(f)), "Automatic assigns to is required. 247");
   f.automatic = false;
   f.name = "  Mark duplicate ";
   dialogs::Refresh(f);
-  ASSERT_FALSE(dialogs::CheckAction(f));
+  ASSERT_EQ(Checked(dialogs::CheckAction(f)), "ok");
   dialogs::WriteAction(f, a);
   EXPECT_EQ(a.type, 2);
   EXPECT_EQ(a.name, "Mark duplicate");
@@ -359,8 +352,7 @@ TEST(Dialogs, ChecksTheirMessagesAndFocus) {
 
   diagram::DiagramState created;
   dialogs::IssueCreateForm c = dialogs::OpenIssueCreate(created, lists);
-  EXPECT_EQ(dialogs::CheckIssueCreate(c)->message, "At least one group must be allowed to create an issue.");
-  EXPECT_EQ(dialogs::CheckIssueCreate(c)->focus, 237);
+  EXPECT_EQ(Checked(dialogs::CheckIssueCreate(c)), "At least one group must be allowed to create an issue. 237");
 }
 
 TEST(Dialogs, StateNamesAndRequiredFieldsOnWriteBack) {
@@ -394,7 +386,6 @@ struct FakeView : DialogView {
   }
   void Focus(int control) override { focus.push_back(control); }
   bool Answer(bool ok) {
-    std::string was = shown;
     shown.clear();
     return answer(ok);
   }
@@ -450,7 +441,7 @@ class Editing : public Editor {
 TEST_F(Editing, NewIdsCountDownAcrossStatesAndActionsAndCancelsRemoveWhatWasDrawn) {
   NewState(400, 250, 0, 1);  // Duplicate, Open
   NewState(400, 350, 1, 0);  // Fixed - Closed exists: refused, then Fixed, Open
-  EXPECT_EQ(Boxes(), (std::vector<std::string>{"Error: Another state exists for this resolution and status. 16"}));
+  EXPECT_EQ(Boxes(), (std::vector<std::string>{"Error: " + kTaken + " 16"}));
   EXPECT_EQ(view->focus, (std::vector<int>{251}));
   view->state->status = 1;
   ASSERT_TRUE(view->Answer(true));
