@@ -13,16 +13,33 @@ namespace {
 using automation::Variant;
 using testing::ProbeControl;
 
-TEST(Frame, AStockPutAsksStoresNotifiesThenRepaintsOnce) {
+// The probe control on a recording host.
+class Frame : public ::testing::Test {
+ protected:
   RecordingHost host;
-  ProbeControl probe(host);
-  probe.Put("backcolor", Variant(255));
-  EXPECT_EQ(host.calls, (std::vector<std::string>{"RequestEdit -501", "Changed -501", "Invalidate"}));
-  EXPECT_EQ(probe.BackColor(), 255u);
-  EXPECT_TRUE(probe.Dirty());
+  ProbeControl probe{host};
+};
+
+// A put the host allows is asked, stored, notified, then repainted once; a vetoed one only asked.
+TEST(FrameStock, APutAsksStoresNotifiesThenRepaintsOnce) {
+  struct Case {
+    bool vetoed;
+    std::vector<std::string> calls;
+    uint32_t backColor;
+  };
+  for (const Case& c : {Case{false, {"RequestEdit -501", "Changed -501", "Invalidate"}, 255u},
+                        Case{true, {"RequestEdit -501"}, 0x8000000Fu}}) {
+    RecordingHost host;
+    if (c.vetoed) host.refused = {-501};
+    ProbeControl probe(host);
+    probe.Put(c.vetoed ? "BackColor" : "backcolor", Variant(255));
+    EXPECT_EQ(host.calls, c.calls);
+    EXPECT_EQ(probe.BackColor(), c.backColor);
+    EXPECT_EQ(probe.Dirty(), !c.vetoed);
+  }
 }
 
-TEST(Frame, StockPropertiesHaveTheirStandardDispids) {
+TEST(FrameStock, PropertiesHaveTheirStandardDispids) {
   struct Case {
     const char* name;
     int32_t dispid;
@@ -48,9 +65,7 @@ TEST(Frame, StockPropertiesHaveTheirStandardDispids) {
 }
 
 // The same calls the browser check expects of the canvas backend.
-TEST(Frame, ThePatternDrawsOneOfEachCall) {
-  RecordingHost host;
-  ProbeControl probe(host);
+TEST_F(Frame, ThePatternDrawsOneOfEachCall) {
   probe.Put("Pattern", Variant(true));
   gdi::RecordDc dc;
   probe.Draw(dc, {0, 0, 60, 20});
@@ -63,27 +78,13 @@ TEST(Frame, ThePatternDrawsOneOfEachCall) {
             "Blit 1 50,4");
 }
 
-TEST(Frame, AVetoedPutChangesAndNotifiesNothing) {
-  RecordingHost host;
-  host.refused = {-501};
-  ProbeControl probe(host);
-  probe.Put("BackColor", Variant(255));
-  EXPECT_EQ(host.calls, (std::vector<std::string>{"RequestEdit -501"}));
-  EXPECT_EQ(probe.BackColor(), 0x8000000Fu);
-  EXPECT_FALSE(probe.Dirty());
-}
-
-TEST(Frame, ButtonFaceBackgroundFillsTheClassicGrey) {
-  RecordingHost host;
+TEST_F(Frame, ButtonFaceBackgroundFillsTheClassicGrey) {
   host.size = {120, 40};
-  ProbeControl probe(host);
   probe.Paint();
   EXPECT_EQ(host.drawing.Calls(), (std::vector<std::string>{"FillRect 0,0,120,40 D4D0C8"}));
 }
 
-TEST(Frame, ParamsLoadInMapOrderByTheVbRules) {
-  RecordingHost host;
-  ProbeControl probe(host);
+TEST_F(Frame, ParamsLoadInMapOrderByTheVbRules) {
   std::map<std::string, std::string> params{
       {"level", "&HFF"}, {"FORECOLOR", "&H000080"}, {"Caption", "True"}, {"Enabled", "False"}};
   auto bag = [&](std::string_view name) -> std::optional<std::string> {
@@ -104,9 +105,7 @@ TEST(Frame, ParamsLoadInMapOrderByTheVbRules) {
                               {"FillColor", "-2147483643"}}));
 }
 
-TEST(Frame, APropertyTheTextCannotBeStopsTheLoadWithTheError) {
-  RecordingHost host;
-  ProbeControl probe(host);
+TEST_F(Frame, APropertyTheTextCannotBeStopsTheLoadWithTheError) {
   auto bag = [](std::string_view name) -> std::optional<std::string> {
     if (name == "Level") return "many";
     if (name == "ForeColor") return "255";
@@ -116,9 +115,7 @@ TEST(Frame, APropertyTheTextCannotBeStopsTheLoadWithTheError) {
   EXPECT_EQ(probe.ForeColor(), 255u);
 }
 
-TEST(Frame, UnknownMembersRaiseAComError) {
-  RecordingHost host;
-  ProbeControl probe(host);
+TEST_F(Frame, UnknownMembersRaiseAComError) {
   try {
     probe.Put("NoSuchThing", Variant(1));
     FAIL() << "no error";
@@ -129,17 +126,14 @@ TEST(Frame, UnknownMembersRaiseAComError) {
   EXPECT_THROW(probe.Put("Enabled", Variant(false)), automation::ComError);
 }
 
-TEST(Frame, ReadyStateIsNotifiedBeforeTheRepaint) {
-  RecordingHost host;
-  ProbeControl probe(host);
+TEST_F(Frame, ReadyStateIsNotifiedBeforeTheRepaint) {
   probe.Call("load", {Variant("x")});
   EXPECT_EQ(host.calls, (std::vector<std::string>{"Fire Loaded(x)", "Changed -525", "Invalidate"}));
   EXPECT_EQ(probe.ReadyState(), kReadyStateComplete);
 }
 
-TEST(Frame, ClassInfoAndErrorInfoAnswers) {
-  RecordingHost host;
-  ProbeControl probe(host);  // the Chart's entry
+TEST_F(Frame, ClassInfoAndErrorInfoAnswers) {
+  // The probe has the Chart's entry.
   std::string guid;
   EXPECT_EQ(probe.GetGUID(kGuidKindDefaultSourceDispIid, guid), hr::kOk);
   EXPECT_EQ(guid, "{968733C5-66C5-42B8-9F03-BB5269824FDE}");
@@ -150,11 +144,9 @@ TEST(Frame, ClassInfoAndErrorInfoAnswers) {
   EXPECT_FALSE(probe.Implements("IObjectSafety"));
 }
 
-TEST(Frame, MethodsReachTheHostsTransfersAndBoxes) {
-  RecordingHost host;
+TEST_F(Frame, MethodsReachTheHostsTransfersAndBoxes) {
   host.transfers["/list"] = "one";
   host.messageBoxAnswer = mb::kIdYes;
-  ProbeControl probe(host);
   probe.Call("Fetch", {Variant("/list")});
   probe.Call("Fetch", {Variant("/gone")});
   probe.Call("ask", {Variant("Sure?")});
@@ -163,9 +155,7 @@ TEST(Frame, MethodsReachTheHostsTransfersAndBoxes) {
                                                   "MessageBox Probe: Sure? 36", "Fire Answered(6)"}));
 }
 
-TEST(Frame, ADialogOfPageElementsComesAndGoes) {
-  RecordingHost host;
-  ProbeControl probe(host);
+TEST_F(Frame, ADialogOfPageElementsComesAndGoes) {
   probe.Call("OpenDialog", {});
   probe.Call("CloseDialog", {});
   EXPECT_EQ(host.calls, (std::vector<std::string>{
