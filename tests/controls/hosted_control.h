@@ -1,6 +1,8 @@
 // A control made on a recording host, and what it drew there without the off-screen surface's framing.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <memory>
 #include <string>
@@ -23,6 +25,15 @@ inline std::vector<std::string> Drawn(RecordingHost& host) {
 
 inline bool Has(const std::vector<std::string>& calls, const std::string& line) {
   return std::find(calls.begin(), calls.end(), line) != calls.end();
+}
+
+// A control made through the module's class factory for `clsid`, or none (and a failure).
+inline std::unique_ptr<Control> Created(Host& host, std::string_view clsid) {
+  std::shared_ptr<ClassFactory> factory;
+  std::unique_ptr<Control> made;
+  EXPECT_EQ(DllGetClassObject(clsid, factory), hr::kOk) << clsid;
+  EXPECT_EQ(factory ? factory->CreateInstance(host, made) : hr::kFail, hr::kOk) << clsid;
+  return made;
 }
 
 // The registered controls, a host of the given size and mode, and one control of type C on it.

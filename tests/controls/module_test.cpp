@@ -1,9 +1,8 @@
 #include <gtest/gtest.h>
 
-
 #include "frame/bitmap_control.h"
 #include "gdi/image.h"
-#include "host/recording_host.h"
+#include "hosted_control.h"
 #include "probe_control.h"
 #include "qel_logo/qel_logo.h"
 #include "registration/module.h"
@@ -13,13 +12,7 @@ namespace {
 
 constexpr std::string_view kLogoClsid = "{BC779345-11EC-4E18-8171-76CD0A6BAC9A}";
 
-std::unique_ptr<Control> CreateLogo(Host& host) {
-  std::shared_ptr<ClassFactory> factory;
-  EXPECT_EQ(DllGetClassObject(kLogoClsid, factory), hr::kOk);
-  std::unique_ptr<Control> logo;
-  EXPECT_EQ(factory->CreateInstance(host, logo), hr::kOk);
-  return logo;
-}
+std::unique_ptr<Control> CreateLogo(Host& host) { return testing::Created(host, kLogoClsid); }
 
 TEST(Module, UnknownClassIsNotAvailable) {
   std::shared_ptr<ClassFactory> factory;

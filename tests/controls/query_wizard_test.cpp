@@ -2,9 +2,8 @@
 // list's buttons, CanSave and the layout.
 #include <gtest/gtest.h>
 
-#include "host/recording_host.h"
+#include "hosted_control.h"
 #include "query_wizard/query_wizard.h"
-#include "registration/module.h"
 
 namespace tamsolo {
 namespace {
@@ -320,10 +319,8 @@ TEST(QueryWizardClass, PropertiesAreInTheirLoadOrderAndTheModuleMakesIt) {
   EXPECT_EQ(wizard.FilterExpression(), "is_empty Summary \r\n");
   EXPECT_TRUE(wizard.Dirty());
   EXPECT_EQ(host.Count("Changed 1"), 1);
-  std::shared_ptr<ClassFactory> factory;
-  ASSERT_EQ(DllGetClassObject("clsid:C096CE94-CD42-4BE7-81D6-CB89E21A19F0", factory), hr::kOk);
-  std::unique_ptr<Control> made;
-  ASSERT_EQ(factory->CreateInstance(host, made), hr::kOk);
+  std::unique_ptr<Control> made = testing::Created(host, "clsid:C096CE94-CD42-4BE7-81D6-CB89E21A19F0");
+  ASSERT_NE(made, nullptr);
   EXPECT_EQ(made->Entry().name, "QueryWizard");
 }
 
