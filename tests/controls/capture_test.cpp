@@ -31,7 +31,7 @@ TEST(CaptureCtl, IsTheIconWithShowImageAndItsMiscStatus) {
   EXPECT_TRUE(control.Properties().empty());
   std::string events;
   EXPECT_EQ(control.GetGUID(kGuidKindDefaultSourceDispIid, events), hr::kOk);
-  EXPECT_EQ(events, "{6E8D1328-9E02-4FCF-8B7E-D088E4BB425E}");
+  EXPECT_EQ(events, FindClassByName("CaptureCtl")->eventIid);
 }
 
 TEST(CaptureCtl, APickThatChoseNothingOrCannotRunShowsItsMessageAndNoFrame) {

@@ -51,18 +51,15 @@ class Editor : public ::testing::Test {
     host.Play(0, {Lists()});
     host.Play(1, {TextD()});
   }
-  std::vector<std::string> Events() const {
+  // The host's calls of one kind, without the kind.
+  std::vector<std::string> Calls(std::string_view kind) const {
     std::vector<std::string> out;
     for (const std::string& c : host.calls)
-      if (c.starts_with("Fire ")) out.push_back(c.substr(5));
+      if (c.starts_with(kind)) out.push_back(c.substr(kind.size()));
     return out;
   }
-  std::vector<std::string> Boxes() const {
-    std::vector<std::string> out;
-    for (const std::string& c : host.calls)
-      if (c.starts_with("MessageBox ")) out.push_back(c.substr(11));
-    return out;
-  }
+  std::vector<std::string> Events() const { return Calls("Fire "); }
+  std::vector<std::string> Boxes() const { return Calls("MessageBox "); }
   std::string Enabled() const {
     std::string s;
     for (const ToolButton& t : control->Tools()) s += t.enabled ? '1' : '0';
