@@ -1,9 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "capture/capture_ctl.h"
-#include "host/recording_host.h"
 #include "keyboard/keyboard.h"
-#include "registration/module.h"
+#include "hosted_control.h"
 
 namespace tamsolo {
 namespace {
@@ -23,9 +22,8 @@ TEST(CaptureCtl, ChoosesTheFormatByTheTypedExtensionThenByTheFilter) {
 }
 
 TEST(CaptureCtl, IsTheIconWithShowImageAndItsMiscStatus) {
-  RegisterControls();
-  RecordingHost host;
-  CaptureCtl control(host);
+  testing::Hosted<CaptureCtl> f;
+  CaptureCtl& control = *f.control;
   ASSERT_EQ(control.FinalConstruct(), hr::kOk);
   EXPECT_EQ(control.NaturalExtent(), (gdi::Size{3201, 1746}));
   EXPECT_EQ(control.GetMiscStatus(1), 147857u);
@@ -33,7 +31,7 @@ TEST(CaptureCtl, IsTheIconWithShowImageAndItsMiscStatus) {
   EXPECT_TRUE(control.Properties().empty());
   std::string events;
   EXPECT_EQ(control.GetGUID(kGuidKindDefaultSourceDispIid, events), hr::kOk);
-  EXPECT_EQ(events, "{6E8D1328-9E02-4FCF-8B7E-D088E4BB425E}");
+  EXPECT_EQ(events, FindClassByName("CaptureCtl")->eventIid);
 }
 
 TEST(CaptureCtl, APickThatChoseNothingOrCannotRunShowsItsMessageAndNoFrame) {
@@ -103,9 +101,9 @@ TEST(CaptureCtl, CaptureSavedFiresOnlyWhenAFileWasMade) {
 }
 
 TEST(Keyboard, SendKeysPlaysTheCompiledStrokesAndIsAlwaysFine) {
-  RegisterControls();
-  RecordingHost host;
-  Keyboard keyboard(host);
+  testing::Hosted<Keyboard> f;
+  Keyboard& keyboard = *f.control;
+  RecordingHost& host = f.host;
   ASSERT_EQ(keyboard.FinalConstruct(), hr::kOk);
   EXPECT_EQ(keyboard.NaturalExtent(), (gdi::Size{503, 503}));
   EXPECT_EQ(keyboard.Call("SendKeys", {automation::Variant("^a")}).Type(), automation::VarType::Empty);

@@ -20,6 +20,21 @@ using K = InvokeKind;
 using ObjectPtr = std::shared_ptr<automation::Object>;
 
 std::shared_ptr<Dispatch> D(const Variant& v) { return std::dynamic_pointer_cast<Dispatch>(v.ToObject()); }
+// A collection's item (DISPID 0) and an object's number property.
+std::shared_ptr<Dispatch> Item(const std::shared_ptr<Dispatch>& coll, int32_t i) {
+  return D(coll->Invoke(0, K::Get, {Variant(i)}));
+}
+double Num(const std::shared_ptr<Dispatch>& object, int32_t id) { return object->Invoke(id, K::Get).ToDouble(); }
+// The error number a call raises, 0 when none.
+template <class Call>
+int32_t Raised(Call call) {
+  try {
+    call();
+  } catch (const automation::ComError& e) {
+    return e.number;
+  }
+  return 0;
+}
 
 // The tool rows the editor applies: DISPID and value.
 using Row = std::vector<std::pair<int32_t, int32_t>>;
@@ -43,6 +58,11 @@ class Canvas : public ::testing::Test {
     return D(D(from->Invoke(26, K::Get))->Invoke(3, K::Method, {Variant(ObjectPtr(to))}));
   }
   static int32_t Count(const std::shared_ptr<Dispatch>& coll) { return coll->Invoke(1, K::Get).ToLong(); }
+  std::vector<std::string> Drawn() {
+    gdi::RecordDc dc;
+    c->Draw(dc);
+    return dc.Calls();
+  }
   void Drag(int x0, int y0, int x1, int y1) {
     c->MouseDown(1, 0, x0, y0);
     c->MouseMove(1, 0, (x0 + x1) / 2, (y0 + y1) / 2);
@@ -59,8 +79,8 @@ TEST_F(Canvas, NodeAddGivesIndexAndCount) {
   EXPECT_EQ(Count(Nodes()), 2);
   EXPECT_EQ(a->Invoke(24, K::Get).ToLong(), 1);
   EXPECT_EQ(b->Invoke(24, K::Get).ToLong(), 2);
-  EXPECT_EQ(D(Nodes()->Invoke(0, K::Get, {Variant(2)})), b);
-  EXPECT_EQ(b->Invoke(20, K::Get).ToDouble(), 2900);
+  EXPECT_EQ(Item(Nodes(), 2), b);
+  EXPECT_EQ(Num(b, 20), 2900);
   b->Invoke(6, K::Put, {Variant(5)});
   b->Invoke(8, K::Put, {Variant("New")});
   EXPECT_EQ(b->Invoke(6, K::Get).ToLong(), 5);
@@ -77,20 +97,20 @@ TEST_F(Canvas, ALinkAddMakesItsEndsPointsZeroAndOne) {
   auto link = AddLink(a, b);
   auto points = D(link->Invoke(22, K::Get));
   ASSERT_EQ(Count(points), 2);
-  EXPECT_EQ(D(points->Invoke(0, K::Get, {Variant(0)}))->Invoke(1, K::Get).ToDouble(), 750);
-  EXPECT_EQ(D(points->Invoke(0, K::Get, {Variant(1)}))->Invoke(2, K::Get).ToDouble(), 1800);
+  EXPECT_EQ(Num(Item(points, 0), 1), 750);
+  EXPECT_EQ(Num(Item(points, 1), 2), 1800);
   points->Invoke(4, K::Method, {Variant(100.5), Variant(200.0)});
   points->Invoke(4, K::Method, {Variant(300.0), Variant(400.0)});
   ASSERT_EQ(Count(points), 4);
-  EXPECT_EQ(D(points->Invoke(0, K::Get, {Variant(1)}))->Invoke(1, K::Get).ToDouble(), 100.5);
-  EXPECT_EQ(D(points->Invoke(0, K::Get, {Variant(2)}))->Invoke(2, K::Get).ToDouble(), 400);
-  EXPECT_EQ(D(points->Invoke(0, K::Get, {Variant(3)}))->Invoke(1, K::Get).ToDouble(), 3750);
+  EXPECT_EQ(Num(Item(points, 1), 1), 100.5);
+  EXPECT_EQ(Num(Item(points, 2), 2), 400);
+  EXPECT_EQ(Num(Item(points, 3), 1), 3750);
   EXPECT_EQ(D(link->Invoke(20, K::Get)), a);
   EXPECT_EQ(D(link->Invoke(21, K::Get)), b);
   EXPECT_EQ(link->Invoke(26, K::Get).ToLong(), 1);
   EXPECT_EQ(Count(D(b->Invoke(28, K::Get))), 1);
   b->Invoke(20, K::Put, {Variant(4500.0)});  // the target end follows its node
-  EXPECT_EQ(D(points->Invoke(0, K::Get, {Variant(3)}))->Invoke(1, K::Get).ToDouble(), 5250);
+  EXPECT_EQ(Num(Item(points, 3), 1), 5250);
   points->Invoke(2, K::Method);
   EXPECT_EQ(Count(points), 2);
 }
@@ -105,7 +125,7 @@ TEST_F(Canvas, RemovingANodeRemovesItsLinksFromBothEnds) {
   EXPECT_EQ(Count(Nodes()), 2);
   auto aLinks = D(a->Invoke(26, K::Get));
   ASSERT_EQ(Count(aLinks), 1);
-  EXPECT_EQ(D(D(aLinks->Invoke(0, K::Get, {Variant(1)}))->Invoke(21, K::Get)), x);
+  EXPECT_EQ(D(Item(aLinks, 1)->Invoke(21, K::Get)), x);
   EXPECT_EQ(Count(D(x->Invoke(28, K::Get))), 1);
   EXPECT_EQ(Count(D(x->Invoke(26, K::Get))), 1);
 }
@@ -166,9 +186,8 @@ TEST_F(Canvas, ScrollBarsPageAndFollowTheirThumbs) {
   c->MouseDown(1, 0, 90, 70);
   EXPECT_EQ(c->ScrollY(), 750);
   EXPECT_EQ(Count(Nodes()), 1);
-  gdi::RecordDc dc;
-  c->Draw(dc);
-  EXPECT_NE(std::find(dc.Calls().begin(), dc.Calls().end(), "FillRect 0,84,84,100 D4D0C8"), dc.Calls().end());
+  const std::vector<std::string> calls = Drawn();
+  EXPECT_NE(std::find(calls.begin(), calls.end(), "FillRect 0,84,84,100 D4D0C8"), calls.end());
 }
 
 TEST_F(Canvas, TheLoadingSwitchesAllowNothing) {
@@ -179,7 +198,7 @@ TEST_F(Canvas, TheLoadingSwitchesAllowNothing) {
   Drag(10, 10, 60, 60);
   Drag(110, 110, 300, 200);
   EXPECT_EQ(Count(Nodes()), 1);
-  EXPECT_EQ(node->Invoke(20, K::Get).ToDouble(), 1500);
+  EXPECT_EQ(Num(node, 20), 1500);
   EXPECT_EQ(Count(D(c->Invoke(59, K::Get))), 0);
   EXPECT_EQ(c->Invoke(49, K::Get).ToLong(), 0);
   EXPECT_EQ(events, 0);
@@ -201,14 +220,14 @@ TEST_F(Canvas, ANewStateDragDrawsTheFirstSelectedNode) {
   Drag(10, 20, 111, 61);
   EXPECT_EQ(c->Invoke(49, K::Get).ToLong(), 1);
   ASSERT_EQ(Count(Nodes()), 2);
-  auto drawn = D(D(c->Invoke(59, K::Get))->Invoke(0, K::Get, {Variant(1)}));
-  EXPECT_EQ(drawn, D(Nodes()->Invoke(0, K::Get, {Variant(2)})));
+  auto drawn = Item(D(c->Invoke(59, K::Get)), 1);
+  EXPECT_EQ(drawn, Item(Nodes(), 2));
   EXPECT_EQ(D(c->Invoke(51, K::Get)), drawn);
   EXPECT_EQ(Count(D(c->Invoke(59, K::Get))), 1);
-  EXPECT_EQ(drawn->Invoke(20, K::Get).ToDouble(), 135);   // 150 snapped
-  EXPECT_EQ(drawn->Invoke(21, K::Get).ToDouble(), 270);   // 300
-  EXPECT_EQ(drawn->Invoke(22, K::Get).ToDouble(), 1485);  // 1665 snapped to 1620, less 135
-  EXPECT_EQ(drawn->Invoke(23, K::Get).ToDouble(), 675);  // 915 snapped to 945, less 270
+  EXPECT_EQ(Num(drawn, 20), 135);   // 150 snapped
+  EXPECT_EQ(Num(drawn, 21), 270);   // 300
+  EXPECT_EQ(Num(drawn, 22), 1485);  // 1665 snapped to 1620, less 135
+  EXPECT_EQ(Num(drawn, 23), 675);   // 915 snapped to 945, less 270
   EXPECT_EQ(seen, (std::vector<std::string>{"down 1 10,20", "up 11"}));
   EXPECT_EQ(c->Cursor(), "crosshair");
 }
@@ -222,10 +241,10 @@ TEST_F(Canvas, ADrawnLinkIsTheCurrentLinkAndTheLastOfItsSource) {
   auto links = D(a->Invoke(26, K::Get));
   ASSERT_EQ(Count(links), 2);
   auto drawn = D(c->Invoke(52, K::Get));
-  EXPECT_EQ(drawn, D(links->Invoke(0, K::Get, {Variant(2)})));
+  EXPECT_EQ(drawn, Item(links, 2));
   EXPECT_EQ(D(drawn->Invoke(21, K::Get)), b);
   EXPECT_EQ(drawn->Invoke(23, K::Get).ToLong(), 0);
-  EXPECT_EQ(a->Invoke(20, K::Get).ToDouble(), 1500);  // the New action tool moves nothing
+  EXPECT_EQ(Num(a, 20), 1500);  // the New action tool moves nothing
   Drag(150, 125, 20, 20);  // ending on no node draws nothing
   EXPECT_EQ(c->Invoke(49, K::Get).ToLong(), 0);
   EXPECT_EQ(Count(links), 2);
@@ -238,16 +257,16 @@ TEST_F(Canvas, SelectMovesSizesAndBends) {
   Apply(kSelect);
   c->Invoke(17, K::Put, {Variant(true)});
   Drag(110, 110, 141, 110);  // moved 465 twips to 1965, snapped to 15 steps
-  EXPECT_EQ(a->Invoke(20, K::Get).ToDouble(), 2025);
+  EXPECT_EQ(Num(a, 20), 2025);
   EXPECT_TRUE(a->Invoke(10, K::Get).ToBool());
   Drag(235, 150, 255, 170);  // the bottom-right handle of the 135,100 - 235,150 box, 300 twips
-  EXPECT_EQ(a->Invoke(22, K::Get).ToDouble(), 1755);  // right 3825 snapped to 3780
-  EXPECT_EQ(a->Invoke(23, K::Get).ToDouble(), 1080);  // the move snapped the top to 1485; bottom 2535 to 2565
+  EXPECT_EQ(Num(a, 22), 1755);  // right 3825 snapped to 3780
+  EXPECT_EQ(Num(a, 23), 1080);  // the move snapped the top to 1485; bottom 2535 to 2565
   c->Invoke(17, K::Put, {Variant(false)});
   Drag(300, 150, 310, 160);  // the bend
-  auto bend = D(D(link->Invoke(22, K::Get))->Invoke(0, K::Get, {Variant(1)}));
-  EXPECT_EQ(bend->Invoke(1, K::Get).ToDouble(), 4650);
-  EXPECT_EQ(bend->Invoke(2, K::Get).ToDouble(), 2400);
+  auto bend = Item(D(link->Invoke(22, K::Get)), 1);
+  EXPECT_EQ(Num(bend, 1), 4650);
+  EXPECT_EQ(Num(bend, 2), 2400);
   EXPECT_TRUE(link->Invoke(12, K::Get).ToBool());
   EXPECT_EQ(Count(D(c->Invoke(60, K::Get))), 1);
   D(c->Invoke(60, K::Get))->Invoke(3, K::Method);
@@ -266,18 +285,8 @@ TEST_F(Canvas, PointerCodesAreCssCursors) {
 }
 
 TEST_F(Canvas, UnknownMembersAndIndexesRaiseTheirResults) {
-  try {
-    c->Invoke(999, K::Get);
-    ADD_FAILURE();
-  } catch (const automation::ComError& e) {
-    EXPECT_EQ(e.number, kMemberNotFound);
-  }
-  try {
-    Nodes()->Invoke(4, K::Method, {Variant(1)});
-    ADD_FAILURE();
-  } catch (const automation::ComError& e) {
-    EXPECT_EQ(e.number, kBadIndex);
-  }
+  EXPECT_EQ(Raised([&] { c->Invoke(999, K::Get); }), kMemberNotFound);
+  EXPECT_EQ(Raised([&] { Nodes()->Invoke(4, K::Method, {Variant(1)}); }), kBadIndex);
   EXPECT_TRUE(c->Invoke(-514, K::Get).ToBool());
   int paints = 0;
   c->SetRepaint([&] { ++paints; });
@@ -292,18 +301,13 @@ TEST_F(Canvas, DrawsBoxesArrowsCaptionsAndHandles) {
   auto link = AddLink(a, b);
   link->Invoke(10, K::Put, {Variant("Fix")});
   b->Invoke(10, K::Put, {Variant(true)});
-  gdi::RecordDc dc;
-  c->Draw(dc);
-  const std::vector<std::string>& calls = dc.Calls();
-  auto has = [&](const std::string& s) { return std::find(calls.begin(), calls.end(), s) != calls.end(); };
+  const std::vector<std::string> calls = Drawn();
   EXPECT_EQ(calls.front(), "FillRect 0,0,400,300 D4D0C8");
-  EXPECT_TRUE(has("Polyline 200,125 300,125"));
-  EXPECT_TRUE(has("MoveTo 300,125"));
-  EXPECT_TRUE(has("FrameRect 100,100,200,150 000000"));
-  EXPECT_TRUE(has("FrameRect 300,100,400,150 000000"));
-  EXPECT_TRUE(has("DrawText 102,101,198,149 8025 New"));
-  EXPECT_TRUE(has("DrawText 240,119,261,132 120 Fix"));
-  EXPECT_TRUE(has("FillRect 397,147,403,153 0A246A"));  // b's bottom-right handle
+  // The last: b's bottom-right handle.
+  for (const char* line : {"Polyline 200,125 300,125", "MoveTo 300,125", "FrameRect 100,100,200,150 000000",
+                           "FrameRect 300,100,400,150 000000", "DrawText 102,101,198,149 8025 New",
+                           "DrawText 240,119,261,132 120 Fix", "FillRect 397,147,403,153 0A246A"})
+    EXPECT_NE(std::find(calls.begin(), calls.end(), line), calls.end()) << line;
   EXPECT_EQ(std::count_if(calls.begin(), calls.end(), [](const std::string& s) { return s.ends_with("0A246A"); }), 8);
 }
 
@@ -312,19 +316,17 @@ TEST_F(Canvas, GridDotsAndCurvedLinks) {
   c->gridShown = true;
   c->Invoke(29, K::Put, {Variant(150.0)});
   c->Invoke(30, K::Put, {Variant(150.0)});
-  gdi::RecordDc grid;
-  c->Draw(grid);
-  EXPECT_EQ(std::count_if(grid.Calls().begin(), grid.Calls().end(),
+  const std::vector<std::string> grid = Drawn();
+  EXPECT_EQ(std::count_if(grid.begin(), grid.end(),
                           [](const std::string& s) { return s.starts_with("FillRect") && s.ends_with(" 808080"); }),
             3 * 2);
   auto a = AddNode(0, 0, 300, 300), b = AddNode(3000, 0, 300, 300);
   auto link = AddLink(a, b);
   D(link->Invoke(22, K::Get))->Invoke(4, K::Method, {Variant(1650.0), Variant(1500.0)});
   link->Invoke(23, K::Put, {Variant(1)});
-  gdi::RecordDc curve;
-  c->Draw(curve);
-  auto line = std::find_if(curve.Calls().begin(), curve.Calls().end(), [](const std::string& s) { return s.starts_with("Polyline"); });
-  ASSERT_NE(line, curve.Calls().end());
+  const std::vector<std::string> curve = Drawn();
+  auto line = std::find_if(curve.begin(), curve.end(), [](const std::string& s) { return s.starts_with("Polyline"); });
+  ASSERT_NE(line, curve.end());
   EXPECT_EQ(std::count(line->begin(), line->end(), ' '), 17);  // 16 pieces through the bend
 }
 
@@ -340,9 +342,7 @@ TEST_F(Canvas, TheIssueCreateStarSitsOnTheButtonColours) {
   auto node = AddNode(1500, 1500, 1500, 900);
   node->Invoke(16, K::Put, {Variant(kStarBitmap)});
   node->Invoke(8, K::Put, {Variant("Issue Create")});
-  gdi::RecordDc dc;
-  c->Draw(dc);
-  const std::vector<std::string>& calls = dc.Calls();
+  const std::vector<std::string> calls = Drawn();
   auto at = std::find_if(calls.begin(), calls.end(), [](const std::string& s) { return s.starts_with("DrawImage"); });
   ASSERT_NE(at, calls.end());
   EXPECT_TRUE(at->starts_with("DrawImage 229 134,102 ")) << *at;

@@ -13,16 +13,15 @@ namespace {
 using automation::Variant;
 using testing::ProbeControl;
 
-TEST(Frame, AStockPutAsksStoresNotifiesThenRepaintsOnce) {
+// The probe control on a recording host.
+class Frame : public ::testing::Test {
+ protected:
   RecordingHost host;
-  ProbeControl probe(host);
-  probe.Put("backcolor", Variant(255));
-  EXPECT_EQ(host.calls, (std::vector<std::string>{"RequestEdit -501", "Changed -501", "Invalidate"}));
-  EXPECT_EQ(probe.BackColor(), 255u);
-  EXPECT_TRUE(probe.Dirty());
-}
+  ProbeControl probe{host};
+};
 
-TEST(Frame, StockPropertiesHaveTheirStandardDispids) {
+// A stock put (the name in any case) asks, stores, notifies, then repaints once.
+TEST(FrameStock, PropertiesHaveTheirStandardDispids) {
   struct Case {
     const char* name;
     int32_t dispid;
@@ -31,6 +30,7 @@ TEST(Frame, StockPropertiesHaveTheirStandardDispids) {
   } cases[] = {
       {"ForeColor", -513, Variant("&HFF"), "255"},
       {"BackColor", -501, Variant(65280), "65280"},
+      {"backcolor", -501, Variant(255), "255"},
       {"BorderColor", -503, Variant("&H80000010"), "-2147483632"},
       {"FillColor", -510, Variant(0), "0"},
       {"BorderVisible", -519, Variant("True"), "True"},
@@ -44,13 +44,12 @@ TEST(Frame, StockPropertiesHaveTheirStandardDispids) {
         << c.name;
     EXPECT_EQ(probe.FindProperty(c.name)->dispid, c.dispid);
     EXPECT_EQ(probe.Get(c.name).ToText(), c.stored) << c.name;
+    EXPECT_TRUE(probe.Dirty()) << c.name;
   }
 }
 
 // The same calls the browser check expects of the canvas backend.
-TEST(Frame, ThePatternDrawsOneOfEachCall) {
-  RecordingHost host;
-  ProbeControl probe(host);
+TEST_F(Frame, ThePatternDrawsOneOfEachCall) {
   probe.Put("Pattern", Variant(true));
   gdi::RecordDc dc;
   probe.Draw(dc, {0, 0, 60, 20});
@@ -63,27 +62,21 @@ TEST(Frame, ThePatternDrawsOneOfEachCall) {
             "Blit 1 50,4");
 }
 
-TEST(Frame, AVetoedPutChangesAndNotifiesNothing) {
-  RecordingHost host;
+TEST_F(Frame, AVetoedPutChangesAndNotifiesNothing) {
   host.refused = {-501};
-  ProbeControl probe(host);
   probe.Put("BackColor", Variant(255));
   EXPECT_EQ(host.calls, (std::vector<std::string>{"RequestEdit -501"}));
   EXPECT_EQ(probe.BackColor(), 0x8000000Fu);
   EXPECT_FALSE(probe.Dirty());
 }
 
-TEST(Frame, ButtonFaceBackgroundFillsTheClassicGrey) {
-  RecordingHost host;
+TEST_F(Frame, ButtonFaceBackgroundFillsTheClassicGrey) {
   host.size = {120, 40};
-  ProbeControl probe(host);
   probe.Paint();
   EXPECT_EQ(host.drawing.Calls(), (std::vector<std::string>{"FillRect 0,0,120,40 D4D0C8"}));
 }
 
-TEST(Frame, ParamsLoadInMapOrderByTheVbRules) {
-  RecordingHost host;
-  ProbeControl probe(host);
+TEST_F(Frame, ParamsLoadInMapOrderByTheVbRules) {
   std::map<std::string, std::string> params{
       {"level", "&HFF"}, {"FORECOLOR", "&H000080"}, {"Caption", "True"}, {"Enabled", "False"}};
   auto bag = [&](std::string_view name) -> std::optional<std::string> {
@@ -104,9 +97,7 @@ TEST(Frame, ParamsLoadInMapOrderByTheVbRules) {
                               {"FillColor", "-2147483643"}}));
 }
 
-TEST(Frame, APropertyTheTextCannotBeStopsTheLoadWithTheError) {
-  RecordingHost host;
-  ProbeControl probe(host);
+TEST_F(Frame, APropertyTheTextCannotBeStopsTheLoadWithTheError) {
   auto bag = [](std::string_view name) -> std::optional<std::string> {
     if (name == "Level") return "many";
     if (name == "ForeColor") return "255";
@@ -116,9 +107,7 @@ TEST(Frame, APropertyTheTextCannotBeStopsTheLoadWithTheError) {
   EXPECT_EQ(probe.ForeColor(), 255u);
 }
 
-TEST(Frame, UnknownMembersRaiseAComError) {
-  RecordingHost host;
-  ProbeControl probe(host);
+TEST_F(Frame, UnknownMembersRaiseAComError) {
   try {
     probe.Put("NoSuchThing", Variant(1));
     FAIL() << "no error";
@@ -129,17 +118,14 @@ TEST(Frame, UnknownMembersRaiseAComError) {
   EXPECT_THROW(probe.Put("Enabled", Variant(false)), automation::ComError);
 }
 
-TEST(Frame, ReadyStateIsNotifiedBeforeTheRepaint) {
-  RecordingHost host;
-  ProbeControl probe(host);
+TEST_F(Frame, ReadyStateIsNotifiedBeforeTheRepaint) {
   probe.Call("load", {Variant("x")});
   EXPECT_EQ(host.calls, (std::vector<std::string>{"Fire Loaded(x)", "Changed -525", "Invalidate"}));
   EXPECT_EQ(probe.ReadyState(), kReadyStateComplete);
 }
 
-TEST(Frame, ClassInfoAndErrorInfoAnswers) {
-  RecordingHost host;
-  ProbeControl probe(host);  // the Chart's entry
+TEST_F(Frame, ClassInfoAndErrorInfoAnswers) {
+  // The probe has the Chart's entry.
   std::string guid;
   EXPECT_EQ(probe.GetGUID(kGuidKindDefaultSourceDispIid, guid), hr::kOk);
   EXPECT_EQ(guid, "{968733C5-66C5-42B8-9F03-BB5269824FDE}");
@@ -150,11 +136,9 @@ TEST(Frame, ClassInfoAndErrorInfoAnswers) {
   EXPECT_FALSE(probe.Implements("IObjectSafety"));
 }
 
-TEST(Frame, MethodsReachTheHostsTransfersAndBoxes) {
-  RecordingHost host;
+TEST_F(Frame, MethodsReachTheHostsTransfersAndBoxes) {
   host.transfers["/list"] = "one";
   host.messageBoxAnswer = mb::kIdYes;
-  ProbeControl probe(host);
   probe.Call("Fetch", {Variant("/list")});
   probe.Call("Fetch", {Variant("/gone")});
   probe.Call("ask", {Variant("Sure?")});
@@ -163,9 +147,7 @@ TEST(Frame, MethodsReachTheHostsTransfersAndBoxes) {
                                                   "MessageBox Probe: Sure? 36", "Fire Answered(6)"}));
 }
 
-TEST(Frame, ADialogOfPageElementsComesAndGoes) {
-  RecordingHost host;
-  ProbeControl probe(host);
+TEST_F(Frame, ADialogOfPageElementsComesAndGoes) {
   probe.Call("OpenDialog", {});
   probe.Call("CloseDialog", {});
   EXPECT_EQ(host.calls, (std::vector<std::string>{

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "gdi/colors.h"
 #include "gdi/record_dc.h"
 
@@ -79,18 +81,15 @@ TEST(RecordDc, EdgesUseTheButtonColours) {
   sunken.DrawEdge({0, 0, 10, 8}, Edge::Sunken);
   std::vector<std::string> r = raised.Calls(), s = sunken.Calls();
   ASSERT_EQ(r.size(), 16u);
-  EXPECT_EQ(r[0], "SetPen Solid D4D0C8");
-  EXPECT_EQ(r[1], "MoveTo 0,7");
-  EXPECT_EQ(r[3], "LineTo 9,0");
-  EXPECT_EQ(r[4], "SetPen Solid 404040");
-  EXPECT_EQ(r[7], "LineTo -1,7");
-  EXPECT_EQ(r[8], "SetPen Solid FFFFFF");
-  EXPECT_EQ(r[9], "MoveTo 1,6");
-  EXPECT_EQ(r[12], "SetPen Solid 808080");
-  EXPECT_EQ(s[0], "SetPen Solid 808080");
-  EXPECT_EQ(s[4], "SetPen Solid FFFFFF");
-  EXPECT_EQ(s[8], "SetPen Solid 404040");
-  EXPECT_EQ(s[12], "SetPen Solid D4D0C8");
+  ASSERT_EQ(s.size(), 16u);
+  // The raised edge's pens and first strokes; the sunken edge takes the pens in the reverse order.
+  const std::tuple<const std::vector<std::string>*, size_t, const char*> lines[] = {
+      {&r, 0, "SetPen Solid D4D0C8"}, {&r, 1, "MoveTo 0,7"},          {&r, 3, "LineTo 9,0"},
+      {&r, 4, "SetPen Solid 404040"}, {&r, 7, "LineTo -1,7"},         {&r, 8, "SetPen Solid FFFFFF"},
+      {&r, 9, "MoveTo 1,6"},          {&r, 12, "SetPen Solid 808080"}, {&s, 0, "SetPen Solid 808080"},
+      {&s, 4, "SetPen Solid FFFFFF"}, {&s, 8, "SetPen Solid 404040"},  {&s, 12, "SetPen Solid D4D0C8"}};
+  for (const auto& [calls, i, line] : lines)
+    EXPECT_EQ((*calls)[i], line) << (calls == &r ? "raised " : "sunken ") << i;
 }
 
 }  // namespace

@@ -2,9 +2,8 @@
 // list's buttons, CanSave and the layout.
 #include <gtest/gtest.h>
 
-#include "host/recording_host.h"
+#include "hosted_control.h"
 #include "query_wizard/query_wizard.h"
-#include "registration/module.h"
 
 namespace tamsolo {
 namespace {
@@ -77,27 +76,29 @@ class QueryWizardTest : public ::testing::Test {
   FakeView* view = nullptr;
 };
 
+// AddThreeRows() as listed, as written and (the first two) in SQL.
+const std::vector<std::string> kThreeRows = {"Summary contains 'login'", "or Priority is (exactly) 'High'",
+                                             "and Date opened between 1/1/2024 and 1/31/2024"};
 const char* kThreeRowsExpression =
     "contains Summary \"login\"\r\nor is_(exactly) PriorityCode \"High\"\r\n"
     "and between DateOpened \"1/1/2024\" \"1/31/2024\"\r\n";
+const std::string kTwoRowsSql = "Issues.Summary like '%login%'\r\nor Issues.PriorityCode = 'High'\r\n";
+const std::string kAddToList = "Add to List";
 
 TEST_F(QueryWizardTest, BuildsTheCriteriaTextsAndReadsThemBack) {
   Field("Priority");
   EXPECT_EQ(W(qw::kCodeValues).items, (std::vector<std::string>{"High", "Low", "Urgent"}));
   wizard.OnClick(qw::kClear);
   AddThreeRows();
-  const std::vector<std::string> rows = {"Summary contains 'login'", "or Priority is (exactly) 'High'",
-                                         "and Date opened between 1/1/2024 and 1/31/2024"};
-  EXPECT_EQ(Rows(), rows);
+  EXPECT_EQ(Rows(), kThreeRows);
   EXPECT_EQ(wizard.FilterExpression(), kThreeRowsExpression);
   EXPECT_EQ(wizard.FqFilterExpression(),
-            "Issues.Summary like '%login%'\r\nor Issues.PriorityCode = 'High'\r\n"
-            "and Issues.DateOpened between '2024-01-01 00:00:00.000' and '2024-01-31 00:00:00.000'\r\n");
+            kTwoRowsSql + "and Issues.DateOpened between '2024-01-01 00:00:00.000' and '2024-01-31 00:00:00.000'\r\n");
   // The text as stored (trimmed, so without its last CR LF) reads back whole.
   std::string trimmed = kThreeRowsExpression;
   trimmed.resize(trimmed.size() - 2);
   wizard.SetFilterExpression(trimmed);
-  EXPECT_EQ(Rows(), rows);
+  EXPECT_EQ(Rows(), kThreeRows);
   EXPECT_EQ(wizard.FilterExpression(), kThreeRowsExpression);
   // By name, as the page reads it.
   EXPECT_EQ(wizard.Get("filterexpression").ToString(), kThreeRowsExpression);
@@ -119,7 +120,7 @@ TEST_F(QueryWizardTest, EntryRowNeedsAFieldAndAValueAndPressesAndOnceRowsExist) 
   EXPECT_TRUE(Rows().empty());
   wizard.OnType("  login ");
   wizard.OnClick(qw::kAdd);
-  EXPECT_EQ(Rows(), std::vector<std::string>{"Summary contains 'login'"});
+  EXPECT_EQ(Rows(), std::vector<std::string>{kThreeRows[0]});
   EXPECT_EQ(W(qw::kFields).selected, -1);
   Field("Priority");
   EXPECT_TRUE(W(qw::kAnd).pressed);
@@ -133,14 +134,12 @@ TEST_F(QueryWizardTest, MovingAndRemovingRowsRepairTheirConjunctions) {
   AddThreeRows();
   wizard.OnSelectRow(1);
   wizard.OnClick(qw::kMoveUp);
-  EXPECT_EQ(Rows(), (std::vector<std::string>{"Priority is (exactly) 'High'", "and Summary contains 'login'",
-                                              "and Date opened between 1/1/2024 and 1/31/2024"}));
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"Priority is (exactly) 'High'", "and " + kThreeRows[0], kThreeRows[2]}));
   EXPECT_EQ(W(qw::kCriteria).selected, 0);
   EXPECT_FALSE(W(qw::kMoveUp).enabled);
   EXPECT_TRUE(W(qw::kMoveDown).enabled);
   wizard.OnClick(qw::kRemove);
-  EXPECT_EQ(Rows(), (std::vector<std::string>{"Summary contains 'login'",
-                                              "and Date opened between 1/1/2024 and 1/31/2024"}));
+  EXPECT_EQ(Rows(), (std::vector<std::string>{kThreeRows[0], kThreeRows[2]}));
   EXPECT_EQ(W(qw::kCriteria).selected, 0);
   EXPECT_EQ(wizard.Criteria()[0].conjunction, criteria::kNone);
 }
@@ -170,7 +169,7 @@ TEST_F(QueryWizardTest, CanSaveWalksTheParenthesesAndAsksAboutAPendingChange) {
   EXPECT_EQ(W(qw::kAdd).text, "Update");
   host.confirmAnswer = true;
   EXPECT_TRUE(wizard.CanSave());
-  EXPECT_EQ(W(qw::kAdd).text, "Add to List");
+  EXPECT_EQ(W(qw::kAdd).text, kAddToList);
 }
 
 TEST_F(QueryWizardTest, ModifyUpdatesInPlaceAndAnotherRowAbandonsIt) {
@@ -189,7 +188,7 @@ TEST_F(QueryWizardTest, ModifyUpdatesInPlaceAndAnotherRowAbandonsIt) {
   wizard.OnDoubleClickRow(2);
   EXPECT_EQ(W(qw::kDate2).text, "1/31/2024");
   wizard.OnSelectRow(0);
-  EXPECT_EQ(W(qw::kAdd).text, "Add to List");
+  EXPECT_EQ(W(qw::kAdd).text, kAddToList);
   EXPECT_EQ(W(qw::kCriteria).selected, 0);
   EXPECT_EQ(W(qw::kFields).selected, -1);
 }
@@ -273,9 +272,9 @@ TEST_F(QueryWizardTest, SettingTheTextsAgainReplacesWhatTheDialogShows) {
   // A new catalogue without the date field: its criterion goes, the list of fields is refilled.
   ASSERT_TRUE(wizard.SetAvailableFields(Lines({"Summary", "Issues.Summary", "Summary", "0", "PriorityCode",
                                                "Issues.PriorityCode", "Priority", "4", "x", "High", ""})));
-  EXPECT_EQ(Rows(), (std::vector<std::string>{"Summary contains 'login'", "or Priority is (exactly) 'High'"}));
+  EXPECT_EQ(Rows(), (std::vector<std::string>{kThreeRows[0], kThreeRows[1]}));
   EXPECT_EQ(W(qw::kFields).items, (std::vector<std::string>{"Priority", "Summary"}));
-  EXPECT_EQ(wizard.FqFilterExpression(), "Issues.Summary like '%login%'\r\nor Issues.PriorityCode = 'High'\r\n");
+  EXPECT_EQ(wizard.FqFilterExpression(), kTwoRowsSql);
   // A refused change keeps everything.
   host.refused.insert(1);
   EXPECT_FALSE(wizard.SetAvailableFields(kMoreFields));
@@ -320,10 +319,8 @@ TEST(QueryWizardClass, PropertiesAreInTheirLoadOrderAndTheModuleMakesIt) {
   EXPECT_EQ(wizard.FilterExpression(), "is_empty Summary \r\n");
   EXPECT_TRUE(wizard.Dirty());
   EXPECT_EQ(host.Count("Changed 1"), 1);
-  std::shared_ptr<ClassFactory> factory;
-  ASSERT_EQ(DllGetClassObject("clsid:C096CE94-CD42-4BE7-81D6-CB89E21A19F0", factory), hr::kOk);
-  std::unique_ptr<Control> made;
-  ASSERT_EQ(factory->CreateInstance(host, made), hr::kOk);
+  std::unique_ptr<Control> made = testing::Created(host, "clsid:C096CE94-CD42-4BE7-81D6-CB89E21A19F0");
+  ASSERT_NE(made, nullptr);
   EXPECT_EQ(made->Entry().name, "QueryWizard");
 }
 

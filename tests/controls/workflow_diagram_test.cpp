@@ -10,8 +10,7 @@
 #include <vector>
 
 #include "diagram_text_sample.h"
-#include "host/recording_host.h"
-#include "registration/module.h"
+#include "hosted_control.h"
 
 namespace tamsolo {
 namespace {
@@ -32,10 +31,8 @@ class Editor : public ::testing::Test {
     control.reset();
     host = RecordingHost();
     host.size = {900, 520};
-    std::shared_ptr<ClassFactory> factory;
-    ASSERT_EQ(DllGetClassObject(FindClassByName("WorkflowDiagram")->clsid, factory), hr::kOk);
-    std::unique_ptr<Control> made;
-    ASSERT_EQ(factory->CreateInstance(host, made), hr::kOk);
+    std::unique_ptr<Control> made = testing::Created(host, FindClassByName("WorkflowDiagram")->clsid);
+    ASSERT_NE(made, nullptr);
     control.reset(static_cast<WorkflowDiagram*>(made.release()));
   }
   void Open(std::vector<std::pair<const char*, Variant>> params) {
@@ -48,18 +45,21 @@ class Editor : public ::testing::Test {
     more.insert(more.begin(), {{"DataURL", Variant(kData)}, {"DownloadURL", Variant(kDown)}});
     Open(more);
   }
-  std::vector<std::string> Events() const {
+  // Both URLs, held, then the lists and text D played.
+  void Loaded(std::vector<std::pair<const char*, Variant>> more = {}) {
+    OpenHeld(std::move(more));
+    host.Play(0, {Lists()});
+    host.Play(1, {TextD()});
+  }
+  // The host's calls of one kind, without the kind.
+  std::vector<std::string> Calls(std::string_view kind) const {
     std::vector<std::string> out;
     for (const std::string& c : host.calls)
-      if (c.starts_with("Fire ")) out.push_back(c.substr(5));
+      if (c.starts_with(kind)) out.push_back(c.substr(kind.size()));
     return out;
   }
-  std::vector<std::string> Boxes() const {
-    std::vector<std::string> out;
-    for (const std::string& c : host.calls)
-      if (c.starts_with("MessageBox ")) out.push_back(c.substr(11));
-    return out;
-  }
+  std::vector<std::string> Events() const { return Calls("Fire "); }
+  std::vector<std::string> Boxes() const { return Calls("MessageBox "); }
   std::string Enabled() const {
     std::string s;
     for (const ToolButton& t : control->Tools()) s += t.enabled ? '1' : '0';
@@ -77,11 +77,12 @@ class Editor : public ::testing::Test {
 };
 
 const std::string kNot = "NotReadyToSave()", kReady = "ReadyToSave()";
+const std::string kTaken = "Another state exists for this resolution and status.";
+const std::string kNewActionTitle = "New Action";
 
 TEST_F(Editor, PropertiesStartAsTheControlSetsThemAndPutsStartNothing) {
-  EXPECT_EQ(control->Get("BackColor").ToLong(), 0xC8D0D4);
-  EXPECT_EQ(control->Get("FillColor").ToLong(), 0xFFFFFF);
-  EXPECT_EQ(control->Get("ForeColor").ToLong(), 0);
+  for (auto [name, value] : {std::pair{"BackColor", 0xC8D0D4}, {"FillColor", 0xFFFFFF}, {"ForeColor", 0}})
+    EXPECT_EQ(control->Get(name).ToLong(), value) << name;
   EXPECT_TRUE(control->Get("BorderVisible").ToBool());
   control->Put("DownloadURL", Variant(kDown));
   control->Put("InquiryMode", Variant("True"));
@@ -97,31 +98,27 @@ TEST_F(Editor, PropertiesStartAsTheControlSetsThemAndPutsStartNothing) {
 TEST_F(Editor, EventsAndToolsByModeAndArrival) {
   struct Case {
     const char* name;
-    std::vector<std::pair<const char*, Variant>> params;
+    std::vector<std::pair<const char*, Variant>> params;  // besides both URLs, when there are plays
     std::vector<size_t> plays;  // the held requests in the order they end
     std::vector<std::string> events;
     std::string enabled;
     int32_t pointer;
   };
   const std::vector<Case> cases = {
-      {"lists first", {{"DataURL", Variant(kData)}, {"DownloadURL", Variant(kDown)}}, {0, 1},
-       {kNot, kNot, kNot, kReady}, "11110", 0},
-      {"diagram first", {{"DataURL", Variant(kData)}, {"DownloadURL", Variant(kDown)}}, {1, 0},
-       {kNot, kNot, kNot, kReady}, "11110", 0},
-      {"inquiry", {{"DataURL", Variant(kData)}, {"DownloadURL", Variant(kDown)}, {"InquiryMode", Variant("True")}},
-       {0, 1}, {kNot, kNot, kNot}, "10000", 0},
-      {"read-only", {{"DataURL", Variant(kData)}, {"DownloadURL", Variant(kDown)}, {"ReadOnly", Variant("True")}},
-       {1, 0}, {kNot, kNot, kNot, kNot}, "10000", 0},
+      {"lists first", {}, {0, 1}, {kNot, kNot, kNot, kReady}, "11110", 0},
+      {"diagram first", {}, {1, 0}, {kNot, kNot, kNot, kReady}, "11110", 0},
+      {"inquiry", {{"InquiryMode", Variant("True")}}, {0, 1}, {kNot, kNot, kNot}, "10000", 0},
+      {"read-only", {{"ReadOnly", Variant("True")}}, {1, 0}, {kNot, kNot, kNot, kNot}, "10000", 0},
       {"no URL", {}, {}, {kNot, kNot}, "00000", 11},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SetUp();
     host.holdTransfers = true;
-    Open(c.params);
+    c.plays.empty() ? Open({}) : OpenHeld(c.params);
     for (size_t i = 0; i < c.plays.size(); ++i) {
-      if (i + 1 == c.plays.size()) {
-        EXPECT_EQ(std::count(host.calls.begin(), host.calls.end(), "Fire ReadyToSave()"), 0);
+      if (i + 1 == c.plays.size()) {  // not before the last
+        EXPECT_EQ(std::count(host.calls.begin(), host.calls.end(), "Fire " + kReady), 0);
       }
       host.Play(c.plays[i], {c.plays[i] == 0 ? Lists() : TextD()});
     }
@@ -131,33 +128,35 @@ TEST_F(Editor, EventsAndToolsByModeAndArrival) {
     EXPECT_EQ(control->Busy(), !c.plays.size());
     // Beside the canvas: the hourglass while busy, else the arrow.
     control->OnMouse({MouseInput::Kind::Move, 2, 2, 0, 0, 0, 0});
-    auto last = std::find_if(host.calls.rbegin(), host.calls.rend(),
-                             [](const std::string& call) { return call.starts_with("SetCursor "); });
-    ASSERT_NE(last, host.calls.rend());
-    EXPECT_EQ(*last, c.plays.empty() ? "SetCursor wait" : "SetCursor default");
+    const std::vector<std::string> cursors = Calls("SetCursor ");
+    ASSERT_FALSE(cursors.empty());
+    EXPECT_EQ(cursors.back(), c.plays.empty() ? "wait" : "default");
   }
 }
 
 TEST_F(Editor, SaveAnswersByModeAndUploadUrl) {
-  OpenHeld({{"InquiryMode", Variant("True")}, {"UploadURL", Variant(kUp)}});
-  EXPECT_EQ(control->Call("Save", {}).ToLong(), hr::kFalse);
-  SetUp();
-  OpenHeld();
-  EXPECT_EQ(control->Call("Save", {}).ToLong(), hr::kFalse);
-  SetUp();
-  OpenHeld({{"ReadOnly", Variant("True")}, {"UploadURL", Variant(kUp)}});
-  host.Play(0, {Lists()});
-  host.Play(1, {TextD()});
-  EXPECT_EQ(control->Call("Save", {}).ToLong(), hr::kOk);
+  struct Case {
+    std::vector<std::pair<const char*, Variant>> params;
+    bool loaded;
+    int32_t answer;
+  };
+  const std::vector<Case> cases = {
+      {{{"InquiryMode", Variant("True")}, {"UploadURL", Variant(kUp)}}, false, hr::kFalse},
+      {{}, false, hr::kFalse},
+      {{{"ReadOnly", Variant("True")}, {"UploadURL", Variant(kUp)}}, true, hr::kOk},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    c.loaded ? Loaded(c.params) : OpenHeld(c.params);
+    EXPECT_EQ(control->Call("Save", {}).ToLong(), c.answer);
+  }
   ASSERT_EQ(host.requests.back().method, "POST");
   EXPECT_EQ(host.requests.back().url, kUp);
   EXPECT_EQ(host.requests.back().body, control->SaveText());
 }
 
 TEST_F(Editor, SwitchingReadOnlyOffWaitsForTheNextUpdate) {
-  OpenHeld({{"ReadOnly", Variant("True")}});
-  host.Play(0, {Lists()});
-  host.Play(1, {TextD()});
+  Loaded({{"ReadOnly", Variant("True")}});
   control->Put("ReadOnly", Variant(false));
   EXPECT_EQ(Enabled(), "10000");
   control->Call("Update", {});
@@ -210,16 +209,13 @@ TEST_F(Editor, SaveRepliesAndWhatFollows) {
   };
   const std::vector<Case> cases = {
       {"ok\r\n", {"Success: Diagram Saved. 64"}, true},
-      {"ok\r\nmore\r\n", {"Success: Diagram Saved. 64"}, true},
       {"error\r\n0\r\nNo.\r\n", {"Error: No.\r\n 16"}, false},
       {"", {"Error: An unexpected error occurred. 16"}, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.reply);
     SetUp();
-    OpenHeld({{"UploadURL", Variant(kUp)}});
-    host.Play(0, {Lists()});
-    host.Play(1, {TextD()});
+    Loaded({{"UploadURL", Variant(kUp)}});
     ASSERT_EQ(control->Call("Save", {}).ToLong(), hr::kOk);
     // While the save runs the canvas allows nothing.
     EXPECT_FALSE(control->Canvas()->Switch(canvas::sw::kInteract));
@@ -242,9 +238,7 @@ TEST_F(Editor, SaveRepliesAndWhatFollows) {
 }
 
 TEST_F(Editor, CommandsSaveDiscardAndTools) {
-  OpenHeld({{"UploadURL", Variant(kUp)}});
-  host.Play(0, {Lists()});
-  host.Play(1, {TextD()});
+  Loaded({{"UploadURL", Variant(kUp)}});
   control->Call("SendCommand", {Variant(wf::kNewAction)});
   EXPECT_EQ(control->ActiveTool(), wf::kNewAction);
   EXPECT_TRUE(control->Canvas()->Switch(canvas::sw::kDrawLinks));
@@ -300,11 +294,11 @@ TEST_F(Editor, TheCanvasKeepsItsMarginsWhenTheControlIsResized) {
   }
 }
 
-}  // namespace
-}  // namespace tamsolo
-
-namespace tamsolo {
-namespace {
+// A dialog's check as "message focus", or "ok".
+template <class Result>
+std::string Checked(const Result& r) {
+  return r ? r->message + " " + std::to_string(r->focus) : "ok";
+}
 
 // The dialogs' logic on forms, as the views fill them in.
 TEST(Dialogs, ChecksTheirMessagesAndFocus) {
@@ -316,13 +310,12 @@ TEST(Dialogs, ChecksTheirMessagesAndFocus) {
     diagram::DiagramState s = id ? states[id] : diagram::DiagramState{};
     dialogs::StateForm f = dialogs::OpenState(s, id == 0, lists);
     f.resolution = resolution, f.status = status;  // rows: Fixed, New / Closed, Open
-    auto r = dialogs::CheckState(f, id ? id : -1, states);
-    return r ? r->message + " " + std::to_string(r->focus) : "ok";
+    return Checked(dialogs::CheckState(f, id ? id : -1, states));
   };
   EXPECT_EQ(state(0, -1, 1), "Resolution cannot be blank. 251");
   EXPECT_EQ(state(0, 0, -1), "Status cannot be blank. 252");
-  EXPECT_EQ(state(0, 1, 1), "Another state exists for this resolution and status. 251");
-  EXPECT_EQ(state(5, 0, 0), "Another state exists for this resolution and status. 251");  // a modify too
+  EXPECT_EQ(state(0, 1, 1), kTaken + " 251");
+  EXPECT_EQ(state(5, 0, 0), kTaken + " 251");  // a modify too
   EXPECT_EQ(state(5, 1, 1), "ok");
   EXPECT_EQ(state(0, 0, 1), "ok");
 
@@ -331,9 +324,8 @@ TEST(Dialogs, ChecksTheirMessagesAndFocus) {
   dialogs::ActionForm f = dialogs::OpenAction(a, true, 1, lists);
   EXPECT_TRUE(f.fromIssueCreate);
   EXPECT_EQ(f.choice, dialogs::kToMembers);
-  EXPECT_EQ(f.title, "New Action");
-  EXPECT_EQ(dialogs::CheckAction(f)->message, "At least one group must be selected.");
-  EXPECT_EQ(dialogs::CheckAction(f)->focus, 245);
+  EXPECT_EQ(f.title, kNewActionTitle);
+  EXPECT_EQ(Checked(dialogs::CheckAction(f)), "At least one group must be selected. 245");
   std::vector<std::string> rows;
   for (const auto& g : f.groups) rows.push_back(g.text);
   EXPECT_EQ(rows, (std::vector<std::string>{"A", "b", "c"}));
@@ -345,12 +337,11 @@ TEST(Dialogs, ChecksTheirMessagesAndFocus) {
   EXPECT_EQ(f.assignees[static_cast<size_t>(f.assignee)].text, "b");  // kept through the refill
   f.groups[1].ticked = false;  // the automatic group unticked, none other chosen
   dialogs::Refresh(f);
-  EXPECT_EQ(dialogs::CheckAction(f)->message, "Automatic assigns to is required.");
-  EXPECT_EQ(dialogs::CheckAction(f)->focus, 247);
+  EXPECT_EQ(Checked(dialogs::CheckAction(f)), "Automatic assigns to is required. 247");
   f.automatic = false;
   f.name = "  Mark duplicate ";
   dialogs::Refresh(f);
-  ASSERT_FALSE(dialogs::CheckAction(f));
+  ASSERT_EQ(Checked(dialogs::CheckAction(f)), "ok");
   dialogs::WriteAction(f, a);
   EXPECT_EQ(a.type, 2);
   EXPECT_EQ(a.name, "Mark duplicate");
@@ -359,8 +350,7 @@ TEST(Dialogs, ChecksTheirMessagesAndFocus) {
 
   diagram::DiagramState created;
   dialogs::IssueCreateForm c = dialogs::OpenIssueCreate(created, lists);
-  EXPECT_EQ(dialogs::CheckIssueCreate(c)->message, "At least one group must be allowed to create an issue.");
-  EXPECT_EQ(dialogs::CheckIssueCreate(c)->focus, 237);
+  EXPECT_EQ(Checked(dialogs::CheckIssueCreate(c)), "At least one group must be allowed to create an issue. 237");
 }
 
 TEST(Dialogs, StateNamesAndRequiredFieldsOnWriteBack) {
@@ -394,7 +384,6 @@ struct FakeView : DialogView {
   }
   void Focus(int control) override { focus.push_back(control); }
   bool Answer(bool ok) {
-    std::string was = shown;
     shown.clear();
     return answer(ok);
   }
@@ -450,13 +439,13 @@ class Editing : public Editor {
 TEST_F(Editing, NewIdsCountDownAcrossStatesAndActionsAndCancelsRemoveWhatWasDrawn) {
   NewState(400, 250, 0, 1);  // Duplicate, Open
   NewState(400, 350, 1, 0);  // Fixed - Closed exists: refused, then Fixed, Open
-  EXPECT_EQ(Boxes(), (std::vector<std::string>{"Error: Another state exists for this resolution and status. 16"}));
+  EXPECT_EQ(Boxes(), (std::vector<std::string>{"Error: " + kTaken + " 16"}));
   EXPECT_EQ(view->focus, (std::vector<int>{251}));
   view->state->status = 1;
   ASSERT_TRUE(view->Answer(true));
   control->Command(wf::kNewAction);
   Drag(250, 40, 450, 270);  // New to Duplicate
-  ASSERT_EQ(view->shown, "New Action");
+  ASSERT_EQ(view->shown, kNewActionTitle);
   view->action->groups[0].ticked = true;
   view->Answer(true);
   std::vector<int32_t> ids;
@@ -479,11 +468,11 @@ TEST_F(Editing, LinksRefusedAndAccepted) {
                          "Error: Only a single action is permitted between the same two states. 16"}));
   EXPECT_EQ(view->shown, "");
   Drag(250, 160, 250, 40);  // the first link from Fixed - Closed: its dialog
-  EXPECT_EQ(view->shown, "New Action");
+  EXPECT_EQ(view->shown, kNewActionTitle);
   EXPECT_FALSE(view->action->fromIssueCreate);
   view->Answer(false);  // cancelled: removed
   Drag(250, 40, 70, 40);  // New back to Issue Create is another direction
-  ASSERT_EQ(view->shown, "New Action");
+  ASSERT_EQ(view->shown, kNewActionTitle);
   view->action->groups[0].ticked = true;
   view->Answer(true);
   // Reversing it would make a second Issue Create to New.
