@@ -166,6 +166,12 @@ TEST_F(DataEntryFormTest, EachFieldWritesItsCellForTheMode) {
        "</textarea></td></tr>"},
       {"a new issue's comment box holds the posted text", "", "Comments", "add", false, "", "alice",
        "onkeydown='return IssueUpdated();' rows=8>a &lt; b</textarea>", Posted({{"Comments", "a < b"}})},
+      {"a long comment renders whole", "UPDATE IssueComments SET CommentText = '" + std::string(20000, '<') +
+       "' WHERE IssueId = 1", "Comments", "inquiry", true, "", "alice", [] {
+         std::string encoded;
+         for (int i = 0; i < 20000; ++i) encoded += "&lt;";
+         return encoded;
+       }()},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -244,16 +250,6 @@ TEST_F(DataEntryFormTest, ACheckboxIsTickedOnlyByATrueStoredValueOrAPostedOn) {
                 .find("<input id='inq_Urgent' name='inq_Urgent' type='checkbox' onclick='return IssueUpdated();' "
                       "disabled checked><input id='Urgent' name='Urgent' type='hidden' value=\"on\"></td>"),
             std::string::npos);
-}
-
-TEST_F(DataEntryFormTest, ALongCommentRendersWhole) {
-  Layout({{1, 1, "Comments"}});
-  const std::string text(20000, '<');
-  sitedb::Db raw(file);
-  raw.Exec("UPDATE IssueComments SET CommentText = '" + text + "' WHERE IssueId = 1");
-  std::string encoded;
-  for (int i = 0; i < 20000; ++i) encoded += "&lt;";
-  EXPECT_NE(Body("inquiry", Issue(1)).find(encoded), std::string::npos);
 }
 
 TEST_F(DataEntryFormTest, HiddenWritesEveryLayoutFieldPostedAndSkipsEmptyCells) {
