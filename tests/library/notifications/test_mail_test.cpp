@@ -8,6 +8,7 @@
 
 #include "agent/agent.h"
 #include "daemon/spawn.h"
+#include "loopback_mail.h"
 #include "mail_site.h"
 #include "notifications/test_mail.h"
 #include "support/com_error.h"
@@ -24,24 +25,16 @@ using namespace std::chrono_literals;
 constexpr const char* kUser = "mailer";
 constexpr const char* kPassword = "Test-S3cret";
 
-SmtpServer::Options RequiringLogin() {
-  SmtpServer::Options o;
-  o.user = kUser;
-  o.password = kPassword;
-  o.requireAuth = true;
-  return o;
-}
-
 class TestMail : public MailSite {
  protected:
-  explicit TestMail(SmtpServer::Options options = RequiringLogin()) : server(std::move(options)) {
+  explicit TestMail(SmtpServer::Options options = loopbackmail::RequiringLogin(kUser, kPassword))
+      : server(std::move(options)) {
     // E-mail stays switched off: a test is sent all the same.
     Configure(server.Port(), kUser, kPassword);
   }
   void Configure(int port, const std::string& user, const std::string& password) {
-    raw.Exec("update EMailConfiguration set EMailEnabled = 0, ServerLoginRequired = 0, SmtpHost = '127.0.0.1', "
-             "SmtpPort = " + std::to_string(port) + ", SendTimeout = 5, FromEMailAddress = 'tracker@example.com', "
-             "SmtpUserId = '" + user + "', SmtpPassword = '" + password + "'");
+    raw.Exec("update EMailConfiguration set EMailEnabled = 0, ServerLoginRequired = 0, " +
+             loopbackmail::ServerColumns(port) + ", " + loopbackmail::LoginColumns(user, password));
   }
   std::vector<std::string> Results() {
     std::vector<std::string> out;
@@ -80,21 +73,7 @@ TEST_F(TestMail, TheMessageArrivesAndItsDialogueIsKeptLineByLineWithoutSecrets) 
   bool sawMailFrom = false;
   for (const std::string& row : first) {
     sawMailFrom |= row.find("MAIL FROM:<tracker@example.com>") != std::string::npos;
-    EXPECT_EQ(row.find(kPassword), std::string::npos) << row;
-    std::string token;
-    for (char c : row + " ") {
-      if (c != ' ') {
-        token += c;
-        continue;
-      }
-      std::string decoded;
-      try {
-        decoded = testsupport::mime::DecodeBase64(token);
-      } catch (const std::exception&) {
-      }
-      EXPECT_EQ(decoded.find(kPassword), std::string::npos) << row;
-      token.clear();
-    }
+    EXPECT_EQ(loopbackmail::Leak(row, kUser, kPassword), "") << row;
   }
   EXPECT_TRUE(sawMailFrom);
 

@@ -114,8 +114,6 @@ TEST_F(MenuTest, AFullRequestUrlOpensUsersForASiteAdministrator) {
   EXPECT_TRUE(Has(html, GroupTitle("Users") + CurrentSubEntry("General") +
                             SubEntry("Groups", "/app/Setup/Groups.asp") + "</table></td></tr>"))
       << html;
-  EXPECT_TRUE(Has(html, "<td class=CurrentMenuItem>&nbsp;General</td>"));
-  EXPECT_TRUE(Has(html, "<a tabindex=-1 class=MenuItem href='/app/Setup/Groups.asp'>&nbsp;Groups</a>"));
   // The other groups of a site administrator stay collapsed.
   EXPECT_TRUE(Has(html, Entry("Projects", "/app/Setup/Projects.asp") + Entry("Customize", "/app/Setup/SiteWorkflow.asp") +
                             "<tr><td bgcolor=#000000></td><td bgcolor=#000000><IMG HEIGHT=2px "
@@ -125,10 +123,10 @@ TEST_F(MenuTest, AFullRequestUrlOpensUsersForASiteAdministrator) {
 }
 
 TEST_F(MenuTest, MyIssuesIsCurrentOnTheHomeAndAssignmentsPagesOnly) {
-  const std::string current = "<td class=CurrentMenuItem>&nbsp;&nbsp;My Issues</td>";
-  EXPECT_TRUE(Has(Menu("bob", "/Default.asp"), current));
-  EXPECT_TRUE(Has(Menu("bob", "/Assignments/MyAssignments.asp"), current));
-  EXPECT_TRUE(Has(Menu("bob", "/Search/Search.asp"), "<td class=CurrentMenuItem>&nbsp;&nbsp;Search</td>"));
+  for (auto [page, current] : {std::pair{"/Default.asp", "My Issues"}, {"/Assignments/MyAssignments.asp", "My Issues"},
+                               {"/Search/Search.asp", "Search"}})
+    EXPECT_TRUE(Has(Menu("bob", page), "<td class=CurrentMenuItem>&nbsp;&nbsp;" + std::string(current) + "</td>"))
+        << page;
   // A path that differs only in case matches nothing and gets no block.
   for (const char* page : {"/default.asp", "/search/Search.asp", "/SETUP/USERS.ASP"}) {
     const std::string html = Menu("admin", page);

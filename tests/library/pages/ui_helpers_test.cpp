@@ -78,12 +78,11 @@ TEST_F(UIHelpersTest, OptionListMarksTheSelectedRowsAndRewindsTheRecordset) {
 
 TEST_F(UIHelpersTest, OptionListErrorsCarryTheClassAndMember) {
   Exec("INSERT INTO Codes (Id, Label) VALUES (NULL, 'x')");
-  auto e = testsupport::ErrorOf(
-      [&] { Call("OptionList", {Rs("select Id, Label from Codes"), Variant("Id"), Variant("Label"), Variant("")}); });
-  EXPECT_NE(e.source.find("UIHelpers.OptionList"), std::string::npos) << e.source;
-  auto missing = testsupport::ErrorOf(
-      [&] { Call("OptionList", {Rs("select Id from Codes"), Variant("Id"), Variant("Nope"), Variant("")}); });
-  EXPECT_NE(missing.source.find("UIHelpers.OptionList"), std::string::npos);
+  // A Null id; a text field the recordset lacks.
+  for (auto [query, label] : {std::pair{"select Id, Label from Codes", "Label"}, {"select Id from Codes", "Nope"}}) {
+    auto e = testsupport::ErrorOf([&] { Call("OptionList", {Rs(query), Variant("Id"), Variant(label), Variant("")}); });
+    EXPECT_NE(e.source.find("UIHelpers.OptionList"), std::string::npos) << e.source;
+  }
 }
 
 TEST_F(UIHelpersTest, DependantComboWritesEveryParentsChildren) {
@@ -95,27 +94,24 @@ TEST_F(UIHelpersTest, DependantComboWritesEveryParentsChildren) {
       "    while (cmbChild.children.length > 0)\r\n"
       "        cmbChild.remove(0);\r\n";
   const std::string tail = "}\r\n</SCRIPT>\r\n";
-  EXPECT_EQ(Call("DependantCombo", {Variant("FillModules"), Rs("select * from Parents order by ParentId"),
-                                    ChildCommand(), Variant("ParentId"), Variant("ChildId"), Variant("Text")}),
-            head +
-                "    if (ParentId == 1) {\r\n"
-                "        oOption = document.createElement(\"OPTION\"); oOption.value=\"7\"; oOption.text=\"Core\"; "
-                "cmbChild.add(oOption);\r\n"
-                "    }\r\n"
-                "    if (ParentId == 2) {\r\n"
-                "    }\r\n" +
-                tail);
-  // No parents: the function with its clearing loop only; no id column: only the text.
-  EXPECT_EQ(Call("DependantCombo", {Variant("FillModules"), Rs("select * from Parents where 0"), ChildCommand(),
-                                    Variant("ParentId"), Variant("ChildId"), Variant("Text")}),
-            head + tail);
-  EXPECT_EQ(Call("DependantCombo", {Variant("FillModules"), Rs("select * from Parents where ParentId = 1"),
-                                    ChildCommand(), Variant("ParentId"), Variant(""), Variant("Text")}),
-            head +
-                "    if (ParentId == 1) {\r\n"
-                "        oOption = document.createElement(\"OPTION\"); oOption.text=\"Core\"; cmbChild.add(oOption);\r\n"
-                "    }\r\n" +
-                tail);
+  const std::string one =
+      "    if (ParentId == 1) {\r\n"
+      "        oOption = document.createElement(\"OPTION\"); ";
+  struct Case {
+    std::string parents, idField, blocks;
+  } cases[] = {
+      {"order by ParentId", "ChildId",
+       one + "oOption.value=\"7\"; oOption.text=\"Core\"; cmbChild.add(oOption);\r\n    }\r\n"
+             "    if (ParentId == 2) {\r\n    }\r\n"},
+      // No parents: the function with its clearing loop only; no id column: only the text.
+      {"where 0", "ChildId", ""},
+      {"where ParentId = 1", "", one + "oOption.text=\"Core\"; cmbChild.add(oOption);\r\n    }\r\n"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(Call("DependantCombo", {Variant("FillModules"), Rs("select * from Parents " + c.parents), ChildCommand(),
+                                      Variant("ParentId"), Variant(c.idField), Variant("Text")}),
+              head + c.blocks + tail)
+        << c.parents;
 }
 
 TEST_F(UIHelpersTest, DependantComboWritesValuesAsScriptStrings) {
@@ -141,25 +137,26 @@ TEST_F(UIHelpersTest, DependantComboRefusesAFunctionNameThatIsNoIdentifier) {
 }
 
 TEST_F(UIHelpersTest, FilterOptionListLeavesOutTheCallerAndMarksTheSelectedUser) {
+  // The options with the one at `selected` marked.
+  auto options = [](const std::vector<std::string>& labels, size_t selected) {
+    std::string s;
+    for (size_t i = 0; i < labels.size(); ++i)
+      s += (i == selected ? "<option selected>" : "<option>") + labels[i] + "</option>";
+    return s;
+  };
+  const std::string team = "('alice'), ('bob'), ('carol'), (NULL)";
+  const std::vector<std::string> teamOptions = {"Assigned to me", "Assigned to bob", "Assigned to carol",
+                                                "All open issues", "All issues"};
   struct Case {
     std::string users, project, selected, expected;
   } cases[] = {
-      {"('alice'), ('bob'), ('carol'), (NULL)", "1", "Assigned to bob",
-       "<option>Assigned to me</option><option selected>Assigned to bob</option><option>Assigned to carol</option>"
-       "<option>All open issues</option><option>All issues</option>"},
-      {"('alice'), ('bob'), ('carol'), (NULL)", "1", "carol",
-       "<option>Assigned to me</option><option>Assigned to bob</option><option selected>Assigned to carol</option>"
-       "<option>All open issues</option><option>All issues</option>"},
-      {"('alice'), ('bob'), ('carol'), (NULL)", "1", "Assigned to me",
-       "<option selected>Assigned to me</option><option>Assigned to bob</option><option>Assigned to carol</option>"
-       "<option>All open issues</option><option>All issues</option>"},
-      {"('alice'), ('bob'), ('carol'), (NULL)", "1", "All issues",
-       "<option>Assigned to me</option><option>Assigned to bob</option><option>Assigned to carol</option>"
-       "<option>All open issues</option><option selected>All issues</option>"},
-      // User ids are encoded.
+      {team, "1", "Assigned to bob", options(teamOptions, 1)},
+      {team, "1", "carol", options(teamOptions, 2)},
+      {team, "1", "Assigned to me", options(teamOptions, 0)},
+      {team, "1", "All issues", options(teamOptions, 4)},
+      // User ids are encoded; nothing is selected.
       {"('<b>x')", "", "",
-       "<option>Assigned to me</option><option>Assigned to &lt;b&gt;x</option>"
-       "<option>All open issues</option><option>All issues</option>"},
+       options({"Assigned to me", "Assigned to &lt;b&gt;x", "All open issues", "All issues"}, std::string::npos)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.users + " " + c.selected);
