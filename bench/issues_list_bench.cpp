@@ -3,20 +3,17 @@
 // columns and a comments sub-row. The recordsets are read once; only the renderers are timed.
 // Then the page MyAssignments.asp over loopback, beside the reader it starts with.
 #include <benchmark/benchmark.h>
-#include <httplib.h>
 
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "ado/ado.h"
 #include "core/database.h"
 #include "issues/issue_list.h"
 #include "hundred_thousand_site.h"
+#include "loopback_site.h"
 #include "pages/issues_list.h"
-#include "site/host.h"
 #include "support/site_db.h"
-#include "support/temp_dir.h"
 
 namespace {
 
@@ -98,25 +95,11 @@ void BM_MyAssignmentsOverLoopback(benchmark::State& state) {
   const std::string filter = state.range(0) ? "s:allopen" : "s:nobody";
   BenchLayout();
   sitedb::Db(TheSite().file).Exec("UPDATE Users SET MyAssignmentNumIssues = 50 WHERE UserId = 'admin'");
-  testsupport::TempDir dir;
-  testsupport::WriteFile(dir / "DbConnection.udl", "Data Source=" + TheSite().file.string());
-  site::SiteOptions o;
-  o.folder = dir.path();
-  o.port = 0;
-  site::Host host(o);
-  const int port = host.Bind();
-  std::thread server([&] { host.Serve(); });
-  const std::string cookie = std::string(site::kCookieName) + "=" + host.Sessions().Start("admin").id;
-  httplib::Client client("127.0.0.1", port);
-  client.set_keep_alive(true);
-  client.set_tcp_nodelay(true);
+  benchsite::LoopbackSite site(TheSite().file, "admin");
   for (auto _ : state) {
-    auto r = client.Get("/APP/Assignments/MyAssignments.asp?Filter=" + filter + "&Layout=Bench&PageNum=2",
-                        {{"Cookie", cookie}});
+    auto r = site.Get("/APP/Assignments/MyAssignments.asp?Filter=" + filter + "&Layout=Bench&PageNum=2");
     if (!r || r->status != 200) state.SkipWithError("wrong answer");
   }
-  host.Stop();
-  server.join();
 }
 BENCHMARK(BM_MyAssignmentsOverLoopback)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 

@@ -1,14 +1,13 @@
 // HtmlEncode of a megabyte of text, and a page of the site host answered over loopback.
 #include <benchmark/benchmark.h>
-#include <httplib.h>
 
-#include <filesystem>
-#include <thread>
+#include <algorithm>
+#include <string>
+#include <vector>
 
 #include "automation/automation.h"
-#include "site/host.h"
+#include "loopback_site.h"
 #include "support/site_db.h"
-#include "support/temp_dir.h"
 
 namespace {
 
@@ -32,25 +31,11 @@ void BM_HtmlEncodeOneMegabyte(benchmark::State& state) {
 BENCHMARK(BM_HtmlEncodeOneMegabyte)->Unit(benchmark::kMillisecond);
 
 void BM_NotAvailablePageOverLoopback(benchmark::State& state) {
-  testsupport::TempDir dir;
-  std::filesystem::copy_file(sitedb::FreshSite(true), dir / "site.db");
-  testsupport::WriteFile(dir / "DbConnection.udl", "Data Source=" + (dir / "site.db").string());
-  site::SiteOptions o;
-  o.folder = dir.path();
-  o.port = 0;
-  site::Host host(o);
-  const int port = host.Bind();
-  std::thread server([&] { host.Serve(); });
-  const std::string cookie = std::string(site::kCookieName) + "=" + host.Sessions().Start("alice").id;
-  httplib::Client client("127.0.0.1", port);
-  client.set_keep_alive(true);
-  client.set_tcp_nodelay(true);
+  benchsite::LoopbackSite site(sitedb::FreshSite(true), "alice");
   for (auto _ : state) {
-    auto r = client.Get("/APP/Reports/SummaryTrends.asp", {{"Cookie", cookie}});
+    auto r = site.Get("/APP/Reports/DailySummary.asp");
     if (!r || r->status != 501) state.SkipWithError("wrong answer");
   }
-  host.Stop();
-  server.join();
 }
 BENCHMARK(BM_NotAvailablePageOverLoopback)->Unit(benchmark::kMicrosecond)->ComputeStatistics("p50", [](const std::vector<double>& v) {
   std::vector<double> s = v;

@@ -246,6 +246,33 @@ bool KeptCount(Scope scope, const Filter& filter, bool visible, int32_t projectI
   return true;
 }
 
+// Whether text from outside may name Projects: the table, or one of its columns unqualified (as
+// the checks allow).
+bool MayNameProjects(const std::string& text, const sqlguard::Catalogue& catalogue) {
+  if (sqlguard::Mentions(text, "Projects")) return true;
+  if (auto projects = catalogue.tables.find("Projects"); projects != catalogue.tables.end())
+    for (const std::string& column : projects->second)
+      if (sqlguard::Mentions(text, column)) return true;
+  return false;
+}
+
+// The FROM of the ids of a list's rows. Every issue has its project (the keys see to it), so a
+// list whose own text names no column of Projects keeps its rows without the join; the member's
+// projects come first, so that his issues are read from the index of Issues by project.
+std::string IdsFrom(Scope scope, const ListStatement& st, bool namesProjects) {
+  if (namesProjects) return st.from;
+  switch (scope) {
+    case Scope::SiteAdmin:
+    case Scope::Project:
+      return " FROM Issues ";
+    case Scope::Member:
+      return " FROM ProjectUsers CROSS JOIN Issues ON ProjectUsers.ProjectId = Issues.ProjectId ";
+    case Scope::Public:
+      break;
+  }
+  return st.from;
+}
+
 }  // namespace
 
 std::shared_ptr<ado::Recordset> FilteredList(Database& db, int32_t projectId, const Filter& filter,
@@ -300,6 +327,13 @@ std::shared_ptr<ado::Recordset> FilteredList(Database& db, int32_t projectId, co
   if (outside && (query.time.count() == 0 || query.time > sqlguard::kConditionTime))
     query.time = sqlguard::kConditionTime;
   query.select = std::move(sql);
+  // A page past the first is found by its ids over the indexes, then read by them.
+  query.ids = "SELECT Issues.IssueId" +
+              IdsFrom(scope, st, MayNameProjects(named, catalogue) || MayNameProjects(orderBy, catalogue)) + joins +
+              st.where + order;
+  query.rowsOf =
+      "SELECT  Projects.ProjectCode, Issues.* FROM PageIds CROSS JOIN Issues ON Issues.IssueId = PageIds.IssueId "
+      "INNER JOIN Projects ON Issues.ProjectId = Projects.ProjectId ORDER BY PageIds.Position";
   // Every issue has its project and its codes (keys and triggers see to it), so the joins drop no
   // row: a list of the whole site or one project whose condition tests no project counts Issues
   // with the joins its condition needs only (an index of Issues alone, for the standard filters).

@@ -100,7 +100,21 @@ class ListRows : public ado::RowSource {
     ado::Params params = query_.params;
     params.push_back(ado::Param::Long(static_cast<int32_t>(count)));
     params.push_back(ado::Param::Long(static_cast<int32_t>(first)));
-    return Bounded(timedOut, [&] { return reader_->QueryRows(query_.select + " limit ? offset ?", params); });
+    // The first rows have nothing to step over; a long stretch (Find, an image, a batch update)
+    // is read in one pass.
+    if (first == 0 || count == 0 || count > kMostRowsById || query_.ids.empty())
+      return Bounded(timedOut, [&] { return reader_->QueryRows(query_.select + " limit ? offset ?", params); });
+    return Bounded(timedOut, [&] {
+      ado::ResultSet ids = reader_->QueryRows(query_.ids + " limit ? offset ?", params);
+      if (ids.rows == 0) return reader_->QueryRows(query_.select + " limit ? offset ?", params);
+      // The ids (the key of Issues, integers) are written into the statement, not bound.
+      std::string sql = "WITH PageIds (Position, IssueId) AS (VALUES ";
+      for (size_t i = 0; i < ids.rows; ++i) {
+        if (i) sql += ", ";
+        sql += "(" + std::to_string(i) + ", " + std::to_string(ids.cells.IntegerAt(i)) + ")";
+      }
+      return reader_->QueryRows(sql + ") " + query_.rowsOf);
+    });
   }
 
   size_t Count(bool& timedOut) {
@@ -120,6 +134,7 @@ class ListRows : public ado::RowSource {
     }
   }
 
+  static constexpr size_t kMostRowsById = 1000;
   std::shared_ptr<ado::Connection> reader_;
   PagedQuery query_;
 };

@@ -20,6 +20,13 @@ class Database;
 struct PagedQuery {
   std::string select;  // the rows, in a total order
   std::string count;   // select count(*) of the same rows
+  // When set, a page past the first is read by its ids: `ids` selects the issue id of each row of
+  // `select`, in the same order and with the same parameters, over as few tables and columns as
+  // it can (an index of Issues alone, for the standard lists), so that OFFSET steps over index
+  // entries rather than whole rows; `rowsOf` selects the columns of `select` for the issues of a
+  // table PageIds (Position, IssueId) that the reader supplies, in the order of Position.
+  std::string ids;
+  std::string rowsOf;
   ado::Params params;  // of the rows
   ado::Params countParams;  // of the count
   sqlguard::NameSet readable;

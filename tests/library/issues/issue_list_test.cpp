@@ -234,6 +234,66 @@ TEST_F(PagedListTest, APagedListBehavesAsAWholeOne) {
             (std::vector<std::string>{std::to_string(order[890]), std::to_string(order[590])}));
 }
 
+// A page past the first is found by its issue ids and then read by them: its rows, every field
+// of them with its type, are those of the list read whole in its order, in every scope, with
+// conditions and sort orders that name Projects (a column of it unqualified too), a text search,
+// and either direction.
+TEST_F(PagedListTest, DeepPagesReadByTheirIdsAreThoseOfTheWholeList) {
+  sql->Exec("UPDATE Issues SET PriorityCode = CASE IssueId % 5 WHEN 0 THEN '' WHEN 1 THEN 'Urgent' WHEN 2 THEN "
+            "'High' WHEN 3 THEN 'Normal' ELSE 'Low' END, ProjectId = 1 + IssueId % 3, StatusCode = CASE WHEN "
+            "IssueId % 7 = 0 THEN 'Closed' ELSE 'Open' END WHERE IssueId >= 1000");
+  struct Case {
+    std::string user;
+    int project;
+    std::string filter, order;
+    int16_t seq;
+    int rows;
+    bool search = false;  // `filter` is the text searched for
+  };
+  // Of the 994 issues added, project 1 holds 331 (47 closed) besides the demo's 6 (3 closed),
+  // project 2 332 (47 closed) besides 2 (1 closed), project 3 331 (48 closed) besides 2 (1 closed).
+  const Case cases[] = {
+      {"admin", -1, "s:allopen", "PriorityCode_Priorities.SortOrder", 0, 857},
+      {"bob", -1, "s:allopen", "PriorityCode_Priorities.SortOrder", 1, 573},
+      {"dave", -1, "s:all", "Issues.Summary", 0, 670},
+      {"admin", 3, "s:all", "Issues.Summary", 1, 333},
+      {"bob", -1, "x:Projects.ProjectCode <> 'Demo' and Issues.StatusCode = 'Open'", "Issues.IssueId", 1, 286},
+      {"bob", -1, "x:ProjectCode = 'Secret'", "PriorityCode_Priorities.SortOrder", 0, 334},
+      {"admin", -1, "s:all", "Projects.ProjectCode", 1, 1004},
+      {"alice", -1, "Summary", "Issues.Summary", 1, 331, true},
+  };
+  for (const Case& c : cases) {
+    auto read = [&] {
+      if (c.search) return FindIssueByTextRs(*db, c.user, c.project, true, c.order, c.seq, c.filter);
+      return List(c.user, c.project, c.filter, c.order, c.seq);
+    };
+    const std::string what = c.user + " " + std::to_string(c.project) + " " + c.filter + " " + c.order;
+    auto paged = read(), whole = read();
+    ASSERT_NE(paged, nullptr) << what << ": " << db->LastErrorMessage();
+    ASSERT_NE(whole, nullptr) << what;
+    EXPECT_EQ(paged->RecordCount(), c.rows) << what;
+    ASSERT_EQ(whole->RecordCount(), paged->RecordCount()) << what;
+    ASSERT_EQ(whole->FieldCount(), paged->FieldCount()) << what;
+    // One page of every row: read from the first, in one statement.
+    whole->SetPageSize(static_cast<int32_t>(whole->RecordCount()));
+    whole->MoveFirst();
+    paged->SetPageSize(50);
+    const int pages = paged->PageCount();
+    for (int page : {pages, pages / 2 + 1, 2}) {
+      paged->SetAbsolutePage(page);
+      whole->SetAbsolutePosition((page - 1) * 50 + 1);
+      int n = 0;
+      for (; n < 50 && !paged->IsEOF(); ++n, paged->MoveNext(), whole->MoveNext())
+        for (size_t f = 0; f < paged->FieldCount(); ++f) {
+          const automation::Variant a = paged->Value(f), b = whole->Value(f);
+          EXPECT_TRUE(a == b && a.Type() == b.Type())
+              << what << ": page " << page << ", row " << n << ", field " << paged->Info(f).name;
+        }
+      EXPECT_EQ(n, std::min(50, c.rows - (page - 1) * 50)) << what << ": page " << page;
+    }
+  }
+}
+
 // The standard lists count from the counts the site keeps per project and status; they follow
 // every insert, status change, move and delete.
 TEST_F(PagedListTest, KeptCountsFollowEveryWrite) {
