@@ -311,6 +311,17 @@ TEST_F(Canvas, DrawsBoxesArrowsCaptionsAndHandles) {
   EXPECT_EQ(std::count_if(calls.begin(), calls.end(), [](const std::string& s) { return s.ends_with("0A246A"); }), 8);
 }
 
+TEST_F(Canvas, ALinkToItsOwnNodeIsALoopOverTheTopRightCorner) {
+  auto a = AddNode(1500, 1500, 1500, 750);
+  AddLink(a, a);
+  gdi::RecordDc dc;
+  c->Draw(dc);
+  const std::vector<std::string>& calls = dc.Calls();
+  auto line = std::find(calls.begin(), calls.end(), "Polyline 188,100 188,88 212,88 212,112 200,112");
+  ASSERT_NE(line, calls.end());
+  EXPECT_EQ(line[1], "MoveTo 200,112");  // the arrow's head on the right edge
+}
+
 TEST_F(Canvas, GridDotsAndCurvedLinks) {
   c->SetViewSize(30, 20);
   c->gridShown = true;
