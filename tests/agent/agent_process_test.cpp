@@ -16,6 +16,7 @@
 #include "daemon/spawn.h"
 #include "maintenance/db_admin.h"
 #include "support/site_db.h"
+#include "support/smtp_server.h"
 #include "support/temp_dir.h"
 
 namespace vagent {
@@ -238,6 +239,36 @@ TEST_F(AgentProcessTest, TwoRunsInOneMinuteEachKeepTheirReport) {
                             " already exists; nothing was overwritten.";
   EXPECT_EQ(rows, (std::vector<std::pair<std::string, std::string>>{{"Succeeded", "Backup finished."},
                                                                    {"Failed", taken}}));
+}
+
+// The test mail job of a site whose folder's name holds ";" and an apostrophe (its connection
+// string quotes the path): the library writes the plain path into the step and the agent's run
+// opens that site and sends.
+TEST_F(AgentProcessTest, ATestMailStepReachesASiteWhosePathHoldsASemicolon) {
+  testsupport::SmtpServer smtp;
+  const fs::path folder = dir / "Pat's; sites";
+  fs::create_directories(folder);
+  const fs::path other = folder / "Site.db";
+  fs::copy_file(sitedb::FreshSite(true), other);
+  sitedb::Db(other).Exec("update EMailConfiguration set SmtpHost = '127.0.0.1', SmtpPort = " +
+                         std::to_string(smtp.Port()) + ", SendTimeout = 5, FromEMailAddress = 'tracker@example.com', "
+                         "SmtpUserId = '', SmtpPassword = ''");
+  auto db = automation::CreateObject("Brisquel.Database");
+  db->Put("ConnectionString", automation::Variant("Data Source=\"" + other.string() + "\""));
+  ASSERT_EQ(db->Get("LastErrorMessage").ToString(), "");
+  StartAgent();
+  auto notifications = automation::CreateObject("Brisquel.Notifications");
+  ASSERT_TRUE(notifications->Call("SetupTestEMailJob", {automation::Variant(db), automation::Variant("admin"),
+                                                        automation::Variant("admin@example.com")}).ToBool())
+      << notifications->Get("LastErrorMessage").ToString();
+  agent::Store st(store);
+  auto job = st.FindJob(fs::canonical(other).string(), "Site EMail Test");
+  ASSERT_TRUE(job);
+  EXPECT_EQ(st.Steps(job->id)[0].database, fs::canonical(other).string());
+  auto history = Finished(job->id);
+  ASSERT_EQ(history.size(), 2u);
+  EXPECT_EQ(history[0].runStatus, agent::kSucceeded) << history[0].message;
+  EXPECT_TRUE(smtp.WaitForMessages(1, 10000));
 }
 
 TEST_F(AgentProcessTest, AnyOtherCommandRunsNothing) {
