@@ -35,10 +35,17 @@ std::string Format(std::time_t t, const char* format) {
   return buf;
 }
 
+// The run's report, named by its minute; a run whose minute's name an earlier run of the same
+// minute holds takes the name with its second too, so each run keeps a report of its own.
 class Report {
  public:
-  explicit Report(const std::filesystem::path& file) {
-    fd_ = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
+  Report(const std::filesystem::path& folder, std::time_t start) {
+    std::filesystem::path file;
+    for (const char* format : {"%Y%m%d%H%M", "%Y%m%d%H%M%S"}) {
+      file = folder / ("BackupLog_" + Format(start, format) + ".txt");
+      fd_ = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
+      if (fd_ >= 0 || errno != EEXIST) break;
+    }
     if (fd_ < 0) Stop("The report file " + file.string() + " cannot be created: " + std::strerror(errno));
   }
   ~Report() {
@@ -87,17 +94,17 @@ std::string Escape(const std::string& s) { return std::regex_replace(s, std::reg
 bool RunBackup(const MaintenancePlan& plan, std::time_t start, std::string& message) {
   const std::string stamp = Format(start, "%Y%m%d%H%M");
   const std::filesystem::path final = plan.backupFolder / (plan.database + "_db_" + stamp + ".bak");
-  const std::filesystem::path reportFile = plan.report.parent_path() / ("BackupLog_" + stamp + ".txt");
+  const std::filesystem::path reportFolder = plan.report.parent_path();
   try {
-    std::error_code ec;
-    if (std::filesystem::exists(std::filesystem::symlink_status(final, ec)))
-      Stop("The backup file " + final.string() + " already exists; nothing was overwritten.");
-    Report report(reportFile);
+    Report report(reportFolder, start);
     report.Line("Backup of database " + plan.database + " (" + plan.server + ") started " +
                 Format(start, "%Y-%m-%d %H:%M:%S"));
-    // Copies an earlier run left unfinished go first.
-    RemoveOld(plan.backupFolder, std::regex("$^"), "", "." + plan.database + "_db_", report);
     try {
+      std::error_code ec;
+      if (std::filesystem::exists(std::filesystem::symlink_status(final, ec)))
+        Stop("The backup file " + final.string() + " already exists; nothing was overwritten.");
+      // Copies an earlier run left unfinished go first.
+      RemoveOld(plan.backupFolder, std::regex("$^"), "", "." + plan.database + "_db_", report);
       agent::WriteBackupFile(plan.server, final, plan.database, start);
       report.Line("Backed up to " + final.string());
       if (plan.checkDatabase) {
@@ -110,7 +117,7 @@ bool RunBackup(const MaintenancePlan& plan, std::time_t start, std::string& mess
         RemoveOld(plan.backupFolder, std::regex(Escape(plan.database) + "_db_([0-9]{12})\\.bak"),
                   cutoff(plan.deleteBackupsWeeks), "", report);
       if (plan.deleteReportsWeeks > 0)
-        RemoveOld(reportFile.parent_path(), std::regex("BackupLog_([0-9]{12})\\.txt"), cutoff(plan.deleteReportsWeeks),
+        RemoveOld(reportFolder, std::regex("BackupLog_([0-9]{12})(?:[0-9]{2})?\\.txt"), cutoff(plan.deleteReportsWeeks),
                   "", report);
     } catch (const RunError& e) {
       report.Line(e.text);

@@ -70,11 +70,11 @@ std::time_t RunStart(const agent::HistoryRow& h) {
   return std::mktime(&tm);
 }
 
-std::string Stamp(std::time_t t) {
+std::string Stamp(std::time_t t, const char* format = "%Y%m%d%H%M") {
   std::tm tm{};
   localtime_r(&t, &tm);
   char buf[16];
-  std::strftime(buf, sizeof buf, "%Y%m%d%H%M", &tm);
+  std::strftime(buf, sizeof buf, format, &tm);
   return buf;
 }
 
@@ -86,6 +86,15 @@ std::string Found(const fs::path& folder, const std::string& prefix, const std::
     if (fs::is_regular_file(folder / name, ec)) return name;
   }
   return "";
+}
+
+// The run's report: a run whose minute's name an earlier run of the same minute held wrote its
+// report under the name with its second too; any other run's is found by minute as above.
+std::string ReportFound(const fs::path& folder, std::time_t start) {
+  std::error_code ec;
+  std::string own = "BackupLog_" + Stamp(start, "%Y%m%d%H%M%S") + ".txt";
+  if (fs::is_regular_file(folder / own, ec)) return own;
+  return Found(folder, "BackupLog_", ".txt", start);
 }
 
 std::vector<agent::HistoryRow> Outcomes(DbAdmin& a) {
@@ -150,7 +159,7 @@ RecordsetPtr GetBackupHistoryRs(DbAdmin& a) {
         // Only a succeeded run made a backup: a failed one never takes the file of another run
         // that started in the same minute.
         if (h.runStatus == agent::kSucceeded) backup = Found(*archive, db + "_db_", ".bak", start);
-        report = Found(*archive, "BackupLog_", ".txt", start);
+        report = ReportFound(*archive, start);
         if (report.empty()) report = "Not Available";
         // A run that made its file, which has since expired, has nothing left to show; a failed run
         // stays so the page shows the failure.
@@ -176,7 +185,7 @@ std::string GetBackupLogFile(DbAdmin& a, const std::string& backupFile) {
     const std::time_t start = RunStart(h);
     std::string backup = Found(*archive, db + "_db_", ".bak", start);
     if (backup.empty() || !automation::EqualsNoCase(backup, backupFile)) continue;
-    std::string report = Found(*archive, "BackupLog_", ".txt", start);
+    std::string report = ReportFound(*archive, start);
     return report.empty() ? "" : (*archive / report).string();
   }
   return "";

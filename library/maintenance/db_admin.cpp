@@ -18,16 +18,32 @@ namespace {
 
 constexpr std::string_view kClass = "DbAdmin";
 
+// The items between the ";"s. As the connection reads them, a value that starts with a quote runs
+// to the matching quote, so a site's file whose path holds ";" stays one item.
 std::vector<std::string> Items(const std::string& s) {
-  std::vector<std::string> out;
-  size_t from = 0;
-  while (true) {
-    size_t semi = s.find(';', from);
-    out.push_back(s.substr(from, semi == std::string::npos ? std::string::npos : semi - from));
-    if (semi == std::string::npos) break;
-    from = semi + 1;
+  std::vector<std::string> out(1);
+  char quote = 0;
+  for (char c : s) {
+    std::string& item = out.back();
+    if (quote) {
+      if (c == quote) quote = 0;
+    } else if (c == ';') {
+      out.emplace_back();
+      continue;
+    } else if (c == '"' || c == '\'') {
+      size_t eq = item.find('=');
+      if (eq != std::string::npos && item.find_first_not_of(' ', eq + 1) == std::string::npos) quote = c;
+    }
+    item += c;
   }
   return out;
+}
+
+// A value without the quotes around it.
+std::string Unquoted(const std::string& v) {
+  size_t b = v.find_first_not_of(' '), e = v.find_last_not_of(' ');
+  if (b == std::string::npos || e == b || (v[b] != '"' && v[b] != '\'') || v[e] != v[b]) return v;
+  return v.substr(b + 1, e - b - 1);
 }
 
 bool HasKey(const std::string& item, std::string_view key, std::string& value) {
@@ -46,6 +62,7 @@ ConnectionParms GetConnectionParms(const std::string& connectionString) {
     std::string v;
     if (!server && HasKey(item, "Data Source=", v)) {
       server = true;
+      v = Unquoted(v);
       p.serverName = automation::EqualsNoCase(v, "(local)") ? std::string(".") : std::move(v);
     } else if (!catalog && HasKey(item, "Initial Catalog=", v)) {
       catalog = true;

@@ -12,9 +12,11 @@
 #include <thread>
 
 #include "agent/agent.h"
+#include "backup.h"
 #include "daemon/spawn.h"
 #include "maintenance/db_admin.h"
 #include "support/site_db.h"
+#include "support/smtp_server.h"
 #include "support/temp_dir.h"
 
 namespace vagent {
@@ -178,7 +180,7 @@ TEST_F(AgentProcessTest, OldFilesOfThisSiteGoOthersStay) {
   const std::string old = Stamp(std::time(nullptr) - 21 * 86400);
   const std::string recent = Stamp(std::time(nullptr) - 7 * 86400);
   for (const std::string& name : std::vector<std::string>{"Site_db_" + old + ".bak", "Site_db_" + recent + ".bak", "BackupLog_" + old + ".txt",
-                                  "notes.bak", "Other_db_" + old + ".bak", "Site_db_" + old + ".bak.txt"})
+                                  "BackupLog_" + old + "07.txt", "notes.bak", "Other_db_" + old + ".bak", "Site_db_" + old + ".bak.txt"})
     testsupport::WriteFile(archive / name, "x");
   agent::Store(store).QueueRun(id);
   StartAgent();
@@ -187,6 +189,7 @@ TEST_F(AgentProcessTest, OldFilesOfThisSiteGoOthersStay) {
   auto has = [&](const std::string& n) { return std::find(names.begin(), names.end(), n) != names.end(); };
   EXPECT_FALSE(has("Site_db_" + old + ".bak"));
   EXPECT_FALSE(has("BackupLog_" + old + ".txt"));
+  EXPECT_FALSE(has("BackupLog_" + old + "07.txt"));
   EXPECT_TRUE(has("Site_db_" + recent + ".bak"));
   EXPECT_TRUE(has("notes.bak"));
   EXPECT_TRUE(has("Other_db_" + old + ".bak"));
@@ -206,6 +209,66 @@ TEST_F(AgentProcessTest, AnExistingNameFailsTheRunAndIsNotOverwritten) {
   EXPECT_EQ(history[1].message, "The job failed. The last step to run was step 1 (Backup).");
   for (std::time_t t : {now, now + 60})
     EXPECT_EQ(testsupport::ReadFile(archive / ("Site_db_" + Stamp(t) + ".bak")), "mine");
+}
+
+// Two runs of the job's step in one minute (their starts given, as the run gets its own): the
+// second fails on the minute's backup name, and the history shows each run its own report.
+TEST_F(AgentProcessTest, TwoRunsInOneMinuteEachKeepTheirReport) {
+  int64_t id = AddBackupJob();
+  auto plan = ParseMaintenanceCommand(agent::Store(store).Steps(id)[0].command);
+  ASSERT_TRUE(plan);
+  const std::time_t minute = (std::time(nullptr) - 86400) / 60 * 60;
+  const std::time_t good = minute + 5, failed = minute + 35;
+  std::string message;
+  ASSERT_TRUE(RunBackup(*plan, good, message)) << message;
+  ASSERT_FALSE(RunBackup(*plan, failed, message));
+  for (auto [start, status] : {std::pair{good, agent::kSucceeded}, std::pair{failed, agent::kFailed}})
+    agent::Store(store).AddHistory(id, {0, 0, "(Job outcome)", status, agent::DateNumber(start),
+                                        agent::TimeNumber(start), 0, "outcome"});
+  sitedb::Db(site).Exec("update SiteBackups set BackupArchive = '" + archive.string() + "'");
+  brisquel::DbAdmin admin;
+  admin.SetConnectionString(sitedb::ConnectionString(site));
+  std::vector<std::pair<std::string, std::string>> rows;  // status, last line of the shown report
+  for (auto rs = brisquel::GetBackupHistoryRs(admin); !rs->IsEOF(); rs->MoveNext()) {
+    auto log = brisquel::GetBackupLogRs(admin, (archive / rs->Value("StatusReport").ToString()).string());
+    std::string last;
+    for (; !log->IsEOF(); log->MoveNext()) last = log->Value("LogEntry").ToString();
+    rows.emplace_back(rs->Value("RunStatus").ToString(), last);
+  }
+  const std::string taken = "The backup file " + (archive / ("Site_db_" + Stamp(good) + ".bak")).string() +
+                            " already exists; nothing was overwritten.";
+  EXPECT_EQ(rows, (std::vector<std::pair<std::string, std::string>>{{"Succeeded", "Backup finished."},
+                                                                   {"Failed", taken}}));
+}
+
+// The test mail job of a site whose folder's name holds ";" and an apostrophe (its connection
+// string quotes the path): the library writes the plain path into the step and the agent's run
+// opens that site and sends.
+TEST_F(AgentProcessTest, ATestMailStepReachesASiteWhosePathHoldsASemicolon) {
+  testsupport::SmtpServer smtp;
+  const fs::path folder = dir / "Pat's; sites";
+  fs::create_directories(folder);
+  const fs::path other = folder / "Site.db";
+  fs::copy_file(sitedb::FreshSite(true), other);
+  sitedb::Db(other).Exec("update EMailConfiguration set SmtpHost = '127.0.0.1', SmtpPort = " +
+                         std::to_string(smtp.Port()) + ", SendTimeout = 5, FromEMailAddress = 'tracker@example.com', "
+                         "SmtpUserId = '', SmtpPassword = ''");
+  auto db = automation::CreateObject("Brisquel.Database");
+  db->Put("ConnectionString", automation::Variant("Data Source=\"" + other.string() + "\""));
+  ASSERT_EQ(db->Get("LastErrorMessage").ToString(), "");
+  StartAgent();
+  auto notifications = automation::CreateObject("Brisquel.Notifications");
+  ASSERT_TRUE(notifications->Call("SetupTestEMailJob", {automation::Variant(db), automation::Variant("admin"),
+                                                        automation::Variant("admin@example.com")}).ToBool())
+      << notifications->Get("LastErrorMessage").ToString();
+  agent::Store st(store);
+  auto job = st.FindJob(fs::canonical(other).string(), "Site EMail Test");
+  ASSERT_TRUE(job);
+  EXPECT_EQ(st.Steps(job->id)[0].database, fs::canonical(other).string());
+  auto history = Finished(job->id);
+  ASSERT_EQ(history.size(), 2u);
+  EXPECT_EQ(history[0].runStatus, agent::kSucceeded) << history[0].message;
+  EXPECT_TRUE(smtp.WaitForMessages(1, 10000));
 }
 
 TEST_F(AgentProcessTest, AnyOtherCommandRunsNothing) {
