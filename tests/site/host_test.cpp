@@ -158,6 +158,8 @@ TEST_F(HostTest, SignedInPagesBeginWithTheMenuOfTheSiteAtItsRoot) {
       {"/User/MyInfo.asp", 501, true},
       {"/Issues/Issue.asp?IssueId=5", 200, true},
       {"/Issues/IssuePrinterFriendly.asp?IssueId=5", 200, false},
+      // A help page has its own window: no menu, so no Help link to a help page of itself.
+      {"/Help/Issues/Issue.asp", 501, false},
       {"/Test/Fails.asp", 500, false},
   };
   for (const Case& c : cases) {
