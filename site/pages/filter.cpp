@@ -17,6 +17,7 @@ using brisquel::encode::HtmlText;
 using brisquel::encode::UrlComponent;
 
 constexpr std::string_view kPath = "/User/Filter.asp";
+constexpr size_t kNameChars = 50;  // the longest filter name
 
 // What the form shows: the stored filter, or what was posted when it was refused.
 struct FilterForm {
@@ -77,7 +78,7 @@ void SendFilter(PageContext& page, const FilterForm& f, const std::string& messa
           "\">\r\n<input type=hidden name=FilterExpression id=FilterExpression value=\"\">"
           "<input type=hidden name=fqFilterExpression id=fqFilterExpression value=\"\">\r\n"
           "<table cellpadding=2>\r\n<tr><td class=FormLabels>Name</td><td class=FormFields>"
-          "<input type=text name=FilterName id=FilterName size=50 maxlength=50 value=\"" +
+          "<input type=text name=FilterName id=FilterName size=50 maxlength=" + std::to_string(kNameChars) + " value=\"" +
           HtmlAttribute(f.name) + "\"></td></tr>\r\n<tr><td class=FormLabels>Criteria</td><td class=FormFields>" +
           Wizard(page, f) +
           "</td></tr>\r\n<tr><td class=FormLabels></td><td class=FormFields>"
@@ -98,8 +99,11 @@ void FilterPage(PageContext& page) {
   f.originalName = page.Query("FilterName");
   if (!f.originalName.empty()) {
     auto db = page.Database();
-    auto rs = db->Call("GetSummaryFilterRs", {Variant(page.UserId()), Variant(f.originalName)}).ToObject();
-    if (rs->Get("EOF").ToBool()) {
+    // A name longer than the stored names cannot be one of them (the reader refuses to look).
+    auto rs = automation::CharLength(f.originalName) > kNameChars
+                  ? nullptr
+                  : db->Call("GetSummaryFilterRs", {Variant(page.UserId()), Variant(f.originalName)}).ToObject();
+    if (!rs || rs->Get("EOF").ToBool()) {
       return page.SendPage(
           "Filter", lists::ErrorParagraph("FilterError", "The filter '" + f.originalName + "' does not exist."), 404);
     }

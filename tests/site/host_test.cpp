@@ -158,6 +158,8 @@ TEST_F(HostTest, SignedInPagesBeginWithTheMenuOfTheSiteAtItsRoot) {
       {"/User/MyInfo.asp", 501, true},
       {"/Issues/Issue.asp?IssueId=5", 200, true},
       {"/Issues/IssuePrinterFriendly.asp?IssueId=5", 200, false},
+      // A help page has its own window: no menu, so no Help link to a help page of itself.
+      {"/Help/Issues/Issue.asp", 501, false},
       {"/Test/Fails.asp", 500, false},
   };
   for (const Case& c : cases) {
@@ -203,6 +205,32 @@ TEST_F(HostTest, AUserWithoutProjectsCannotOpenANewIssueNorIssuesOfOthers) {
     auto r = Client().Get(c.path, {{"Cookie", cookie}});
     EXPECT_EQ(r->status, c.status) << c.path;
     EXPECT_NE(r->body.find(c.text), std::string::npos) << c.path;
+  }
+}
+
+TEST_F(HostTest, TheFilterPageOfANameNoFilterHasIs404) {
+  Start();
+  const std::string cookie = SignIn("alice", "demo");
+  ASSERT_FALSE(cookie.empty());
+  const std::string fifty(50, 'x');
+  struct Case {
+    std::string name;  // as the query carries it
+    int status;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"Urgent%20issues", 200, "value=\"Urgent issues\""},
+      {fifty, 404, "The filter '" + fifty + "' does not exist."},
+      // Longer than any saved name: the reader is not asked.
+      {fifty + "x", 404, "The filter '" + fifty + "x' does not exist."},
+      {std::string(5000, 'y'), 404, "does not exist."},
+      {[] { std::string s; for (int i = 0; i < 50; ++i) s += "%C3%BC"; return s; }(), 404, "does not exist."},
+      {"%C3%BC" + std::string(50, 'u'), 404, "The filter '\u00fc" + std::string(50, 'u') + "' does not exist."},
+  };
+  for (const Case& c : cases) {
+    auto r = Client().Get("/APP/User/Filter.asp?FilterName=" + c.name, {{"Cookie", cookie}});
+    EXPECT_EQ(r->status, c.status) << c.name;
+    EXPECT_NE(r->body.find(c.text), std::string::npos) << c.name;
   }
 }
 
