@@ -114,7 +114,8 @@ int CheckHeader(const agent::BackupHeader& h, const std::string& database, const
   return version;
 }
 
-// A backup of an earlier schema is brought to this one in the staging copy, before it goes live.
+// A backup of an earlier schema is brought to this one in the staging copy, before it goes live,
+// with the indexes and kept counts a new site has.
 void UpgradeStaging(const fs::path& staging) {
   auto connection = std::make_shared<ado::Connection>();
   connection->Open("Data Source=" + staging.string());
@@ -142,10 +143,11 @@ fs::path Stage(const fs::path& backup, const fs::path& site, const std::string& 
   }
   messages.push_back("Backup header checked: " + h.backupName + " of database " + h.databaseName + ", schema " +
                      VersionText(version) + ", made " + h.backupStartDate.substr(0, 19) + ".");
-  if (version < kSchemaVersion) {
-    UpgradeStaging(pattern);
+  // Also a backup of this schema: one made by an earlier release may lack indexes or the kept
+  // issue counts, which the upgrader completes (it leaves a complete one untouched).
+  UpgradeStaging(pattern);
+  if (version < kSchemaVersion)
     messages.push_back("Backup upgraded from " + VersionText(version) + " to " + VersionText(kSchemaVersion) + ".");
-  }
   return pattern;
 }
 

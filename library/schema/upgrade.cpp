@@ -2,9 +2,14 @@
 
 #include <sqlite3.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "ado/row_version.h"
 #include "automation/dispatch.h"
@@ -58,6 +63,120 @@ std::string DecimalText(double version) {
   return text;
 }
 
+// The statement of a schema file that starts at `from`: a trigger's ends with its END, any other
+// with its first semicolon.
+std::string StatementAt(std::string_view file, size_t from) {
+  const bool trigger = file.substr(from).starts_with("CREATE TRIGGER ");
+  size_t end = trigger ? file.find("\nEND;", from) + 5 : file.find(';', from) + 1;
+  return std::string(file.substr(from, end - from));
+}
+
+// The statement with IF NOT EXISTS after its first `keyword` ("INDEX ", "TABLE ", "TRIGGER ").
+std::string IfNotExists(std::string statement, std::string_view keyword) {
+  return statement.insert(statement.find(keyword) + keyword.size(), "IF NOT EXISTS ");
+}
+
+// The name a CREATE statement declares: the word after its `keyword`.
+std::string DeclaredName(const std::string& statement, std::string_view keyword) {
+  size_t from = statement.find(keyword) + keyword.size();
+  return statement.substr(from, statement.find_first_of(" (", from) - from);
+}
+
+// "1 index", "5 indexes".
+std::string Counted(int64_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+struct Declared {
+  std::string name;
+  std::string declaration;  // the statement as the file words it
+  std::string sql;          // the same with IF NOT EXISTS
+};
+
+// Every index the table definitions of a new site declare (the files '0..'), as the files word it.
+std::vector<Declared> SchemaIndexes() {
+  std::vector<Declared> out;
+  for (std::string_view name : schema::SqlFileNames()) {
+    if (!name.starts_with('0')) continue;
+    std::string_view file = schema::SqlFileText(name);
+    for (size_t at = 0; at < file.size();) {
+      std::string_view line = file.substr(at);
+      if (line.starts_with("CREATE INDEX ") || line.starts_with("CREATE UNIQUE INDEX ")) {
+        std::string statement = StatementAt(file, at);
+        out.push_back({DeclaredName(statement, "INDEX "), statement, IfNotExists(statement, "INDEX ")});
+      }
+      size_t end = file.find('\n', at);
+      at = end == std::string_view::npos ? file.size() : end + 1;
+    }
+  }
+  return out;
+}
+
+// The kept issue counts as a new site declares them: the table IssueCounts, then its triggers.
+std::vector<Declared> IssueCountsDeclarations() {
+  std::string_view file = schema::SqlFileText("020_issues_users.sql");
+  std::vector<Declared> out;
+  std::string table = StatementAt(file, file.find("CREATE TABLE IssueCounts ("));
+  out.push_back({"IssueCounts", table, IfNotExists(table, "TABLE ")});
+  for (size_t at = 0; (at = file.find("CREATE TRIGGER IssueCounts_", at)) != std::string_view::npos; ++at) {
+    std::string trigger = StatementAt(file, at);
+    out.push_back({DeclaredName(trigger, "TRIGGER "), trigger, IfNotExists(trigger, "TRIGGER ")});
+  }
+  return out;
+}
+
+// The statement's words, one blank between them, without the closing semicolon: the form to
+// compare an index's recorded declaration with the file's.
+std::string Squeezed(std::string_view sql) {
+  std::string out;
+  for (char c : sql) {
+    if (std::isspace(static_cast<unsigned char>(c))) {
+      if (!out.empty() && out.back() != ' ') out += ' ';
+    } else {
+      out += c;
+    }
+  }
+  while (!out.empty() && (out.back() == ' ' || out.back() == ';')) out.pop_back();
+  return out;
+}
+
+// What the database lacks of the indexes and kept counts a new site has.
+struct Lacking {
+  std::vector<Declared> indexes;        // missing, or declared otherwise under the same name
+  std::vector<std::string> redeclared;  // of those, the ones declared otherwise
+  bool issueCounts = false;             // the table or one of its triggers
+  bool Any() const { return !indexes.empty() || issueCounts; }
+};
+
+Lacking Lacks(ado::Connection& db) {
+  // Every name with its declaration (squeezed, without IF NOT EXISTS, as SQLite records it).
+  std::map<std::string, std::string> present;
+  db.Each("select name, ifnull(sql, '') from sqlite_schema where type in ('table', 'index', 'trigger')", {},
+          [&](sqlite3_stmt* st) {
+            present[Lower(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)))] =
+                Squeezed(reinterpret_cast<const char*>(sqlite3_column_text(st, 1)));
+          });
+  Lacking out;
+  for (const Declared& index : SchemaIndexes()) {
+    auto it = present.find(Lower(index.name));
+    if (it == present.end()) {
+      out.indexes.push_back(index);
+    } else if (it->second != Squeezed(index.declaration)) {
+      // An earlier release's index of this name on fewer columns: the lists need the new one.
+      out.indexes.push_back(index);
+      out.redeclared.push_back(index.name);
+    }
+  }
+  for (const Declared& part : IssueCountsDeclarations())
+    if (!present.contains(Lower(part.name))) out.issueCounts = true;
+  return out;
+}
+
 void RollBack(ado::Connection& db) {
   // Straight on the handle: the connection's Errors keep the reason the upgrade failed.
   if (db.Handle() && !sqlite3_get_autocommit(db.Handle()))
@@ -87,7 +206,8 @@ void DbUpgrader::Upgrade(std::shared_ptr<ado::Connection> connection) {
     ado::Connection& db = *connection;
     int16_t version = ReadVersion(db);
     log_.Trace(1, std::string(kTrace) + "Upgrade - Database version is " + std::to_string(version));
-    if (version >= 111) {
+    // A site of this version made by an earlier release may still lack indexes or the kept counts.
+    if (version > 111 || (version == 111 && !Lacks(db).Any())) {
       log_.Trace(1, std::string(kTrace) + "Upgrade - Finished");
       return;
     }
@@ -109,6 +229,7 @@ void DbUpgrader::Steps(ado::Connection& db, int16_t version) {
   if (version < 101) Upgrade100to101(db);
   if (version < 110) Upgrade101to110(db);
   if (version < 111) Upgrade110to111(db);
+  CompleteIndexesAndCounts(db);
 }
 
 void DbUpgrader::Upgrade100to101(ado::Connection& db) {
@@ -176,6 +297,28 @@ void DbUpgrader::Upgrade110to111(ado::Connection& db) {
       ddl::AddColumn(db, "VantrelSite", ddl::NotNull("WebSiteURL", "VARCHAR(100)", "''"));
     UpdateVersion(db, 1.11);
     log_.Trace(1, std::string(kTrace) + "Upgrade110To111 - Finished");
+  });
+}
+
+void DbUpgrader::CompleteIndexesAndCounts(ado::Connection& db) {
+  Procedure(kClass, "CompleteIndexesAndCounts", [&] {
+    const Lacking lacking = Lacks(db);
+    for (const std::string& name : lacking.redeclared) db.ExecuteNonQuery("drop index " + name);
+    for (const Declared& index : lacking.indexes) db.ExecuteNonQuery(index.sql);
+    if (!lacking.indexes.empty())
+      log_.Trace(1, std::string(kTrace) + "CompleteIndexesAndCounts - Created " +
+                        Counted(lacking.indexes.size(), "index", "indexes"));
+    if (!lacking.issueCounts) return;
+    // Without all of its triggers the counts cannot be trusted: they are counted afresh.
+    const std::vector<Declared> parts = IssueCountsDeclarations();
+    db.ExecuteNonQuery(parts.front().sql);
+    db.ExecuteNonQuery("delete from IssueCounts");
+    int64_t rows = db.ExecuteNonQuery(
+        "insert into IssueCounts (ProjectId, StatusCode, Issues) "
+        "select ProjectId, StatusCode, count(*) from Issues group by ProjectId, StatusCode");
+    for (size_t i = 1; i < parts.size(); ++i) db.ExecuteNonQuery(parts[i].sql);
+    log_.Trace(1, std::string(kTrace) + "CompleteIndexesAndCounts - Counted the issues into " +
+                      Counted(rows, "row", "rows") + " of IssueCounts");
   });
 }
 

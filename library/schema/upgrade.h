@@ -1,7 +1,8 @@
 // DbUpgrader ("Brisquel.DbUpgrader"): brings a site database made by an earlier release to the
 // current schema in place, step by step from the version its site table records, all steps in one
-// transaction on the caller's connection. Database.UpgradeDatabase runs it on the object's own
-// connection.
+// transaction on the caller's connection, and finishing with the indexes and the kept issue counts
+// a new site has (also on a site of the current version that lacks them). Database.UpgradeDatabase
+// runs it on the object's own connection.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +16,8 @@ namespace brisquel {
 
 class DbUpgrader : public automation::Dispatchable<DbUpgrader> {
  public:
-  // Brings the database to 1.11. A failing step rolls the whole upgrade back before its error
+  // Brings the database to 1.11 and completes its indexes and kept counts; a 1.11 database that
+  // has them all is left untouched, one of a later version too. A failing step rolls the whole upgrade back before its error
   // leaves, so the connection holds no half-open transaction; no version is recorded then.
   void Upgrade(std::shared_ptr<ado::Connection> db);
 
@@ -27,6 +29,9 @@ class DbUpgrader : public automation::Dispatchable<DbUpgrader> {
   void Upgrade100to101(ado::Connection& db);
   void Upgrade101to110(ado::Connection& db);
   void Upgrade110to111(ado::Connection& db);
+  // Creates every index of the schema files the database lacks, and IssueCounts with its triggers,
+  // counted from the issues, when any of them is missing. The version stays as it is.
+  void CompleteIndexesAndCounts(ado::Connection& db);
   void UpdateVersion(ado::Connection& db, double version);
   // Runs one statement whose failure the 1.10 step only traces, with `text` before the reason.
   void Tolerated(const char* text, const std::function<void()>& statement);

@@ -159,6 +159,36 @@ TEST_F(RestoreTest, ABackupOfAnEarlierSchemaComesBackUpgraded) {
   EXPECT_EQ(check.Text("PRAGMA integrity_check"), "ok");
 }
 
+// A backup of this schema from the previous release comes back with the indexes and kept counts
+// a new site has, at the same version.
+TEST_F(RestoreTest, ABackupWithoutTheListStructuresComesBackWithThem) {
+  const std::vector<std::string> structures = {"IX_Issues_DateClosed", "IX_Issues_DateOpened", "IX_Issues_ProjectId",
+                                               "IX_Issues_StatusCode", "IX_Priorities_SortOrder", "IssueCounts",
+                                               "IssueCounts_Delete", "IssueCounts_Insert", "IssueCounts_Update"};
+  std::string list = "select name from sqlite_schema where name in (''";
+  for (const std::string& n : structures) list += ", '" + n + "'";
+  list += ") order by name";
+  raw.Exec("VACUUM INTO '" + (dir / "Previous.db").string() + "'");
+  sitedb::Db(dir / "Previous.db").Exec(upgradefixture::kWithoutListStructures);
+  const std::time_t start = std::time(nullptr) - 600;
+  const std::string name = "Site_db_" + Stamp(start) + ".bak";
+  agent::WriteBackupFile(dir / "Previous.db", archive / name, "Site", start);
+  std::string result = Restore(name);
+  EXPECT_NE(result.find(", schema 1.11, made "), std::string::npos) << result;
+  EXPECT_EQ(result.find("Backup upgraded"), std::string::npos) << result;
+  sitedb::Db check(file);
+  EXPECT_EQ(check.Text("select DatabaseVersion from VantrelSite"), "1.11");
+  EXPECT_EQ(check.Rows(list), structures);
+  EXPECT_EQ(check.Text("select sql from sqlite_schema where name = 'IX_Issues_ProjectId'"),
+            "CREATE INDEX IX_Issues_ProjectId ON Issues (ProjectId, StatusCode, PriorityCode)");
+  const std::string counted = "select group_concat(n, ',') from (select ProjectId || ':' || StatusCode || ':' || "
+                              "count(*) as n from Issues group by ProjectId, StatusCode order by 1)";
+  EXPECT_EQ(check.Text(counted), "1:Closed:3,1:Open:3");
+  EXPECT_EQ(check.Text("select group_concat(n, ',') from (select ProjectId || ':' || StatusCode || ':' || Issues "
+                       "as n from IssueCounts order by 1)"),
+            check.Text(counted));
+}
+
 TEST_F(RestoreTest, OtherConnectionsSeeTheRestoredSiteAndOldRecordsetsConflict) {
   std::string name = Backup(file, "Site");
   raw.Exec("INSERT INTO Groups (GroupCode) VALUES ('Marker')");

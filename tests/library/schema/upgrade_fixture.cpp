@@ -72,6 +72,25 @@ INSERT INTO ProjectUseCases SELECT ProjectId, 'Login', 1 FROM Projects WHERE Pro
 INSERT INTO ProjectUseCases SELECT ProjectId, 'Report', 2 FROM Projects WHERE ProjectCode = 'Legacy';
 )";
 
+}  // namespace
+
+// What the lists and statistics of the previous release did without: the kept counts, the indexes
+// by status and by day, the priorities' order index; the issues' project index on its one column.
+const char* const kWithoutListStructures = R"(
+DROP TRIGGER IssueCounts_Insert;
+DROP TRIGGER IssueCounts_Delete;
+DROP TRIGGER IssueCounts_Update;
+DROP TABLE IssueCounts;
+DROP INDEX IX_Issues_StatusCode;
+DROP INDEX IX_Issues_DateOpened;
+DROP INDEX IX_Issues_DateClosed;
+DROP INDEX IX_Priorities_SortOrder;
+DROP INDEX IX_Issues_ProjectId;
+CREATE INDEX IX_Issues_ProjectId ON Issues (ProjectId);
+)";
+
+namespace {
+
 void InstallRowVersions(sitedb::Db& db) {
   for (const std::string& table : db.Rows("SELECT name FROM sqlite_schema WHERE type = 'table' ORDER BY name"))
     if (ado::HasRowVersion(db.handle(), table)) ado::InstallRowVersion(db.handle(), table);
@@ -135,6 +154,7 @@ void Create(const std::filesystem::path& file, int issues, int historyPerIssue) 
   db.Exec(IssuesAndUsers());
   db.Exec(File("030_form_workflow.sql"));
   db.Exec(Site());
+  db.Exec(kWithoutListStructures);
   db.Exec(kLegacy);
   InstallRowVersions(db);
   db.Exec(FirstRows());

@@ -1,7 +1,8 @@
 // A site database as version 1.00 left it, built from the schema files of today without what the
 // version steps add: no e-mail tables, the two resolution columns of IssueHistory nullable, no
 // FK_IssueHistory_NewResolutions and FK_Issues_Resolutions, no EMailEnabled on Users and Projects,
-// no VantrelSite.WebSiteURL and no site row; with the legacy tables IssueActivity, UseCases and
+// no VantrelSite.WebSiteURL and no site row, none of the indexes and kept counts of
+// kWithoutListStructures; with the legacy tables IssueActivity, UseCases and
 // ProjectUseCases holding rows, and a project with issues, history and comments.
 #pragma once
 
@@ -10,6 +11,10 @@
 #include <vector>
 
 namespace upgradefixture {
+
+// Statements that take from a site the indexes and kept issue counts its lists and statistics
+// gained in this release, leaving it as the previous release made it.
+extern const char* const kWithoutListStructures;
 
 // Creates the 1.00 database at `file` with `issues` issues, each with `historyPerIssue` history
 // rows and one comment.

@@ -8,6 +8,7 @@
 #include "automation/automation.h"
 #include "core/database.h"
 #include "eventlog/eventlog.h"
+#include "issues/issue_list.h"
 #include "registry/registry.h"
 #include "schema/ddl.h"
 #include "schema/upgrade.h"
@@ -53,6 +54,13 @@ class Upgrade : public ::testing::Test {
   std::shared_ptr<eventlog::MemorySink> events;
 };
 
+// The kept issue counts, and the same counted from the issues.
+constexpr const char* kKeptCounts =
+    "select ProjectId || ':' || StatusCode || ':' || Issues from IssueCounts order by ProjectId, StatusCode";
+constexpr const char* kCountedIssues =
+    "select ProjectId || ':' || StatusCode || ':' || count(*) from Issues group by ProjectId, StatusCode "
+    "order by ProjectId, StatusCode";
+
 const std::vector<std::string> kFullTrace = {
     "Upgrade - Database version is 100",
     "Upgrade100To101 - Started",
@@ -64,6 +72,8 @@ const std::vector<std::string> kFullTrace = {
     "Upgrade110To111 - Started",
     "UpdateVersion - Database version set to 1.11",
     "Upgrade110To111 - Finished",
+    "CompleteIndexesAndCounts - Created 5 indexes",
+    "CompleteIndexesAndCounts - Counted the issues into 1 row of IssueCounts",
     "Upgrade - Finished",
 };
 
@@ -112,15 +122,82 @@ TEST_F(Upgrade, KeepsRowsRowidsAndRowVersionsOfTheRebuiltHistory) {
             SQLITE_CONSTRAINT_NOTNULL);
 }
 
+TEST_F(Upgrade, CountsTheIssuesOfAnOlderSiteIntoTheKeptCounts) {
+  sitedb::Db(file).Exec("update Issues set StatusCode = 'Closed' where IssueId = 2");
+  Run();
+  const std::vector<std::string> counted = sitedb::Db(file).Rows(kCountedIssues);
+  EXPECT_EQ(counted, (std::vector<std::string>{"1:Closed:1", "1:Open:2"}));
+  EXPECT_EQ(sitedb::Db(file).Rows(kKeptCounts), counted);
+}
+
 TEST_F(Upgrade, AtTheCurrentVersionChangesNothing) {
   Run();
   auto before = upgradefixture::Normalised(file);
   std::string stamp = Sql("select LastUpdated from VantrelSite");
+  const long long schema = Count("pragma schema_version");
+  const std::vector<std::string> kept = sitedb::Db(file).Rows(kKeptCounts);
   events->Clear();
   Run();
   EXPECT_EQ(upgradefixture::Normalised(file), before);
   EXPECT_EQ(Sql("select LastUpdated from VantrelSite"), stamp);
+  EXPECT_EQ(Count("pragma schema_version"), schema);
+  EXPECT_EQ(sitedb::Db(file).Rows(kKeptCounts), kept);
   EXPECT_EQ(Trace(), (std::vector<std::string>{"Upgrade - Database version is 111", "Upgrade - Finished"}));
+}
+
+struct LackingAtTheCurrentVersion {
+  const char* what;
+  std::string removal;  // statements on a new demo site
+  std::vector<std::string> trace;
+};
+
+// A site of this version made by the previous release, or missing a part of the structures, gets
+// just what it lacks; its version row stays, and the lists count from the kept counts correctly
+// then and after writes.
+TEST_F(Upgrade, ASiteOfTheCurrentVersionGetsTheIndexesAndCountsItLacks) {
+  const LackingAtTheCurrentVersion cases[] = {
+      {"the previous release's site", upgradefixture::kWithoutListStructures,
+       {"CompleteIndexesAndCounts - Created 5 indexes",
+        "CompleteIndexesAndCounts - Counted the issues into 2 rows of IssueCounts"}},
+      {"one index", "DROP INDEX IX_Issues_DateClosed", {"CompleteIndexesAndCounts - Created 1 index"}},
+      {"a trigger of the counts", "DROP TRIGGER IssueCounts_Update; UPDATE IssueCounts SET Issues = 99",
+       {"CompleteIndexesAndCounts - Counted the issues into 2 rows of IssueCounts"}},
+  };
+  struct List {
+    const char* filter;
+    const char* where;
+  };
+  const List lists[] = {{"s:all", "1 = 1"}, {"s:allopen", "StatusCode = 'Open'"}};
+  const char* writes[] = {
+      "",
+      "UPDATE Issues SET StatusCode = 'Closed' WHERE IssueId = 1",
+      "INSERT INTO Issues (ProjectId, StatusCode, Valid, Summary) VALUES (1, 'Open', 1, 'Added')",
+  };
+  const auto fresh = upgradefixture::Normalised(sitedb::FreshSite(true));
+  for (const LackingAtTheCurrentVersion& c : cases) {
+    SCOPED_TRACE(c.what);
+    file = sitedb::FreshSite(true);
+    sitedb::Db(file).Exec(c.removal);
+    const std::string site = Sql("select DatabaseVersion || '|' || LastUpdated from VantrelSite");
+    events->Clear();
+    Run();
+    std::vector<std::string> trace = {"Upgrade - Database version is 111"};
+    trace.insert(trace.end(), c.trace.begin(), c.trace.end());
+    trace.push_back("Upgrade - Finished");
+    EXPECT_EQ(Trace(), trace);
+    EXPECT_EQ(upgradefixture::Normalised(file), fresh);
+    EXPECT_EQ(Sql("select DatabaseVersion || '|' || LastUpdated from VantrelSite"), site);
+    EXPECT_EQ(site.substr(0, 5), "1.11|");
+    auto db = sitedb::Open(file);
+    for (const char* write : writes) {
+      if (*write) sitedb::Db(file).Exec(write);
+      EXPECT_EQ(sitedb::Db(file).Rows(kKeptCounts), sitedb::Db(file).Rows(kCountedIssues)) << write;
+      for (const List& l : lists)
+        EXPECT_EQ(brisquel::GetFilteredIssuesRs(*db, -1, l.filter, "admin", "Issues.IssueId", 0)->RecordCount(),
+                  Count(std::string("select count(*) from Issues where ") + l.where))
+            << write << ": " << l.filter;
+    }
+  }
 }
 
 TEST_F(Upgrade, AtOnePointOneRunsOnlyTheLastStep) {
