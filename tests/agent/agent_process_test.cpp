@@ -1,6 +1,8 @@
 // The real vantrel-agent with its store, registry, event log and unit folder in a temporary
 // folder, backing up real site files.
 #include <gtest/gtest.h>
+
+#include <atomic>
 #include <signal.h>
 #include <sys/wait.h>
 
@@ -173,6 +175,28 @@ TEST_F(AgentProcessTest, OnlyOneAgentRunsPerStore) {
   ::waitpid(second.pid, &status, 0);
   EXPECT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 1);
+}
+
+// Several processes (here connections) that open a new store at the same moment all get it.
+TEST_F(AgentProcessTest, ANewStoreOpenedByManyAtOnceOpensForEach) {
+  for (int round = 0; round < 20; ++round) {
+    const fs::path file = archive / ("store" + std::to_string(round) + ".db");
+    std::atomic<int> waiting{8}, opened{0};
+    std::vector<std::thread> openers;
+    for (int i = 0; i < 8; ++i)
+      openers.emplace_back([&] {
+        --waiting;
+        while (waiting > 0) std::this_thread::yield();
+        try {
+          agent::Store st(file);
+          ++opened;
+        } catch (const automation::ComError& e) {
+          ADD_FAILURE() << e.description;
+        }
+      });
+    for (auto& t : openers) t.join();
+    ASSERT_EQ(opened, 8) << "round " << round;
+  }
 }
 
 TEST_F(AgentProcessTest, OldFilesOfThisSiteGoOthersStay) {

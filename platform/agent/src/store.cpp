@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "agent/agent.h"
 #include "automation/automation.h"
@@ -110,9 +112,9 @@ namespace {
 // under a name of its own and linked into place with its mode set, so that nobody who opens it
 // meanwhile finds it with the mode the umask left.
 void CreateShared(const std::filesystem::path& file) {
-  std::filesystem::path made = file;
-  made += ".new-" + std::to_string(::getpid());
-  int fd = ::open(made.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0660);
+  // A name no other process or thread is making (two threads of one process share a pid).
+  std::string made = file.string() + ".new-XXXXXX";
+  int fd = ::mkostemp(made.data(), O_CLOEXEC);
   if (fd < 0) Fail(kNotFound, "The job store " + file.string() + " cannot be created: " + std::strerror(errno));
   ::fchmod(fd, 0660);
   ::close(fd);
@@ -135,14 +137,21 @@ Store::Store(const std::filesystem::path& file) : file_(file) {
   }
   sqlite3_busy_timeout(db_, 10000);
   sqlite3_extended_result_codes(db_, 1);
-  try {
-    Exec("PRAGMA journal_mode=WAL");
-    Exec("PRAGMA foreign_keys=ON");
-    if (sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK) Fail(kStoreFailed, sqlite3_errmsg(db_));
-  } catch (...) {
+  // Two processes that open a new store at once both change its journal mode; SQLite refuses one
+  // of them at once rather than let them wait on each other, so that one tries again.
+  int rc = SQLITE_OK;
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    rc = sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) rc = sqlite3_exec(db_, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) rc = sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr);
+    if ((rc & 0xFF) != SQLITE_BUSY) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (rc != SQLITE_OK) {
+    std::string why = sqlite3_errmsg(db_);
     sqlite3_close(db_);
     db_ = nullptr;
-    throw;
+    Fail(kStoreFailed, why);
   }
 }
 
