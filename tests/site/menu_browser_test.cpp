@@ -121,6 +121,14 @@ TEST_F(MenuBrowserTest, TheMenuStandsBlackOnTheLeftWithItsBlockAtTheBottom) {
             Json::parse(R"j(["rgb(255, 255, 255)", "rgb(0, 0, 0)"])j"));
   EXPECT_EQ(page->Evaluate("[...document.querySelectorAll('#LeftMenu object')].map(o => o.id)"),
             Json::parse(R"(["CaptureCtl", "Keyboard1"])"));
+  // The two rows that close the entries are 2px and 1px high (an empty cell would be 0px).
+  EXPECT_EQ(page->Evaluate("[...document.querySelector('#LeftMenu > table:last-of-type').rows].slice(-2)"
+                           ".map(r => getComputedStyle(r.cells[1]).height)"),
+            Json::parse(R"(["2px", "1px"])"));
+  // The block cell is white by its own declaration: without the class it would be the table's black.
+  EXPECT_EQ(page->Evaluate("(() => { const td = document.querySelector('#LeftMenu td[valign=bottom]');"
+                           " td.removeAttribute('class'); return getComputedStyle(td).color; })()"),
+            "rgb(255, 255, 255)");
   EXPECT_TRUE(page->Exceptions().empty()) << page->Exceptions().front();
 
   // A new issue has no printer page yet: the block holds the two controls only.
@@ -133,7 +141,10 @@ TEST_F(MenuBrowserTest, TheMenuStandsBlackOnTheLeftWithItsBlockAtTheBottom) {
 TEST_F(MenuBrowserTest, DatabaseTextsAndTheQueryStayText) {
   sitedb::Db(site.DatabaseFile()).Exec("UPDATE IssueCodeTables SET TableFriendlyName = '<i>x' WHERE TableName = 'Priorities'");
   auto page = SignedIn("admin", "Secret1");
-  EXPECT_EQ(page->Navigate(site.Url("/Setup/SiteEntryForm.asp?x=%22);document.title=1;//'")), 501);
+  // The browser sends "&", ";" and the rest of this query as they are.
+  const std::string query = "x=&quot;);document.title=1;//";
+  EXPECT_EQ(page->Navigate(site.Url("/Setup/SiteEntryForm.asp?" + query)), 501);
+  EXPECT_EQ(page->Evaluate("location.search"), "?" + query);
   const Json entries = page->Evaluate(kEntries);
   EXPECT_NE(std::find(entries.begin(), entries.end(), "<i>x"), entries.end()) << entries.dump();
   EXPECT_EQ(page->Evaluate("document.querySelectorAll('#LeftMenu i').length"), 0);
@@ -145,7 +156,7 @@ TEST_F(MenuBrowserTest, DatabaseTextsAndTheQueryStayText) {
   page->Evaluate("window.opened = []; window.open = (url) => { window.opened.push(url); return null; }");
   page->Click("#TopMenu a[onclick]");
   EXPECT_EQ(page->Evaluate("window.opened"),
-            Json::array({"/APP/Help/Setup/SiteEntryForm.asp?x=%22);document.title=1;//%27"}));
+            Json::array({"/APP/Help/Setup/SiteEntryForm.asp?" + query}));
   EXPECT_EQ(page->Evaluate("document.title"), title);
   EXPECT_EQ(page->Path(), "/APP/Setup/SiteEntryForm.asp");
   EXPECT_TRUE(page->Exceptions().empty()) << page->Exceptions().front();
