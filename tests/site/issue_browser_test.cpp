@@ -14,15 +14,16 @@ using testsupport::Json;
 using testsupport::Page;
 using testsupport::SiteServer;
 
-// A text field on the entry form, in its own layout row, required when an issue is new and open.
-void AddRequiredField(const std::filesystem::path& file, const std::string& name, const std::string& friendlyName) {
-  sitedb::Db(file).Exec("ALTER TABLE Issues ADD COLUMN " + name +
-                        " varchar(255) COLLATE NOCASE;"
+// A field on the entry form, in its own layout row; a text field unless told otherwise.
+void AddField(const std::filesystem::path& file, const std::string& name, const std::string& friendlyName,
+              const std::string& representation = "text", const std::string& column = "varchar(255) COLLATE NOCASE") {
+  sitedb::Db(file).Exec("ALTER TABLE Issues ADD COLUMN " + name + " " + column +
+                        ";"
                         "INSERT INTO IssueFields (FieldName, FieldFriendlyName, TooltipForFilter, Representation,"
                         " NumLines, TextMaxLength, TableName, DataEntryField, FilterFieldName, FilterFqFieldName,"
                         " FilterFieldType) VALUES ('" +
-                        name + "', '" + friendlyName + "', '', 'text', 1, 255, '', 1, '" + name + "', 'Issues." +
-                        name +
+                        name + "', '" + friendlyName + "', '', '" + representation + "', 1, 255, '', 1, '" + name +
+                        "', 'Issues." + name +
                         "', 0);"
                         "INSERT INTO DataEntryLayoutFields (LayoutId, RowNumber, DisplayOrder, FieldName)"
                         " VALUES (1, 6, 1, '" +
@@ -152,7 +153,7 @@ TEST_F(IssueBrowserTest, TheSecondOfTwoSavesOfTheSameIssueIsRefused) {
 }
 
 TEST_F(IssueBrowserTest, ARequiredFieldNamedWithAnApostropheIsAskedForAndAPostWithoutTokenIsRefused) {
-  AddRequiredField(site.DatabaseFile(), "CustomerName", "Customer''s name");
+  AddField(site.DatabaseFile(), "CustomerName", "Customer''s name");
   sitedb::Db(site.DatabaseFile()).Exec("INSERT INTO WorkflowStateValidations (StateId, FieldName) VALUES (2, 'CustomerName')");
   auto page = SignedIn("alice");
   page->Navigate(site.Url("/Issues/Issue.asp?IssueId=New"));
@@ -187,11 +188,64 @@ TEST_F(IssueBrowserTest, ARequiredFieldNamedWithAnApostropheIsAskedForAndAPostWi
   EXPECT_TRUE(page->Exceptions().empty()) << page->Exceptions().front();
 }
 
+TEST_F(IssueBrowserTest, ARequiredCodeIsAskedForByTheTextOfItsChosenOption) {
+  sitedb::Db(site.DatabaseFile()).Exec("INSERT INTO WorkflowStateValidations (StateId, FieldName) VALUES (2, 'ModuleCode')");
+  auto page = SignedIn("alice");
+  page->Navigate(site.Url("/Issues/Issue.asp?IssueId=New"));
+  page->Type("#Summary", "Needs a module");
+  page->Evaluate("window.stayed = true");
+  page->Click("#Save");
+  ASSERT_TRUE(page->WaitFor("document.activeElement && document.activeElement.id == 'ModuleCode'"));
+  EXPECT_EQ(page->Alerts(), std::vector<std::string>{"Module cannot be blank."});
+  EXPECT_EQ(page->Evaluate("window.stayed"), true);
+  EXPECT_TRUE(page->Exceptions().empty()) << page->Exceptions().front();
+
+  SetValue(*page, "ModuleCode", "Core");
+  page->ClickAndWait("#Save");
+  EXPECT_EQ(Text("select ModuleCode from Issues where IssueId = 7"), "Core");
+  EXPECT_TRUE(page->Exceptions().empty()) << page->Exceptions().front();
+}
+
+TEST_F(IssueBrowserTest, ADateFieldShowsItsDateAndKeepsAPickedOneAcrossARedraw) {
+  AddField(site.DatabaseFile(), "Due", "Due", "datetime", "DATETIME NULL");
+  sitedb::Db(site.DatabaseFile()).Exec("UPDATE Issues SET Due = '2026-02-07 13:00:00.000' WHERE IssueId = 1");
+  const std::string shown = "[document.getElementById('dt_Due').type, document.getElementById('dt_Due').value,"
+                            " document.getElementById('dt_Due').disabled]";
+  const std::string posted = "document.fIssueDetail.Due.value";
+  auto alice = SignedIn("alice");
+  alice->Navigate(site.Url("/Issues/Issue.asp?IssueId=1"));
+  EXPECT_EQ(alice->Evaluate(shown), Json::parse(R"(["date", "2026-02-07", false])"));
+  // A date picked as the picker sets it: the input's value, then its change.
+  alice->Evaluate("(() => { const d = document.getElementById('dt_Due'); d.value = '2026-03-15';"
+                  " d.dispatchEvent(new Event('change')); })()");
+  EXPECT_EQ(alice->Evaluate(posted), "2026-03-15");
+  // A change of resolution posts the form back and redraws it with the picked date.
+  SetValue(*alice, "ResolutionCode", "Fixed");
+  alice->Evaluate("(() => { const b = document.createElement('button'); b.type = 'button'; b.id = 'go';"
+                  " b.onclick = () => document.getElementById('ResolutionCode').dispatchEvent(new Event('change'));"
+                  " document.getElementById('PageContent').prepend(b); })()");
+  alice->ClickAndWait("#go");
+  EXPECT_EQ(alice->Evaluate(shown), Json::parse(R"(["date", "2026-03-15", false])"));
+  EXPECT_EQ(alice->Evaluate(posted), "2026-03-15");
+  // The writers keep no date field: the saved issue shows the stored date again.
+  alice->ClickAndWait("#Save");
+  EXPECT_EQ(Text("select ResolutionCode || '|' || Due from Issues where IssueId = 1"),
+            "Fixed|2026-02-07 13:00:00.000");
+  EXPECT_EQ(alice->Evaluate(shown), Json::parse(R"(["date", "2026-02-07", false])"));
+  EXPECT_TRUE(alice->Exceptions().empty()) << alice->Exceptions().front();
+
+  // Read-only, the date shows in a disabled input.
+  auto carol = SignedIn("carol");
+  carol->Navigate(site.Url("/Issues/Issue.asp?IssueId=1"));
+  EXPECT_EQ(carol->Evaluate(shown), Json::parse(R"(["date", "2026-02-07", true])"));
+  EXPECT_TRUE(carol->Exceptions().empty()) << carol->Exceptions().front();
+}
+
 TEST_F(IssueBrowserTest, MarkupInEveryKindOfValueShowsAsText) {
   const std::string payload = "</textarea><img src=x onerror=\"window.x=1\">&amp;\"'";
   std::string quoted = payload;
   for (size_t at = 0; (at = quoted.find('\'', at)) != std::string::npos; at += 2) quoted.insert(at, "'");
-  AddRequiredField(site.DatabaseFile(), "Customer", quoted);
+  AddField(site.DatabaseFile(), "Customer", quoted);
   sitedb::Db(site.DatabaseFile())
       .Exec("INSERT INTO ProjectModules (ProjectId, ModuleCode) VALUES (1, '" + quoted +
             "');"
