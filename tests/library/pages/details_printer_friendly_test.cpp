@@ -142,7 +142,11 @@ TEST_F(DetailsPrinterFriendlyTest, LabelsCodesAuthorsAndStateValuesAreEncoded) {
   const std::string text = "&lt;/textarea&gt;&lt;img src=x onerror=&quot;window.x=1&quot;&gt;&amp;amp;&quot;'";
   const std::string q = "'</textarea><img src=x onerror=\"window.x=1\">&amp;\"'''";
   Sql("INSERT INTO ProjectModules (ProjectId, ModuleCode) VALUES (1, " + q + ")");
-  Sql("UPDATE Issues SET ModuleCode = " + q + ", Summary = " + q + " WHERE IssueId = 1");
+  Sql("INSERT INTO Resolutions (ResolutionCode, SortOrder) VALUES (" + q + ", 9)");
+  Sql("INSERT INTO StatusCodes (StatusCode, SortOrder) VALUES (" + q + ", 9)");
+  Sql("INSERT INTO Users (UserId) VALUES (" + q + ")");
+  Sql("UPDATE Issues SET ModuleCode = " + q + ", Summary = " + q + ", ResolutionCode = " + q +
+      ", AssignedToUser = " + q + ", StatusCode = " + q + " WHERE IssueId = 1");
   Sql("UPDATE IssueFields SET FieldFriendlyName = " + q + " WHERE FieldName = 'Summary'");
   Sql("UPDATE IssueComments SET CommentAuthor = " + q + ", CommentText = " + q + " WHERE IssueId = 1");
   Layout({{"Summary", "ModuleCode"}, {"Comments"}});
@@ -152,6 +156,7 @@ TEST_F(DetailsPrinterFriendlyTest, LabelsCodesAuthorsAndStateValuesAreEncoded) {
   EXPECT_NE(html.find("1px solid;'>" + text + "</td>"), std::string::npos);
   EXPECT_NE(html.find("style='width:33%'>" + text + "</td>"), std::string::npos);
   EXPECT_NE(html.find(" " + text + "</td><td valign=top"), std::string::npos);
+  EXPECT_TRUE(html.ends_with(State(text, text, text))) << html;
 }
 
 TEST_F(DetailsPrinterFriendlyTest, AFailureNamesTheWriterThenBody) {
