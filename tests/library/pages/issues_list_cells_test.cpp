@@ -43,6 +43,7 @@ TEST_F(IssuesListTest, IssueLinksKeepTheListAndAddToAQuery) {
 TEST_F(IssuesListTest, EveryValueIsWrittenAsText) {
   Exec("UPDATE Issues SET Summary = '" + kPayloadSql + "' || char(13) || char(10) || 'line two' WHERE IssueId = 5");
   Exec("UPDATE IssueFields SET FieldFriendlyName = '<i>Module</i>' WHERE FieldName = 'ModuleCode'");
+  Exec("UPDATE IssueFields SET FieldFriendlyName = '<u>Title</u>' WHERE FieldName = 'Summary'");
   Layout("admin", "Default", {{"IssueId", "Summary"}, {"Summary", "ModuleCode"}});
   ListCall c;
   c.issuesURL = "";
@@ -50,8 +51,10 @@ TEST_F(IssuesListTest, EveryValueIsWrittenAsText) {
   EXPECT_NE(html.find("<td nowrap>" + kPayloadText + "\r\nline two</td>"), std::string::npos);
   EXPECT_NE(html.find("<td valign=top>" + kPayloadText + "<br>line two</td>"), std::string::npos);
   EXPECT_NE(html.find("<td valign=top nowrap>&lt;i&gt;Module&lt;/i&gt;:</td>"), std::string::npos);
+  EXPECT_NE(html.find("&OrderBy=Issues.Summary&OrderSeq=0&'>&lt;u&gt;Title&lt;/u&gt;&nbsp;</a>"), std::string::npos);
   EXPECT_EQ(html.find("<img"), std::string::npos);
   EXPECT_EQ(html.find("<i>"), std::string::npos);
+  EXPECT_EQ(html.find("<u>"), std::string::npos);
 }
 
 TEST_F(IssuesListTest, CommentsAreListedNewestFirstAndAnIssueWithoutKeepsTheFrame) {

@@ -78,22 +78,30 @@ TEST_F(IssuesListTest, WithoutAPageUrlTheHeadingsAreBlackSpans) {
 
 TEST_F(IssuesListTest, PagesAreClampedToTheList) {
   Layout("admin", "Default", {{"IssueId"}});
+  // Issues 7 to 1006, for a page size past 1,000.
+  Exec("INSERT INTO Issues (ProjectId, Summary) WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n"
+       " WHERE i < 1000) SELECT 1, 'More' FROM n");
   struct Case {
     int16_t pageNum, perPage;
     std::vector<int> shown;
+    int issues = 6;
   } cases[] = {
-      {0, 2, {1, 2}}, {2, 2, {3, 4}}, {3, 4, {5, 6}}, {9, 4, {5, 6}}, {1, 0, {1}}, {-3, 5, {1, 2, 3, 4, 5}},
+      {0, 2, {1, 2}},
+      {2, 2, {3, 4}},
+      {3, 4, {5, 6}},
+      {9, 4, {5, 6}},
+      {1, 0, {1}},
+      {-3, 5, {1, 2, 3, 4, 5}},
+      {2, 1001, {1001, 1002, 1003, 1004, 1005, 1006}, 1006},
   };
   for (const Case& c : cases) {
     ListCall call;
     call.issuesURL = "", call.pageNum = c.pageNum, call.perPage = c.perPage;
-    const std::string html = List(Issues(), call);
-    std::string cells;
-    for (int id = 1; id <= 6; ++id)
-      if (html.find("<td>" + std::to_string(id) + "</td>") != std::string::npos) cells += std::to_string(id);
-    std::string expected;
-    for (int id : c.shown) expected += std::to_string(id);
-    EXPECT_EQ(cells, expected) << c.pageNum << " " << c.perPage;
+    const std::string html = List(Issues("IssueId <= " + std::to_string(c.issues)), call);
+    std::vector<int> shown;
+    for (int id = 1; id <= c.issues; ++id)
+      if (html.find("<td>" + std::to_string(id) + "</td>") != std::string::npos) shown.push_back(id);
+    EXPECT_EQ(shown, c.shown) << c.pageNum << " " << c.perPage;
   }
 }
 
