@@ -117,7 +117,7 @@ TEST_F(IssueListsBrowserTest, CarolsBoxesAreDisabledWhereSheMayNotModifyAndARefu
   ExpectNoScriptError();
 }
 
-TEST_F(IssueListsBrowserTest, SearchFindsByWordsAndByNumberAndShowsARefusedOrder) {
+TEST_F(IssueListsBrowserTest, SearchFindsByWordsAndByNumberAndTheListsShowARefusedOrder) {
   testsupport::SignIn(*page, site, "alice", "demo");
   page->Navigate(site.Url("/Search/Search.asp"));
   EXPECT_EQ(page->Evaluate("document.querySelectorAll('a.box').length"), 0);
@@ -137,8 +137,31 @@ TEST_F(IssueListsBrowserTest, SearchFindsByWordsAndByNumberAndShowsARefusedOrder
   EXPECT_EQ(Eval("[...document.querySelectorAll('a.box')].map(a => a.textContent).join()"), "3");
   page->Navigate(site.Url("/Search/Search.asp?IssueNumber=3x"));
   EXPECT_EQ(Eval("document.getElementById('ListError').innerText"), "The issue number must be a whole number.");
-  page->Navigate(site.Url("/Search/Search.asp?Words=login&OrderBy=Nonsense"));
-  EXPECT_EQ(Eval("document.getElementById('ListError').innerText"), "Invalid sort order (unknown name 'Nonsense').");
+  for (const char* path : {"/Search/Search.asp?Words=login&OrderBy=Nonsense",
+                           "/Assignments/MyAssignments.asp?Filter=s:all&OrderBy=Nonsense"}) {
+    EXPECT_EQ(page->Navigate(site.Url(path)), 200) << path;
+    EXPECT_EQ(Eval("document.getElementById('ListError').innerText"), "Invalid sort order (unknown name 'Nonsense').")
+        << path;
+  }
+  ExpectNoScriptError();
+}
+
+TEST_F(IssueListsBrowserTest, EachReleaseNotesListTurnsItsOwnPages) {
+  // Known in 2.0: issues 1, 2 and 5; corrected since 1.1: issues 3 and 4; one issue a page.
+  Exec("UPDATE Users SET ReleaseNotesNumIssues = 1 WHERE UserId = 'alice';"
+       "UPDATE Issues SET VerifiedInBuildCode = '2.0' WHERE IssueId IN (3, 4)");
+  testsupport::SignIn(*page, site, "alice", "demo");
+  const std::string shown = "[...document.querySelectorAll('a.box')].map(a => a.textContent).join()";
+  const std::string links = "['k', 'c'].map(p => [...document.querySelectorAll('#' + p + 'PageLinks a, #' + p +"
+                            " 'PageLinks b')].map(e => e.tagName + e.textContent).join())";
+  EXPECT_EQ(page->Navigate(site.Url("/Reports/ReleaseNotes.asp?ProjectId=1")), 200);
+  EXPECT_EQ(Eval(shown), "1,3");
+  EXPECT_EQ(page->Evaluate(links), Json::parse(R"(["B1,A2,A3", "B1,A2"])"));
+  page->ClickAndWait("#kPageLinks a:last-child");
+  EXPECT_EQ(Eval(shown), "5,3");
+  page->ClickAndWait("#cPageLinks a");
+  EXPECT_EQ(Eval(shown), "5,4");
+  EXPECT_EQ(page->Evaluate(links), Json::parse(R"(["A1,A2,B3", "A1,B2"])"));
   ExpectNoScriptError();
 }
 
