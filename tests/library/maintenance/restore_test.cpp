@@ -357,6 +357,8 @@ TEST_F(KilledRestoreTest, AtRandomMomentsOfTheReplacementTheSiteIsWhollyOldOrWho
     Kill(pid);
     oldSeen += Old("round " + std::to_string(round));
   }
+  // Where a random kill falls is up to the machine: the rounds may all end old, or all new, so the
+  // counts are recorded, not asserted. The pause points above hold both outcomes for certain.
   RecordProperty("old", oldSeen);
   RecordProperty("new", 20 - oldSeen);
 }
