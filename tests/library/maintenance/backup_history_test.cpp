@@ -93,7 +93,12 @@ TEST_F(BackupHistoryTest, AReportsLinesAreRowsInPlace) {
 
 TEST_F(BackupHistoryTest, OnlyTheBackupFoldersFilesAreRead) {
   testsupport::WriteFile(dir / "secret.txt", "secret");
-  for (const std::string& path : std::vector<std::string>{(dir / "secret.txt").string(), (archive / ".." / "secret.txt").string(), "/etc/passwd"}) {
+  Touch("Site_db_" + Stamp(t0) + ".bak");
+  Touch("notes.txt");
+  fs::create_symlink(dir / "secret.txt", archive / ("BackupLog_" + Stamp(t0) + ".txt"));  // a report's name, elsewhere
+  for (const std::string& path : std::vector<std::string>{(dir / "secret.txt").string(), (archive / ".." / "secret.txt").string(), "/etc/passwd",
+                                                          (archive / ("Site_db_" + Stamp(t0) + ".bak")).string(), (archive / "notes.txt").string(),
+                                                          (archive / ("BackupLog_" + Stamp(t0) + ".txt")).string()}) {
     EXPECT_TRUE(Rows(GetBackupLogRs(*admin, path)).empty()) << path;
     EXPECT_EQ(admin->GetLastErrorMessage(), "Only the report files of the backup folder can be shown.");
   }
