@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <regex>
 
 #include "ado/ado.h"
 #include "automation/text.h"
@@ -41,10 +42,16 @@ std::shared_ptr<ado::Recordset> OnFirstRow(std::shared_ptr<ado::Recordset> rs) {
   return rs;
 }
 
-bool InArchive(const std::optional<fs::path>& archive, const fs::path& p) {
+// A report file of the backup folder, named as the agent names its reports (the run's minute, or
+// its minute and second); a link counts as the file it leads to. None for any other path.
+std::optional<fs::path> ReportFile(const std::optional<fs::path>& archive, const fs::path& p) {
+  static const std::regex kReportName("BackupLog_[0-9]{12}(?:[0-9]{2})?\\.txt");
   std::error_code ec;
   fs::path canonical = fs::weakly_canonical(p, ec);
-  return archive && !ec && canonical.parent_path() == *archive;
+  if (!archive || ec || canonical.parent_path() != *archive ||
+      !std::regex_match(canonical.filename().string(), kReportName) || !fs::is_regular_file(canonical, ec))
+    return std::nullopt;
+  return canonical;
 }
 
 std::string StatusName(int32_t status) {
@@ -97,6 +104,8 @@ std::string ReportFound(const fs::path& folder, std::time_t start) {
   return Found(folder, "BackupLog_", ".txt", start);
 }
 
+// The job's outcomes (step 0). The store hands its history rows over typed, so no column is
+// looked up by name.
 std::vector<agent::HistoryRow> Outcomes(DbAdmin& a) {
   std::vector<agent::HistoryRow> out;
   try {
@@ -197,12 +206,12 @@ RecordsetPtr GetBackupLogRs(DbAdmin& a, const std::string& logfileName) {
     db.SetLastErrorMessage("");
     a.ConnectToDMO();
     auto rs = Fabricated({{"LogEntry", {ado::adVarChar, 1024}}});
-    std::error_code ec;
-    if (!InArchive(BackupFolder(a), logfileName) || !fs::is_regular_file(logfileName, ec)) {
+    const auto report = ReportFile(BackupFolder(a), logfileName);
+    if (!report) {
       db.Fail("Only the report files of the backup folder can be shown.");
       return rs;
     }
-    std::ifstream in(logfileName, std::ios::binary);
+    std::ifstream in(*report, std::ios::binary);
     std::string line;
     while (std::getline(in, line)) {
       if (!line.empty() && line.back() == '\r') line.pop_back();

@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -131,23 +130,34 @@ fs::path Stage(const fs::path& backup, const fs::path& site, const std::string& 
   std::string pattern = (site.parent_path() / (StagingPrefix(site) + "XXXXXX")).string();
   int fd = ::mkstemp(pattern.data());
   if (fd < 0) Refused("The staging copy cannot be created beside the site: " + std::string(std::strerror(errno)));
-  ::fchmod(fd, 0660);
   ::close(fd);
-  fs::copy_file(backup, pattern, fs::copy_options::overwrite_existing);
-  TestPause("staged");
-  {
-    Connection staging(pattern);
-    std::string check = staging.Text("PRAGMA integrity_check");
-    if (check != "ok") Refused("The backup failed its integrity check: " + check);
-    staging.Exec("DROP TABLE VantrelBackupHeader");
+  // A refused backup leaves no copy of itself beside the site.
+  try {
+    fs::copy_file(backup, pattern, fs::copy_options::overwrite_existing);
+    // The copy takes the backup's mode; the staging copy is to become the site, shared with the group.
+    std::error_code ec;
+    fs::permissions(pattern, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                 fs::perms::group_write, fs::perm_options::replace, ec);
+    if (ec) Refused("The staging copy's mode cannot be set: " + ec.message());
+    TestPause("staged");
+    {
+      Connection staging(pattern);
+      std::string check = staging.Text("PRAGMA integrity_check");
+      if (check != "ok") Refused("The backup failed its integrity check: " + check);
+      staging.Exec("DROP TABLE VantrelBackupHeader");
+    }
+    messages.push_back("Backup header checked: " + h.backupName + " of database " + h.databaseName + ", schema " +
+                       VersionText(version) + ", made " + h.backupStartDate.substr(0, 19) + ".");
+    // Also a backup of this schema: one made by an earlier release may lack indexes or the kept
+    // issue counts, which the upgrader completes (it leaves a complete one untouched).
+    UpgradeStaging(pattern);
+    if (version < kSchemaVersion)
+      messages.push_back("Backup upgraded from " + VersionText(version) + " to " + VersionText(kSchemaVersion) + ".");
+  } catch (...) {
+    std::error_code ec;
+    fs::remove(pattern, ec);
+    throw;
   }
-  messages.push_back("Backup header checked: " + h.backupName + " of database " + h.databaseName + ", schema " +
-                     VersionText(version) + ", made " + h.backupStartDate.substr(0, 19) + ".");
-  // Also a backup of this schema: one made by an earlier release may lack indexes or the kept
-  // issue counts, which the upgrader completes (it leaves a complete one untouched).
-  UpgradeStaging(pattern);
-  if (version < kSchemaVersion)
-    messages.push_back("Backup upgraded from " + VersionText(version) + " to " + VersionText(kSchemaVersion) + ".");
   return pattern;
 }
 

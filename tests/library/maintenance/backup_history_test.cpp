@@ -1,4 +1,5 @@
 #include <ctime>
+#include <set>
 
 #include "automation/vbdate.h"
 #include "backup_site.h"
@@ -93,7 +94,12 @@ TEST_F(BackupHistoryTest, AReportsLinesAreRowsInPlace) {
 
 TEST_F(BackupHistoryTest, OnlyTheBackupFoldersFilesAreRead) {
   testsupport::WriteFile(dir / "secret.txt", "secret");
-  for (const std::string& path : std::vector<std::string>{(dir / "secret.txt").string(), (archive / ".." / "secret.txt").string(), "/etc/passwd"}) {
+  Touch("Site_db_" + Stamp(t0) + ".bak");
+  Touch("notes.txt");
+  fs::create_symlink(dir / "secret.txt", archive / ("BackupLog_" + Stamp(t0) + ".txt"));  // a report's name, elsewhere
+  for (const std::string& path : std::vector<std::string>{(dir / "secret.txt").string(), (archive / ".." / "secret.txt").string(), "/etc/passwd",
+                                                          (archive / ("Site_db_" + Stamp(t0) + ".bak")).string(), (archive / "notes.txt").string(),
+                                                          (archive / ("BackupLog_" + Stamp(t0) + ".txt")).string()}) {
     EXPECT_TRUE(Rows(GetBackupLogRs(*admin, path)).empty()) << path;
     EXPECT_EQ(admin->GetLastErrorMessage(), "Only the report files of the backup folder can be shown.");
   }
@@ -135,8 +141,8 @@ TEST_F(BackupHistoryTest, AvailableBackupsListEveryBackupSetOfTheFolder) {
   EXPECT_EQ(log.back(), "Backup finished.");
 }
 
-// Real runs of the agent: one forced to fail (its step is not a backup command), one good, whose
-// file is then deleted.
+// Real runs of the agent: one forced to fail (its step is not a backup command), one good, and one
+// good whose file is then deleted.
 TEST_F(BackupHistoryTest, RealRunsAFailedOneStaysAndADeletedOneGoes) {
   auto outcomes = [&] {
     size_t n = 0;
@@ -150,24 +156,38 @@ TEST_F(BackupHistoryTest, RealRunsAFailedOneStaysAndADeletedOneGoes) {
     for (int i = 0; i < 1000 && (outcomes() < n || !Store()->Rows("select * from RunRequests").empty()); ++i)
       std::this_thread::sleep_for(10ms);
   };
+  auto backups = [&] {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(archive))
+      if (e.path().extension() == ".bak") names.insert(e.path().filename().string());
+    return names;
+  };
   Store()->Exec("update JobSteps set Command = 'DROP TABLE Issues'");
   run(1);
   ASSERT_TRUE(Save(Settings()));
   run(2);
+  ASSERT_EQ(backups().size(), 1u);
+  const std::string good = *backups().begin();
+  // A run is paired with the files of its minute and the next: the deleted one starts in a later
+  // minute than the good one, so it never takes the good one's file.
+  const std::string goodMinute = Stamp(std::time(nullptr));
+  while (Stamp(std::time(nullptr)) == goodMinute) std::this_thread::sleep_for(100ms);
+  run(3);
+  auto names = backups();
+  ASSERT_EQ(names.size(), 2u);
+  names.erase(good);
+  const std::string deleted = *names.begin();
   auto rows = Rows(GetBackupHistoryRs(*admin));
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_NE(rows[2].find("|Succeeded|"), std::string::npos) << rows[2];
+  EXPECT_NE(rows[2].find("|" + deleted + "|BackupLog_" + deleted.substr(8, 12) + ".txt"), std::string::npos) << rows[2];
+  fs::remove(archive / deleted);
+  rows = Rows(GetBackupHistoryRs(*admin));
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_NE(rows[0].find("|Failed|"), std::string::npos) << rows[0];
   EXPECT_NE(rows[0].find("||"), std::string::npos) << rows[0];  // no backup file
   EXPECT_NE(rows[1].find("|Succeeded|"), std::string::npos) << rows[1];
-  std::string made;
-  for (const auto& e : fs::directory_iterator(archive))
-    if (e.path().extension() == ".bak") made = e.path().filename().string();
-  ASSERT_FALSE(made.empty());
-  EXPECT_NE(rows[1].find("|" + made + "|BackupLog_" + made.substr(8, 12) + ".txt"), std::string::npos) << rows[1];
-  fs::remove(archive / made);
-  rows = Rows(GetBackupHistoryRs(*admin));
-  ASSERT_EQ(rows.size(), 1u);
-  EXPECT_NE(rows[0].find("|Failed|"), std::string::npos);
+  EXPECT_NE(rows[1].find("|" + good + "|BackupLog_" + good.substr(8, 12) + ".txt"), std::string::npos) << rows[1];
 }
 
 TEST_F(BackupHistoryTest, CallableByName) {

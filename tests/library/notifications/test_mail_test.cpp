@@ -102,13 +102,15 @@ TEST_F(TestMail, FailuresAreStoredAsTheirErrorText) {
       {refuser.Port(), "admin@example.com", true},
       // Refused by the SMTP layer before any protocol line of the send: never sent, its error stored.
       {server.Port(), "admin@example.com\r\nRCPT TO:<other@example.com>", false},
+      {server.Port(), "admin@example.com\rRCPT TO:<other@example.com>", false},
+      {server.Port(), "admin@example.com\nRCPT TO:<other@example.com>", false},
   };
   for (const Case& c : cases) {
     Configure(c.port, kUser, kPassword);
     Send(c.to);
     const std::vector<std::string> rows = Results();
     ASSERT_FALSE(rows.empty());
-    const bool lineBreak = c.to.find('\n') != std::string::npos;
+    const bool lineBreak = c.to.find_first_of("\r\n") != std::string::npos;
     const std::string& error = lineBreak ? rows[rows.size() - 2] : rows[0];
     EXPECT_EQ(error.rfind("Error: ", 0), 0u) << error;
     EXPECT_EQ(error.back(), ')') << error;
