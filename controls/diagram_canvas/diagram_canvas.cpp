@@ -257,7 +257,10 @@ std::string DiagramCanvas::Cursor() const {
     case 8: return "nwse-resize";
     case 9: return "ew-resize";
     case 11: return "wait";
-    case 99: return "url(cursor227.png), default";
+    case 99: {
+      const std::string url = PointerPictureUrl(pointerPicture);
+      return url.empty() ? "default" : "url(" + url + ") 0 0, default";
+    }
     default: return "default";
   }
 }

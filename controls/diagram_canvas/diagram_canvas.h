@@ -37,6 +37,12 @@ inline constexpr int kStarBitmap = 229;  // the issue-create state's picture
 gdi::Image MakeStarImage();
 void RegisterCanvasImages();
 
+// Cursor 227, the pointer picture the editor shows over a node (pointer 99): the PNG file, and
+// the data: URL of a pointer picture the canvas knows ("" for any other picture).
+inline constexpr int32_t kNodePointer = 227;
+std::string PointerPng();
+std::string PointerPictureUrl(const Variant& picture);
+
 class DiagramCanvas;
 class Link;
 
@@ -163,7 +169,7 @@ class DiagramCanvas : public Dispatch {
   void ScrollTo(float x, float y);  // kept inside the range
   float ScrollMaxX() const;
   float ScrollMaxY() const;
-  std::string Cursor() const;  // the CSS cursor of the pointer code
+  std::string Cursor() const;  // the CSS cursor of the pointer code (and picture, for 99)
   // The bars along the bottom and the right edge, each empty while there is nothing to scroll.
   static constexpr int kBarSize = 16;
   gdi::Rect HorizontalBar() const;
