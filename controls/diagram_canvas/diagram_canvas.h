@@ -46,6 +46,9 @@ std::string PointerPictureUrl(const Variant& picture);
 class DiagramCanvas;
 class Link;
 
+// How a link from a box to itself with no bends is drawn: a small loop, in pixels of the window.
+std::vector<gdi::Point> SelfLoop(const gdi::Rect& box);
+
 struct CanvasPoint : Dispatch {
   float x = 0, y = 0;
   CanvasPoint(float px, float py) : x(px), y(py) {}
@@ -206,10 +209,13 @@ class DiagramCanvas : public Dispatch {
     float startX = 0, startY = 0;
     float left = 0, top = 0, width = 0, height = 0;
     float scroll = 0;  // the position a thumb drag started from
+    bool leftSource = false;  // a link drag has been off its source node: it may end on it
   };
   float Snapped(float v, float step) const;
   void Select(Node& n, bool add);
   void Select(Link& l, bool add);
+  void MakeCurrent(const std::shared_ptr<Node>& node, bool add);
+  void MakeCurrent(const std::shared_ptr<Link>& link, bool add);
   void BeginDrag(int x, int y, bool shift);
   void FinishDrag(int x, int y);
   void DrawNode(gdi::Dc& dc, const Node& n) const;

@@ -257,9 +257,55 @@ TEST_F(Canvas, ADrawnLinkIsTheCurrentLinkAndTheLastOfItsSource) {
   EXPECT_EQ(D(drawn->Invoke(21, K::Get)), b);
   EXPECT_EQ(drawn->Invoke(23, K::Get).ToLong(), 0);
   EXPECT_EQ(Num(a, 20), 1500);  // the New action tool moves nothing
+  EXPECT_EQ(D(c->Invoke(51, K::Get)), nullptr);  // its source, where the drag began, is not current
   Drag(150, 125, 20, 20);  // ending on no node draws nothing
   EXPECT_EQ(c->Invoke(49, K::Get).ToLong(), 0);
   EXPECT_EQ(Count(links), 2);
+  Drag(150, 125, 160, 130);  // a drag that stays on its node draws nothing
+  EXPECT_EQ(c->Invoke(49, K::Get).ToLong(), 0);
+  EXPECT_EQ(Count(links), 2);
+  c->MouseDown(1, 0, 150, 125);  // out of its node and back: a link to itself
+  c->MouseMove(1, 0, 150, 200);
+  c->MouseUp(1, 0, 150, 125);
+  EXPECT_EQ(c->Invoke(49, K::Get).ToLong(), 2);
+  ASSERT_EQ(Count(links), 3);
+  EXPECT_EQ(D(Item(links, 3)->Invoke(21, K::Get)), a);
+  EXPECT_EQ(D(c->Invoke(52, K::Get)), Item(links, 3));
+}
+
+// The item last clicked or drawn is the one current item; an empty spot leaves none, and only a
+// shift-click that adds to the selection keeps the current item of the other kind.
+TEST_F(Canvas, OneItemIsCurrentUnlessAShiftClickAddsTheOtherKind) {
+  auto a = AddNode(1500, 1500, 1500, 750), b = AddNode(4500, 1500, 1500, 750);  // 100,100 and 300,100
+  auto link = AddLink(a, b);                                                  // through 250,125
+  const std::shared_ptr<Dispatch> none;
+  struct Click {
+    int32_t button, shift;
+    int x, y;
+  };
+  struct Case {
+    std::vector<Click> clicks;
+    std::shared_ptr<Dispatch> node, link;
+  };
+  const Click onA{1, 0, 150, 110}, onLink{1, 0, 250, 125}, empty{1, 0, 250, 250};
+  const Click rightA{2, 0, 150, 110}, rightLink{2, 0, 250, 125}, rightEmpty{2, 0, 250, 250};
+  Apply(kSelect);
+  for (const Case& k : std::vector<Case>{{{onA}, a, none},
+                                         {{onA, empty}, none, none},
+                                         {{onA, rightLink}, none, link},
+                                         {{onLink, onA}, a, none},
+                                         {{rightLink, rightA}, a, none},
+                                         {{rightA, rightEmpty}, none, none},
+                                         {{onLink, {1, 1, 150, 110}}, a, link},
+                                         {{onA, {1, 1, 250, 125}}, a, link},
+                                         {{onA, {1, 1, 250, 125}, onLink}, none, link}}) {
+    for (const Click& click : k.clicks) {
+      c->MouseDown(click.button, click.shift, click.x, click.y);
+      c->MouseUp(click.button, click.shift, click.x, click.y);
+    }
+    EXPECT_EQ(D(c->Invoke(51, K::Get)), k.node) << k.clicks.size() << " " << k.clicks.back().x;
+    EXPECT_EQ(D(c->Invoke(52, K::Get)), k.link) << k.clicks.size() << " " << k.clicks.back().x;
+  }
 }
 
 TEST_F(Canvas, SelectMovesSizesAndBends) {
@@ -380,6 +426,8 @@ TEST_F(Canvas, ALinkToItsOwnNodeIsALoopOverTheTopRightCorner) {
   auto line = std::find(calls.begin(), calls.end(), "Polyline 188,100 188,88 212,88 212,112 200,112");
   ASSERT_NE(line, calls.end());
   EXPECT_EQ(line[1], "MoveTo 200,112");  // the arrow's head on the right edge
+  EXPECT_EQ(c->LinkAt(c->ToTwipsX(212), c->ToTwipsY(100)), Item(D(a->Invoke(26, K::Get)), 1)) << "on the loop";
+  EXPECT_EQ(c->LinkAt(c->ToTwipsX(150), c->ToTwipsY(125)), nullptr) << "the node's centre";
 }
 
 TEST_F(Canvas, GridDotsAndCurvedLinks) {
