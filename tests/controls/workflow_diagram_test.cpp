@@ -190,6 +190,17 @@ TEST_F(Editor, TextDDrawsThreeBoxesAndTwoLinksTheSameEveryTime) {
   EXPECT_EQ(drawn(), once);
   EXPECT_EQ(control->States().size(), 3u);
   EXPECT_EQ(control->Actions().size(), 2u);
+  // Mend: each link takes the line type the text gives (the curved Fix above loads curved, so a
+  // save keeps it curved); swapped in the text, the two links swap.
+  std::string swapped = TextD();
+  swapped.replace(swapped.find("\r\n0\r\nSubmit\r\n"), 5, "\r\n1\r\n");
+  swapped.replace(swapped.find("\r\n1\r\nFix\r\n"), 5, "\r\n0\r\n");
+  host.transfers = {{kData, Lists()}, {kDown, swapped}};
+  control->Call("Update", {});
+  std::vector<std::string> links;
+  for (const std::string& line : drawn())
+    if (line.starts_with("-> ")) links.push_back(line);
+  EXPECT_EQ(links, (std::vector<std::string>{"-> New Submit 1 2", "-> Fixed - Closed Fix 0 4"}));
 }
 
 // The reader's unplaceable actions (to state 99 here) are neither drawn nor kept.
