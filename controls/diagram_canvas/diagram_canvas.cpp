@@ -189,15 +189,24 @@ std::shared_ptr<Node> DiagramCanvas::NodeAt(float x, float y) const {
   return nullptr;
 }
 
-// Within four pixels of the line at the current zoom.
+// Within four pixels of the line through the link's points at the current zoom; a link from a
+// node to itself without bends along its loop as drawn.
 std::shared_ptr<Link> DiagramCanvas::LinkAt(float x, float y) const {
   const float reach = 4.0f * kTwipsPerPixel * 100.0f / static_cast<float>(std::max(1, zoomX));
   for (auto n = nodes_.rbegin(); n != nodes_.rend(); ++n)
-    for (const auto& l : (*n)->outgoing_)
-      for (size_t i = 1; i < l->points.size(); ++i) {
-        const CanvasPoint &a = *l->points[i - 1], &b = *l->points[i];
-        if (SegmentDistance2(x, y, a.x, a.y, b.x, b.y) <= reach * reach) return l;
+    for (const auto& l : (*n)->outgoing_) {
+      std::vector<std::pair<float, float>> path;
+      if (l->Target() == *n && l->points.size() == 2) {
+        for (const gdi::Point& p : SelfLoop(PixelRect(**n))) path.emplace_back(ToTwipsX(p.x), ToTwipsY(p.y));
+      } else {
+        for (const auto& p : l->points) path.emplace_back(p->x, p->y);
       }
+      for (size_t i = 1; i < path.size(); ++i) {
+        auto [ax, ay] = path[i - 1];
+        auto [bx, by] = path[i];
+        if (SegmentDistance2(x, y, ax, ay, bx, by) <= reach * reach) return l;
+      }
+    }
   return nullptr;
 }
 
@@ -257,7 +266,10 @@ std::string DiagramCanvas::Cursor() const {
     case 8: return "nwse-resize";
     case 9: return "ew-resize";
     case 11: return "wait";
-    case 99: return "url(cursor227.png), default";
+    case 99: {
+      const std::string url = PointerPictureUrl(pointerPicture);
+      return url.empty() ? "default" : "url(" + url + ") 0 0, default";
+    }
     default: return "default";
   }
 }

@@ -37,8 +37,17 @@ inline constexpr int kStarBitmap = 229;  // the issue-create state's picture
 gdi::Image MakeStarImage();
 void RegisterCanvasImages();
 
+// Cursor 227, the pointer picture the editor shows over a node (pointer 99): the PNG file, and
+// the data: URL of a pointer picture the canvas knows ("" for any other picture).
+inline constexpr int32_t kNodePointer = 227;
+std::string PointerPng();
+std::string PointerPictureUrl(const Variant& picture);
+
 class DiagramCanvas;
 class Link;
+
+// How a link from a box to itself with no bends is drawn: a small loop, in pixels of the window.
+std::vector<gdi::Point> SelfLoop(const gdi::Rect& box);
 
 struct CanvasPoint : Dispatch {
   float x = 0, y = 0;
@@ -163,7 +172,7 @@ class DiagramCanvas : public Dispatch {
   void ScrollTo(float x, float y);  // kept inside the range
   float ScrollMaxX() const;
   float ScrollMaxY() const;
-  std::string Cursor() const;  // the CSS cursor of the pointer code
+  std::string Cursor() const;  // the CSS cursor of the pointer code (and picture, for 99)
   // The bars along the bottom and the right edge, each empty while there is nothing to scroll.
   static constexpr int kBarSize = 16;
   gdi::Rect HorizontalBar() const;
@@ -200,10 +209,13 @@ class DiagramCanvas : public Dispatch {
     float startX = 0, startY = 0;
     float left = 0, top = 0, width = 0, height = 0;
     float scroll = 0;  // the position a thumb drag started from
+    bool leftSource = false;  // a link drag has been off its source node: it may end on it
   };
   float Snapped(float v, float step) const;
   void Select(Node& n, bool add);
   void Select(Link& l, bool add);
+  void MakeCurrent(const std::shared_ptr<Node>& node, bool add);
+  void MakeCurrent(const std::shared_ptr<Link>& link, bool add);
   void BeginDrag(int x, int y, bool shift);
   void FinishDrag(int x, int y);
   void DrawNode(gdi::Dc& dc, const Node& n) const;

@@ -23,14 +23,6 @@ gdi::Point Edge(const gdi::Rect& box, gdi::Point toward) {
   return {static_cast<int>(std::lround(cx + t * dx)), static_cast<int>(std::lround(cy + t * dy))};
 }
 
-// A link from a box to itself with no bends: a small loop over the box's top right corner, from
-// its top edge round to its right edge.
-std::vector<gdi::Point> Loop(const gdi::Rect& box) {
-  constexpr int k = 12;
-  return {{box.right - k, box.top}, {box.right - k, box.top - k}, {box.right + k, box.top - k},
-          {box.right + k, box.top + k}, {box.right, box.top + k}};
-}
-
 // A smooth curve through the points (Catmull-Rom), as short straight pieces.
 std::vector<gdi::Point> Smooth(const std::vector<gdi::Point>& p) {
   if (p.size() < 3) return p;
@@ -62,6 +54,13 @@ void ArrowHead(gdi::Dc& dc, gdi::Point from, gdi::Point to) {
 
 }  // namespace
 
+// Over the box's top right corner, from its top edge round to its right edge.
+std::vector<gdi::Point> SelfLoop(const gdi::Rect& box) {
+  constexpr int k = 12;
+  return {{box.right - k, box.top}, {box.right - k, box.top - k}, {box.right + k, box.top - k},
+          {box.right + k, box.top + k}, {box.right, box.top + k}};
+}
+
 void RegisterCanvasImages() { gdi::RegisterImage(kStarBitmap, MakeStarImage); }
 
 void DiagramCanvas::DrawLink(gdi::Dc& dc, const Link& l) const {
@@ -69,7 +68,7 @@ void DiagramCanvas::DrawLink(gdi::Dc& dc, const Link& l) const {
   if (!source || !target || l.points.size() < 2) return;
   std::vector<gdi::Point> pts;
   if (source == target && l.points.size() == 2) {
-    pts = Loop(PixelRect(*source));
+    pts = SelfLoop(PixelRect(*source));
   } else {
     for (const auto& p : l.points) pts.push_back({ToPixelsX(p->x), ToPixelsY(p->y)});
     pts.front() = Edge(PixelRect(*source), pts[1]);

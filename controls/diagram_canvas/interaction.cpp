@@ -43,6 +43,19 @@ void DiagramCanvas::Select(Link& l, bool add) {
   l.SetSelected(true);
 }
 
+// One item is current, the one last clicked or drawn, so that Delete and the menu commands act on
+// what the user sees chosen. A shift-click that adds to the selection keeps the current item of
+// the other kind, so a node and a link chosen together are both current (double-click opens both).
+void DiagramCanvas::MakeCurrent(const std::shared_ptr<Node>& node, bool add) {
+  currentNode_ = node;
+  if (!add) currentLink_.reset();
+}
+
+void DiagramCanvas::MakeCurrent(const std::shared_ptr<Link>& link, bool add) {
+  currentLink_ = link;
+  if (!add) currentNode_.reset();
+}
+
 void DiagramCanvas::BeginDrag(int x, int y, bool shift) {
   auto d = std::make_unique<Drag>();
   d->startX = ToTwipsX(x);
@@ -59,7 +72,7 @@ void DiagramCanvas::BeginDrag(int x, int y, bool shift) {
   }
   if (!d->node) d->node = NodeAt(d->startX, d->startY);
   if (d->node) {
-    currentNode_ = d->node;
+    MakeCurrent(d->node, add);
     if (d->kind != Drag::Size) {
       if (Switch(sw::kSelectNodes)) Select(*d->node, add);
       d->kind = Switch(sw::kMoveNodes) ? Drag::Move : Switch(sw::kDrawLinks) ? Drag::Connect : Drag::Draw;
@@ -70,7 +83,7 @@ void DiagramCanvas::BeginDrag(int x, int y, bool shift) {
     return;
   }
   if (auto link = LinkAt(d->startX, d->startY); link && Switch(sw::kEditLinks)) {
-    currentLink_ = link;
+    MakeCurrent(link, add);
     Select(*link, add);
     const float reach2 = 4.0f * kTwipsPerPixel * 4.0f * kTwipsPerPixel;
     for (size_t i = 1; i + 1 < link->points.size(); ++i) {
@@ -81,6 +94,7 @@ void DiagramCanvas::BeginDrag(int x, int y, bool shift) {
     return;
   }
   if (!add) UnselectAll();
+  currentNode_.reset(), currentLink_.reset();
   if (Switch(sw::kDrawNodes)) drag_ = std::move(d);  // kind Draw
 }
 
@@ -94,8 +108,9 @@ void DiagramCanvas::MouseDown(int32_t button, int32_t shift, int x, int y) {
   // The right button makes the item under it the current one, for the owner's menu commands.
   if (enabled_ && Switch(sw::kInteract) && button == 2) {
     const float tx = ToTwipsX(x), ty = ToTwipsY(y);
-    if (auto link = LinkAt(tx, ty)) currentLink_ = link;
-    else if (auto node = NodeAt(tx, ty)) currentNode_ = node;
+    if (auto link = LinkAt(tx, ty)) MakeCurrent(link, false);
+    else if (auto node = NodeAt(tx, ty)) MakeCurrent(node, false);
+    else currentNode_.reset(), currentLink_.reset();
   }
   if (sink_.mouseDown && Switch(sw::kEvents)) sink_.mouseDown(button, shift, x, y);
 }
@@ -115,6 +130,8 @@ void DiagramCanvas::MouseMove(int32_t button, int32_t shift, int x, int y) {
       if (h == 0 || h == 1 || h == 2) t = Snapped(t + dy, gridY);
       if (h == 5 || h == 6 || h == 7) b = Snapped(b + dy, gridY);
       d.node->SetBounds(std::min(l, r), std::min(t, b), std::abs(r - l), std::abs(b - t));
+    } else if (d.kind == Drag::Connect) {
+      if (NodeAt(ToTwipsX(x), ToTwipsY(y)) != d.node) d.leftSource = true;
     } else if (d.kind == Drag::Bend) {
       *d.link->points[d.point] = CanvasPoint(std::max(0.0f, d.startX + dx), std::max(0.0f, d.startY + dy));
     }
@@ -133,14 +150,15 @@ void DiagramCanvas::FinishDrag(int x, int y) {
     auto n = AddNode(l, t, r - l, b - t);
     UnselectAll();
     n->SetSelected(true);
-    currentNode_ = n;
+    MakeCurrent(n, false);
     lastGesture_ = Gesture::Node;
   } else if (d->kind == Drag::Connect) {
     auto target = NodeAt(ex, ey);
-    if (!target || target == d->node) return;
+    // Back on its own node after leaving it, the drag draws a link to itself; a click draws none.
+    if (!target || (target == d->node && !d->leftSource)) return;
     auto link = d->node->AddLink(target);
     link->lineStyle = SwitchValue(sw::kNewLineStyle);
-    currentLink_ = link;
+    MakeCurrent(link, false);
     lastGesture_ = Gesture::Link;
   }
 }

@@ -100,6 +100,12 @@ void WorkflowDiagram::LinkDrawn() {
     host_.Beep();
     return remove();
   }
+  // The site reads an action from a state to itself as that state's reassignment rule, so a drawn
+  // one would come back as the rule (its name and assignment lost, the rule's groups replaced).
+  if (source.ToObject() == target.ToObject()) {
+    host_.Beep();
+    return remove();
+  }
   auto action = std::make_shared<diagram::DiagramAction>();
   action->id = nextId_--;
   action->type = 2;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +26,17 @@ std::shared_ptr<Dispatch> Item(const std::shared_ptr<Dispatch>& coll, int32_t i)
   return D(coll->Invoke(0, K::Get, {Variant(i)}));
 }
 double Num(const std::shared_ptr<Dispatch>& object, int32_t id) { return object->Invoke(id, K::Get).ToDouble(); }
+std::string Base64(const std::string& bytes) {
+  static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    const size_t n = std::min<size_t>(3, bytes.size() - i);
+    uint32_t v = 0;
+    for (size_t k = 0; k < 3; ++k) v = v << 8 | (k < n ? uint8_t(bytes[i + k]) : 0);
+    for (size_t k = 0; k < 4; ++k) out += k <= n ? kDigits[(v >> (18 - 6 * k)) & 63] : '=';
+  }
+  return out;
+}
 // The error number a call raises, 0 when none.
 template <class Call>
 int32_t Raised(Call call) {
@@ -245,9 +257,55 @@ TEST_F(Canvas, ADrawnLinkIsTheCurrentLinkAndTheLastOfItsSource) {
   EXPECT_EQ(D(drawn->Invoke(21, K::Get)), b);
   EXPECT_EQ(drawn->Invoke(23, K::Get).ToLong(), 0);
   EXPECT_EQ(Num(a, 20), 1500);  // the New action tool moves nothing
+  EXPECT_EQ(D(c->Invoke(51, K::Get)), nullptr);  // its source, where the drag began, is not current
   Drag(150, 125, 20, 20);  // ending on no node draws nothing
   EXPECT_EQ(c->Invoke(49, K::Get).ToLong(), 0);
   EXPECT_EQ(Count(links), 2);
+  Drag(150, 125, 160, 130);  // a drag that stays on its node draws nothing
+  EXPECT_EQ(c->Invoke(49, K::Get).ToLong(), 0);
+  EXPECT_EQ(Count(links), 2);
+  c->MouseDown(1, 0, 150, 125);  // out of its node and back: a link to itself
+  c->MouseMove(1, 0, 150, 200);
+  c->MouseUp(1, 0, 150, 125);
+  EXPECT_EQ(c->Invoke(49, K::Get).ToLong(), 2);
+  ASSERT_EQ(Count(links), 3);
+  EXPECT_EQ(D(Item(links, 3)->Invoke(21, K::Get)), a);
+  EXPECT_EQ(D(c->Invoke(52, K::Get)), Item(links, 3));
+}
+
+// The item last clicked or drawn is the one current item; an empty spot leaves none, and only a
+// shift-click that adds to the selection keeps the current item of the other kind.
+TEST_F(Canvas, OneItemIsCurrentUnlessAShiftClickAddsTheOtherKind) {
+  auto a = AddNode(1500, 1500, 1500, 750), b = AddNode(4500, 1500, 1500, 750);  // 100,100 and 300,100
+  auto link = AddLink(a, b);                                                  // through 250,125
+  const std::shared_ptr<Dispatch> none;
+  struct Click {
+    int32_t button, shift;
+    int x, y;
+  };
+  struct Case {
+    std::vector<Click> clicks;
+    std::shared_ptr<Dispatch> node, link;
+  };
+  const Click onA{1, 0, 150, 110}, onLink{1, 0, 250, 125}, empty{1, 0, 250, 250};
+  const Click rightA{2, 0, 150, 110}, rightLink{2, 0, 250, 125}, rightEmpty{2, 0, 250, 250};
+  Apply(kSelect);
+  for (const Case& k : std::vector<Case>{{{onA}, a, none},
+                                         {{onA, empty}, none, none},
+                                         {{onA, rightLink}, none, link},
+                                         {{onLink, onA}, a, none},
+                                         {{rightLink, rightA}, a, none},
+                                         {{rightA, rightEmpty}, none, none},
+                                         {{onLink, {1, 1, 150, 110}}, a, link},
+                                         {{onA, {1, 1, 250, 125}}, a, link},
+                                         {{onA, {1, 1, 250, 125}, onLink}, none, link}}) {
+    for (const Click& click : k.clicks) {
+      c->MouseDown(click.button, click.shift, click.x, click.y);
+      c->MouseUp(click.button, click.shift, click.x, click.y);
+    }
+    EXPECT_EQ(D(c->Invoke(51, K::Get)), k.node) << k.clicks.size() << " " << k.clicks.back().x;
+    EXPECT_EQ(D(c->Invoke(52, K::Get)), k.link) << k.clicks.size() << " " << k.clicks.back().x;
+  }
 }
 
 TEST_F(Canvas, SelectMovesSizesAndBends) {
@@ -274,14 +332,62 @@ TEST_F(Canvas, SelectMovesSizesAndBends) {
 }
 
 TEST_F(Canvas, PointerCodesAreCssCursors) {
-  const std::pair<int32_t, const char*> cases[] = {{0, "default"}, {1, "default"}, {2, "crosshair"},
-                                                    {5, "move"},   {6, "nesw-resize"}, {7, "ns-resize"},
-                                                    {8, "nwse-resize"}, {9, "ew-resize"}, {11, "wait"},
-                                                    {99, "url(cursor227.png), default"}};
-  for (auto [code, css] : cases) {
-    c->Invoke(43, K::Put, {Variant(code)});
-    EXPECT_EQ(c->Cursor(), css) << code;
+  const std::string png = "url(data:image/png;base64," + Base64(PointerPng()) + ") 0 0, default";
+  struct Case {
+    int32_t code;
+    Variant picture;
+    std::string css;
+  };
+  for (const Case& k : std::vector<Case>{{0, Variant(), "default"},       {1, Variant(), "default"},
+                                         {2, Variant(), "crosshair"},     {5, Variant(), "move"},
+                                         {6, Variant(), "nesw-resize"},   {7, Variant(), "ns-resize"},
+                                         {8, Variant(), "nwse-resize"},   {9, Variant(), "ew-resize"},
+                                         {11, Variant(), "wait"},         {99, Variant(int32_t{227}), png},
+                                         {99, Variant(), "default"},      {99, Variant(int32_t{228}), "default"}}) {
+    c->Invoke(44, K::Put, {k.picture});
+    c->Invoke(43, K::Put, {Variant(k.code)});
+    EXPECT_EQ(c->Cursor(), k.css) << k.code;
   }
+}
+
+// Cursor 227 is a 32 x 32 RGBA PNG whose chunks carry their CRCs, the pixels in stored blocks.
+TEST_F(Canvas, TheNodePointerIsAPngPicture) {
+  const std::string png = PointerPng();
+  ASSERT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1A\n");
+  auto u32 = [&](size_t at) {
+    return uint32_t(uint8_t(png[at])) << 24 | uint32_t(uint8_t(png[at + 1])) << 16 |
+           uint32_t(uint8_t(png[at + 2])) << 8 | uint8_t(png[at + 3]);
+  };
+  std::vector<std::string> chunks;
+  std::string pixels;
+  for (size_t at = 8; at + 12 <= png.size();) {
+    const uint32_t size = u32(at);
+    const std::string type = png.substr(at + 4, 4), data = png.substr(at + 8, size);
+    uint32_t crc = 0xFFFFFFFFu;
+    for (char ch : type + data) {
+      crc ^= uint8_t(ch);
+      for (int k = 0; k < 8; ++k) crc = (crc & 1) ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
+    }
+    EXPECT_EQ(u32(at + 8 + size), crc ^ 0xFFFFFFFFu) << type;
+    chunks.push_back(type);
+    if (type == "IHDR") {
+      EXPECT_EQ(data, std::string("\0\0\0\x20\0\0\0\x20\x08\x06\0\0\0", 13));
+    }
+    if (type == "IDAT") pixels = data.substr(7, data.size() - 11);  // one block: its head and the Adler sum off
+    at += 12 + size;
+  }
+  EXPECT_EQ(chunks, (std::vector<std::string>{"IHDR", "IDAT", "IEND"}));
+  ASSERT_EQ(pixels.size(), 32u * (1 + 32 * 4));
+  auto pixel = [&](int x, int y) {
+    const size_t at = size_t(y) * (1 + 32 * 4) + 1 + size_t(x) * 4;
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%02X%02X%02X%02X", uint8_t(pixels[at]), uint8_t(pixels[at + 1]),
+                  uint8_t(pixels[at + 2]), uint8_t(pixels[at + 3]));
+    return std::string(hex);
+  };
+  EXPECT_EQ(pixel(0, 0), "000000FF");   // the tip, the hot spot
+  EXPECT_EQ(pixel(1, 2), "FFFFFFFF");   // inside the arrow
+  EXPECT_EQ(pixel(31, 31), "00000000");  // clear
 }
 
 TEST_F(Canvas, UnknownMembersAndIndexesRaiseTheirResults) {
@@ -320,6 +426,8 @@ TEST_F(Canvas, ALinkToItsOwnNodeIsALoopOverTheTopRightCorner) {
   auto line = std::find(calls.begin(), calls.end(), "Polyline 188,100 188,88 212,88 212,112 200,112");
   ASSERT_NE(line, calls.end());
   EXPECT_EQ(line[1], "MoveTo 200,112");  // the arrow's head on the right edge
+  EXPECT_EQ(c->LinkAt(c->ToTwipsX(212), c->ToTwipsY(100)), Item(D(a->Invoke(26, K::Get)), 1)) << "on the loop";
+  EXPECT_EQ(c->LinkAt(c->ToTwipsX(150), c->ToTwipsY(125)), nullptr) << "the node's centre";
 }
 
 TEST_F(Canvas, GridDotsAndCurvedLinks) {

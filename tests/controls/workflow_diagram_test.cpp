@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "diagram_text_sample.h"
@@ -188,6 +190,17 @@ TEST_F(Editor, TextDDrawsThreeBoxesAndTwoLinksTheSameEveryTime) {
   EXPECT_EQ(drawn(), once);
   EXPECT_EQ(control->States().size(), 3u);
   EXPECT_EQ(control->Actions().size(), 2u);
+  // Mend: each link takes the line type the text gives (the curved Fix above loads curved, so a
+  // save keeps it curved); swapped in the text, the two links swap.
+  std::string swapped = TextD();
+  swapped.replace(swapped.find("\r\n0\r\nSubmit\r\n"), 5, "\r\n1\r\n");
+  swapped.replace(swapped.find("\r\n1\r\nFix\r\n"), 5, "\r\n0\r\n");
+  host.transfers = {{kData, Lists()}, {kDown, swapped}};
+  control->Call("Update", {});
+  std::vector<std::string> links;
+  for (const std::string& line : drawn())
+    if (line.starts_with("-> ")) links.push_back(line);
+  EXPECT_EQ(links, (std::vector<std::string>{"-> New Submit 1 2", "-> Fixed - Closed Fix 0 4"}));
 }
 
 // The reader's unplaceable actions (to state 99 here) are neither drawn nor kept.
@@ -492,6 +505,19 @@ TEST_F(Editing, LinksRefusedAndAccepted) {
   EXPECT_EQ(host.Count("Beep"), 1);
   EXPECT_EQ(Boxes().size(), 2u);
   EXPECT_EQ(control->Canvas()->Nodes()[3]->Incoming().size(), 0u);
+  // A link from a box back to itself: the issue-create box's and an ordinary state's (which the
+  // site would read as the state's reassignment rule) each beep and are removed, without a message.
+  for (auto [x, y, beeps] : {std::tuple{70, 40, 2}, std::tuple{250, 40, 3}}) {
+    Mouse(0, 1, x, y);
+    Mouse(1, 1, x, y + 100);
+    Mouse(1, 1, x, y);
+    Mouse(2, 1, x, y);
+    EXPECT_EQ(control->Canvas()->LastGesture(), canvas::Gesture::Link) << x;
+    EXPECT_EQ(host.Count("Beep"), beeps) << x;
+  }
+  EXPECT_EQ(Boxes().size(), 2u);
+  EXPECT_EQ(view->shown, "");
+  EXPECT_EQ(Captions(), "Issue Create[1]>New;New[2]>Fixed - Closed>Issue Create;Fixed - Closed[0];Issue Create[0];");
 }
 
 TEST_F(Editing, LinkMenuRulesZoomEscapeAndDoubleClick) {
@@ -585,6 +611,37 @@ TEST_F(Editing, DeletingANodeTakesItsStateAndLinksOutOfTheSave) {
   EXPECT_EQ(body.find("\r\nFix\r\n"), std::string::npos);
   EXPECT_NE(body.find("\r\nSubmit\r\n"), std::string::npos);
   EXPECT_EQ(control->States().count(7), 0u);
+}
+
+// Delete takes the canvas's one current item: the box or link last clicked or drawn, nothing after
+// a click on an empty spot; a node and a link chosen together with shift both go.
+TEST_F(Editing, DeleteTakesTheCurrentItemOnly) {
+  const std::string loaded = "Issue Create[1]>New;New[1]>Fixed - Closed;Fixed - Closed[0];";
+  struct Case {
+    std::function<void()> choose;
+    std::string left;
+  };
+  for (const Case& k : std::vector<Case>{
+           {[&] { Click(250, 160); }, "Issue Create[1]>New;New[0];"},
+           {[&] { Click(250, 160), Click(600, 300); }, loaded},
+           {[&] { Click(250, 160), Click(150, 40, 2), control->Command(228); },  // the Link menu's "&Delete"
+            "Issue Create[0];New[1]>Fixed - Closed;Fixed - Closed[0];"},
+           {[&] { Click(150, 40), Click(250, 160, 1, 1); }, "Issue Create[0];New[0];"},
+           {[&] {
+              control->Command(wf::kNewAction);
+              Drag(250, 160, 70, 40);  // Fixed - Closed to Issue Create, through its dialog
+              view->action->groups[0].ticked = true;
+              view->Answer(true);
+              ASSERT_EQ(Captions(), "Issue Create[1]>New;New[1]>Fixed - Closed;Fixed - Closed[1]>Issue Create;");
+            },
+            loaded}}) {
+    control->Command(wf::kSelect);
+    control->Call("Update", {});
+    ASSERT_EQ(Captions(), loaded);
+    k.choose();
+    control->OnKeyUp(46, 0);
+    EXPECT_EQ(Captions(), k.left);
+  }
 }
 
 // A selected box at pixels (100, 100)-(220, 150): the pointer over its handles, inside and around.

@@ -140,6 +140,18 @@ TEST_F(WorkflowBrowserTest, AdminDrawsMovesSavesIsRefusedFromAnOldCopyAndCancels
   Json at = page->Evaluate("(() => { const r = Workflow.querySelector('canvas').getBoundingClientRect();"
                            " return [r.left + 6 + 310, r.top + 40 + 155]; })()");
   page->Drag(at[0], at[1], at[0].get<double>() + 90, at[1].get<double>() + 36);
+  // Over the middle of the box, now selected, the pointer is our picture of cursor 227.
+  page->Evaluate("Workflow.querySelector('canvas').dispatchEvent(new PointerEvent('pointermove', {bubbles: true,"
+                 " clientX: " + std::to_string(at[0].get<double>() + 90) + ", clientY: " +
+                 std::to_string(at[1].get<double>() + 36) + "})); 0");
+  const std::string cursor = page->Evaluate("getComputedStyle(Workflow.querySelector('canvas')).cursor");
+  EXPECT_TRUE(cursor.starts_with("url(\"data:image/png;base64,") && cursor.ends_with("\") 0 0, default"))
+      << cursor.substr(0, 40);
+  EXPECT_EQ(page->Evaluate("new Promise(done => { const i = new Image();"
+                           " i.onload = () => done(i.naturalWidth + 'x' + i.naturalHeight);"
+                           " i.onerror = () => done('not a picture');"
+                           " i.src = getComputedStyle(Workflow.querySelector('canvas')).cursor.split('\"')[1]; })"),
+            "32x32");
   page->Click("#Save");
   EXPECT_EQ(Answer(*page, "OK"), "Diagram Saved.");
   const auto snapped = [](double twips) { return std::to_string(std::lround(twips / 135) * 135); };
