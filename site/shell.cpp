@@ -24,13 +24,6 @@ std::string PageShell(PageContext& page, std::string_view title, std::string_vie
       brisquel::encode::HtmlText(title) + "</title>\r\n";
   out += "<link rel=\"stylesheet\" type=\"text/css\" href=\"" + HtmlAttribute(page.Url("/vantrel.css")) + "\">\r\n";
   out += "<script src=\"" + HtmlAttribute(page.Url("/vantrel.js")) + "\"></script>\r\n";
-  std::error_code ec;
-  if (!o.controls.empty() && std::filesystem::is_regular_file(o.controls / "tamsolo-loader.js", ec)) {
-    // The module first: the loader starts it as it runs.
-    if (std::filesystem::is_regular_file(o.controls / "tamsolo.js", ec))
-      out += "<script src=\"" + HtmlAttribute(page.Url("/controls/tamsolo.js")) + "\"></script>\r\n";
-    out += "<script src=\"" + HtmlAttribute(page.Url("/controls/tamsolo-loader.js")) + "\"></script>\r\n";
-  }
   out += "</head>\r\n<body>\r\n";
   const MenuWriter& menu = GetMenuWriter();
   if (menu && page.WithMenu()) {
@@ -41,6 +34,15 @@ std::string PageShell(PageContext& page, std::string_view title, std::string_vie
     out += "</div>";
   } else {
     out += body;
+  }
+  // Signed-in pages end with the control library, so the loader runs once the page's OBJECTs are
+  // in; the sign-in page has no controls.
+  std::error_code ec;
+  if (page.SignIn() && !o.controls.empty() && std::filesystem::is_regular_file(o.controls / "tamsolo-loader.js", ec)) {
+    // The module first: the loader starts it as it runs.
+    if (std::filesystem::is_regular_file(o.controls / "tamsolo.js", ec))
+      out += "<script src='" + HtmlAttribute(page.Url("/controls/tamsolo.js")) + "'></script>";
+    out += "<script src='" + HtmlAttribute(page.Url("/controls/tamsolo-loader.js")) + "'></script>";
   }
   out += "\r\n</body>\r\n</html>\r\n";
   return out;

@@ -34,10 +34,16 @@ SaveChoice ChooseSave(std::string_view typed, int filter) {
 
 CaptureCtl::CaptureCtl(Host& host)
     : BitmapControl(host, *FindClassByName("CaptureCtl"), kCaptureBitmap, ExtentAsAsked{}, true) {
-  AddMethod("ShowImage", [this](std::vector<Variant>&) {
-    ShowImage();
-    return Variant();
-  });
+  AddMethod(
+      "ShowImage",
+      [this](std::vector<Variant>&) {
+        ShowImage();
+        return Variant();
+      },
+      1);
+  AddEvent("CaptureSaved", 1);
+  // Kept in the event interface for pages written against it; nothing fires it.
+  AddEvent("ScreenCaptured", 2);
 }
 
 void CaptureCtl::OnMouse(const MouseInput& input) {

@@ -19,9 +19,11 @@ void Control::AddProperty(std::string name, int32_t id, std::function<Variant()>
   properties_.push_back({std::move(name), id, std::move(get), std::move(put), persisted});
 }
 
-void Control::AddMethod(std::string name, std::function<Variant(std::vector<Variant>&)> call) {
-  methods_.push_back({std::move(name), std::move(call)});
+void Control::AddMethod(std::string name, std::function<Variant(std::vector<Variant>&)> call, int32_t id) {
+  methods_.push_back({std::move(name), std::move(call), id});
 }
+
+void Control::AddEvent(std::string name, int32_t id) { events_.push_back({std::move(name), id}); }
 
 void Control::AddStockColor(std::string name, int32_t id, uint32_t& field) {
   AddProperty(
@@ -44,6 +46,12 @@ const Control::Property* Control::FindProperty(std::string_view name) const {
 const Control::Method* Control::FindMethod(std::string_view name) const {
   for (const Method& m : methods_)
     if (EqualsNoCase(m.name, name)) return &m;
+  return nullptr;
+}
+
+const Control::Event* Control::FindEvent(std::string_view name) const {
+  for (const Event& e : events_)
+    if (EqualsNoCase(e.name, name)) return &e;
   return nullptr;
 }
 

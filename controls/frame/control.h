@@ -25,6 +25,7 @@ inline constexpr int32_t kFillColor = -510;
 inline constexpr int32_t kForeColor = -513;
 inline constexpr int32_t kBorderVisible = -519;
 inline constexpr int32_t kReadyState = -525;
+inline constexpr int32_t kUnknown = -1;  // a member declared without a DISPID of its own
 }  // namespace dispid
 
 inline constexpr int32_t kReadyStateComplete = 4;
@@ -63,6 +64,12 @@ class Control {
   struct Method {
     std::string name;
     std::function<Variant(std::vector<Variant>&)> call;
+    int32_t dispid = dispid::kUnknown;
+  };
+  // An event of the control's outgoing interface; declared events need not all be fired.
+  struct Event {
+    std::string name;
+    int32_t dispid = dispid::kUnknown;
   };
   // Reads a PARAM by name; nullopt when the page gave none.
   using PropertyBag = std::function<std::optional<std::string>(std::string_view name)>;
@@ -84,6 +91,8 @@ class Control {
   const std::vector<Method>& Methods() const { return methods_; }
   const Property* FindProperty(std::string_view name) const;
   const Method* FindMethod(std::string_view name) const;
+  const std::vector<Event>& Events() const { return events_; }
+  const Event* FindEvent(std::string_view name) const;
   // By-name access; an unknown name raises 438.
   Variant Get(std::string_view name) const;
   void Put(std::string_view name, const Variant& value);
@@ -127,7 +136,9 @@ class Control {
  protected:
   void AddProperty(std::string name, int32_t dispid, std::function<Variant()> get,
                    std::function<void(const Variant&)> put, bool persisted = true);
-  void AddMethod(std::string name, std::function<Variant(std::vector<Variant>&)> call);
+  void AddMethod(std::string name, std::function<Variant(std::vector<Variant>&)> call,
+                 int32_t id = dispid::kUnknown);
+  void AddEvent(std::string name, int32_t id = dispid::kUnknown);
   // The stock colour properties a control chooses to have, with their standard DISPIDs.
   void AddForeColor() { AddStockColor("ForeColor", dispid::kForeColor, foreColor_); }
   void AddBackColor() { AddStockColor("BackColor", dispid::kBackColor, backColor_); }
@@ -159,6 +170,7 @@ class Control {
   const ClassEntry& entry_;
   std::vector<Property> properties_;
   std::vector<Method> methods_;
+  std::vector<Event> events_;
   uint32_t foreColor_ = 0x80000012;  // button text
   uint32_t backColor_ = 0x8000000F;  // button face
   uint32_t borderColor_ = 0x80000012;

@@ -3,7 +3,8 @@
 // cached, a relative URL is taken against the page, and the body's bytes travel unconverted both
 // ways. The response body is read as a stream: one data call per piece, then exactly one end call
 // after success, after an HTTP error page (its bytes are data) and after a network failure alike.
-// A request nobody waits for any more (superseded, or its control gone) stops being read.
+// A request nobody waits for any more (superseded, or its control gone) stops being read; one that
+// cannot start makes no call at all.
 mergeInto(LibraryManager.library, {
   tamsolo_transfer_start__deps: ['malloc', 'free'],
   tamsolo_transfer_start: function (method, url, contentType, body, bodySize, sink) {
@@ -24,14 +25,15 @@ mergeInto(LibraryManager.library, {
       _tamsolo_transfer_data(sink, p, bytes.length);
       _free(p);
     }
-    var request;
+    // A URL that does not parse against the page starts nothing and calls its owner not once; the
+    // caller drops the sink.
+    var href;
     try {
-      request = fetch(UTF8ToString(url), init);
+      href = new URL(UTF8ToString(url), location.href).href;
     } catch (e) {
-      end(false, 0);
-      return;
+      return 0;
     }
-    request.then(function (response) {
+    fetch(href, init).then(function (response) {
       if (!response.body) {
         end(response.ok, response.status);
         return;
@@ -57,5 +59,6 @@ mergeInto(LibraryManager.library, {
     }).catch(function () {
       end(false, 0);
     });
+    return 1;
   },
 });

@@ -17,8 +17,8 @@ int tamsolo_host_width(int host);
 int tamsolo_host_height(int host);
 void tamsolo_host_request_size(int host, int width, int height);
 int tamsolo_host_user_mode(int host);
-void tamsolo_transfer_start(const char* method, const char* url, const char* contentType, const char* body,
-                            int bodySize, void* sink);
+int tamsolo_transfer_start(const char* method, const char* url, const char* contentType, const char* body,
+                           int bodySize, void* sink);
 void tamsolo_host_message_box(int host, const char* text, const char* title, int icon, int buttons,
                               void* done);
 int tamsolo_host_confirm(const char* text);
@@ -193,9 +193,11 @@ void WebHost::RequestSize(gdi::Size pixels) { tamsolo_host_request_size(id_, pix
 bool WebHost::UserMode() const { return tamsolo_host_user_mode(id_) != 0; }
 
 void WebHost::StartTransfer(const TransferRequest& request, std::shared_ptr<TransferSink> sink) {
-  tamsolo_transfer_start(request.method.c_str(), request.url.c_str(), request.contentType.c_str(),
-                         request.body.data(), static_cast<int>(request.body.size()),
-                         new std::shared_ptr<TransferSink>(std::move(sink)));
+  auto* held = new std::shared_ptr<TransferSink>(std::move(sink));
+  // A request that did not start never calls back, so its sink is released here.
+  if (!tamsolo_transfer_start(request.method.c_str(), request.url.c_str(), request.contentType.c_str(),
+                              request.body.data(), static_cast<int>(request.body.size()), held))
+    delete held;
 }
 
 void WebHost::MessageBox(std::string_view text, std::string_view title, int icon, int buttons,

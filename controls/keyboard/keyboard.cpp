@@ -10,10 +10,13 @@ using automation::Variant;
 
 Keyboard::Keyboard(Host& host)
     : BitmapControl(host, *FindClassByName("Keyboard"), kKeyboardBitmap, ExtentBitmapPixels{}, true) {
-  AddMethod("SendKeys", [this](std::vector<Variant>& args) {
-    SendKeys(args.empty() ? std::string() : args[0].ToString());
-    return Variant();
-  });
+  AddMethod(
+      "SendKeys",
+      [this](std::vector<Variant>& args) {
+        SendKeys(args.empty() ? std::string() : args[0].ToString());
+        return Variant();
+      },
+      1);
 }
 
 void Keyboard::SendKeys(std::string_view text) { host_.PlayKeys(keys::Strokes(keys::CompileKeys(text))); }

@@ -39,7 +39,8 @@ std::string ChartObject(std::string_view className, std::string_view id, int wid
 }
 
 std::string UpdateOnReady(std::string_view id) {
-  return "if (window.Tamsolo) Tamsolo.ready.then(function () { document.getElementById('" + ScriptString(id) +
+  // The loader comes after the page's own script, so the event is what tells the page.
+  return "document.addEventListener('tamsoloready', function () { document.getElementById('" + ScriptString(id) +
          "').UpdateGraph(); });\r\n";
 }
 

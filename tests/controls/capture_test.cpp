@@ -27,7 +27,12 @@ TEST(CaptureCtl, IsTheIconWithShowImageAndItsMiscStatus) {
   ASSERT_EQ(control.FinalConstruct(), hr::kOk);
   EXPECT_EQ(control.NaturalExtent(), (gdi::Size{3201, 1746}));
   EXPECT_EQ(control.GetMiscStatus(1), 147857u);
-  EXPECT_NE(control.FindMethod("ShowImage"), nullptr);
+  ASSERT_NE(control.FindMethod("ShowImage"), nullptr);
+  EXPECT_EQ(control.FindMethod("ShowImage")->dispid, 1);
+  // ScreenCaptured is declared for the event interface; a pick and its saves fire CaptureSaved only.
+  std::vector<std::pair<std::string, int32_t>> declared;
+  for (const Control::Event& e : control.Events()) declared.emplace_back(e.name, e.dispid);
+  EXPECT_EQ(declared, (std::vector<std::pair<std::string, int32_t>>{{"CaptureSaved", 1}, {"ScreenCaptured", 2}}));
   EXPECT_TRUE(control.Properties().empty());
   std::string events;
   EXPECT_EQ(control.GetGUID(kGuidKindDefaultSourceDispIid, events), hr::kOk);
@@ -106,6 +111,8 @@ TEST(Keyboard, SendKeysPlaysTheCompiledStrokesAndIsAlwaysFine) {
   RecordingHost& host = f.host;
   ASSERT_EQ(keyboard.FinalConstruct(), hr::kOk);
   EXPECT_EQ(keyboard.NaturalExtent(), (gdi::Size{503, 503}));
+  ASSERT_NE(keyboard.FindMethod("sendkeys"), nullptr);
+  EXPECT_EQ(keyboard.FindMethod("sendkeys")->dispid, 1);
   EXPECT_EQ(keyboard.Call("SendKeys", {automation::Variant("^a")}).Type(), automation::VarType::Empty);
   keyboard.Call("SendKeys", {automation::Variant("%")});
   EXPECT_EQ(host.calls, (std::vector<std::string>{"PlayKeys 4", "PlayKeys 0"}));

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 
 #include "automation/text.h"
 #include "frame/control.h"
@@ -116,6 +117,30 @@ TEST_F(Frame, UnknownMembersRaiseAComError) {
   }
   EXPECT_THROW(probe.Call("Frobnicate", {}), automation::ComError);
   EXPECT_THROW(probe.Put("Enabled", Variant(false)), automation::ComError);
+}
+
+// Methods and events found by name in any case, with the DISPID each was declared with.
+TEST_F(Frame, MethodsAndEventsCarryTheirDispids) {
+  struct Case {
+    const char* name;
+    bool event;
+    int32_t dispid;
+  } cases[] = {
+      {"load", false, 10}, {"Ask", false, dispid::kUnknown}, {"LOADED", true, 1},
+      {"Answered", true, 2}, {"Unfired", true, dispid::kUnknown},
+  };
+  auto dispidOf = [this](const Case& c) -> std::optional<int32_t> {
+    if (c.event) {
+      const Control::Event* e = probe.FindEvent(c.name);
+      return e ? std::optional(e->dispid) : std::nullopt;
+    }
+    const Control::Method* m = probe.FindMethod(c.name);
+    return m ? std::optional(m->dispid) : std::nullopt;
+  };
+  for (const Case& c : cases) EXPECT_EQ(dispidOf(c), c.dispid) << c.name;
+  EXPECT_EQ(probe.FindEvent("Load"), nullptr);
+  EXPECT_EQ(probe.FindMethod("Loaded"), nullptr);
+  EXPECT_EQ(probe.Events().size(), 3u);
 }
 
 TEST_F(Frame, ReadyStateIsNotifiedBeforeTheRepaint) {

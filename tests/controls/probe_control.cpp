@@ -71,11 +71,17 @@ ProbeControl::ProbeControl(Host& host) : Control(host, *FindClassByName("Chart")
     dialog.reset();
     return Variant();
   });
-  AddMethod("Load", [this](std::vector<Variant>& args) {
-    host_.Fire("Loaded", {args.empty() ? Variant(caption) : args[0]});
-    SetReadyState(kReadyStateComplete);
-    return Variant();
-  });
+  AddMethod(
+      "Load",
+      [this](std::vector<Variant>& args) {
+        host_.Fire("Loaded", {args.empty() ? Variant(caption) : args[0]});
+        SetReadyState(kReadyStateComplete);
+        return Variant();
+      },
+      10);
+  AddEvent("Loaded", 1);
+  AddEvent("Answered", 2);
+  AddEvent("Unfired");
 }
 
 HRESULT ProbeControl::Draw(gdi::Dc& dc, const gdi::Rect& bounds) {

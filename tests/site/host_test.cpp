@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <regex>
 #include <thread>
 
+#include "automation/automation.h"
 #include "controls/diagram_text_sample.h"
 #include "core/diagram_text.h"
 #include "core/password.h"
@@ -128,9 +130,31 @@ TEST_F(HostTest, TheControlLibraryIsServedAndItsLoaderLinkedWhenItIsThere) {
   EXPECT_EQ(again->body, "");
   EXPECT_EQ(c.Get("/APP/controls/tamsolo.wasm")->get_header_value("Content-Type"), "application/wasm");
   EXPECT_EQ(c.Get("/APP/controls/..%2Fsite.db")->status, 404);
-  EXPECT_NE(c.Get("/APP/Default.asp")->body.find("<script src=\"/APP/controls/tamsolo.js\"></script>\r\n"
-                                                 "<script src=\"/APP/controls/tamsolo-loader.js\"></script>"),
-            std::string::npos);
+  // The sign-in page has no controls; a signed-in page ends with them after its content.
+  EXPECT_EQ(c.Get("/APP/Default.asp")->body.find("/controls/"), std::string::npos);
+  const std::string cookie = SignIn("alice", "demo");
+  const std::string page = c.Get("/APP/Issues/Issue.asp?IssueId=5", {{"Cookie", cookie}})->body;
+  EXPECT_TRUE(page.ends_with("</form>\r\n</div><script src='/APP/controls/tamsolo.js'></script>"
+                             "<script src='/APP/controls/tamsolo-loader.js'></script>\r\n</body>\r\n</html>\r\n"))
+      << page.substr(page.size() - std::min<size_t>(page.size(), 300));
+  // The menu before the content is MenuSystem.Menu's own output for the request, byte for byte.
+  using automation::Variant;
+  auto db = automation::CreateObject("Brisquel.Database");
+  db->Put("ConnectionString", Variant(host->ConnectionString()));
+  auto menu = automation::CreateObject("Brisquel.MenuSystem");
+  menu->Put("MetaDataPath", Variant("/LM/W3SVC/1/Root/APP"));
+  menu->Put("InstanceMetaDataPath", Variant("/LM/W3SVC/1"));
+  menu->Put("HttpHost", Variant("127.0.0.1:" + std::to_string(port)));
+  menu->Put("RequestURL", Variant("/APP/Issues/Issue.asp"));
+  menu->Put("RequestScriptName", Variant("/APP/Issues/Issue.asp"));
+  menu->Put("RequestQueryString", Variant("IssueId=5"));
+  menu->Put("UserIsSiteAdmin", db->Call("UserIsSiteAdmin", {Variant("alice")}));
+  menu->Put("UserCanAdmin", db->Call("UserCanAdmin", {Variant("alice")}));
+  menu->Put("IssuePrinterFriendlyUrl", Variant("/APP/Issues/IssuePrinterFriendly.asp?IssueId=5"));
+  const int32_t project = std::stoi(sitedb::Db(dir / "site.db").Text("select ProjectId from Issues where IssueId = 5"));
+  const std::string written = menu->Call("Menu", {Variant(db), Variant("alice"), Variant(project)}).ToString();
+  EXPECT_NE(written.find("ID = 'CaptureCtl'"), std::string::npos);
+  EXPECT_NE(page.find("</head>\r\n<body>\r\n" + written + "<div id=PageContent>"), std::string::npos);
 }
 
 TEST_F(HostTest, ThePagesNotAvailableYetAnswer501SignedIn) {

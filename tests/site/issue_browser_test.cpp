@@ -165,12 +165,22 @@ TEST_F(IssueBrowserTest, ARequiredFieldNamedWithAnApostropheIsAskedForAndAPostWi
   // Sent past the script, the writer's refusal shows every line above the entries as typed.
   SetValue(*page, "Summary", "");
   page->Type("#Comments", "Kept <b>as typed</b>");
+  // The attached file is kept as a provisional attachment for the save, and dropped with the refusal.
+  ASSERT_EQ(page->Evaluate("(() => { const t = new DataTransfer(); t.items.add(new File(['BM'], 'shot.bmp'));"
+                           " document.fIssueDetail.Attachment.files = t.files; return t.files.length; })()"),
+            1);
+  const std::string provisional =
+      "select count(*) || ' ' || coalesce((select seq from sqlite_sequence where name = 'ProvisionalAttachments'), 0)"
+      " from ProvisionalAttachments";
+  const std::string before = Text(provisional);
   page->Evaluate("(() => { const b = document.createElement('button'); b.type = 'button'; b.id = 'go';"
                  " b.onclick = () => document.fIssueDetail.submit(); document.getElementById('PageContent').prepend(b); })()");
   page->ClickAndWait("#go");
   EXPECT_EQ(page->Evaluate("[document.getElementById('Message').innerHTML, document.getElementById('Comments').value]"),
             Json::parse(R"(["Summary cannot be blank.<br>Customer's name cannot be blank.", "Kept <b>as typed</b>"])"));
   EXPECT_EQ(Text("select count(*) from Issues"), "6");
+  EXPECT_EQ(before, "0 0");
+  EXPECT_EQ(Text(provisional), "0 1");  // one row was made, and none is left
 
   const std::string post =
       "(async () => { const f = new FormData(document.fIssueDetail); f.set('CustomerName', 'Acme'); f.set('Summary', 'Needs a customer'); %;"
