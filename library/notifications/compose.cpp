@@ -81,7 +81,7 @@ Body EncodeBody(smtp::SmtpMessage& encoder, const std::string& content, std::str
                 const std::string& additional, std::string transferEncoding) {
   if (!IsAscii(content)) {
     charset = "utf-8";
-    std::string enc = automation::LowerAscii(Trim(transferEncoding));
+    std::string enc = automation::LowerAscii(TrimSpaces(transferEncoding));
     if (EncodingCode(enc) == smtp::kEncodeNone && enc != "8bit") transferEncoding = "quoted-printable";
   }
   encoder.SetEncodingMode(EncodingCode(transferEncoding));
@@ -93,7 +93,7 @@ Body EncodeBody(smtp::SmtpMessage& encoder, const std::string& content, std::str
 }
 
 bool IsHtmlPart(const MessagePart& part) {
-  return EqualsNoCase(Trim(part.contentType), "text") && EqualsNoCase(Trim(part.contentSubtype), "html");
+  return EqualsNoCase(TrimSpaces(part.contentType), "text") && EqualsNoCase(TrimSpaces(part.contentSubtype), "html");
 }
 
 [[noreturn]] void NoContent(const std::string& templateName, const std::string& partName) {
@@ -246,7 +246,7 @@ void MessageComposer::AddParts(smtp::SmtpMessagePart& message, smtp::SmtpMessage
   for (const MessagePart& part : f.parts) {
     const PartContent& pc = TemplatePart(f.tmpl.name, f.tmpl.typeName, part.name);
     if (!pc.found) NoContent(f.tmpl.name, part.name);
-    if (Trim(pc.text).empty()) continue;
+    if (TrimSpaces(pc.text).empty()) continue;
     auto child = message.PartList()->AddPart(part.name);
     child->SetMediaType(part.contentType);
     child->SetMediaSubtype(part.contentSubtype);
