@@ -12,6 +12,8 @@
 #include <cstring>
 #include <thread>
 
+#include "automation/text.h"
+
 namespace vagent {
 
 namespace {
@@ -51,12 +53,6 @@ size_t ValueEnd(std::string_view body, size_t from, size_t index) {
       if (StartsSwitch(body, at + 1, kShape[k].name)) return at;
   }
   return body.size();
-}
-
-std::string TrimBlanks(std::string_view v) {
-  size_t b = v.find_first_not_of(' ');
-  if (b == std::string_view::npos) return "";
-  return std::string(v.substr(b, v.find_last_not_of(' ') - b + 1));
 }
 
 std::optional<std::string> Quoted(const std::string& v) {
@@ -119,7 +115,7 @@ std::optional<MaintenancePlan> ParseMaintenanceCommand(std::string_view command)
     if (kShape[i].hasValue) {
       if (at >= body.size()) return std::nullopt;
       size_t end = ValueEnd(body, at + 1, i);
-      value = TrimBlanks(body.substr(at + 1, end > at + 1 ? end - at - 1 : 0));
+      value = automation::TrimSpaces(body.substr(at + 1, end > at + 1 ? end - at - 1 : 0));
       at = end;
     }
     if (!Apply(plan, kShape[i].name, value)) return std::nullopt;

@@ -81,7 +81,7 @@ void BM_ComposeNotifications(benchmark::State& state) {
   auto headers = brisquel::GetTemplateTypeHeadersRs(db, "HTML");
   auto parts = brisquel::GetTemplateTypePartsRs(db, "HTML");
   for (auto _ : state) {
-    brisquel::MessageComposer composer(db, "http://tracker.example.com/", brisquel::GetIssueFieldsRs(db, ""));
+    brisquel::MessageComposer composer(db, "http://tracker.example.com/", brisquel::ReadFieldRepresentations(db));
     for (int i = 0; i < kNotifications; ++i) {
       auto issue = brisquel::GetIssueRs(db, 1 + i % 6);
       auto message = composer.BuildMailMessage(*config, "user" + std::to_string(i) + "@example.com", *issue, *tmpl,

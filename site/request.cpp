@@ -7,7 +7,8 @@ namespace site {
 
 namespace {
 
-std::string_view TrimBlanks(std::string_view s) {
+// A header's optional white space (spaces and tabs, not line ends) off both ends.
+std::string_view TrimSpacesAndTabs(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
   while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
   return s;
@@ -25,11 +26,11 @@ std::string DecodeFormText(std::string_view s) {
 std::optional<std::string> CookieValue(std::string_view header, std::string_view name) {
   while (!header.empty()) {
     const size_t end = header.find(';');
-    std::string_view item = TrimBlanks(header.substr(0, end));
+    std::string_view item = TrimSpacesAndTabs(header.substr(0, end));
     header = end == std::string_view::npos ? std::string_view() : header.substr(end + 1);
     const size_t eq = item.find('=');
-    if (eq == std::string_view::npos || TrimBlanks(item.substr(0, eq)) != name) continue;
-    std::string_view value = TrimBlanks(item.substr(eq + 1));
+    if (eq == std::string_view::npos || TrimSpacesAndTabs(item.substr(0, eq)) != name) continue;
+    std::string_view value = TrimSpacesAndTabs(item.substr(eq + 1));
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
     return std::string(value);
   }

@@ -17,12 +17,12 @@ namespace {
 
 namespace ddl = schema::ddl;
 
-bool Same(std::string_view a, std::string_view b) { return automation::EqualsNoCase(a, b); }
+using automation::EqualsNoCase;
 
 // The posted description of a code table.
 struct CodeTableForm {
   std::string table, variesByProject, plural, singular, purpose, sortOrder, naturalSort, valueColumn;
-  bool SortColumn() const { return Same(naturalSort, "on"); }  // "on" asks for a SortOrder column
+  bool SortColumn() const { return EqualsNoCase(naturalSort, "on"); }  // "on" asks for a SortOrder column
   std::string SortBy(const std::string& tableName) const {
     return tableName + "." + (SortColumn() ? std::string("SortOrder") : valueColumn);
   }
@@ -43,9 +43,10 @@ std::string CheckDescription(const CodeTableForm& p) {
   if (CharLength(p.singular) > 50) return "Table friendly name (singular) cannot be longer than 50 characters.";
   if (p.singular.empty()) return "Table friendly name (singular) cannot be blank.";
   if (CharLength(p.purpose) > 200) return "Table purpose cannot be longer than 200 characters.";
-  if (!Same(p.sortOrder, "ASC") && !Same(p.sortOrder, "DESC"))
+  if (!EqualsNoCase(p.sortOrder, "ASC") && !EqualsNoCase(p.sortOrder, "DESC"))
     return "Default sort order must be either ascending (ASC) or descending (DESC).";
-  if (!p.naturalSort.empty() && !Same(p.naturalSort, "on")) return "Invalid value for requires seperate sort order field.";
+  if (!p.naturalSort.empty() && !EqualsNoCase(p.naturalSort, "on"))
+    return "Invalid value for requires seperate sort order field.";
   if (CharLength(p.valueColumn) > 50) return "Field name cannot be longer than 50 characters.";
   if (p.valueColumn.empty()) return "Field name cannot be blank.";
   // Also on update: the new name goes into DDL.
@@ -57,7 +58,7 @@ std::string CheckCreate(const CodeTableForm& p) {
   if (CharLength(p.table) > 40) return "Table name cannot be longer than 40 characters.";
   if (p.table.empty()) return "Table name cannot be blank.";
   if (!FollowsNameRule(p.table)) return std::string("Table name") + kNameRule;
-  if (!p.variesByProject.empty() && !Same(p.variesByProject, "on"))
+  if (!p.variesByProject.empty() && !EqualsNoCase(p.variesByProject, "on"))
     return "Invalid value for seperate entries for each project.";
   return CheckDescription(p);
 }
@@ -104,7 +105,7 @@ bool CreateCodeTable(Database& db, const std::string& userId, std::shared_ptr<Mu
     if (!UserIsSiteAdmin(db, userId)) Refuse(kPermissionDenied);
     if (std::string problem = CheckCreate(p); !problem.empty()) Refuse(problem);
     if (!IsCodeTable(p.table)) Refuse(NotACodeTable(p.table));
-    const bool varies = Same(p.variesByProject, "on");
+    const bool varies = EqualsNoCase(p.variesByProject, "on");
     Database::Transaction tx(db);
     auto write = [&] {
       InsertCatalogueRow(db, p, varies);
@@ -126,7 +127,8 @@ namespace {
 // The DDL of an update: the value column renamed (or only its case stored), the sort column added
 // (every value sort order 0) or dropped.
 void ChangeShape(Database& db, const CodeTable& t, const CodeTableForm& p) {
-  if (!Same(p.valueColumn, t.valueColumn)) ddl::RenameColumn(db.Connection(), t.table, t.valueColumn, p.valueColumn);
+  if (!EqualsNoCase(p.valueColumn, t.valueColumn))
+    ddl::RenameColumn(db.Connection(), t.table, t.valueColumn, p.valueColumn);
   if (!p.SortColumn() && !t.naturalSort) {
     ddl::DropColumn(db.Connection(), t.table, "SortOrder");
   } else if (p.SortColumn() && t.naturalSort) {
@@ -181,7 +183,7 @@ bool DeleteCodeTable(Database& db, const std::string& userId, std::shared_ptr<Mu
       if (!IsCodeTable(name)) Refuse(NotACodeTable(name));
       std::optional<CodeTable> t = FindCodeTable(db, name);
       if (!t) Refuse("The code table '" + name + "' does not exist.");
-      if (Same(t->table, "Resolutions") || Same(t->table, "StatusCodes"))
+      if (EqualsNoCase(t->table, "Resolutions") || EqualsNoCase(t->table, "StatusCodes"))
         Refuse("The code table '" + name + "' is built in and cannot be deleted.");
       auto drop = [&] {
         db.Exec("delete from IssueCodeTables where IssueCodeTables.TableName= ?",

@@ -16,7 +16,7 @@ using automation::Variant;
 
 namespace {
 
-bool Same(std::string_view a, std::string_view b) { return automation::EqualsNoCase(a, b); }
+using automation::EqualsNoCase;
 
 constexpr const char* kOpenStatus =
     "The status 'Open' marks open issues and cannot be renamed or deleted.";
@@ -37,7 +37,8 @@ void CheckValueFor(Database& db, const std::string& userId, const CodeTable& t, 
   if (!UserIsSiteAdmin(db, userId) && !(t.variesByProject && UserIsProjectAdmin(db, userId, v.project)))
     Refuse(kPermissionDenied);
   // Issues carry status codes as 6 characters: a longer status could never be used.
-  if (Same(t.table, "StatusCodes") && CharLength(v.code) > 6) Refuse("Value cannot be longer than 6 characters.");
+  if (EqualsNoCase(t.table, "StatusCodes") && CharLength(v.code) > 6)
+    Refuse("Value cannot be longer than 6 characters.");
 }
 
 CodeTable RequireTable(Database& db, const std::string& table) {
@@ -112,14 +113,14 @@ void RewriteIssues(Database& db, const CodeTable& t, const std::string& code, co
 // ordinary states) and by both history columns.
 void RewriteWorkflow(Database& db, const CodeTable& t, const std::string& code, const std::string& old) {
   auto c = ado::Param::Text(code, 50), o = ado::Param::Text(old, 50);
-  if (Same(t.table, "Resolutions")) {
+  if (EqualsNoCase(t.table, "Resolutions")) {
     db.Exec("update WorkflowStates set ResolutionCode = ?, StateName = case when StateType = 0 then ? || "
             "case StatusCode when 'Open' then '' else ' - Closed' end else StateName end "
             "where WorkflowStates.ResolutionCode = ? ; "
             "update IssueHistory set OldResolutionCode = ? where OldResolutionCode = ? ; "
             "update IssueHistory set NewResolutionCode = ? where NewResolutionCode = ? ",
             {c, c, o, c, o, c, o});
-  } else if (Same(t.table, "StatusCodes")) {
+  } else if (EqualsNoCase(t.table, "StatusCodes")) {
     db.Exec("update WorkflowStates set StatusCode = ?, StateName = case when StateType = 0 then ResolutionCode || "
             "case when ? = 'Open' then '' else ' - Closed' end else StateName end "
             "where WorkflowStates.StatusCode = ? ; "
@@ -136,7 +137,7 @@ void Rename(Database& db, ado::Recordset& rs, const CodeTable& t, const ValueFor
     db.WriteBack(rs);
     return;
   }
-  const bool caseOnly = Same(v.code, old);
+  const bool caseOnly = EqualsNoCase(v.code, old);
   if (caseOnly) {
     rs.SetValue(t.valueColumn, Variant(v.code));
   } else {
@@ -167,7 +168,7 @@ bool UpdateCodeTableValue(Database& db, const std::string& userId, RecordsetPtr 
     if (rs.IsEOF() || rs.IsBOF()) rs.MoveFirst();
     CheckValueFor(db, userId, t, v);
     const std::string old = rs.Value(t.valueColumn).ToString();
-    if (Same(t.table, "StatusCodes") && Same(old, "Open") && v.code != old) Refuse(kOpenStatus);
+    if (EqualsNoCase(t.table, "StatusCodes") && EqualsNoCase(old, "Open") && v.code != old) Refuse(kOpenStatus);
     Database::Transaction tx(db);
     WriteStep(
         db,
@@ -204,8 +205,8 @@ void DeleteResolutionWorkflow(Database& db, const std::string& code) {
 }
 
 void DeleteValue(Database& db, const CodeTable& t, const std::string& code, int32_t projectId) {
-  const bool resolutions = Same(t.table, "Resolutions");
-  if (Same(t.table, "StatusCodes") && Same(code, "Open")) Refuse(kOpenStatus);
+  const bool resolutions = EqualsNoCase(t.table, "Resolutions");
+  if (EqualsNoCase(t.table, "StatusCodes") && EqualsNoCase(code, "Open")) Refuse(kOpenStatus);
   if (resolutions) DeleteResolutionWorkflow(db, code);
   std::string sql = "delete from " + t.QuotedTable() + " where " + t.QuotedValueColumn() + " = ? ";
   ado::Params params{ado::Param::Text(code, 50, "CodeValue")};

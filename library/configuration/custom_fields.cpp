@@ -19,15 +19,15 @@ namespace {
 
 namespace ddl = schema::ddl;
 
-bool Same(std::string_view a, std::string_view b) { return automation::EqualsNoCase(a, b); }
+using automation::EqualsNoCase;
 
 constexpr int32_t kRowBudget = 7000;
 
 struct FieldForm {
   std::string name, caption, description, tableName, type, numLines, maxLength, textLog, customTable;
   int16_t lines = 0, size = 0;
-  bool TextKind() const { return Same(type, "1"); }
-  bool Log() const { return Same(textLog, "on"); }
+  bool TextKind() const { return EqualsNoCase(type, "1"); }
+  bool Log() const { return EqualsNoCase(textLog, "on"); }
 };
 
 FieldForm ReadForm(const FormFields& f) {
@@ -39,7 +39,8 @@ FieldForm ReadForm(const FormFields& f) {
 void CheckName(const std::string& name) {
   if (CharLength(name) > 20) Refuse("Field name cannot be longer than 20 characters.");
   if (name.empty()) Refuse("Field name cannot be blank.");
-  if (Same(name, "rsIssue") || Same(name, "PostBackReason") || (name.size() >= 4 && Same(name.substr(0, 4), "inq_")))
+  if (EqualsNoCase(name, "rsIssue") || EqualsNoCase(name, "PostBackReason") ||
+      (name.size() >= 4 && EqualsNoCase(name.substr(0, 4), "inq_")))
     Refuse("Field name is reserved, please choose another name.");
   if (!FollowsNameRule(name))
     Refuse("Field name must begin with a letter, and only contain letters, digits or underscores.");
@@ -93,7 +94,7 @@ Kind ChooseKind(Database& db, const FieldForm& p) {
     if (p.Log()) return {"comments", "", "", 0, 5, {}};
     return {p.lines < 2 ? "text" : "multiline", "VARCHAR(" + std::to_string(p.size) + ")", "''", p.size, 0, {}};
   }
-  if (Same(p.type, "3")) return {"checkbox", "BIT", "0", 1, 1, {}};
+  if (EqualsNoCase(p.type, "3")) return {"checkbox", "BIT", "0", 1, 1, {}};
   if (p.customTable.empty()) Refuse("List entry data type secified but a custom code table was not specified.");
   if (CharLength(p.customTable) > 50) Refuse("Custom code table name cannot be longer than 50 characters.");
   std::optional<codetables::CodeTable> t = codetables::FindCodeTable(db, p.customTable);
@@ -133,7 +134,7 @@ bool CreateCustomField(Database& db, const std::string& userId, std::shared_ptr<
     if (!UserIsSiteAdmin(db, userId)) Refuse(kPermissionDenied);
     CheckName(p.name);
     CheckCaption(db, p, "");
-    if (!Same(p.type, "1") && !Same(p.type, "2") && !Same(p.type, "3"))
+    if (!EqualsNoCase(p.type, "1") && !EqualsNoCase(p.type, "2") && !EqualsNoCase(p.type, "3"))
       Refuse("Data type/representation must be 1, 2 or 3.");
     if (p.TextKind()) CheckText(p, true);
     const Kind k = ChooseKind(db, p);
@@ -165,9 +166,10 @@ struct StoredField {
   std::string name, representation;
   int32_t size = 0;
   bool TextKind() const {
-    return Same(representation, "text") || Same(representation, "multiline") || Same(representation, "comments");
+    return EqualsNoCase(representation, "text") || EqualsNoCase(representation, "multiline") ||
+           EqualsNoCase(representation, "comments");
   }
-  bool HasColumn() const { return TextKind() && !Same(representation, "comments"); }
+  bool HasColumn() const { return TextKind() && !EqualsNoCase(representation, "comments"); }
 };
 
 void Resize(Database& db, const StoredField& s, int32_t size) {
@@ -223,7 +225,7 @@ namespace {
 bool BuiltIn(const std::string& name) {
   for (const char* f : {"", "IssueId", "DateOpened", "DateClosed", "DateLastUpdated", "AssignedToUser",
                         "ResolutionCode", "StatusCode", "CreatedByUserId", "Summary", "PriorityCode"})
-    if (Same(name, f)) return true;
+    if (EqualsNoCase(name, f)) return true;
   return false;
 }
 
@@ -243,8 +245,8 @@ void DeleteReferences(Database& db, const std::string& name) {
 }
 
 void DeleteField(Database& db, const std::string& name) {
-  if (Same(name, "ProjectCode")) Refuse("The project field cannot be deleted.");
-  if (BuiltIn(Trim(name))) Refuse("The field '" + name + "' is built in and cannot be deleted.");
+  if (EqualsNoCase(name, "ProjectCode")) Refuse("The project field cannot be deleted.");
+  if (BuiltIn(std::string(TrimSpaces(name)))) Refuse("The field '" + name + "' is built in and cannot be deleted.");
   std::optional<StoredField> s;
   std::string table;
   db.Each("select FieldName, Representation, TableName from IssueFields where FieldName = ?",
@@ -254,7 +256,7 @@ void DeleteField(Database& db, const std::string& name) {
           });
   if (!s) ThrowError(kClass, "DeleteCustomField", "The issue field '" + name + "' does not exist.");
   WriteStep(db, [&] { DeleteReferences(db, s->name); });
-  if (Same(s->representation, "comments")) {
+  if (EqualsNoCase(s->representation, "comments")) {
     db.Exec("delete from IssueComments where IssueComments.FieldName = ?", {ado::Param::Text(s->name, 20)});
     return;
   }

@@ -14,7 +14,7 @@ using codetables::kClass;
 
 namespace {
 
-bool Same(std::string_view a, std::string_view b) { return automation::EqualsNoCase(a, b); }
+using automation::EqualsNoCase;
 
 // Layout names are created up to 20 characters and renamed up to 50: bound at 50.
 ado::Param LayoutName(const std::string& name) { return ado::Param::Text(name, 50); }
@@ -99,12 +99,12 @@ bool UpdateLayout(Database& db, const std::string& userId, RecordsetPtr rsLayout
     ado::Recordset& rs = HeldRows(rsLayout, "SummaryLayouts", kMethod);
     const Grid g = ReadGrid(PostedFields(formData, kMethod));
     if (rs.RecordCount() > 0) rs.MoveFirst();
-    if (rs.IsEOF() || !Same(rs.Value("UserId").ToString(), userId))
+    if (rs.IsEOF() || !EqualsNoCase(rs.Value("UserId").ToString(), userId))
       ThrowError(kClass, kMethod, "The layout is not one of " + userId + "'s layouts.");
     if (CharLength(g.name) > 50) Refuse("Name cannot be longer than 50 characters.");
     if (g.name.empty()) Refuse("Name cannot be blank.");
     const std::string stored = rs.Value("LayoutName").ToString();
-    const std::string name = Same(stored, "Default") ? stored : g.name;
+    const std::string name = EqualsNoCase(stored, "Default") ? stored : g.name;
     rs.SetValue("NumRows", Variant(g.UsedRows()));
     if (name != stored) rs.SetValue("LayoutName", Variant(name));
     Database::Transaction tx(db);
@@ -153,7 +153,7 @@ struct EntryGrid {
 EntryGrid ReadEntryGrid(const FormFields& f) {
   EntryGrid g;
   for (const std::string& v : f.Values("NumFields")) {
-    const std::string t = Trim(v);
+    const std::string t(TrimSpaces(v));
     int32_t n = 0;
     if (t.empty()) {
       g.used.emplace_back();
@@ -196,7 +196,8 @@ bool UpdateDataEntryLayout(Database& db, const std::string& userId, RecordsetPtr
     for (size_t r = 0; r < g.used.size(); ++r) {
       if (!g.used[r]) continue;
       ++numRows;
-      for (int32_t c = 0; c < *g.used[r]; ++c) project |= Same(g.cells[r * 5 + static_cast<size_t>(c)], "ProjectCode");
+      for (int32_t c = 0; c < *g.used[r]; ++c)
+        project |= EqualsNoCase(g.cells[r * 5 + static_cast<size_t>(c)], "ProjectCode");
     }
     if (!project) Refuse("The project field must be on the data entry form.");
     // The entry form is layout 1, wherever its row stands in the recordset.

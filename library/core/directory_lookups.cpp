@@ -26,6 +26,7 @@ constexpr int32_t kCodeSize = 50;
   "Users.EMailEnabled, Users.DefaultFilter, Users.DefaultProject, Users.DefaultLayout, "               \
   "Users.MyAssignmentNumIssues, Users.SearchNumIssues, Users.ReleaseNotesNumIssues, "                  \
   "Users.SecretQuestion, Users.LastUpdated"
+constexpr const char* kAllUsers = "SELECT " USER_COLUMNS " FROM Users order by UserId";
 
 }  // namespace
 
@@ -48,7 +49,7 @@ RecordsetPtr GetBuildRs(Database& db, int32_t projectId, const std::string& buil
 }
 
 RecordsetPtr GetUsersRs(Database& db) {
-  return Procedure(kClass, "GetUsersRs", [&] { return db.Read("SELECT " USER_COLUMNS " FROM Users order by UserId"); });
+  return Procedure(kClass, "GetUsersRs", [&] { return db.Read(kAllUsers); });
 }
 
 RecordsetPtr GetInternalUsersRs(Database& db) {
@@ -107,16 +108,22 @@ RecordsetPtr GetStatusCodesRs(Database& db) {
                    [&] { return db.Read("SELECT StatusCode FROM StatusCodes order by SortOrder"); });
 }
 
+namespace {
+// The members and, for a publicly accessible project, every public user; the union keeps each id
+// once.
+constexpr const char* kProjectUsers =
+    "SELECT ProjectUsers.UserId from ProjectUsers where ProjectUsers.ProjectId = ?"
+    " union select Users.UserId from Users, Projects where Projects.ProjectId = ? and "
+    "Projects.PublicAccessible = 1 and Users.PublicUser = 1";
+}  // namespace
+
 RecordsetPtr GetProjectUsersRs(Database& db, int32_t projectId) {
-  return Procedure(kClass, "GetProjectUsersRs", [&] {
-    // The members and, for a publicly accessible project, every public user; the union keeps each
-    // id once.
-    return db.Read(
-        "SELECT ProjectUsers.UserId from ProjectUsers where ProjectUsers.ProjectId = ?"
-        " union select Users.UserId from Users, Projects where Projects.ProjectId = ? and "
-        "Projects.PublicAccessible = 1 and Users.PublicUser = 1",
-        {Param::Long(projectId), Param::Long(projectId)});
-  });
+  return Procedure(kClass, "GetProjectUsersRs",
+                   [&] { return db.Read(kProjectUsers, {Param::Long(projectId), Param::Long(projectId)}); });
+}
+
+void EachProjectUser(Database& db, int32_t projectId, const RowFn& fn) {
+  db.Each(kProjectUsers, {Param::Long(projectId), Param::Long(projectId)}, fn);
 }
 
 namespace {
@@ -158,21 +165,37 @@ bool IsUserProject(Database& db, const std::string& userId, int32_t projectId) {
   return found;
 }
 
+namespace {
+
+// The users of the projects a user may use, one statement per kind of user (a site administrator:
+// every user).
+constexpr const char* kPublicProjectsUsers =
+    "SELECT distinct ProjectUsers.UserId FROM ProjectUsers inner join Projects on ProjectUsers.ProjectId = "
+    "Projects.ProjectId WHERE Projects.PublicAccessible = 1 order by ProjectUsers.UserId";
+constexpr const char* kMemberProjectsUsers =
+    "SELECT distinct ProjectUsers.UserId FROM ProjectUsers, ProjectUsers As SpecifiedUserProjects WHERE "
+    "ProjectUsers.ProjectId = SpecifiedUserProjects.ProjectId AND SpecifiedUserProjects.UserId = ? "
+    "union select distinct Users.UserId from Users where Users.PublicUser = 1 "
+    "order by ProjectUsers.UserId";
+
+template <class Run>
+auto UserProjectsUsers(Database& db, const std::string& userId, Run&& run) {
+  const UserRoles roles = ReadUserRoles(db, userId);
+  if (roles.siteAdmin) return run(kAllUsers, ado::Params{});
+  if (roles.publicUser) return run(kPublicProjectsUsers, ado::Params{});
+  return run(kMemberProjectsUsers, ado::Params{Param::Text(userId, kUserIdSize, "UserId")});
+}
+
+}  // namespace
+
 RecordsetPtr GetUserProjectsUsersRs(Database& db, const std::string& userId) {
   return Procedure(kClass, "GetUserProjectsUsersRs", [&] {
-    const UserRoles roles = ReadUserRoles(db, userId);
-    if (roles.siteAdmin) return GetUsersRs(db);
-    if (roles.publicUser)
-      return db.Read(
-          "SELECT distinct ProjectUsers.UserId FROM ProjectUsers inner join Projects on ProjectUsers.ProjectId = "
-          "Projects.ProjectId WHERE Projects.PublicAccessible = 1 order by ProjectUsers.UserId");
-    return db.Read(
-        "SELECT distinct ProjectUsers.UserId FROM ProjectUsers, ProjectUsers As SpecifiedUserProjects WHERE "
-        "ProjectUsers.ProjectId = SpecifiedUserProjects.ProjectId AND SpecifiedUserProjects.UserId = ? "
-        "union select distinct Users.UserId from Users where Users.PublicUser = 1 "
-        "order by ProjectUsers.UserId",
-        {Param::Text(userId, kUserIdSize, "UserId")});
+    return UserProjectsUsers(db, userId, [&](const char* sql, const ado::Params& p) { return db.Read(sql, p); });
   });
+}
+
+void EachUserProjectsUser(Database& db, const std::string& userId, const RowFn& fn) {
+  UserProjectsUsers(db, userId, [&](const char* sql, const ado::Params& p) { db.Each(sql, p, fn); });
 }
 
 RecordsetPtr GetGroupUsersRs(Database& db, const std::string& groupCode, int32_t projectId) {

@@ -37,21 +37,20 @@ RecordsetPtr GetUserFiltersRs(Database& db, int32_t projectId, const std::string
     };
 
     add("Assigned to me", "s:" + userId);
-    RecordsetPtr users = projectId != -1 ? GetProjectUsersRs(db, projectId) : GetUserProjectsUsersRs(db, userId);
-    for (; !users->IsEOF(); users->MoveNext()) {
-      std::string other = users->Value("UserId").ToString();
-      if (EqualsNoCase(other, userId)) continue;
-      add("Assigned to " + other, "s:" + other);
-    }
+    auto other = [&](const sql::Row& r) {
+      std::string user = r.Text("UserId");
+      if (!EqualsNoCase(user, userId)) add("Assigned to " + user, "s:" + user);
+    };
+    if (projectId != -1)
+      EachProjectUser(db, projectId, other);
+    else
+      EachUserProjectsUser(db, userId, other);
     add("All open issues", "s:allopen");
     add("All issues", "s:all");
-    RecordsetPtr saved = GetSummaryFiltersRs(db, userId);
-    for (; !saved->IsEOF(); saved->MoveNext()) {
-      std::string name = saved->Value("FilterName").ToString();
+    EachSummaryFilter(db, userId, [&](const sql::Row& r) {
+      std::string name = r.Text("FilterName");
       add(name, "u:" + name);
-    }
-    users->Close();
-    saved->Close();
+    });
     // Left on the last row appended, as callers have always had it; they move to the first.
     return filters;
   });

@@ -135,10 +135,15 @@ CodeTable ReadCodeTable(Database& db, const std::string& /*userId*/, const std::
   return t;
 }
 
+namespace {
+constexpr const char* kIssueFields = "select * from IssueFields order by FieldFriendlyName";
+}  // namespace
+
 RecordsetPtr GetIssueFieldsRs(Database& db, const std::string& /*userId*/) {
-  return Procedure(kClass, "GetIssueFieldsRs",
-                   [&] { return db.Read("select * from IssueFields order by FieldFriendlyName"); });
+  return Procedure(kClass, "GetIssueFieldsRs", [&] { return db.Read(kIssueFields); });
 }
+
+void EachIssueField(Database& db, const RowFn& fn) { db.Each(kIssueFields, {}, fn); }
 
 RecordsetPtr GetIssueCodedFieldsRs(Database& db) {
   return Procedure(kClass, "GetIssueCodedFieldsRs", [&] {
@@ -410,11 +415,17 @@ Variant GetFieldComboValuesRs(Database& db, const std::string& currentUser, int3
   });
 }
 
+namespace {
+constexpr const char* kSummaryFilters = "SELECT * from SummaryFilters where UserId = ? ORDER BY FilterName";
+}  // namespace
+
 RecordsetPtr GetSummaryFiltersRs(Database& db, const std::string& userId) {
-  return Procedure(kClass, "GetSummaryFiltersRs", [&] {
-    return db.Read("SELECT * from SummaryFilters where UserId = ? ORDER BY FilterName",
-                   {ado::Param::Text(userId, kUserIdSize)});
-  });
+  return Procedure(kClass, "GetSummaryFiltersRs",
+                   [&] { return db.Read(kSummaryFilters, {ado::Param::Text(userId, kUserIdSize)}); });
+}
+
+void EachSummaryFilter(Database& db, const std::string& userId, const RowFn& fn) {
+  db.Each(kSummaryFilters, {ado::Param::Text(userId, kUserIdSize)}, fn);
 }
 
 RecordsetPtr GetSummaryFilterRs(Database& db, const std::string& userId, const std::string& filterName) {

@@ -39,6 +39,22 @@ std::optional<IssueRow> ReadIssueRow(Database& db, int32_t issueId) {
   return out;
 }
 
+std::optional<IssueValues> ReadIssueValues(Database& db, int32_t issueId) {
+  std::optional<IssueValues> out;
+  db.Each(kIssue, {ado::Param::Long(issueId)}, [&](const sql::Row& r) {
+    IssueValues row;
+    for (int i = 0; i < r.Columns(); ++i) row.columns.emplace_back(sqlite3_column_name(r.Statement(), i), r.Value(i));
+    out = std::move(row);
+  });
+  return out;
+}
+
+const automation::Variant& IssueValues::Value(std::string_view name) const {
+  for (const auto& [n, v] : columns)
+    if (automation::EqualsNoCase(n, name)) return v;
+  ado::Raise(ado::err::kItemNotFound, "ADODB.Fields", "Item '" + std::string(name) + "' cannot be found.");
+}
+
 const std::optional<std::string>* IssueRow::Column(std::string_view name) const {
   for (const auto& [n, v] : columns)
     if (automation::EqualsNoCase(n, name)) return &v;

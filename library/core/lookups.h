@@ -112,6 +112,12 @@ using RowFn = std::function<void(const sql::Row&)>;
 void EachUserProject(Database& db, const std::string& userId, const RowFn& fn);
 // Whether the project is one of those the user may use (GetUserProjectsRs holds it).
 bool IsUserProject(Database& db, const std::string& userId, int32_t projectId);
+// The rows of GetProjectUsersRs (UserId).
+void EachProjectUser(Database& db, int32_t projectId, const RowFn& fn);
+// The rows of GetUserProjectsUsersRs (UserId, and every Users column for a site administrator).
+void EachUserProjectsUser(Database& db, const std::string& userId, const RowFn& fn);
+// The rows of GetSummaryFiltersRs: the user's saved filters by name.
+void EachSummaryFilter(Database& db, const std::string& userId, const RowFn& fn);
 // The rows of GetDataEntryLayoutFieldsRs(-1): every field of the entry form, in display order.
 void EachEntryFormField(Database& db, const RowFn& fn);
 // The rows of GetIssueValidationByResolutionRs: the fields the state requires.
@@ -132,6 +138,18 @@ struct IssueRow {
   int32_t Long(std::string_view name) const;
 };
 std::optional<IssueRow> ReadIssueRow(Database& db, int32_t issueId);
+
+// The same row with each column as the recordset gives it (a date as a Date, a flag as a Boolean),
+// for what shows an issue's values as the readers' recordsets show them (a notification).
+struct IssueValues {
+  std::vector<std::pair<std::string, automation::Variant>> columns;
+  // Raises &H800A0CC1 for a column the row does not have, as a recordset does.
+  const automation::Variant& Value(std::string_view name) const;
+};
+std::optional<IssueValues> ReadIssueValues(Database& db, int32_t issueId);
+
+// The rows of GetIssueFieldsRs: every issue field, by friendly name.
+void EachIssueField(Database& db, const RowFn& fn);
 
 // The row of GetLastCommentRs: the newest entry of one comments field.
 struct CommentRow {

@@ -1,5 +1,6 @@
 #include "core/sql.h"
 
+#include "ado/connection.h"
 #include "ado/errors.h"
 #include "automation/text.h"
 #include "automation/vbdate.h"
@@ -32,6 +33,8 @@ std::optional<int32_t> Row::OptLong(std::string_view column) const {
   if (IsNull(i)) return std::nullopt;
   return Long(i);
 }
+
+automation::Variant Row::Value(int i) const { return ado::ColumnValue(st_, i); }
 
 std::optional<automation::Date> Row::OptDate(std::string_view column) const {
   int i = Index(column);

@@ -45,6 +45,10 @@ class Row {
   std::optional<int32_t> OptLong(std::string_view column) const;
   // A date column ("YYYY-MM-DD HH:MM:SS.SSS" text); Null, or text that is no date, gives nullopt.
   std::optional<automation::Date> OptDate(std::string_view column) const;
+  // The column as a recordset reads it (by its declared type: a date column as a Date, a bit
+  // column as a Boolean; Null as Null), for what must show values as a recordset shows them.
+  automation::Variant Value(std::string_view column) const { return Value(Index(column)); }
+  automation::Variant Value(int i) const;
 
   int Columns() const { return sqlite3_column_count(st_); }
   sqlite3_stmt* Statement() const { return st_; }

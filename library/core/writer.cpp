@@ -4,24 +4,17 @@
 
 namespace brisquel {
 
-std::string Trim(std::string_view s) {
-  size_t b = s.find_first_not_of(' ');
-  if (b == std::string_view::npos) return {};
-  size_t e = s.find_last_not_of(' ');
-  return std::string(s.substr(b, e - b + 1));
-}
-
 const FormFields& PostedFields(const std::shared_ptr<MultipartFormData>& form, std::string_view method,
                                std::string_view className) {
   if (!form) ThrowError(className, method, "FormData is Nothing.");
   return *form->Fields();
 }
 
-std::string PostedText(const FormFields& f, std::string_view name) { return Trim(f.Text(name)); }
+std::string PostedText(const FormFields& f, std::string_view name) { return std::string(TrimSpaces(f.Text(name))); }
 
 bool PostedOn(const FormFields& f, std::string_view name) {
   const FormFields::Field* field = f.Find(name);
-  return field && field->values.size() == 1 && automation::EqualsNoCase(Trim(field->values[0]), "on");
+  return field && field->values.size() == 1 && automation::EqualsNoCase(TrimSpaces(field->values[0]), "on");
 }
 
 std::vector<std::string> PostedList(const FormFields& f, std::string_view name) {

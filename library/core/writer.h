@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "ado/ado.h"
+#include "automation/text.h"
 #include "core/database.h"
 #include "core/error_protocol.h"
 #include "core/multipart.h"
@@ -94,8 +95,8 @@ void WriteStep(Database& db, F&& body, std::string_view conflict = {}) {
   WriteStep(db, std::forward<F>(body), [&](const automation::LastError& e) { return WriteFailure(db, e, conflict); });
 }
 
-// Leading and trailing spaces off (only spaces), as posted values are taken.
-std::string Trim(std::string_view s);
+// Posted values are taken with leading and trailing spaces off (only spaces).
+using automation::TrimSpaces;
 
 // The posted values of a writer's form; a missing form is the caller's fault (&H80040001).
 const FormFields& PostedFields(const std::shared_ptr<MultipartFormData>& form, std::string_view method,

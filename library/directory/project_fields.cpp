@@ -32,7 +32,7 @@ std::vector<GroupLead> Leads(const FormFields& f) {
     automation::RaiseRuntime(automation::vberr::kSubscript, "Each group lead needs its group code.");
   std::vector<GroupLead> out;
   for (size_t i = 0; i < leads.size(); ++i) {
-    if (Trim(leads[i]).empty()) continue;
+    if (TrimSpaces(leads[i]).empty()) continue;
     GroupLead l{UrlDecode(leads[i]), UrlDecode(codes[i])};
     bool seen = false;
     for (const GroupLead& kept : out) seen = seen || automation::EqualsNoCase(kept.groupCode, l.groupCode);

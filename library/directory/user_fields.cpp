@@ -52,7 +52,7 @@ std::vector<std::string> TickedGroups(const FormFields& f) {
   std::vector<std::string> out;
   for (const std::string& posted : PostedList(f, "GroupCode")) {
     std::string code = UrlDecode(posted);
-    if (Trim(code).empty()) continue;
+    if (TrimSpaces(code).empty()) continue;
     bool seen = false;
     for (const std::string& kept : out) seen = seen || automation::EqualsNoCase(kept, code);
     if (!seen) out.push_back(std::move(code));

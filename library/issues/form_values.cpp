@@ -56,7 +56,7 @@ void CheckRequiredFields(const std::vector<RequiredField>& required, const Multi
                          bool checkComments, std::string& messages) {
   for (const RequiredField& f : required) {
     if (!checkComments && EqualsNoCase(f.representation, "comments")) continue;
-    if (Trim(FormText(form, f.fieldName)).empty()) {
+    if (TrimSpaces(FormText(form, f.fieldName)).empty()) {
       messages += f.friendlyName;
       messages += " cannot be blank.";
       messages += kCrLf;
@@ -71,7 +71,7 @@ void CheckLengths(const std::vector<LayoutField>& fields, const MultipartFormDat
     size_t length = 0;
     if (f.Is("text") || f.Is("multiline")) {
       std::string v = FormText(form, f.name);
-      length = CharLength(trimText ? Trim(v) : v);
+      length = CharLength(trimText ? TrimSpaces(v) : std::string_view(v));
       limit = static_cast<size_t>(std::max(f.textMaxLength, 0));
     } else if (f.Is("comments")) {
       // Comments are stored as posted, in a column of its own width.
@@ -141,7 +141,7 @@ std::optional<ColumnValue> ConvertField(const LayoutField& field, const Multipar
     c.column = field.name;
     c.type = ado::adVarChar;
     c.size = std::max(field.textMaxLength, 0);
-    c.value = Variant(forUpdate ? Trim(v) : std::move(v));
+    c.value = Variant(forUpdate ? std::string(TrimSpaces(v)) : std::move(v));
   } else {
     return std::nullopt;
   }

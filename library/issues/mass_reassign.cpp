@@ -88,7 +88,7 @@ void CheckRequired(Database& db, const IssueState& issue, const Target& t, const
     bool empty = comments;
     if (!comments) {
       const auto* v = issue.row.Column(EqualsNoCase(f.fieldName, "ProjectCode") ? "ProjectId" : f.fieldName);
-      empty = !v || (*v && Trim(**v).empty());
+      empty = !v || (*v && TrimSpaces(**v).empty());
     }
     if (empty) {
       messages += issueText + idText + " (this resolution/state combination requires a value for " +

@@ -13,7 +13,7 @@ namespace {
 
 char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
-bool EqualNoCase(std::string_view a, std::string_view b) { return automation::EqualsNoCase(a, b); }
+using automation::EqualsNoCase;
 
 bool IsAlpha(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -181,7 +181,7 @@ std::vector<int> Levels(const std::vector<Token>& tokens) {
   return level;
 }
 
-bool IsWord(const Token& t, std::string_view word) { return t.kind == Kind::Name && EqualNoCase(t.text, word); }
+bool IsWord(const Token& t, std::string_view word) { return t.kind == Kind::Name && EqualsNoCase(t.text, word); }
 
 // A subquery and the tokens of its own level (those of the parentheses and subqueries inside it
 // belong to them), found in one pass so that the check stays linear in the text.
@@ -215,8 +215,8 @@ bool IsLink(const std::vector<Token>& t, size_t i, std::string_view table, std::
   const Token* w = &t[i];
   return w[0].kind == Kind::Name && IsSymbol(&w[1], ".") && IsWord(w[2], key) && IsSymbol(&w[3], "=") &&
          w[4].kind == Kind::Name && IsSymbol(&w[5], ".") && IsWord(w[6], key) &&
-         ((EqualNoCase(w[0].text, table) && IsWord(w[4], "Issues")) ||
-          (IsWord(w[0], "Issues") && EqualNoCase(w[4].text, table)));
+         ((EqualsNoCase(w[0].text, table) && IsWord(w[4], "Issues")) ||
+          (IsWord(w[0], "Issues") && EqualsNoCase(w[4].text, table)));
 }
 
 struct Restricted {
@@ -323,16 +323,16 @@ bool IsPlainName(std::string_view name) {
 bool Mentions(std::string_view text, std::string_view name) {
   std::string error;
   for (const Token& t : Tokenize(text, error))
-    if (t.kind == Kind::Name && EqualNoCase(t.text, name)) return true;
+    if (t.kind == Kind::Name && EqualsNoCase(t.text, name)) return true;
   // Text that does not split is refused before it runs; until then, assume the worst.
   return !error.empty();
 }
 
 bool IsSecretColumn(std::string_view table, std::string_view column) {
-  if (EqualNoCase(table, "VantrelSecrets")) return true;
-  if (EqualNoCase(table, "Users"))
-    return EqualNoCase(column, "Password") || EqualNoCase(column, "SecretQuestionAnswer");
-  if (EqualNoCase(table, "EMailConfiguration")) return EqualNoCase(column, "SmtpPassword");
+  if (EqualsNoCase(table, "VantrelSecrets")) return true;
+  if (EqualsNoCase(table, "Users"))
+    return EqualsNoCase(column, "Password") || EqualsNoCase(column, "SecretQuestionAnswer");
+  if (EqualsNoCase(table, "EMailConfiguration")) return EqualsNoCase(column, "SmtpPassword");
   return false;
 }
 
@@ -374,7 +374,7 @@ Catalogue Catalogue::ForIssues(sqlite3* db) {
          if (IsPlainName(table) && !IsSecretColumn(table, "")) c.AddTable(db, table);
          // Code values say nothing about issues; projects and their members are the scope itself.
          // A project's own codes (its modules, its builds) are its members' to know.
-         if (IsPlainName(table) && !EqualNoCase(table, "Projects") && !EqualNoCase(table, "ProjectUsers")) {
+         if (IsPlainName(table) && !EqualsNoCase(table, "Projects") && !EqualsNoCase(table, "ProjectUsers")) {
            c.subqueryTables.insert(table);
            if (variesByProject != "0") c.perProjectTables.insert(table);
          }
@@ -470,7 +470,7 @@ std::string Check(std::string_view text, const Catalogue& catalogue, Fragment ki
     }
     // Under an outer join a link in the ON clause would not restrict the rows read; the lists
     // themselves compose none.
-    if (EqualNoCase(name, "left") || EqualNoCase(name, "outer")) return "outer joins are not allowed";
+    if (EqualsNoCase(name, "left") || EqualsNoCase(name, "outer")) return "outer joins are not allowed";
     if (IsSymbol(next, "(") && Functions().count(name)) continue;
     if (Keywords().count(name)) continue;
     if (anyColumn(name) || tableOf(name)) continue;
@@ -558,7 +558,7 @@ int ReadOnlyScope::Authorize(void* self, int action, const char* a, const char* 
       return SQLITE_OK;
     case SQLITE_PRAGMA:
       // The data layer reads a table's shape and the schema version while it fetches.
-      if (EqualNoCase(first, "table_info") || EqualNoCase(first, "schema_version")) return SQLITE_OK;
+      if (EqualsNoCase(first, "table_info") || EqualsNoCase(first, "schema_version")) return SQLITE_OK;
       return refuse("pragma " + std::string(first));
     default:
       return refuse("action " + std::to_string(action));

@@ -81,7 +81,7 @@ Body EncodeBody(smtp::SmtpMessage& encoder, const std::string& content, std::str
                 const std::string& additional, std::string transferEncoding) {
   if (!IsAscii(content)) {
     charset = "utf-8";
-    std::string enc = automation::LowerAscii(Trim(transferEncoding));
+    std::string enc = automation::LowerAscii(TrimSpaces(transferEncoding));
     if (EncodingCode(enc) == smtp::kEncodeNone && enc != "8bit") transferEncoding = "quoted-printable";
   }
   encoder.SetEncodingMode(EncodingCode(transferEncoding));
@@ -93,7 +93,7 @@ Body EncodeBody(smtp::SmtpMessage& encoder, const std::string& content, std::str
 }
 
 bool IsHtmlPart(const MessagePart& part) {
-  return EqualsNoCase(Trim(part.contentType), "text") && EqualsNoCase(Trim(part.contentSubtype), "html");
+  return EqualsNoCase(TrimSpaces(part.contentType), "text") && EqualsNoCase(TrimSpaces(part.contentSubtype), "html");
 }
 
 [[noreturn]] void NoContent(const std::string& templateName, const std::string& partName) {
@@ -115,7 +115,26 @@ MessageFormat FormatOf(ado::Recordset& tmpl, ado::Recordset& type, ado::Recordse
   return f;
 }
 
+// The current row of an issue recordset a caller holds, as its values; none when there is no
+// current row (every placeholder that needs a column then stays as written, as reading it would fail).
+IssueValues ValuesOf(ado::Recordset& issue) {
+  IssueValues v;
+  try {
+    if (issue.State() != ado::adStateOpen || issue.IsBOF() || issue.IsEOF()) return v;
+    for (size_t i = 0; i < issue.FieldCount(); ++i) v.columns.emplace_back(issue.Info(i).name, issue.Value(i));
+  } catch (...) {
+    v.columns.clear();
+  }
+  return v;
+}
+
 }  // namespace
+
+FieldRepresentations ReadFieldRepresentations(Database& db) {
+  FieldRepresentations out;
+  EachIssueField(db, [&](const sql::Row& r) { out.try_emplace(r.Text("FieldName"), r.Text("Representation")); });
+  return out;
+}
 
 int32_t EncodingCode(std::string_view contentTransferEncoding) {
   std::string e = automation::LowerAscii(contentTransferEncoding);
@@ -130,21 +149,10 @@ std::string AddTrailingSlash(const std::string& address) {
   return address + "/";
 }
 
-MessageComposer::MessageComposer(Database& db, std::string siteAddress, RecordsetPtr issueFields)
-    : db_(db), siteAddress_(std::move(siteAddress)), issueFields_(std::move(issueFields)) {}
+MessageComposer::MessageComposer(Database& db, std::string siteAddress, FieldRepresentations issueFields)
+    : db_(db), siteAddress_(std::move(siteAddress)), representation_(std::move(issueFields)) {}
 
-void MessageComposer::IndexFields() {
-  fieldsIndexed_ = true;
-  if (!issueFields_ || issueFields_->State() != ado::adStateOpen) return;
-  if (issueFields_->IsBOF() && issueFields_->IsEOF()) return;
-  issueFields_->MoveFirst();
-  for (; !issueFields_->IsEOF(); issueFields_->MoveNext()) {
-    representation_.try_emplace(issueFields_->Text("FieldName"), issueFields_->Text("Representation"));
-  }
-  issueFields_->MoveFirst();
-}
-
-std::string MessageComposer::ProjectCode(ado::Recordset& issue) {
+std::string MessageComposer::ProjectCode(const IssueValues& issue) {
   int32_t projectId = issue.Value("ProjectId").ToLong();
   auto it = projectCodes_.find(projectId);
   if (it != projectCodes_.end()) return it->second;
@@ -155,7 +163,7 @@ std::string MessageComposer::ProjectCode(ado::Recordset& issue) {
   return code;
 }
 
-std::string MessageComposer::LastComment(ado::Recordset& issue, const std::string& fieldName) {
+std::string MessageComposer::LastComment(const IssueValues& issue, const std::string& fieldName) {
   std::optional<CommentRow> c = ReadLastComment(db_, issue.Value("IssueId").ToLong(), fieldName);
   if (!c) return {};
   if (!c->createdOn) automation::RaiseRuntime(automation::vberr::kTypeMismatch);
@@ -163,24 +171,23 @@ std::string MessageComposer::LastComment(ado::Recordset& issue, const std::strin
   return c->author + " on " + automation::ShortDateText(d) + " " + automation::ShortTimeText(d) + " " + c->text;
 }
 
-Variant MessageComposer::GetMessageFieldValue(ado::Recordset& issue, const std::string& name) {
+Variant MessageComposer::GetMessageFieldValue(const IssueValues& issue, const std::string& name) {
   try {
     if (EqualsNoCase(name, "IssueURL")) {
-      return Variant(siteAddress_ + "Issues/Issue.asp?IssueId=" + issue.Text("IssueId"));
+      return Variant(siteAddress_ + "Issues/Issue.asp?IssueId=" + issue.Value("IssueId").ToText());
     }
     if (EqualsNoCase(name, "WebSiteUrl")) return Variant(siteAddress_);
     if (EqualsNoCase(name, "ProjectCode")) return Variant(ProjectCode(issue));
-    if (!fieldsIndexed_) IndexFields();
     auto it = representation_.find(name);
     if (it == representation_.end()) return Variant("[" + name + "]");
     if (EqualsNoCase(it->second, "comments")) return Variant(LastComment(issue, name));
-    return Variant(issue.Text(name));
+    return Variant(issue.Value(name).ToText());
   } catch (...) {
     return Variant("[" + name + "]");
   }
 }
 
-std::string MessageComposer::FormatMessage(ado::Recordset& issue, const std::string& /*address*/,
+std::string MessageComposer::FormatMessage(const IssueValues& issue, const std::string& /*address*/,
                                            const std::string& text, ValueContext context) {
   return Procedure(kClass, "FormatMessage", [&] {
     Buffer out;
@@ -242,11 +249,11 @@ void MessageComposer::SetBody(smtp::MimeEntity& part, smtp::SmtpMessage& encoder
 
 // The parts of a multipart body, in the type's order; a part the template leaves empty is left out.
 void MessageComposer::AddParts(smtp::SmtpMessagePart& message, smtp::SmtpMessage& encoder, const std::string& address,
-                               ado::Recordset& issue, const MessageFormat& f) {
+                               const IssueValues& issue, const MessageFormat& f) {
   for (const MessagePart& part : f.parts) {
     const PartContent& pc = TemplatePart(f.tmpl.name, f.tmpl.typeName, part.name);
     if (!pc.found) NoContent(f.tmpl.name, part.name);
-    if (Trim(pc.text).empty()) continue;
+    if (TrimSpaces(pc.text).empty()) continue;
     auto child = message.PartList()->AddPart(part.name);
     child->SetMediaType(part.contentType);
     child->SetMediaSubtype(part.contentSubtype);
@@ -258,7 +265,7 @@ void MessageComposer::AddParts(smtp::SmtpMessagePart& message, smtp::SmtpMessage
 }
 
 std::shared_ptr<smtp::SmtpMessagePart> MessageComposer::Compose(const std::string& fromAddress,
-                                                                const std::string& address, ado::Recordset& issue,
+                                                                const std::string& address, const IssueValues& issue,
                                                                 const MessageFormat& f) {
   smtp::SmtpMessage encoder;
   encoder.SetEncoderSwitch(true);
@@ -293,7 +300,7 @@ std::shared_ptr<smtp::SmtpMessagePart> MessageComposer::Compose(const std::strin
 
 std::shared_ptr<smtp::SmtpMessagePart> MessageComposer::BuildMailMessage(const std::string& fromAddress,
                                                                          const std::string& address,
-                                                                         ado::Recordset& issue,
+                                                                         const IssueValues& issue,
                                                                          const MessageFormat& format) {
   return Procedure(kClass, "BuildMailMessage", [&] { return Compose(fromAddress, address, issue, format); });
 }
@@ -303,7 +310,7 @@ std::shared_ptr<smtp::SmtpMessagePart> MessageComposer::BuildMailMessage(
     ado::Recordset& type, ado::Recordset* headers, ado::Recordset& parts) {
   return Procedure(kClass, "BuildMailMessage", [&] {
     MessageFormat f = FormatOf(tmpl, type, headers, parts);
-    return Compose(config.Text("FromEMailAddress"), address, issue, f);
+    return Compose(config.Text("FromEMailAddress"), address, ValuesOf(issue), f);
   });
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "automation/automation.h"
+#include "core/lookups.h"
 #include "core/multipart.h"
 #include "notifications/message_format.h"
 
@@ -46,16 +47,21 @@ enum class ValueContext {
   Header,  // a header or the subject: line breaks become blanks
 };
 
-// One sending pass's composer: the site address and the issue-field list are read once and
-// shared by every message of the pass, as are the template contents and project codes it reads.
+// Each issue field's Representation by FieldName (the first row of each name of GetIssueFieldsRs).
+using FieldRepresentations = std::unordered_map<std::string, std::string, NoCaseHash, NoCaseEqual>;
+FieldRepresentations ReadFieldRepresentations(Database& db);
+
+// One sending pass's composer: the site address and the issue fields are read once and shared by
+// every message of the pass, as are the template contents and project codes it reads. The issue
+// comes as its values (ReadIssueValues): a placeholder shows a column as the issue's recordset would.
 class MessageComposer {
  public:
-  MessageComposer(Database& db, std::string siteAddress, RecordsetPtr issueFields);
+  MessageComposer(Database& db, std::string siteAddress, FieldRepresentations issueFields);
 
   // The whole message for one recipient, from the format the sender read once.
   std::shared_ptr<smtp::SmtpMessagePart> BuildMailMessage(const std::string& fromAddress, const std::string& address,
-                                                          ado::Recordset& issue, const MessageFormat& format);
-  // The same from the readers' recordsets as a caller holds them (GetEMailConfigRs,
+                                                          const IssueValues& issue, const MessageFormat& format);
+  // The same from the readers' recordsets as a caller holds them (GetEMailConfigRs, GetIssueRs,
   // GetEMailTemplateRs, ...). `headers` may be null (the type has no header rows).
   std::shared_ptr<smtp::SmtpMessagePart> BuildMailMessage(ado::Recordset& config, const std::string& address,
                                                           ado::Recordset& issue, ado::Recordset& tmpl,
@@ -64,11 +70,11 @@ class MessageComposer {
 
   // Replaces each "[name]" by its value; an escaped ("\[") or unclosed "[" stays as written. A
   // value is put in once and never scanned again.
-  std::string FormatMessage(ado::Recordset& issue, const std::string& address, const std::string& text,
+  std::string FormatMessage(const IssueValues& issue, const std::string& address, const std::string& text,
                             ValueContext context = ValueContext::Text);
 
   // The value of one placeholder; never fails: what cannot be worked out gives "[name]".
-  automation::Variant GetMessageFieldValue(ado::Recordset& issue, const std::string& name);
+  automation::Variant GetMessageFieldValue(const IssueValues& issue, const std::string& name);
 
   const std::string& SiteAddress() const { return siteAddress_; }
 
@@ -81,21 +87,17 @@ class MessageComposer {
                                   const std::string& partName);
   const std::vector<MessageHeader>& PartHeaders(const std::string& typeName, const std::string& partName);
   std::shared_ptr<smtp::SmtpMessagePart> Compose(const std::string& fromAddress, const std::string& address,
-                                                 ado::Recordset& issue, const MessageFormat& format);
+                                                 const IssueValues& issue, const MessageFormat& format);
   void AddParts(smtp::SmtpMessagePart& message, smtp::SmtpMessage& encoder, const std::string& address,
-                ado::Recordset& issue, const MessageFormat& format);
+                const IssueValues& issue, const MessageFormat& format);
   void SetBody(smtp::MimeEntity& part, smtp::SmtpMessage& encoder, const std::string& content,
                const MessagePart& row);
-  std::string ProjectCode(ado::Recordset& issue);
-  std::string LastComment(ado::Recordset& issue, const std::string& fieldName);
-  void IndexFields();
+  std::string ProjectCode(const IssueValues& issue);
+  std::string LastComment(const IssueValues& issue, const std::string& fieldName);
 
   Database& db_;
   std::string siteAddress_;
-  RecordsetPtr issueFields_;
-  bool fieldsIndexed_ = false;
-  // FieldName -> Representation, first row of each name.
-  std::unordered_map<std::string, std::string, NoCaseHash, NoCaseEqual> representation_;
+  FieldRepresentations representation_;
   std::unordered_map<int32_t, std::string> projectCodes_;
   std::unordered_map<std::string, PartContent> partContents_;  // template|type|part, lower case
   std::unordered_map<std::string, std::vector<MessageHeader>> partHeaders_;  // type|part, lower case

@@ -102,7 +102,7 @@ RecordsetPtr GetEMailConfigRs(Database& db) {
   return Procedure(kClass, "GetEMailConfigRs", [&] { return db.Read(kConfigSql); });
 }
 
-MailConfig ReadMailConfig(Database& db) {
+std::optional<MailConfig> FindMailConfig(Database& db) {
   std::optional<MailConfig> c;
   db.Each(kConfigSql, {}, [&](const sql::Row& r) {
     if (c) return;
@@ -110,6 +110,11 @@ MailConfig ReadMailConfig(Database& db) {
                    r.Long("SendTimeout"),     r.Text("FromEMailAddress"), r.Flag("ServerLoginRequired"),
                    r.Text("SmtpUserId"),      r.Long("MaximumDeliveryAttempts"), r.Text("WebSiteURL")};
   });
+  return c;
+}
+
+MailConfig ReadMailConfig(Database& db) {
+  std::optional<MailConfig> c = FindMailConfig(db);
   if (!c) ado::Raise(ado::err::kNoCurrentRecord, "ADODB.Recordset");
   return *c;
 }

@@ -47,6 +47,8 @@ struct MailConfig {
   std::string webSiteUrl;
 };
 MailConfig ReadMailConfig(Database& db);
+// The same, none when there is no row.
+std::optional<MailConfig> FindMailConfig(Database& db);
 // Saves the posted settings into the row of `rsEMailConfig` (as GetEMailConfigRs returned it) and,
 // once committed, brings the registry schedule up to date. A blank posted password keeps the
 // stored one, unless the user id is blank too (no login at all: the stored password is cleared).

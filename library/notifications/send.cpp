@@ -1,6 +1,7 @@
 // Sending: passes over the pending EMailNotifications rows. A pass connects once, composes and
 // sends each row's message, and records the outcome on the row; at its end finished rows older
 // than three days are purged. Progress goes to the trace at level 1.
+#include <optional>
 #include <unordered_map>
 
 #include "ado/ado.h"
@@ -75,8 +76,8 @@ class Pass {
   void Run(bool& retry) {
     retry = false;
     config_ = ReadMailConfig(db_);
-    auto issueFields = GetIssueFieldsRs(db_, "");
-    composer_ = std::make_unique<MessageComposer>(db_, AddTrailingSlash(config_.webSiteUrl), issueFields);
+    composer_ = std::make_unique<MessageComposer>(db_, AddTrailingSlash(config_.webSiteUrl),
+                                                  ReadFieldRepresentations(db_));
 
     if (!config_.enabled) {
       db_.Execute(kDeletePending);
@@ -178,11 +179,10 @@ class Pass {
   std::shared_ptr<smtp::SmtpMessagePart> Compose(const Row& r, std::string& error) {
     try {
       return Procedure(kClass, "SendNotification", [&] {
-        auto issue = GetIssueRs(db_, r.issueId);
-        if (issue->IsEOF())
+        std::optional<IssueValues> issue = ReadIssueValues(db_, r.issueId);
+        if (!issue)
           automation::RaiseRuntime(ado::err::kNoCurrentRecord, "There is no issue " + std::to_string(r.issueId) + ".");
-        return composer_->BuildMailMessage(config_.fromAddress, r.address, *issue,
-                                           TemplateRows(r.templateName));
+        return composer_->BuildMailMessage(config_.fromAddress, r.address, *issue, TemplateRows(r.templateName));
       });
     } catch (...) {
       automation::LastError e = CurrentError();

@@ -77,17 +77,14 @@ void StoreTestResults(Database& db, const std::string& dialogue) {
 void SendTestEMailMessage(Database& db, const std::string& toEMail) {
   Procedure("Database", "SendTestEMailMessage", [&] {
     db.Execute("delete from EMailTestResults");
-    RecordsetPtr config = GetEMailConfigRs(db);
-    if (config->IsEOF())
-      automation::RaiseRuntime(ado::err::kNoCurrentRecord, "There is no e-mail configuration row.");
+    const std::optional<MailConfig> config = FindMailConfig(db);
+    if (!config) automation::RaiseRuntime(ado::err::kNoCurrentRecord, "There is no e-mail configuration row.");
     auto n = std::make_shared<Notifications>();
     // The configuration reader never hands the password out: it is read for the login only.
     const std::string dialogue =
-        SendTestMessage(*n, toEMail, config->Text("FromEMailAddress"), config->Text("SmtpHost"),
-                        PortBits(config->Value("SmtpPort").ToLong()), config->Value("SendTimeout").ToInt(),
-                        config->Text("SmtpUserId"), GetSmtpPassword(db));
+        SendTestMessage(*n, toEMail, config->fromAddress, config->smtpHost, PortBits(config->smtpPort),
+                        automation::Variant(config->sendTimeout).ToInt(), config->smtpUserId, GetSmtpPassword(db));
     StoreTestResults(db, dialogue);
-    config->Close();
   });
 }
 

@@ -52,7 +52,7 @@ std::string TrimNull(const std::string& s) {
   return Procedure(kClass, "TrimNull", [&] {
     const size_t nul = s.find('\0');
     if (nul != std::string::npos) return s.substr(0, nul);
-    return Trim(s);
+    return std::string(TrimSpaces(s));
   });
 }
 

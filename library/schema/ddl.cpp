@@ -20,8 +20,6 @@ std::string Literal(std::string_view text) {
   return q + "'";
 }
 
-bool Same(std::string_view a, std::string_view b) { return automation::EqualsNoCase(a, b); }
-
 void Exec(ado::Connection& c, const std::string& sql, const ado::Params& params) { c.ExecuteNonQuery(sql, params); }
 
 std::vector<std::string> Texts(ado::Connection& c, const std::string& sql, const ado::Params& params) {
@@ -84,7 +82,7 @@ std::string JoinColumns(const std::vector<std::string>& columns) {
 
 bool Holds(const std::vector<std::string>& columns, std::string_view column) {
   for (const std::string& col : columns)
-    if (Same(col, column)) return true;
+    if (EqualsNoCase(col, column)) return true;
   return false;
 }
 
@@ -120,7 +118,7 @@ std::string RequireTable(ado::Connection& c, std::string_view table, int32_t nat
 
 std::string RequireColumn(ado::Connection& c, std::string_view table, std::string_view column) {
   for (const std::string& name : ColumnNames(c, table))
-    if (Same(name, column)) return name;
+    if (EqualsNoCase(name, column)) return name;
   Refuse(c, kInvalidColumn, "Invalid column name '" + std::string(column) + "'.");
 }
 
@@ -139,7 +137,7 @@ namespace {
 
 bool IsText(const std::string& type) {
   for (const char* t : {"VARCHAR", "NVARCHAR", "CHAR", "TEXT"})
-    if (Same(type.substr(0, std::string_view(t).size()), t)) return true;
+    if (EqualsNoCase(type.substr(0, std::string_view(t).size()), t)) return true;
   return false;
 }
 
@@ -166,7 +164,7 @@ Constraint DefaultRow(const std::string& table, const Column& col) {
 
 void RequireNewColumn(ado::Connection& c, std::string_view table, std::string_view column) {
   for (const std::string& name : ColumnNames(c, table))
-    if (Same(name, column))
+    if (EqualsNoCase(name, column))
       Refuse(c, kObjectExists,
              "Column names in each table must be unique. Column name '" + std::string(column) + "' in table '" +
                  std::string(table) + "' is specified more than once.");
@@ -180,7 +178,7 @@ bool TableExists(ado::Connection& c, std::string_view table) {
 
 bool ColumnExists(ado::Connection& c, std::string_view table, std::string_view column) {
   for (const std::string& name : ColumnNames(c, table))
-    if (Same(name, column)) return true;
+    if (EqualsNoCase(name, column)) return true;
   return false;
 }
 
@@ -238,7 +236,7 @@ void DropConstraint(ado::Connection& c, std::string_view tableName, std::string_
   auto rows = Constraints(c, "ConstraintName = ? AND TableName = ?", {Name(name), Name(tableName)});
   if (rows.empty()) Refuse(c, kNotAConstraint, "'" + std::string(name) + "' is not a constraint.");
   const Constraint& k = rows[0];
-  if (k.type == "FOREIGN KEY" && Same(k.enforcement, "TRIGGER")) {
+  if (k.type == "FOREIGN KEY" && EqualsNoCase(k.enforcement, "TRIGGER")) {
     Exec(c, DropForeignKeyTriggersSql(k.name));
   } else if (k.type == "DEFAULT") {
     RebuildWithColumn(c, RequireTable(c, k.table), k.columns.at(0), [&](const std::string& definition) {
@@ -261,9 +259,10 @@ void DropColumn(ado::Connection& c, std::string_view tableName, std::string_view
   const std::string table = RequireTable(c, tableName);
   const std::string column = RequireColumn(c, table, columnName);
   for (const Constraint& k : Constraints(c, "TableName = ?1 OR ReferencedTable = ?1", {Name(table)})) {
-    bool mine = Same(k.table, table) && Holds(k.columns, column);
-    bool referenced = Same(k.referencedTable, table) && Holds(k.referencedColumns, column) && !Same(k.table, table);
-    if (referenced || (mine && !(k.type == "FOREIGN KEY" && Same(k.enforcement, "TRIGGER"))))
+    bool mine = EqualsNoCase(k.table, table) && Holds(k.columns, column);
+    bool referenced =
+        EqualsNoCase(k.referencedTable, table) && Holds(k.referencedColumns, column) && !EqualsNoCase(k.table, table);
+    if (referenced || (mine && !(k.type == "FOREIGN KEY" && EqualsNoCase(k.enforcement, "TRIGGER"))))
       Refuse(c, kColumnDependency, "The object '" + k.name + "' is dependent on column '" + column + "'.");
     if (mine) {
       Exec(c, DropForeignKeyTriggersSql(k.name));
@@ -298,14 +297,14 @@ namespace {
 
 std::vector<std::string> Renamed(std::vector<std::string> columns, std::string_view from, std::string_view to) {
   for (std::string& col : columns)
-    if (Same(col, from)) col = std::string(to);
+    if (EqualsNoCase(col, from)) col = std::string(to);
   return columns;
 }
 
 // The other tables' keys that refer to the column: the first one refuses the rename.
 void RefuseReferencedColumn(ado::Connection& c, const std::string& table, const std::string& column) {
   for (const Constraint& k : Constraints(c, "ReferencedTable = ? AND ConstraintType = 'FOREIGN KEY'", {Name(table)})) {
-    if (Same(k.table, table) || !Holds(k.referencedColumns, column)) continue;
+    if (EqualsNoCase(k.table, table) || !Holds(k.referencedColumns, column)) continue;
     std::string key = "PK_" + table;
     for (const Constraint& own : Constraints(c, "TableName = ? AND ConstraintType IN ('PRIMARY KEY', 'UNIQUE')",
                                              {Name(table)}))
@@ -323,10 +322,10 @@ void RenameColumn(ado::Connection& c, std::string_view tableName, std::string_vi
   const std::string table = RequireTable(c, tableName);
   const std::string from = RequireColumn(c, table, fromName);
   if (from == to) return step.Done();
-  if (!Same(from, to)) RequireNewColumn(c, table, to);
+  if (!EqualsNoCase(from, to)) RequireNewColumn(c, table, to);
   RefuseReferencedColumn(c, table, from);
   const std::string alter = "ALTER TABLE " + Quote(table) + " RENAME COLUMN ";
-  if (Same(from, to)) {
+  if (EqualsNoCase(from, to)) {
     // Names compare without regard to case: a change of case alone goes by a name of its own.
     Exec(c, alter + Quote(from) + " TO " + Quote("VantrelRename_" + from));
     Exec(c, alter + Quote("VantrelRename_" + from) + " TO " + Quote(to));
@@ -334,8 +333,9 @@ void RenameColumn(ado::Connection& c, std::string_view tableName, std::string_vi
     Exec(c, alter + Quote(from) + " TO " + Quote(to));
   }
   for (const Constraint& k : Constraints(c, "TableName = ?1 OR ReferencedTable = ?1", {Name(table)})) {
-    auto columns = Same(k.table, table) ? Renamed(k.columns, from, to) : k.columns;
-    auto referenced = Same(k.referencedTable, table) ? Renamed(k.referencedColumns, from, to) : k.referencedColumns;
+    auto columns = EqualsNoCase(k.table, table) ? Renamed(k.columns, from, to) : k.columns;
+    auto referenced =
+        EqualsNoCase(k.referencedTable, table) ? Renamed(k.referencedColumns, from, to) : k.referencedColumns;
     Exec(c, "UPDATE VantrelConstraints SET ColumnNames = ?, ReferencedColumns = ? WHERE ConstraintName = ?",
          {Name(JoinColumns(columns)), Name(JoinColumns(referenced)), Name(k.name)});
   }
@@ -346,7 +346,7 @@ void DropTable(ado::Connection& c, std::string_view tableName) {
   Step step(c);
   const std::string table = RequireTable(c, tableName, kNoSuchTable);
   for (const Constraint& k : Constraints(c, "ReferencedTable = ? AND ConstraintType = 'FOREIGN KEY'", {Name(table)}))
-    if (!Same(k.table, table))
+    if (!EqualsNoCase(k.table, table))
       Refuse(c, kTableReferenced,
              "Could not drop object '" + table + "' because it is referenced by a FOREIGN KEY constraint.");
   auto fields = Texts(c, "SELECT FieldName FROM IssueFields WHERE TableName = ? ORDER BY FieldName", {Name(table)});
@@ -354,7 +354,7 @@ void DropTable(ado::Connection& c, std::string_view tableName) {
     Refuse(c, kTableReferenced,
            "Could not drop object '" + table + "' because it is referenced by the issue field '" + fields[0] + "'.");
   for (const Constraint& k : Constraints(c, "TableName = ?", {Name(table)})) {
-    if (k.type == "FOREIGN KEY" && Same(k.enforcement, "TRIGGER")) Exec(c, DropForeignKeyTriggersSql(k.name));
+    if (k.type == "FOREIGN KEY" && EqualsNoCase(k.enforcement, "TRIGGER")) Exec(c, DropForeignKeyTriggersSql(k.name));
   }
   Exec(c, "DELETE FROM VantrelConstraints WHERE TableName = ?", {Name(table)});
   Exec(c, "DROP TABLE " + Quote(table));

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ado/connection.h"
+#include "automation/text.h"
 #include "schema/constraints.h"
 
 namespace brisquel::schema::ddl::detail {
@@ -15,7 +16,7 @@ namespace brisquel::schema::ddl::detail {
 std::string Quote(std::string_view name);
 // A text literal in single quotes.
 std::string Literal(std::string_view text);
-bool Same(std::string_view a, std::string_view b);
+using automation::EqualsNoCase;
 
 void Exec(ado::Connection& c, const std::string& sql, const ado::Params& params = {});
 std::vector<std::string> Texts(ado::Connection& c, const std::string& sql, const ado::Params& params = {});

@@ -89,7 +89,7 @@ size_t NameEnd(const std::string& part, std::string& name) {
 
 bool IsTableConstraint(const std::string& word) {
   for (const char* k : {"CONSTRAINT", "PRIMARY", "UNIQUE", "CHECK", "FOREIGN"})
-    if (Same(word, k)) return true;
+    if (EqualsNoCase(word, k)) return true;
   return false;
 }
 
@@ -169,7 +169,7 @@ CopyColumns ColumnsOf(ado::Connection& c, const std::string& table) {
     out.list += (out.list.empty() ? "" : ", ") + Quote(r.Text(0));
     if (r.Long(2) > 0) {
       ++keyColumns;
-      integerKey = Same(r.Text(1), "INTEGER");
+      integerKey = EqualsNoCase(r.Text(1), "INTEGER");
     }
   });
   out.explicitRowid = !(keyColumns == 1 && integerKey);
@@ -244,7 +244,7 @@ void RebuildWithColumn(ado::Connection& c, const std::string& table, const std::
   for (std::string& part : d.parts) {
     std::string name;
     size_t end = NameEnd(part, name);
-    if (IsTableConstraint(name) || !Same(name, column)) continue;
+    if (IsTableConstraint(name) || !EqualsNoCase(name, column)) continue;
     part = part.substr(0, end) + edit(part.substr(end));
     Rebuild(c, table, d);
     return;

@@ -25,7 +25,7 @@ void Parameters::Append(std::shared_ptr<Parameter> p) {
 std::shared_ptr<Parameter> Parameters::Item(const Variant& index) const {
   if (index.IsString()) {
     for (const auto& p : list_)
-      if (detail::EqualNoCase(p->Name(), *index.StringIf())) return p;
+      if (automation::EqualsNoCase(p->Name(), *index.StringIf())) return p;
     Raise(err::kItemNotFound, "ADODB.Parameters");
   }
   int32_t i = index.ToLong();

@@ -54,7 +54,7 @@ void Connection::Open(const std::string& connectionString, const std::string& /*
   if (!source || source->empty())
     Raise(err::kFail, kSource, "The connection string names no database (Data Source=<file>).");
   std::string mode = ConnectionValue(items, "Mode").value_or("");
-  bool readOnly = detail::EqualNoCase(mode, "Read");
+  bool readOnly = automation::EqualsNoCase(mode, "Read");
   int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) | SQLITE_OPEN_NOMUTEX;
 
   sqlite3* db = nullptr;
@@ -70,7 +70,8 @@ void Connection::Open(const std::string& connectionString, const std::string& /*
   sqlite3_extended_result_codes(db, 1);
   sqlite3_busy_timeout(db, commandTimeout_ == 0 ? 24 * 3600 * 1000 : commandTimeout_ * 1000);
   std::string synchronous = ConnectionValue(items, "Synchronous").value_or("FULL");
-  if (!detail::EqualNoCase(synchronous, "NORMAL") && !detail::EqualNoCase(synchronous, "OFF")) synchronous = "FULL";
+  if (!automation::EqualsNoCase(synchronous, "NORMAL") && !automation::EqualsNoCase(synchronous, "OFF"))
+    synchronous = "FULL";
   std::string pragmas = "PRAGMA foreign_keys=ON;";
   if (!readOnly) pragmas += "PRAGMA journal_mode=WAL;PRAGMA synchronous=" + synchronous + ";";
   rc = sqlite3_exec(db, pragmas.c_str(), nullptr, nullptr, nullptr);

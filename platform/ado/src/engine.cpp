@@ -120,7 +120,8 @@ std::string Rewrite(std::string_view text) {
       j = j == std::string_view::npos ? n : j + 2;
       out.append(text.substr(i, j - i));
       i = j;
-    } else if (c == '@' && EqualNoCase(text.substr(i, 10), "@@identity") && (i + 10 == n || !IdentChar(text[i + 10]))) {
+    } else if (c == '@' && EqualsNoCase(text.substr(i, 10), "@@identity") &&
+               (i + 10 == n || !IdentChar(text[i + 10]))) {
       out += "last_insert_rowid()";
       i += 10;
     } else {
@@ -140,7 +141,7 @@ size_t SkipBlank(std::string_view s, size_t i) {
 bool NoCountStatement(std::string_view s, size_t at, size_t& end) {
   auto word = [&](size_t& i, std::string_view w) {
     while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
-    if (!EqualNoCase(s.substr(i, w.size()), w)) return false;
+    if (!EqualsNoCase(s.substr(i, w.size()), w)) return false;
     if (i + w.size() < s.size() && IdentChar(s[i + w.size()])) return false;
     i += w.size();
     return true;
@@ -168,7 +169,7 @@ const Param* NamedParam(const Params& params, std::string_view name) {
   for (const Param& p : params) {
     std::string_view pn = p.name;
     if (!pn.empty() && (pn[0] == '@' || pn[0] == ':' || pn[0] == '$')) pn.remove_prefix(1);
-    if (EqualNoCase(pn, name)) return &p;
+    if (EqualsNoCase(pn, name)) return &p;
   }
   return nullptr;
 }
@@ -251,10 +252,10 @@ MetaPtr ColumnMeta(Connection& c, sqlite3_stmt* st) {
         f.notNull = notNull != 0;
         const TableMeta& t = c.Internals().Table(f.baseSchema, f.baseTable);
         f.autoIncrement =
-            autoinc != 0 || (f.key && t.key.size() == 1 && t.hasRowid && declared && EqualNoCase(declared, "INTEGER"));
+            autoinc != 0 || (f.key && t.key.size() == 1 && t.hasRowid && declared && EqualsNoCase(declared, "INTEGER"));
         std::string upper = declared ? declared : "";
         for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-        f.rowVersion = EqualNoCase(column, "LastUpdated") &&
+        f.rowVersion = EqualsNoCase(column, "LastUpdated") &&
                        (upper == "INTEGER" || upper == "BIGINT" || upper == "ROWVERSION" || upper == "TIMESTAMP");
       }
       if (!f.rowVersion) f.attributes |= adFldUpdatable;

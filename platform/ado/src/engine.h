@@ -101,7 +101,7 @@ bool ParseDbDate(std::string_view s, automation::Date& out);
 
 inline std::string QuoteIdent(std::string_view name) { return QuoteIdentifier(name); }
 inline std::string Lower(std::string_view s) { return automation::LowerAscii(s); }
-inline bool EqualNoCase(std::string_view a, std::string_view b) { return automation::EqualsNoCase(a, b); }
+using automation::EqualsNoCase;
 
 // Runs one statement without parameters or results (transaction control, savepoints).
 void Exec(Connection& c, const char* sql);

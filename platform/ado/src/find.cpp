@@ -51,7 +51,7 @@ class Scanner {
     while (i_ < n_ && std::isspace(static_cast<unsigned char>(s_[i_]))) ++i_;
   }
   bool Word(std::string_view w) {
-    if (i_ + w.size() <= n_ && detail::EqualNoCase(s_.substr(i_, w.size()), w) &&
+    if (i_ + w.size() <= n_ && automation::EqualsNoCase(s_.substr(i_, w.size()), w) &&
         (i_ + w.size() == n_ || !std::isalnum(static_cast<unsigned char>(s_[i_ + w.size()])))) {
       i_ += w.size();
       return true;

@@ -24,7 +24,7 @@ constexpr std::string_view kProperties[] = {"Update Criteria", "Unique Table", "
 
 std::string_view CanonicalProperty(std::string_view name) {
   for (std::string_view p : kProperties)
-    if (detail::EqualNoCase(p, name)) return p;
+    if (automation::EqualsNoCase(p, name)) return p;
   return {};
 }
 
@@ -747,7 +747,7 @@ std::vector<std::string> Recordset::BaseTables() const {
   for (const FieldInfo& f : meta_->fields) {
     if (f.baseTable.empty()) continue;
     bool seen = false;
-    for (const auto& t : out) seen = seen || detail::EqualNoCase(t, f.baseTable);
+    for (const auto& t : out) seen = seen || automation::EqualsNoCase(t, f.baseTable);
     if (!seen) out.push_back(f.baseTable);
   }
   return out;
@@ -757,9 +757,9 @@ std::vector<std::string> Recordset::KeyColumns(std::string_view table) const {
   std::vector<std::string> out;
   if (!meta_) return out;
   for (const FieldInfo& f : meta_->fields) {
-    if (!f.key || !detail::EqualNoCase(f.baseTable, table)) continue;
+    if (!f.key || !automation::EqualsNoCase(f.baseTable, table)) continue;
     bool seen = false;
-    for (const auto& c : out) seen = seen || detail::EqualNoCase(c, f.baseColumn);
+    for (const auto& c : out) seen = seen || automation::EqualsNoCase(c, f.baseColumn);
     if (!seen) out.push_back(f.baseColumn);
   }
   return out;

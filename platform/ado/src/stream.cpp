@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "ado/errors.h"
+#include "automation/text.h"
 #include "engine.h"
 
 namespace ado {
@@ -43,7 +44,8 @@ void Stream::SetType(int32_t t) {
 }
 
 void Stream::SetCharset(const std::string& c) {
-  if (!detail::EqualNoCase(c, "utf-8") && !detail::EqualNoCase(c, "us-ascii") && !detail::EqualNoCase(c, "ascii"))
+  if (!automation::EqualsNoCase(c, "utf-8") && !automation::EqualsNoCase(c, "us-ascii") &&
+      !automation::EqualsNoCase(c, "ascii"))
     Raise(err::kNotSupported, kSource, "Only UTF-8 text is supported.");
   charset_ = c;
 }
@@ -115,23 +117,11 @@ void Stream::WriteText(const std::string& text, int32_t options) {
 std::string Stream::ReadText(int32_t numChars) {
   RequireOpen();
   if (type_ != adTypeText) Raise(err::kIllegalOperation, kSource);
-  size_t end = data_.size();
-  if (numChars >= 0) {
-    // Count characters, not bytes: stop before the lead byte of character numChars + 1.
-    size_t i = pos_;
-    int32_t seen = 0;
-    while (i < data_.size()) {
-      if ((data_[i] & 0xC0) != 0x80) {
-        if (seen == numChars) break;
-        ++seen;
-      }
-      ++i;
-    }
-    end = i;
-  }
-  std::string out(data_.begin() + static_cast<std::ptrdiff_t>(pos_), data_.begin() + static_cast<std::ptrdiff_t>(end));
-  pos_ = end;
-  return out;
+  std::string_view rest(reinterpret_cast<const char*>(data_.data()) + pos_, data_.size() - pos_);
+  // Characters, not bytes: a character is never cut in two.
+  if (numChars >= 0) rest = automation::HeadChars(rest, static_cast<size_t>(numChars));
+  pos_ += rest.size();
+  return std::string(rest);
 }
 
 void Stream::SaveToFile(const std::string& path, int32_t options) {

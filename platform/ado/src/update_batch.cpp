@@ -23,14 +23,15 @@ std::vector<TableFields> GroupByTable(const RecordsetMeta& meta) {
     if (f.baseTable.empty()) continue;
     TableFields* group = nullptr;
     for (auto& g : out)
-      if (detail::EqualNoCase(g.schema, f.baseSchema) && detail::EqualNoCase(g.table, f.baseTable)) group = &g;
+      if (automation::EqualsNoCase(g.schema, f.baseSchema) && automation::EqualsNoCase(g.table, f.baseTable))
+        group = &g;
     if (!group) {
       out.push_back({f.baseSchema, f.baseTable, {}});
       group = &out.back();
     }
     bool duplicate = false;
     for (size_t j : group->fields)
-      duplicate = duplicate || detail::EqualNoCase(meta.fields[j].baseColumn, f.baseColumn);
+      duplicate = duplicate || automation::EqualsNoCase(meta.fields[j].baseColumn, f.baseColumn);
     if (!duplicate) group->fields.push_back(i);
   }
   return out;
@@ -38,7 +39,7 @@ std::vector<TableFields> GroupByTable(const RecordsetMeta& meta) {
 
 std::string Qualified(const TableFields& t) {
   std::string q;
-  if (!t.schema.empty() && !detail::EqualNoCase(t.schema, "main")) q = detail::QuoteIdent(t.schema) + ".";
+  if (!t.schema.empty() && !automation::EqualsNoCase(t.schema, "main")) q = detail::QuoteIdent(t.schema) + ".";
   return q + detail::QuoteIdent(t.table);
 }
 
@@ -153,7 +154,7 @@ class Recordset::RowWriter {
   size_t KeyField(const TableFields& t, const std::string& k) const {
     size_t found = F.size();
     for (size_t f : t.fields)
-      if (detail::EqualNoCase(F[f].baseColumn, k)) found = f;
+      if (automation::EqualsNoCase(F[f].baseColumn, k)) found = f;
     return found;
   }
 
@@ -245,8 +246,8 @@ class Recordset::RowWriter {
     }
     // The same column may be read by more fields (a later duplicate): refresh those too.
     for (size_t g = 0; g < F.size(); ++g)
-      if (g != f && detail::EqualNoCase(F[g].baseTable, t.table) &&
-          detail::EqualNoCase(F[g].baseColumn, F[f].baseColumn))
+      if (g != f && automation::EqualsNoCase(F[g].baseTable, t.table) &&
+          automation::EqualsNoCase(F[g].baseColumn, F[f].baseColumn))
         out_.refreshed.emplace_back(g, v);
     out_.refreshed.emplace_back(f, std::move(v));
   }
@@ -267,7 +268,7 @@ class Recordset::RowWriter {
     const TableFields* target = nullptr;
     if (!rs_.uniqueTable_.empty()) {
       for (const auto& t : tables_)
-        if (detail::EqualNoCase(t.table, rs_.uniqueTable_)) target = &t;
+        if (automation::EqualsNoCase(t.table, rs_.uniqueTable_)) target = &t;
     } else if (tables_.size() == 1) {
       target = &tables_.front();
     }

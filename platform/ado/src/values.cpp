@@ -483,3 +483,16 @@ void BindParam(Connection& c, sqlite3_stmt* st, int slot, const Param& p, int po
 }
 
 }  // namespace ado::detail
+
+namespace ado {
+
+automation::Variant ColumnValue(sqlite3_stmt* st, int col) {
+  FieldInfo f;
+  const char* decl = sqlite3_column_decltype(st, col);
+  detail::ApplyDeclaredType(f, decl ? decl : "");
+  CellStore cell;
+  detail::ReadInto(cell, st, col, f.decode);
+  return cell.Get(0);
+}
+
+}  // namespace ado

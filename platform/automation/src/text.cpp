@@ -55,4 +55,10 @@ std::string_view TrimBlanks(std::string_view s) {
   return s.substr(b, e - b + 1);
 }
 
+std::string_view TrimSpaces(std::string_view s) {
+  size_t b = s.find_first_not_of(' ');
+  if (b == std::string_view::npos) return {};
+  return s.substr(b, s.find_last_not_of(' ') - b + 1);
+}
+
 }  // namespace automation

@@ -22,7 +22,7 @@ using automation::EqualsNoCase;
 
 std::string Lower(std::string_view s) { return automation::LowerAscii(s); }
 // A line of the file read without its blanks at either end.
-std::string Trim(std::string_view s) { return std::string(automation::TrimBlanks(s)); }
+using automation::TrimBlanks;
 
 // The file as lines, with each line's meaning.
 struct Line {
@@ -42,7 +42,7 @@ std::vector<Line> Parse(const std::string& content) {
     if (!raw.empty() && raw.back() == '\r') raw.pop_back();
     Line l;
     l.text = raw;
-    std::string t = Trim(raw);
+    std::string t(TrimBlanks(raw));
     if (!t.empty() && t[0] == '[' && t.back() == ']') {
       l.kind = Line::Section;
       current = NormalizeKey(t.substr(1, t.size() - 2));
@@ -52,7 +52,7 @@ std::vector<Line> Parse(const std::string& content) {
       if (eq != std::string::npos) {
         l.kind = Line::Value;
         l.key = current;
-        l.name = Trim(raw.substr(0, eq));
+        l.name = TrimBlanks(raw.substr(0, eq));
         if (l.name == "@") l.name.clear();
         l.value = raw.substr(eq + 1);
       }
@@ -154,7 +154,7 @@ void CheckText(std::string_view what, std::string_view s) {
 void CheckName(std::string_view name) {
   CheckText("value name", name);
   if (name.find('=') != std::string_view::npos || (!name.empty() && (name[0] == '#' || name[0] == '[' || name[0] == ';')) ||
-      Trim(name) != name || name == "@")
+      TrimBlanks(name) != name || name == "@")
     throw Error("Invalid registry value name \"" + std::string(name) + "\"");
 }
 
@@ -163,7 +163,7 @@ size_t SectionEnd(const std::vector<Line>& lines, size_t s) {
   size_t e = s + 1;
   while (e < lines.size() && lines[e].kind != Line::Section) ++e;
   // Leave trailing blank lines and comments to the next section.
-  while (e > s + 1 && lines[e - 1].kind == Line::Other && Trim(lines[e - 1].text).empty()) --e;
+  while (e > s + 1 && lines[e - 1].kind == Line::Other && TrimBlanks(lines[e - 1].text).empty()) --e;
   return e;
 }
 
@@ -183,7 +183,7 @@ std::filesystem::path FilePath() {
 }
 
 std::string NormalizeKey(std::string_view key) {
-  std::string k = Trim(key);
+  std::string k(TrimBlanks(key));
   while (!k.empty() && k.back() == '\\') k.pop_back();
   size_t slash = k.find('\\');
   std::string root = Lower(k.substr(0, slash));
@@ -268,7 +268,7 @@ void WriteValue(std::string_view key, std::string_view name, std::string_view va
         return true;
       }
     }
-    if (!lines.empty() && !Trim(lines.back().text).empty()) lines.push_back(Line{});
+    if (!lines.empty() && !TrimBlanks(lines.back().text).empty()) lines.push_back(Line{});
     Line sec;
     sec.kind = Line::Section;
     sec.key = k;
@@ -285,7 +285,7 @@ void CreateKey(std::string_view key) {
   Modify([&](std::vector<Line>& lines) {
     for (const Line& l : lines)
       if (l.kind == Line::Section && EqualsNoCase(l.key, k)) return false;
-    if (!lines.empty() && !Trim(lines.back().text).empty()) lines.push_back(Line{});
+    if (!lines.empty() && !TrimBlanks(lines.back().text).empty()) lines.push_back(Line{});
     Line sec;
     sec.kind = Line::Section;
     sec.key = k;
@@ -318,7 +318,7 @@ bool DeleteKey(std::string_view key) {
         size_t end = SectionEnd(lines, i);
         // The blank line a writer put before the section goes with it, so adding and then
         // removing a key gives the file back as it was.
-        size_t begin = i > 0 && lines[i - 1].kind == Line::Other && Trim(lines[i - 1].text).empty() ? i - 1 : i;
+        size_t begin = i > 0 && lines[i - 1].kind == Line::Other && TrimBlanks(lines[i - 1].text).empty() ? i - 1 : i;
         lines.erase(lines.begin() + static_cast<long>(begin), lines.begin() + static_cast<long>(end));
         i = begin;
         removed = true;

@@ -8,6 +8,7 @@
 #include <exception>
 #include <mutex>
 
+#include "automation/text.h"
 #include "mime_text.h"
 #include "smtp/smtp.h"
 
@@ -227,7 +228,7 @@ bool SmtpMailer::ConnectServer(const std::string& host, int32_t port, const std:
     if (loginSetting_ == kLoginNone) loginSetting_ = kLoginRequired;
   }
 
-  std::string serverHost = mime::Trim(host_);
+  std::string serverHost(automation::TrimBlanks(host_));
   if (!ValidHost(serverHost)) {
     SetError(kErrInvalidSetting, serverHost.empty() ? "No SMTP server is set."
                                                     : "The SMTP server name '" + serverHost + "' is not valid.");

@@ -6,6 +6,7 @@
 #include <random>
 #include <set>
 
+#include "automation/text.h"
 #include "mime_text.h"
 #include "smtp/smtp.h"
 
@@ -13,7 +14,7 @@ namespace smtp {
 
 using mime::HasLineBreak;
 using mime::ToLower;
-using mime::Trim;
+using automation::TrimBlanks;
 
 void SmtpHeaderList::AddHeader(const std::string& name, const std::string& value) {
   items_.push_back({name, value});
@@ -160,7 +161,7 @@ std::string ParameterValue(std::string_view params, std::string_view name) {
         size_t close = rest.find('"', 1);
         return std::string(rest.substr(1, close == std::string_view::npos ? rest.size() - 1 : close - 1));
       }
-      return Trim(rest.substr(0, rest.find(';')));
+      return std::string(TrimBlanks(rest.substr(0, rest.find(';'))));
     }
     pos += key.size();
   }
@@ -186,11 +187,11 @@ class Writer {
                    std::string& out, std::vector<std::string>& envelope) {
     for (const Header& h : list.Items()) {
       if (!IsFieldName(h.name)) {
-        if (Trim(h.name).empty() && Trim(h.value).empty()) continue;
+        if (TrimBlanks(h.name).empty() && TrimBlanks(h.value).empty()) continue;
         return Fail("The header name '" + h.name + "' is not valid.");
       }
       if (!CheckText(h.value, "The value of the header '" + h.name + "'")) return false;
-      if (Trim(h.value).empty()) continue;
+      if (TrimBlanks(h.value).empty()) continue;
       std::string lower = ToLower(h.name);
       if (own.count(lower)) continue;
       if (top && kAddressHeaders.count(lower)) {
@@ -215,14 +216,14 @@ class Writer {
         !CheckText(e.TransferEncoding(), what + " transfer encoding")) {
       return false;
     }
-    std::string type = ToLower(Trim(e.MediaType()));
-    std::string subtype = ToLower(Trim(e.MediaSubtype()));
+    std::string type = ToLower(TrimBlanks(e.MediaType()));
+    std::string subtype = ToLower(TrimBlanks(e.MediaSubtype()));
     if (type.empty()) type = "text";
     if (subtype.empty()) subtype = type == "text" ? "plain" : "octet-stream";
     if (!IsToken(type) || !IsToken(subtype)) {
       return Fail("The media type '" + type + "/" + subtype + "' is not valid.");
     }
-    std::string encoding = Trim(e.TransferEncoding());
+    std::string encoding(TrimBlanks(e.TransferEncoding()));
     if (!encoding.empty() && !IsToken(encoding)) {
       return Fail("The transfer encoding '" + encoding + "' is not valid.");
     }
@@ -246,7 +247,7 @@ class Writer {
   }
 
   static std::string Params(std::string_view raw) {
-    std::string p = Trim(raw);
+    std::string p(TrimBlanks(raw));
     while (!p.empty() && (p.front() == ';' || p.front() == ' ')) p.erase(0, 1);
     return p;
   }
@@ -288,11 +289,11 @@ bool RenderMessage(const SmtpMessagePart& m, RenderedMessage& out, std::string& 
   std::string head = "Date: " + DateHeaderValue() + "\r\n";
   head += mime::AddressHeader("From", from) + "\r\n";
   if (!to.empty()) head += mime::AddressHeader("To", to) + "\r\n";
-  if (!Trim(m.SubjectLine()).empty()) head += mime::UnstructuredHeader("Subject", m.SubjectLine()) + "\r\n";
+  if (!TrimBlanks(m.SubjectLine()).empty()) head += mime::UnstructuredHeader("Subject", m.SubjectLine()) + "\r\n";
   head += "Message-ID: " + MessageId(out.envelopeFrom) + "\r\n";
   if (!w.ListHeaders(*m.HeaderList(), kOwnHeaders, true, head, out.envelopeTo)) return false;
   if (out.envelopeTo.empty()) return w.Fail("The message has no recipient.");
-  std::string version = Trim(m.MimeVersion());
+  std::string version(TrimBlanks(m.MimeVersion()));
   head += "MIME-Version: " + (version.empty() ? std::string("1.0") : version) + "\r\n";
 
   std::string body;
@@ -300,7 +301,7 @@ bool RenderMessage(const SmtpMessagePart& m, RenderedMessage& out, std::string& 
   if (parts.empty()) {
     // Also a multipart type left without parts: there is nothing to divide, so one plain body.
     MimeEntity single = m;
-    if (ToLower(Trim(m.MediaType())) == "multipart") {
+    if (ToLower(TrimBlanks(m.MediaType())) == "multipart") {
       single.SetMediaType("text");
       single.SetMediaSubtype("plain");
       single.SetMediaParameters("");
@@ -312,8 +313,8 @@ bool RenderMessage(const SmtpMessagePart& m, RenderedMessage& out, std::string& 
         !w.CheckText(m.TransferEncoding(), "The message transfer encoding")) {
       return false;
     }
-    std::string subtype = ToLower(Trim(m.MediaSubtype()));
-    if (ToLower(Trim(m.MediaType())) != "multipart" || subtype.empty()) subtype = "mixed";
+    std::string subtype = ToLower(TrimBlanks(m.MediaSubtype()));
+    if (ToLower(TrimBlanks(m.MediaType())) != "multipart" || subtype.empty()) subtype = "mixed";
     if (!IsToken(subtype)) return w.Fail("The media type 'multipart/" + subtype + "' is not valid.");
 
     std::vector<std::string> rendered;
@@ -327,7 +328,7 @@ bool RenderMessage(const SmtpMessagePart& m, RenderedMessage& out, std::string& 
       eightBit = eightBit || HasEightBit(ph) || HasEightBit(pb);
       rendered.push_back(ph + "\r\n" + pb);
     }
-    std::string preamble = Trim(m.BodyText()).empty() ? "" : mime::NormalizeLineEnds(m.BodyText());
+    std::string preamble = TrimBlanks(m.BodyText()).empty() ? "" : mime::NormalizeLineEnds(m.BodyText());
 
     std::string params = Writer::Params(m.MediaParameters());
     std::string boundary = ParameterValue(params, "boundary");
@@ -347,9 +348,9 @@ bool RenderMessage(const SmtpMessagePart& m, RenderedMessage& out, std::string& 
       return w.Fail("The boundary '" + boundary + "' occurs in the message.");
     }
     head += Writer::ContentType("multipart", subtype, params);
-    std::string outer = ToLower(Trim(m.TransferEncoding()));
+    std::string outer = ToLower(TrimBlanks(m.TransferEncoding()));
     if (outer == "7bit" || outer == "8bit" || outer == "binary") {
-      head += "Content-Transfer-Encoding: " + Trim(m.TransferEncoding()) + "\r\n";
+      head += "Content-Transfer-Encoding: " + std::string(TrimBlanks(m.TransferEncoding())) + "\r\n";
     } else if (eightBit) {
       head += "Content-Transfer-Encoding: 8bit\r\n";
     }

@@ -8,6 +8,8 @@
 
 namespace smtp::mime {
 
+using automation::TrimBlanks;
+
 namespace {
 
 constexpr char kBase64Chars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -214,8 +216,6 @@ bool IsAscii(std::string_view s) {
 
 std::string ToLower(std::string_view s) { return automation::LowerAscii(s); }
 
-std::string Trim(std::string_view s) { return std::string(automation::TrimBlanks(s)); }
-
 bool ParseAddressList(std::string_view text, std::vector<Address>& out, std::string& error) {
   // Items are separated by commas or semicolons outside quotes and angle brackets.
   std::vector<std::string> items;
@@ -241,18 +241,18 @@ bool ParseAddressList(std::string_view text, std::vector<Address>& out, std::str
   items.push_back(cur);
 
   for (const std::string& raw : items) {
-    std::string item = Trim(raw);
+    std::string item(TrimBlanks(raw));
     if (item.empty()) continue;
     Address a;
     size_t lt = item.rfind('<');
     if (lt != std::string::npos) {
       size_t gt = item.find('>', lt);
-      if (gt == std::string::npos || Trim(std::string_view(item).substr(gt + 1)) != "") {
+      if (gt == std::string::npos || TrimBlanks(std::string_view(item).substr(gt + 1)) != "") {
         error = "The address '" + item + "' is not valid.";
         return false;
       }
-      a.mailbox = Trim(std::string_view(item).substr(lt + 1, gt - lt - 1));
-      std::string display = Trim(std::string_view(item).substr(0, lt));
+      a.mailbox = TrimBlanks(std::string_view(item).substr(lt + 1, gt - lt - 1));
+      std::string display(TrimBlanks(std::string_view(item).substr(0, lt)));
       if (display.size() >= 2 && display.front() == '"' && display.back() == '"') {
         std::string unq;
         for (size_t i = 1; i + 1 < display.size(); ++i) {

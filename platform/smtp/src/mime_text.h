@@ -18,7 +18,6 @@ std::string NormalizeLineEnds(std::string_view text);
 bool HasLineBreak(std::string_view s);  // CR, LF or NUL
 bool IsAscii(std::string_view s);
 std::string ToLower(std::string_view s);
-std::string Trim(std::string_view s);
 
 struct Address {
   std::string display;  // unquoted display name, may be empty

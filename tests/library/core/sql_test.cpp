@@ -32,6 +32,13 @@ TEST_F(SqlTest, RowsAreTypedAndNullIsEmpty) {
                    (r.Flag("Active") ? "on" : "off") + ":" + (r.OptLong("Seats") ? "set" : "null"));
   });
   EXPECT_EQ(seen, (std::vector<std::string>{"Dev:3:on:set", "QA:0:off:null"}));
+  // Value reads as a recordset does: by the declared type, Null as Null.
+  db.Each("select * from Groups where GroupCode = 'QA'", {}, [](const sql::Row& r) {
+    EXPECT_EQ(r.Value("Active").Type(), automation::VarType::Boolean);
+    EXPECT_EQ(r.Value("Active").ToText(), "False");
+    EXPECT_EQ(r.Value(0).ToText(), "QA");
+    EXPECT_TRUE(r.Value("Seats").IsNull());
+  });
   EXPECT_EQ(db.One<int32_t>("select Seats from Groups where GroupCode = ?", {ado::Param::Text("dev", 20)}), 3);
   EXPECT_FALSE(db.One<int32_t>("select Seats from Groups where GroupCode = 'QA'"));
   EXPECT_FALSE(db.One<std::string>("select GroupCode from Groups where 0"));

@@ -44,6 +44,35 @@ TEST_F(TypedLookupsTest, IsUserProjectAgreesWithTheUsersProjectList) {
   }
 }
 
+// The user lists the filter list is built from: the typed forms give the readers' rows.
+TEST_F(TypedLookupsTest, UserListsAgreeWithTheirReaders) {
+  raw.Exec("INSERT INTO SummaryFilters (UserId, FilterName) VALUES ('carol', 'Zeta'), ('carol', 'alpha')");
+  auto column = [](RecordsetPtr rs, const char* name) {
+    std::vector<std::string> out;
+    for (; !rs->IsEOF(); rs->MoveNext()) out.push_back(rs->Value(name).ToString());
+    return out;
+  };
+  auto typed = [](const char* name, auto&& each) {
+    std::vector<std::string> out;
+    each([&](const sql::Row& r) { out.push_back(r.Text(name)); });
+    return out;
+  };
+  for (const std::string user : {"admin", "dave", "carol", "nobody"}) {
+    EXPECT_EQ(typed("UserId", [&](const RowFn& fn) { EachUserProjectsUser(*db, user, fn); }),
+              column(GetUserProjectsUsersRs(*db, user), "UserId"))
+        << user;
+    EXPECT_EQ(typed("FilterName", [&](const RowFn& fn) { EachSummaryFilter(*db, user, fn); }),
+              column(GetSummaryFiltersRs(*db, user), "FilterName"))
+        << user;
+  }
+  for (int32_t projectId : {1, 2, 3}) {
+    const std::vector<std::string> members = column(GetProjectUsersRs(*db, projectId), "UserId");
+    EXPECT_EQ(typed("UserId", [&](const RowFn& fn) { EachProjectUser(*db, projectId, fn); }), members) << projectId;
+  }
+  EXPECT_EQ(typed("FilterName", [&](const RowFn& fn) { EachSummaryFilter(*db, "carol", fn); }).size(), 2u);
+  EXPECT_FALSE(typed("UserId", [&](const RowFn& fn) { EachProjectUser(*db, 2, fn); }).empty());
+}
+
 TEST_F(TypedLookupsTest, EntryFormFieldsAndRequiredFieldsAgreeWithTheirReaders) {
   std::vector<std::string> listed, typed;
   for (auto rs = GetDataEntryLayoutFieldsRs(*db, -1); !rs->IsEOF(); rs->MoveNext())
@@ -51,6 +80,12 @@ TEST_F(TypedLookupsTest, EntryFormFieldsAndRequiredFieldsAgreeWithTheirReaders) 
   EachEntryFormField(*db, [&](const sql::Row& r) { typed.push_back(r.Text("FieldName")); });
   EXPECT_FALSE(typed.empty());
   EXPECT_EQ(typed, listed);
+  std::vector<std::string> fields, typedFields;
+  for (auto rs = GetIssueFieldsRs(*db, ""); !rs->IsEOF(); rs->MoveNext())
+    fields.push_back(rs->Value("FieldName").ToString() + "|" + rs->Value("Representation").ToString());
+  EachIssueField(*db, [&](const sql::Row& r) { typedFields.push_back(r.Text("FieldName") + "|" + r.Text("Representation")); });
+  EXPECT_FALSE(typedFields.empty());
+  EXPECT_EQ(typedFields, fields);
 
   raw.Exec("INSERT INTO WorkflowStateValidations (StateId, FieldName) SELECT StateId, 'Summary' FROM WorkflowStates "
            "WHERE ResolutionCode = 'Fixed' LIMIT 1");
@@ -85,6 +120,22 @@ TEST_F(TypedLookupsTest, IssueRowHoldsEveryColumnWithNullKeptApart) {
   EXPECT_EQ(row->Column("NoSuchColumn"), nullptr);
   EXPECT_EQ(row->Text("NoSuchColumn"), "");
   EXPECT_FALSE(ReadIssueRow(*db, 999999).has_value());
+
+  // The values read as the recordset gives them: each column of the same kind and text.
+  std::optional<IssueValues> values = ReadIssueValues(*db, issueId);
+  ASSERT_TRUE(values.has_value());
+  ASSERT_EQ(values->columns.size(), rs->FieldCount());
+  for (size_t i = 0; i < rs->FieldCount(); ++i) {
+    const auto& [name, value] = values->columns[i];
+    EXPECT_EQ(name, rs->Info(i).name);
+    EXPECT_EQ(value.Type(), rs->Value(i).Type()) << name;
+    EXPECT_EQ(value.ToText(), rs->Value(i).ToText()) << name;
+  }
+  EXPECT_EQ(values->Value("dateopened").Type(), automation::VarType::Date);
+  EXPECT_EQ(values->Value("Valid").Type(), automation::VarType::Boolean);
+  EXPECT_TRUE(values->Value("DateClosed").IsNull());
+  EXPECT_THROW(values->Value("NoSuchColumn"), automation::ComError);
+  EXPECT_FALSE(ReadIssueValues(*db, 999999).has_value());
 }
 
 // A writer that answers a value: a refusal gives the refused value and the sentence; a failed

@@ -35,13 +35,14 @@ class Compose : public ::testing::Test {
   MessageComposer& Composer() {
     if (!composer)
       composer = std::make_unique<MessageComposer>(*db, "http://tracker.example.com/vantrel/",
-                                                   brisquel::GetIssueFieldsRs(*db, ""));
+                                                   brisquel::ReadFieldRepresentations(*db));
     return *composer;
   }
 
   std::string Format(const std::string& text, int issueId = 5, ValueContext context = ValueContext::Text) {
-    auto issue = brisquel::GetIssueRs(*db, issueId);
-    return Composer().FormatMessage(*issue, "x@example.com", text, context);
+    std::optional<brisquel::IssueValues> issue = brisquel::ReadIssueValues(*db, issueId);
+    EXPECT_TRUE(issue.has_value()) << issueId;
+    return issue ? Composer().FormatMessage(*issue, "x@example.com", text, context) : std::string();
   }
 
   std::shared_ptr<smtp::SmtpMessagePart> Build(const std::string& templateName, int issueId = 5,

@@ -170,7 +170,7 @@ TEST_F(ScheduleTest, RegistryFailureIsRaisedAndLeavesTheSettingsAsTheyWere) {
   EXPECT_EQ(raw.Text("select EMailEnabled from EMailConfiguration"), "0");
 }
 
-TEST_F(ScheduleTest, AWriteFailingHalfwayPutsTheEarlierRegistrationBack) {
+TEST_F(ScheduleTest, AWriteOrCommitFailingPutsTheEarlierRegistrationBack) {
   ASSERT_TRUE(Save(*db, "1", "15")) << db->LastErrorMessage();
   // The old registration is removed before the new one is written; a folder the registry cannot
   // hold (a line break) fails that write.
@@ -178,6 +178,25 @@ TEST_F(ScheduleTest, AWriteFailingHalfwayPutsTheEarlierRegistrationBack) {
   EXPECT_EQ(Registered("Issues"), DataLink());
   EXPECT_EQ(Schedule(), "15");
   EXPECT_EQ(raw.Text("select DeliveryFrequency from EMailConfiguration"), "15");
+
+  // The registry is written, then the commit fails (a deferred reference the save leaves broken):
+  // the registry is put back as it was and the settings stay unsaved.
+  raw.Exec("CREATE TABLE CommitProbe (Ref INTEGER REFERENCES Issues (IssueId) DEFERRABLE INITIALLY DEFERRED);"
+           "CREATE TRIGGER CommitProbeOnSave AFTER UPDATE ON EMailConfiguration "
+           "BEGIN INSERT INTO CommitProbe VALUES (-1); END");
+  const fs::path moved = dir / "moved";
+  fs::create_directory(moved);
+  try {
+    Save(*db, "1", "60", moved.string());
+    ADD_FAILURE() << "no error raised";
+  } catch (const automation::ComError& e) {
+    EXPECT_NE(e.description.find("FOREIGN KEY"), std::string::npos) << e.description;
+  }
+  EXPECT_FALSE(db->Connection().InTransaction());
+  EXPECT_EQ(Registered("Issues"), DataLink());
+  EXPECT_EQ(Schedule(), "15");
+  EXPECT_EQ(raw.Text("select DeliveryFrequency from EMailConfiguration"), "15");
+  EXPECT_EQ(raw.Int("select count(*) from CommitProbe"), 0);
 }
 
 }  // namespace

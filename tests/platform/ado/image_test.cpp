@@ -120,5 +120,17 @@ TEST_F(ImageTest, ThroughAStreamByName) {
   EXPECT_EQ(ErrorOf([&] { o->Call("Save", {Variant(s2), Variant(0)}); }).number, ado::err::kInvalidConnection);
 }
 
+// A text stream reads characters, not bytes: a read never cuts a character in two.
+TEST(StreamText, ReadTextCountsCharacters) {
+  ado::Stream s;
+  s.Open(Variant::Missing(), 0, -1, "", "");
+  s.WriteText("a\xC3\xA9\xE2\x98\x83" "b");  // a, e acute, snowman, b
+  s.SetPosition(0);
+  const std::vector<std::pair<int32_t, std::string>> reads = {
+      {0, ""}, {1, "a"}, {2, "\xC3\xA9\xE2\x98\x83"}, {-1, "b"}, {3, ""}};
+  for (const auto& [chars, text] : reads) EXPECT_EQ(s.ReadText(chars), text) << chars;
+  EXPECT_TRUE(s.EOS());
+}
+
 }  // namespace
 }  // namespace adotest

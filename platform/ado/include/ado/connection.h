@@ -24,6 +24,9 @@ struct ResultSet;
 
 // Called with the statement positioned on each row of a typed read (Connection::Each).
 using RowCallback = std::function<void(sqlite3_stmt*)>;
+// Column `col` of the row `st` is on, as a recordset reads it: decoded by the column's declared
+// type (a DATETIME text as a Date, a BIT as a Boolean), Null as Null.
+automation::Variant ColumnValue(sqlite3_stmt* st, int col);
 
 class Connection : public automation::Dispatchable<Connection> {
  public:

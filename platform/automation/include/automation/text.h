@@ -14,8 +14,10 @@ size_t CharLength(std::string_view s);
 // The first / last `chars` characters of a UTF-8 text, never cutting a character in two.
 std::string_view HeadChars(std::string_view s, size_t chars);
 std::string_view TailChars(std::string_view s, size_t chars);
-// Blanks (spaces, tabs, CR, LF) off both ends, as lines of a file or of a header are read. Posted
-// values are trimmed of spaces only: that is brisquel::Trim (core/writer.h).
+// Blanks (spaces, tabs, CR, LF) off both ends, as lines of a file or of a header are read.
 std::string_view TrimBlanks(std::string_view s);
+// Spaces only off both ends (a tab or line end stays), as posted values and command switches are
+// taken.
+std::string_view TrimSpaces(std::string_view s);
 
 }  // namespace automation
