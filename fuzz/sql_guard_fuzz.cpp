@@ -135,10 +135,10 @@ void SubqueriesKeepToTheIssue(std::string_view s) {
     }
     std::vector<std::pair<std::string, std::string>> restricted;
     bool undoing = false;
-    for (size_t k = 0; k + 1 < own.size(); ++k) {
+    for (size_t k = 0; k < own.size(); ++k) {
       const std::string& w = p[own[k]].word;
       undoing = undoing || w == "or" || w == "between" || w == "case";
-      if (w != "from" && w != "join") continue;
+      if ((w != "from" && w != "join") || k + 1 == own.size()) continue;
       const std::string& table = p[own[k + 1]].word;
       if (table == "issuecomments") restricted.push_back({table, "issueid"});
       if (table == "projectmodules") restricted.push_back({table, "projectid"});
