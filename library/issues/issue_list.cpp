@@ -307,7 +307,7 @@ std::shared_ptr<ado::Recordset> FilteredList(Database& db, int32_t projectId, co
   // Text from outside stays inside its parentheses and names only the list's tables and columns.
   ado::Connection& connection = db.Connection();
   const sqlguard::Catalogue& catalogue = sqlguard::Catalogue::ForIssues(connection);
-  const bool outside = filter.custom && !filter.composedHere;
+  const bool outside = filter.custom && !filter.composedHere, outsideOrder = !sqlguard::IsColumn(orderBy);
   if (outside) {
     std::string why = sqlguard::Check(filter.condition, catalogue, sqlguard::Fragment::Condition);
     if (!why.empty()) {
@@ -321,11 +321,12 @@ std::shared_ptr<ado::Recordset> FilteredList(Database& db, int32_t projectId, co
     return nullptr;
   }
 
-  // The command's time-out bounds the statements; a condition from outside has a shorter one.
+  // The command's time-out bounds the statements; a condition or sort expression from outside, less.
   PagedQuery query;
   query.time = std::chrono::seconds(connection.CommandTimeout());
-  if (outside && (query.time.count() == 0 || query.time > sqlguard::kConditionTime))
+  if ((outside || outsideOrder) && (query.time.count() == 0 || query.time > sqlguard::kConditionTime))
     query.time = sqlguard::kConditionTime;
+  query.orderFromOutside = outsideOrder;
   query.select = std::move(sql);
   // A page past the first is found by its ids over the indexes, then read by them.
   query.ids = "SELECT Issues.IssueId" +
@@ -350,8 +351,9 @@ std::shared_ptr<ado::Recordset> FilteredList(Database& db, int32_t projectId, co
   bool timedOut = false;
   auto failure = db.Trap([&] { rs = ReadPaged(db, query, timedOut); });
   if (failure) {
-    db.Fail(timedOut && outside ? std::string("Invalid criteria (the criteria take too long to run).")
-                                : db.UnexpectedReport(*failure));
+    db.Fail(timedOut && outside        ? std::string("Invalid criteria (the criteria take too long to run).")
+            : timedOut && outsideOrder ? std::string("Invalid sort order (the sort order takes too long to run).")
+                                       : db.UnexpectedReport(*failure));
     return nullptr;
   }
   return rs;

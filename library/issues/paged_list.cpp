@@ -148,6 +148,7 @@ std::shared_ptr<ado::Recordset> ReadPaged(Database& db, const PagedQuery& query,
   reader->SetCommandTimeout(main.CommandTimeout());
   auto rows = std::make_shared<ListRows>(std::move(reader), query);
   const size_t total = rows->Count(timedOut);
+  if (query.orderFromOutside) rows->Rows(0, 1, timedOut);
   // No row yet, only the fields: the first page is read when reached, with the page size the
   // caller sets by then.
   ado::ResultSet first = rows->Rows(0, 0, timedOut);

@@ -31,6 +31,9 @@ struct PagedQuery {
   ado::Params countParams;  // of the count
   sqlguard::NameSet readable;
   std::chrono::milliseconds time{0};
+  // The order is text from outside: its cost, which only a read of rows pays, is paid once
+  // before the recordset is made, so that running past the time comes back from this call.
+  bool orderFromOutside = false;
   int32_t pageSize = 10;
 };
 

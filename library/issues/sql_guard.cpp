@@ -328,6 +328,14 @@ bool Mentions(std::string_view text, std::string_view name) {
   return !error.empty();
 }
 
+bool IsColumn(std::string_view text) {
+  std::string error;
+  const std::vector<Token> t = Tokenize(text, error);
+  if (!error.empty()) return false;
+  if (t.size() == 1) return t[0].kind == Kind::Name;
+  return t.size() == 3 && t[0].kind == Kind::Name && IsSymbol(&t[1], ".") && t[2].kind == Kind::Name;
+}
+
 bool IsSecretColumn(std::string_view table, std::string_view column) {
   if (EqualsNoCase(table, "VantrelSecrets")) return true;
   if (EqualsNoCase(table, "Users"))

@@ -72,6 +72,10 @@ bool Mentions(std::string_view text, std::string_view name);
 // the catalogue's own table, field and column names must have to be written into SQL unquoted.
 bool IsPlainName(std::string_view name);
 
+// True for a column written plainly ("Name" or "Table.Name"), as the list's own headings sort by:
+// such a sort order costs no more than the list itself. Any other is an expression from outside.
+bool IsColumn(std::string_view text);
+
 // Columns no statement that embeds outside text may read (password hashes, secret answers, the
 // SMTP password, the site secrets).
 bool IsSecretColumn(std::string_view table, std::string_view column);

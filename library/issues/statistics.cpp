@@ -296,7 +296,8 @@ std::shared_ptr<ado::Recordset> GetDistributionData(Database& db, const std::str
 
     std::shared_ptr<ado::Recordset> rs;
     auto failure = db.Trap([&] {
-      sqlguard::ReadOnlyScope readOnly(db.Connection(), {"Issues", "Projects", "ProjectUsers"});
+      sqlguard::ReadOnlyScope readOnly(db.Connection(), {"Issues", "Projects", "ProjectUsers"},
+                                       std::chrono::seconds(db.Connection().CommandTimeout()));
       rs = db.Read(sql, params);
     });
     if (failure) {

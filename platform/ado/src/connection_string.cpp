@@ -16,7 +16,8 @@ namespace {
 using automation::EqualsNoCase;
 using automation::TrimBlanks;
 
-// One item's extent in the text: [begin, end) without the ';'. Quotes protect ';'.
+// One item's extent in the text: [begin, end) without the ';'. Quotes protect ';'; inside them the
+// quote doubled stands for itself.
 struct Span {
   size_t begin, eq, end;  // eq == npos when there is no '='
 };
@@ -30,7 +31,10 @@ std::vector<Span> Spans(std::string_view s) {
     for (; i < s.size(); ++i) {
       char c = s[i];
       if (quote) {
-        if (c == quote) quote = 0;
+        if (c == quote && i + 1 < s.size() && s[i + 1] == quote)
+          ++i;
+        else if (c == quote)
+          quote = 0;
       } else if (c == ';') {
         break;
       } else if (c == '=' && eq == std::string_view::npos) {
@@ -46,10 +50,20 @@ std::vector<Span> Spans(std::string_view s) {
   return out;
 }
 
+// The text between a value's quotes, each doubled quote read as one.
+std::string Unescape(std::string_view inner, char quote) {
+  std::string out;
+  for (size_t i = 0; i < inner.size(); ++i) {
+    out += inner[i];
+    if (inner[i] == quote && i + 1 < inner.size() && inner[i + 1] == quote) ++i;
+  }
+  return out;
+}
+
 std::string Unquote(std::string_view v) {
   v = TrimBlanks(v);
   if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
-    return std::string(v.substr(1, v.size() - 2));
+    return Unescape(v.substr(1, v.size() - 2), v.front());
   return std::string(v);
 }
 
@@ -126,7 +140,8 @@ namespace {
 std::string MaskItems(std::string_view s, int depth);
 
 // A value may itself hold items (Extended Properties="...;PWD=x", quoted once more inside):
-// those are masked too, at any depth, keeping the value's own quotes.
+// those are masked too, at any depth, keeping the value's own quotes. The items are those the
+// parser reads from the value (its doubled quotes single), written back escaped.
 std::string MaskValue(std::string_view value, int depth) {
   if (value.find('=') == std::string_view::npos) return std::string(value);
   if (depth > 16) return "***";  // deeper than any real string nests: nothing of it is shown
@@ -134,9 +149,14 @@ std::string MaskValue(std::string_view value, int depth) {
   size_t last = value.find_last_not_of(" \t");
   if (lead == std::string_view::npos) return std::string(value);
   char q = value[lead];
-  if ((q == '"' || q == '\'') && last > lead && value[last] == q)
-    return std::string(value.substr(0, lead + 1)) + MaskItems(value.substr(lead + 1, last - lead - 1), depth + 1) +
-           std::string(value.substr(last));
+  if ((q == '"' || q == '\'') && last > lead && value[last] == q) {
+    std::string out(value.substr(0, lead + 1));
+    for (char c : MaskItems(Unescape(value.substr(lead + 1, last - lead - 1), q), depth + 1)) {
+      out += c;
+      if (c == q) out += q;
+    }
+    return out + std::string(value.substr(last));
+  }
   return MaskItems(value, depth + 1);
 }
 

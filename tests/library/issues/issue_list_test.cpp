@@ -135,21 +135,31 @@ TEST_F(IssueListTest, SubqueriesCannotReachAPrivateProjectsRows) {
             (Set{101, 102}));
 }
 
-// An accepted condition cannot tie the process up: it ends with the sentence within its limit
-// (the connection's time-out when shorter); a long but plain one still runs.
+// An accepted condition or sort expression cannot tie the process up: it ends with the sentence
+// within its own limit, well before the default command time-out (30 s), or within the
+// connection's time-out when that is shorter; a long but plain one still runs.
 TEST_F(IssueListTest, ConditionsRunWithinTheirLimit) {
-  db->Connection().SetCommandTimeout(1);
-  std::string cross = "(select count(*) from Priorities";
-  for (int i = 0; i < 13; ++i) cross += " cross join Priorities";
-  cross += ") > 0";
-  const std::pair<std::string, std::string> cases[] = {
-      {cross, "Invalid criteria (the criteria take too long to run)."},
-      {"printf('%900000000d', 1) <> ''", "Invalid criteria (unknown name 'printf')."},
+  auto cross = [](int joins) {
+    std::string text = "(select count(*) from Priorities";
+    for (int i = 0; i < joins; ++i) text += " cross join Priorities";
+    return text + ")";
   };
-  for (const auto& [condition, message] : cases) {
+  const std::string tooLong = "Invalid criteria (the criteria take too long to run).";
+  struct Case {
+    int32_t timeout;
+    std::string filter, order, message;
+  };
+  const Case cases[] = {
+      {1, "x:" + cross(13) + " > 0", "Issues.IssueId", tooLong},
+      {30, "x:" + cross(20) + " > 0", "Issues.IssueId", tooLong},
+      {30, "x:printf('%900000000d', 1) <> ''", "Issues.IssueId", "Invalid criteria (unknown name 'printf')."},
+      {30, "s:all", cross(20), "Invalid sort order (the sort order takes too long to run)."},
+  };
+  for (const Case& c : cases) {
+    db->Connection().SetCommandTimeout(c.timeout);
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(List("admin", -1, "x:" + condition), nullptr);
-    EXPECT_EQ(db->LastErrorMessage(), message);
+    EXPECT_EQ(List("admin", -1, c.filter, c.order), nullptr) << c.filter << " " << c.order;
+    EXPECT_EQ(db->LastErrorMessage(), c.message);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   }
   std::string plain = "Issues.IssueId > 0";

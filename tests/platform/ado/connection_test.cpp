@@ -10,10 +10,11 @@ using automation::ComError;
 using automation::Variant;
 
 TEST(ConnectionStringTest, ParsesQuotedValuesAndMasksPasswords) {
-  auto items = ado::ParseConnectionString(" Data Source = /x/y.db ; Password=\"a;b\"; Mode=Read;");
-  ASSERT_EQ(items.size(), 3u);
+  auto items = ado::ParseConnectionString(" Data Source = /x/y.db ; Password=\"a;b\"; Mode=Read; User Id=\"a\"\"b;c\"");
+  ASSERT_EQ(items.size(), 4u);
   EXPECT_EQ(ado::ConnectionValue(items, "data source").value(), "/x/y.db");
   EXPECT_EQ(ado::ConnectionValue(items, "PASSWORD").value(), "a;b");
+  EXPECT_EQ(ado::ConnectionValue(items, "User Id").value(), "a\"b;c");
   EXPECT_FALSE(ado::ConnectionValue(items, "File name"));
 
   const std::pair<std::string, std::string> masked[] = {
@@ -26,6 +27,8 @@ TEST(ConnectionStringTest, ParsesQuotedValuesAndMasksPasswords) {
        "Extended Properties=\"DSN=a;PWD=***;UID=u\";Data Source=a.db"},
       {"A=\"B='C=1;MyPassword=x';D=2\"", "A=\"B='C=1;MyPassword=***';D=2\""},
       {"Extended Properties=PWD=x", "Extended Properties=PWD=***"},
+      {"Password=\"a\"\"b;c\";Mode=Read", "Password=***;Mode=Read"},
+      {"Extended Properties=\"DSN=a;PWD=\"\"x;y\"\";UID=\"\"u\"\"\"", "Extended Properties=\"DSN=a;PWD=***;UID=\"\"u\"\"\""},
   };
   for (const auto& [text, shown] : masked) EXPECT_EQ(ado::MaskConnectionString(text), shown) << text;
 }
