@@ -328,17 +328,17 @@ std::shared_ptr<ado::Recordset> FilteredList(Database& db, int32_t projectId, co
     query.time = sqlguard::kConditionTime;
   query.select = std::move(sql);
   // A page past the first is found by its ids over the indexes, then read by them.
+  const bool conditionNamesProjects = MayNameProjects(named, catalogue);
   query.ids = "SELECT Issues.IssueId" +
-              IdsFrom(scope, st, MayNameProjects(named, catalogue) || MayNameProjects(orderBy, catalogue)) + joins +
+              IdsFrom(scope, st, conditionNamesProjects || MayNameProjects(orderBy, catalogue)) + joins +
               st.where + order;
   query.rowsOf =
       "SELECT  Projects.ProjectCode, Issues.* FROM PageIds CROSS JOIN Issues ON Issues.IssueId = PageIds.IssueId "
       "INNER JOIN Projects ON Issues.ProjectId = Projects.ProjectId ORDER BY PageIds.Position";
   // Every issue has its project and its codes (keys and triggers see to it), so the joins drop no
-  // row: a list of the whole site or one project whose condition tests no project counts Issues
+  // row: a list of the whole site or one project whose condition names nothing of Projects counts Issues
   // with the joins its condition needs only (an index of Issues alone, for the standard filters).
-  const bool issuesAlone =
-      (scope == Scope::SiteAdmin || scope == Scope::Project) && !sqlguard::Mentions(named, "Projects");
+  const bool issuesAlone = (scope == Scope::SiteAdmin || scope == Scope::Project) && !conditionNamesProjects;
   query.count = issuesAlone ? "SELECT count(*) FROM Issues " + conditionJoins + st.where
                             : "SELECT count(*)" + st.from + joins + st.where;
   query.params = params;

@@ -29,6 +29,8 @@ TEST_F(IssueListTest, FilterMatrixOfRolesFiltersAndProjects) {
     std::string filter;
     Set expected;
   };
+  sql->Exec("INSERT INTO SummaryFilters (UserId, FilterName, fqFilterExpression) VALUES "
+            "('alice', 'Demo only', 'ProjectCode = ''Demo''')");
   const std::vector<Case> cases = {
       {"admin", -1, "s:allopen", {1, 2, 5, 101, 201}},
       {"admin", -1, "s:all", {1, 2, 3, 4, 5, 6, 101, 102, 201, 202}},
@@ -66,6 +68,10 @@ TEST_F(IssueListTest, FilterMatrixOfRolesFiltersAndProjects) {
       {"alice", -1, "u:" + std::string(60, 'x'), {1}},
       {"bob", -1, "u:Urgent issues", {5, 101}},
       {"alice", -1, "u:Urgent issues", {2}},  // the demo's wizard filter (with its CR LF), run as saved
+      // A column of Projects named alone, over the whole site and over one project.
+      {"admin", -1, "x:ProjectCode = 'Demo'", {1, 2, 3, 4, 5, 6}},
+      {"admin", 3, "x:ProjectCode = 'Demo'", {}},
+      {"alice", 1, "u:Demo only", {1, 2, 3, 4, 5, 6}},
       {"alice", -1,  // a wizard condition on comments
        "x:exists(select * from IssueComments where IssueComments.IssueId = Issues.IssueId and "
        "IssueComments.Fieldname = 'Comments' and IssueComments.CommentText like '%guide%')\r\n"
