@@ -1,6 +1,7 @@
 #include "issues/issue_list.h"
 
 #include <chrono>
+#include <optional>
 
 #include "core/buffer.h"
 #include "core/database.h"
@@ -384,16 +385,17 @@ std::shared_ptr<ado::Recordset> GetFilteredIssuesRs(Database& db, int32_t projec
     } else {
       // A saved filter of the user; one he does not have lists his own open issues. A name longer
       // than any saved name cannot be his.
-      bool found = false;
-      if (CharLength(rest) <= 50) {
-        auto saved = GetSummaryFilterRs(db, currentUser, rest);
-        if (!saved->IsEOF()) {
-          filter.custom = true;
-          filter.condition = saved->Value("fqFilterExpression").ToString();
-          found = true;
-        }
+      std::optional<std::string> saved;
+      if (CharLength(rest) <= 50)
+        saved = db.One<std::string>(
+            "select coalesce(fqFilterExpression, '') from SummaryFilters where UserId = ? and FilterName = ?",
+            {lists::UserParam(currentUser), ado::Param::Text(rest, 50)});
+      if (saved) {
+        filter.custom = true;
+        filter.condition = std::move(*saved);
+      } else {
+        filter.systemValue = currentUser;
       }
-      if (!found) filter.systemValue = currentUser;
     }
     return FilteredList(db, projectId, filter, currentUser, orderBy, orderSeq);
   });
