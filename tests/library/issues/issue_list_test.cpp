@@ -4,6 +4,8 @@
 
 #include <chrono>
 
+#include "configuration/issue_form.h"
+#include "core/multipart.h"
 #include "core/recordset_persistence.h"
 #include "issue_lists_fixture.h"
 
@@ -227,6 +229,13 @@ TEST_F(PagedListTest, APagedListBehavesAsAWholeOne) {
     rs->Find("IssueId = " + std::to_string(order[777]));
     EXPECT_EQ(rs->AbsolutePosition(), 778);
     EXPECT_EQ(rs->AbsolutePage(), 78);
+    // A bookmark of a row not read yet takes the list back to it.
+    rs->SetAbsolutePage(95);
+    const automation::Variant mark = rs->Bookmark();
+    rs->MoveFirst();
+    rs->SetBookmark(mark);
+    EXPECT_EQ(rs->AbsolutePosition(), 941);
+    EXPECT_EQ(rs->Value("IssueId").ToLong(), order[940]);
   }
   EXPECT_EQ(Ids(RsFromString(*db, RsToString(*db, paged))), order);
   // A batch edit of rows of two pages never read before.
@@ -330,6 +339,22 @@ TEST_F(PagedListTest, KeptCountsFollowEveryWrite) {
                 sql->Int("select count(*) from Issues where " + l.where))
           << write << ": " << l.user << " " << l.project << " " << l.filter;
   }
+}
+
+// The names a condition may use follow the schema: a field added through the same Database is
+// known to its next list, and the one before it did not know it.
+TEST_F(IssueListTest, AFieldAddedIsFilteredOnThroughTheSameDatabase) {
+  EXPECT_EQ(List("admin", -1, "x:Issues.Notes = 'kept'"), nullptr);
+  EXPECT_EQ(db->LastErrorMessage(), "Invalid criteria (unknown field name 'Issues.Notes').");
+  auto form = std::make_shared<MultipartFormData>();
+  for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
+           {"FieldName", "Notes"}, {"FieldFriendlyName", "Notes"}, {"TooltipForFilter", ""}, {"TableName", ""},
+           {"FieldType", "1"}, {"NumLines", "1"}, {"TextMaxLength", "100"}, {"TextLog", ""}, {"CustomTable", ""}})
+    form->Fields()->Add(name, value);
+  ASSERT_TRUE(CreateCustomField(*db, "admin", form)) << db->LastErrorMessage();
+  db->Exec("UPDATE Issues SET Notes = 'kept' WHERE IssueId IN (2, 201)");
+  EXPECT_EQ(IdSet(List("admin", -1, "x:Issues.Notes = 'kept'")), (Set{2, 201}));
+  EXPECT_EQ(IdSet(List("alice", 1, "x:Notes = 'kept'", "Issues.Notes")), (Set{2}));
 }
 
 TEST_F(IssueListTest, ASortOrderFromOutsideIsCheckedAndRunsReadOnly) {
