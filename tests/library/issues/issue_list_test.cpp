@@ -166,8 +166,8 @@ TEST_F(IssueListTest, ConditionsRunWithinTheirLimit) {
 }
 
 // A list of 1,000 issues with few distinct summaries: read a page at a time, in any order of
-// pages, it gives the rows of reading it whole, in order; a write committed meanwhile does not
-// shift the pages of a list already open.
+// pages, or walked forward, it gives the rows of reading it whole, in order; a write committed
+// meanwhile does not shift the pages of a list already open.
 class PagedListTest : public IssueListTest {
  protected:
   void SetUp() override {
@@ -200,6 +200,12 @@ TEST_F(PagedListTest, PagesGiveTheWholeListInOrderFromOneSnapshot) {
   EXPECT_EQ(rs->RecordCount(), 1000);
   EXPECT_EQ(rs->PageCount(), 100);
   std::vector<int> paged(whole.size());
+  // Another walked forward row by row, as a printed list walks it: a few rows before the write
+  // below, the rest after it.
+  auto walked = Paged();
+  std::vector<int> walkedIds;
+  for (walked->MoveFirst(); walkedIds.size() < 25; walked->MoveNext())
+    walkedIds.push_back(walked->Value("IssueId").ToLong());
   // Backwards, then the first page again after a write that would come first.
   for (int page = 100; page >= 1; --page) {
     std::vector<int> ids = Page(*rs, page);
@@ -208,6 +214,8 @@ TEST_F(PagedListTest, PagesGiveTheWholeListInOrderFromOneSnapshot) {
       sql->Exec("INSERT INTO Issues (IssueId, ProjectId, StatusCode, Valid, Summary) VALUES (5000, 1, 'Open', 1, 'Z')");
   }
   EXPECT_EQ(paged, whole);
+  for (; !walked->IsEOF(); walked->MoveNext()) walkedIds.push_back(walked->Value("IssueId").ToLong());
+  EXPECT_EQ(walkedIds, whole);
   EXPECT_EQ(rs->RecordCount(), 1000);
   EXPECT_EQ(Ids(rs), whole);
   EXPECT_EQ(Paged()->RecordCount(), 1001);
