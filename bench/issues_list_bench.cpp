@@ -1,6 +1,7 @@
 // The issue-list renderers on the 100,000-issue site: one page of 50 rows with selection boxes
 // (List), and the printer-friendly list and the download of 1,000 issues, with a layout of six
 // columns and a comments sub-row. The recordsets are read once; only the renderers are timed.
+// Then both renderers over every open issue, walked from the reader's paged list.
 // Then the page MyAssignments.asp over loopback, beside the reader it starts with.
 #include <benchmark/benchmark.h>
 
@@ -71,6 +72,34 @@ void BM_DataFileOf1000(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_DataFileOf1000)->Unit(benchmark::kMillisecond);
+
+// The printer-friendly list and the download of every open issue for a site administrator
+// (50,003), by priority, walked from the reader's own paged list as the printer pages and the
+// downloads of MyAssignments and Search walk it: the reader, the rows read and the renderer.
+void BM_PrinterFriendlyOfAllOpenList(benchmark::State& state) {
+  BenchLayout();
+  auto db = sitedb::Open(TheSite().file);
+  brisquel::IssuesList list;
+  for (auto _ : state) {
+    auto rs = brisquel::GetFilteredIssuesRs(*db, -1, "s:allopen", "admin", "PriorityCode_Priorities.SortOrder", 0);
+    state.counters["rows"] = rs->RecordCount();
+    benchmark::DoNotOptimize(
+        list.PrinterFriendly(db, rs, "<b>Issues</b>", "admin", "Bench", "PriorityCode_Priorities.SortOrder", 0));
+  }
+}
+BENCHMARK(BM_PrinterFriendlyOfAllOpenList)->Unit(benchmark::kMillisecond);
+
+void BM_DataFileOfAllOpenList(benchmark::State& state) {
+  BenchLayout();
+  auto db = sitedb::Open(TheSite().file);
+  brisquel::IssuesList list;
+  for (auto _ : state) {
+    auto rs = brisquel::GetFilteredIssuesRs(*db, -1, "s:allopen", "admin", "PriorityCode_Priorities.SortOrder", 0);
+    state.counters["rows"] = rs->RecordCount();
+    benchmark::DoNotOptimize(list.DataFile(db, rs, "admin", "Bench"));
+  }
+}
+BENCHMARK(BM_DataFileOfAllOpenList)->Unit(benchmark::kMillisecond);
 
 // The reader alone, as the page calls it: every open issue for a site administrator.
 void BM_FilteredIssuesAllOpen(benchmark::State& state) {

@@ -1,6 +1,7 @@
 #include "issues/issue_list.h"
 
 #include <chrono>
+#include <optional>
 
 #include "core/buffer.h"
 #include "core/database.h"
@@ -329,17 +330,17 @@ std::shared_ptr<ado::Recordset> FilteredList(Database& db, int32_t projectId, co
   query.orderFromOutside = outsideOrder;
   query.select = std::move(sql);
   // A page past the first is found by its ids over the indexes, then read by them.
+  const bool conditionNamesProjects = MayNameProjects(named, catalogue);
   query.ids = "SELECT Issues.IssueId" +
-              IdsFrom(scope, st, MayNameProjects(named, catalogue) || MayNameProjects(orderBy, catalogue)) + joins +
+              IdsFrom(scope, st, conditionNamesProjects || MayNameProjects(orderBy, catalogue)) + joins +
               st.where + order;
   query.rowsOf =
       "SELECT  Projects.ProjectCode, Issues.* FROM PageIds CROSS JOIN Issues ON Issues.IssueId = PageIds.IssueId "
       "INNER JOIN Projects ON Issues.ProjectId = Projects.ProjectId ORDER BY PageIds.Position";
   // Every issue has its project and its codes (keys and triggers see to it), so the joins drop no
-  // row: a list of the whole site or one project whose condition tests no project counts Issues
+  // row: a list of the whole site or one project whose condition names nothing of Projects counts Issues
   // with the joins its condition needs only (an index of Issues alone, for the standard filters).
-  const bool issuesAlone =
-      (scope == Scope::SiteAdmin || scope == Scope::Project) && !sqlguard::Mentions(named, "Projects");
+  const bool issuesAlone = (scope == Scope::SiteAdmin || scope == Scope::Project) && !conditionNamesProjects;
   query.count = issuesAlone ? "SELECT count(*) FROM Issues " + conditionJoins + st.where
                             : "SELECT count(*)" + st.from + joins + st.where;
   query.params = params;
@@ -386,16 +387,17 @@ std::shared_ptr<ado::Recordset> GetFilteredIssuesRs(Database& db, int32_t projec
     } else {
       // A saved filter of the user; one he does not have lists his own open issues. A name longer
       // than any saved name cannot be his.
-      bool found = false;
-      if (CharLength(rest) <= 50) {
-        auto saved = GetSummaryFilterRs(db, currentUser, rest);
-        if (!saved->IsEOF()) {
-          filter.custom = true;
-          filter.condition = saved->Value("fqFilterExpression").ToString();
-          found = true;
-        }
+      std::optional<std::string> saved;
+      if (CharLength(rest) <= 50)
+        saved = db.One<std::string>(
+            "select coalesce(fqFilterExpression, '') from SummaryFilters where UserId = ? and FilterName = ?",
+            {lists::UserParam(currentUser), ado::Param::Text(rest, 50)});
+      if (saved) {
+        filter.custom = true;
+        filter.condition = std::move(*saved);
+      } else {
+        filter.systemValue = currentUser;
       }
-      if (!found) filter.systemValue = currentUser;
     }
     return FilteredList(db, projectId, filter, currentUser, orderBy, orderSeq);
   });

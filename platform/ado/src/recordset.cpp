@@ -144,11 +144,21 @@ void Recordset::FetchRange(size_t first, size_t last) const {
 
 void Recordset::Fetch(size_t row) const {
   if (!rowSource_ || row >= rows_.size() || rows_[row].base != kUnfetched) return;
-  const size_t window = static_cast<size_t>(pageSize_), pageStart = row - row % window;
-  const size_t pageEnd = std::min(pageStart + window, rows_.size());
-  size_t first = row, last = row + 1;
-  while (first > pageStart && rows_[first - 1].base == kUnfetched) --first;
-  while (last < pageEnd && rows_[last].base == kUnfetched) ++last;
+  const size_t window = static_cast<size_t>(pageSize_);
+  // A walk going on from rows read (a printed list, a download) reads as far again as the stretch
+  // read just before it: a few statements for the whole list rather than one a page, each of which
+  // would step over all the rows before it. A row reached otherwise is read with its page.
+  size_t run = 0;
+  while (run < row && rows_[row - 1 - run].base != kUnfetched) ++run;
+  size_t first = row, last = row + 1, end = 0;
+  if (run > 0) {
+    end = std::min(row + std::max(window, run), rows_.size());
+  } else {
+    const size_t pageStart = row - row % window;
+    end = std::min(pageStart + window, rows_.size());
+    while (first > pageStart && rows_[first - 1].base == kUnfetched) --first;
+  }
+  while (last < end && rows_[last].base == kUnfetched) ++last;
   FetchRange(first, last);
 }
 

@@ -4,6 +4,8 @@
 
 #include <chrono>
 
+#include "configuration/issue_form.h"
+#include "core/multipart.h"
 #include "core/recordset_persistence.h"
 #include "issue_lists_fixture.h"
 
@@ -29,6 +31,8 @@ TEST_F(IssueListTest, FilterMatrixOfRolesFiltersAndProjects) {
     std::string filter;
     Set expected;
   };
+  sql->Exec("INSERT INTO SummaryFilters (UserId, FilterName, fqFilterExpression) VALUES "
+            "('alice', 'Demo only', 'ProjectCode = ''Demo''')");
   const std::vector<Case> cases = {
       {"admin", -1, "s:allopen", {1, 2, 5, 101, 201}},
       {"admin", -1, "s:all", {1, 2, 3, 4, 5, 6, 101, 102, 201, 202}},
@@ -66,6 +70,10 @@ TEST_F(IssueListTest, FilterMatrixOfRolesFiltersAndProjects) {
       {"alice", -1, "u:" + std::string(60, 'x'), {1}},
       {"bob", -1, "u:Urgent issues", {5, 101}},
       {"alice", -1, "u:Urgent issues", {2}},  // the demo's wizard filter (with its CR LF), run as saved
+      // A column of Projects named alone, over the whole site and over one project.
+      {"admin", -1, "x:ProjectCode = 'Demo'", {1, 2, 3, 4, 5, 6}},
+      {"admin", 3, "x:ProjectCode = 'Demo'", {}},
+      {"alice", 1, "u:Demo only", {1, 2, 3, 4, 5, 6}},
       {"alice", -1,  // a wizard condition on comments
        "x:exists(select * from IssueComments where IssueComments.IssueId = Issues.IssueId and "
        "IssueComments.Fieldname = 'Comments' and IssueComments.CommentText like '%guide%')\r\n"
@@ -168,8 +176,8 @@ TEST_F(IssueListTest, ConditionsRunWithinTheirLimit) {
 }
 
 // A list of 1,000 issues with few distinct summaries: read a page at a time, in any order of
-// pages, it gives the rows of reading it whole, in order; a write committed meanwhile does not
-// shift the pages of a list already open.
+// pages, or walked forward, it gives the rows of reading it whole, in order; a write committed
+// meanwhile does not shift the pages of a list already open.
 class PagedListTest : public IssueListTest {
  protected:
   void SetUp() override {
@@ -202,6 +210,12 @@ TEST_F(PagedListTest, PagesGiveTheWholeListInOrderFromOneSnapshot) {
   EXPECT_EQ(rs->RecordCount(), 1000);
   EXPECT_EQ(rs->PageCount(), 100);
   std::vector<int> paged(whole.size());
+  // Another walked forward row by row, as a printed list walks it: a few rows before the write
+  // below, the rest after it.
+  auto walked = Paged();
+  std::vector<int> walkedIds;
+  for (walked->MoveFirst(); walkedIds.size() < 25; walked->MoveNext())
+    walkedIds.push_back(walked->Value("IssueId").ToLong());
   // Backwards, then the first page again after a write that would come first.
   for (int page = 100; page >= 1; --page) {
     std::vector<int> ids = Page(*rs, page);
@@ -210,6 +224,8 @@ TEST_F(PagedListTest, PagesGiveTheWholeListInOrderFromOneSnapshot) {
       sql->Exec("INSERT INTO Issues (IssueId, ProjectId, StatusCode, Valid, Summary) VALUES (5000, 1, 'Open', 1, 'Z')");
   }
   EXPECT_EQ(paged, whole);
+  for (; !walked->IsEOF(); walked->MoveNext()) walkedIds.push_back(walked->Value("IssueId").ToLong());
+  EXPECT_EQ(walkedIds, whole);
   EXPECT_EQ(rs->RecordCount(), 1000);
   EXPECT_EQ(Ids(rs), whole);
   EXPECT_EQ(Paged()->RecordCount(), 1001);
@@ -231,6 +247,13 @@ TEST_F(PagedListTest, APagedListBehavesAsAWholeOne) {
     rs->Find("IssueId = " + std::to_string(order[777]));
     EXPECT_EQ(rs->AbsolutePosition(), 778);
     EXPECT_EQ(rs->AbsolutePage(), 78);
+    // A bookmark of a row not read yet takes the list back to it.
+    rs->SetAbsolutePage(95);
+    const automation::Variant mark = rs->Bookmark();
+    rs->MoveFirst();
+    rs->SetBookmark(mark);
+    EXPECT_EQ(rs->AbsolutePosition(), 941);
+    EXPECT_EQ(rs->Value("IssueId").ToLong(), order[940]);
   }
   EXPECT_EQ(Ids(RsFromString(*db, RsToString(*db, paged))), order);
   // A batch edit of rows of two pages never read before.
@@ -334,6 +357,22 @@ TEST_F(PagedListTest, KeptCountsFollowEveryWrite) {
                 sql->Int("select count(*) from Issues where " + l.where))
           << write << ": " << l.user << " " << l.project << " " << l.filter;
   }
+}
+
+// The names a condition may use follow the schema: a field added through the same Database is
+// known to its next list, and the one before it did not know it.
+TEST_F(IssueListTest, AFieldAddedIsFilteredOnThroughTheSameDatabase) {
+  EXPECT_EQ(List("admin", -1, "x:Issues.Notes = 'kept'"), nullptr);
+  EXPECT_EQ(db->LastErrorMessage(), "Invalid criteria (unknown field name 'Issues.Notes').");
+  auto form = std::make_shared<MultipartFormData>();
+  for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
+           {"FieldName", "Notes"}, {"FieldFriendlyName", "Notes"}, {"TooltipForFilter", ""}, {"TableName", ""},
+           {"FieldType", "1"}, {"NumLines", "1"}, {"TextMaxLength", "100"}, {"TextLog", ""}, {"CustomTable", ""}})
+    form->Fields()->Add(name, value);
+  ASSERT_TRUE(CreateCustomField(*db, "admin", form)) << db->LastErrorMessage();
+  db->Exec("UPDATE Issues SET Notes = 'kept' WHERE IssueId IN (2, 201)");
+  EXPECT_EQ(IdSet(List("admin", -1, "x:Issues.Notes = 'kept'")), (Set{2, 201}));
+  EXPECT_EQ(IdSet(List("alice", 1, "x:Notes = 'kept'", "Issues.Notes")), (Set{2}));
 }
 
 TEST_F(IssueListTest, ASortOrderFromOutsideIsCheckedAndRunsReadOnly) {

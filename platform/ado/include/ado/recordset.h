@@ -200,8 +200,8 @@ struct ResultSet {
 };
 
 // Rows read when they are reached. A recordset opened on a source knows its total at once and
-// asks the source for the rows of a stretch (the page of the row reached, or all of them for
-// Find, images and batch updates) when a move or AbsolutePage reaches one it lacks.
+// asks the source for the rows of a stretch (the page of the row reached, a widening stretch for a
+// walk on from rows read, all of them for Find, images, batch updates) when a move reaches one.
 class RowSource {
  public:
   virtual ~RowSource() = default;
@@ -382,7 +382,7 @@ class Recordset : public automation::Dispatchable<Recordset> {
   void LoadImage(const uint8_t* data, size_t size, std::string_view key);
   size_t FieldIndexOf(const automation::Variant& nameOrIndex) const;
   void Reset();
-  // The values of row `row` (of the row source's rows) read, with the rest of its page.
+  // Row `row` of the source read, with the rest of its page or as many again as were read before.
   void Fetch(size_t row) const;
   // Every row of the source read.
   void FetchAll() const;
