@@ -276,6 +276,19 @@ std::string IdsFrom(Scope scope, const ListStatement& st, bool namesProjects) {
 
 }  // namespace
 
+// The issue id breaks ties, so that the pages of a list, each read on its own, keep one order;
+// before it the codes of the code tables the order names, so that a list in the order of a
+// code table's sort order reads the table's (unique) index in order and needs no sort.
+namespace {
+std::string ListOrder(const std::string& orderBy, int16_t orderSeq, const std::string& codeKeys) {
+  const char* direction = orderSeq != 0 ? " desc" : " asc";
+  std::string order = " order by " + orderBy + direction + ", ";
+  for (size_t at = 0, comma; (comma = codeKeys.find(", ", at)) != std::string::npos; at = comma + 2)
+    order += codeKeys.substr(at, comma - at) + direction + ", ";
+  return order + "Issues.IssueId" + direction;
+}
+}  // namespace
+
 std::shared_ptr<ado::Recordset> FilteredList(Database& db, int32_t projectId, const Filter& filter,
                                              const std::string& currentUser, const std::string& orderBy,
                                              int16_t orderSeq) {
@@ -287,14 +300,7 @@ std::shared_ptr<ado::Recordset> FilteredList(Database& db, int32_t projectId, co
   const std::string& named = filter.composedHere ? std::string() : filter.condition;
   std::string codeKeys, conditionJoins;
   std::string joins = CodeTableJoins(db, named, orderBy, conditionJoins, codeKeys);
-  // The issue id breaks ties, so that the pages of a list, each read on its own, keep one order;
-  // before it the codes of the code tables the order names, so that a list in the order of a
-  // code table's sort order reads the table's (unique) index in order and needs no sort.
-  const char* direction = orderSeq != 0 ? " desc" : " asc";
-  std::string order = " order by " + orderBy + direction + ", ";
-  for (size_t at = 0, comma; (comma = codeKeys.find(", ", at)) != std::string::npos; at = comma + 2)
-    order += codeKeys.substr(at, comma - at) + direction + ", ";
-  order += std::string("Issues.IssueId") + direction;
+  const std::string order = ListOrder(orderBy, orderSeq, codeKeys);
 
   bool visible = true;
   const Scope scope = ScopeOf(db, projectId, currentUser, visible);
