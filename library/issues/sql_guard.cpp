@@ -472,6 +472,8 @@ std::string Check(std::string_view text, const Catalogue& catalogue, Fragment ki
       const NameSet* columns = tableOf(name);
       if (!columns) return "unknown table '" + name + "'";
       if (i + 2 >= tokens.size() || tokens[i + 2].kind != Kind::Name) return "incorrect syntax near '.'";
+      // A name after a second dot would pass unchecked: a table's column is as far as a name goes.
+      if (i + 3 < tokens.size() && IsSymbol(&tokens[i + 3], ".")) return "incorrect syntax near '.'";
       const Token& column = tokens[i + 2];
       if (!columns->count(column.text)) return "unknown field name '" + name + "." + std::string(column.text) + "'";
       continue;

@@ -76,6 +76,7 @@ TEST_F(SqlGuardTest, FragmentsThatCouldEscapeOrReachOtherDataAreRefused) {
   EXPECT_EQ(Condition("load_extension('x') = 1"), "unknown name 'load_extension'");
   EXPECT_EQ(Condition("1 = 1 union select 1"), "unknown name 'union'");
   EXPECT_EQ(Condition("Issues. = 1"), "incorrect syntax near '.'");
+  EXPECT_EQ(Condition("Issues.PriorityCode.outer = 'P'"), "incorrect syntax near '.'");
   EXPECT_EQ(Condition("Issues.IssueId = 1 ->"), "incorrect syntax near '->'");
   EXPECT_EQ(Condition(""), "the criteria are empty");
   EXPECT_EQ(Condition("  \r\n"), "the criteria are empty");
