@@ -76,30 +76,22 @@ BENCHMARK(BM_DataFileOf1000)->Unit(benchmark::kMillisecond);
 // The printer-friendly list and the download of every open issue for a site administrator
 // (50,003), by priority, walked from the reader's own paged list as the printer pages and the
 // downloads of MyAssignments and Search walk it: the reader, the rows read and the renderer.
-void BM_PrinterFriendlyOfAllOpenList(benchmark::State& state) {
+void BM_AllOpenListWalked(benchmark::State& state, bool download) {
   BenchLayout();
   auto db = sitedb::Open(TheSite().file);
   brisquel::IssuesList list;
+  const char* order = "PriorityCode_Priorities.SortOrder";
   for (auto _ : state) {
-    auto rs = brisquel::GetFilteredIssuesRs(*db, -1, "s:allopen", "admin", "PriorityCode_Priorities.SortOrder", 0);
+    auto rs = brisquel::GetFilteredIssuesRs(*db, -1, "s:allopen", "admin", order, 0);
     state.counters["rows"] = rs->RecordCount();
-    benchmark::DoNotOptimize(
-        list.PrinterFriendly(db, rs, "<b>Issues</b>", "admin", "Bench", "PriorityCode_Priorities.SortOrder", 0));
+    if (download)
+      benchmark::DoNotOptimize(list.DataFile(db, rs, "admin", "Bench"));
+    else
+      benchmark::DoNotOptimize(list.PrinterFriendly(db, rs, "<b>Issues</b>", "admin", "Bench", order, 0));
   }
 }
-BENCHMARK(BM_PrinterFriendlyOfAllOpenList)->Unit(benchmark::kMillisecond);
-
-void BM_DataFileOfAllOpenList(benchmark::State& state) {
-  BenchLayout();
-  auto db = sitedb::Open(TheSite().file);
-  brisquel::IssuesList list;
-  for (auto _ : state) {
-    auto rs = brisquel::GetFilteredIssuesRs(*db, -1, "s:allopen", "admin", "PriorityCode_Priorities.SortOrder", 0);
-    state.counters["rows"] = rs->RecordCount();
-    benchmark::DoNotOptimize(list.DataFile(db, rs, "admin", "Bench"));
-  }
-}
-BENCHMARK(BM_DataFileOfAllOpenList)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_AllOpenListWalked, PrinterFriendly, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_AllOpenListWalked, DataFile, true)->Unit(benchmark::kMillisecond);
 
 // The reader alone, as the page calls it: every open issue for a site administrator.
 void BM_FilteredIssuesAllOpen(benchmark::State& state) {

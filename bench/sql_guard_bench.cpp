@@ -5,28 +5,12 @@
 
 #include <string>
 
+#include "guard_catalogue.h"
 #include "issues/sql_guard.h"
 
 namespace {
 
 namespace sqlguard = brisquel::sqlguard;
-
-const sqlguard::Catalogue& TheCatalogue() {
-  static const sqlguard::Catalogue c = [] {
-    sqlguard::Catalogue c;
-    c.tables["Issues"] = {"IssueId", "ProjectId", "Summary", "StatusCode", "PriorityCode"};
-    c.tables["Projects"] = {"ProjectId", "ProjectCode"};
-    c.tables["IssueComments"] = {"IssueId", "FieldName", "CommentText"};
-    c.tables["Priorities"] = {"PriorityCode", "SortOrder"};
-    c.tables["ProjectModules"] = {"ProjectId", "ModuleCode"};
-    c.aliases["PriorityCode_Priorities"] = "Priorities";
-    c.subqueryTables = {"IssueComments", "Priorities", "ProjectModules"};
-    c.perIssueTables = {"IssueComments"};
-    c.perProjectTables = {"ProjectModules"};
-    return c;
-  }();
-  return c;
-}
 
 const std::string kComment =
     "exists(select 1 from IssueComments where IssueComments.IssueId = Issues.IssueId and "
@@ -55,11 +39,11 @@ std::string Nested(size_t bytes) {
 }
 
 void Run(benchmark::State& state, const std::string& text) {
-  if (!sqlguard::Check(text, TheCatalogue(), sqlguard::Fragment::Condition).empty()) {
+  if (!sqlguard::Check(text, GuardCatalogue(), sqlguard::Fragment::Condition).empty()) {
     state.SkipWithError("the condition is refused");
     return;
   }
-  for (auto _ : state) benchmark::DoNotOptimize(sqlguard::Check(text, TheCatalogue(), sqlguard::Fragment::Condition));
+  for (auto _ : state) benchmark::DoNotOptimize(sqlguard::Check(text, GuardCatalogue(), sqlguard::Fragment::Condition));
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
   state.SetComplexityN(static_cast<int64_t>(text.size()));
 }

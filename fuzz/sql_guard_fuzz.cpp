@@ -12,26 +12,10 @@
 #include <string_view>
 #include <vector>
 
+#include "guard_catalogue.h"
 #include "issues/sql_guard.h"
 
 namespace {
-
-const brisquel::sqlguard::Catalogue& TheCatalogue() {
-  static const brisquel::sqlguard::Catalogue c = [] {
-    brisquel::sqlguard::Catalogue c;
-    c.tables["Issues"] = {"IssueId", "ProjectId", "Summary", "StatusCode", "PriorityCode"};
-    c.tables["Projects"] = {"ProjectId", "ProjectCode"};
-    c.tables["IssueComments"] = {"IssueId", "FieldName", "CommentText"};
-    c.tables["Priorities"] = {"PriorityCode", "SortOrder"};
-    c.tables["ProjectModules"] = {"ProjectId", "ModuleCode"};
-    c.aliases["PriorityCode_Priorities"] = "Priorities";
-    c.subqueryTables = {"IssueComments", "Priorities", "ProjectModules"};
-    c.perIssueTables = {"IssueComments"};
-    c.perProjectTables = {"ProjectModules"};
-    return c;
-  }();
-  return c;
-}
 
 std::string Lower(std::string_view text) {
   std::string word(text);
@@ -169,7 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
   using brisquel::sqlguard::Fragment;
   for (Fragment kind : {Fragment::Condition, Fragment::OrderBy}) {
-    if (!brisquel::sqlguard::Check(text, TheCatalogue(), kind).empty()) continue;
+    if (!brisquel::sqlguard::Check(text, GuardCatalogue(), kind).empty()) continue;
     Invariants(text);
     SubqueriesKeepToTheIssue(text);
   }
