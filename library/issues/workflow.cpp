@@ -110,37 +110,6 @@ where WorkflowStates.StateType = 1
     and ProjectGroupLeads.ProjectId = ?
 order by 1)sql";
 
-// The same actions' target states, each pair once, for GetAllowedNewStatusRs.
-constexpr const char* kNewStatesMember = R"sql(
-select distinct ResolutionCode, StatusCode from (
-select distinct WorkflowActions.ActionId, InitialStates.ResolutionCode, InitialStates.StatusCode
-from WorkflowStates
-    inner join WorkflowStateGroups
-        on WorkflowStateGroups.StateId = WorkflowStates.StateId
-        inner join UserGroups
-        on WorkflowStateGroups.GroupCode = UserGroups.GroupCode
-    inner join WorkflowActions
-        on WorkflowActions.FromStateId = WorkflowStates.StateId
-    inner join WorkflowStates as InitialStates
-        on InitialStates.StateId = WorkflowActions.ToStateId
-where WorkflowStates.StateType = 1
-    and UserGroups.UserId = ?
- union
-select distinct WorkflowActions.ActionId, InitialStates.ResolutionCode, InitialStates.StatusCode
-from WorkflowStates
-    inner join WorkflowStateTeamLeads
-        on WorkflowStateTeamLeads.StateId = WorkflowStates.StateId
-        inner join ProjectGroupLeads
-        on WorkflowStateTeamLeads.GroupCode = ProjectGroupLeads.GroupCode
-    inner join WorkflowActions
-        on WorkflowActions.FromStateId = WorkflowStates.StateId
-    inner join WorkflowStates as InitialStates
-        on InitialStates.StateId = WorkflowActions.ToStateId
-where WorkflowStates.StateType = 1
-    and ProjectGroupLeads.UserId = ?
-    and ProjectGroupLeads.ProjectId = ?
-order by 1) order by 1, 2)sql";
-
 // Who a new issue may be given to by an action: project members of its assignment groups,
 // public users where the project is public and its public group is one of them, and the lead of
 // the action's group automatically.
@@ -290,7 +259,9 @@ struct Query {
 
 // The states a new issue may start in, for a member or lead: the pairs his actions lead to.
 Query NewStates(int32_t projectId, const std::string& currentUser) {
-  return {kNewStatesMember, {Code(currentUser), Code(currentUser), Id(projectId)}};
+  static const std::string sql =
+      std::string("select distinct ResolutionCode, StatusCode from (") + kNewActionsMember + ") order by 1, 2";
+  return {sql.c_str(), {Code(currentUser), Code(currentUser), Id(projectId)}};
 }
 
 Query NewActions(Database& db, int32_t projectId, const std::string& currentUser) {
