@@ -1,6 +1,5 @@
 #include "site/pages/chart_pages.h"
 
-#include <charconv>
 
 #include "core/class_table.h"
 #include "pages/encode.h"
@@ -42,13 +41,6 @@ std::string UpdateOnReady(std::string_view id) {
   // The loader comes after the page's own script, so the event is what tells the page.
   return "document.addEventListener('tamsoloready', function () { document.getElementById('" + ScriptString(id) +
          "').UpdateGraph(); });\r\n";
-}
-
-int32_t QueryNumber(PageContext& page, std::string_view name, int32_t fallback) {
-  const std::string text = page.Query(name);
-  int32_t n = 0;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
-  return ec == std::errc() && end == text.data() + text.size() && !text.empty() ? n : fallback;
 }
 
 std::string ReplyLine(std::string_view text) {

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "site/pages/records.h"
+
 namespace site {
 
 class PageContext;
@@ -18,8 +20,6 @@ std::string ChartObject(std::string_view className, std::string_view id, int wid
                         const std::vector<std::pair<std::string, std::string>>& params);
 // The script line that asks the chart for its data once the controls are live.
 std::string UpdateOnReady(std::string_view id);
-// A whole number of the query ("ProjectId"), or `fallback` when it is none.
-int32_t QueryNumber(PageContext& page, std::string_view name, int32_t fallback);
 
 // One line of a data reply: CR and LF inside it written as blanks, then CR LF.
 std::string ReplyLine(std::string_view text);

@@ -107,8 +107,8 @@ void FilterPage(PageContext& page) {
       return page.SendPage(
           "Filter", lists::ErrorParagraph("FilterError", "The filter '" + f.originalName + "' does not exist."), 404);
     }
-    f.name = lists::FieldText(*rs, "FilterName");
-    f.expression = lists::FieldText(*rs, "FilterExpression");
+    f.name = FieldText(*rs, "FilterName");
+    f.expression = FieldText(*rs, "FilterExpression");
     f.advanced = rs->Get("Fields", {Variant("AdvancedFilter")}).ToObject()->Get("Value").ToBool();
     f.rsImage = db->Call("rsToXml", {Variant(rs)}).ToString();
   }

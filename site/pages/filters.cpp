@@ -21,7 +21,7 @@ void SendFilters(PageContext& page, const std::string& message) {
   auto rs = db->Call("GetSummaryFiltersRs", {Variant(page.UserId())}).ToObject();
   std::string rows;
   while (!rs->Get("EOF").ToBool()) {
-    const std::string name = lists::FieldText(*rs, "FilterName");
+    const std::string name = FieldText(*rs, "FilterName");
     rows += "<tr><td class=FormFields><input type=checkbox name=chkFilter value=\"" +
             HtmlAttribute(UrlComponent(name)) + "\"></td><td class=FormFields><a class=FilterLink href=\"" +
             HtmlAttribute(page.Url("/User/Filter.asp") + "?FilterName=" + UrlComponent(name)) + "\">" +

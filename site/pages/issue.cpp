@@ -8,6 +8,7 @@
 #include "core/multipart.h"
 #include "pages/encode.h"
 #include "site/host.h"
+#include "site/pages/issue_lists.h"
 #include "site/pages/posted_attachments.h"
 #include "site/pages/records.h"
 #include "site/routes.h"
@@ -212,10 +213,7 @@ std::string StateTable(const Boxes& b, bool disabled) {
 
 // A writer's sentence; its line breaks as the page's.
 std::string MessageHtml(const std::string& message) {
-  if (message.empty()) return {};
-  std::string text = HtmlText(message);
-  for (size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) text.replace(at, 2, "<br>");
-  return "<p id=Message class=ErrorText>" + text + "</p>\r\n";
+  return message.empty() ? std::string() : lists::ErrorParagraph("Message", message);
 }
 
 std::string EntryForm(const Issue& is, int32_t projectId, const Target& target, const ObjectPtr& posted,

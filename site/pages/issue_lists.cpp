@@ -1,7 +1,6 @@
 #include "site/pages/issue_lists.h"
 
 #include <algorithm>
-#include <charconv>
 
 #include "automation/text.h"
 #include "pages/encode.h"
@@ -60,10 +59,6 @@ std::string PageLinks(const ListCall& call, int32_t pageCount) {
 
 }  // namespace
 
-std::string FieldText(automation::Object& rs, std::string_view name) {
-  return rs.Get("Fields", {Variant(std::string(name))}).ToObject()->Get("Value").ToText();
-}
-
 UserSettings ReadUserSettings(automation::Object& db, const std::string& userId) {
   UserSettings s;
   auto rs = db.Call("GetUserRs", {Variant(userId)}).ToObject();
@@ -75,13 +70,6 @@ UserSettings ReadUserSettings(automation::Object& db, const std::string& userId)
   s.searchNumIssues = FieldNumber(*rs, "SearchNumIssues", 20);
   s.releaseNotesNumIssues = FieldNumber(*rs, "ReleaseNotesNumIssues", 20);
   return s;
-}
-
-int32_t QueryNumber(PageContext& page, std::string_view name, int32_t fallback) {
-  const std::string text = page.Query(name);
-  int32_t n = 0;
-  auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
-  return ec == std::errc() && p == text.data() + text.size() ? n : fallback;
 }
 
 ListState ReadListState(PageContext& page, automation::Object& db, std::string_view prefix,

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "automation/automation.h"
+#include "site/pages/records.h"
 
 namespace site {
 
@@ -42,9 +43,6 @@ ListState ReadListState(PageContext& page, automation::Object& db, std::string_v
                         const std::string& defaultLayout);
 // "Layout=...&OrderBy=...&OrderSeq=...&PageNum=..." with the prefix, each value a URL component.
 std::string StateQuery(const ListState& s, int16_t pageNum);
-
-// A whole number of the query, or `fallback` when it is absent or not a number.
-int32_t QueryNumber(PageContext& page, std::string_view name, int32_t fallback);
 
 // The project box: the user's projects (and "All projects" for -1 when `withAll`). The asked-for
 // project when the user may use it, else -1 (with `withAll`) or the user's first project.
@@ -88,8 +86,6 @@ void SendDownload(PageContext& page, const ObjectPtr& db, const ObjectPtr& rs, c
 // A reader's refusal on a printer page or a download: the reader's report as the page.
 void SendRefusal(PageContext& page, automation::Object& db);
 
-// A field of the current row of a recordset as text (Null as "").
-std::string FieldText(automation::Object& rs, std::string_view name);
 
 }  // namespace lists
 }  // namespace site

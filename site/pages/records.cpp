@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "site/host.h"
+
 namespace site {
 
 std::optional<int32_t> WholeNumber(std::string_view text) {
@@ -9,6 +11,10 @@ std::optional<int32_t> WholeNumber(std::string_view text) {
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
   if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
   return n;
+}
+
+int32_t QueryNumber(PageContext& page, std::string_view name, int32_t fallback) {
+  return WholeNumber(page.Query(name)).value_or(fallback);
 }
 
 }  // namespace site

@@ -25,4 +25,8 @@ inline std::string FieldText(automation::Object& rs, std::string_view name) { re
 // A whole number of a query or form value; nothing for any other text.
 std::optional<int32_t> WholeNumber(std::string_view text);
 
+class PageContext;
+// The query value `name` as a whole number, else `fallback`.
+int32_t QueryNumber(PageContext& page, std::string_view name, int32_t fallback);
+
 }  // namespace site

@@ -1,7 +1,6 @@
 // /Search/Search.asp: the issues whose text holds some words (open ones, or closed ones too), or
 // the issue of a number, in one project or all of the user's projects; its printer page and its
 // download.
-#include <charconv>
 
 #include "pages/encode.h"
 #include "site/host.h"
@@ -35,15 +34,14 @@ struct SearchState {
 
 void RunSearch(PageContext& page, SearchState& s) {
   if (!s.issueNumber.empty()) {
-    int32_t id = 0;
-    auto [p, ec] = std::from_chars(s.issueNumber.data(), s.issueNumber.data() + s.issueNumber.size(), id);
-    if (ec != std::errc() || p != s.issueNumber.data() + s.issueNumber.size()) {
+    const std::optional<int32_t> id = WholeNumber(s.issueNumber);
+    if (!id) {
       s.problem = kBadNumber;
       return;
     }
     // One issue: its list is in issue order.
     s.state.orderBy = "Issues.IssueId", s.state.orderSeq = 0;
-    s.rs = s.db->Call("FindIssueByIdRs", {Variant(page.UserId()), Variant(s.project.projectId), Variant(id)})
+    s.rs = s.db->Call("FindIssueByIdRs", {Variant(page.UserId()), Variant(s.project.projectId), Variant(*id)})
                .ToObject();
   } else if (!s.words.empty()) {
     s.rs = s.db->Call("FindIssueByTextRs", {Variant(page.UserId()), Variant(s.project.projectId),
