@@ -19,14 +19,19 @@ namespace {
 constexpr std::string_view kClass = "DbAdmin";
 
 // The items between the ";"s. As the connection reads them, a value that starts with a quote runs
-// to the matching quote, so a site's file whose path holds ";" stays one item.
+// to the matching quote (a doubled one stands for itself), so a site's file whose path holds ";"
+// or a quote stays one item.
 std::vector<std::string> Items(const std::string& s) {
   std::vector<std::string> out(1);
   char quote = 0;
-  for (char c : s) {
+  for (size_t i = 0; i < s.size(); ++i) {
+    const char c = s[i];
     std::string& item = out.back();
     if (quote) {
-      if (c == quote) quote = 0;
+      if (c == quote && i + 1 < s.size() && s[i + 1] == quote)
+        item += s[i++];
+      else if (c == quote)
+        quote = 0;
     } else if (c == ';') {
       out.emplace_back();
       continue;
@@ -39,11 +44,16 @@ std::vector<std::string> Items(const std::string& s) {
   return out;
 }
 
-// A value without the quotes around it.
+// A value without the quotes around it, each doubled quote read as one.
 std::string Unquoted(const std::string& v) {
   size_t b = v.find_first_not_of(' '), e = v.find_last_not_of(' ');
   if (b == std::string::npos || e == b || (v[b] != '"' && v[b] != '\'') || v[e] != v[b]) return v;
-  return v.substr(b + 1, e - b - 1);
+  std::string out;
+  for (size_t i = b + 1; i < e; ++i) {
+    out += v[i];
+    if (v[i] == v[b] && i + 1 < e && v[i + 1] == v[b]) ++i;
+  }
+  return out;
 }
 
 bool HasKey(const std::string& item, std::string_view key, std::string& value) {

@@ -13,6 +13,7 @@
 
 #include "ado/row_version.h"
 #include "automation/dispatch.h"
+#include "automation/text.h"
 #include "core/database.h"
 #include "core/error_protocol.h"
 #include "core/sql.h"
@@ -87,11 +88,6 @@ std::string Counted(int64_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 struct Declared {
   std::string name;
   std::string declaration;  // the statement as the file words it
@@ -158,12 +154,12 @@ Lacking Lacks(ado::Connection& db) {
   std::map<std::string, std::string> present;
   db.Each("select name, ifnull(sql, '') from sqlite_schema where type in ('table', 'index', 'trigger')", {},
           [&](sqlite3_stmt* st) {
-            present[Lower(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)))] =
+            present[automation::LowerAscii(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)))] =
                 Squeezed(reinterpret_cast<const char*>(sqlite3_column_text(st, 1)));
           });
   Lacking out;
   for (const Declared& index : SchemaIndexes()) {
-    auto it = present.find(Lower(index.name));
+    auto it = present.find(automation::LowerAscii(index.name));
     if (it == present.end()) {
       out.indexes.push_back(index);
     } else if (it->second != Squeezed(index.declaration)) {
@@ -173,7 +169,7 @@ Lacking Lacks(ado::Connection& db) {
     }
   }
   for (const Declared& part : IssueCountsDeclarations())
-    if (!present.contains(Lower(part.name))) out.issueCounts = true;
+    if (!present.contains(automation::LowerAscii(part.name))) out.issueCounts = true;
   return out;
 }
 

@@ -60,6 +60,17 @@ std::string Unescape(std::string_view inner, char quote) {
   return out;
 }
 
+}  // namespace
+
+std::string QuoteConnectionValue(std::string_view v) {
+  if (v.find_first_of(";\"'") == std::string_view::npos) return std::string(v);
+  std::string out = "\"";
+  for (char c : v) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return out + "\"";
+}
+
+namespace {
+
 std::string Unquote(std::string_view v) {
   v = TrimBlanks(v);
   if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
@@ -195,15 +206,11 @@ std::string ResolveConnectionString(std::string_view s) {
     if (auto ds = ConnectionValue(innerItems, "Data Source")) {
       std::filesystem::path dsp(*ds);
       if (!ds->empty() && dsp.is_relative()) {
-        auto quoted = [](const std::string& v) {
-          if (v.find_first_of(";\"'") == std::string::npos) return v;
-          return (v.find('"') == std::string::npos ? "\"" + v + "\"" : "'" + v + "'");
-        };
         std::string rebuilt;
         for (const auto& it : innerItems) {
           if (!rebuilt.empty()) rebuilt += ';';
           std::string value = EqualsNoCase(it.key, "Data Source") ? (path.parent_path() / dsp).string() : it.value;
-          rebuilt += it.key + "=" + quoted(value);
+          rebuilt += it.key + "=" + QuoteConnectionValue(value);
         }
         inner = rebuilt;
       }

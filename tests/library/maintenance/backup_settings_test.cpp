@@ -216,6 +216,7 @@ TEST_F(BackupSettingsTest, ConnectionParmsTakeTheFirstOfEachItem) {
       {"data source=.;initial catalog=A;Initial Catalog=B;integrated security=sspi", ".", "A", true, "", ""},
       {"Data Source=.;Integrated Security = SSPI; User ID=x;Password=p;Password=q", ".", "", false, "", "p"},
       {"Data Source=\"/srv/Pat's; sites/Site.db\";Initial Catalog=Site", "/srv/Pat's; sites/Site.db", "Site", false, "", ""},
+      {"Data Source=\"/srv/\"\"Q\"\"; sites/Site.db\";Initial Catalog=Site", "/srv/\"Q\"; sites/Site.db", "Site", false, "", ""},
   };
   for (const Case& c : cases) {
     ConnectionParms p = GetConnectionParms(c.text);

@@ -16,6 +16,11 @@ TEST(ConnectionStringTest, ParsesQuotedValuesAndMasksPasswords) {
   EXPECT_EQ(ado::ConnectionValue(items, "PASSWORD").value(), "a;b");
   EXPECT_EQ(ado::ConnectionValue(items, "User Id").value(), "a\"b;c");
   EXPECT_FALSE(ado::ConnectionValue(items, "File name"));
+  // A value written by QuoteConnectionValue reads back as it was.
+  for (std::string v : {"/x/y.db", "/x/a;b.db", "/x/Pat's.db", "/x/\"Q\" 'R'; s.db"})
+    EXPECT_EQ(ado::ConnectionValue(ado::ParseConnectionString("Data Source=" + ado::QuoteConnectionValue(v) + ";Mode=Read"),
+                                   "Data Source"),
+              v);
 
   const std::pair<std::string, std::string> masked[] = {
       {"Data Source=a.db;Password=\"s;e;c\";User Id=sa", "Data Source=a.db;Password=***;User Id=sa"},

@@ -24,6 +24,9 @@ std::optional<std::string> ConnectionValue(const std::vector<ConnectionItem>& it
 // "password", also inside quoted values such as Extended Properties="...;PWD=x") written as
 // "***"; the rest is kept as written. For logs.
 std::string MaskConnectionString(std::string_view s);
+// A value as it must be written into a connection string to read back unchanged: as it is when
+// it holds no ";" nor quote, else in double quotes with each double quote doubled.
+std::string QuoteConnectionValue(std::string_view v);
 
 // Follows "File name=" (up to a few levels) and returns the effective connection string; a
 // relative "Data Source" inside such a file is taken relative to the file's folder. Raises an ADO
