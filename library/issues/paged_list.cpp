@@ -53,13 +53,16 @@ class Readers {
     return reader;
   }
 
+  // Every reader taken comes back here, also one that is not fit to be kept (closed, or left in a
+  // transaction): its entry goes either way.
   void GiveBack(std::shared_ptr<ado::Connection> reader) {
-    if (reader->State() != ado::adStateOpen || reader->InTransaction()) return;
     std::lock_guard<std::mutex> lock(mutex_);
     auto key = keys_.find(reader.get());
     if (key == keys_.end()) return;
-    idle_.push_back({key->second, std::move(reader)});
+    std::string taken = std::move(key->second);
     keys_.erase(key);
+    if (reader->State() != ado::adStateOpen || reader->InTransaction()) return;
+    idle_.push_back({std::move(taken), std::move(reader)});
     if (idle_.size() > kKept) idle_.pop_front();
   }
 
@@ -79,7 +82,12 @@ class ListRows : public ado::RowSource {
  public:
   ListRows(std::shared_ptr<ado::Connection> reader, const PagedQuery& query)
       : reader_(std::move(reader)), query_(query) {
-    reader_->ExecuteNonQuery("BEGIN");
+    try {
+      reader_->ExecuteNonQuery("BEGIN");
+    } catch (...) {
+      Readers::Instance().GiveBack(std::move(reader_));
+      throw;
+    }
   }
   ~ListRows() override {
     try {
