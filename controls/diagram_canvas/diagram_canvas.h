@@ -53,6 +53,8 @@ std::vector<gdi::Point> SelfLoop(const gdi::Rect& box);
 // The eight handle squares around a selected node's pixel rectangle (left, top, right, bottom;
 // right and bottom excluded), row by row from the top left, in the order they are tried.
 std::array<gdi::Rect, 8> HandleSquares(const gdi::Rect& r);
+// Whether the pixel (x, y) lies in r, its right and bottom edges excluded.
+bool Inside(const gdi::Rect& r, int x, int y);
 
 struct CanvasPoint : Dispatch {
   float x = 0, y = 0;

@@ -11,9 +11,9 @@ namespace {
 
 constexpr float kMinSize = 4 * kTwipsPerPixel;  // a drawn node smaller than this is no node
 
-bool Inside(const gdi::Rect& r, int x, int y) { return x >= r.left && x < r.right && y >= r.top && y < r.bottom; }
-
 }  // namespace
+
+bool Inside(const gdi::Rect& r, int x, int y) { return x >= r.left && x < r.right && y >= r.top && y < r.bottom; }
 
 std::array<gdi::Rect, 8> HandleSquares(const gdi::Rect& r) {
   const int l = r.left, t = r.top, rt = r.right, b = r.bottom;
