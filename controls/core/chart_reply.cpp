@@ -1,9 +1,7 @@
 #include "core/chart_reply.h"
 
-#include <cctype>
-#include <limits>
-
 #include "automation/vbdate.h"
+#include "core/diagram_text.h"
 
 namespace tamsolo::chart {
 
@@ -39,20 +37,7 @@ std::vector<std::string_view> ReplyLines(std::string_view text) {
   return lines;
 }
 
-int32_t LeadingInteger(std::string_view line) {
-  size_t i = 0;
-  while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
-  bool negative = false;
-  if (i < line.size() && (line[i] == '+' || line[i] == '-')) negative = line[i++] == '-';
-  int64_t value = 0;
-  constexpr int64_t kLimit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
-  for (; i < line.size() && std::isdigit(static_cast<unsigned char>(line[i])); ++i)
-    if (value < kLimit) value = value * 10 + (line[i] - '0');
-  if (negative) value = -value;
-  if (value > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
-  if (value < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
-  return static_cast<int32_t>(value);
-}
+int32_t LeadingInteger(std::string_view line) { return diagram::Integer(std::string(line)); }
 
 double ReplyDate(std::string_view line) {
   std::optional<automation::Date> d = automation::ParseDate(line);

@@ -445,18 +445,28 @@ std::string CriterionProblem(const FilterCriterion& c) {
 
 }  // namespace
 
-std::string CriteriaProblem(const std::vector<FilterCriterion>& list) {
+size_t ParenthesisMismatch(const std::vector<FilterCriterion>& list) {
   int depth = 0;
+  for (size_t i = 0; i < list.size(); ++i) {
+    const FilterCriterion& c = list[i];
+    if (c.open && !c.close) ++depth;
+    if (c.close && !c.open && --depth < 0) return i;
+  }
+  return depth == 0 ? std::string::npos : list.size();
+}
+
+std::string CriteriaProblem(const std::vector<FilterCriterion>& list) {
+  // A criterion's own faults are told before a ')' on it that closes nothing.
+  const size_t mismatch = ParenthesisMismatch(list);
   for (size_t i = 0; i < list.size(); ++i) {
     const FilterCriterion& c = list[i];
     if (!c.field) return "a criterion names no field";
     if (i == 0 && c.conjunction != kNone) return "the first criterion cannot start with 'and' or 'or'";
     if (i > 0 && c.conjunction == kNone) return "the criterion on '" + c.field->name + "' needs 'and' or 'or'";
     if (std::string why = CriterionProblem(c); !why.empty()) return why;
-    if (c.open && !c.close) ++depth;
-    if (c.close && !c.open && --depth < 0) return "mismatched parenthesis";
+    if (i == mismatch) return "mismatched parenthesis";
   }
-  return depth == 0 ? std::string() : "mismatched parenthesis";
+  return mismatch == std::string::npos ? std::string() : "mismatched parenthesis";
 }
 
 }  // namespace tamsolo::criteria

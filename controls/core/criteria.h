@@ -97,6 +97,9 @@ ReadResult ReadFilterExpression(std::string_view text, const FieldCatalogue& cat
 // does not offer, a number or date value that does not read as one, a missing conjunction,
 // mismatched parentheses. A phrase starting in lower case.
 std::string CriteriaProblem(const std::vector<FilterCriterion>& list);
+// Where the list's parentheses first fail to match: the index of a ')' with no '(' open before it,
+// list.size() when some '(' is never closed, std::string::npos when they all match.
+size_t ParenthesisMismatch(const std::vector<FilterCriterion>& list);
 
 // "M/d/yyyy" (with " H:MM" when `withTime`) as "YYYY-MM-DD HH:MM:00.000"; "" when it is no date.
 std::string StoredDateText(std::string_view value, bool withTime);

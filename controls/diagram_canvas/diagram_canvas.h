@@ -4,6 +4,7 @@
 // what the canvas's own code and tests use.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -48,6 +49,12 @@ class Link;
 
 // How a link from a box to itself with no bends is drawn: a small loop, in pixels of the window.
 std::vector<gdi::Point> SelfLoop(const gdi::Rect& box);
+
+// The eight handle squares around a selected node's pixel rectangle (left, top, right, bottom;
+// right and bottom excluded), row by row from the top left, in the order they are tried.
+std::array<gdi::Rect, 8> HandleSquares(const gdi::Rect& r);
+// Whether the pixel (x, y) lies in r, its right and bottom edges excluded.
+bool Inside(const gdi::Rect& r, int x, int y);
 
 struct CanvasPoint : Dispatch {
   float x = 0, y = 0;

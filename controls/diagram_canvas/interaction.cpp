@@ -11,8 +11,10 @@ namespace {
 
 constexpr float kMinSize = 4 * kTwipsPerPixel;  // a drawn node smaller than this is no node
 
-// The eight handle squares around a node's pixel rectangle (left, top, right, bottom; right and
-// bottom excluded), in the order they are tried.
+}  // namespace
+
+bool Inside(const gdi::Rect& r, int x, int y) { return x >= r.left && x < r.right && y >= r.top && y < r.bottom; }
+
 std::array<gdi::Rect, 8> HandleSquares(const gdi::Rect& r) {
   const int l = r.left, t = r.top, rt = r.right, b = r.bottom;
   const int mx = l + (rt - l) / 2, my = t + (b - t) / 2;
@@ -20,10 +22,6 @@ std::array<gdi::Rect, 8> HandleSquares(const gdi::Rect& r) {
            {l - 4, my - 3, l + 3, my + 3}, {rt - 3, my - 3, rt + 4, my + 3}, {l - 4, b - 3, l + 3, b + 4},
            {mx - 3, b - 3, mx + 3, b + 4}, {rt - 2, b - 3, rt + 5, b + 4}}};
 }
-
-bool Inside(const gdi::Rect& r, int x, int y) { return x >= r.left && x < r.right && y >= r.top && y < r.bottom; }
-
-}  // namespace
 
 gdi::Rect DiagramCanvas::PixelRect(const Node& n) const {
   return {ToPixelsX(n.left), ToPixelsY(n.top), ToPixelsX(n.left + n.width), ToPixelsY(n.top + n.height)};

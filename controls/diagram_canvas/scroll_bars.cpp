@@ -8,8 +8,6 @@
 namespace tamsolo::canvas {
 namespace {
 
-bool Inside(const gdi::Rect& r, int x, int y) { return x >= r.left && x < r.right && y >= r.top && y < r.bottom; }
-
 // The thumb's start and length along a track of `track` pixels.
 std::pair<int, int> Thumb(int track, float view, float max, float pos) {
   int length = std::max(8, static_cast<int>(static_cast<float>(track) * view / (view + max)));

@@ -203,12 +203,7 @@ bool QueryWizard::CanSave() {
     ClearEntry();
     Refresh();
   }
-  int depth = 0;
-  for (const cr::FilterCriterion& c : criteria_) {
-    if (c.open && !c.close) ++depth;
-    if (c.close && !c.open && --depth < 0) break;
-  }
-  if (depth == 0) return true;
+  if (cr::ParenthesisMismatch(criteria_) == std::string::npos) return true;
   host_.MessageBox("Mismatched parenthesis.", "Error", mb::kIconWarning, mb::kOk, nullptr);
   return false;
 }

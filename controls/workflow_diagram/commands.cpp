@@ -117,17 +117,13 @@ void WorkflowDiagram::PointerFeedback(int32_t button, int32_t x, int32_t y) {
     const int L = pixels(l, kScrollX, kZoomX), T = pixels(t, kScrollY, kZoomY);
     const int R = pixels(l + Real(n, kNodeWidth), kScrollX, kZoomX), B = pixels(t + Real(n, kNodeHeight), kScrollY, kZoomY);
     if (x >= L - 3 && x < R + 3 && y >= T - 3 && y < B + 3) {
-      const int MX = L + (R - L) / 2, MY = T + (B - T) / 2;
-      const std::array<std::array<int, 5>, 8> handles = {{{L - 4, T - 4, L + 3, T + 3, 8},
-                                                          {MX - 3, T - 4, MX + 3, T + 2, 7},
-                                                          {R - 3, T - 4, R + 4, T + 3, 6},
-                                                          {L - 4, MY - 3, L + 3, MY + 3, 9},
-                                                          {R - 3, MY - 3, R + 4, MY + 3, 9},
-                                                          {L - 4, B - 3, L + 3, B + 4, 6},
-                                                          {MX - 3, B - 3, MX + 3, B + 4, 7},
-                                                          {R - 2, B - 3, R + 5, B + 4, 8}}};
-      for (const auto& h : handles)
-        if (x >= h[0] && x < h[2] && y >= h[1] && y < h[3]) return show(h[4], false);
+      // The pointer over each handle square, in HandleSquares' order: the diagonals and the sides.
+      constexpr std::array<int, 8> kHandlePointers = {8, 7, 6, 9, 9, 6, 7, 8};
+      const std::array<gdi::Rect, 8> squares = canvas::HandleSquares({L, T, R, B});
+      for (size_t i = 0; i < squares.size(); ++i) {
+        const gdi::Rect& h = squares[i];
+        if (x >= h.left && x < h.right && y >= h.top && y < h.bottom) return show(kHandlePointers[i], false);
+      }
       if (x >= L && x < R && y >= T && y < B) return show(99, true);
       return show(plain ? 0 : 2, false);
     }
