@@ -15,7 +15,7 @@
 #include <ctime>
 
 #include "agent.h"
-#include "agent/agent.h"
+#include "jobstore/jobstore.h"
 #include "automation/automation.h"
 #include "daemon/notify.h"
 #include "daemon/spawn.h"

@@ -14,7 +14,7 @@
 #include <regex>
 #include <thread>
 
-#include "agent/agent.h"
+#include "jobstore/jobstore.h"
 #include "automation/automation.h"
 #include "backup.h"
 

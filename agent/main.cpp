@@ -7,7 +7,7 @@
 #include <string>
 
 #include "agent.h"
-#include "agent/agent.h"
+#include "jobstore/jobstore.h"
 #include "automation/automation.h"
 #include "daemon/spawn.h"
 #include "daemon/unit.h"

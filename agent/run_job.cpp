@@ -3,7 +3,7 @@
 #include <ctime>
 
 #include "agent.h"
-#include "agent/agent.h"
+#include "jobstore/jobstore.h"
 #include "automation/automation.h"
 #include "backup.h"
 #include "test_mail.h"

@@ -4,7 +4,7 @@
 #include <ctime>
 #include <optional>
 
-#include "agent/agent.h"
+#include "jobstore/jobstore.h"
 
 namespace vagent {
 

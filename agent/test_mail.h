@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "agent/agent.h"
+#include "jobstore/jobstore.h"
 
 namespace vagent {
 

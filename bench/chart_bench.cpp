@@ -3,7 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include "automation/vbdate.h"
-#include "core/chart_axes.h"
+#include "common/chart_axes.h"
 
 namespace {
 

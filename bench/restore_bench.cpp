@@ -8,7 +8,7 @@
 #include <ctime>
 #include <filesystem>
 
-#include "agent/agent.h"
+#include "jobstore/jobstore.h"
 #include "busy_writers.h"
 #include "hundred_thousand_site.h"
 #include "maintenance/db_admin.h"

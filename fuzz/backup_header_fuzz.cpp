@@ -8,7 +8,7 @@
 #include <fstream>
 #include <string>
 
-#include "agent/agent.h"
+#include "jobstore/jobstore.h"
 #include "automation/automation.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

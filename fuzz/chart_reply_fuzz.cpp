@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "core/chart_axes.h"
+#include "common/chart_axes.h"
 
 namespace chart = tamsolo::chart;
 

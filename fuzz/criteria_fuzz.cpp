@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/criteria.h"
+#include "common/criteria.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/diagram_text.h"
+#include "common/diagram_text.h"
 
 namespace {
 

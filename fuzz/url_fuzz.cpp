@@ -9,7 +9,7 @@
 
 #include "automation/automation.h"
 #include "eventlog/eventlog.h"
-#include "pages/encode.h"
+#include "brisquel/encode.h"
 #include "pages/ui_helpers.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "schema/site_database.h"
+#include "brisquel/setup.h"
 
 namespace {
 

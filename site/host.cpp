@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "automation/text.h"
-#include "pages/encode.h"
+#include "brisquel/encode.h"
 #include "site/routes.h"
 #include "site/shell.h"
 #include "site/sign_in.h"
@@ -149,6 +149,34 @@ std::string PageContext::TokenField() const {
 void PageContext::SendPage(std::string_view title, std::string_view body, int status) {
   response_.status = status;
   response_.set_content(PageShell(*this, title, body), "text/html; charset=utf-8");
+}
+
+bool PageContext::IsPost() const { return request_.method == "POST"; }
+std::string PageContext::Target() const { return request_.target; }
+std::string PageContext::Path() const { return request_.path; }
+std::string PageContext::Header(std::string_view name) const { return request_.get_header_value(std::string(name)); }
+
+void PageContext::SendText(std::string_view contentType, std::string body, int status) {
+  response_.status = status;
+  response_.set_content(std::move(body), std::string(contentType));
+}
+
+void PageContext::SetStatus(int status) { response_.status = status; }
+
+void PageContext::SetHeader(std::string_view name, std::string_view value) {
+  response_.set_header(std::string(name), std::string(value));
+}
+
+void PageContext::SendStream(std::string_view contentType, uint64_t length, ChunkReader read) {
+  response_.status = 200;
+  response_.set_content_provider(static_cast<size_t>(length), std::string(contentType),
+                                 [read = std::move(read)](size_t offset, size_t wanted, httplib::DataSink& sink) {
+                                   char buffer[64 * 1024];
+                                   const size_t n = read(offset, buffer, std::min(wanted, sizeof buffer));
+                                   if (n == 0) return false;
+                                   sink.write(buffer, n);
+                                   return true;
+                                 });
 }
 
 void PageContext::Redirect(std::string_view location) {

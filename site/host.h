@@ -43,9 +43,17 @@ class PageContext {
  public:
   PageContext(Host& host, const httplib::Request& request, httplib::Response& response);
 
-  const httplib::Request& Request() const { return request_; }
-  httplib::Response& Response() { return response_; }
+  // Only the host knows the HTTP engine: pages read the request and write the answer through
+  // the members below.
+  const httplib::Request& Request() const { return request_; }   // the host's own use
+  httplib::Response& Response() { return response_; }             // the host's own use
   Host& SiteHost() { return host_; }
+
+  bool IsPost() const;
+  // The path and query as the request line names them, the path alone, and a request header ("" when absent).
+  std::string Target() const;
+  std::string Path() const;
+  std::string Header(std::string_view name) const;
 
   // The signed-in user; "" on a public page without a sign-in.
   const std::string& UserId() const { return session_ ? session_->userId : empty_; }
@@ -80,6 +88,14 @@ class PageContext {
   void SetProjectId(int32_t id) { projectId_ = id; }
   std::optional<int32_t> ProjectId() const { return projectId_; }
   void Redirect(std::string_view location);
+  // An answer that is not a page: its status, type and bytes.
+  void SendText(std::string_view contentType, std::string body, int status = 200);
+  void SetStatus(int status);
+  void SetHeader(std::string_view name, std::string_view value);
+  // An answer of `length` bytes written piece by piece: `read` fills `buffer` with up to `max`
+  // bytes from `offset` and returns how many (0 ends it early: the connection is closed).
+  using ChunkReader = std::function<size_t(uint64_t offset, char* buffer, size_t max)>;
+  void SendStream(std::string_view contentType, uint64_t length, ChunkReader read);
 
  private:
   Host& host_;

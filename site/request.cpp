@@ -1,7 +1,7 @@
 #include "site/request.h"
 
 #include "automation/text.h"
-#include "pages/encode.h"
+#include "brisquel/encode.h"
 
 namespace site {
 

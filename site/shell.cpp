@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "automation/text.h"
-#include "pages/encode.h"
+#include "brisquel/encode.h"
 #include "site/host.h"
 
 namespace site {

@@ -1,7 +1,7 @@
 #include "capture/capture_ctl.h"
 
 #include "automation/text.h"
-#include "core/bitmap_file.h"
+#include "common/bitmap_file.h"
 #include "frame/control_classes.h"
 #include "gdi/image.h"
 

@@ -1,6 +1,6 @@
 #include "chart/chart_base.h"
 
-#include "core/chart_reply.h"
+#include "common/chart_reply.h"
 #include "gdi/colors.h"
 
 namespace tamsolo {

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/chart_axes.h"
+#include "common/chart_axes.h"
 #include "gdi/colors.h"
 #include "frame/control.h"
 #include "host/transfer.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "automation/automation.h"
-#include "core/class_table.h"
+#include "common/class_table.h"
 #include "frame/hresult.h"
 #include "frame/object_count.h"
 #include "host/host.h"

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "automation/automation.h"
-#include "core/key_string.h"
+#include "common/key_string.h"
 #include "gdi/dc.h"
 #include "host/transfer.h"
 

@@ -1,6 +1,6 @@
 #include "host/transfer.h"
 
-#include "core/url.h"
+#include "common/url.h"
 #include "host/host.h"
 
 namespace tamsolo {

@@ -1,6 +1,6 @@
 #include "keyboard/keyboard.h"
 
-#include "core/key_string.h"
+#include "common/key_string.h"
 #include "frame/control_classes.h"
 #include "gdi/image.h"
 

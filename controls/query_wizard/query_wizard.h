@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "core/criteria.h"
+#include "common/criteria.h"
 #include "frame/control.h"
 
 namespace tamsolo {

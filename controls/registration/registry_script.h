@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/class_table.h"
+#include "common/class_table.h"
 #include "frame/hresult.h"
 
 namespace tamsolo {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "core/diagram_text.h"
+#include "common/diagram_text.h"
 
 namespace tamsolo::dialogs {
 

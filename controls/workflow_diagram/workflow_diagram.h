@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "core/diagram_text.h"
+#include "common/diagram_text.h"
 #include "diagram_canvas/diagram_canvas.h"
 #include "frame/control.h"
 #include "host/transfer.h"

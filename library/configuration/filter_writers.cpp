@@ -3,7 +3,7 @@
 #include "automation/text.h"
 #include "configuration/sql_helper.h"
 #include "core/conversions.h"
-#include "core/criteria.h"
+#include "common/criteria.h"
 #include "core/error_protocol.h"
 #include "core/lookups.h"
 #include "core/writer.h"

@@ -27,14 +27,13 @@
 #include <vector>
 
 #include "ado/ado.h"
+#include "brisquel/constants.h"
 #include "automation/text.h"
 #include "core/database.h"
 #include "core/error_protocol.h"
 #include "core/multipart.h"
 
 namespace brisquel {
-
-inline constexpr const char* kPermissionDenied = "Permission denied.";
 
 // An expected refusal: the sentence the caller reads in LastErrorMessage.
 struct Refusal {

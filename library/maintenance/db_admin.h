@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "agent/agent.h"
+#include "jobstore/jobstore.h"
 #include "automation/automation.h"
 #include "core/database.h"
 

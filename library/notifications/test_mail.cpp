@@ -4,7 +4,7 @@
 #include "notifications/test_mail.h"
 
 #include "ado/ado.h"
-#include "agent/agent.h"
+#include "jobstore/jobstore.h"
 #include "core/error_protocol.h"
 #include "core/lookups.h"
 #include "core/writer.h"

@@ -6,7 +6,7 @@
 #include "core/error_protocol.h"
 #include "core/lookups.h"
 #include "core/multipart.h"
-#include "pages/encode.h"
+#include "brisquel/encode.h"
 
 namespace brisquel {
 

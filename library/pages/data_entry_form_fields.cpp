@@ -6,7 +6,7 @@
 #include "core/lookups.h"
 #include "core/multipart.h"
 #include "pages/data_entry_form.h"
-#include "pages/encode.h"
+#include "brisquel/encode.h"
 #include "pages/ui_helpers.h"
 
 namespace brisquel {

@@ -5,7 +5,7 @@
 #include "core/error_protocol.h"
 #include "core/lookups.h"
 #include "pages/data_entry_form.h"
-#include "pages/encode.h"
+#include "brisquel/encode.h"
 
 namespace brisquel {
 

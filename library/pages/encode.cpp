@@ -1,9 +1,9 @@
-#include "pages/encode.h"
+#include "brisquel/encode.h"
 
 #include <cstdint>
 #include <vector>
 
-#include "core/url.h"
+#include "common/url.h"
 
 namespace brisquel::encode {
 

@@ -5,7 +5,7 @@
 #include "core/database.h"
 #include "core/error_protocol.h"
 #include "core/lookups.h"
-#include "pages/encode.h"
+#include "brisquel/encode.h"
 
 namespace brisquel {
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ado/ado.h"
+#include "brisquel/constants.h"
 #include "automation/automation.h"
 #include "core/buffer.h"
 
@@ -21,7 +22,7 @@ class Database;
 class IssuesList : public automation::Dispatchable<IssuesList> {
  public:
   // The largest page a list shows, whatever the user stored.
-  static constexpr int32_t kMaxPageSize = 1000;
+  static constexpr int32_t kMaxPageSize = kMaxIssuesPageSize;
 
   automation::Variant DataFile(const std::shared_ptr<Database>& db, const std::shared_ptr<ado::Recordset>& rs,
                                const std::string& userId, const std::string& layoutCode);

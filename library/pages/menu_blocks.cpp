@@ -1,7 +1,7 @@
 // The bottom-left blocks of the left menu: the issue page's controls and printer link, the link
 // lists of My Assignments, Search and the daily summary, and the release-notes downloads.
 #include "core/error_protocol.h"
-#include "pages/encode.h"
+#include "brisquel/encode.h"
 #include "pages/menu_system.h"
 
 namespace brisquel {

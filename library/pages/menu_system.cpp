@@ -1,7 +1,7 @@
 #include "pages/menu_system.h"
 
 #include "core/error_protocol.h"
-#include "pages/encode.h"
+#include "brisquel/encode.h"
 
 namespace brisquel {
 

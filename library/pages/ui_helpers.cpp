@@ -3,7 +3,7 @@
 #include "core/buffer.h"
 #include "core/error_protocol.h"
 #include "core/writer.h"
-#include "pages/encode.h"
+#include "brisquel/encode.h"
 
 namespace brisquel {
 

@@ -1,8 +1,8 @@
 #include "site/pages/chart_pages.h"
 
 
-#include "core/class_table.h"
-#include "pages/encode.h"
+#include "common/class_table.h"
+#include "brisquel/encode.h"
 #include "site/host.h"
 
 namespace site {
@@ -52,14 +52,13 @@ std::string ReplyLine(std::string_view text) {
 
 bool DataSignedIn(PageContext& page) {
   if (page.SignIn()) return true;
-  page.Response().status = 401;
-  page.Response().set_content("", "text/plain; charset=utf-8");
+  page.SendText("text/plain; charset=utf-8", "", 401);
   return false;
 }
 
 // Every response of the site is sent with "Cache-Control: no-store" already.
 void SendReply(PageContext& page, std::string body) {
-  page.Response().set_content(std::move(body), "text/plain; charset=utf-8");
+  page.SendText("text/plain; charset=utf-8", std::move(body));
 }
 
 }  // namespace site

@@ -2,7 +2,7 @@
 // box for a typed condition (an advanced filter). The wizard's texts go into the form only when it
 // says they can be saved; the library makes a wizard filter's SQL itself.
 #include "automation/text.h"
-#include "pages/encode.h"
+#include "brisquel/encode.h"
 #include "site/host.h"
 #include "site/pages/issue_lists.h"
 #include "site/routes.h"

@@ -1,6 +1,6 @@
 // /User/Filters.asp: the user's saved filters, each with a box to tick for deleting it and a link
 // to change it, and a link to a new filter.
-#include "pages/encode.h"
+#include "brisquel/encode.h"
 #include "site/host.h"
 #include "site/pages/issue_lists.h"
 #include "site/routes.h"

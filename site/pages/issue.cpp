@@ -4,9 +4,7 @@
 // writer will take it back, and the reason of a post that only redraws (a new project or state).
 #include <algorithm>
 
-#include "core/database.h"
-#include "core/multipart.h"
-#include "pages/encode.h"
+#include "brisquel/encode.h"
 #include "site/host.h"
 #include "site/pages/issue_lists.h"
 #include "site/pages/posted_attachments.h"
@@ -223,7 +221,7 @@ std::string EntryForm(const Issue& is, int32_t projectId, const Target& target, 
                                           Variant(target.resolution), Variant(target.status)})
                         .ToString();
   out += "<form name=fIssueDetail id=fIssueDetail method=post enctype='multipart/form-data' action='" +
-         HtmlAttribute(page.Request().target) + "'>\r\n";
+         HtmlAttribute(page.Target()) + "'>\r\n";
   const std::string lastProject = is.IsNew() ? std::to_string(projectId) : std::string();
   out += form->Call("Body", {Variant(is.db), is.rs ? Variant(is.rs) : Variant(), Variant(is.mode),
                              Variant(posted), Variant(lastProject), Variant(is.user)})
@@ -263,8 +261,8 @@ std::optional<int32_t> Save(PageContext& page, const Issue& is, const ObjectPtr&
   const Variant user(is.user);
   if (is.IsNew()) {
     // The posted files wait as provisional attachments that the new issue takes over.
-    auto& db = dynamic_cast<brisquel::Database&>(*is.db);
-    const std::vector<int32_t> kept = KeepPostedFiles(db, dynamic_cast<brisquel::MultipartFormData&>(*posted));
+    automation::Object& db = *is.db;
+    const std::vector<int32_t> kept = KeepPostedFiles(db, *posted);
     const int32_t id = is.db->Call("CreateIssue", {user, Variant(posted)}).ToLong();
     if (id > 0) return id;
     DropProvisionalAttachments(db, kept);

@@ -1,6 +1,6 @@
 // /Reports/IssueDistribution.asp: the distribution bar chart with its distribution and project
 // boxes, and /Reports/DistributionData.asp, the data page the chart fetches its bars from.
-#include "pages/encode.h"
+#include "brisquel/encode.h"
 #include "site/host.h"
 #include "site/pages/chart_pages.h"
 #include "site/routes.h"

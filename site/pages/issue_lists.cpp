@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "automation/text.h"
-#include "pages/encode.h"
-#include "pages/issues_list.h"
+#include "brisquel/encode.h"
+#include "brisquel/constants.h"
 #include "site/host.h"
 
 namespace site::lists {
@@ -147,7 +147,7 @@ std::string ListHtml(PageContext& page, const ListCall& call) {
                                         Variant(s.layout), Variant(s.orderBy), Variant(int32_t{s.orderSeq}),
                                         Variant(int32_t{s.pageNum}),
                                         // A larger stored size would not fit the argument.
-                                        Variant(std::clamp(call.pageSize, 1, brisquel::IssuesList::kMaxPageSize)),
+                                        Variant(std::clamp(call.pageSize, 1, brisquel::kMaxIssuesPageSize)),
                                         Variant(call.selection), Variant(s.prefix)})
                             .ToString();
   out += "\r\n";
@@ -202,15 +202,15 @@ void SendPrinterDocument(PageContext& page, std::string_view title, const std::s
                            "<link rel=\"stylesheet\" type=\"text/css\" href=\"" +
                            HtmlAttribute(page.Url("/vantrel.css")) + "\">\r\n</head>\r\n<body>\r\n" + list +
                            "\r\n</body>\r\n</html>\r\n";
-  page.Response().set_content(html, "text/html; charset=utf-8");
+  page.SendText("text/html; charset=utf-8", html);
 }
 
 void SendDownload(PageContext& page, const ObjectPtr& db, const ObjectPtr& rs, const std::string& layout) {
   const std::string text = page.Create("Brisquel.IssuesList")
                                ->Call("DataFile", {Obj(db), Obj(rs), Variant(page.UserId()), Variant(layout)})
                                .ToString();
-  page.Response().set_header("Content-Disposition", "attachment; filename=\"issues.csv\"");
-  page.Response().set_content(text, "text/csv; charset=utf-8");
+  page.SetHeader("Content-Disposition", "attachment; filename=\"issues.csv\"");
+  page.SendText("text/csv; charset=utf-8", text);
 }
 
 void SendRefusal(PageContext& page, automation::Object& db) {

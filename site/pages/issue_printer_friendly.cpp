@@ -1,6 +1,6 @@
 // /Issues/IssuePrinterFriendly.asp?IssueId=N: one issue as read-only text for printing
 // (Brisquel.DetailsPrinterFriendly), without the menu.
-#include "pages/encode.h"
+#include "brisquel/encode.h"
 #include "site/host.h"
 #include "site/pages/records.h"
 #include "site/routes.h"

@@ -48,17 +48,16 @@ void PutBlockUrls(PageContext& page, automation::Object& menu, std::string_view 
 }
 
 std::string WriteMenu(PageContext& page) {
-  const httplib::Request& req = page.Request();
-  const std::string query(QueryOf(req.target));
+  const std::string query(QueryOf(page.Target()));
   auto db = page.Database();
   const Variant user(page.UserId());
   auto menu = page.Create("Brisquel.MenuSystem");
   // The host and root go first: RequestURL is mapped as it is put.
   menu->Put("MetaDataPath", Variant("/LM/W3SVC/1/Root" + page.SiteHost().Options().root));
   menu->Put("InstanceMetaDataPath", Variant("/LM/W3SVC/1"));
-  menu->Put("HttpHost", Variant(req.get_header_value("Host")));
-  menu->Put("RequestURL", Variant(req.path));
-  menu->Put("RequestScriptName", Variant(req.path));
+  menu->Put("HttpHost", Variant(page.Header("Host")));
+  menu->Put("RequestURL", Variant(page.Path()));
+  menu->Put("RequestScriptName", Variant(page.Path()));
   menu->Put("RequestQueryString", Variant(query));
   menu->Put("RequestTableName", Variant(page.Query("Table")));
   menu->Put("UserIsSiteAdmin", db->Call("UserIsSiteAdmin", {user}));

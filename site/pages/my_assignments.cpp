@@ -2,7 +2,7 @@
 // one project or all of his projects, a page of them at a time, with boxes to tick and a form that
 // reassigns the ticked issues; its printer page and its download.
 #include "automation/text.h"
-#include "pages/encode.h"
+#include "brisquel/encode.h"
 #include "site/host.h"
 #include "site/pages/issue_lists.h"
 #include "site/routes.h"
@@ -150,7 +150,7 @@ void MyAssignmentsPost(PageContext& page) {
   auto db = page.Database();
   auto form = page.FormData();
   if (form && db->Call("MassReassign", {Variant(page.UserId()), Variant(form)}).ToBool()) {
-    page.Redirect(page.Request().target);
+    page.Redirect(page.Target());
     return;
   }
   const std::string message =

@@ -2,31 +2,65 @@
 
 #include <string>
 
-#include "core/database.h"
-#include "core/multipart.h"
+#include "site/pages/records.h"
 
 namespace site {
 
-std::vector<int32_t> KeepPostedFiles(brisquel::Database& db, brisquel::MultipartFormData& form) {
+using automation::Variant;
+
+namespace {
+
+// ADO's type and direction numbers for the parameters below.
+constexpr int32_t kInteger = 3, kVarWChar = 202, kLongVarBinary = 205, kParamInput = 1;
+
+struct Param {
+  const char* name;
+  int32_t type;
+  int32_t size;
+  Variant value;
+};
+
+// Runs one parameterised statement on the database's connection; returns the command's recordset.
+std::shared_ptr<automation::Object> Run(automation::Object& db, const std::string& sql, std::vector<Param> params) {
+  auto command = automation::CreateObject("ADODB.Command");
+  command->PutRef("ActiveConnection", db.Get("ActiveConnection"));
+  command->Put("CommandText", Variant(sql));
+  auto list = command->Get("Parameters").ToObject();
+  for (Param& p : params)
+    list->Call("Append", {command->Call("CreateParameter", {Variant(p.name), Variant(p.type), Variant(kParamInput),
+                                                             Variant(p.size), std::move(p.value)})});
+  return command->Call("Execute").ToObject();
+}
+
+}  // namespace
+
+std::vector<int32_t> KeepPostedFiles(automation::Object& db, automation::Object& form) {
   std::vector<int32_t> ids;
-  for (const auto& file : *form.Files()) {
-    const std::vector<uint8_t>& bytes = file->Bytes();
-    db.Exec("INSERT INTO ProvisionalAttachments (AttachmentMimeType, AttachmentFilename, AttachmentData) "
-            "VALUES (?, ?, ?)",
-            {ado::Param::Text(file->MimeType(), 255, "AttachmentMimeType"),
-             ado::Param::Text(file->Filename(), 1024, "AttachmentFilename"),
-             ado::Param::Blob(file->BinaryData(), static_cast<int32_t>(bytes.size()), "AttachmentData")});
-    const int32_t id = db.Scalar("SELECT last_insert_rowid()").ToLong();
+  auto files = form.Get("Files").ToObject();
+  auto fields = form.Get("Fields").ToObject();
+  const int32_t count = files->Get("Count").ToLong();
+  for (int32_t i = 1; i <= count; ++i) {
+    auto file = files->Get("Item", {Variant(i)}).ToObject();
+    Variant bytes = file->Get("BinaryData");
+    const auto size = static_cast<int32_t>(bytes.ToBytes().size());
+    Run(db,
+        "INSERT INTO ProvisionalAttachments (AttachmentMimeType, AttachmentFilename, AttachmentData) "
+        "VALUES (?, ?, ?)",
+        {{"AttachmentMimeType", kVarWChar, 255, file->Get("MimeType")},
+         {"AttachmentFilename", kVarWChar, 1024, file->Get("Filename")},
+         {"AttachmentData", kLongVarBinary, size, std::move(bytes)}});
+    auto rs = Run(db, "SELECT last_insert_rowid() AS Id", {});
+    const int32_t id = FieldValue(*rs, "Id").ToLong();
     ids.push_back(id);
-    form.Fields()->Add("chkAttachment", std::to_string(id));
+    fields->Call("Add", {Variant("chkAttachment"), Variant(std::to_string(id))});
   }
   return ids;
 }
 
-void DropProvisionalAttachments(brisquel::Database& db, const std::vector<int32_t>& ids) {
+void DropProvisionalAttachments(automation::Object& db, const std::vector<int32_t>& ids) {
   for (int32_t id : ids)
-    db.Exec("DELETE FROM ProvisionalAttachments WHERE ProvisionalAttachmentId = ?",
-            {ado::Param::Long(id, "ProvisionalAttachmentId")});
+    Run(db, "DELETE FROM ProvisionalAttachments WHERE ProvisionalAttachmentId = ?",
+        {{"ProvisionalAttachmentId", kInteger, 4, Variant(id)}});
 }
 
 }  // namespace site

@@ -5,13 +5,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <vector>
 
-namespace brisquel {
-class Database;
-class MultipartFormData;
-}  // namespace brisquel
+#include "automation/automation.h"
 
 namespace site {
 
@@ -27,7 +25,9 @@ inline constexpr std::string_view kAttachCaptureScript =
     "</script>";
 
 // The ids of the rows written, in posted order (a file input left empty posts no file).
-std::vector<int32_t> KeepPostedFiles(brisquel::Database& db, brisquel::MultipartFormData& form);
-void DropProvisionalAttachments(brisquel::Database& db, const std::vector<int32_t>& ids);
+// `db` is the page's Brisquel.Database, `form` the posted Brisquel.MultipartFormData; the rows go
+// through the database's own connection (ADODB by name).
+std::vector<int32_t> KeepPostedFiles(automation::Object& db, automation::Object& form);
+void DropProvisionalAttachments(automation::Object& db, const std::vector<int32_t>& ids);
 
 }  // namespace site

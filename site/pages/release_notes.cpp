@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "automation/text.h"
-#include "pages/encode.h"
+#include "brisquel/encode.h"
 #include "site/host.h"
 #include "site/pages/issue_lists.h"
 #include "site/routes.h"

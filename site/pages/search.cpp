@@ -2,7 +2,7 @@
 // the issue of a number, in one project or all of the user's projects; its printer page and its
 // download.
 
-#include "pages/encode.h"
+#include "brisquel/encode.h"
 #include "site/host.h"
 #include "site/pages/issue_lists.h"
 #include "site/routes.h"

@@ -1,7 +1,7 @@
 // /Default.asp (the sign-in) and /Logout.asp.
 #include "site/sign_in.h"
 
-#include "pages/encode.h"
+#include "brisquel/encode.h"
 #include "site/host.h"
 #include "site/routes.h"
 
@@ -44,13 +44,13 @@ void SignInPost(PageContext& page) {
   // A new id on every sign-in: an id known before it opens nothing after it.
   if (page.SignIn()) host.Sessions().End(page.SignIn()->id);
   const Session s = host.Sessions().Start(userId);
-  page.Response().set_header("Set-Cookie", host.SignInCookie(s));
+  page.SetHeader("Set-Cookie", host.SignInCookie(s));
   page.Redirect(IsLocalPath(returnTo, host.Options().root) ? returnTo : page.Url(kAfterSignIn));
 }
 
 void LogoutPage(PageContext& page) {
   if (page.SignIn()) page.SiteHost().Sessions().End(page.SignIn()->id);
-  page.Response().set_header("Set-Cookie", page.SiteHost().SignOutCookie());
+  page.SetHeader("Set-Cookie", page.SiteHost().SignOutCookie());
   page.Redirect(page.Url("/Default.asp"));
 }
 

@@ -1,7 +1,7 @@
 // /Setup/SiteWorkflow.asp: the site workflow in its editor. Site administrators edit it; everyone
 // else sees the inquiry form.
 #include "automation/automation.h"
-#include "pages/encode.h"
+#include "brisquel/encode.h"
 #include "site/host.h"
 #include "site/pages/workflow_pages.h"
 #include "site/routes.h"

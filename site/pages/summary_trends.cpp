@@ -1,7 +1,7 @@
 // /Reports/SummaryTrends.asp: the trend chart with its project and period boxes, and
 // /Reports/TrendData.asp, the data page the chart fetches its series from.
 #include "automation/vbdate.h"
-#include "pages/encode.h"
+#include "brisquel/encode.h"
 #include "site/host.h"
 #include "site/pages/chart_pages.h"
 #include "site/routes.h"

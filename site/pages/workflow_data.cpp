@@ -8,7 +8,7 @@
 
 #include "automation/automation.h"
 #include "automation/text.h"
-#include "core/diagram_text.h"
+#include "common/diagram_text.h"
 #include "site/host.h"
 #include "site/pages/workflow_pages.h"
 #include "site/routes.h"
@@ -138,8 +138,8 @@ void WorkflowDataPage(PageContext& page) {
   std::string text;
   if (automation::EqualsNoCase(which, "lists")) text = ChoiceLists(*db);
   else if (automation::EqualsNoCase(which, "diagram")) text = DiagramText(page, *db);
-  else page.Response().status = 404;
-  page.Response().set_content(text, "text/plain; charset=utf-8");
+  else return page.SendText("text/plain; charset=utf-8", "", 404);
+  page.SendText("text/plain; charset=utf-8", text);
 }
 
 AddPage workflowData("/Setup/WorkflowData.asp", {.get = WorkflowDataPage});

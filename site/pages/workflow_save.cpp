@@ -2,7 +2,7 @@
 // with the workflow row WorkflowData.asp kept when it was loaded; the editor reads the answer:
 // "ok", or "error", a number and the sentence to show.
 #include "automation/automation.h"
-#include "core/writer.h"
+#include "brisquel/constants.h"
 #include "site/host.h"
 #include "site/pages/workflow_pages.h"
 #include "site/routes.h"
@@ -36,7 +36,7 @@ void WorkflowSavePost(PageContext& page) {
   } catch (const automation::ComError& e) {
     reply = Refusal(e.number, "An unexpected error has occurred. (Error number: " + std::to_string(e.number) + ")");
   }
-  page.Response().set_content(reply, "text/plain; charset=utf-8");
+  page.SendText("text/plain; charset=utf-8", reply);
 }
 
 AddPage workflowSave("/Setup/WorkflowSave.asp", {.post = WorkflowSavePost});

@@ -13,7 +13,7 @@
 #include <regex>
 #include <thread>
 
-#include "agent/agent.h"
+#include "jobstore/jobstore.h"
 #include "backup.h"
 #include "daemon/spawn.h"
 #include "maintenance/db_admin.h"

@@ -11,7 +11,7 @@
 #include <tuple>
 #include <vector>
 
-#include "diagram_text_sample.h"
+#include "common/diagram_text_sample.h"
 #include "hosted_control.h"
 
 namespace tamsolo {

@@ -5,7 +5,7 @@
 
 #include "automation/automation.h"
 #include "automation/vbdate.h"
-#include "core/chart_axes.h"
+#include "common/chart_axes.h"
 #include "support/browser.h"
 #include "support/site_db.h"
 #include "support/site_server.h"

@@ -11,8 +11,8 @@
 #include <thread>
 
 #include "automation/automation.h"
-#include "controls/diagram_text_sample.h"
-#include "core/diagram_text.h"
+#include "common/diagram_text_sample.h"
+#include "common/diagram_text.h"
 #include "core/password.h"
 #include "site/routes.h"
 #include "support/site_db.h"

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <thread>
 
-#include "agent/agent.h"
+#include "jobstore/jobstore.h"
 #include "automation/automation.h"
 
 namespace agent {

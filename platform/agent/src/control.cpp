@@ -12,7 +12,7 @@
 #include <cstring>
 #include <thread>
 
-#include "agent/agent.h"
+#include "jobstore/jobstore.h"
 #include "automation/automation.h"
 #include "daemon/spawn.h"
 #include "daemon/unit.h"

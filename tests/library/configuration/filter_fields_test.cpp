@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "core/criteria.h"
+#include "common/criteria.h"
 #include "filter_site.h"
 
 namespace brisquel::filtertest {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "controls/diagram_text_sample.h"
-#include "core/diagram_text.h"
+#include "common/diagram_text_sample.h"
+#include "common/diagram_text.h"
 #include "workflow_editor.h"
 
 namespace brisquel::workflowtest {

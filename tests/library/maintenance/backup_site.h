@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "agent/agent.h"
+#include "jobstore/jobstore.h"
 #include "ado/ado.h"
 #include "core/multipart.h"
 #include "maintenance/db_admin.h"

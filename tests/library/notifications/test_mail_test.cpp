@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include "agent/agent.h"
+#include "jobstore/jobstore.h"
 #include "daemon/spawn.h"
 #include "loopback_mail.h"
 #include "mail_site.h"

@@ -1,5 +1,5 @@
 // The encoders, one per context a value is written into.
-#include "pages/encode.h"
+#include "brisquel/encode.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "core/url.h"
+#include "common/url.h"
 
 namespace tamsolo {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "core/key_string.h"
+#include "common/key_string.h"
 
 namespace tamsolo::keys {
 namespace {

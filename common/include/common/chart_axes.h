@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/chart_reply.h"
+#include "common/chart_reply.h"
 
 namespace tamsolo::chart {
 

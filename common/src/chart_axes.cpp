@@ -1,4 +1,4 @@
-#include "core/chart_axes.h"
+#include "common/chart_axes.h"
 
 #include <algorithm>
 #include <array>

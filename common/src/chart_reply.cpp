@@ -1,7 +1,7 @@
-#include "core/chart_reply.h"
+#include "common/chart_reply.h"
 
 #include "automation/vbdate.h"
-#include "core/diagram_text.h"
+#include "common/diagram_text.h"
 
 namespace tamsolo::chart {
 

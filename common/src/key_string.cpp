@@ -1,4 +1,4 @@
-#include "core/key_string.h"
+#include "common/key_string.h"
 
 #include <algorithm>
 #include <array>

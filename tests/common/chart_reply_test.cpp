@@ -1,8 +1,8 @@
 // The chart replies as read, and the axes and bars laid out from them.
 #include <gtest/gtest.h>
 
-#include "core/chart_axes.h"
-#include "core/chart_reply.h"
+#include "common/chart_axes.h"
+#include "common/chart_reply.h"
 
 namespace tamsolo::chart {
 namespace {

@@ -1,4 +1,4 @@
-#include "core/class_table.h"
+#include "common/class_table.h"
 
 #include <array>
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "core/class_table.h"
+#include "common/class_table.h"
 
 namespace tamsolo {
 namespace {

@@ -1,4 +1,4 @@
-#include "core/bitmap_file.h"
+#include "common/bitmap_file.h"
 
 namespace tamsolo {
 

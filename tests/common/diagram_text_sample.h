@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/diagram_text.h"
+#include "common/diagram_text.h"
 
 namespace tamsolo::diagramtest {
 

@@ -1,4 +1,4 @@
-#include "core/diagram_text.h"
+#include "common/diagram_text.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "core/criteria.h"
+#include "common/criteria.h"
 
 #include <gtest/gtest.h>
 

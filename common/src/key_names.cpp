@@ -2,7 +2,7 @@
 // they type, on an en-US keyboard.
 #include <array>
 
-#include "core/key_string.h"
+#include "common/key_string.h"
 
 namespace tamsolo::keys {
 

@@ -1,4 +1,4 @@
-#include "core/diagram_text.h"
+#include "common/diagram_text.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "diagram_text_sample.h"
+#include "common/diagram_text_sample.h"
 
 namespace tamsolo::diagramtest {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "core/bitmap_file.h"
+#include "common/bitmap_file.h"
 
 namespace tamsolo {
 namespace {

@@ -1,4 +1,4 @@
-#include "core/url.h"
+#include "common/url.h"
 
 namespace tamsolo {
 
