@@ -63,6 +63,15 @@ std::string Select(std::string_view name, const std::vector<Option>& options, st
   return out + "</select>";
 }
 
+std::string Select(std::string_view name, std::string_view id, const std::vector<Option>& options,
+                   std::string_view selected) {
+  std::string out = "<select" + Attribute("name", name) + Attribute("id", id) + ">";
+  for (const Option& o : options)
+    out += "<option" + Attribute("value", o.value) + (o.value == selected ? " selected" : "") + ">" +
+           HtmlText(o.text) + "</option>";
+  return out + "</select>";
+}
+
 std::vector<Option> Options(automation::Object& rs, std::string_view valueField, std::string_view textField) {
   std::vector<Option> out;
   for (; !AtEnd(rs); rs.Call("MoveNext")) out.push_back({FieldText(rs, valueField), FieldText(rs, textField)});
@@ -122,6 +131,25 @@ bool RequireSiteAdmin(PageContext& page, automation::Object& db) {
   if (db.Call("UserIsSiteAdmin", {Variant(page.UserId())}).ToBool()) return true;
   SendForbidden(page);
   return false;
+}
+
+bool RequireCanAdmin(PageContext& page, automation::Object& db) {
+  if (db.Call("UserCanAdmin", {Variant(page.UserId())}).ToBool()) return true;
+  SendForbidden(page);
+  return false;
+}
+
+std::vector<std::string> PostedValues(PageContext& page, std::string_view name) {
+  std::vector<std::string> out;
+  ObjectPtr form = page.FormData();
+  if (!form) return out;
+  const Variant v = form->Get("Fields").ToObject()->Get("Item", {Variant(std::string(name))});
+  if (v.IsArray()) {
+    for (const Variant& item : v.ToArray()) out.push_back(item.ToText());
+  } else if (!v.IsEmpty()) {
+    out.push_back(v.ToText());
+  }
+  return out;
 }
 
 ObjectPtr PostedForm(PageContext& page) {

@@ -19,19 +19,12 @@ void HelpNotAvailable(PageContext& page) {
 }
 
 const PageSpec kNotAvailable{.get = NotAvailable, .post = NotAvailable};
-PageSpec Public() {
-  PageSpec p = kNotAvailable;
-  p.isPublic = true;
-  return p;
-}
 PageSpec Under(PageFn answer) {
   return PageSpec{.get = answer, .post = answer, .prefix = true};
 }
 
 const bool registered = [] {
   for (const char* path : {
-           // personal pages
-           "/User/MyInfo.asp", "/User/Personalize.asp", "/User/PersonalizeSearch.asp",
            // reports
            "/Reports/DailySummary.asp", "/Reports/DailySummaryPrinterFriendly.asp",
            // attachments
@@ -39,7 +32,6 @@ const bool registered = [] {
        }) {
     RouteTable::Instance().Add(path, kNotAvailable);
   }
-  RouteTable::Instance().Add("/User/SignUp.asp", Public());
   RouteTable::Instance().Add("/Setup/", Under(NotAvailable));
   RouteTable::Instance().Add("/Help/", Under(HelpNotAvailable));
   return true;

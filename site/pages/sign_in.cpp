@@ -75,6 +75,10 @@ void SendSignInForm(PageContext& page, std::string_view returnTo, std::string_vi
       "<input type=hidden name=ReturnTo value=\"" +
       HtmlAttribute(returnTo) + "\">\r\n" + page.TokenField() + "</form>\r\n";
   if (!message.empty()) body += "<p id=Message class=ErrorText align=center>" + HtmlText(message) + "</p>\r\n";
+  // A visitor may make himself a public user while some project is open to public users.
+  if (page.Database()->Call("CanDoPublicSignup").ToBool())
+    body += "<p align=center><a id=SignUp href=\"" + HtmlAttribute(page.Url("/User/SignUp.asp")) +
+            "\">Sign up as a new user...</a></p>\r\n";
   body += "<script>document.fSignIn.UserId.focus();</script>\r\n";
   page.SendPage("Sign in", body);
 }

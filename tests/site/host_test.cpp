@@ -161,8 +161,8 @@ TEST_F(HostTest, ThePagesNotAvailableYetAnswer501SignedIn) {
   Start();
   const std::string cookie = SignIn("alice", "demo");
   ASSERT_FALSE(cookie.empty());
-  for (const char* path : {"/APP/User/MyInfo.asp", "/APP/Setup/Users.asp", "/APP/Reports/DailySummary.asp",
-                           "/APP/Help/Issues/Issue.asp", "/APP/issues/attachment.asp", "/APP/User/Personalize.asp"}) {
+  for (const char* path : {"/APP/Setup/SiteEntryForm.asp", "/APP/Setup/EMailTemplates.asp", "/APP/Reports/DailySummary.asp",
+                           "/APP/Help/Issues/Issue.asp", "/APP/issues/attachment.asp"}) {
     auto r = Client().Get(path, {{"Cookie", cookie}});
     EXPECT_EQ(r->status, 501) << path;
     EXPECT_NE(r->body.find("<p class=ErrorText>This page is not available yet.</p>"), std::string::npos);
@@ -179,7 +179,7 @@ TEST_F(HostTest, SignedInPagesBeginWithTheMenuOfTheSiteAtItsRoot) {
     bool menu;
   };
   const Case cases[] = {
-      {"/User/MyInfo.asp", 501, true},
+      {"/User/MyInfo.asp", 200, true},
       {"/Issues/Issue.asp?IssueId=5", 200, true},
       {"/Issues/IssuePrinterFriendly.asp?IssueId=5", 200, false},
       // A help page has its own window: no menu, so no Help link to a help page of itself.
@@ -221,7 +221,7 @@ TEST_F(HostTest, AUserWithoutProjectsCannotOpenANewIssueNorIssuesOfOthers) {
       {"/APP/Issues/Issue.asp?IssueId=1", 404, "<p class=ErrorText>The issue cannot be found.</p>"},
       {"/APP/Issues/Issue.asp?IssueId=1x", 404, "The issue cannot be found."},
       {"/APP/Issues/IssuePrinterFriendly.asp?IssueId=1", 404, "The issue cannot be found."},
-      {"/APP/User/MyInfo.asp", 501,
+      {"/APP/User/MyInfo.asp", 200,
        "<A tabindex=-1 class=menulink href=\"javascript:alert('You are not authorized to create issues (must be a "
        "member of a project).');\">New Issue</A>"},
   };
@@ -360,7 +360,8 @@ TEST_F(HostTest, EightClientsAtOnceEachGetTheirOwnRightAnswers) {
         auto r = n % 2 ? c.Get("/APP/User/MyInfo.asp", {{"Cookie", cookies[i]}})
                        : c.Post("/APP/Test/Echo.asp", {{"Cookie", cookies[i]}}, "Name=" + name + "&_token=" + tokens[i],
                                 "application/x-www-form-urlencoded");
-        const bool right = r && (n % 2 ? r->status == 501 && r->body.find("not available yet") != std::string::npos
+        const bool right = r && (n % 2 ? r->status == 200 &&
+                                             r->body.find("<span id=UserId>" + users[i] + "</span>") != std::string::npos
                                        : r->status == 200 &&
                                              r->body.find("[" + users[i] + "|" + name + "|-]") != std::string::npos);
         if (!right) ++wrong;
