@@ -63,6 +63,15 @@ std::string Select(std::string_view name, const std::vector<Option>& options, st
   return out + "</select>";
 }
 
+std::string GridSelect(std::string_view name, std::string_view id, const std::vector<Option>& options,
+                       std::string_view selected) {
+  std::string out = "<select" + Attribute("name", name) + Attribute("id", id) + ">";
+  for (const Option& o : options)
+    out += "<option" + Attribute("value", o.value) + (o.value == selected ? " selected" : "") + ">" +
+           HtmlText(o.text) + "</option>";
+  return out + "</select>";
+}
+
 std::vector<Option> Options(automation::Object& rs, std::string_view valueField, std::string_view textField) {
   std::vector<Option> out;
   for (; !AtEnd(rs); rs.Call("MoveNext")) out.push_back({FieldText(rs, valueField), FieldText(rs, textField)});
@@ -128,6 +137,19 @@ ObjectPtr PostedForm(PageContext& page) {
   ObjectPtr form = page.FormData();
   if (!form) page.SendPage("Form", "<p class=ErrorText>The form was not sent as a form.</p>", 400);
   return form;
+}
+
+std::vector<std::string> PostedValues(PageContext& page, std::string_view name) {
+  std::vector<std::string> out;
+  ObjectPtr form = page.FormData();
+  if (!form) return out;
+  const Variant v = form->Get("Fields").ToObject()->Get("Item", {Variant(std::string(name))});
+  if (v.IsArray()) {
+    for (const Variant& one : v.ToArray()) out.push_back(one.ToText());
+  } else if (!v.IsEmpty()) {
+    out.push_back(v.ToText());
+  }
+  return out;
 }
 
 bool CallWriter(PageContext& page, automation::Object& db, std::string_view writer, std::vector<Variant> args,
