@@ -62,12 +62,21 @@ TEST_F(CustomizeBrowserTest, FieldsOfEveryKindReachTheIssueFormAndTheWizardAndFo
   const Json menuLink = Eval(*page, "[...document.querySelectorAll('#LeftMenu a')].find(a => a.textContent.trim() === "
                                     "'Platforms')?.getAttribute('href') ?? ''");
   EXPECT_EQ(menuLink, "/APP/Setup/CustomCodes.asp?Table=Platforms");
+  // Opened again, the table shows its sort column; a new plural name is stored.
+  page->Navigate(site.Url("/Setup/SiteCustomCode.asp?Table=Platforms"));
+  EXPECT_EQ(Eval(*page, "[document.getElementsByName('NaturalSort')[0].checked, !!document.getElementById('TableName')]"),
+            Json::parse("[true, false]"));
+  EXPECT_EQ(Save(*page, "/Setup/SiteCustomCode.asp?Table=Platforms", {{"TableFriendlyName", "Platforms seen"}}),
+            "/APP/Setup/SiteCustomCodes.asp");
+  EXPECT_EQ(Text("select TableFriendlyName || '|' || NaturalSort || '|' || TableSortByFieldName from IssueCodeTables"
+                 " where TableName = 'Platforms'"),
+            "Platforms seen|0|Platforms.SortOrder");
   for (const auto& [code, sort] : {std::pair{"Linux", "2"}, {"Windows", "3"}})
     EXPECT_EQ(Save(*page, "/Setup/CustomCode.asp?Table=Platforms", {{"CodeValue", code}, {"SortOrder", sort}}),
               "/APP/Setup/CustomCodes.asp");
   EXPECT_EQ(Eval(*page, "[...document.querySelectorAll('#Codes a')].map(a => a.textContent)"),
             Json::parse(R"(["<Blank>", "Linux", "Windows"])"));
-  EXPECT_EQ(CurrentMenuItems(*page), "Platforms");
+  EXPECT_EQ(CurrentMenuItems(*page), "Platforms seen");
 
   // One field of each kind.
   const std::vector<std::vector<std::pair<std::string, std::string>>> fields{
@@ -190,6 +199,10 @@ TEST_F(CustomizeBrowserTest, AFieldBeyondTheRowBudgetAndAFormWithoutTheProjectAr
   EXPECT_EQ(Message(*page), "The field size is to large for the issues table. There are only 245 characters available.");
   EXPECT_EQ(Text(schema), before);
   EXPECT_EQ(Text(catalogue), fieldsBefore);
+  // Exactly the space left fits.
+  EXPECT_EQ(Save(*page, "/Setup/SiteCustomField.asp?FieldName=Extra", {{"TextMaxLength", "2245"}}),
+            "/APP/Setup/SiteCustomFields.asp");
+  EXPECT_EQ(Text("select TextMaxLength from IssueFields where FieldName = 'Extra'"), "2245");
 
   // The entry form must keep the project field.
   const std::string layout = "select group_concat(RowNumber || ':' || FieldName, ' ') from DataEntryLayoutFields";
