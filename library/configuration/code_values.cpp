@@ -207,13 +207,6 @@ void DeleteResolutionWorkflow(Database& db, const std::string& code) {
 void DeleteValue(Database& db, const CodeTable& t, const std::string& code, int32_t projectId) {
   const bool resolutions = EqualsNoCase(t.table, "Resolutions");
   if (EqualsNoCase(t.table, "StatusCodes") && EqualsNoCase(code, "Open")) Refuse(kOpenStatus);
-  if (resolutions) DeleteResolutionWorkflow(db, code);
-  std::string sql = "delete from " + t.QuotedTable() + " where " + t.QuotedValueColumn() + " = ? ";
-  ado::Params params{ado::Param::Text(code, 50, "CodeValue")};
-  if (t.variesByProject) {
-    sql += " and ProjectId = ?";
-    params.push_back(ado::Param::Long(projectId, "ProjectId"));
-  }
   const std::string shown = code.empty() ? "<Blank>" : code;
   const std::string inUse =
       resolutions ? "The code '" + shown +
@@ -221,6 +214,20 @@ void DeleteValue(Database& db, const CodeTable& t, const std::string& code, int3
                         "can be renamed."
                   : "The code '" + shown +
                         "' is used by at least one issue and cannot be deleted. Codes can be renamed.";
+  if (resolutions) {
+    // A workflow's issue-create state holds the blank resolution: without it no issue could be
+    // created, so a resolution that such a state holds stays.
+    if (db.Exists("select StateId from WorkflowStates where ResolutionCode = ? and StateType <> 0",
+                  {ado::Param::Text(code, 50)}))
+      Refuse(inUse);
+    DeleteResolutionWorkflow(db, code);
+  }
+  std::string sql = "delete from " + t.QuotedTable() + " where " + t.QuotedValueColumn() + " = ? ";
+  ado::Params params{ado::Param::Text(code, 50, "CodeValue")};
+  if (t.variesByProject) {
+    sql += " and ProjectId = ?";
+    params.push_back(ado::Param::Long(projectId, "ProjectId"));
+  }
   WriteStep(db, [&] { db.Exec(sql, params); },
             [&](const automation::LastError& e) { return ReferenceFailure(db, e, inUse); });
 }

@@ -63,8 +63,8 @@ std::string Select(std::string_view name, const std::vector<Option>& options, st
   return out + "</select>";
 }
 
-std::string Select(std::string_view name, std::string_view id, const std::vector<Option>& options,
-                   std::string_view selected) {
+std::string GridSelect(std::string_view name, std::string_view id, const std::vector<Option>& options,
+                       std::string_view selected) {
   std::string out = "<select" + Attribute("name", name) + Attribute("id", id) + ">";
   for (const Option& o : options)
     out += "<option" + Attribute("value", o.value) + (o.value == selected ? " selected" : "") + ">" +
@@ -139,23 +139,23 @@ bool RequireCanAdmin(PageContext& page, automation::Object& db) {
   return false;
 }
 
+ObjectPtr PostedForm(PageContext& page) {
+  ObjectPtr form = page.FormData();
+  if (!form) page.SendPage("Form", "<p class=ErrorText>The form was not sent as a form.</p>", 400);
+  return form;
+}
+
 std::vector<std::string> PostedValues(PageContext& page, std::string_view name) {
   std::vector<std::string> out;
   ObjectPtr form = page.FormData();
   if (!form) return out;
   const Variant v = form->Get("Fields").ToObject()->Get("Item", {Variant(std::string(name))});
   if (v.IsArray()) {
-    for (const Variant& item : v.ToArray()) out.push_back(item.ToText());
+    for (const Variant& one : v.ToArray()) out.push_back(one.ToText());
   } else if (!v.IsEmpty()) {
     out.push_back(v.ToText());
   }
   return out;
-}
-
-ObjectPtr PostedForm(PageContext& page) {
-  ObjectPtr form = page.FormData();
-  if (!form) page.SendPage("Form", "<p class=ErrorText>The form was not sent as a form.</p>", 400);
-  return form;
 }
 
 bool CallWriter(PageContext& page, automation::Object& db, std::string_view writer, std::vector<Variant> args,

@@ -33,9 +33,9 @@ struct Option {
 };
 std::string Select(std::string_view name, const std::vector<Option>& options, std::string_view selected,
                    bool multiple = false, const std::vector<std::string>& selectedMany = {});
-// A select box of its own id, for a name the form repeats (one box per row).
-std::string Select(std::string_view name, std::string_view id, const std::vector<Option>& options,
-                   std::string_view selected);
+// One of a grid of boxes that post under one name: each box has an id of its own.
+std::string GridSelect(std::string_view name, std::string_view id, const std::vector<Option>& options,
+                       std::string_view selected);
 // The options of a recordset's rows (value and text fields).
 std::vector<Option> Options(automation::Object& rs, std::string_view valueField, std::string_view textField);
 
@@ -73,8 +73,7 @@ void SendForbidden(PageContext& page);
 
 // The posted form of a page, or a 400 page with a sentence when the body is not a form.
 ObjectPtr PostedForm(PageContext& page);
-// Every value of a posted field in arrival order (several ticked boxes of one name); none when it
-// was not posted.
+// Every posted value of a name that a form repeats, in posted order (none when not posted).
 std::vector<std::string> PostedValues(PageContext& page, std::string_view name);
 
 // Calls a writer (by name) with its arguments; on success redirects to `done`, else gives the

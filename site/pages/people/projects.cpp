@@ -126,7 +126,7 @@ std::string LeadsTable(const ProjectForm& p, const std::vector<UserRow>& users, 
     const std::string value = UrlComponent(code);
     const auto lead = p.leads.find(value);
     out += "<tr>" + Cell(HtmlText(code) + Hidden("GroupCode", value)) +
-           Cell(Select("GroupLead", "GroupLead" + std::to_string(++n), leads,
+           Cell(GridSelect("GroupLead", "GroupLead" + std::to_string(++n), leads,
                        lead == p.leads.end() ? std::string() : lead->second)) +
            "</tr>\r\n";
   }

@@ -166,6 +166,11 @@ TEST_F(CodeValuesTest, DeleteRefusals) {
   EXPECT_EQ(Message(),
             "The code 'Duplicate' has been used by an issue, or is currently being used, and cannot be deleted. "
             "Codes can be renamed.");
+  // The blank resolution belongs to the issue-create state, whatever no issue holds it.
+  EXPECT_FALSE(Delete("Resolutions", {"%20"}));
+  EXPECT_EQ(Message(),
+            "The code '<Blank>' has been used by an issue, or is currently being used, and cannot be deleted. "
+            "Codes can be renamed.");
   EXPECT_FALSE(Delete("StatusCodes", {"open"}));
   EXPECT_EQ(Message(), "The status 'Open' marks open issues and cannot be renamed or deleted.");
   EXPECT_FALSE(Delete("ProjectUsers", {"bob"}, 1));
