@@ -68,7 +68,7 @@ std::string SettingsForm(PageContext& page, automation::Object& admin, const Bac
       forms::Row("Every", forms::Select("BackupFrequency", Codes(admin, "GetBackupFrequencyRs", "BackupFrequency"),
                                         f.frequency)) +
       forms::Row("At", forms::Select("BackupTime", Codes(admin, "GetBackupTimesRs", "BackupTime"), f.time)) +
-      forms::Row("Backup folder", forms::TextBox("BackupArchive", f.archive, 60, 255)) +
+      forms::Row("Backup folder", forms::TextBox("BackupArchive", f.archive, 60, 1024)) +
       forms::Row("Old backups", forms::CheckBox("ExpireBackups", "on", f.expire) + " Remove them after " +
                                     forms::Select("BackupRetention",
                                                   Codes(admin, "GetBackupRetentionRs", "BackupRetention"), f.retention));
