@@ -121,9 +121,18 @@ SmtpServer::SmtpServer(Options options) : options_(std::move(options)) {
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   addr.sin_port = 0;
-  if (bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(listenFd_, 16) != 0) {
-    throw std::runtime_error("bind/listen failed");
+  bool bound = false;
+  if (options_.lowPort) {
+    // Tried from a point of this process's own, so programs run side by side rarely meet.
+    const int first = 20000 + static_cast<int>(getpid() % 12768);
+    for (int i = 0; i < 12768 && !bound; ++i) {
+      addr.sin_port = htons(static_cast<uint16_t>(20000 + (first - 20000 + i) % 12768));
+      bound = bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    }
+  } else {
+    bound = bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
   }
+  if (!bound || listen(listenFd_, 16) != 0) throw std::runtime_error("bind/listen failed");
   socklen_t len = sizeof addr;
   getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
   port_ = ntohs(addr.sin_port);

@@ -38,6 +38,9 @@ class SmtpServer {
     bool offerStartTls = false;  // list STARTTLS (which is then answered 454)
     int greetingCode = 220;      // anything else: the server refuses the session
     bool silent = false;         // accept connections but never say a word (a hung server)
+    // A free port from 20000 to 32767 instead of an ephemeral one (which is above 32767): what a
+    // setting that holds a 16-bit port number, as the site's SMTP port does, can name.
+    bool lowPort = false;
   };
 
   SmtpServer();
