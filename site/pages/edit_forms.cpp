@@ -168,4 +168,15 @@ bool CallWriter(PageContext& page, automation::Object& db, std::string_view writ
   return false;
 }
 
+void DeleteTicked(PageContext& page, std::string_view writer, std::string_view list, ListSender resend,
+                  bool projectAdmins) {
+  auto db = page.Database();
+  if (!(projectAdmins ? RequireCanAdmin(page, *db) : RequireSiteAdmin(page, *db))) return;
+  auto form = PostedForm(page);
+  if (!form) return;
+  std::string message;
+  if (!CallWriter(page, *db, writer, {Variant(page.UserId()), Variant(form)}, list, message))
+    resend(page, *db, message);
+}
+
 }  // namespace site::forms

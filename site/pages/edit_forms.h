@@ -81,6 +81,13 @@ std::vector<std::string> PostedValues(PageContext& page, std::string_view name);
 bool CallWriter(PageContext& page, automation::Object& db, std::string_view writer,
                 std::vector<automation::Variant> args, std::string_view done, std::string& message);
 
+// A list page's post for a site administrator (or, with `projectAdmins`, any administrator): the
+// ticked rows go through the delete writer `Writer(user, form)`, all or none; on success back to
+// `list`, else `resend` shows the list again under the writer's sentence.
+using ListSender = void (*)(PageContext& page, automation::Object& db, const std::string& message);
+void DeleteTicked(PageContext& page, std::string_view writer, std::string_view list, ListSender resend,
+                  bool projectAdmins = false);
+
 }  // namespace forms
 
 }  // namespace site

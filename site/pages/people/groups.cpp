@@ -41,15 +41,7 @@ void GroupsPage(PageContext& page) {
   if (RequireSiteAdmin(page, *db)) SendGroups(page, *db, "");
 }
 
-void GroupsPost(PageContext& page) {
-  auto db = page.Database();
-  if (!RequireSiteAdmin(page, *db)) return;
-  auto form = PostedForm(page);
-  if (!form) return;
-  std::string message;
-  if (!CallWriter(page, *db, "DeleteGroup", {Variant(page.UserId()), Variant(form)}, kList, message))
-    SendGroups(page, *db, message);
-}
+void GroupsPost(PageContext& page) { DeleteTicked(page, "DeleteGroup", kList, SendGroups); }
 
 void SendNewGroup(PageContext& page, const std::string& code, const std::string& message) {
   page.SendPage("Group", EditPage(page, "Group", kEdit, message, Row("Group", TextBox("GroupCode", code, 20, 20))));

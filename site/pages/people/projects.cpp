@@ -51,15 +51,7 @@ void ProjectsPage(PageContext& page) {
 }
 
 // The ticked projects go with everything of theirs, all or none.
-void ProjectsPost(PageContext& page) {
-  auto db = page.Database();
-  if (!RequireCanAdmin(page, *db)) return;
-  auto form = PostedForm(page);
-  if (!form) return;
-  std::string message;
-  if (!CallWriter(page, *db, "DeleteProject", {Variant(page.UserId()), Variant(form)}, kList, message))
-    SendProjects(page, *db, message);
-}
+void ProjectsPost(PageContext& page) { DeleteTicked(page, "DeleteProject", kList, SendProjects, true); }
 
 // What the project form shows: the stored project, or what was posted when the save was refused.
 // Users and groups are kept URL-encoded, as their boxes post them.

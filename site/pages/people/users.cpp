@@ -50,15 +50,7 @@ void UsersPage(PageContext& page) {
 }
 
 // The ticked users go, all or none; a refusal stands above the list.
-void UsersPost(PageContext& page) {
-  auto db = page.Database();
-  if (!RequireSiteAdmin(page, *db)) return;
-  auto form = PostedForm(page);
-  if (!form) return;
-  std::string message;
-  if (!CallWriter(page, *db, "DeleteUser", {Variant(page.UserId()), Variant(form)}, kList, message))
-    SendUsers(page, *db, message);
-}
+void UsersPost(PageContext& page) { DeleteTicked(page, "DeleteUser", kList, SendUsers); }
 
 // What the edit form shows: the stored user, or what was posted when the save was refused.
 struct UserForm {

@@ -42,15 +42,7 @@ void ListGet(PageContext& page) {
 }
 
 // The ticked templates go, all or none; a template still in use is named over the list.
-void ListPost(PageContext& page) {
-  auto db = page.Database();
-  if (!forms::RequireSiteAdmin(page, *db)) return;
-  auto form = forms::PostedForm(page);
-  if (!form) return;
-  std::string message;
-  if (!forms::CallWriter(page, *db, "DeleteEMailTemplate", {Variant(page.UserId()), Variant(form)}, kListPath, message))
-    SendList(page, *db, message);
-}
+void ListPost(PageContext& page) { forms::DeleteTicked(page, "DeleteEMailTemplate", kListPath, SendList); }
 
 // ---- one template
 
