@@ -32,10 +32,6 @@ const bool registered = [] {
   for (const char* path : {
            // personal pages
            "/User/MyInfo.asp", "/User/Personalize.asp", "/User/PersonalizeSearch.asp",
-           // reports
-           "/Reports/DailySummary.asp", "/Reports/DailySummaryPrinterFriendly.asp",
-           // attachments
-           "/Issues/Attachment.asp",
        }) {
     RouteTable::Instance().Add(path, kNotAvailable);
   }
