@@ -11,13 +11,6 @@ void NotAvailable(PageContext& page) {
   page.SendPage("Not available", "<p class=ErrorText>This page is not available yet.</p>", 501);
 }
 
-// A help page opens in a small window of its own: without the site's menu, whose Help link would
-// lead from it to a help page of the help page.
-void HelpNotAvailable(PageContext& page) {
-  page.OmitMenu();
-  NotAvailable(page);
-}
-
 const PageSpec kNotAvailable{.get = NotAvailable, .post = NotAvailable};
 PageSpec Public() {
   PageSpec p = kNotAvailable;
@@ -37,7 +30,6 @@ const bool registered = [] {
   }
   RouteTable::Instance().Add("/User/SignUp.asp", Public());
   RouteTable::Instance().Add("/Setup/", Under(NotAvailable));
-  RouteTable::Instance().Add("/Help/", Under(HelpNotAvailable));
   return true;
 }();
 
