@@ -33,7 +33,7 @@ BENCHMARK(BM_HtmlEncodeOneMegabyte)->Unit(benchmark::kMillisecond);
 void BM_NotAvailablePageOverLoopback(benchmark::State& state) {
   benchsite::LoopbackSite site(sitedb::FreshSite(true), "alice");
   for (auto _ : state) {
-    auto r = site.Get("/APP/Reports/DailySummary.asp");
+    auto r = site.Get("/APP/User/MyInfo.asp");
     if (!r || r->status != 501) state.SkipWithError("wrong answer");
   }
 }

@@ -94,11 +94,12 @@ std::string AttachmentList(PageContext& page, automation::Object& db, int32_t is
   }
   if (rows.empty() && extra.empty()) return {};
   const std::string columns = removable ? "2" : "1";
-  std::string out = "<table id=Attachments cellpadding=0 cellspacing=0 border=0 width='98%'>\r\n<tr><td class=FormLabels colspan=" +
-                    columns + ">Attachments" + (removable && !rows.empty() ? " (tick a file to remove it when you save)" : "") +
-                    "</td></tr>\r\n";
-  out += rows.empty() ? "<tr><td class=FormFields colspan=" + columns + ">No files are attached.</td></tr>\r\n" : rows;
-  if (!extra.empty()) out += "<tr><td class=FormFields colspan=" + columns + ">" + std::string(extra) + "</td></tr>\r\n";
+  const std::string cell = "<tr><td class=FormFields colspan=" + columns + ">";
+  std::string out = "<table id=Attachments cellpadding=0 cellspacing=0 border=0 width='98%'>\r\n"
+                    "<tr><td class=FormLabels colspan=" + columns + ">Attachments" +
+                    (removable && !rows.empty() ? " (tick a file to remove it when you save)" : "") + "</td></tr>\r\n";
+  out += rows.empty() ? cell + "No files are attached.</td></tr>\r\n" : rows;
+  if (!extra.empty()) out += cell + std::string(extra) + "</td></tr>\r\n";
   return out + "</table>\r\n";
 }
 

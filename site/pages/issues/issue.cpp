@@ -258,11 +258,12 @@ void SendIssue(PageContext& page, Issue& is, const ObjectPtr& posted, const std:
   // The issue's files, each with its remove box; files (a screen capture among them) go along
   // with every save.
   const std::string input = inquiry ? std::string() : std::string(kAttachmentInput);
-  if (is.IsNew())
+  if (is.IsNew()) {
     html += input + "\r\n";
-  else
-    html += AttachmentList(page, *is.db, is.id, !inquiry, posted ? FormValues(*posted, "chkAttachment") : std::vector<std::string>{},
-                           input);
+  } else {
+    const std::vector<std::string> ticked = posted ? FormValues(*posted, "chkAttachment") : std::vector<std::string>{};
+    html += AttachmentList(page, *is.db, is.id, !inquiry, ticked, input);
+  }
   if (!inquiry) html += "<input type=submit id=Save name=Save value='Save' onclick='return Validate();'>\r\n";
   html += "</form>\r\n";
   if (!inquiry) html += std::string(kAttachCaptureScript) + "\r\n";

@@ -81,7 +81,9 @@ std::string ChoiceForm(PageContext& page, const Summary& s) {
          "</select></td>"
          "<td class=FormLabels>Period</td><td class=FormFields><select id=DateRange name=DateRange "
          "onchange='document.fDailySummary.submit()'>" +
-         ranges + "</select></td><td class=FormFields><input type=submit id=Show value=\"Show\"></td></tr></table>\r\n</form>\r\n";
+         ranges +
+         "</select></td><td class=FormFields><input type=submit id=Show value=\"Show\"></td></tr></table>\r\n"
+         "</form>\r\n";
 }
 
 // The element of a user's issues: user ids may hold any character, element ids of the page not.
