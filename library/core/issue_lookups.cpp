@@ -1,6 +1,8 @@
 // One issue and what hangs off it: the row itself, the entries of one comments field, the newest
 // of them, the attachment list and the history of changes. Plain readers; each returns a detached
 // recordset that a writer can take back.
+#include <algorithm>
+
 #include "automation/text.h"
 #include "core/database.h"
 #include "core/error_protocol.h"
@@ -105,6 +107,42 @@ RecordsetPtr GetAttachmentsRs(Database& db, int32_t issueId) {
   });
 }
 
+// One attachment without its data: which issue it belongs to, its name and type as uploaded, and
+// its size in bytes (0 without data), so that a page can decide before any byte is read.
+RecordsetPtr GetAttachmentRs(Database& db, int32_t attachmentId) {
+  return Procedure(kClass, "GetAttachmentRs", [&] {
+    return db.Read(
+        "select AttachmentId, IssueId, AttachmentMimeType, AttachmentFilename, "
+        "case typeof(AttachmentData) when 'null' then 0 when 'blob' then length(AttachmentData) "
+        "else length(cast(AttachmentData as blob)) end as AttachmentSize "
+        "from IssueAttachments where AttachmentId = ?",
+        {ado::Param::Long(attachmentId, "AttachmentId")}, kReadOnlyRows);
+  });
+}
+
+// Up to `length` bytes of an attachment's data from byte `offset` on, read from the file in place
+// (incremental blob I/O), so a download of any size holds one piece at a time. Empty past the end,
+// for an attachment without data and for one that is gone (removed since its size was read).
+std::vector<uint8_t> GetAttachmentData(Database& db, int32_t attachmentId, int32_t offset, int32_t length) {
+  return Procedure(kClass, "GetAttachmentData", [&] {
+    std::vector<uint8_t> out;
+    if (offset < 0 || length <= 0) return out;
+    sqlite3_blob* blob = nullptr;
+    sqlite3* handle = db.Connection().Handle();
+    if (sqlite3_blob_open(handle, "main", "IssueAttachments", "AttachmentData", attachmentId, 0, &blob) != SQLITE_OK) {
+      sqlite3_blob_close(blob);
+      return out;
+    }
+    const int size = sqlite3_blob_bytes(blob);
+    if (offset < size) {
+      out.resize(static_cast<size_t>(std::min(length, size - offset)));
+      if (sqlite3_blob_read(blob, out.data(), static_cast<int>(out.size()), offset) != SQLITE_OK) out.clear();
+    }
+    sqlite3_blob_close(blob);
+    return out;
+  });
+}
+
 RecordsetPtr GetIssueHistoryRs(Database& db, int32_t issueId) {
   return Procedure(kClass, "GetIssueHistoryRs", [&] {
     return db.Read(
@@ -123,6 +161,8 @@ automation::Register<Database> reg([](auto& c) {
   c.Method("GetCommentsRs", &GetCommentsRs);
   c.Method("GetLastCommentRs", &GetLastCommentRs);
   c.Method("GetAttachmentsRs", &GetAttachmentsRs);
+  c.Method("GetAttachmentRs", &GetAttachmentRs);
+  c.Method("GetAttachmentData", &GetAttachmentData);
   c.Method("GetIssueHistoryRs", &GetIssueHistoryRs);
 });
 

@@ -53,6 +53,8 @@ RecordsetPtr GetIssueRs(Database& db, int32_t issueId);
 RecordsetPtr GetCommentsRs(Database& db, int32_t issueId, const std::string& fieldName);
 RecordsetPtr GetLastCommentRs(Database& db, int32_t issueId, const std::string& fieldName);
 RecordsetPtr GetAttachmentsRs(Database& db, int32_t issueId);
+RecordsetPtr GetAttachmentRs(Database& db, int32_t attachmentId);
+std::vector<uint8_t> GetAttachmentData(Database& db, int32_t attachmentId, int32_t offset, int32_t length);
 RecordsetPtr GetIssueHistoryRs(Database& db, int32_t issueId);
 
 // The site directory (directory_lookups.cpp).

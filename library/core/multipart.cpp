@@ -458,6 +458,8 @@ automation::Register<MultipartFormData> regForm("MultipartFormData", "Brisquel.M
 automation::Register<FormFields> regFields("FormFields", "", [](auto& c) {
   using F = FormFields;
   c.Method("Add", &F::Add);
+  // For a page that replaces posted values before a writer reads them.
+  c.Method("Remove", &F::Remove);
   c.Property("Item", &F::Item);
   c.Default("Item");
   c.Property("Count", &F::Count);

@@ -122,24 +122,6 @@ void WriteHistory(Database& db, const std::string& userId, int32_t issueId, cons
   });
 }
 
-// The provisional attachments ticked on the form become the issue's.
-void TakeOverAttachments(Database& db, int32_t issueId, const std::vector<int32_t>& attachments) {
-  for (int32_t id : attachments) {
-    WriteStep(db, [&] {
-      db.Exec(
-          "INSERT INTO IssueAttachments (AttachmentMimeType, AttachmentFilename, AttachmentData, IssueId) "
-          "SELECT ProvisionalAttachments.AttachmentMimeType, ProvisionalAttachments.AttachmentFilename, "
-          "ProvisionalAttachments.AttachmentData, Issues.IssueId FROM ProvisionalAttachments, Issues WHERE "
-          "(ProvisionalAttachments.ProvisionalAttachmentId = ?) AND (Issues.IssueId = ?)",
-          {ado::Param::Long(id, "ProvisionalAttachmentId"), ado::Param::Long(issueId, "IssueId")});
-    });
-    WriteStep(db, [&] {
-      db.Exec("DELETE FROM ProvisionalAttachments WHERE (ProvisionalAttachments.ProvisionalAttachmentId = ?)",
-              {ado::Param::Long(id, "ProvisionalAttachmentId")});
-    });
-  }
-}
-
 void WriteComments(Database& db, const std::string& userId, int32_t issueId, const std::vector<Comment>& comments) {
   for (const Comment& c : comments) {
     WriteStep(db, [&] {
@@ -175,7 +157,7 @@ int32_t CreateIssue(Database& db, const std::string& userId, std::shared_ptr<Mul
     // A failed statement leaves the connection's report and undoes the whole creation.
     const int32_t issueId = WriteIssueRow(db, ins);
     WriteHistory(db, userId, issueId, n);
-    TakeOverAttachments(db, issueId, attachments);
+    TakeOverProvisionalAttachments(db, issueId, attachments);
     WriteComments(db, userId, issueId, comments);
     Notifications notifications;
     if (!CreatePendingNotifications(notifications, db, "Create", userId, issueId, userId, n.assignee, "", "",

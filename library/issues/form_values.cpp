@@ -170,6 +170,23 @@ std::vector<int32_t> AttachmentIds(const MultipartFormData& form) {
   return ids;
 }
 
+void TakeOverProvisionalAttachments(Database& db, int32_t issueId, const std::vector<int32_t>& provisionalIds) {
+  for (int32_t id : provisionalIds) {
+    WriteStep(db, [&] {
+      db.Exec(
+          "INSERT INTO IssueAttachments (AttachmentMimeType, AttachmentFilename, AttachmentData, IssueId) "
+          "SELECT ProvisionalAttachments.AttachmentMimeType, ProvisionalAttachments.AttachmentFilename, "
+          "ProvisionalAttachments.AttachmentData, Issues.IssueId FROM ProvisionalAttachments, Issues WHERE "
+          "(ProvisionalAttachments.ProvisionalAttachmentId = ?) AND (Issues.IssueId = ?)",
+          {ado::Param::Long(id, "ProvisionalAttachmentId"), ado::Param::Long(issueId, "IssueId")});
+    });
+    WriteStep(db, [&] {
+      db.Exec("DELETE FROM ProvisionalAttachments WHERE (ProvisionalAttachments.ProvisionalAttachmentId = ?)",
+              {ado::Param::Long(id, "ProvisionalAttachmentId")});
+    });
+  }
+}
+
 std::vector<Comment> FilledComments(const std::vector<LayoutField>& fields, const MultipartFormData& form) {
   std::vector<Comment> out;
   for (const LayoutField& f : fields) {

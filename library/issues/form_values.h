@@ -105,6 +105,11 @@ std::optional<std::string> ResolveAssignee(const std::string& postedAssignee);
 // number raises a type mismatch.
 std::vector<int32_t> AttachmentIds(const MultipartFormData& form);
 
+// Files a page held as ProvisionalAttachments rows become the issue's attachments (and leave the
+// provisional table), each statement trapped inside the writer's transaction. An id without a
+// provisional row moves nothing.
+void TakeOverProvisionalAttachments(Database& db, int32_t issueId, const std::vector<int32_t>& provisionalIds);
+
 // The comments fields that were filled in, with their posted text (not trimmed).
 struct Comment {
   std::string fieldName;

@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "automation/automation.h"
+
 namespace ado {
 class Recordset;
 }
@@ -20,9 +22,12 @@ class MultipartFormData;
 // The new IssueId; -1 with LastErrorMessage set when the issue was not created.
 int32_t CreateIssue(Database& db, const std::string& userId, std::shared_ptr<MultipartFormData> formData);
 
-// Writes the posted form into the issue read with GetIssueRs (one row) and sends it back.
+// Writes the posted form into the issue read with GetIssueRs (one row) and sends it back. The
+// files posted with it come as the ids of the ProvisionalAttachments rows the page wrote for them
+// (Empty, one id or an array): they become the issue's in the same transaction.
 bool UpdateIssue(Database& db, const std::string& userId, std::shared_ptr<ado::Recordset> rsIssue,
-                 std::shared_ptr<MultipartFormData> formData);
+                 std::shared_ptr<MultipartFormData> formData,
+                 const automation::Variant& newAttachments = automation::Variant());
 
 // Moves the ticked issues (chkIssue) to cmbResolution, cmbStatus and cmbAssignedTo.
 bool MassReassign(Database& db, const std::string& userId, std::shared_ptr<MultipartFormData> formData);

@@ -1,5 +1,6 @@
 // UpdateIssue: the posted form written into the issue row a page read with GetIssueRs, with its
-// history row, comments, removed attachments and queued notifications, in one transaction.
+// history row, comments, removed and added attachments and queued notifications, in one
+// transaction.
 // Steps: take the held row, work out where the issue goes (with "Return to sender"), check the
 // move and the posted values, then write.
 #include <algorithm>
@@ -175,10 +176,20 @@ void RemoveAttachments(Database& db, int32_t issueId, const std::vector<int32_t>
   }
 }
 
+// The provisional rows the page wrote for files posted with the form: Empty for none, one id, or an
+// array of ids.
+std::vector<int32_t> ProvisionalIds(const Variant& ids) {
+  if (ids.IsEmpty() || ids.IsMissing() || ids.IsNull()) return {};
+  if (!ids.IsArray()) return {ids.ToLong()};
+  std::vector<int32_t> out;
+  for (const Variant& id : ids.ToArray()) out.push_back(id.ToLong());
+  return out;
+}
+
 }  // namespace
 
 bool UpdateIssue(Database& db, const std::string& userId, std::shared_ptr<ado::Recordset> rsIssue,
-                 std::shared_ptr<MultipartFormData> formData) {
+                 std::shared_ptr<MultipartFormData> formData, const Variant& newAttachments) {
   return Writer(db, kClass, kMethod, [&] {
     CheckIssueRecordset(rsIssue);
     if (!formData)
@@ -202,6 +213,7 @@ bool UpdateIssue(Database& db, const std::string& userId, std::shared_ptr<ado::R
     CheckPostedValues(db, fields, form, c);
 
     const std::vector<int32_t> attachments = AttachmentIds(form);
+    const std::vector<int32_t> added = ProvisionalIds(newAttachments);
     const std::vector<Comment> comments = FilledComments(fields, form);
     c.assignee = *ResolveAssignee(c.target.assignee);
 
@@ -210,6 +222,7 @@ bool UpdateIssue(Database& db, const std::string& userId, std::shared_ptr<ado::R
     if (!c.target.SameAs(c.current)) WriteHistory(db, userId, c, storedProjectId);
     WriteComments(db, userId, c.issueId, comments);
     RemoveAttachments(db, c.issueId, attachments);
+    TakeOverProvisionalAttachments(db, c.issueId, added);
     Notifications n;
     if (!CreatePendingNotifications(n, db, "Update", userId, c.issueId, c.current.assignee, c.assignee,
                                     c.current.resolution, c.current.status, c.target.resolution, c.target.status))
@@ -220,7 +233,7 @@ bool UpdateIssue(Database& db, const std::string& userId, std::shared_ptr<ado::R
 }
 
 namespace {
-automation::Register<Database> reg([](auto& c) { c.Method("UpdateIssue", &UpdateIssue); });
+automation::Register<Database> reg([](auto& c) { c.Method("UpdateIssue", &UpdateIssue, {Variant()}); });
 }  // namespace
 
 }  // namespace brisquel

@@ -10,7 +10,7 @@
 
 #include "ado/recordset.h"
 #include "core/lookups.h"
-#include "site/pages/posted_attachments.h"
+#include "site/pages/issues/posted_attachments.h"
 #include "support/browser.h"
 #include "support/site_db.h"
 #include "support/site_server.h"

@@ -134,7 +134,7 @@ TEST_F(HostTest, TheControlLibraryIsServedAndItsLoaderLinkedWhenItIsThere) {
   EXPECT_EQ(c.Get("/APP/Default.asp")->body.find("/controls/"), std::string::npos);
   const std::string cookie = SignIn("alice", "demo");
   const std::string page = c.Get("/APP/Issues/Issue.asp?IssueId=5", {{"Cookie", cookie}})->body;
-  EXPECT_TRUE(page.ends_with("</form>\r\n</div><script src='/APP/controls/tamsolo.js'></script>"
+  EXPECT_TRUE(page.ends_with("</script>\r\n</div><script src='/APP/controls/tamsolo.js'></script>"
                              "<script src='/APP/controls/tamsolo-loader.js'></script>\r\n</body>\r\n</html>\r\n"))
       << page.substr(page.size() - std::min<size_t>(page.size(), 300));
   // The menu before the content is MenuSystem.Menu's own output for the request, byte for byte.
@@ -157,18 +157,6 @@ TEST_F(HostTest, TheControlLibraryIsServedAndItsLoaderLinkedWhenItIsThere) {
   EXPECT_NE(page.find("</head>\r\n<body>\r\n" + written + "<div id=PageContent>"), std::string::npos);
 }
 
-TEST_F(HostTest, ThePagesNotAvailableYetAnswer501SignedIn) {
-  Start();
-  const std::string cookie = SignIn("alice", "demo");
-  ASSERT_FALSE(cookie.empty());
-  for (const char* path : {"/APP/Reports/DailySummary.asp",
-                           "/APP/Help/Issues/Issue.asp", "/APP/issues/attachment.asp"}) {
-    auto r = Client().Get(path, {{"Cookie", cookie}});
-    EXPECT_EQ(r->status, 501) << path;
-    EXPECT_NE(r->body.find("<p class=ErrorText>This page is not available yet.</p>"), std::string::npos);
-  }
-}
-
 TEST_F(HostTest, SignedInPagesBeginWithTheMenuOfTheSiteAtItsRoot) {
   Start(false, {}, "");
   const std::string cookie = SignIn("bob", "demo");
@@ -183,7 +171,7 @@ TEST_F(HostTest, SignedInPagesBeginWithTheMenuOfTheSiteAtItsRoot) {
       {"/Issues/Issue.asp?IssueId=5", 200, true},
       {"/Issues/IssuePrinterFriendly.asp?IssueId=5", 200, false},
       // A help page has its own window: no menu, so no Help link to a help page of itself.
-      {"/Help/Issues/Issue.asp", 501, false},
+      {"/Help/Issues/Issue.asp", 200, false},
       {"/Test/Fails.asp", 500, false},
   };
   for (const Case& c : cases) {

@@ -1,5 +1,5 @@
 // Files posted with a new issue held as provisional attachments, on a real site file.
-#include "site/pages/posted_attachments.h"
+#include "site/pages/issues/posted_attachments.h"
 
 #include <gtest/gtest.h>
 
@@ -9,12 +9,13 @@
 
 namespace {
 
-TEST(PostedAttachments, EachPostedFileBecomesAProvisionalRowCheckedForTheNewIssueAndARefusalDropsThem) {
+TEST(PostedAttachments, EachPostedFileBecomesAProvisionalRowNamedForTheNewIssueAndARefusalDropsThem) {
   const auto file = sitedb::FreshSite(true);
   auto db = sitedb::Open(file);
   const std::string b = "--XyZ\r\n";
   auto form = std::make_shared<brisquel::MultipartFormData>();
   form->SetBody(b + "Content-Disposition: form-data; name=\"Summary\"\r\n\r\nCrash\r\n" + b +
+                "Content-Disposition: form-data; name=\"chkAttachment\"\r\n\r\n1\r\n" + b +
                 "Content-Disposition: form-data; name=\"Attachment\"; filename=\"Screen Capture.jpg\"\r\n"
                 "Content-Type: image/jpeg\r\n\r\n\xFF\xD8\xFF\r\n" + b +
                 "Content-Disposition: form-data; name=\"Attachment\"; filename=\"shot.bmp\"\r\n"
@@ -24,6 +25,9 @@ TEST(PostedAttachments, EachPostedFileBecomesAProvisionalRowCheckedForTheNewIssu
   ASSERT_EQ(form->Files()->Count(), 2);  // the empty file input is no file
   const std::vector<int32_t> ids = site::KeepPostedFiles(*db, *form);
   ASSERT_EQ(ids.size(), 2u);
+  // A box posted by the browser names no upload of the new issue.
+  EXPECT_EQ(form->Fields()->Values("chkAttachment"), std::vector<std::string>{"1"});
+  site::NameForNewIssue(*form, ids);
   EXPECT_EQ(form->Fields()->Values("chkAttachment"),
             (std::vector<std::string>{std::to_string(ids[0]), std::to_string(ids[1])}));
   const std::string rows =

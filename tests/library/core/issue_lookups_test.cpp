@@ -101,6 +101,26 @@ TEST_F(IssueLookupsTest, AttachmentListByFileNameWithoutTheData) {
             (std::vector<std::string>{"A.png", "b.txt", "C:\\Users\\carol\\c.pdf"}));
 }
 
+TEST_F(IssueLookupsTest, OneAttachmentIsDescribedFirstAndItsDataReadInPieces) {
+  seed.Exec(
+      "INSERT INTO IssueAttachments (AttachmentId, IssueId, AttachmentMimeType, AttachmentFilename, AttachmentData) "
+      "VALUES (4, 2, 'text/plain', 'notes.txt', x'00010203040506'), (5, 2, 'text/plain', 'empty.txt', NULL);");
+  auto rs = GetAttachmentRs(*db, 4);
+  EXPECT_EQ(FieldNames(*rs), (std::vector<std::string>{"AttachmentId", "IssueId", "AttachmentMimeType",
+                                                        "AttachmentFilename", "AttachmentSize"}));
+  EXPECT_EQ(Column(*rs, "AttachmentSize"), std::vector<std::string>{"7"});
+  EXPECT_EQ(Column(*GetAttachmentRs(*db, 5), "AttachmentSize"), std::vector<std::string>{"0"});
+  EXPECT_TRUE(GetAttachmentRs(*db, 6)->IsEOF());
+  struct Case {
+    int32_t id, offset, length;
+    std::vector<uint8_t> bytes;
+  };
+  const Case cases[] = {{4, 0, 3, {0, 1, 2}}, {4, 5, 10, {5, 6}}, {4, 7, 10, {}}, {4, -1, 2, {}},
+                        {5, 0, 10, {}},       {6, 0, 10, {}}};
+  for (const Case& c : cases)
+    EXPECT_EQ(GetAttachmentData(*db, c.id, c.offset, c.length), c.bytes) << c.id << " " << c.offset;
+}
+
 TEST_F(IssueLookupsTest, HistoryNewestFirstTiesByEntry) {
   auto rs = GetIssueHistoryRs(*db, 3);
   EXPECT_EQ(FieldNames(*rs), (std::vector<std::string>{"UserId", "CreatedOn", "NewResolutionCode",
@@ -124,8 +144,9 @@ TEST_F(IssueLookupsTest, CallableByNameWithTheErrorProtocol) {
   ASSERT_NE(rs, nullptr);
   EXPECT_FALSE(rs->Get("EOF").ToBool());
   EXPECT_EQ(rs->Get("Fields", {Variant("AssignedToUser")}).ToObject()->Get("Value").ToString(), "alice");
-  for (const char* name : {"GetAttachmentsRs", "GetIssueHistoryRs"})
+  for (const char* name : {"GetAttachmentsRs", "GetAttachmentRs", "GetIssueHistoryRs"})
     EXPECT_NE(obj->Call(name, {Variant(1)}).ToObject(), nullptr) << name;
+  EXPECT_TRUE(obj->Call("GetAttachmentData", {Variant(1), Variant(0), Variant(10)}).IsBytes());
   for (const char* name : {"GetCommentsRs", "GetLastCommentRs"})
     EXPECT_FALSE(obj->Call(name, {Variant(2), Variant("Comments")}).ToObject()->Get("EOF").ToBool()) << name;
 

@@ -224,6 +224,41 @@ TEST_F(UpdateIssueTest, OnlyTheIssuesOwnAttachmentsAreRemoved) {
   EXPECT_EQ(sql->Rows("select AttachmentId from IssueAttachments order by AttachmentId"), (Strings{"8", "9"}));
 }
 
+TEST_F(UpdateIssueTest, FilesPostedWithTheFormJoinTheIssueOnlyWhenTheUpdateIsWritten) {
+  sql->Exec("INSERT INTO ProvisionalAttachments (ProvisionalAttachmentId, AttachmentMimeType, AttachmentFilename, "
+            "AttachmentData) VALUES (21, 'text/plain', 'a.txt', x'61'), (22, 'image/png', 'b.png', x'89504E47')");
+  const std::string attachments =
+      "select IssueId, AttachmentFilename, AttachmentMimeType, hex(AttachmentData) from IssueAttachments "
+      "order by AttachmentId";
+  // A refused update takes nothing over; the page removes its provisional rows itself.
+  auto rs = GetIssueRs(*db, 1);
+  EXPECT_FALSE(UpdateIssue(*db, "alice", rs, writertest::Form(Posted(*rs), {{"StatusCode", "Nowhere"}}),
+                           Variant(std::vector<Variant>{Variant(21), Variant(22)})));
+  EXPECT_EQ(sql->Rows(attachments), Strings{});
+  EXPECT_EQ(Count("ProvisionalAttachments"), 2);
+
+  rs = GetIssueRs(*db, 1);
+  ASSERT_TRUE(UpdateIssue(*db, "alice", rs, writertest::Form(Posted(*rs), {}),
+                          Variant(std::vector<Variant>{Variant(22), Variant(21)})))
+      << Message();
+  EXPECT_EQ(sql->Rows(attachments), (Strings{"1|b.png|image/png|89504E47", "1|a.txt|text/plain|61"}));
+  EXPECT_EQ(Count("ProvisionalAttachments"), 0);
+
+  // By name a single id is taken as well, and the argument may be left out.
+  sql->Exec("INSERT INTO ProvisionalAttachments (ProvisionalAttachmentId, AttachmentFilename) VALUES (23, 'c.txt')");
+  auto byName = automation::CreateObject("Brisquel.Database");
+  byName->PutRef("ActiveConnection", db->Get("ActiveConnection"));
+  auto update = [&](std::vector<Variant> more) {
+    std::vector<Variant> args{Variant("alice"), byName->Call("GetIssueRs", {Variant(1)}),
+                              Variant(writertest::Form(Posted(*GetIssueRs(*db, 1)), {}))};
+    args.insert(args.end(), more.begin(), more.end());
+    return byName->Call("UpdateIssue", args).ToBool();
+  };
+  EXPECT_TRUE(update({Variant(23)}));
+  EXPECT_EQ(Count("IssueAttachments", "AttachmentFilename = 'c.txt'"), 1);
+  EXPECT_TRUE(update({}));
+}
+
 TEST_F(UpdateIssueTest, FailuresInsideTheTransactionUndoEverything) {
   sql->Exec("CREATE TRIGGER NoMail BEFORE INSERT ON EMailNotifications BEGIN SELECT RAISE(ABORT, 'mail queue off'); END;");
   EXPECT_FALSE(Update("alice", 1, {{"ResolutionCode", "Fixed"}, {"AssignedToUser", "carol"}, {"Comments", "x"}}));

@@ -7,7 +7,8 @@
 #include "brisquel/encode.h"
 #include "site/host.h"
 #include "site/pages/issue_lists.h"
-#include "site/pages/posted_attachments.h"
+#include "site/pages/issues/attachments.h"
+#include "site/pages/issues/posted_attachments.h"
 #include "site/pages/records.h"
 #include "site/routes.h"
 
@@ -214,6 +215,16 @@ std::string MessageHtml(const std::string& message) {
   return message.empty() ? std::string() : lists::ErrorParagraph("Message", message);
 }
 
+// Every value of a posted field, in posted order.
+std::vector<std::string> FormValues(automation::Object& form, std::string_view name) {
+  const Variant v = form.Get("Fields").ToObject()->Get("Item", {Variant(std::string(name))});
+  if (v.IsEmpty()) return {};
+  if (!v.IsArray()) return {v.ToText()};
+  std::vector<std::string> out;
+  for (const Variant& e : v.ToArray()) out.push_back(e.ToText());
+  return out;
+}
+
 std::string EntryForm(const Issue& is, int32_t projectId, const Target& target, const ObjectPtr& posted,
                       PageContext& page) {
   auto form = page.Create("Brisquel.DataEntryForm");
@@ -244,11 +255,18 @@ void SendIssue(PageContext& page, Issue& is, const ObjectPtr& posted, const std:
   html += StateTable(boxes, inquiry);
   html += "<input type=hidden name=rsIssue value=\"" + HtmlAttribute(is.image) + "\">\r\n";
   html += "<input type=hidden name=PostBackReason value=\"\">\r\n" + page.TokenField() + "\r\n";
-  // A new issue takes files (a screen capture among them) along.
-  if (is.IsNew()) html += std::string(kAttachmentInput) + "\r\n";
+  // The issue's files, each with its remove box; files (a screen capture among them) go along
+  // with every save.
+  const std::string input = inquiry ? std::string() : std::string(kAttachmentInput);
+  if (is.IsNew()) {
+    html += input + "\r\n";
+  } else {
+    const std::vector<std::string> ticked = posted ? FormValues(*posted, "chkAttachment") : std::vector<std::string>{};
+    html += AttachmentList(page, *is.db, is.id, !inquiry, ticked, input);
+  }
   if (!inquiry) html += "<input type=submit id=Save name=Save value='Save' onclick='return Validate();'>\r\n";
   html += "</form>\r\n";
-  if (is.IsNew()) html += std::string(kAttachCaptureScript) + "\r\n";
+  if (!inquiry) html += std::string(kAttachCaptureScript) + "\r\n";
   page.SendPage(title, html);
 }
 
@@ -256,20 +274,52 @@ void IssuePage(PageContext& page) {
   if (std::optional<Issue> is = OpenIssue(page)) SendIssue(page, *is, nullptr, "");
 }
 
+// The posted files, held as provisional attachments until the writer takes them over; removed
+// again unless it did (a refusal, or an error on the way).
+class PostedFiles {
+ public:
+  PostedFiles(automation::Object& db, automation::Object& form) : db_(db), ids_(KeepPostedFiles(db, form)) {}
+  ~PostedFiles() {
+    if (taken_) return;
+    try {
+      DropProvisionalAttachments(db_, ids_);
+    } catch (const std::exception&) {
+      // Left as provisional rows, which no issue shows.
+    }
+  }
+  PostedFiles(const PostedFiles&) = delete;
+  PostedFiles& operator=(const PostedFiles&) = delete;
+  const std::vector<int32_t>& Ids() const { return ids_; }
+  Variant IdList() const {
+    std::vector<Variant> list(ids_.begin(), ids_.end());
+    return Variant(std::move(list));
+  }
+  void Taken() { taken_ = true; }
+
+ private:
+  automation::Object& db_;
+  std::vector<int32_t> ids_;
+  bool taken_ = false;
+};
+
 // The issue the save wrote; nothing and the writer's sentence when it refused.
 std::optional<int32_t> Save(PageContext& page, const Issue& is, const ObjectPtr& posted, std::string& message) {
   const Variant user(is.user);
+  PostedFiles files(*is.db, *posted);
   if (is.IsNew()) {
-    // The posted files wait as provisional attachments that the new issue takes over.
-    automation::Object& db = *is.db;
-    const std::vector<int32_t> kept = KeepPostedFiles(db, *posted);
+    NameForNewIssue(*posted, files.Ids());
     const int32_t id = is.db->Call("CreateIssue", {user, Variant(posted)}).ToLong();
-    if (id > 0) return id;
-    DropProvisionalAttachments(db, kept);
+    if (id > 0) {
+      files.Taken();
+      return id;
+    }
   } else {
     auto rs = is.db->Call("rsFromXml", {Variant(page.Form("rsIssue"))}).ToObject();
     const std::optional<int32_t> id = rs ? std::optional(FieldValue(*rs, "IssueId").ToLong()) : std::nullopt;
-    if (is.db->Call("UpdateIssue", {user, Variant(rs), Variant(posted)}).ToBool()) return id;
+    if (is.db->Call("UpdateIssue", {user, Variant(rs), Variant(posted), files.IdList()}).ToBool()) {
+      files.Taken();
+      return id;
+    }
   }
   message = is.db->Get("LastErrorMessage").ToText();
   return std::nullopt;

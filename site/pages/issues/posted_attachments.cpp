@@ -1,4 +1,4 @@
-#include "site/pages/posted_attachments.h"
+#include "site/pages/issues/posted_attachments.h"
 
 #include <string>
 
@@ -37,7 +37,6 @@ std::shared_ptr<automation::Object> Run(automation::Object& db, const std::strin
 std::vector<int32_t> KeepPostedFiles(automation::Object& db, automation::Object& form) {
   std::vector<int32_t> ids;
   auto files = form.Get("Files").ToObject();
-  auto fields = form.Get("Fields").ToObject();
   const int32_t count = files->Get("Count").ToLong();
   for (int32_t i = 1; i <= count; ++i) {
     auto file = files->Get("Item", {Variant(i)}).ToObject();
@@ -52,9 +51,14 @@ std::vector<int32_t> KeepPostedFiles(automation::Object& db, automation::Object&
     auto rs = Run(db, "SELECT last_insert_rowid() AS Id", {});
     const int32_t id = FieldValue(*rs, "Id").ToLong();
     ids.push_back(id);
-    fields->Call("Add", {Variant("chkAttachment"), Variant(std::to_string(id))});
   }
   return ids;
+}
+
+void NameForNewIssue(automation::Object& form, const std::vector<int32_t>& ids) {
+  auto fields = form.Get("Fields").ToObject();
+  if (!fields->Get("Item", {Variant("chkAttachment")}).IsEmpty()) fields->Call("Remove", {Variant("chkAttachment")});
+  for (int32_t id : ids) fields->Call("Add", {Variant("chkAttachment"), Variant(std::to_string(id))});
 }
 
 void DropProvisionalAttachments(automation::Object& db, const std::vector<int32_t>& ids) {

@@ -1,7 +1,8 @@
 // /Issues/IssuePrinterFriendly.asp?IssueId=N: one issue as read-only text for printing
-// (Brisquel.DetailsPrinterFriendly), without the menu.
+// (Brisquel.DetailsPrinterFriendly) with the list of its files, without the menu.
 #include "brisquel/encode.h"
 #include "site/host.h"
+#include "site/pages/issues/attachments.h"
 #include "site/pages/records.h"
 #include "site/routes.h"
 
@@ -28,6 +29,7 @@ void IssuePrinterFriendlyPage(PageContext& page) {
                          .ToString();
   html += "<div id=IssueTitle class=box2>" + brisquel::encode::HtmlText(title) + "</div>\r\n";
   html += details->Call("Body", {Variant(db), Variant(rs), user}).ToString();
+  html += AttachmentList(page, *db, *id, false);
   page.SendPage(title, html);
 }
 

@@ -1,7 +1,8 @@
-// Files posted with a new issue (the form's file input Attachment, a screen capture among them):
-// each is held as a ProvisionalAttachments row before the issue exists and its id joins the
-// form's "chkAttachment" values, so CreateIssue moves it to the new issue; a refused save
-// removes the rows again.
+// The rows that pages write themselves: files posted with an issue form (the file input
+// Attachment, a screen capture among them) are held as ProvisionalAttachments rows before the
+// issue writer runs. A new issue takes them over through the form's "chkAttachment" values
+// (CreateIssue), an existing one through UpdateIssue's list of new attachments; a refused save
+// removes the rows again. The only SQL text of the site.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +14,7 @@
 
 namespace site {
 
-// What the new-issue form carries for it: the file input, and the handler that adds a saved
+// What an issue form carries for it: the file input, and the handler that adds a saved
 // screen capture to it (through a DataTransfer, keeping the files already chosen).
 inline constexpr std::string_view kAttachmentInput = "<input type=file name=Attachment multiple>";
 inline constexpr std::string_view kAttachCaptureScript =
@@ -29,5 +30,9 @@ inline constexpr std::string_view kAttachCaptureScript =
 // through the database's own connection (ADODB by name).
 std::vector<int32_t> KeepPostedFiles(automation::Object& db, automation::Object& form);
 void DropProvisionalAttachments(automation::Object& db, const std::vector<int32_t>& ids);
+
+// A new issue's form names the rows it takes over: exactly `ids`. A "chkAttachment" value posted
+// by the browser is dropped, so no post can take over the uploads of somebody else's form.
+void NameForNewIssue(automation::Object& form, const std::vector<int32_t>& ids);
 
 }  // namespace site
