@@ -101,4 +101,32 @@ void BM_GetUserFiltersRsMember(benchmark::State& state) {
 }
 BENCHMARK(BM_GetUserFiltersRsMember)->Unit(benchmark::kMillisecond);
 
+// The issue page's library calls for one issue, as each request makes them: on a Database of its
+// own (0: one held across calls, the floor; 1: a new object per call, which takes this thread's
+// kept connection; 2: a new object on a connection string no kept connection has, so a new
+// connection that parses the schema again, as every request paid before connections were kept).
+void BM_IssuePageCalls(benchmark::State& state) {
+  const int64_t mode = state.range(0);
+  auto held = Connect();
+  int64_t n = 0;
+  for (auto _ : state) {
+    std::shared_ptr<brisquel::Database> db = held;
+    if (mode == 1) db = Connect();
+    if (mode == 2) {
+      db = std::make_shared<brisquel::Database>();
+      db->SetConnectionString(sitedb::ConnectionString(TheSite().file) + ";Application Name=" + std::to_string(n++));
+    }
+    const int32_t issue = 1 + static_cast<int32_t>(n % kIssues);
+    benchmark::DoNotOptimize(brisquel::GetIssueRs(*db, issue));
+    benchmark::DoNotOptimize(brisquel::UserCanModifyIssue(*db, "user584", issue));
+    benchmark::DoNotOptimize(brisquel::GetCommentsRs(*db, issue, "Comments"));
+    benchmark::DoNotOptimize(brisquel::GetAttachmentsRs(*db, issue));
+    benchmark::DoNotOptimize(brisquel::GetIssueHistoryRs(*db, issue));
+    benchmark::DoNotOptimize(brisquel::GetIssueFieldsRs(*db, "user584"));
+    benchmark::DoNotOptimize(brisquel::GetIssueCodeTablesRs(*db));
+    ++n;
+  }
+}
+BENCHMARK(BM_IssuePageCalls)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+
 }  // namespace

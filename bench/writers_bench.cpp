@@ -10,6 +10,7 @@
 #include "core/database.h"
 #include "core/lookups.h"
 #include "core/multipart.h"
+#include "directory/directory.h"
 #include "issues/issue_writers.h"
 #include "support/site_db.h"
 
@@ -116,5 +117,24 @@ void BM_MassReassignTen(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * 10);
 }
 BENCHMARK(BM_MassReassignTen)->Unit(benchmark::kMillisecond);
+
+// Deleting one user: one the issues name (refused after the check, nothing written), and one
+// they do not (the check misses in every column, the user goes; put back untimed).
+void BM_DeleteUser(benchmark::State& state) {
+  const bool named = state.range(0) != 0;
+  const std::string user = named ? "carol" : "zed";
+  auto db = sitedb::Open(TheSite().file);
+  auto form = std::make_shared<brisquel::MultipartFormData>();
+  form->Fields()->Add("chkUser", user);
+  for (auto _ : state) {
+    if (!named) {
+      state.PauseTiming();
+      db->Exec("INSERT OR IGNORE INTO Users (UserId) VALUES ('zed')");
+      state.ResumeTiming();
+    }
+    if (brisquel::DeleteUser(*db, "admin", form) == named) state.SkipWithError("wrong answer");
+  }
+}
+BENCHMARK(BM_DeleteUser)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -1,6 +1,9 @@
 #include "core/database.h"
 
+#include <sys/stat.h>
+
 #include <cctype>
+#include <deque>
 
 #include "automation/text.h"
 #include "core/error_protocol.h"
@@ -37,6 +40,70 @@ void CloseQuietly(ado::Connection& c) noexcept {
   }
 }
 
+// The connections a thread's Database objects opened and let go, kept open so that the next
+// object on the same thread and file finds the schema parsed and its statements prepared. A
+// connection is keyed by its connection string and the file's device and inode as they were when
+// it was taken: a file deleted and made anew, or put in the old one's place, is another key, and
+// a kept connection to the old file is never handed out again.
+class KeptConnections {
+ public:
+  static KeptConnections& ThisThread() {
+    static thread_local KeptConnections kept;
+    return kept;
+  }
+
+  // The key of the file a connection string names as it is now; empty when it cannot be told
+  // (no such file yet, an unreadable indirection): such a connection is not kept.
+  static std::string KeyOf(const std::string& connectionString) {
+    try {
+      auto items = ado::ParseConnectionString(ado::ResolveConnectionString(connectionString));
+      auto source = ado::ConnectionValue(items, "Data Source");
+      struct stat st {};
+      if (!source || source->empty() || ::stat(source->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+      return connectionString + "\n" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+    } catch (...) {
+      return {};
+    }
+  }
+
+  std::shared_ptr<ado::Connection> Take(const std::string& key) {
+    for (auto it = idle_.begin(); it != idle_.end(); ++it) {
+      if (it->key != key) continue;
+      std::shared_ptr<ado::Connection> c = std::move(it->connection);
+      idle_.erase(it);
+      if (c->State() == ado::adStateOpen && !c->InTransaction()) return c;
+      return nullptr;
+    }
+    return nullptr;
+  }
+
+  // Keeps `c` when nobody else holds it, it can be reset, and its file is still the one of `key`;
+  // otherwise it is closed (rolling back).
+  void GiveBack(std::shared_ptr<ado::Connection> c, const std::string& key) noexcept {
+    try {
+      if (c.use_count() == 1 && !key.empty() && c->ResetForReuse() && KeyOf(c->AssignedConnectionString()) == key) {
+        idle_.push_back({key, std::move(c)});
+        if (idle_.size() > kKept) {
+          std::shared_ptr<ado::Connection> oldest = std::move(idle_.front().connection);
+          idle_.pop_front();
+          CloseQuietly(*oldest);
+        }
+        return;
+      }
+      CloseQuietly(*c);
+    } catch (...) {
+    }
+  }
+
+ private:
+  struct Idle {
+    std::string key;
+    std::shared_ptr<ado::Connection> connection;
+  };
+  static constexpr size_t kKept = 8;
+  std::deque<Idle> idle_;
+};
+
 }  // namespace
 
 Database::~Database() { Release(); }
@@ -44,8 +111,12 @@ Database::~Database() { Release(); }
 void Database::Release() noexcept {
   if (!connection_) return;
   // A connection adopted from another object is its owner's to close; one nobody else holds any
-  // more closes itself (rolling back) as it goes.
-  if (owned_) CloseQuietly(*connection_);
+  // more closes itself (rolling back) as it goes. One this object opened is kept for the next
+  // object on this thread, reset, when nobody else holds it.
+  if (owned_) {
+    KeptConnections::ThisThread().GiveBack(std::move(connection_), keptKey_);
+    keptKey_.clear();
+  }
   connection_.reset();
 }
 
@@ -79,11 +150,22 @@ void Database::SetConnectionString(const std::string& s) {
       [&] {
         lastErrorMessage_.clear();
         connectionString_ = s;
-        // The connection held before is let go, not closed here.
-        connection_ = std::make_shared<ado::Connection>();
+        // The connection held before is let go: kept when this object opened it and nobody else
+        // holds it, otherwise left to its holders.
+        if (owned_ && connection_ && connection_.use_count() == 1) Release();
+        connection_.reset();
+        owned_ = false;
+        keptKey_ = KeptConnections::KeyOf(s);
+        if (!keptKey_.empty()) connection_ = KeptConnections::ThisThread().Take(keptKey_);
+        if (!connection_) {
+          auto fresh = std::make_shared<ado::Connection>();
+          fresh->SetCursorLocation(ado::adUseClient);
+          fresh->Open(s);
+          // A file the open made is known by its key only now.
+          if (keptKey_.empty()) keptKey_ = KeptConnections::KeyOf(s);
+          connection_ = std::move(fresh);
+        }
         owned_ = true;
-        connection_->SetCursorLocation(ado::adUseClient);
-        connection_->Open(s);
       });
 }
 

@@ -58,8 +58,9 @@ class Database : public automation::Dispatchable<Database> {
   // never closed by a helper that adopted it (ownership is the flag owned_, not a use count).
   void SetActiveConnection(std::shared_ptr<ado::Connection> c);
   std::string GetConnectionString();
-  // Opens a new connection (client-side cursors) and clears LastErrorMessage. A failure is logged
-  // with the connection string, its password masked.
+  // Takes a kept connection to the same file (this thread's, reset as a fresh one would be) or
+  // opens a new one (client-side cursors), and clears LastErrorMessage. A failure is logged with
+  // the connection string, its password masked.
   void SetConnectionString(const std::string& s);
   std::string GetLastErrorMessage();
   void SetLastErrorMessage(const std::string& s);
@@ -140,6 +141,7 @@ class Database : public automation::Dispatchable<Database> {
   std::string connectionString_;
   std::shared_ptr<ado::Connection> connection_;
   bool owned_ = false;  // opened by this object (ConnectionString), not adopted
+  std::string keptKey_;  // the kept connections' key it was taken under; empty: not to be kept
   std::string lastErrorMessage_;
 };
 

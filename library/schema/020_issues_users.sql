@@ -147,6 +147,8 @@ CREATE TRIGGER IssueCounts_Update AFTER UPDATE OF ProjectId, StatusCode ON Issue
 END;
 CREATE INDEX IX_Issues_AssignedToUser ON Issues (AssignedToUser, StatusCode);
 CREATE INDEX IX_Issues_ResolutionCode ON Issues (ResolutionCode, StatusCode);
+-- Whether a user may be deleted is asked of every column that names a user: one probe each.
+CREATE INDEX IX_Issues_CreatedByUserId ON Issues (CreatedByUserId);
 -- The trend and daily statistics group issues by the day they were opened and closed.
 CREATE INDEX IX_Issues_DateOpened ON Issues (DateOpened);
 CREATE INDEX IX_Issues_DateClosed ON Issues (DateClosed);
@@ -166,6 +168,9 @@ CREATE TABLE IssueHistory (
 );
 CREATE INDEX IX_IssueHistory_IssueId ON IssueHistory (IssueId, CreatedOn);
 CREATE INDEX IX_IssueHistory_NewResolutionCode ON IssueHistory (NewResolutionCode);
+CREATE INDEX IX_IssueHistory_UserId ON IssueHistory (UserId);
+CREATE INDEX IX_IssueHistory_OldAssignedToUser ON IssueHistory (OldAssignedToUser);
+CREATE INDEX IX_IssueHistory_NewAssignedToUser ON IssueHistory (NewAssignedToUser);
 
 CREATE TABLE IssueComments (
   CommentId INTEGER CONSTRAINT PK_IssueComments PRIMARY KEY AUTOINCREMENT,

@@ -3,6 +3,7 @@
 #include <sodium.h>
 
 #include <filesystem>
+#include <mutex>
 
 #include "ado/connection_string.h"
 #include "ado/recordset.h"
@@ -27,6 +28,19 @@ void RequireSodium() {
   if (!ready) Raise(err::kFail, kSource, "The cryptographic library could not start.");
 }
 
+}  // namespace
+
+void ConfigureEngine() noexcept {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    sqlite3_initialize();
+  });
+}
+
+namespace {
+// Before any caller's code can reach the engine.
+const bool engineConfigured = (ConfigureEngine(), true);
 }  // namespace
 
 Connection::Connection() : errors_(std::make_shared<Errors>()), impl_(std::make_unique<Impl>()) {}
@@ -57,6 +71,7 @@ void Connection::Open(const std::string& connectionString, const std::string& /*
   bool readOnly = automation::EqualsNoCase(mode, "Read");
   int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) | SQLITE_OPEN_NOMUTEX;
 
+  ConfigureEngine();
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(source->c_str(), &db, flags, nullptr);
   auto fail = [&](int code) {
@@ -150,6 +165,28 @@ void Connection::RollbackTrans() {
   errors_->Clear();
   if (!InTransaction()) Raise(err::kNoTransaction, kSource);
   detail::Exec(*this, "ROLLBACK");
+}
+
+bool Connection::ResetForReuse() noexcept {
+  if (!db_) return false;
+  try {
+    sqlite3_set_authorizer(db_, nullptr, nullptr);
+    authorizer_ = nullptr;
+    sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+    if (!sqlite3_get_autocommit(db_) && sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr) != SQLITE_OK)
+      return false;
+    if (!sqlite3_get_autocommit(db_)) return false;
+    if (sqlite3_exec(db_, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr) != SQLITE_OK) return false;
+    SetCommandTimeout(30);
+    cursorLocation_ = adUseClient;
+    secret_.clear();
+    errors_->Clear();
+    for (auto& [text, entry] : impl_->cache)
+      if (entry->inUse) return false;
+    return true;
+  } catch (...) {
+    return false;
+  }
 }
 
 void Connection::SetAuthorizer(Authorizer callback, void* context) {

@@ -5,6 +5,7 @@
 #include "ado/ado.h"
 #include "core/recordset_persistence.h"
 #include "eventlog/eventlog.h"
+#include "schema/ddl.h"
 #include "support/temp_dir.h"
 
 namespace brisquel {
@@ -74,6 +75,46 @@ TEST_F(DatabaseTest, AReaderReturnsADetachedRecordsetThatOutlivesItsDatabase) {
   EXPECT_EQ(db->Scalar("select Description from Groups where GroupCode = 'Dev'").ToString(), "Developers");
   EXPECT_TRUE(db->Scalar("select 1 from Groups where 0").IsEmpty());
   EXPECT_TRUE(db->Read("select * from Groups where 0")->IsEOF());
+}
+
+int DenyAll(void*, int, const char*, const char*, const char*, const char*) { return SQLITE_DENY; }
+
+TEST_F(DatabaseTest, AConnectionLetGoIsKeptResetAndSeesLaterSchemaChanges) {
+  auto first = NewDatabase(), second = NewDatabase();
+  ado::Connection* opened[] = {first->ConnectionPtr().get(), second->ConnectionPtr().get()};
+  ASSERT_NE(opened[0], opened[1]);
+  // Left as a failed request might leave it: a transaction open, an authorizer set, keys off.
+  first->Exec("PRAGMA foreign_keys=OFF");
+  first->Connection().BeginTrans();
+  first->Exec("INSERT INTO Groups (GroupCode) VALUES ('Ops')");
+  first->Connection().SetAuthorizer(&DenyAll, nullptr);
+  first.reset();
+  second.reset();
+
+  auto third = NewDatabase(), fourth = NewDatabase();
+  for (auto* db : {third.get(), fourth.get()}) {
+    ado::Connection& c = db->Connection();
+    EXPECT_TRUE(&c == opened[0] || &c == opened[1]);
+    EXPECT_FALSE(c.InTransaction());
+    EXPECT_FALSE(c.HasAuthorizer());
+    EXPECT_EQ(db->One<int32_t>("PRAGMA foreign_keys"), 1);
+  }
+  EXPECT_EQ(Count("GroupCode = 'Ops'").ToLong(), 0);
+  // A column added on one kept connection is seen by the other, whose statements were prepared
+  // before it.
+  EXPECT_EQ(fourth->Read("select * from Groups")->FieldCount(), 3u);
+  schema::ddl::AddColumn(third->Connection(), "Groups", schema::ddl::NotNull("Extra", "VARCHAR(10)", "'x'"));
+  EXPECT_EQ(fourth->Read("select * from Groups")->FieldCount(), 4u);
+  EXPECT_EQ(fourth->One<std::string>("select Extra from Groups where GroupCode = 'Dev'"), "x");
+  third.reset();
+  fourth.reset();
+
+  // The file deleted and made anew: no kept connection reads the old one.
+  for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(dir / ("site.db" + std::string(suffix)));
+  Connect()->ExecuteNonQuery("CREATE TABLE Fresh (Id INTEGER)");
+  auto fifth = NewDatabase();
+  EXPECT_TRUE(fifth->Exists("select 1 from sqlite_schema where name = 'Fresh'"));
+  EXPECT_FALSE(fifth->Exists("select 1 from sqlite_schema where name = 'Groups'"));
 }
 
 TEST_F(DatabaseTest, ConnectionStateProperties) {

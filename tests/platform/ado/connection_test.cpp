@@ -51,6 +51,14 @@ TEST_F(AdoTest, OpensWithTheSettingsEveryConnectionNeeds) {
   EXPECT_EQ(ErrorOf([&] { c->Close(); }).number, ado::err::kObjectClosed);
 }
 
+TEST_F(AdoTest, TheEngineKeepsNoMemoryStatistics) {
+  // Started before this program's own code ran: its process-wide options can no longer change.
+  EXPECT_EQ(sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 1), SQLITE_MISUSE);
+  auto c = Open();
+  One("select count(*) from Groups");
+  EXPECT_EQ(sqlite3_memory_used(), 0);
+}
+
 TEST_F(AdoTest, FollowsAConnectionFileWithARelativeDataSource) {
   std::filesystem::create_directories(dir / "conf");
   testsupport::WriteFile(dir / "conf" / "site.udl", "[oledb]\r\n; comment line\r\nData Source=../site.db;Mode=ReadWrite\r\n");

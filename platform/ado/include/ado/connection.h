@@ -28,6 +28,11 @@ using RowCallback = std::function<void(sqlite3_stmt*)>;
 // type (a DATETIME text as a Date, a BIT as a Boolean), Null as Null.
 automation::Variant ColumnValue(sqlite3_stmt* st, int col);
 
+// Sets the engine's process-wide options, once, before it starts: its memory statistics off (kept,
+// every allocation would take one process-wide mutex). Runs when the library loads and again,
+// harmlessly, before every open.
+void ConfigureEngine() noexcept;
+
 class Connection : public automation::Dispatchable<Connection> {
  public:
   Connection();
@@ -46,6 +51,8 @@ class Connection : public automation::Dispatchable<Connection> {
   // stem>" added when it has none. Closed: the text last assigned.
   std::string ConnectionString() const;
   void SetConnectionString(const std::string& s);
+  // The text last assigned or opened with, open or closed.
+  const std::string& AssignedConnectionString() const { return connectionString_; }
   int32_t CursorLocation() const { return cursorLocation_; }
   void SetCursorLocation(int32_t v) { cursorLocation_ = v; }
   // Seconds a statement waits for another writer's lock before failing.
@@ -96,6 +103,12 @@ class Connection : public automation::Dispatchable<Connection> {
   // Data that library code derives from this connection and keeps with it (a catalogue of its
   // tables), by key; dropped when the connection closes.
   std::shared_ptr<void>& Kept(const std::string& key) { return kept_[key]; }
+
+  // Makes an open connection fit to be handed to a new user, as a fresh one would be (its
+  // statement cache and kept data stay): a pending transaction rolled back, no authorizer or
+  // progress handler, foreign keys on, the default command timeout, errors and the cached site
+  // secret cleared. False when it is not open or cannot be made fit.
+  bool ResetForReuse() noexcept;
 
   // Raises 3709 unless open.
   sqlite3* RequireOpen(std::string_view source) const;
