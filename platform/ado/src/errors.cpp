@@ -1,5 +1,7 @@
 #include "ado/errors.h"
 
+#include "automation/failure_reason.h"
+
 namespace ado {
 
 namespace {
@@ -10,12 +12,32 @@ bool StartsWith(std::string_view s, std::string_view prefix) {
 
 }  // namespace
 
+std::string_view EngineFailureReason(int resultCode) {
+  switch (resultCode & 0xFF) {
+    case SQLITE_FULL: return automation::kDiskFull;
+    case SQLITE_IOERR: return automation::kDiskError;
+    case SQLITE_READONLY:
+    case SQLITE_PERM: return automation::kAccessDenied;
+    case SQLITE_CANTOPEN: return "the file cannot be opened";
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB: return "the file is damaged";
+    case SQLITE_NOMEM: return automation::kOutOfMemory;
+    default: return {};
+  }
+}
+
 ErrorInfo EngineError(int rc, std::string_view message) {
   ErrorInfo e;
   e.source = "SQLite";
   e.description = std::string(message);
+  if ((rc & 0xFF) == SQLITE_FULL || (rc & 0xFF) == SQLITE_IOERR) {
+    const bool reading = rc == SQLITE_IOERR_READ || rc == SQLITE_IOERR_SHORT_READ;
+    e.description = std::string(reading ? "The database cannot be read: " : "The database cannot be written: ") +
+                    std::string(EngineFailureReason(rc)) + ".";
+  }
   e.number = err::kCommandFailed;
   e.nativeError = rc;
+  e.engineCode = rc;
   e.sqlState = "42000";
   switch (rc) {
     case SQLITE_CONSTRAINT_UNIQUE:
