@@ -66,7 +66,8 @@ struct Connection {
   // `what` names the file in the sentences of its failures ("The staging copy of the backup").
   Connection(const fs::path& file, std::string what) : what(std::move(what)) {
     if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
-      Failed(this->what + " cannot be opened", EngineReason(db ? sqlite3_extended_errcode(db) : SQLITE_CANTOPEN));
+      Failed(this->what + " cannot be opened",
+             EngineReason(db ? ado::EngineFailureCode(db, sqlite3_extended_errcode(db)) : SQLITE_CANTOPEN));
     sqlite3_extended_result_codes(db, 1);
     sqlite3_busy_timeout(db, 10000);
   }
@@ -75,7 +76,7 @@ struct Connection {
   Connection& operator=(const Connection&) = delete;
   [[noreturn]] void Fail(int rc) {
     if ((rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED) Refused(kInUse);
-    Failed(what + " cannot be read or written", EngineReason(rc));
+    Failed(what + " cannot be read or written", EngineReason(ado::EngineFailureCode(db, rc)));
   }
   std::string Text(const std::string& sql) {
     sqlite3_stmt* st = nullptr;
@@ -103,6 +104,12 @@ struct FileDescriptor {
 std::string StagingPrefix(const fs::path& site) { return "." + site.filename().string() + ".restore-"; }
 // The safety copy's file while it is written (agent::WriteBackupFile's ".<name>.part-XXXXXX").
 std::string PartialSafetyPrefix(const std::string& database) { return "." + database + "_prerestore_"; }
+
+// A database file that is done with, and the journal files the engine may have left beside it.
+void RemoveDatabaseFile(const fs::path& file) {
+  std::error_code ec;
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) fs::remove(file.string() + suffix, ec);
+}
 
 // What restores that were killed left behind: staging copies beside the site (with their journal
 // files) and partial safety copies in the backup folder. Only under the restore lock, so never a
@@ -234,8 +241,7 @@ fs::path Stage(const fs::path& backup, const fs::path& site, const std::string& 
     if (version < kSchemaVersion)
       messages.push_back("Backup upgraded from " + VersionText(version) + " to " + VersionText(kSchemaVersion) + ".");
   } catch (...) {
-    std::error_code ec;
-    fs::remove(pattern, ec);
+    RemoveDatabaseFile(pattern);
     throw;
   }
   return pattern;
@@ -271,10 +277,10 @@ void Replace(const fs::path& staging, const fs::path& site, const fs::path& safe
       if (b) sqlite3_backup_finish(b);  // an unfinished copy is rolled back, the lock released
     }
   } copy{sqlite3_backup_init(live.db, "main", source.db, "main")};
-  if (!copy.b) Failed("The site cannot be replaced", EngineReason(sqlite3_extended_errcode(live.db)));
+  if (!copy.b) live.Fail(sqlite3_extended_errcode(live.db));
   int rc = sqlite3_backup_step(copy.b, 0);
   if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) Refused(kInUse);
-  if (rc != SQLITE_OK) Failed("The site cannot be replaced", EngineReason(rc));
+  if (rc != SQLITE_OK) Failed("The site cannot be replaced", EngineReason(ado::EngineFailureCode(live.db, rc)));
   TestPause("locked");
   // The reader's snapshot is the site as the lock found it: every write committed before it.
   reader.Exec("BEGIN");
@@ -305,7 +311,7 @@ void Replace(const fs::path& staging, const fs::path& site, const fs::path& safe
     source.Exec("COMMIT");
     TestPause("versioned");
     rc = sqlite3_backup_step(copy.b, -1);
-    if (rc != SQLITE_DONE) Failed("The site cannot be replaced", EngineReason(rc));
+    if (rc != SQLITE_DONE) Failed("The site cannot be replaced", EngineReason(ado::EngineFailureCode(live.db, rc)));
   } catch (const agent::BackupFileError& e) {
     Failed("The safety copy of the site cannot be written", e.reason);
   } catch (...) {
@@ -361,11 +367,9 @@ std::string Restore(DbAdmin& a, const fs::path& backup, const std::string& set, 
     a.CloseSite();
     Replace(staging, site, safety, database, now, messages);
     TestPause("checkpointed");
-    std::error_code ec;
-    fs::remove(staging, ec);
+    RemoveDatabaseFile(staging);
   } catch (...) {
-    std::error_code ec;
-    if (!staging.empty()) fs::remove(staging, ec);
+    if (!staging.empty()) RemoveDatabaseFile(staging);
     a.SetConnectionString(connection);
     throw;
   }

@@ -1,5 +1,7 @@
 #include "ado/errors.h"
 
+#include <cerrno>
+
 #include "automation/failure_reason.h"
 
 namespace ado {
@@ -81,10 +83,19 @@ ErrorInfo EngineError(int rc, std::string_view message) {
   return e;
 }
 
+int EngineFailureCode(sqlite3* db, int rc) {
+  if ((rc & 0xFF) != SQLITE_IOERR || !db) return rc;
+  const int error = sqlite3_system_errno(db);
+  return error == ENOSPC || error == EDQUOT ? SQLITE_FULL : rc;
+}
+
 ErrorInfo EngineError(sqlite3* db, int rc) {
   int ext = db ? sqlite3_extended_errcode(db) : rc;
   if ((ext & 0xFF) != (rc & 0xFF)) ext = rc;
-  return EngineError(ext, db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+  const int code = EngineFailureCode(db, ext);
+  ErrorInfo e = EngineError(code, db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+  e.nativeError = code == ext ? e.nativeError : ext;
+  return e;
 }
 
 std::string ErrorText(int32_t number) {

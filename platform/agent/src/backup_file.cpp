@@ -46,7 +46,8 @@ std::string Format(std::time_t t, const char* format) {
 }
 
 void Check(sqlite3* db, int rc, const std::string& what) {
-  if (rc != SQLITE_OK && rc != SQLITE_DONE) Stop(what, EngineReason(db ? sqlite3_extended_errcode(db) : rc));
+  if (rc != SQLITE_OK && rc != SQLITE_DONE)
+    Stop(what, EngineReason(db ? ado::EngineFailureCode(db, sqlite3_extended_errcode(db)) : rc));
 }
 
 void SyncPath(const std::filesystem::path& p, int flags) {
@@ -79,7 +80,7 @@ void CopyInto(sqlite3* src, const std::string& databaseName, const std::filesyst
   if (!b) Stop("The backup cannot begin", EngineReason(sqlite3_extended_errcode(dst)));
   int rc = sqlite3_backup_step(b, -1);
   sqlite3_backup_finish(b);
-  if (rc != SQLITE_DONE) Stop("The site cannot be copied into the backup file", EngineReason(rc));
+  if (rc != SQLITE_DONE) Stop("The site cannot be copied into the backup file", EngineReason(ado::EngineFailureCode(dst, rc)));
   Check(dst, sqlite3_exec(dst, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr),
         "The backup file cannot be written");
   sqlite3_stmt* st = nullptr;
@@ -145,7 +146,8 @@ void WriteBackupFile(const std::filesystem::path& site, const std::filesystem::p
     ~Closer() { sqlite3_close(db); }
   } closer{src};
   if (sqlite3_open_v2(site.c_str(), &src, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
-    Stop("The site database cannot be opened", EngineReason(src ? sqlite3_extended_errcode(src) : SQLITE_CANTOPEN));
+    Stop("The site database cannot be opened",
+         EngineReason(src ? ado::EngineFailureCode(src, sqlite3_extended_errcode(src)) : SQLITE_CANTOPEN));
   sqlite3_busy_timeout(src, 10000);
   WriteBackupFile(src, final, databaseName, start);
 }

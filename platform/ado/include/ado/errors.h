@@ -20,7 +20,7 @@ struct ErrorInfo {
   std::string source;
   std::string description;
   std::string sqlState;
-  int32_t engineCode = 0;   // SQLite's extended result code of an engine failure, else 0
+  int32_t engineCode = 0;   // an engine failure's EngineFailureCode, else 0
 };
 
 // The error of a failed engine call, mapped to the numbers callers test: UNIQUE and PRIMARY KEY
@@ -38,6 +38,9 @@ ErrorInfo EngineError(int rc, std::string_view message);
 // automation::FileFailureReason words it), "the file is damaged", ...; "" for an SQL error or a
 // constraint, whose own message stands.
 std::string_view EngineFailureReason(int resultCode);
+// The failure's result code as the reasons read it: an I/O error that a full disk caused (the
+// system's errno ENOSPC or EDQUOT, as on a full tmpfs growing the -shm file) counts as SQLITE_FULL.
+int EngineFailureCode(sqlite3* db, int rc);
 // ADO's own text for its numbers (3021, 3704, ...).
 std::string ErrorText(int32_t number);
 
