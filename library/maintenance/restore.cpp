@@ -285,41 +285,35 @@ void Replace(const fs::path& staging, const fs::path& site, const fs::path& safe
   // The reader's snapshot is the site as the lock found it: every write committed before it.
   reader.Exec("BEGIN");
   std::string version = reader.Text("select Version from VantrelRowVersion where Id = 1");
-  bool kept = false;
   try {
     agent::WriteBackupFile(reader.db, safety, database, now, [] { TestPause("safety-durable"); });
-    kept = true;
-    reader.Exec("COMMIT");
-    messages.push_back("Safety copy of the site before the restore: " + safety.filename().string());
-    TestPause("safety");
-    // Every restored row takes a version above any the live site handed out: a recordset read
-    // before the restore then meets a conflict instead of overwriting the restored row. The copy
-    // follows changes made through its own source connection.
-    source.Exec("BEGIN IMMEDIATE");
-    source.Exec("update VantrelRowVersion set Version = " +
-                std::to_string(std::atoll(version.c_str()) + kRowVersionMargin) + " where Id = 1");
-    std::vector<std::string> tables;
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(source.db, "select name from sqlite_master where type = 'table'", -1, &st, nullptr) ==
-        SQLITE_OK)
-      while (sqlite3_step(st) == SQLITE_ROW)
-        tables.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
-    sqlite3_finalize(st);
-    for (const std::string& t : tables)
-      if (ado::HasRowVersion(source.db, t))
-        source.Exec("update " + ado::QuoteIdentifier(t) + " set LastUpdated = LastUpdated");
-    source.Exec("COMMIT");
-    TestPause("versioned");
-    rc = sqlite3_backup_step(copy.b, -1);
-    if (rc != SQLITE_DONE) Failed("The site cannot be replaced", EngineReason(ado::EngineFailureCode(live.db, rc)));
   } catch (const agent::BackupFileError& e) {
     Failed("The safety copy of the site cannot be written", e.reason);
-  } catch (...) {
-    // The site stayed as it was: its safety copy is of no use and would only fill the disk.
-    std::error_code ec;
-    if (kept) fs::remove(safety, ec);
-    throw;
   }
+  reader.Exec("COMMIT");
+  messages.push_back("Safety copy of the site before the restore: " + safety.filename().string());
+  TestPause("safety");
+  // Every restored row takes a version above any the live site handed out: a recordset read
+  // before the restore then meets a conflict instead of overwriting the restored row. The copy
+  // follows changes made through its own source connection.
+  source.Exec("BEGIN IMMEDIATE");
+  source.Exec("update VantrelRowVersion set Version = " +
+              std::to_string(std::atoll(version.c_str()) + kRowVersionMargin) + " where Id = 1");
+  std::vector<std::string> tables;
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(source.db, "select name from sqlite_master where type = 'table'", -1, &st, nullptr) ==
+      SQLITE_OK)
+    while (sqlite3_step(st) == SQLITE_ROW)
+      tables.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+  sqlite3_finalize(st);
+  for (const std::string& t : tables)
+    if (ado::HasRowVersion(source.db, t))
+      source.Exec("update " + ado::QuoteIdentifier(t) + " set LastUpdated = LastUpdated");
+  source.Exec("COMMIT");
+  TestPause("versioned");
+  rc = sqlite3_backup_step(copy.b, -1);
+  // A failed copy is rolled back as it is finished; the safety copy stays, a backup like any other.
+  if (rc != SQLITE_DONE) Failed("The site cannot be replaced", EngineReason(ado::EngineFailureCode(live.db, rc)));
   const int pages = sqlite3_backup_pagecount(copy.b);
   sqlite3_backup_finish(copy.b);
   copy.b = nullptr;

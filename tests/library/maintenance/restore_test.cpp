@@ -400,6 +400,23 @@ namespace {
 // a safety copy, and what a killed restore left is gone once the next one has begun.
 class RestoreUnderWritesTest : public KilledRestoreTest {
  protected:
+  // The trials run on a tmpfs of their own where one can be mounted (no disk to wait for), else in
+  // the usual temporary folder.
+  static void SetUpTestSuite() { Mount(64 << 20); }
+  static void TearDownTestSuite() {
+    delete tmpdir;
+    delete disk;
+    tmpdir = nullptr;
+    disk = nullptr;
+  }
+  static void Mount(uint64_t bytes) {
+    sitedb::FreshSite(true);  // the store the test sites are copied from stays where it is
+    disk = new testsupport::SmallDisk(bytes);
+    if (disk->Mounted()) tmpdir = new testsupport::ScopedEnv("TMPDIR", disk->path().string());
+  }
+  static inline testsupport::SmallDisk* disk = nullptr;
+  static inline testsupport::ScopedEnv* tmpdir = nullptr;
+
   struct Writer {
     std::string prefix;
     pid_t pid = -1;
@@ -477,12 +494,11 @@ class RestoreUnderWritesTest : public KilledRestoreTest {
   // One trial: the writer saves, a restore stops at `point` (unless it fails before), is killed or
   // let go on, the writer saves on. On the small disk, `room` bytes are left free for the restore.
   // Checks every saved issue and what the restore left.
-  Outcome Trial(const std::string& point, bool kill, const std::string& when, testsupport::SmallDisk* disk = nullptr,
-                uint64_t room = 0) {
-    Writer w = StartWriter("Trial " + std::to_string(++trials), disk ? 20ms : 0ms);
+  Outcome Trial(const std::string& point, bool kill, const std::string& when, std::optional<uint64_t> room = {}) {
+    Writer w = StartWriter("Trial " + std::to_string(++trials), room ? 10ms : 2ms);
     EXPECT_TRUE(WaitSaved(w, 2)) << when;
     Mark();
-    if (disk) disk->Fill(room);
+    if (room) disk->Fill(*room);
     int report[2];
     EXPECT_EQ(::pipe(report), 0);
     pid_t pid = Started(point, report[1]);
@@ -499,7 +515,7 @@ class RestoreUnderWritesTest : public KilledRestoreTest {
     char buf[512];
     for (ssize_t n; (n = ::read(report[0], buf, sizeof buf)) > 0;) out.failure.append(buf, static_cast<size_t>(n));
     ::close(report[0]);
-    if (disk) disk->Free();
+    if (room) disk->Free();
     EXPECT_TRUE(WaitSaved(w, w.saved.size() + 2)) << when;
     Stop(w);
     const std::set<std::string> kept = Kept();
@@ -541,15 +557,7 @@ TEST_F(RestoreUnderWritesTest, EverySavedIssueIsInTheSiteOrTheSafetyCopy) {
 // copy, the safety copy or the replacement finds it full, or none of them.
 class RestoreOnAFullDiskTest : public RestoreUnderWritesTest {
  protected:
-  static void SetUpTestSuite() {
-    sitedb::FreshSite(true);  // the store the test sites are copied from stays where it is
-    disk = new testsupport::SmallDisk(16 << 20);
-    if (disk->Mounted()) tmpdir = new testsupport::ScopedEnv("TMPDIR", disk->path().string());
-  }
-  static void TearDownTestSuite() {
-    delete tmpdir;
-    delete disk;
-  }
+  static void SetUpTestSuite() { Mount(16 << 20); }
   void SetUp() override {
     if (!disk->Mounted()) GTEST_SKIP() << "a tmpfs cannot be mounted here (root only)";
     RestoreUnderWritesTest::SetUp();
@@ -561,8 +569,6 @@ class RestoreOnAFullDiskTest : public RestoreUnderWritesTest {
     if (disk->Mounted()) RestoreUnderWritesTest::TearDown();
   }
   std::unique_ptr<agent::Store> store;
-  static inline testsupport::SmallDisk* disk = nullptr;
-  static inline testsupport::ScopedEnv* tmpdir = nullptr;
 };
 
 TEST_F(RestoreOnAFullDiskTest, EverySavedIssueIsKeptAndAFullDiskIsSaidSo) {
@@ -573,7 +579,7 @@ TEST_F(RestoreOnAFullDiskTest, EverySavedIssueIsKeptAndAFullDiskIsSaidSo) {
     for (const auto& [point, old] : kPoints)
       for (const bool kill : {true, false}) {
         const std::string when = point + (kill ? " killed" : " let go on") + " with " + std::to_string(room) + " bytes free";
-        const Outcome out = Trial(point, kill, when, disk, room);
+        const Outcome out = Trial(point, kill, when, room);
         if (out.failure.empty()) {
           finished += !out.old;
           continue;
