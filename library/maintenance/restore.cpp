@@ -216,7 +216,14 @@ void UpgradeStaging(const fs::path& staging) {
 // The checked staging copy, without its header table, at this site's schema version.
 fs::path Stage(const fs::path& backup, const fs::path& site, const std::string& database, const std::string& set,
                std::vector<std::string>& messages) {
-  agent::BackupHeader h = agent::ReadBackupHeader(backup);
+  agent::BackupHeader h;
+  try {
+    h = agent::ReadBackupHeader(backup);
+  } catch (const automation::ComError& e) {
+    // Said by the file's name: the folder is the page's own.
+    if (e.number != agent::kNotABackup) throw;
+    Refused("The file " + backup.filename().string() + " is not a backup of a Vantrel site.");
+  }
   const int version = CheckHeader(h, database, set);
   std::string pattern = (site.parent_path() / (StagingPrefix(site) + "XXXXXX")).string();
   FileDescriptor out{::mkstemp(pattern.data())};

@@ -145,7 +145,7 @@ TEST_F(RestoreTest, ABackupThatDoesNotFitIsRefusedAndTheSiteStays) {
   const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
       {other, "", "The backup holds the database Other, not Site."},
       {mine, "Another set", "The backup's media name is " + mine.substr(0, mine.size() - 4) + ", not Another set."},
-      {"text.bak", "", "is not a backup of a Vantrel site."},
+      {"text.bak", "", "The file text.bak is not a backup of a Vantrel site."},
       {"Newer.bak", "", "The backup has schema version 1.12, newer than this site's 1.11."},
       {"Damaged.bak", "", "The backup failed its integrity check: "},
   };
