@@ -263,7 +263,13 @@ void DeleteField(Database& db, const std::string& name) {
   codetables::RequireSqlName(s->name, 20, "DeleteCustomField");
   if (!table.empty())
     WriteStep(db, [&] { ddl::DropConstraint(db.Connection(), "Issues", "fk_" + table + "_" + s->name); });
-  db.Trap([&] { ddl::DropConstraint(db.Connection(), "Issues", "DF_Issues_" + s->name); });
+  try {
+    ddl::DropConstraint(db.Connection(), "Issues", "DF_Issues_" + s->name);
+  } catch (const automation::ComError&) {
+    // A field without a default goes on to its column; anything else (the rebuild meeting a full
+    // disk) stops the removal with its own reason.
+    if (db.FirstError().nativeError != ddl::kNotAConstraint) throw;
+  }
   ddl::DropColumn(db.Connection(), "Issues", s->name);
 }
 

@@ -243,10 +243,18 @@ void DbUpgrader::Upgrade100to101(ado::Connection& db) {
   });
 }
 
-void DbUpgrader::Tolerated(const char* text, const std::function<void()>& statement) {
+void DbUpgrader::Tolerated(ado::Connection& db, const char* text, const std::function<void()>& statement) {
   try {
     statement();
   } catch (const std::exception& e) {
+    // On a full disk or an I/O error the engine has rolled the whole transaction back: going on
+    // would run the rest of the step outside it, statement by statement. Only the statement's own
+    // refusal by the schema as it stands is passed over.
+    const ado::ErrorInfo* first = db.ErrorList().First();
+    const bool refused = first && (first->nativeError == schema::ddl::kNoSuchTable ||
+                                   first->nativeError == schema::ddl::kObjectExists ||
+                                   first->nativeError == schema::ddl::kTableReferenced);
+    if (!db.InTransaction() || !refused) throw;
     log_.Trace(1, std::string(kTrace) + "Upgrade101To110 - " + text + Message(e));
   }
 }
@@ -261,14 +269,14 @@ void DbUpgrader::Upgrade101to110(ado::Connection& db) {
       if (ado::HasRowVersion(db.Handle(), table)) ado::InstallRowVersion(db.Handle(), table);
     ddl::AddColumn(db, "Users", ddl::NotNull("EMailEnabled", "BIT", "1", "DF_Users_EMailEnabled"));
     ddl::AddColumn(db, "Projects", ddl::NotNull("EMailEnabled", "BIT", "1", "DF_Projects_EMailEnabled"));
-    Tolerated("Error updating ProjectUseCases: ", [&] {
+    Tolerated(db, "Error updating ProjectUseCases: ", [&] {
       ddl::AddColumn(db, "ProjectUseCases", ddl::NotNull("LastUpdated", "INTEGER", "0"));
       ado::InstallRowVersion(db.Handle(), "ProjectUseCases");
       // A timestamp column gives every row a version at once; the triggers give one on update.
       db.ExecuteNonQuery("update ProjectUseCases set LastUpdated = LastUpdated");
     });
-    Tolerated("Error dropping table IssueActivity: ", [&] { ddl::DropTable(db, "IssueActivity"); });
-    Tolerated("Error dropping table UserCases: ", [&] {
+    Tolerated(db, "Error dropping table IssueActivity: ", [&] { ddl::DropTable(db, "IssueActivity"); });
+    Tolerated(db, "Error dropping table UserCases: ", [&] {
       bool registered = false;
       db.Each("select * from IssueCodeTables where TableName = 'UseCases'", {},
               [&](sqlite3_stmt*) { registered = true; });

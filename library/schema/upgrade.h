@@ -33,8 +33,10 @@ class DbUpgrader : public automation::Dispatchable<DbUpgrader> {
   // counted from the issues, when any of them is missing. The version stays as it is.
   void CompleteIndexesAndCounts(ado::Connection& db);
   void UpdateVersion(ado::Connection& db, double version);
-  // Runs one statement whose failure the 1.10 step only traces, with `text` before the reason.
-  void Tolerated(const char* text, const std::function<void()>& statement);
+  // Runs one statement whose refusal (a missing table, a column or table already there, a table
+  // still referred to) the 1.10 step only traces, with `text` before the reason. Any other failure,
+  // and any that ended the transaction (a full disk, an I/O error), stops the upgrade.
+  void Tolerated(ado::Connection& db, const char* text, const std::function<void()>& statement);
 
   VTLLogging log_;
 };

@@ -42,6 +42,7 @@ Db::Db(const fs::path& file) {
     ADD_FAILURE() << "cannot open " << file;
   }
   sqlite3_extended_result_codes(db_, 1);
+  sqlite3_busy_timeout(db_, 5000);  // a test's own writer process may hold the site a moment
   Exec("PRAGMA foreign_keys = ON");
 }
 

@@ -1,5 +1,9 @@
 #include "ado/errors.h"
 
+#include <cerrno>
+
+#include "automation/failure_reason.h"
+
 namespace ado {
 
 namespace {
@@ -10,12 +14,32 @@ bool StartsWith(std::string_view s, std::string_view prefix) {
 
 }  // namespace
 
+std::string_view EngineFailureReason(int resultCode) {
+  switch (resultCode & 0xFF) {
+    case SQLITE_FULL: return automation::kDiskFull;
+    case SQLITE_IOERR: return automation::kDiskError;
+    case SQLITE_READONLY:
+    case SQLITE_PERM: return automation::kAccessDenied;
+    case SQLITE_CANTOPEN: return "the file cannot be opened";
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB: return "the file is damaged";
+    case SQLITE_NOMEM: return automation::kOutOfMemory;
+    default: return {};
+  }
+}
+
 ErrorInfo EngineError(int rc, std::string_view message) {
   ErrorInfo e;
   e.source = "SQLite";
   e.description = std::string(message);
+  if ((rc & 0xFF) == SQLITE_FULL || (rc & 0xFF) == SQLITE_IOERR) {
+    const bool reading = rc == SQLITE_IOERR_READ || rc == SQLITE_IOERR_SHORT_READ;
+    e.description = std::string(reading ? "The database cannot be read: " : "The database cannot be written: ") +
+                    std::string(EngineFailureReason(rc)) + ".";
+  }
   e.number = err::kCommandFailed;
   e.nativeError = rc;
+  e.engineCode = rc;
   e.sqlState = "42000";
   switch (rc) {
     case SQLITE_CONSTRAINT_UNIQUE:
@@ -59,10 +83,19 @@ ErrorInfo EngineError(int rc, std::string_view message) {
   return e;
 }
 
+int EngineFailureCode(sqlite3* db, int rc) {
+  if ((rc & 0xFF) != SQLITE_IOERR || !db) return rc;
+  const int error = sqlite3_system_errno(db);
+  return error == ENOSPC || error == EDQUOT ? SQLITE_FULL : rc;
+}
+
 ErrorInfo EngineError(sqlite3* db, int rc) {
   int ext = db ? sqlite3_extended_errcode(db) : rc;
   if ((ext & 0xFF) != (rc & 0xFF)) ext = rc;
-  return EngineError(ext, db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+  const int code = EngineFailureCode(db, ext);
+  ErrorInfo e = EngineError(code, db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+  e.nativeError = code == ext ? e.nativeError : ext;
+  return e;
 }
 
 std::string ErrorText(int32_t number) {

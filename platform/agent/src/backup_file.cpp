@@ -10,15 +10,31 @@
 #include <cstring>
 #include <thread>
 
+#include "ado/errors.h"
 #include "jobstore/jobstore.h"
 #include "automation/automation.h"
+#include "automation/failure_reason.h"
 
 namespace agent {
 
 namespace {
 
-[[noreturn]] void Stop(std::string text) {
-  throw automation::ComError(kBackupFailed, std::string(kSource), std::move(text));
+[[noreturn]] void Stop(const std::string& what, std::string_view reason) {
+  BackupFileError e;
+  e.number = kBackupFailed;
+  e.source = std::string(kSource);
+  e.reason = std::string(reason);
+  e.description = what + ": " + e.reason + ".";
+  throw e;
+}
+
+// Why the engine failed, in the same words as a file's failure; a failure the engine words alone
+// (an SQL error) is the engine refusing the copy.
+std::string_view EngineReason(int rc) {
+  std::string_view why = ado::EngineFailureReason(rc);
+  if (!why.empty()) return why;
+  if ((rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED) return "the site is in use";
+  return "the database engine refuses it";
 }
 
 std::string Format(std::time_t t, const char* format) {
@@ -30,15 +46,16 @@ std::string Format(std::time_t t, const char* format) {
 }
 
 void Check(sqlite3* db, int rc, const std::string& what) {
-  if (rc != SQLITE_OK && rc != SQLITE_DONE) Stop(what + ": " + sqlite3_errmsg(db));
+  if (rc != SQLITE_OK && rc != SQLITE_DONE)
+    Stop(what, EngineReason(db ? ado::EngineFailureCode(db, sqlite3_extended_errcode(db)) : rc));
 }
 
 void SyncPath(const std::filesystem::path& p, int flags) {
   int fd = ::open(p.c_str(), flags | O_CLOEXEC);
   if (fd < 0 || ::fsync(fd) != 0) {
-    std::string why = std::strerror(errno);
+    const int error = errno;
     if (fd >= 0) ::close(fd);
-    Stop("The backup cannot be made durable (" + p.string() + "): " + why);
+    Stop("The backup file cannot be made durable", automation::FileFailureReason(error));
   }
   ::close(fd);
 }
@@ -50,29 +67,22 @@ void TestPause() {
 }
 
 // The copy with its header, in rollback-journal mode so that the backup is one file.
-void CopyInto(const std::filesystem::path& site, const std::string& databaseName, const std::filesystem::path& temp,
+void CopyInto(sqlite3* src, const std::string& databaseName, const std::filesystem::path& temp,
               const std::string& name, std::time_t start) {
-  sqlite3* src = nullptr;
   sqlite3* dst = nullptr;
   struct Closer {
-    sqlite3*& a;
-    sqlite3*& b;
-    ~Closer() {
-      sqlite3_close(a);
-      sqlite3_close(b);
-    }
-  } closer{src, dst};
-  if (sqlite3_open_v2(site.c_str(), &src, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
-    Stop("The site database " + site.string() + " cannot be opened: " + sqlite3_errmsg(src));
-  sqlite3_busy_timeout(src, 10000);
+    sqlite3*& db;
+    ~Closer() { sqlite3_close(db); }
+  } closer{dst};
   Check(dst, sqlite3_open_v2(temp.c_str(), &dst, SQLITE_OPEN_READWRITE, nullptr), "The backup file cannot be opened");
   // One step copies everything in one read transaction: a stepped copy would restart at every write.
   sqlite3_backup* b = sqlite3_backup_init(dst, "main", src, "main");
-  if (!b) Stop(std::string("The backup cannot begin: ") + sqlite3_errmsg(dst));
+  if (!b) Stop("The backup cannot begin", EngineReason(sqlite3_extended_errcode(dst)));
   int rc = sqlite3_backup_step(b, -1);
   sqlite3_backup_finish(b);
-  if (rc != SQLITE_DONE) Stop(std::string("The copy failed: ") + sqlite3_errstr(rc));
-  Check(dst, sqlite3_exec(dst, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr), "The copy failed");
+  if (rc != SQLITE_DONE) Stop("The site cannot be copied into the backup file", EngineReason(ado::EngineFailureCode(dst, rc)));
+  Check(dst, sqlite3_exec(dst, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr),
+        "The backup file cannot be written");
   sqlite3_stmt* st = nullptr;
   Check(dst,
         sqlite3_exec(dst,
@@ -98,19 +108,23 @@ void CopyInto(const std::filesystem::path& site, const std::string& databaseName
 
 }  // namespace
 
-void WriteBackupFile(const std::filesystem::path& site, const std::filesystem::path& final,
-                     const std::string& databaseName, std::time_t start) {
+void WriteBackupFile(sqlite3* site, const std::filesystem::path& final, const std::string& databaseName,
+                     std::time_t start, const std::function<void()>& durable) {
   std::string pattern = (final.parent_path() / ("." + final.filename().string() + ".part-XXXXXX")).string();
   int fd = ::mkstemp(pattern.data());
-  if (fd < 0) Stop("The backup file cannot be created in " + final.parent_path().string() + ": " + std::strerror(errno));
+  if (fd < 0) Stop("The backup file cannot be created", automation::FileFailureReason(errno));
   ::close(fd);
   std::filesystem::path temp = pattern;
   try {
     CopyInto(site, databaseName, temp, final.stem().string(), start);
     SyncPath(temp, O_RDONLY);
     TestPause();
+    if (durable) durable();
     // link() never replaces: an existing final name fails the run.
-    if (::link(temp.c_str(), final.c_str()) != 0) Stop(final.string() + " cannot be written: " + std::strerror(errno));
+    if (::link(temp.c_str(), final.c_str()) != 0) {
+      if (errno == EEXIST) Stop("The backup file cannot be given its name", "a file of that name is already there");
+      Stop("The backup file cannot be given its name", automation::FileFailureReason(errno));
+    }
     ::unlink(temp.c_str());
     ::chmod(final.c_str(), 0640);
     SyncPath(final.parent_path(), O_RDONLY | O_DIRECTORY);
@@ -122,6 +136,20 @@ void WriteBackupFile(const std::filesystem::path& site, const std::filesystem::p
     std::filesystem::remove(journal, ec);
     throw;
   }
+}
+
+void WriteBackupFile(const std::filesystem::path& site, const std::filesystem::path& final,
+                     const std::string& databaseName, std::time_t start) {
+  sqlite3* src = nullptr;
+  struct Closer {
+    sqlite3*& db;
+    ~Closer() { sqlite3_close(db); }
+  } closer{src};
+  if (sqlite3_open_v2(site.c_str(), &src, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+    Stop("The site database cannot be opened",
+         EngineReason(src ? ado::EngineFailureCode(src, sqlite3_extended_errcode(src)) : SQLITE_CANTOPEN));
+  sqlite3_busy_timeout(src, 10000);
+  WriteBackupFile(src, final, databaseName, start);
 }
 
 std::string IntegrityCheck(const std::filesystem::path& file) {

@@ -10,8 +10,10 @@
 #include <cstring>
 #include <thread>
 
+#include "ado/errors.h"
 #include "jobstore/jobstore.h"
 #include "automation/automation.h"
+#include "automation/failure_reason.h"
 #include "automation/text.h"
 
 namespace agent {
@@ -46,11 +48,20 @@ CREATE TABLE IF NOT EXISTS JobHistory (
   throw automation::ComError(number, std::string(kSource), std::move(description));
 }
 
+// The engine's failure: a full disk or an I/O error in our own sentence, anything else (an SQL
+// error) in the engine's words.
+std::string EngineFailure(sqlite3* db) {
+  if (!db) return "The job store cannot be opened: " + std::string(automation::kOutOfMemory) + ".";
+  std::string_view why = ado::EngineFailureReason(ado::EngineFailureCode(db, sqlite3_extended_errcode(db)));
+  if (why.empty()) return sqlite3_errmsg(db);
+  return "The job store cannot be read or written: " + std::string(why) + ".";
+}
+
 class Statement {
  public:
   Statement(sqlite3* db, std::string_view sql, const std::vector<std::string>& params = {}) : db_(db) {
     if (sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &st_, nullptr) != SQLITE_OK)
-      Fail(kStoreFailed, sqlite3_errmsg(db));
+      Fail(kStoreFailed, EngineFailure(db));
     for (size_t i = 0; i < params.size(); ++i)
       sqlite3_bind_text(st_, static_cast<int>(i + 1), params[i].c_str(), -1, SQLITE_TRANSIENT);
   }
@@ -60,7 +71,7 @@ class Statement {
   bool Step() {
     int rc = sqlite3_step(st_);
     if (rc == SQLITE_ROW) return true;
-    if (rc != SQLITE_DONE) Fail(kStoreFailed, sqlite3_errmsg(db_));
+    if (rc != SQLITE_DONE) Fail(kStoreFailed, EngineFailure(db_));
     return false;
   }
   std::string Text(int i) {
@@ -148,7 +159,7 @@ Store::Store(const std::filesystem::path& file) : file_(file) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   if (rc != SQLITE_OK) {
-    std::string why = sqlite3_errmsg(db_);
+    std::string why = EngineFailure(db_);
     sqlite3_close(db_);
     db_ = nullptr;
     Fail(kStoreFailed, why);

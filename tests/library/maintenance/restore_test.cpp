@@ -1,14 +1,19 @@
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <ctime>
 #include <fstream>
 #include <random>
+#include <set>
 
 #include "backup_site.h"
 #include "core/writer.h"
+#include "issues/issue_writers.h"
 #include "support/com_error.h"
+#include "support/small_disk.h"
 #include "upgrade_fixture.h"
 
 namespace brisquel::backuptest {
@@ -140,7 +145,7 @@ TEST_F(RestoreTest, ABackupThatDoesNotFitIsRefusedAndTheSiteStays) {
   const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
       {other, "", "The backup holds the database Other, not Site."},
       {mine, "Another set", "The backup's media name is " + mine.substr(0, mine.size() - 4) + ", not Another set."},
-      {"text.bak", "", "is not a backup of a Vantrel site."},
+      {"text.bak", "", "The file text.bak is not a backup of a Vantrel site."},
       {"Newer.bak", "", "The backup has schema version 1.12, newer than this site's 1.11."},
       {"Damaged.bak", "", "The backup failed its integrity check: "},
   };
@@ -277,24 +282,45 @@ class KilledRestoreTest : public RestoreTest {
   }
   // A restore in a child process, paused (stopped) at `point`.
   pid_t Paused(const std::string& point) {
-    if (sitedb::Db(file).Int("select count(*) from Groups where GroupCode = 'Marker'") == 0)
-      sitedb::Db(file).Exec("INSERT INTO Groups (GroupCode) VALUES ('Marker')");
-    pid_t pid = ::fork();
-    if (pid == 0) {
-      ::setenv("VANTREL_RESTORE_TEST_PAUSE", point.c_str(), 1);
-      DbAdmin child;
-      child.SetConnectionString(sitedb::ConnectionString(file));
-      DoRestore(child, archive.string(), name, "", "admin");
-      ::_exit(0);
-    }
+    pid_t pid = Started(point);
     int status = 0;
     ::waitpid(pid, &status, WUNTRACED);
     EXPECT_TRUE(WIFSTOPPED(status)) << point;
     return pid;
   }
+  // A restore in a child process that stops itself at `point`; the description of its failure,
+  // if it fails, goes to `report`.
+  pid_t Started(const std::string& point, int report = -1) {
+    Mark();
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      ::setenv("VANTREL_RESTORE_TEST_PAUSE", point.c_str(), 1);
+      DbAdmin child;
+      child.SetConnectionString(sitedb::ConnectionString(file));
+      try {
+        DoRestore(child, archive.string(), name, "", "admin");
+      } catch (const automation::ComError& e) {
+        if (report < 0 || ::write(report, e.description.data(), e.description.size()) < 0) ::_exit(1);
+      }
+      ::_exit(0);
+    }
+    return pid;
+  }
   void Kill(pid_t pid) {
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
+  }
+  // The marker that tells the old site from the restored one.
+  void Mark() {
+    if (sitedb::Db(file).Int("select count(*) from Groups where GroupCode = 'Marker'") == 0)
+      sitedb::Db(file).Exec("INSERT INTO Groups (GroupCode) VALUES ('Marker')");
+  }
+  // A restore let go on from its pause, to its end.
+  void Finish(pid_t pid) {
+    ::kill(pid, SIGCONT);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   }
   // The site is whole, old (true) or new; no final name holds a partial safety copy.
   bool Old(const std::string& when) {
@@ -361,6 +387,211 @@ TEST_F(KilledRestoreTest, AtRandomMomentsOfTheReplacementTheSiteIsWhollyOldOrWho
   // counts are recorded, not asserted. The pause points above hold both outcomes for certain.
   RecordProperty("old", oldSeen);
   RecordProperty("new", 20 - oldSeen);
+}
+
+}  // namespace
+}  // namespace brisquel::backuptest
+
+namespace brisquel::backuptest {
+namespace {
+
+// Restores killed (SIGKILL) at each of their pause points, or let go on from it, while another
+// process creates issues: every issue CreateIssue returned as saved is afterwards in the site or in
+// a safety copy, and what a killed restore left is gone once the next one has begun.
+class RestoreUnderWritesTest : public KilledRestoreTest {
+ protected:
+  // The trials run on a tmpfs of their own where one can be mounted (no disk to wait for), else in
+  // the usual temporary folder.
+  static void SetUpTestSuite() { Mount(64 << 20); }
+  static void TearDownTestSuite() {
+    delete tmpdir;
+    delete disk;
+    tmpdir = nullptr;
+    disk = nullptr;
+  }
+  static void Mount(uint64_t bytes) {
+    sitedb::FreshSite(true);  // the store the test sites are copied from stays where it is
+    disk = new testsupport::SmallDisk(bytes);
+    if (disk->Mounted()) tmpdir = new testsupport::ScopedEnv("TMPDIR", disk->path().string());
+  }
+  static inline testsupport::SmallDisk* disk = nullptr;
+  static inline testsupport::ScopedEnv* tmpdir = nullptr;
+
+  struct Writer {
+    std::string prefix;
+    pid_t pid = -1;
+    int fd = -1;
+    std::vector<int> saved;  // the n of every "<prefix> <n>" CreateIssue returned as saved
+  };
+  // A process creating issues "<prefix> <n>" one after another on a Database of its own, `pace`
+  // apart.
+  Writer StartWriter(const std::string& prefix, std::chrono::milliseconds pace) {
+    int p[2];
+    EXPECT_EQ(::pipe(p), 0);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      ::close(p[0]);
+      auto db = sitedb::Open(file);
+      // Its log is checkpointed often and so reused: on a small disk the writer takes little room.
+      db->Connection().ExecuteNonQuery("PRAGMA wal_autocheckpoint = 16");
+      for (int n = 0;; ++n) {
+        std::this_thread::sleep_for(pace);
+        auto form = Form({{"ProjectCode", "1"}, {"ModuleCode", "Core"}, {"Summary", prefix + " " + std::to_string(n)},
+                          {"PriorityCode", "High"}, {"SeverityCode", "Major"}, {"DetectedInBuildCode", "1.1"},
+                          {"VerifiedInBuildCode", ""}, {"Comments", ""}, {"ResolutionCode", "New"},
+                          {"StatusCode", "Open"}, {"AssignedToUser", "admin"}});
+        int32_t id = 0;
+        try {
+          id = CreateIssue(*db, "admin", form);
+        } catch (const automation::ComError&) {
+        }
+        if (id > 0 && ::write(p[1], &n, sizeof n) != sizeof n) ::_exit(1);
+      }
+    }
+    ::close(p[1]);
+    return {prefix, pid, p[0], {}};
+  }
+  // Takes the writer's news until it has saved `count` issues in all; false after 10 s without.
+  bool WaitSaved(Writer& w, size_t count) {
+    while (w.saved.size() < count) {
+      pollfd f{w.fd, POLLIN, 0};
+      int n = 0;
+      if (::poll(&f, 1, 10000) <= 0 || ::read(w.fd, &n, sizeof n) != sizeof n) return false;
+      w.saved.push_back(n);
+    }
+    return true;
+  }
+  void Stop(Writer& w) {
+    Kill(w.pid);
+    int n = 0;
+    while (::read(w.fd, &n, sizeof n) == sizeof n) w.saved.push_back(n);
+    ::close(w.fd);
+  }
+  // The summaries of the site's issues and of every safety copy's.
+  std::set<std::string> Kept() {
+    std::set<std::string> out;
+    auto add = [&](const fs::path& f) {
+      for (std::string& s : sitedb::Db(f).Rows("select Summary from Issues")) out.insert(std::move(s));
+    };
+    add(file);
+    for (const auto& e : fs::directory_iterator(archive))
+      if (e.path().filename().string().find("_prerestore_") != std::string::npos && e.path().filename().string()[0] != '.')
+        add(e.path());
+    return out;
+  }
+  // Hidden files beside the site and in the backup folder: only a restore's work files are hidden.
+  std::set<std::string> Hidden() {
+    std::set<std::string> out;
+    for (const fs::path& folder : {dir.path(), archive})
+      for (const auto& e : fs::directory_iterator(folder))
+        if (e.path().filename().string()[0] == '.') out.insert(e.path().string());
+    return out;
+  }
+  struct Outcome {
+    bool old = false;     // the site is still the old one
+    std::string failure;  // why the restore failed, when it did
+  };
+  // One trial: the writer saves, a restore stops at `point` (unless it fails before), is killed or
+  // let go on, the writer saves on. On the small disk, `room` bytes are left free for the restore.
+  // Checks every saved issue and what the restore left.
+  Outcome Trial(const std::string& point, bool kill, const std::string& when, std::optional<uint64_t> room = {}) {
+    Writer w = StartWriter("Trial " + std::to_string(++trials), room ? 10ms : 2ms);
+    EXPECT_TRUE(WaitSaved(w, 2)) << when;
+    Mark();
+    if (room) disk->Fill(*room);
+    int report[2];
+    EXPECT_EQ(::pipe(report), 0);
+    pid_t pid = Started(point, report[1]);
+    ::close(report[1]);
+    int status = 0;
+    ::waitpid(pid, &status, WUNTRACED);
+    const bool stopped = WIFSTOPPED(status);
+    std::this_thread::sleep_for(2ms);  // the writer meets the restore where it stopped
+    if (stopped && kill)
+      Kill(pid);
+    else if (stopped)
+      Finish(pid);
+    Outcome out;
+    char buf[512];
+    for (ssize_t n; (n = ::read(report[0], buf, sizeof buf)) > 0;) out.failure.append(buf, static_cast<size_t>(n));
+    ::close(report[0]);
+    if (room) disk->Free();
+    EXPECT_TRUE(WaitSaved(w, w.saved.size() + 2)) << when;
+    Stop(w);
+    const std::set<std::string> kept = Kept();
+    for (int n : w.saved) EXPECT_TRUE(kept.contains(w.prefix + " " + std::to_string(n))) << when << ": " << n;
+    // What a killed restore left is gone once the next one has begun; any other leaves nothing.
+    const std::set<std::string> hidden = Hidden();
+    for (const std::string& f : hidden) EXPECT_FALSE(left.contains(f)) << when << ": " << f;
+    if (!(stopped && kill)) {
+      EXPECT_EQ(hidden, std::set<std::string>{}) << when;
+    }
+    left = hidden;
+    out.old = Old(when);
+    if (!out.failure.empty()) {
+      EXPECT_TRUE(out.old) << when << ": " << out.failure;
+    }
+    return out;
+  }
+  int trials = 0;
+  std::set<std::string> left;  // what the last trial left
+};
+
+// The pause points in their order, and whether the site is still the old one there.
+const std::vector<std::pair<std::string, bool>> kPoints = {
+    {"staged", true}, {"locked", true},   {"safety-durable", true}, {"safety", true},
+    {"versioned", true}, {"replaced", false}, {"checkpointed", false}};
+
+TEST_F(RestoreUnderWritesTest, EverySavedIssueIsInTheSiteOrTheSafetyCopy) {
+  for (int round = 0; round < 4; ++round)
+    for (const auto& [point, old] : kPoints)
+      for (const bool kill : {true, false}) {
+        const std::string when = point + (kill ? " killed" : " let go on") + " in round " + std::to_string(round);
+        const Outcome out = Trial(point, kill, when);
+        EXPECT_EQ(out.failure, "") << when;
+        EXPECT_EQ(out.old, kill && old) << when;
+      }
+}
+
+// The same with the site's folder on a small disk, filled before each restore so that the staging
+// copy, the safety copy or the replacement finds it full, or none of them.
+class RestoreOnAFullDiskTest : public RestoreUnderWritesTest {
+ protected:
+  static void SetUpTestSuite() { Mount(16 << 20); }
+  void SetUp() override {
+    if (!disk->Mounted()) GTEST_SKIP() << "a tmpfs cannot be mounted here (root only)";
+    RestoreUnderWritesTest::SetUp();
+    // Held open, the job store keeps its shared-memory file: the restore's management connection
+    // finds it there and needs no room of its own.
+    store = Store();
+  }
+  void TearDown() override {
+    if (disk->Mounted()) RestoreUnderWritesTest::TearDown();
+  }
+  std::unique_ptr<agent::Store> store;
+};
+
+TEST_F(RestoreOnAFullDiskTest, EverySavedIssueIsKeptAndAFullDiskIsSaidSo) {
+  const uint64_t size = fs::file_size(file);
+  std::set<std::string> stoppedBy;  // what the full disk stopped
+  int finished = 0;
+  for (const uint64_t room : {size / 2, size * 3 / 2, size * 5 / 2, size * 6})
+    for (const auto& [point, old] : kPoints)
+      for (const bool kill : {true, false}) {
+        const std::string when = point + (kill ? " killed" : " let go on") + " with " + std::to_string(room) + " bytes free";
+        const Outcome out = Trial(point, kill, when, room);
+        if (out.failure.empty()) {
+          finished += !out.old;
+          continue;
+        }
+        stoppedBy.insert(out.failure.substr(0, out.failure.find(':')));
+        EXPECT_NE(out.failure.find(": the disk is full. The restore changed nothing."), std::string::npos) << when << ": " << out.failure;
+        EXPECT_EQ(out.failure.find('/'), std::string::npos) << when << ": " << out.failure;
+      }
+  EXPECT_TRUE(stoppedBy.contains("The staging copy of the backup cannot be written")) << testing::PrintToString(stoppedBy);
+  EXPECT_TRUE(stoppedBy.contains("The safety copy of the site cannot be written")) << testing::PrintToString(stoppedBy);
+  EXPECT_GT(finished, 0);
+  RecordProperty("stopped by", testing::PrintToString(stoppedBy));
 }
 
 }  // namespace

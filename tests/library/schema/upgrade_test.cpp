@@ -14,6 +14,7 @@
 #include "schema/upgrade.h"
 #include "support/com_error.h"
 #include "support/site_db.h"
+#include "support/small_disk.h"
 #include "support/temp_dir.h"
 #include "upgrade_fixture.h"
 
@@ -290,6 +291,43 @@ TEST_F(Upgrade, AFailureInTheMiddleLeavesNothingAndTheConnectionWorks) {
   // The same connection goes on working.
   c.ExecuteNonQuery("update Projects set ProjectDescription = 'still here' where ProjectCode = 'Legacy'");
   EXPECT_EQ(Sql("select ProjectDescription from Projects where ProjectCode = 'Legacy'"), "still here");
+}
+
+// The disk fills up while the 1.10 step rewrites ProjectUseCases, one of its tolerated statements:
+// the engine has rolled the transaction back, so the upgrade stops there with the disk's sentence
+// and the database stays whole at 1.00. Once there is room again, the upgrade completes.
+TEST_F(Upgrade, AFullDiskInAToleratedStatementLeavesTheOldVersionWhole) {
+  testsupport::SmallDisk disk(16 << 20);
+  if (!disk.Mounted()) GTEST_SKIP() << "a tmpfs cannot be mounted here (root only)";
+  const fs::path small = disk / "old.db";
+  upgradefixture::Create(small);
+  const uintmax_t empty = fs::file_size(small);
+  sitedb::Db(small).Exec(
+      "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000) INSERT INTO ProjectUseCases "
+      "SELECT ProjectId, 'Use case ' || i, i FROM Projects, n WHERE ProjectCode = 'Legacy'");
+  const uintmax_t useCases = fs::file_size(small) - empty;  // the table and its key
+  const auto before = upgradefixture::Normalised(small);
+  // Room for every statement before the rewrite of the use cases, not for the rewrite.
+  disk.Fill(useCases / 4);
+  auto db = sitedb::Open(small);
+  // A small page cache: the rewrite writes its pages to the log as it goes, not at the commit.
+  db->Connection().ExecuteNonQuery("PRAGMA cache_size = 20");
+  events->Clear();
+  auto e = testsupport::ErrorOf([&] { db->Call("UpgradeDatabase"); });
+  EXPECT_EQ(e.description, "The database cannot be written: the disk is full.");
+  EXPECT_NE(e.source.find("DbUpgrader.Upgrade101to110"), std::string::npos) << e.source;
+  const auto trace = Trace();
+  EXPECT_NE(std::find(trace.begin(), trace.end(), "Upgrade101To110 - Started"), trace.end());
+  for (const std::string& line : trace) EXPECT_EQ(line.find("Upgrade101To110 - Error"), std::string::npos) << line;
+  EXPECT_EQ(std::find(trace.begin(), trace.end(), "Upgrade101To110 - Finished"), trace.end());
+  EXPECT_FALSE(db->Connection().InTransaction());
+  db.reset();
+  disk.Free();
+  EXPECT_EQ(upgradefixture::Normalised(small), before);
+  EXPECT_EQ(sitedb::Db(small).Text("PRAGMA integrity_check"), "ok");
+  sitedb::Open(small)->Call("UpgradeDatabase");
+  EXPECT_EQ(sitedb::Db(small).Text("select DatabaseVersion from VantrelSite"), "1.11");
+  EXPECT_EQ(sitedb::Db(small).Int("select count(*) from ProjectUseCases where LastUpdated > 0"), 20002);
 }
 
 TEST_F(Upgrade, ANullResolutionInTheHistoryIsRefused) {

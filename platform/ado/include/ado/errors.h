@@ -20,17 +20,27 @@ struct ErrorInfo {
   std::string source;
   std::string description;
   std::string sqlState;
+  int32_t engineCode = 0;   // an engine failure's EngineFailureCode, else 0
 };
 
 // The error of a failed engine call, mapped to the numbers callers test: UNIQUE and PRIMARY KEY
 // give 2627, FOREIGN KEY (also our triggers' "FOREIGN KEY constraint failed (...)") and CHECK 547,
 // NOT NULL 515, "already exists" 2714; other failures keep SQLite's extended code as native error.
+// A full disk and an input or output error are described in our own sentence ("The database
+// cannot be written: the disk is full."), the engine's wording being no help to the reader.
 ErrorInfo EngineError(sqlite3* db, int rc);
 ErrorInfo EngineError(int rc, std::string_view message);
 
 // Raises an error of the layer (source "ADODB.Recordset" and so on).
 [[noreturn]] void Raise(int32_t number, std::string_view source, std::string description = {});
 [[noreturn]] void Raise(const ErrorInfo& e);
+// Why the engine failed, when it failed for the file or the machine: "the disk is full" (as
+// automation::FileFailureReason words it), "the file is damaged", ...; "" for an SQL error or a
+// constraint, whose own message stands.
+std::string_view EngineFailureReason(int resultCode);
+// The failure's result code as the reasons read it: an I/O error that a full disk caused (the
+// system's errno ENOSPC or EDQUOT, as on a full tmpfs growing the -shm file) counts as SQLITE_FULL.
+int EngineFailureCode(sqlite3* db, int rc);
 // ADO's own text for its numbers (3021, 3704, ...).
 std::string ErrorText(int32_t number);
 

@@ -8,10 +8,13 @@
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "automation/automation.h"
 
 struct sqlite3;
 
@@ -151,10 +154,18 @@ BackupHeader ReadBackupHeader(const std::filesystem::path& backup);
 // A backup file of a live site: a copy in one read transaction (writers go on in the WAL) with
 // the header table, in rollback-journal mode so that it is one file, written as
 // ".<name>.part-XXXXXX" beside `final`, made durable, renamed without replacing anything (an
-// existing name fails) and made 0640. kBackupFailed with the reason; nothing is left behind.
+// existing name fails) and made 0640. A BackupFileError (kBackupFailed) says what failed and why
+// ("The backup file cannot be created: the disk is full."); nothing is left behind.
 inline constexpr int32_t kBackupFailed = static_cast<int32_t>(0x80045520);
+struct BackupFileError : automation::ComError {
+  std::string reason;  // the why alone ("the disk is full"), for a caller that says the what itself
+};
 void WriteBackupFile(const std::filesystem::path& site, const std::filesystem::path& final,
                      const std::string& databaseName, std::time_t start);
+// The same from a connection open on the site: a read transaction it holds decides what the copy
+// holds. `durable` runs once the copy is durable, before it takes its name.
+void WriteBackupFile(sqlite3* site, const std::filesystem::path& final, const std::string& databaseName,
+                     std::time_t start, const std::function<void()>& durable = {});
 // "ok", or what PRAGMA integrity_check found first.
 std::string IntegrityCheck(const std::filesystem::path& file);
 

@@ -1,0 +1,54 @@
+#include "support/small_disk.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+namespace fs = std::filesystem;
+
+SmallDisk::SmallDisk(uint64_t bytes) {
+  std::string tmpl = (fs::temp_directory_path() / "vantrel-disk-XXXXXX").string();
+  if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = tmpl;
+  const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+  mounted_ = ::mount("tmpfs", path_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) == 0;
+}
+
+SmallDisk::~SmallDisk() {
+  if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+uint64_t SmallDisk::Available() const {
+  struct statvfs s {};
+  if (::statvfs(path_.c_str(), &s) != 0) return 0;
+  return static_cast<uint64_t>(s.f_bavail) * s.f_frsize;
+}
+
+void SmallDisk::Fill(uint64_t leaveFree) {
+  int fd = ::open((path_ / "filler").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (fd < 0) throw std::runtime_error("the filler cannot be created");
+  const std::vector<char> block(4096, 'x');
+  while (Available() > leaveFree) {
+    const uint64_t want = std::min<uint64_t>(block.size(), Available() - leaveFree);
+    if (::write(fd, block.data(), want) <= 0) break;
+  }
+  ::close(fd);
+}
+
+void SmallDisk::Free() {
+  std::error_code ec;
+  fs::remove(path_ / "filler", ec);
+}
+
+}  // namespace testsupport
