@@ -19,6 +19,7 @@ gdi::Font Arial(int height, bool bold) {
 
 ChartBase::ChartBase(Host& host, const ClassEntry& entry, bool withPeriod)
     : Control(host, entry), withPeriod_(withPeriod) {
+  KeepReadyState();
   AddColor("ForeColor", dispid::kForeColor, fore_);
   AddColor("BackColor", dispid::kBackColor, back_);
   AddColor("BorderColor", dispid::kBorderColor, border_);
