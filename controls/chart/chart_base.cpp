@@ -13,6 +13,7 @@ gdi::Font Arial(int height, bool bold) {
   gdi::Font f;
   f.face = "Arial";
   f.height = height;
+  f.cellHeight = true;
   f.bold = bold;
   return f;
 }
