@@ -14,22 +14,27 @@ scripts/install-deps.sh
 
 build=${BUILD_DIR:-build}
 wasm=${WASM_BUILD_DIR:-build-wasm}
-# The served module and its loader only; the controls' own tests are scripts/test.sh's.
-WASM_BUILD_DIR=$wasm scripts/build-controls.sh --module
 web="$(realpath -m "$wasm")/controls-web"
-controls=() configure=()
+# The served controls (module and loader only; their own tests are scripts/test.sh's) build beside
+# the native programs, the library and the smoke tests.
+WASM_BUILD_DIR=$wasm scripts/build-controls.sh --module &
+controls_build=$!
+trap 'kill "$controls_build" 2>/dev/null || true' EXIT
+configure=()
+command -v emcmake >/dev/null 2>&1 && configure=("-DVANTREL_CONTROLS_DIR=$web")
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S . -B "$build" -G Ninja "${configure[@]}"
+fi
+ninja -C "$build" ${NINJA_JOBS:+-j"$NINJA_JOBS"} vantrel-site vantrel-setup vantrel-agent orlenta kesprin automation_tests \
+  core_tests setup_tests
+wait "$controls_build"
+controls=()
 if [ -f "$web/tamsolo.wasm" ]; then
-  controls=(--controls "$web") configure=("-DVANTREL_CONTROLS_DIR=$web")
+  controls=(--controls "$web")
 else
   echo "run.sh: the browser controls are not built (emscripten missing): charts, workflow editor, query wizard" \
        "and screen capture stay blank" >&2
 fi
-
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake -S . -B "$build" -G Ninja "${configure[@]}"
-fi
-ninja -C "$build" ${NINJA_JOBS:+-j"$NINJA_JOBS"} vantrel-site vantrel-setup vantrel-agent orlenta kesprin \
-  tamsolo-register automation_tests core_tests setup_tests
 
 site_dir=$(realpath -m "${VANTREL_SITE_DIR:-$PWD/demo-site}")
 mkdir -p "$site_dir"
