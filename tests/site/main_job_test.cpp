@@ -140,7 +140,10 @@ TEST(MainJobTest, RunShFromAFreshCloneServesTheDemoSiteWithItsCharts) {
   }
   // Run again, the site is kept as it is: no password is told, and it is served again.
   Process again(dir / "clone", {"scripts/run.sh"}, env);
-  ASSERT_FALSE(again.WaitFor(kServed, std::chrono::seconds(240)).empty()) << again.Output();
+  base = again.WaitFor(kServed, std::chrono::seconds(240));
+  ASSERT_FALSE(base.empty()) << again.Output();
+  auto page = testsupport::Browser::Shared().NewPage();
+  EXPECT_EQ(page->Navigate(base + "/Default.asp"), 200);
   const std::string output = again.Output();
   EXPECT_NE(output.find("exists already; it is left as it is, with the accounts and passwords it has."),
             std::string::npos)
