@@ -14,9 +14,9 @@ constexpr std::string_view kCommentEnd = "-->\r\n";
 constexpr std::string_view kDebugInfo = "<!--METADATA TYPE=\"ASP_DEBUG_INFO\"";
 constexpr const char* kEmptyPair = "\"\"";
 
-// The lines of a text received whole. Text after the last CR LF reads as one empty line. A count
-// asking for more lines than are left ends the reading: nothing after it could be read anyway,
-// and a count of two thousand million must not keep the editor looping.
+// The lines of a text received whole. Text after the last CR LF reads as one empty line. Every
+// list stops early when the text runs out, keeping the items it got; since each item takes at
+// least one line, a count of two thousand million cannot keep the editor looping.
 class Reader {
  public:
   explicit Reader(std::string_view text) {
@@ -30,16 +30,12 @@ class Reader {
       at = end + kCrLf.size();
     }
   }
-  bool AtEnd() const { return stopped_ || next_ >= lines_.size(); }
+  bool AtEnd() const { return next_ >= lines_.size(); }
   std::string Line() { return AtEnd() ? std::string() : lines_[next_++]; }
   int32_t Int() { return Integer(Line()); }
   float Pos() { return Position(Line()); }
   bool Flag() { return Line() == "True"; }
-  int32_t Count() {
-    int32_t n = Int();
-    if (n > 0 && static_cast<size_t>(n) > lines_.size() - std::min(next_, lines_.size())) stopped_ = true;
-    return stopped_ || n < 0 ? 0 : n;
-  }
+  int32_t Count() { return std::max(Int(), 0); }
   void List(Texts& out) {
     for (int32_t n = Count(); n > 0 && !AtEnd(); --n) out.push_back(Line());
   }
@@ -47,7 +43,6 @@ class Reader {
  private:
   std::vector<std::string> lines_;
   size_t next_ = 0;
-  bool stopped_ = false;
 };
 
 DiagramState ReadState(Reader& r) {

@@ -13,12 +13,14 @@ gdi::Font Arial(int height, bool bold) {
   gdi::Font f;
   f.face = "Arial";
   f.height = height;
+  f.cellHeight = true;
   f.bold = bold;
   return f;
 }
 
 ChartBase::ChartBase(Host& host, const ClassEntry& entry, bool withPeriod)
     : Control(host, entry), withPeriod_(withPeriod) {
+  KeepReadyState();
   AddColor("ForeColor", dispid::kForeColor, fore_);
   AddColor("BackColor", dispid::kBackColor, back_);
   AddColor("BorderColor", dispid::kBorderColor, border_);

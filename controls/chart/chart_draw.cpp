@@ -39,6 +39,7 @@ void Chart::DrawButton(gdi::Dc& dc, const chart::Box& box, std::string_view capt
   gdi::Font arrows;
   arrows.face = "Webdings";
   arrows.height = 18;
+  arrows.cellHeight = true;
   dc.SetFont(arrows);
   const int arrowWidth = dc.TextWidth("6");
   const int left = r.left + (r.Width() - captionWidth - arrowWidth) / 2;

@@ -160,6 +160,9 @@ class Control {
   // The value a stock property (colour or BorderVisible) starts with, set without any notice.
   void InitStock(int32_t id, uint32_t value);
   void SetReadyState(int32_t state);  // notifies DISPID -525, then repaints
+  // A control that loads data keeps a ready state, unset until its first load ends; one that loads
+  // nothing is complete as soon as it is live, as the page's OBJECT was.
+  void KeepReadyState() { readyState_ = 0; }
   void SetExtentStored(gdi::Size himetric) { extent_ = himetric; }
   void SetNaturalPixels(gdi::Size pixels);  // extent and natural extent from a bitmap's size
   void MarkClean() { dirty_ = false; }
@@ -176,7 +179,7 @@ class Control {
   uint32_t borderColor_ = 0x80000012;
   uint32_t fillColor_ = 0x80000005;  // window
   bool borderVisible_ = false;
-  int32_t readyState_ = 0;
+  int32_t readyState_ = kReadyStateComplete;
   bool dirty_ = false;
   gdi::Size extent_{};
   gdi::Size natural_{};

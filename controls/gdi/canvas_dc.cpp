@@ -11,7 +11,7 @@ int tamsolo_gdi_create_surface(int width, int height);
 void tamsolo_gdi_free_surface(int surface);
 void tamsolo_gdi_fill_rect(int surface, int l, int t, int r, int b, int rgb);
 void tamsolo_gdi_line(int surface, int x0, int y0, int x1, int y1, int rgb, int dotted);
-void tamsolo_gdi_set_font(int surface, const char* face, int height, int bold, int italic);
+void tamsolo_gdi_set_font(int surface, const char* face, int height, int cell, int bold, int italic);
 int tamsolo_gdi_text_width(int surface, const char* text);
 void tamsolo_gdi_text(int surface, const char* text, int x, int y, int rgb, int underline,
                       int clipped, int cl, int ct, int cr, int cb);
@@ -127,7 +127,8 @@ void CanvasDc::FrameRect(const Rect& r, COLORREF color) {
 
 void CanvasDc::SetFont(const Font& font) {
   font_ = font;
-  tamsolo_gdi_set_font(surface_, WebFontFace(font.face).c_str(), font.height, font.bold, font.italic);
+  tamsolo_gdi_set_font(surface_, WebFontFace(font.face).c_str(), font.height, font.cellHeight, font.bold,
+                       font.italic);
   if (record_) record_->SetFont(font);
   Flush();
 }
@@ -153,7 +154,7 @@ int CanvasDc::TextWidth(std::string_view text) {
   return tamsolo_gdi_text_width(surface_, std::string(text).c_str());
 }
 
-int CanvasDc::TextHeight() { return font_.height + 2; }
+int CanvasDc::TextHeight() { return font_.cellHeight ? font_.height : font_.height + 2; }
 
 void CanvasDc::DrawImage(const Image& image, int x, int y, const Rect& clip) {
   Rect drawn = Rect{x, y, x + image.width, y + image.height}.Intersect(clip);

@@ -51,8 +51,11 @@ inline constexpr unsigned kEndEllipsis = 0x8000;
 
 struct Font {
   std::string face = "MS Sans Serif";
-  int height = 11;  // pixels
+  int height = 11;  // pixels: the em, or with cellHeight the cell (ascent plus descent)
   bool bold = false, italic = false, underline = false;
+  // The height as a font made with a positive GDI height has it: the cell, so "Arial 13" draws
+  // with an em of 11 pixels.
+  bool cellHeight = false;
   friend bool operator==(const Font&, const Font&) = default;
 };
 

@@ -8,6 +8,19 @@ mergeInto(LibraryManager.library, {
     css: function (rgb) {
       return '#' + ('000000' + rgb.toString(16)).slice(-6);
     },
+    cells: {},
+    // Ascent plus descent of a face per pixel of em, measured once per face and style.
+    cellPerEm: function (ctx, font) {
+      if (!(font in TamsoloGdi.cells)) {
+        ctx.save();
+        ctx.font = font;
+        var m = ctx.measureText('0');
+        ctx.restore();
+        var cell = m.fontBoundingBoxAscent + m.fontBoundingBoxDescent;
+        TamsoloGdi.cells[font] = cell > 0 ? cell / 100 : 1;
+      }
+      return TamsoloGdi.cells[font];
+    },
     add: function (canvas) {
       var id = TamsoloGdi.next++;
       var ctx = canvas.getContext('2d');
@@ -80,10 +93,14 @@ mergeInto(LibraryManager.library, {
   },
 
   tamsolo_gdi_set_font__deps: ['$TamsoloGdi'],
-  tamsolo_gdi_set_font: function (id, face, height, bold, italic) {
+  tamsolo_gdi_set_font: function (id, face, height, cell, bold, italic) {
     var s = TamsoloGdi.surfaces[id];
     if (!s) return;
-    s.font = (italic ? 'italic ' : '') + (bold ? 'bold ' : '') + height + 'px "' + UTF8ToString(face) + '"';
+    var family = '"' + UTF8ToString(face) + '"', style = (italic ? 'italic ' : '') + (bold ? 'bold ' : '');
+    // A cell height is the face's ascent plus descent: the em is the largest whole size whose
+    // cell is no taller.
+    var em = cell ? Math.max(1, Math.floor(height / TamsoloGdi.cellPerEm(s.ctx, style + '100px ' + family))) : height;
+    s.font = style + em + 'px ' + family;
   },
 
   tamsolo_gdi_text_width__deps: ['$TamsoloGdi'],

@@ -27,6 +27,8 @@ HRESULT WorkflowDiagram::Update() {
   listsPending_ = diagramPending_ = diagramParsed_ = false;
   StartListsLoad();
   StartDiagramLoad();
+  // Without a diagram to load the load is skipped: complete at once.
+  if (!diagramPending_) SetReadyState(kReadyStateComplete);
   return hr::kOk;
 }
 
@@ -140,6 +142,7 @@ void WorkflowDiagram::FinishLoad() {
   }
   busy_ = false;
   UpdateCursor(false);
+  SetReadyState(kReadyStateComplete);
 }
 
 HRESULT WorkflowDiagram::Save() {

@@ -50,6 +50,7 @@ bool IsTool(int32_t id) { return id >= wf::kSelect && id <= wf::kNewAction; }
 }  // namespace
 
 WorkflowDiagram::WorkflowDiagram(Host& host) : Control(host, *FindClassByName("WorkflowDiagram")) {
+  KeepReadyState();
   InitStock(dispid::kBackColor, gdi::SysColor(gdi::SysColorIndex::BtnFace));
   InitStock(dispid::kFillColor, 0xFFFFFF);
   InitStock(dispid::kForeColor, 0);

@@ -45,13 +45,15 @@ bool OwnRowWriter(Database& db, std::string_view method, const std::string& subm
   });
 }
 
-// Issues per page of a paged list: 1 to 1,000 (a list cannot page by 0 or fewer).
-int16_t IssuesPerPage(const FormFields& f, std::string_view name) {
+// Issues per page of a paged list: a whole number of 1 or more (a list cannot page by 0 or fewer);
+// the list of one's own issues takes at most 1,000.
+int16_t IssuesPerPage(const FormFields& f, std::string_view name, bool upToAThousand) {
   const std::string text = PostedText(f, name);
   if (text.empty()) Refuse("Issues per page cannot be blank.");
   int16_t n = 0;
   if (!CnvToInt(text, n)) Refuse("Issues per page must be an integer number.");
-  if (n < 1 || n > 1000) Refuse("Issues per page must be an integer number between 1 and 1,000.");
+  if (upToAThousand && (n < 1 || n > 1000)) Refuse("Issues per page must be an integer number between 1 and 1,000.");
+  if (n < 1) Refuse("Issues per page must be a positive integer number.");
   return n;
 }
 
@@ -59,7 +61,7 @@ bool PageSizeWriter(Database& db, std::string_view method, std::string_view colu
                     const RecordsetPtr& rsUser, const FormPtr& formData) {
   return OwnRowWriter(db, method, submittedBy, rsUser, formData, kNotOwnSettings, kSettingsConflict,
                       [&](ado::Recordset& rs, const FormFields& f, SecretChange&, SecretChange&) {
-                        rs.SetValue(column, Variant::Integer(IssuesPerPage(f, column)));
+                        rs.SetValue(column, Variant::Integer(IssuesPerPage(f, column, false)));
                       });
 }
 
@@ -86,7 +88,7 @@ bool UpdateMyUserInfo(Database& db, const std::string& submittedByUserId, Record
 bool UpdatePersonalize(Database& db, const std::string& submittedByUserId, RecordsetPtr rsUser, FormPtr formData) {
   return OwnRowWriter(db, "UpdatePersonalize", submittedByUserId, rsUser, formData, kNotOwnSettings,
                       kSettingsConflict, [&](ado::Recordset& rs, const FormFields& f, SecretChange&, SecretChange&) {
-                        const int16_t perPage = IssuesPerPage(f, "MyAssignmentNumIssues");
+                        const int16_t perPage = IssuesPerPage(f, "MyAssignmentNumIssues", true);
                         const std::string projectText = PostedText(f, "DefaultProject");
                         int32_t project = -1;
                         if (!projectText.empty()) CnvToLong(projectText, project);

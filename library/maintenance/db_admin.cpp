@@ -140,7 +140,7 @@ bool FolderExists(DbAdmin& a, const std::string& filename) {
   return Procedure(kClass, "FolderExists", [&] {
     Database& db = a.Site();
     if (filename.empty() || filename[0] != '/')
-      return db.Fail("Folder name must begin with either '\\' or a drive letter.");
+      return db.Fail("Folder name must begin with either '\\' or a drive specification.");
     std::error_code ec;
     if (!std::filesystem::is_directory(filename, ec)) return db.Fail(std::strerror(ec ? ec.value() : ENOTDIR));
     if (::access(filename.c_str(), X_OK) != 0) return db.Fail(std::strerror(errno));

@@ -113,7 +113,7 @@ std::string IssuesList::List(const std::shared_ptr<Database>& db, const std::sha
     allowSelection_ = allowSelection;
     // A stored page size of 0 or an old link past the last page still shows a page.
     if (!rs->IsEOF()) {
-      rs->SetPageSize(std::clamp<int32_t>(issuesPerPage, 1, kMaxPageSize));
+      rs->SetPageSize(std::max<int32_t>(issuesPerPage, 1));
       rs->SetAbsolutePage(std::clamp<int32_t>(pageNum, 1, rs->PageCount()));
     }
     out_ = std::make_unique<Buffer>();

@@ -21,9 +21,6 @@ class Database;
 
 class IssuesList : public automation::Dispatchable<IssuesList> {
  public:
-  // The largest page a list shows, whatever the user stored.
-  static constexpr int32_t kMaxPageSize = kMaxIssuesPageSize;
-
   automation::Variant DataFile(const std::shared_ptr<Database>& db, const std::shared_ptr<ado::Recordset>& rs,
                                const std::string& userId, const std::string& layoutCode);
   std::string List(const std::shared_ptr<Database>& db, const std::shared_ptr<ado::Recordset>& rs,

@@ -4,7 +4,6 @@
 
 #include "automation/text.h"
 #include "brisquel/encode.h"
-#include "brisquel/constants.h"
 #include "site/host.h"
 
 namespace site::lists {
@@ -146,8 +145,8 @@ std::string ListHtml(PageContext& page, const ListCall& call) {
                                         Variant(s.projectId), Variant(call.navSource), Variant(call.navQS),
                                         Variant(s.layout), Variant(s.orderBy), Variant(int32_t{s.orderSeq}),
                                         Variant(int32_t{s.pageNum}),
-                                        // A larger stored size would not fit the argument.
-                                        Variant(std::clamp(call.pageSize, 1, brisquel::kMaxIssuesPageSize)),
+                                        // The argument is 16-bit; a list cannot page by 0 or fewer.
+                                        Variant(std::clamp<int32_t>(call.pageSize, 1, INT16_MAX)),
                                         Variant(call.selection), Variant(s.prefix)})
                             .ToString();
   out += "\r\n";

@@ -1,6 +1,8 @@
 // /Assignments/MyAssignments.asp: the issues of a filter (the user's own open issues at first) in
 // one project or all of his projects, a page of them at a time, with boxes to tick and a form that
 // reassigns the ticked issues; its printer page and its download.
+#include <set>
+
 #include "automation/text.h"
 #include "brisquel/encode.h"
 #include "site/host.h"
@@ -110,17 +112,47 @@ std::string FilterForm(PageContext& page, const Assignments& a, const ObjectPtr&
          "<td class=FormFields><input type=submit id=Show value=\"Show\"></td></tr></table>\r\n</form>\r\n";
 }
 
+// The codes of the site workflow's states that an issue can move to: not the issue-create state's
+// (blank) pair, which every move to it is refused.
+struct TargetCodes {
+  std::set<std::string> resolutions, statuses;
+};
+TargetCodes WorkflowTargets(automation::Object& db) {
+  TargetCodes t;
+  const ObjectPtr workflow = db.Call("GetSiteWorkflowRs").ToObject();
+  if (workflow->Get("EOF").ToBool()) return t;
+  const ObjectPtr states = db.Call("GetWorkflowStatesRs", {FieldValue(*workflow, "WorkflowId")}).ToObject();
+  for (; !AtEnd(*states); states->Call("MoveNext")) {
+    if (FieldValue(*states, "StateType").ToLong() != 0) continue;
+    t.resolutions.insert(FieldText(*states, "ResolutionCode"));
+    t.statuses.insert(FieldText(*states, "StatusCode"));
+  }
+  return t;
+}
+
+// The code table's rows, in its order, that are among `offered`.
+std::string CodeOptions(const ObjectPtr& rs, const char* column, const std::set<std::string>& offered) {
+  std::string out;
+  for (; !AtEnd(*rs); rs->Call("MoveNext")) {
+    const std::string code = FieldText(*rs, column);
+    if (offered.count(code))
+      out += "<option value = \"" + HtmlAttribute(code) + "\">" + HtmlText(code) + "</option>\r\n";
+  }
+  return out;
+}
+
 std::string ReassignBoxes(const Assignments& a, const ObjectPtr& users) {
   auto box = [](const char* name, const std::string& options) {
     return std::string("<td class=FormFields><select id=") + name + " name=" + name + ">" + options +
            "</select></td>";
   };
+  const TargetCodes targets = WorkflowTargets(*a.db);
   return "<table id=Reassign cellpadding=2><tr><td class=FormLabels>Reassign the ticked issues to</td>"
          "<td class=FormLabels>Resolution</td>" +
          box("cmbResolution",
-             OptionList(a.db->Call("GetResolutionsRs").ToObject(), "ResolutionCode", "ResolutionCode", "")) +
+             CodeOptions(a.db->Call("GetResolutionsRs").ToObject(), "ResolutionCode", targets.resolutions)) +
          "<td class=FormLabels>Status</td>" +
-         box("cmbStatus", OptionList(a.db->Call("GetStatusCodesRs").ToObject(), "StatusCode", "StatusCode", "")) +
+         box("cmbStatus", CodeOptions(a.db->Call("GetStatusCodesRs").ToObject(), "StatusCode", targets.statuses)) +
          "<td class=FormLabels>Assigned to</td>" + box("cmbAssignedTo", OptionList(users, "UserId", "UserId", "")) +
          "<td class=FormFields><input type=submit id=cmdReassign value=\"Reassign\" disabled></td></tr></table>\r\n";
 }

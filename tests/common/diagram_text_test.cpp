@@ -128,13 +128,24 @@ TEST(DiagramText, ChoiceListsWithAndWithoutTheCommentHead) {
   }
 }
 
+// A count beyond the lines that arrived keeps the lines it got; the lists after it are empty.
 TEST(DiagramText, ListsStopWhereTheTextEnds) {
   diagram::ChoiceLists l;
   l.fieldKeys = {"stale"};
+  diagram::ReadChoiceLists("3\r\nFixed\r\nDone\r\n", l);
+  EXPECT_EQ(l.resolutions, (Texts{"Fixed", "Done"}));
+  EXPECT_TRUE(l.statuses.empty());
+  EXPECT_TRUE(l.fieldKeys.empty());
   diagram::ReadChoiceLists(CrLf({"1", "Fixed", "3", "Open"}), l);
   EXPECT_EQ(l.resolutions, (Texts{"Fixed"}));
-  EXPECT_TRUE(l.statuses.empty());  // a count beyond the lines left ends the reading
-  EXPECT_TRUE(l.fieldKeys.empty());
+  EXPECT_EQ(l.statuses, (Texts{"Open"}));
+  // So does a diagram cut after its states, whose state count is larger than the states it holds.
+  std::string text = TextD();
+  text.resize(text.find("\r\n3\r\n10\r\n") + 2);
+  const size_t states = text.find("\r\n3\r\n1\r\n1\r\n");
+  ASSERT_NE(states, std::string::npos);
+  const Diagram d = diagram::ReadDiagram(text.replace(states, 3, "\r\n9"));
+  EXPECT_EQ(d.states.size(), 3u);
 }
 
 TEST(DiagramText, CommentHeads) {

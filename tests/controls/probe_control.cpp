@@ -8,6 +8,7 @@ namespace tamsolo::testing {
 using automation::Variant;
 
 ProbeControl::ProbeControl(Host& host) : Control(host, *FindClassByName("Chart")) {
+  KeepReadyState();
   AddBackColor();
   AddProperty(
       "Caption", 1, [this] { return Variant(caption); },

@@ -121,6 +121,7 @@ TEST_F(Editor, EventsAndToolsByModeAndArrival) {
     for (size_t i = 0; i < c.plays.size(); ++i) {
       if (i + 1 == c.plays.size()) {  // not before the last
         EXPECT_EQ(std::count(host.calls.begin(), host.calls.end(), "Fire " + kReady), 0);
+        EXPECT_EQ(control->ReadyState(), 0);
       }
       host.Play(c.plays[i], {c.plays[i] == 0 ? Lists() : TextD()});
     }
@@ -128,6 +129,8 @@ TEST_F(Editor, EventsAndToolsByModeAndArrival) {
     EXPECT_EQ(Enabled(), c.enabled);
     EXPECT_EQ(Pointer(), c.pointer);
     EXPECT_EQ(control->Busy(), !c.plays.size());
+    // Complete once both loads have ended, or at once when there is no diagram to load.
+    EXPECT_EQ(control->ReadyState(), kReadyStateComplete);
     // Beside the canvas: the hourglass while busy, else the arrow.
     control->OnMouse({MouseInput::Kind::Move, 2, 2, 0, 0, 0, 0});
     const std::vector<std::string> cursors = Calls("SetCursor ");

@@ -179,6 +179,45 @@ TEST_F(ChartsBrowserTest, SummaryTrendsDrawsTheLibrarysSeriesAndNoDataOnceSigned
   EXPECT_TRUE(page->Exceptions().empty()) << page->Exceptions().front();
 }
 
+// The longest dates ("11/15/2025") fit their labels' rectangles: no ink on the rectangles' edge
+// columns, some inside.
+TEST_F(ChartsBrowserTest, DateLabelsAreDrawnWhole) {
+  sitedb::Db(site->DatabaseFile())
+      .Exec("UPDATE Issues SET DateOpened = strftime('%Y-%m-%d 00:00:00.000', '2025-11-10', '+' || (IssueId * 5) || "
+            "' days')");
+  ASSERT_EQ(page->Navigate(site->Url("/Reports/SummaryTrends.asp")), 200);
+  ASSERT_TRUE(page->WaitFor("window.Chart1 && Chart1.readyState === 4"));
+  Record("Chart1");
+  page->Evaluate("Chart1.GraphData = 'New Issues'; Chart1.GraphPeriod = 'All dates'; Chart1.UpdateGraph(); 0");
+  ASSERT_TRUE(page->WaitFor("Chart1.tamsoloCalls.some(l => l.endsWith(' 11/15/2025'))"));
+  ASSERT_TRUE(page->WaitFor("Chart1.tamsoloCalls.at(-1).startsWith('Blit')"));
+  const Json labels = page->Evaluate(R"((() => {
+    const calls = Chart1.tamsoloCalls, canvas = Chart1.querySelector('canvas'), ctx = canvas.getContext('2d');
+    const last = calls.findLastIndex(l => l.startsWith('CreateSurface'));
+    const ink = (x, t, b) => {
+      const d = ctx.getImageData(x, t, 1, b - t).data;
+      let n = 0;
+      for (let i = 0; i < d.length; i += 4) n += d[i] + d[i + 1] + d[i + 2] < 384;
+      return n;
+    };
+    return calls.slice(last).map(l => l.match(/DrawText (\d+),(\d+),(\d+),(\d+) \w+ (\d+\/\d+\/\d{4})$/)).filter(m => m)
+      .map(m => [+m[1], +m[2], +m[3], +m[4], m[5]]).filter(([l, t, r]) => r <= canvas.width)
+      .map(([l, t, r, b, text]) => {
+        let inside = 0;
+        for (let x = l + 1; x < r - 1; x++) inside += ink(x, t, b);
+        return [text, ink(l, t, b) + ink(r - 1, t, b), inside > 0];
+      });
+  })())");
+  ASSERT_GE(labels.size(), 3u) << labels;
+  bool longest = false;
+  for (const Json& label : labels) {
+    EXPECT_EQ(label[1], 0) << label;
+    EXPECT_EQ(label[2], true) << label;
+    longest = longest || label[0].get<std::string>().size() == 10;
+  }
+  EXPECT_TRUE(longest) << labels;
+}
+
 TEST_F(ChartsBrowserTest, IssueDistributionDrawsABarPerRowWithItsTip) {
   ASSERT_EQ(page->Navigate(site->Url("/Reports/IssueDistribution.asp")), 200);
   ASSERT_TRUE(page->WaitFor("window.ChartBar1 && ChartBar1.readyState === 4"));

@@ -54,6 +54,8 @@ TEST_F(IssueBrowserTest, ANewIssueIsCheckedInTheBrowserThenStoredWithItsComment)
             Json::parse(R"(["New", "Open"])"));
   EXPECT_EQ(page->Evaluate("[...document.fIssueDetail.AssignedToUser.options].map(o => o.value)"),
             Json::parse(R"j(["admin", "alice", "Automatic (alice)", "bob"])j"));
+  // The workflow assigns a new issue to the developers' lead: that choice comes preselected.
+  EXPECT_EQ(page->Evaluate("document.fIssueDetail.AssignedToUser.value"), "Automatic (alice)");
   page->Evaluate("window.stayed = true");
   page->Click("#Save");
   ASSERT_TRUE(page->WaitFor("document.activeElement && document.activeElement.id == 'Summary'"));

@@ -77,6 +77,9 @@ TEST_F(IssueListsBrowserTest, AliceSortsPagesAndReassignsTwoIssues) {
   page->Click("input[name=chkIssue][value='1']");
   page->Click("input[name=chkIssue][value='5']");
   EXPECT_EQ(Eval("String(document.getElementById('cmdReassign').disabled)"), "false");
+  // Only the codes of states an issue can move to: not the issue-create state's blank pair.
+  EXPECT_EQ(page->Evaluate("[cmbResolution, cmbStatus].map(b => [...b.options].map(o => o.value))"),
+            Json::parse(R"([["New", "Fixed", "Will not fix", "Duplicate", "Not reproducible"], ["Open", "Closed"]])"));
   page->Evaluate("cmbResolution.value = 'Fixed', cmbStatus.value = 'Open', cmbAssignedTo.value = 'carol'");
   page->ClickAndWait("#cmdReassign");
   EXPECT_EQ(Eval("location.search"), "?Filter=s%3Aallopen&ProjectId=-1&Layout=Default&OrderBy=Issues.IssueId&"

@@ -108,17 +108,23 @@ int32_t NewIssueProject(const Issue& is, const std::string& posted) {
   return open.empty() ? -1 : open.front();
 }
 
-// The wanted value when the column holds it, else the column's first value ("" without rows).
-std::string Chosen(automation::Object& rs, std::string_view column, const std::string& wanted) {
+// The wanted value when the column holds it, else its first value that starts with `preferred`,
+// else its first value ("" without rows).
+std::string Chosen(automation::Object& rs, std::string_view column, const std::string& wanted,
+                   std::string_view preferred = {}) {
   std::optional<std::string> first;
   if (rs.Get("RecordCount").ToLong() > 0) rs.Call("MoveFirst");
   for (; !AtEnd(rs); rs.Call("MoveNext")) {
     std::string v = FieldText(rs, column);
     if (v == wanted) return v;
-    if (!first) first = std::move(v);
+    if (!first || (!preferred.empty() && v.starts_with(preferred) && !first->starts_with(preferred)))
+      first = std::move(v);
   }
   return first.value_or("");
 }
+
+// Where the move assigns automatically, that choice comes first.
+constexpr std::string_view kAutomatic = "Automatic (";
 
 std::string OptionList(automation::Object& ui, const ObjectPtr& rs, std::string_view column,
                        const std::string& selected) {
@@ -167,7 +173,7 @@ Boxes NewIssueBoxes(const Issue& is, int32_t projectId, const Target& wanted, au
   b.resolutions = TextOptions(resolutions, b.target.resolution);
   b.statuses = TextOptions(statuses, b.target.status);
   auto assignees = is.db->Call("GetAllowedAssigneeForNewRs", {Variant(projectId), Variant(actionId)}).ToObject();
-  b.target.assignee = Chosen(*assignees, "UserId", wanted.assignee);
+  b.target.assignee = Chosen(*assignees, "UserId", wanted.assignee, kAutomatic);
   b.assignees = OptionList(ui, assignees, "UserId", b.target.assignee);
   return b;
 }
@@ -186,7 +192,7 @@ Boxes ExistingIssueBoxes(const Issue& is, const Target& wanted, automation::Obje
   auto assignees = is.db->Call("GetAllowedAssigneeFromActionRs",
                                {Variant(is.id), Variant(b.target.resolution), Variant(b.target.status)})
                        .ToObject();
-  b.target.assignee = Chosen(*assignees, "UserId", wanted.assignee);
+  b.target.assignee = Chosen(*assignees, "UserId", wanted.assignee, kAutomatic);
   b.assignees = OptionList(ui, assignees, "UserId", b.target.assignee);
   return b;
 }

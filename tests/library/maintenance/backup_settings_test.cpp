@@ -96,7 +96,7 @@ TEST_F(BackupSettingsTest, RefusalsSayWhyAndWriteNothing) {
       {{{"BackupRetention", "9 Weeks"}}, "Invalid expiry age."},
       {{{"BackupArchive", "backups"}},
        "Folder to store backups in does not exist (Folder name must begin with either '\\' or a drive "
-       "letter.)."},
+       "specification.)."},
       {{{"BackupArchive", (dir / "missing").string()}},
        "Folder to store backups in does not exist (No such file or directory)."},
   };
@@ -190,8 +190,8 @@ TEST_F(BackupSettingsTest, FolderExistsTakesAbsoluteFoldersItCanEnter) {
   const bool root = ::geteuid() == 0;
   const std::vector<std::tuple<std::string, bool, std::string>> cases = {
       {archive.string(), true, ""},
-      {"relative/folder", false, "Folder name must begin with either '\\' or a drive letter."},
-      {"", false, "Folder name must begin with either '\\' or a drive letter."},
+      {"relative/folder", false, "Folder name must begin with either '\\' or a drive specification."},
+      {"", false, "Folder name must begin with either '\\' or a drive specification."},
       {(dir / "missing").string(), false, "No such file or directory"},
       {file.string(), false, "Not a directory"},
       {(dir / "closed").string(), root, root ? "" : "Permission denied"},

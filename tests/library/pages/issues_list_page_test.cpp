@@ -1,6 +1,7 @@
 // IssuesList.List: headings and their sort links, paging, the rows and sections of a layout.
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <string>
 
 #include "issues_list_fixture.h"
@@ -78,22 +79,27 @@ TEST_F(IssuesListTest, WithoutAPageUrlTheHeadingsAreBlackSpans) {
 
 TEST_F(IssuesListTest, PagesAreClampedToTheList) {
   Layout("admin", "Default", {{"IssueId"}});
-  // Issues 7 to 1006, for a page size past 1,000.
+  // Issues 7 to 1506, for page sizes past 1,000.
   Exec("INSERT INTO Issues (ProjectId, Summary) WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n"
-       " WHERE i < 1000) SELECT 1, 'More' FROM n");
+       " WHERE i < 1500) SELECT 1, 'More' FROM n");
   struct Case {
     int16_t pageNum, perPage;
     std::vector<int> shown;
     int issues = 6;
-  } cases[] = {
+  };
+  std::vector<Case> cases = {
       {0, 2, {1, 2}},
       {2, 2, {3, 4}},
       {3, 4, {5, 6}},
       {9, 4, {5, 6}},
       {1, 0, {1}},
       {-3, 5, {1, 2, 3, 4, 5}},
-      {2, 1001, {1001, 1002, 1003, 1004, 1005, 1006}, 1006},
+      {2, 1001, {1002, 1003, 1004, 1005, 1006}, 1006},
   };
+  std::vector<int> all(1500);
+  std::iota(all.begin(), all.end(), 1);
+  cases.push_back({1, 1500, all, 1506});
+  cases.push_back({2, 1500, {1501, 1502, 1503, 1504, 1505, 1506}, 1506});
   for (const Case& c : cases) {
     ListCall call;
     call.issuesURL = "", call.pageNum = c.pageNum, call.perPage = c.perPage;

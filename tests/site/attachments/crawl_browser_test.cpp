@@ -29,6 +29,8 @@ std::string LinksUnder(const std::string& selector) {
 constexpr const char* kReadyFlag =
     "document.addEventListener('tamsoloready', () => { window.crawlReady = true; });";
 
+constexpr const char* kReadyStates = "[...document.querySelectorAll('object')].map(o => o.id + ' ' + o.readyState)";
+constexpr const char* kAllComplete = "[...document.querySelectorAll('object')].every(o => o.readyState === 4)";
 
 // The demo site has about 120 URLs for each user; links that lead on without end stop the crawl.
 constexpr size_t kMostUrls = 400;
@@ -72,14 +74,17 @@ void Follow(Page& page, const std::string& base, Crawl& crawl) {
     const size_t errorsBefore = page.Exceptions().size();
     const int status = page.Navigate(url);
     const std::string path = PathOf(url, base);
-    if (status != 200)
-      crawl.faults.push_back(url + " answers " + std::to_string(status));
+    if (status != 200) crawl.faults.push_back(url + " answers " + std::to_string(status));
     if (path.starts_with("/Help/") &&
         page.Evaluate("!!document.getElementById('HelpText') && !document.getElementById('LeftMenu')") != true)
       crawl.faults.push_back(url + ": no help text in a window of its own");
-    if (page.Evaluate("document.querySelector('object') != null") == true &&
-        !page.WaitFor("window.crawlReady", std::chrono::seconds(10)))
-      crawl.faults.push_back(url + ": its controls never became ready");
+    if (page.Evaluate("document.querySelector('object') != null") == true) {
+      if (!page.WaitFor("window.crawlReady", std::chrono::seconds(10)))
+        crawl.faults.push_back(url + ": its controls never became ready");
+      // A control complete once live, or once its load has ended.
+      else if (!page.WaitFor(kAllComplete, std::chrono::seconds(10)))
+        crawl.faults.push_back(url + ": readyState " + page.Evaluate(kReadyStates).dump());
+    }
     const auto errors = page.Exceptions();
     for (size_t i = errorsBefore; i < errors.size(); ++i) crawl.faults.push_back(url + ": " + errors[i]);
     add(page.Evaluate(LinksUnder("a[href]")));
