@@ -184,9 +184,9 @@ void RefuseActingReferences(ado::Connection& c, const std::string& table) {
                       "AND f.on_delete <> 'NO ACTION'",
                       {Name(table)});
   if (!acting.empty())
-    Refuse(c, kColumnDependency,
-           "The table '" + table + "' cannot be rebuilt while the table '" + acting[0] +
-               "' refers to it by a key that acts on deletes.");
+    RaiseDdlError(c, kColumnDependency,
+                  "The table '" + table + "' cannot be rebuilt while the table '" + acting[0] +
+                      "' refers to it by a key that acts on deletes.");
 }
 
 void Restore(ado::Connection& c, const std::string& table, const Saved& s) {
@@ -239,7 +239,7 @@ void RebuildWithColumn(ado::Connection& c, const std::string& table, const std::
                        const ColumnEdit& edit) {
   auto texts =
       Texts(c, "SELECT sql FROM sqlite_schema WHERE type = 'table' AND name = ? COLLATE NOCASE", {Name(table)});
-  if (texts.empty()) Refuse(c, kNoSuchTable, "The table '" + table + "' does not exist.");
+  if (texts.empty()) RaiseDdlError(c, kNoSuchTable, "The table '" + table + "' does not exist.");
   Declaration d = Split(texts[0]);
   for (std::string& part : d.parts) {
     std::string name;
@@ -249,7 +249,7 @@ void RebuildWithColumn(ado::Connection& c, const std::string& table, const std::
     Rebuild(c, table, d);
     return;
   }
-  Refuse(c, kInvalidColumn, "Invalid column name '" + column + "'.");
+  RaiseDdlError(c, kInvalidColumn, "Invalid column name '" + column + "'.");
 }
 
 std::string WithWidth(const std::string& definition, int32_t width, bool& found) {
