@@ -6,6 +6,7 @@
 #include <regex>
 
 #include "ado/row_version.h"
+#include "core/error_protocol.h"
 #include "core/sql.h"
 #include "schema/ddl.h"
 #include "schema/ddl_internal.h"
@@ -67,7 +68,7 @@ Declaration Split(const std::string& sql) {
     }
     ++i;
   }
-  throw std::runtime_error("The declaration of a table could not be read: " + sql);
+  RaiseFailure("The declaration of a table could not be read: " + sql);
 }
 
 bool WordChar(char ch) { return std::isalnum(static_cast<unsigned char>(ch)) || ch == '_' || ch == '$'; }
