@@ -36,40 +36,32 @@ void Failed(agent::Store& store, int64_t jobId, std::time_t when, const std::str
 
 // Runs marked running belong to an agent or child that is gone: they failed.
 void RecoverLeftBehind(agent::Store& store) {
-  for (const auto& r : store.Rows("select JobId, RequestedAt from RunRequests where State = 'Running'")) {
-    int64_t jobId = std::stoll(r[0]);
-    Failed(store, jobId, static_cast<std::time_t>(std::stoll(r[1])), kLeftBehind);
-    store.Exec("delete from RunRequests where JobId = ?", {r[0]});
+  for (const agent::RunRequest& r : store.RunRequests(true)) {
+    Failed(store, r.jobId, r.requestedAt, kLeftBehind);
+    store.EndRun(r.jobId);
   }
 }
 
 void QueueDue(agent::Store& store, std::time_t now) {
-  for (const auto& r : store.Rows(
-           "select s.ScheduleId, s.JobId, s.FrequencyType, s.FrequencyInterval, s.ActiveStartDate, s.ActiveStartTime, "
-           "s.ActiveEndDate, s.ActiveEndTime, s.LastDue from JobSchedules s join Jobs j on j.JobId = s.JobId "
-           "where j.Enabled = 1")) {
-    agent::Schedule s{"", std::stoi(r[2]), std::stoi(r[3]), std::stoi(r[4]), std::stoi(r[5]), std::stoi(r[6]),
-                      std::stoi(r[7])};
-    auto next = NextOccurrence(s, static_cast<std::time_t>(std::stoll(r[8])));
+  for (const agent::ScheduleState& s : store.EnabledSchedules()) {
+    auto next = NextOccurrence(s.schedule, s.lastDue);
     if (!next || *next > now) continue;
     // Occurrences missed while the agent was stopped run once, not once each.
-    store.Exec("update JobSchedules set LastDue = ? where ScheduleId = ?", {std::to_string(now), r[0]});
-    store.Exec("insert or ignore into RunRequests (JobId) values (?)", {r[1]});
+    store.ScheduleCameDue(s.scheduleId, s.jobId, now);
   }
 }
 
 void StartQueued(agent::Store& store) {
   std::filesystem::path self = vdaemon::ProgramPath();
-  for (const auto& r : store.Rows("select JobId from RunRequests where State = 'Queued' order by RequestedAt")) {
-    vdaemon::Started s = vdaemon::Spawn({self}, {"vantrel-agent", kRunSwitch, r[0]}, {});
+  for (const agent::RunRequest& r : store.RunRequests(false)) {
+    vdaemon::Started s = vdaemon::Spawn({self}, {"vantrel-agent", kRunSwitch, std::to_string(r.jobId)}, {});
     std::time_t now = std::time(nullptr);
     if (s.pid < 0) {
-      Failed(store, std::stoll(r[0]), now, std::string("The job failed. The run could not start: ") + std::strerror(s.error));
-      store.Exec("delete from RunRequests where JobId = ?", {r[0]});
+      Failed(store, r.jobId, now, std::string("The job failed. The run could not start: ") + std::strerror(s.error));
+      store.EndRun(r.jobId);
       continue;
     }
-    store.Exec("update RunRequests set State = 'Running', Pid = ?, RequestedAt = ? where JobId = ?",
-               {std::to_string(s.pid), std::to_string(now), r[0]});
+    store.MarkRunning(r.jobId, s.pid, now);
   }
 }
 
@@ -77,13 +69,13 @@ void ReapChildren(agent::Store& store) {
   int status = 0;
   pid_t pid;
   while ((pid = ::waitpid(-1, &status, WNOHANG)) > 0) {
-    auto rows = store.Rows("select JobId, RequestedAt from RunRequests where Pid = ?", {std::to_string(pid)});
-    if (rows.empty()) continue;
+    auto run = store.RunOfChild(pid);
+    if (!run) continue;
     bool reported = WIFEXITED(status) && WEXITSTATUS(status) <= 1;
     // The outcome and the end of the request are seen together.
     store.Begin();
-    if (!reported) Failed(store, std::stoll(rows[0][0]), static_cast<std::time_t>(std::stoll(rows[0][1])), kLeftBehind);
-    store.Exec("delete from RunRequests where JobId = ?", {rows[0][0]});
+    if (!reported) Failed(store, run->jobId, run->requestedAt, kLeftBehind);
+    store.EndRun(run->jobId);
     store.Commit();
   }
 }
@@ -120,8 +112,7 @@ int RunAgent() {
     store.Begin();
     RecoverLeftBehind(store);
     store.Commit();
-    store.Exec("insert or replace into AgentState (Id, Pid, StartedAt) values (1, ?, unixepoch())",
-               {std::to_string(::getpid())});
+    store.SetAgentProcess(::getpid());
     manager.Send("READY=1");
     eventlog::Information("vantrel-agent started");
     for (bool quit = false; !quit;) {

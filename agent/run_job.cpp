@@ -25,7 +25,7 @@ bool RunStep(const agent::Step& step, std::time_t start, std::string& message) {
     message = "The step's subsystem " + step.subsystem + " is not one this agent runs; nothing was run.";
     return false;
   }
-  auto plan = ParseMaintenanceCommand(step.command);
+  auto plan = agent::ParseMaintenanceCommand(step.command);
   if (!plan) {
     message = "The step's command is not a backup command this agent runs; nothing was run.";
     return false;

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "configuration/code_tables.h"
+#include "configuration/code_table_writers.h"
 #include "core/database.h"
 #include "core/lookups.h"
 #include "core/multipart.h"

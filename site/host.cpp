@@ -9,7 +9,7 @@
 #include "automation/text.h"
 #include "brisquel/encode.h"
 #include "site/routes.h"
-#include "site/shell.h"
+#include "site/page_shell.h"
 #include "site/sign_in.h"
 
 namespace site {

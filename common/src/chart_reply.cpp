@@ -1,5 +1,8 @@
 #include "common/chart_reply.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "automation/vbdate.h"
 #include "common/diagram_text.h"
 
@@ -64,6 +67,33 @@ BarReply ReadBarReply(std::string_view text) {
   for (size_t i = 1; i < lines.size(); i += 2)
     reply.items.push_back({std::string(lines[i]), i + 1 < lines.size() ? LeadingInteger(lines[i + 1]) : 0});
   return reply;
+}
+
+std::string ReplyLine(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (c == '\r' || c == '\n') c = ' ';
+  return out.append(kLineEnd);
+}
+
+std::string WriteTrendReply(const GraphSeries& series) {
+  std::string out = ReplyLine(series.name);
+  for (const GraphPoint& p : series.points) {
+    out += ReplyLine(automation::ShortDateText(automation::Date{p.date}));
+    // The reader takes counts as 32-bit whole numbers.
+    const double count = std::isfinite(p.count) ? std::clamp(p.count, -2147483648.0, 2147483647.0) : 0;
+    out += ReplyLine(std::to_string(static_cast<int32_t>(count)));
+  }
+  return out;
+}
+
+std::string WriteBarReply(const BarReply& reply) {
+  std::string out = ReplyLine(reply.heading);
+  for (const BarItem& item : reply.items) {
+    out += ReplyLine(item.label);
+    out += ReplyLine(std::to_string(item.count));
+  }
+  return out;
 }
 
 std::string QueryValue(std::string_view value) {

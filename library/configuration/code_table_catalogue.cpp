@@ -1,14 +1,14 @@
 // The catalogue reader of the code-table writers: the checked reader of the issue-form lookups
 // (core/form_metadata.cpp), so names come from the catalogue only after the naming rule.
 #include "automation/text.h"
-#include "configuration/code_tables.h"
-#include "core/code_tables.h"
+#include "configuration/code_table_writers.h"
+#include "core/code_table_lookup.h"
 #include "core/error_protocol.h"
 
 namespace brisquel::codetables {
 
-std::string CodeTable::QuotedTable() const { return ado::QuoteIdentifier(table); }
-std::string CodeTable::QuotedValueColumn() const { return ado::QuoteIdentifier(valueColumn); }
+std::string EditedCodeTable::QuotedTable() const { return ado::QuoteIdentifier(table); }
+std::string EditedCodeTable::QuotedValueColumn() const { return ado::QuoteIdentifier(valueColumn); }
 
 void RequireSqlName(std::string_view name, size_t limit, std::string_view method) {
   if (!FollowsNameRule(name) || name.size() > limit)
@@ -18,10 +18,10 @@ void RequireSqlName(std::string_view name, size_t limit, std::string_view method
                    "at most " + std::to_string(limit) + " characters.");
 }
 
-std::optional<CodeTable> FindCodeTable(Database& db, const std::string& table) {
+std::optional<EditedCodeTable> FindCodeTable(Database& db, const std::string& table) {
   std::optional<CodeTableRow> row = FindCodeTableRow(db, table);
   if (!row) return std::nullopt;
-  return CodeTable{row->table, row->valueColumn, row->singular, row->variesByProject, row->naturalSort};
+  return EditedCodeTable{row->table, row->valueColumn, row->singular, row->variesByProject, row->naturalSort};
 }
 
 bool IsCodeTable(std::string_view table) {

@@ -2,7 +2,7 @@
 // described by its IssueCodeTables row. The catalogue row, the DDL (through the run-time DDL layer)
 // and the seed values are written in one transaction, so a refusal leaves none of them.
 #include "automation/text.h"
-#include "configuration/code_tables.h"
+#include "configuration/code_table_writers.h"
 #include "core/buffer.h"
 #include "core/conversions.h"
 #include "core/writer.h"
@@ -126,7 +126,7 @@ namespace {
 
 // The DDL of an update: the value column renamed (or only its case stored), the sort column added
 // (every value sort order 0) or dropped.
-void ChangeShape(Database& db, const CodeTable& t, const CodeTableForm& p) {
+void ChangeShape(Database& db, const EditedCodeTable& t, const CodeTableForm& p) {
   if (!EqualsNoCase(p.valueColumn, t.valueColumn))
     ddl::RenameColumn(db.Connection(), t.table, t.valueColumn, p.valueColumn);
   if (!p.SortColumn() && !t.naturalSort) {
@@ -147,7 +147,7 @@ bool UpdateCodeTable(Database& db, const std::string& userId, RecordsetPtr rsCod
     if (!UserIsSiteAdmin(db, userId)) Refuse(kPermissionDenied);
     if (std::string problem = CheckDescription(p); !problem.empty()) Refuse(problem);
     if (rs.RecordCount() > 0) rs.MoveFirst();
-    CodeTable t{rs.Value("TableName").ToString(), rs.Value("TableFieldName").ToString(), "",
+    EditedCodeTable t{rs.Value("TableName").ToString(), rs.Value("TableFieldName").ToString(), "",
                 rs.Value("VariesByProject").ToBool(), rs.Value("NaturalSort").ToBool()};
     if (!IsCodeTable(t.table)) Refuse(NotACodeTable(t.table));
     RequireSqlName(t.table, 40, kMethod);
@@ -181,7 +181,7 @@ bool DeleteCodeTable(Database& db, const std::string& userId, std::shared_ptr<Mu
     for (const std::string& entry : checked) {
       const std::string name = UrlDecode(entry);
       if (!IsCodeTable(name)) Refuse(NotACodeTable(name));
-      std::optional<CodeTable> t = FindCodeTable(db, name);
+      std::optional<EditedCodeTable> t = FindCodeTable(db, name);
       if (!t) Refuse("The code table '" + name + "' does not exist.");
       if (EqualsNoCase(t->table, "Resolutions") || EqualsNoCase(t->table, "StatusCodes"))
         Refuse("The code table '" + name + "' is built in and cannot be deleted.");

@@ -4,7 +4,7 @@
 // and the value's recordset is written back last, on its row version, so a concurrent change undoes
 // the whole rename.
 #include "automation/text.h"
-#include "configuration/code_tables.h"
+#include "configuration/code_table_writers.h"
 #include "core/buffer.h"
 #include "core/conversions.h"
 #include "core/writer.h"
@@ -28,7 +28,7 @@ struct ValueForm {
 
 // The value checks both writers share after the catalogue lookup: the project id of a per-project
 // table, the acting user's right, and what the built-in lists demand of a status.
-void CheckValueFor(Database& db, const std::string& userId, const CodeTable& t, ValueForm& v) {
+void CheckValueFor(Database& db, const std::string& userId, const EditedCodeTable& t, ValueForm& v) {
   if (t.variesByProject) {
     if (v.projectId.empty()) Refuse("Blank project id.");
     if (!CnvToLong(v.projectId, v.project)) Refuse("Invalid project id: " + v.projectId);
@@ -41,13 +41,13 @@ void CheckValueFor(Database& db, const std::string& userId, const CodeTable& t, 
     Refuse("Value cannot be longer than 6 characters.");
 }
 
-CodeTable RequireTable(Database& db, const std::string& table) {
-  std::optional<CodeTable> t = FindCodeTable(db, table);
+EditedCodeTable RequireTable(Database& db, const std::string& table) {
+  std::optional<EditedCodeTable> t = FindCodeTable(db, table);
   if (!t) Refuse("Unknown custom table: " + table);
   return *t;
 }
 
-void InsertValue(Database& db, const CodeTable& t, const std::string& code, int32_t sort, int32_t project) {
+void InsertValue(Database& db, const EditedCodeTable& t, const std::string& code, int32_t sort, int32_t project) {
   std::string sql = "insert into " + t.QuotedTable() + "(";
   ado::Params params;
   if (t.variesByProject) {
@@ -78,7 +78,7 @@ bool CreateCodeTableValue(Database& db, const std::string& userId, std::shared_p
                 PostedText(f, "ProjectId")};
     if (CharLength(v.code) > 50) Refuse("Value cannot be longer than 50 characters.");
     if (v.table.empty()) Refuse("Table cannot be blank.");
-    const CodeTable t = RequireTable(db, v.table);
+    const EditedCodeTable t = RequireTable(db, v.table);
     if (!t.naturalSort && !v.sortOrder.empty() && !CnvToLong(v.sortOrder, v.sort)) Refuse("Sort order must be numeric.");
     CheckValueFor(db, userId, t, v);
     WriteStep(
@@ -91,7 +91,7 @@ bool CreateCodeTableValue(Database& db, const std::string& userId, std::shared_p
 namespace {
 
 // Every Issues column that holds codes of the table (of the project, for a per-project table).
-void RewriteIssues(Database& db, const CodeTable& t, const std::string& code, const std::string& old,
+void RewriteIssues(Database& db, const EditedCodeTable& t, const std::string& code, const std::string& old,
                    int32_t project) {
   std::vector<std::string> fields;
   db.Each("select FieldName from IssueFields where IssueFields.TableName = ?", {ado::Param::Text(t.table, 50)},
@@ -111,7 +111,7 @@ void RewriteIssues(Database& db, const CodeTable& t, const std::string& code, co
 
 // Resolutions and status codes are also held by the workflow states (with their names, for
 // ordinary states) and by both history columns.
-void RewriteWorkflow(Database& db, const CodeTable& t, const std::string& code, const std::string& old) {
+void RewriteWorkflow(Database& db, const EditedCodeTable& t, const std::string& code, const std::string& old) {
   auto c = ado::Param::Text(code, 50), o = ado::Param::Text(old, 50);
   if (EqualsNoCase(t.table, "Resolutions")) {
     db.Exec("update WorkflowStates set ResolutionCode = ?, StateName = case when StateType = 0 then ? || "
@@ -130,7 +130,7 @@ void RewriteWorkflow(Database& db, const CodeTable& t, const std::string& code, 
   }
 }
 
-void Rename(Database& db, ado::Recordset& rs, const CodeTable& t, const ValueForm& v) {
+void Rename(Database& db, ado::Recordset& rs, const EditedCodeTable& t, const ValueForm& v) {
   const std::string old = rs.Value(t.valueColumn).ToString();
   if (v.code == old) {
     if (!t.naturalSort) rs.SetValue("SortOrder", Variant(v.sort));
@@ -161,7 +161,7 @@ bool UpdateCodeTableValue(Database& db, const std::string& userId, RecordsetPtr 
     ValueForm v{f.Text("CodeValue"), f.Text("TableName"), PostedText(f, "SortOrder"), PostedText(f, "ProjectId")};
     if (CharLength(v.code) > 50) Refuse("Value cannot be longer than 50 characters.");
     if (!v.sortOrder.empty() && !CnvToLong(v.sortOrder, v.sort)) Refuse("Sort order must be an integer number.");
-    const CodeTable t = RequireTable(db, v.table);
+    const EditedCodeTable t = RequireTable(db, v.table);
     // The value's own table: a posted name of another table is the caller's mistake.
     ado::Recordset& rs = HeldRows(rsValue, t.table, kMethod);
     if (rs.RecordCount() == 0) ThrowError(kClass, kMethod, "The recordset holds no value.");
@@ -204,7 +204,7 @@ void DeleteResolutionWorkflow(Database& db, const std::string& code) {
   db.Exec(sql, params);
 }
 
-void DeleteValue(Database& db, const CodeTable& t, const std::string& code, int32_t projectId) {
+void DeleteValue(Database& db, const EditedCodeTable& t, const std::string& code, int32_t projectId) {
   const bool resolutions = EqualsNoCase(t.table, "Resolutions");
   if (EqualsNoCase(t.table, "StatusCodes") && EqualsNoCase(code, "Open")) Refuse(kOpenStatus);
   const std::string shown = code.empty() ? "<Blank>" : code;
@@ -246,7 +246,7 @@ bool DeleteCodeTableValue(Database& db, const std::string& userId, const std::st
   constexpr std::string_view kMethod = "DeleteCodeTableValue";
   return Writer(db, kClass, kMethod, [&] {
     const std::vector<std::string> checked = PostedList(PostedFields(formData, kMethod), "chkCode");
-    std::optional<CodeTable> t = FindCodeTable(db, tableName);
+    std::optional<EditedCodeTable> t = FindCodeTable(db, tableName);
     if (!t) ThrowError(kClass, kMethod, "Unknown custom table: " + tableName);
     if (!IsCodeTable(t->table)) Refuse(NotACodeTable(t->table));
     if (!UserIsSiteAdmin(db, userId) && !(t->variesByProject && UserIsProjectAdmin(db, userId, projectId)))

@@ -3,7 +3,7 @@
 // and, for a list, the trigger key fk_<table>_<name>; the row and the DDL (through the run-time DDL
 // layer) are written in one transaction. All fields together stay within 7,000 characters of row.
 #include "automation/text.h"
-#include "configuration/code_tables.h"
+#include "configuration/code_table_writers.h"
 #include "configuration/issue_form.h"
 #include "core/buffer.h"
 #include "core/conversions.h"
@@ -86,7 +86,7 @@ std::string Available(int32_t left) {
 struct Kind {
   std::string representation, type, defaultSql;
   int32_t size = 0, filterType = 0;
-  std::optional<codetables::CodeTable> list;
+  std::optional<codetables::EditedCodeTable> list;
 };
 
 Kind ChooseKind(Database& db, const FieldForm& p) {
@@ -97,7 +97,7 @@ Kind ChooseKind(Database& db, const FieldForm& p) {
   if (EqualsNoCase(p.type, "3")) return {"checkbox", "BIT", "0", 1, 1, {}};
   if (p.customTable.empty()) Refuse("List entry data type secified but a custom code table was not specified.");
   if (CharLength(p.customTable) > 50) Refuse("Custom code table name cannot be longer than 50 characters.");
-  std::optional<codetables::CodeTable> t = codetables::FindCodeTable(db, p.customTable);
+  std::optional<codetables::EditedCodeTable> t = codetables::FindCodeTable(db, p.customTable);
   if (!t) Refuse("Unknown custom code table.");
   return {"combo", "VARCHAR(50)", "''", 50, t->variesByProject ? 6 : 4, t};
 }
@@ -117,7 +117,7 @@ void AddColumn(Database& db, const FieldForm& p, const Kind& k) {
   if (k.representation == "comments") return;
   ddl::AddColumn(db.Connection(), "Issues", ddl::NotNull(p.name, k.type, k.defaultSql, "DF_Issues_" + p.name));
   if (!k.list) return;
-  const codetables::CodeTable& t = *k.list;
+  const codetables::EditedCodeTable& t = *k.list;
   schema::ForeignKey key{"fk_" + t.table + "_" + p.name, "Issues", {p.name}, t.table, {t.valueColumn}};
   if (t.variesByProject) {
     key.columns.insert(key.columns.begin(), "ProjectId");

@@ -1,7 +1,7 @@
 // The users' summary layouts (CreateLayout, UpdateLayout, DeleteLayout) and the issue entry layout
 // (UpdateDataEntryLayout). Both are posted as grids of cells; stored rows and cells leave no gaps.
 #include "automation/text.h"
-#include "configuration/code_tables.h"
+#include "configuration/code_table_writers.h"
 #include "configuration/issue_form.h"
 #include "core/buffer.h"
 #include "core/conversions.h"

@@ -151,6 +151,10 @@ std::string UnexpectedErrorReport(const std::shared_ptr<automation::Object>& con
   return ReportLines(connection, runtimeError);
 }
 
+void RaiseFailure(std::string description) {
+  automation::RaiseError(automation::vberr::kFail, std::string(kLibraryName), std::move(description));
+}
+
 std::string UnexpectedErrorReport(const std::shared_ptr<automation::Object>& connection) {
   return ReportLines(connection, HandledError());
 }

@@ -86,6 +86,11 @@ decltype(auto) Procedure(std::string_view className, std::string_view procedure,
 [[noreturn]] void ThrowError(std::string_view className, std::string_view methodName,
                              std::string_view description);
 
+// A failure that is no caller's doing (an engine or system call failed, an embedded resource is
+// missing): &H80004005 from "Brisquel" with the description, as every other unexpected error
+// reaches the caller. Logged by the procedures it passes through.
+[[noreturn]] void RaiseFailure(std::string description);
+
 // "An unexpected error has occurred." with the number and message of every error of the
 // connection's Errors collection (or of the given run-time error when it holds none); logs the
 // run-time error's line. Writers store it in LastErrorMessage.

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/code_tables.h"
+#include "core/code_table_lookup.h"
 #include "core/database.h"
 #include "automation/text.h"
 #include "core/error_protocol.h"
@@ -52,7 +52,8 @@ bool IsAllowedName(std::string_view name, size_t limit) { return name.size() <= 
 
 std::string Quoted(std::string_view name) { return "[" + std::string(name) + "]"; }
 
-[[noreturn]] void Refuse(std::string description) {
+// A catalogue row that breaks a rule is the caller's contract broken, raised (not a writer's Refuse).
+[[noreturn]] void RaiseBadCatalogueRow(std::string description) {
   automation::RaiseError(kContractViolation, std::string(kLibraryName), std::move(description));
 }
 
@@ -67,9 +68,9 @@ bool HoldsSecrets(std::string_view table) {
 
 std::string CheckedColumn(std::string_view table, std::string_view what, std::string_view column) {
   if (!IsAllowedName(column, kCodeColumnNameLimit))
-    Refuse("The code table '" + std::string(table) + "' names the " + std::string(what) + " '" +
-           std::string(column) + "', which is not allowed: " + std::string(kNamingRule) + ", at most " +
-           std::to_string(kCodeColumnNameLimit) + " characters.");
+    RaiseBadCatalogueRow("The code table '" + std::string(table) + "' names the " + std::string(what) + " '" +
+                         std::string(column) + "', which is not allowed: " + std::string(kNamingRule) + ", at most " +
+                         std::to_string(kCodeColumnNameLimit) + " characters.");
   return Quoted(column);
 }
 
@@ -92,13 +93,13 @@ std::optional<CodeTableRow> FindCodeTableRow(Database& db, const std::string& ta
           });
   if (!found) return found;
   if (!IsAllowedName(found->table, kCodeTableNameLimit))
-    Refuse("The code table name '" + found->table + "' is not allowed: " + std::string(kNamingRule) +
-           ", at most " + std::to_string(kCodeTableNameLimit) + " characters.");
+    RaiseBadCatalogueRow("The code table name '" + found->table + "' is not allowed: " + std::string(kNamingRule) +
+                         ", at most " + std::to_string(kCodeTableNameLimit) + " characters.");
   CheckedColumn(found->table, "value column", found->valueColumn);
   return found;
 }
 
-CodeTable ReadCodeTable(Database& db, const std::string& /*userId*/, const std::string& tableName) {
+QuotedCodeTable ReadCodeTable(Database& db, const std::string& /*userId*/, const std::string& tableName) {
   std::optional<CodeTableRow> row = FindCodeTableRow(db, tableName);
   if (!row)
     automation::RaiseError(ado::err::kNoCurrentRecord, std::string(kLibraryName),
@@ -106,8 +107,8 @@ CodeTable ReadCodeTable(Database& db, const std::string& /*userId*/, const std::
   const std::string& table = row->table;
   const std::string& sortBy = row->sortBy;
   const std::string& direction = row->direction;
-  if (HoldsSecrets(table)) Refuse("The table '" + table + "' is not a code table.");
-  CodeTable t;
+  if (HoldsSecrets(table)) RaiseBadCatalogueRow("The table '" + table + "' is not a code table.");
+  QuotedCodeTable t;
   t.variesByProject = row->variesByProject;
   t.naturalSort = row->naturalSort;
   t.table = Quoted(table);
@@ -117,8 +118,8 @@ CodeTable ReadCodeTable(Database& db, const std::string& /*userId*/, const std::
   if (size_t dot = sortBy.find('.'); dot != std::string::npos) {
     std::string_view owner = std::string_view(sortBy).substr(0, dot);
     if (!IsAllowedName(owner, kCodeTableNameLimit))
-      Refuse("The code table '" + table + "' names the sort column '" + sortBy + "', which is not allowed: " +
-             std::string(kNamingRule) + ".");
+      RaiseBadCatalogueRow("The code table '" + table + "' names the sort column '" + sortBy +
+                           "', which is not allowed: " + std::string(kNamingRule) + ".");
     t.sortColumn = Quoted(owner) + "." + CheckedColumn(table, "sort column", std::string_view(sortBy).substr(dot + 1));
   } else {
     t.sortColumn = CheckedColumn(table, "sort column", sortBy);
@@ -129,8 +130,8 @@ CodeTable ReadCodeTable(Database& db, const std::string& /*userId*/, const std::
   } else if (EqualsNoCase(direction, "DESC")) {
     t.direction = "DESC";
   } else {
-    Refuse("The code table '" + table + "' has the sort direction '" + direction +
-           "'; a list is sorted ASC or DESC.");
+    RaiseBadCatalogueRow("The code table '" + table + "' has the sort direction '" + direction +
+                         "'; a list is sorted ASC or DESC.");
   }
   return t;
 }
@@ -237,7 +238,7 @@ RecordsetPtr GetIssueCodeTableRs(Database& db, const std::string& /*userId*/, co
 RecordsetPtr GetCodeRs(Database& db, const std::string& userId, const std::string& tableName, int32_t projectId,
                        const std::string& codeValue) {
   return Procedure(kClass, "GetCodeRs", [&] {
-    const CodeTable t = ReadCodeTable(db, userId, tableName);
+    const QuotedCodeTable t = ReadCodeTable(db, userId, tableName);
     if (!t.variesByProject)
       return db.Read("select * from " + t.table + "  where " + t.valueColumn + " = ? ",
                      {ado::Param::Text(codeValue, kCodeValueSize)});
@@ -250,7 +251,7 @@ RecordsetPtr GetCodeRs(Database& db, const std::string& userId, const std::strin
 // SortOrder, where the blank value has no special place.
 RecordsetPtr GetCodesRs(Database& db, const std::string& userId, const std::string& tableName, int32_t projectId) {
   return Procedure(kClass, "GetCodesRs", [&] {
-    const CodeTable t = ReadCodeTable(db, userId, tableName);
+    const QuotedCodeTable t = ReadCodeTable(db, userId, tableName);
     std::string sql = "select * from " + t.table + " ";
     if (t.variesByProject) sql += " where ProjectId = " + std::to_string(projectId);
     if (t.naturalSort) {

@@ -2,8 +2,9 @@
 
 #include <sodium.h>
 
-#include <stdexcept>
 #include <string>
+
+#include "core/error_protocol.h"
 
 namespace brisquel {
 
@@ -12,7 +13,7 @@ namespace {
 void StartSodium() {
   // sodium_init is idempotent and thread-safe; a negative result means no usable random source.
   static const int started = sodium_init();
-  if (started < 0) throw std::runtime_error("The cryptographic library could not be started.");
+  if (started < 0) RaiseFailure("The cryptographic library could not be started.");
 }
 
 }  // namespace
@@ -22,7 +23,7 @@ std::string HashSecret(std::string_view secret) {
   char out[crypto_pwhash_STRBYTES];
   if (crypto_pwhash_str(out, secret.data(), secret.size(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
                         crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0) {
-    throw std::runtime_error("The password could not be hashed (out of memory).");
+    RaiseFailure("The password could not be hashed (out of memory).");
   }
   return std::string(out);
 }

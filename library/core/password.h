@@ -8,7 +8,8 @@
 namespace brisquel {
 
 // An Argon2id hash string (libsodium crypto_pwhash_str, interactive limits) with its own salt and
-// parameters. Throws std::runtime_error when the library cannot start or runs out of memory.
+// parameters. Raises the library's failure (RaiseFailure) when the library cannot start or runs
+// out of memory.
 std::string HashSecret(std::string_view secret);
 
 // True when the secret matches the stored hash. An empty, truncated or otherwise malformed stored

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "automation/text.h"
-#include "core/code_tables.h"
+#include "core/code_table_lookup.h"
 #include "core/database.h"
 #include "core/lookups.h"
 #include "core/multipart.h"
@@ -40,7 +40,7 @@ bool CreateProject(Database& db, const std::string& submittedByUserId, FormPtr f
     if (code.empty()) Refuse("Project code cannot be blank.");
     if (automation::CharLength(code) > 50) Refuse("Project code cannot be longer than 50 characters.");
     const ProjectForm p = ReadProjectForm(f, false);
-    const std::vector<CodeTable> codeTables = PerProjectCodeTables(db, submittedByUserId);
+    const std::vector<QuotedCodeTable> codeTables = PerProjectCodeTables(db, submittedByUserId);
 
     Database::Transaction tx(db);
     int64_t id = 0;
@@ -53,7 +53,7 @@ bool CreateProject(Database& db, const std::string& submittedByUserId, FormPtr f
         [&](const automation::LastError& e) {
           return DuplicateFailure(db, e, "The project '" + code + "' already exists.");
         });
-    for (const CodeTable& t : codeTables) {
+    for (const QuotedCodeTable& t : codeTables) {
       if (t.naturalSort)
         db.Exec("insert into " + t.table + " (ProjectId, " + t.valueColumn + ") values (" + std::to_string(id) +
                 ", '')");

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "core/code_tables.h"
+#include "core/code_table_lookup.h"
 #include "core/database.h"
 #include "core/lookups.h"
 #include "core/multipart.h"
@@ -45,10 +45,10 @@ int32_t ProjectIdOf(const std::string& posted) {
   return static_cast<int32_t>(n);
 }
 
-void DeleteOne(Database& db, int32_t id, const std::vector<CodeTable>& codeTables) {
+void DeleteOne(Database& db, int32_t id, const std::vector<QuotedCodeTable>& codeTables) {
   auto deletes = [&] {
     for (const char* statement : kProjectDeletes) db.Exec(statement, {Param::Long(id)});
-    for (const CodeTable& t : codeTables)
+    for (const QuotedCodeTable& t : codeTables)
       db.Exec("delete from " + t.table + " where ProjectId = " + std::to_string(id));
     db.Exec("delete from Projects where ProjectId = ?", {Param::Long(id)});
   };
@@ -76,7 +76,7 @@ bool DeleteProject(Database& db, const std::string& userId, FormPtr formData) {
       for (int32_t id : ids) allowed = allowed && UserIsProjectAdmin(db, userId, id);
       if (!allowed) Refuse(kPermissionDenied);
     }
-    const std::vector<CodeTable> codeTables = PerProjectCodeTables(db, userId);
+    const std::vector<QuotedCodeTable> codeTables = PerProjectCodeTables(db, userId);
     Database::Transaction tx(db);
     for (int32_t id : ids) DeleteOne(db, id, codeTables);
     tx.Commit();

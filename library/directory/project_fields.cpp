@@ -59,12 +59,12 @@ ProjectForm ReadProjectForm(const FormFields& f, bool withOverride) {
   return p;
 }
 
-std::vector<CodeTable> PerProjectCodeTables(Database& db, const std::string& userId) {
+std::vector<QuotedCodeTable> PerProjectCodeTables(Database& db, const std::string& userId) {
   std::vector<std::string> names;
   db.Each("select TableName from IssueCodeTables where TableName <> 'ProjectUsers' and VariesByProject = 1 "
           "order by TableName",
           {}, [&](const sql::Row& r) { names.push_back(r.Text(0)); });
-  std::vector<CodeTable> tables;
+  std::vector<QuotedCodeTable> tables;
   for (const std::string& name : names) tables.push_back(ReadCodeTable(db, userId, name));
   return tables;
 }

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/code_tables.h"
+#include "core/code_table_lookup.h"
 #include "core/database.h"
 #include "core/multipart.h"
 
@@ -30,7 +30,7 @@ ProjectForm ReadProjectForm(const FormFields& f, bool withOverride);
 
 // The code tables that hold a list per project (as the catalogue lists them), their names checked
 // and quoted.
-std::vector<CodeTable> PerProjectCodeTables(Database& db, const std::string& userId);
+std::vector<QuotedCodeTable> PerProjectCodeTables(Database& db, const std::string& userId);
 
 // Members, then the override and administrator flags (members only), then the group leads: a lead
 // not yet in the group joins it first.

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "core/error_protocol.h"
+#include "jobstore/maintenance_command.h"
 #include "core/lookups.h"
 #include "core/multipart.h"
 #include "core/writer.h"
@@ -162,20 +163,18 @@ bool SaveDefaults(DbAdmin& a, bool on, const std::string& archive) {
 }  // namespace
 
 std::string BackupCommand(const ConnectionParms& p, const std::string& archive, const std::string& expiryWeeks) {
-  std::string c = "EXECUTE master.dbo.xp_sqlmaint N'-S ";
-  c += "\"" + (p.serverName == "." ? std::string("(local)") : p.serverName) + "\"";
+  agent::MaintenancePlan plan;
+  plan.server = p.serverName == "." ? std::string("(local)") : p.serverName;
   // The agent reaches the site by its file: a password is never needed, and never stored here.
-  if (!p.integratedSecurity) c += " -U \"" + p.loginName + "\" -P \"" + (p.loginPassword.empty() ? "" : "***") + "\"";
-  c += " -D " + p.databaseName;
-  c += " -Rpt " + archive + "/BackupLog.txt ";
-  if (!expiryWeeks.empty()) c += " -DelTxtRpt " + expiryWeeks + "weeks ";
-  c += " -CkDB ";
-  c += " -BkUpDB ";
-  c += archive;
-  c += " -BkUpMedia DISK ";
-  if (!expiryWeeks.empty()) c += " -DelBkUps " + expiryWeeks + "weeks ";
-  c += "'";
-  return c;
+  if (!p.integratedSecurity) plan.login = p.loginName;
+  plan.passwordGiven = !p.loginPassword.empty();
+  plan.database = p.databaseName;
+  plan.report = archive + "/BackupLog.txt";
+  const int weeks = expiryWeeks.empty() ? 0 : expiryWeeks[0] - '0';
+  plan.deleteReportsWeeks = plan.deleteBackupsWeeks = weeks;
+  plan.checkDatabase = true;
+  plan.backupFolder = archive;
+  return agent::WriteMaintenanceCommand(plan);
 }
 
 RecordsetPtr GetBackupRs(DbAdmin& a) {

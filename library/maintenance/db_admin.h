@@ -84,7 +84,8 @@ RecordsetPtr GetBackupRetentionRs(DbAdmin& a);
 bool UpdateBackup(DbAdmin& a, const std::string& userId, RecordsetPtr rsBackup,
                   std::shared_ptr<MultipartFormData> formData);
 bool InitializeJobSchedule(DbAdmin& a, const std::string& vDirPath);
-// The job's step command for the settings (no password ever stands in it).
+// The job's step command for the settings (no password ever stands in it); `expiryWeeks` is "" or
+// one digit.
 std::string BackupCommand(const ConnectionParms& p, const std::string& archive, const std::string& expiryWeeks);
 
 // Backup history, report files and the backups of the folder (backup_history.cpp). Only the

@@ -1,8 +1,7 @@
 #include "schema/constraints.h"
 
 #include "ado/types.h"
-
-#include <stdexcept>
+#include "core/error_protocol.h"
 
 namespace brisquel::schema {
 
@@ -50,7 +49,7 @@ void Exec(sqlite3* db, const std::string& sql) {
   if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
     std::string msg = err ? err : sqlite3_errmsg(db);
     sqlite3_free(err);
-    throw std::runtime_error(msg);
+    RaiseFailure(msg);
   }
 }
 
@@ -58,7 +57,7 @@ void Exec(sqlite3* db, const std::string& sql) {
 
 std::string ForeignKeyTriggersSql(const ForeignKey& key) {
   if (key.columns.empty() || key.columns.size() != key.referencedColumns.size()) {
-    throw std::invalid_argument("Foreign key " + key.name + " pairs no columns");
+    RaiseFailure("Foreign key " + key.name + " pairs no columns");
   }
   const std::string raise = " BEGIN SELECT RAISE(ABORT, " +
                             Literal(std::string(kForeignKeyFailed) + " (" + key.name + ")") +
@@ -107,7 +106,7 @@ std::vector<ForeignKey> TriggerForeignKeys(sqlite3* db, std::string_view table) 
       "AND (?1 = '' OR TableName = ?1 OR ReferencedTable = ?1) ORDER BY ConstraintName";
   sqlite3_stmt* st = nullptr;
   if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK) {
-    throw std::runtime_error(sqlite3_errmsg(db));
+    RaiseFailure(sqlite3_errmsg(db));
   }
   // An empty view may carry no pointer, which would bind NULL rather than ''.
   const std::string tableName(table);
@@ -122,7 +121,7 @@ std::vector<ForeignKey> TriggerForeignKeys(sqlite3* db, std::string_view table) 
     keys.push_back({text(0), text(1), SplitColumns(text(2)), text(3), SplitColumns(text(4))});
   }
   sqlite3_finalize(st);
-  if (rc != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
+  if (rc != SQLITE_DONE) RaiseFailure(sqlite3_errmsg(db));
   return keys;
 }
 

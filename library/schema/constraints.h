@@ -35,7 +35,7 @@ std::string DropForeignKeyTriggersSql(std::string_view name);
 std::vector<ForeignKey> TriggerForeignKeys(sqlite3* db, std::string_view table = {});
 
 // (Re)creates the triggers of those foreign keys, for instance after a table was rebuilt.
-// Throws std::runtime_error with SQLite's message on failure.
+// A failure raises the library's failure (RaiseFailure) with SQLite's message.
 void InstallTriggerForeignKeys(sqlite3* db, std::string_view table = {});
 
 }  // namespace brisquel::schema

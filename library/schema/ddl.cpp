@@ -30,7 +30,7 @@ std::vector<std::string> Texts(ado::Connection& c, const std::string& sql, const
 
 ado::Param Name(std::string_view s) { return ado::Param::Text(std::string(s), 1000); }
 
-void Refuse(ado::Connection& c, int32_t native, std::string message, int32_t number) {
+void RaiseDdlError(ado::Connection& c, int32_t native, std::string message, int32_t number) {
   ado::ErrorInfo e;
   e.number = number;
   e.nativeError = native;
@@ -112,21 +112,22 @@ std::vector<std::string> ColumnNames(ado::Connection& c, std::string_view table)
 
 std::string RequireTable(ado::Connection& c, std::string_view table, int32_t native) {
   auto names = Texts(c, "SELECT name FROM sqlite_schema WHERE type = 'table' AND name = ? COLLATE NOCASE", {Name(table)});
-  if (names.empty()) Refuse(c, native, "The table '" + std::string(table) + "' does not exist.");
+  if (names.empty()) RaiseDdlError(c, native, "The table '" + std::string(table) + "' does not exist.");
   return names[0];
 }
 
 std::string RequireColumn(ado::Connection& c, std::string_view table, std::string_view column) {
   for (const std::string& name : ColumnNames(c, table))
     if (EqualsNoCase(name, column)) return name;
-  Refuse(c, kInvalidColumn, "Invalid column name '" + std::string(column) + "'.");
+  RaiseDdlError(c, kInvalidColumn, "Invalid column name '" + std::string(column) + "'.");
 }
 
 void RequireFreeName(ado::Connection& c, std::string_view name) {
   bool taken = !Texts(c, "SELECT ConstraintName FROM VantrelConstraints WHERE ConstraintName = ?", {Name(name)})
                     .empty() ||
                !Texts(c, "SELECT name FROM sqlite_schema WHERE name = ? COLLATE NOCASE", {Name(name)}).empty();
-  if (taken) Refuse(c, kObjectExists, "There is already an object named '" + std::string(name) + "' in the database.");
+  if (taken)
+    RaiseDdlError(c, kObjectExists, "There is already an object named '" + std::string(name) + "' in the database.");
 }
 
 }  // namespace detail
@@ -165,9 +166,9 @@ Constraint DefaultRow(const std::string& table, const Column& col) {
 void RequireNewColumn(ado::Connection& c, std::string_view table, std::string_view column) {
   for (const std::string& name : ColumnNames(c, table))
     if (EqualsNoCase(name, column))
-      Refuse(c, kObjectExists,
-             "Column names in each table must be unique. Column name '" + std::string(column) + "' in table '" +
-                 std::string(table) + "' is specified more than once.");
+      RaiseDdlError(c, kObjectExists,
+                    "Column names in each table must be unique. Column name '" + std::string(column) + "' in table '" +
+                        std::string(table) + "' is specified more than once.");
 }
 
 }  // namespace
@@ -234,7 +235,7 @@ void AddForeignKey(ado::Connection& c, const ForeignKey& key) {
 void DropConstraint(ado::Connection& c, std::string_view tableName, std::string_view name) {
   Step step(c);
   auto rows = Constraints(c, "ConstraintName = ? AND TableName = ?", {Name(name), Name(tableName)});
-  if (rows.empty()) Refuse(c, kNotAConstraint, "'" + std::string(name) + "' is not a constraint.");
+  if (rows.empty()) RaiseDdlError(c, kNotAConstraint, "'" + std::string(name) + "' is not a constraint.");
   const Constraint& k = rows[0];
   if (k.type == "FOREIGN KEY" && EqualsNoCase(k.enforcement, "TRIGGER")) {
     Exec(c, DropForeignKeyTriggersSql(k.name));
@@ -242,13 +243,13 @@ void DropConstraint(ado::Connection& c, std::string_view tableName, std::string_
     RebuildWithColumn(c, RequireTable(c, k.table), k.columns.at(0), [&](const std::string& definition) {
       bool found = false;
       std::string edited = WithoutDefault(definition, found);
-      if (!found) Refuse(c, kNotAConstraint, "'" + k.name + "' is not a constraint.");
+      if (!found) RaiseDdlError(c, kNotAConstraint, "'" + k.name + "' is not a constraint.");
       return edited;
     });
   } else {
-    Refuse(c, kColumnDependency,
-           "The constraint '" + k.name + "' is part of the declaration of table '" + k.table +
-               "' and cannot be dropped.");
+    RaiseDdlError(
+        c, kColumnDependency,
+        "The constraint '" + k.name + "' is part of the declaration of table '" + k.table + "' and cannot be dropped.");
   }
   Exec(c, "DELETE FROM VantrelConstraints WHERE ConstraintName = ?", {Name(k.name)});
   step.Done();
@@ -263,7 +264,7 @@ void DropColumn(ado::Connection& c, std::string_view tableName, std::string_view
     bool referenced =
         EqualsNoCase(k.referencedTable, table) && Holds(k.referencedColumns, column) && !EqualsNoCase(k.table, table);
     if (referenced || (mine && !(k.type == "FOREIGN KEY" && EqualsNoCase(k.enforcement, "TRIGGER"))))
-      Refuse(c, kColumnDependency, "The object '" + k.name + "' is dependent on column '" + column + "'.");
+      RaiseDdlError(c, kColumnDependency, "The object '" + k.name + "' is dependent on column '" + column + "'.");
     if (mine) {
       Exec(c, DropForeignKeyTriggersSql(k.name));
       Exec(c, "DELETE FROM VantrelConstraints WHERE ConstraintName = ?", {Name(k.name)});
@@ -274,7 +275,7 @@ void DropColumn(ado::Connection& c, std::string_view tableName, std::string_view
                        "WHERE m.type = 'index' AND m.tbl_name = ? AND i.name = ? COLLATE NOCASE",
                        {Name(table), Name(column)});
   if (!indexes.empty())
-    Refuse(c, kColumnDependency, "The object '" + indexes[0] + "' is dependent on column '" + column + "'.");
+    RaiseDdlError(c, kColumnDependency, "The object '" + indexes[0] + "' is dependent on column '" + column + "'.");
   Exec(c, "ALTER TABLE " + Quote(table) + " DROP COLUMN " + Quote(column));
   step.Done();
 }
@@ -287,7 +288,8 @@ void SetColumnWidth(ado::Connection& c, std::string_view tableName, std::string_
     bool found = false;
     std::string edited = WithWidth(definition, width, found);
     if (!found)
-      Refuse(c, kColumnDependency, "The column '" + column + "' of table '" + table + "' is not a VARCHAR column.");
+      RaiseDdlError(c, kColumnDependency,
+                    "The column '" + column + "' of table '" + table + "' is not a VARCHAR column.");
     return edited;
   });
   step.Done();
@@ -309,9 +311,9 @@ void RefuseReferencedColumn(ado::Connection& c, const std::string& table, const 
     for (const Constraint& own : Constraints(c, "TableName = ? AND ConstraintType IN ('PRIMARY KEY', 'UNIQUE')",
                                              {Name(table)}))
       if (Holds(own.columns, column)) key = own.name;
-    Refuse(c, kKeyReferenced,
-           "The constraint '" + key + "' is being referenced by table '" + k.table + "', foreign key constraint '" +
-               k.name + "'.");
+    RaiseDdlError(c, kKeyReferenced,
+                  "The constraint '" + key + "' is being referenced by table '" + k.table +
+                      "', foreign key constraint '" + k.name + "'.");
   }
 }
 
@@ -347,12 +349,13 @@ void DropTable(ado::Connection& c, std::string_view tableName) {
   const std::string table = RequireTable(c, tableName, kNoSuchTable);
   for (const Constraint& k : Constraints(c, "ReferencedTable = ? AND ConstraintType = 'FOREIGN KEY'", {Name(table)}))
     if (!EqualsNoCase(k.table, table))
-      Refuse(c, kTableReferenced,
-             "Could not drop object '" + table + "' because it is referenced by a FOREIGN KEY constraint.");
+      RaiseDdlError(c, kTableReferenced,
+                    "Could not drop object '" + table + "' because it is referenced by a FOREIGN KEY constraint.");
   auto fields = Texts(c, "SELECT FieldName FROM IssueFields WHERE TableName = ? ORDER BY FieldName", {Name(table)});
   if (!fields.empty())
-    Refuse(c, kTableReferenced,
-           "Could not drop object '" + table + "' because it is referenced by the issue field '" + fields[0] + "'.");
+    RaiseDdlError(
+        c, kTableReferenced,
+        "Could not drop object '" + table + "' because it is referenced by the issue field '" + fields[0] + "'.");
   for (const Constraint& k : Constraints(c, "TableName = ?", {Name(table)})) {
     if (k.type == "FOREIGN KEY" && EqualsNoCase(k.enforcement, "TRIGGER")) Exec(c, DropForeignKeyTriggersSql(k.name));
   }

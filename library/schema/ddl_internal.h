@@ -22,9 +22,10 @@ void Exec(ado::Connection& c, const std::string& sql, const ado::Params& params 
 std::vector<std::string> Texts(ado::Connection& c, const std::string& sql, const ado::Params& params = {});
 ado::Param Name(std::string_view s);
 
-// Puts the refusal first in the connection's Errors and raises it.
-[[noreturn]] void Refuse(ado::Connection& c, int32_t native, std::string message,
-                         int32_t number = static_cast<int32_t>(0x80040E14));
+// A DDL step the engine would refuse, raised as the engine would: the error first in the
+// connection's Errors with its native number, then raised (not a writer's Refuse).
+[[noreturn]] void RaiseDdlError(ado::Connection& c, int32_t native, std::string message,
+                                int32_t number = static_cast<int32_t>(0x80040E14));
 
 // One operation: all of it or nothing of it, inside whatever transaction the caller holds.
 class Step {

@@ -33,8 +33,8 @@ void SetColumnNotNull(ado::Connection& c, std::string_view tableName, std::strin
     bool found = false;
     std::string edited = WithNotNull(definition, width, found);
     if (!found)
-      detail::Refuse(c, kColumnDependency,
-                     "The column '" + column + "' of table '" + table + "' is not a VARCHAR column.");
+      detail::RaiseDdlError(c, kColumnDependency,
+                            "The column '" + column + "' of table '" + table + "' is not a VARCHAR column.");
     return edited;
   });
   step.Done();

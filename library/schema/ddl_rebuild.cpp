@@ -6,6 +6,7 @@
 #include <regex>
 
 #include "ado/row_version.h"
+#include "core/error_protocol.h"
 #include "core/sql.h"
 #include "schema/ddl.h"
 #include "schema/ddl_internal.h"
@@ -67,7 +68,7 @@ Declaration Split(const std::string& sql) {
     }
     ++i;
   }
-  throw std::runtime_error("The declaration of a table could not be read: " + sql);
+  RaiseFailure("The declaration of a table could not be read: " + sql);
 }
 
 bool WordChar(char ch) { return std::isalnum(static_cast<unsigned char>(ch)) || ch == '_' || ch == '$'; }
@@ -184,9 +185,9 @@ void RefuseActingReferences(ado::Connection& c, const std::string& table) {
                       "AND f.on_delete <> 'NO ACTION'",
                       {Name(table)});
   if (!acting.empty())
-    Refuse(c, kColumnDependency,
-           "The table '" + table + "' cannot be rebuilt while the table '" + acting[0] +
-               "' refers to it by a key that acts on deletes.");
+    RaiseDdlError(c, kColumnDependency,
+                  "The table '" + table + "' cannot be rebuilt while the table '" + acting[0] +
+                      "' refers to it by a key that acts on deletes.");
 }
 
 void Restore(ado::Connection& c, const std::string& table, const Saved& s) {
@@ -239,7 +240,7 @@ void RebuildWithColumn(ado::Connection& c, const std::string& table, const std::
                        const ColumnEdit& edit) {
   auto texts =
       Texts(c, "SELECT sql FROM sqlite_schema WHERE type = 'table' AND name = ? COLLATE NOCASE", {Name(table)});
-  if (texts.empty()) Refuse(c, kNoSuchTable, "The table '" + table + "' does not exist.");
+  if (texts.empty()) RaiseDdlError(c, kNoSuchTable, "The table '" + table + "' does not exist.");
   Declaration d = Split(texts[0]);
   for (std::string& part : d.parts) {
     std::string name;
@@ -249,7 +250,7 @@ void RebuildWithColumn(ado::Connection& c, const std::string& table, const std::
     Rebuild(c, table, d);
     return;
   }
-  Refuse(c, kInvalidColumn, "Invalid column name '" + column + "'.");
+  RaiseDdlError(c, kInvalidColumn, "Invalid column name '" + column + "'.");
 }
 
 std::string WithWidth(const std::string& definition, int32_t width, bool& found) {

@@ -1,7 +1,8 @@
 #include "schema/sql_files.h"
 
-#include <stdexcept>
 #include <string>
+
+#include "core/error_protocol.h"
 
 namespace brisquel::schema {
 
@@ -9,7 +10,7 @@ std::string_view SqlFileText(std::string_view fileName) {
   for (std::size_t i = 0; i < detail::kSqlFileCount; ++i) {
     if (fileName == detail::kSqlFiles[i].name) return detail::kSqlFiles[i].text;
   }
-  throw std::out_of_range("No schema file named " + std::string(fileName));
+  RaiseFailure("No schema file named " + std::string(fileName));
 }
 
 std::vector<std::string_view> SqlFileNames() {

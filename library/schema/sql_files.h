@@ -16,7 +16,7 @@ extern const SqlFile kSqlFiles[];
 extern const std::size_t kSqlFileCount;
 }  // namespace detail
 
-// The text of one embedded file; throws std::out_of_range for an unknown name.
+// The text of one embedded file; an unknown name raises the library's failure (RaiseFailure).
 std::string_view SqlFileText(std::string_view fileName);
 // The names of every embedded file, sorted.
 std::vector<std::string_view> SqlFileNames();

@@ -1,6 +1,5 @@
 #include "site/pages/chart_pages.h"
 
-
 #include "common/class_table.h"
 #include "brisquel/encode.h"
 #include "site/host.h"
@@ -19,10 +18,7 @@ std::string ProjectOptions(PageContext& page, int32_t selected) {
   };
   std::string out = option(-1, "All projects");
   auto rs = page.Database()->Call("GetUserProjectsRs", {Variant(page.UserId())}).ToObject();
-  for (; !rs->Get("EOF").ToBool(); rs->Call("MoveNext")) {
-    auto field = [&](const char* name) { return rs->Get("Fields", {Variant(name)}).ToObject()->Get("Value"); };
-    out += option(field("ProjectId").ToLong(), field("ProjectCode").ToText());
-  }
+  EachRecord(*rs, [&](automation::Object& r) { out += option(FieldValue(r, "ProjectId").ToLong(), FieldText(r, "ProjectCode")); });
   return out;
 }
 
@@ -41,13 +37,6 @@ std::string UpdateOnReady(std::string_view id) {
   // The loader comes after the page's own script, so the event is what tells the page.
   return "document.addEventListener('tamsoloready', function () { document.getElementById('" + ScriptString(id) +
          "').UpdateGraph(); });\r\n";
-}
-
-std::string ReplyLine(std::string_view text) {
-  std::string out(text);
-  for (char& c : out)
-    if (c == '\r' || c == '\n') c = ' ';
-  return out + "\r\n";
 }
 
 bool DataSignedIn(PageContext& page) {

@@ -1,5 +1,6 @@
 // What the two statistics pages and their data pages share: the project box, the chart OBJECT
-// with its PARAMs, and the plain-text replies the chart controls read.
+// with its PARAMs, and the sending of the replies the chart controls read (common/chart_reply.h
+// writes them).
 #pragma once
 
 #include <string>
@@ -21,8 +22,6 @@ std::string ChartObject(std::string_view className, std::string_view id, int wid
 // The script line that asks the chart for its data once the controls are live.
 std::string UpdateOnReady(std::string_view id);
 
-// One line of a data reply: CR and LF inside it written as blanks, then CR LF.
-std::string ReplyLine(std::string_view text);
 // The data pages' sign-in check: without a live sign-in they answer 401 with an empty body.
 bool DataSignedIn(PageContext& page);
 void SendReply(PageContext& page, std::string body);

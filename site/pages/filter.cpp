@@ -103,13 +103,13 @@ void FilterPage(PageContext& page) {
     auto rs = automation::CharLength(f.originalName) > kNameChars
                   ? nullptr
                   : db->Call("GetSummaryFilterRs", {Variant(page.UserId()), Variant(f.originalName)}).ToObject();
-    if (!rs || rs->Get("EOF").ToBool()) {
+    if (!rs || AtEnd(*rs)) {
       return page.SendPage(
           "Filter", lists::ErrorParagraph("FilterError", "The filter '" + f.originalName + "' does not exist."), 404);
     }
     f.name = FieldText(*rs, "FilterName");
     f.expression = FieldText(*rs, "FilterExpression");
-    f.advanced = rs->Get("Fields", {Variant("AdvancedFilter")}).ToObject()->Get("Value").ToBool();
+    f.advanced = FieldValue(*rs, "AdvancedFilter").ToBool();
     f.rsImage = db->Call("rsToXml", {Variant(rs)}).ToString();
   }
   SendFilter(page, f, "");

@@ -20,14 +20,13 @@ void SendFilters(PageContext& page, const std::string& message) {
   auto db = page.Database();
   auto rs = db->Call("GetSummaryFiltersRs", {Variant(page.UserId())}).ToObject();
   std::string rows;
-  while (!rs->Get("EOF").ToBool()) {
-    const std::string name = FieldText(*rs, "FilterName");
+  EachRecord(*rs, [&](automation::Object& row) {
+    const std::string name = FieldText(row, "FilterName");
     rows += "<tr><td class=FormFields><input type=checkbox name=chkFilter value=\"" +
             HtmlAttribute(UrlComponent(name)) + "\"></td><td class=FormFields><a class=FilterLink href=\"" +
             HtmlAttribute(page.Url("/User/Filter.asp") + "?FilterName=" + UrlComponent(name)) + "\">" +
             HtmlText(name) + "</a></td></tr>\r\n";
-    rs->Call("MoveNext");
-  }
+  });
   std::string body = "<span class=PageTitle>My Filters</span><br>\r\n";
   if (!message.empty()) body += lists::ErrorParagraph("FilterError", message);
   body += "<form name=fFilters method=post enctype=\"multipart/form-data\" action=\"" +

@@ -1,6 +1,7 @@
 // /Reports/IssueDistribution.asp: the distribution bar chart with its distribution and project
 // boxes, and /Reports/DistributionData.asp, the data page the chart fetches its bars from.
 #include "brisquel/encode.h"
+#include "common/chart_reply.h"
 #include "site/host.h"
 #include "site/pages/chart_pages.h"
 #include "site/routes.h"
@@ -20,10 +21,7 @@ struct Query {
 std::vector<Query> DistributionQueries(PageContext& page, bool allIssues) {
   std::vector<Query> out;
   auto rs = page.Database()->Call("GetDistributionQueriesRs", {Variant(allIssues)}).ToObject();
-  for (; !rs->Get("EOF").ToBool(); rs->Call("MoveNext")) {
-    auto field = [&](const char* name) { return rs->Get("Fields", {Variant(name)}).ToObject()->Get("Value").ToText(); };
-    out.push_back({field("QueryId"), field("QueryName")});
-  }
+  EachRecord(*rs, [&](automation::Object& r) { out.push_back({FieldText(r, "QueryId"), FieldText(r, "QueryName")}); });
   return out;
 }
 
@@ -70,30 +68,25 @@ void IssueDistributionPage(PageContext& page) {
 void DistributionDataPage(PageContext& page) {
   if (!DataSignedIn(page)) return;
   const std::string graphData = page.Query("GraphData");
-  std::string heading;
+  tamsolo::chart::BarReply reply;
   bool offered = false;
   for (bool all : {true, false})
     for (const Query& q : DistributionQueries(page, all))
       if (!offered && q.id == graphData) {
-        heading = q.name;
+        reply.heading = q.name;
         offered = true;
       }
-  std::string reply = ReplyLine(heading);
   if (offered) {
     auto rs = page.Database()
                   ->Call("GetDistributionData",
                          {Variant(page.UserId()), Variant(QueryNumber(page, "ProjectId", 0)), Variant(graphData)})
                   .ToObject();
-    if (rs && rs->Get("State").ToLong() != 0) {
-      for (; !rs->Get("EOF").ToBool(); rs->Call("MoveNext")) {
-        auto fields = rs->Get("Fields").ToObject();
-        const Variant label = fields->Get("Item", {Variant(0)}).ToObject()->Get("Value");
-        reply += ReplyLine(label.IsNull() ? "" : label.ToText());
-        reply += ReplyLine(fields->Get("Item", {Variant("NumIssues")}).ToObject()->Get("Value").ToText());
-      }
-    }
+    if (IsOpen(rs))
+      EachRecord(*rs, [&](automation::Object& r) {
+        reply.items.push_back({FieldValueAt(r, 0).ToText(), FieldLong(r, "NumIssues")});
+      });
   }
-  SendReply(page, std::move(reply));
+  SendReply(page, tamsolo::chart::WriteBarReply(reply));
 }
 
 AddPage issueDistribution("/Reports/IssueDistribution.asp", {.get = IssueDistributionPage});

@@ -17,21 +17,6 @@ namespace {
 
 Variant Obj(const ObjectPtr& o) { return Variant(o); }
 
-int32_t FieldNumber(automation::Object& rs, std::string_view name, int32_t fallback) {
-  const Variant v = rs.Get("Fields", {Variant(std::string(name))}).ToObject()->Get("Value");
-  return v.IsNull() || v.IsEmpty() ? fallback : v.ToLong();
-}
-
-// Calls fn for every row of a recordset, from its first.
-template <class F>
-void EachRow(const ObjectPtr& rs, F&& fn) {
-  if (!rs) return;
-  while (!rs->Get("EOF").ToBool()) {
-    fn(*rs);
-    rs->Call("MoveNext");
-  }
-}
-
 // Page 1, the last page, and the pages near the current one; gaps as "...".
 std::string PageLinks(const ListCall& call, int32_t pageCount) {
   const int32_t current = std::clamp<int32_t>(call.state.pageNum, 1, pageCount);
@@ -61,13 +46,13 @@ std::string PageLinks(const ListCall& call, int32_t pageCount) {
 UserSettings ReadUserSettings(automation::Object& db, const std::string& userId) {
   UserSettings s;
   auto rs = db.Call("GetUserRs", {Variant(userId)}).ToObject();
-  if (!rs || rs->Get("EOF").ToBool()) return s;
+  if (!rs || AtEnd(*rs)) return s;
   s.defaultFilter = FieldText(*rs, "DefaultFilter");
   if (std::string layout = FieldText(*rs, "DefaultLayout"); !layout.empty()) s.defaultLayout = layout;
-  s.defaultProject = FieldNumber(*rs, "DefaultProject", -1);
-  s.myAssignmentNumIssues = FieldNumber(*rs, "MyAssignmentNumIssues", 20);
-  s.searchNumIssues = FieldNumber(*rs, "SearchNumIssues", 20);
-  s.releaseNotesNumIssues = FieldNumber(*rs, "ReleaseNotesNumIssues", 20);
+  s.defaultProject = FieldLong(*rs, "DefaultProject", -1);
+  s.myAssignmentNumIssues = FieldLong(*rs, "MyAssignmentNumIssues", 20);
+  s.searchNumIssues = FieldLong(*rs, "SearchNumIssues", 20);
+  s.releaseNotesNumIssues = FieldLong(*rs, "ReleaseNotesNumIssues", 20);
   return s;
 }
 
@@ -79,7 +64,7 @@ ListState ReadListState(PageContext& page, automation::Object& db, std::string_v
   const std::string asked = page.Query(p + "Layout");
   // The layout asked for when the user has it, else his default, else his first.
   std::string first, fallback;
-  EachRow(db.Call("GetSummaryLayoutsRs", {Variant(page.UserId())}).ToObject(), [&](automation::Object& rs) {
+  EachRecord(db.Call("GetSummaryLayoutsRs", {Variant(page.UserId())}).ToObject(), [&](automation::Object& rs) {
     const std::string name = FieldText(rs, "LayoutName");
     if (first.empty()) first = name;
     if (s.layout.empty() && !asked.empty() && automation::EqualsNoCase(name, asked)) s.layout = name;
@@ -104,8 +89,8 @@ ProjectChoice ChooseProject(automation::Object& db, const std::string& userId, i
   int32_t firstId = 0;
   std::string firstCode;
   auto rs = db.Call("GetUserProjectsRs", {Variant(userId)}).ToObject();
-  EachRow(rs, [&](automation::Object& row) {
-    const int32_t id = FieldNumber(row, "ProjectId", 0);
+  EachRecord(rs, [&](automation::Object& row) {
+    const int32_t id = FieldLong(row, "ProjectId", 0);
     if (firstCode.empty()) firstId = id, firstCode = FieldText(row, "ProjectCode");
     if (id == asked) found = true, c.caption = FieldText(row, "ProjectCode");
   });
@@ -151,7 +136,7 @@ std::string ListHtml(PageContext& page, const ListCall& call) {
                             .ToString();
   out += "\r\n";
   // List set the page size, clamped as it clamps it.
-  const int32_t pageCount = call.rs->Get("EOF").ToBool() && call.rs->Get("BOF").ToBool()
+  const int32_t pageCount = AtEnd(*call.rs) && call.rs->Get("BOF").ToBool()
                                 ? 0
                                 : call.rs->Get("PageCount").ToLong();
   if (pageCount > 1 && call.pageHref) out += PageLinks(call, pageCount);

@@ -91,12 +91,11 @@ std::string FilterForm(PageContext& page, const Assignments& a, const ObjectPtr&
                                                         Variant(saved ? std::string() : caption)})
                             .ToString();
   auto rs = a.db->Call("GetSummaryFiltersRs", {Variant(page.UserId())}).ToObject();
-  while (!rs->Get("EOF").ToBool()) {
-    const std::string name = FieldText(*rs, "FilterName");
+  EachRecord(*rs, [&](automation::Object& row) {
+    const std::string name = FieldText(row, "FilterName");
     filters += "<option value=\"" + HtmlAttribute("u:" + name) + "\"" + (saved && name == caption ? " selected" : "") +
                ">" + HtmlText(name) + "</option>";
-    rs->Call("MoveNext");
-  }
+  });
   const std::string submit = " onchange='document.fFilter.submit()'";
   return "<form name=fFilter method=get action=\"" + HtmlAttribute(page.Url(kPath)) +
          "\">\r\n<table cellpadding=2><tr>"

@@ -61,10 +61,9 @@ ReleaseNotes ReadReleaseNotes(PageContext& page) {
   if (!r.db->Call("CanDoReleaseNotes").ToBool() || r.project.projectId <= 0) return r;
   auto rs = r.db->Call("GetCodesRs", {Variant(page.UserId()), Variant("ProjectBuilds"), Variant(r.project.projectId)})
                 .ToObject();
-  while (!rs->Get("EOF").ToBool()) {
-    if (std::string b = FieldText(*rs, "BuildCode"); !b.empty()) r.builds.push_back(b);
-    rs->Call("MoveNext");
-  }
+  EachRecord(*rs, [&](automation::Object& row) {
+    if (std::string b = FieldText(row, "BuildCode"); !b.empty()) r.builds.push_back(b);
+  });
   if (r.builds.empty()) return r;
   // At first the latest build, against the one before it.
   r.build = ChooseBuild(r.builds, page.Query("Build"), r.builds.back());

@@ -3,6 +3,7 @@
 
 #include "brisquel/encode.h"
 #include "site/host.h"
+#include "site/pages/records.h"
 #include "site/routes.h"
 
 namespace site {
@@ -26,8 +27,8 @@ void SignInPage(PageContext& page) {
 // The user id as the site stores it: ids are typed in any case, but the pages compare them exactly.
 std::string StoredUserId(automation::Object& db, const std::string& typed) {
   auto rs = db.Call("GetUserRs", {Variant(typed)}).ToObject();
-  if (rs->Get("EOF").ToBool()) return typed;
-  return rs->Get("Fields", {Variant("UserId")}).ToObject()->Get("Value").ToText();
+  if (AtEnd(*rs)) return typed;
+  return FieldText(*rs, "UserId");
 }
 
 void SignInPost(PageContext& page) {

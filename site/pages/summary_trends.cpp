@@ -1,7 +1,7 @@
 // /Reports/SummaryTrends.asp: the trend chart with its project and period boxes, and
 // /Reports/TrendData.asp, the data page the chart fetches its series from.
-#include "automation/vbdate.h"
 #include "brisquel/encode.h"
+#include "common/chart_reply.h"
 #include "site/host.h"
 #include "site/pages/chart_pages.h"
 #include "site/routes.h"
@@ -58,19 +58,17 @@ void SummaryTrendsPage(PageContext& page) {
 void TrendDataPage(PageContext& page) {
   if (!DataSignedIn(page)) return;
   const std::string graphData = page.Query("GraphData");
-  std::string reply = ReplyLine(graphData);
+  tamsolo::chart::GraphSeries series;
+  series.name = graphData;
   auto rs = page.Database()
                 ->Call("GetTrendData", {Variant(page.UserId()), Variant(QueryNumber(page, "ProjectId", 0)),
                                         Variant(graphData), Variant(page.Query("GraphPeriod"))})
                 .ToObject();
-  if (rs && rs->Get("State").ToLong() != 0) {
-    for (; !rs->Get("EOF").ToBool(); rs->Call("MoveNext")) {
-      auto field = [&](const char* name) { return rs->Get("Fields", {Variant(name)}).ToObject()->Get("Value"); };
-      reply += ReplyLine(automation::ShortDateText(field("Date").ToDate()));
-      reply += ReplyLine(field("NumIssues").ToText());
-    }
-  }
-  SendReply(page, std::move(reply));
+  if (IsOpen(rs))
+    EachRecord(*rs, [&](automation::Object& r) {
+      series.points.push_back({FieldValue(r, "Date").ToDate().value, static_cast<double>(FieldLong(r, "NumIssues"))});
+    });
+  SendReply(page, tamsolo::chart::WriteTrendReply(series));
 }
 
 AddPage summaryTrends("/Reports/SummaryTrends.asp", {.get = SummaryTrendsPage});

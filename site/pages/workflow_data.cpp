@@ -4,12 +4,11 @@
 //   ?Text=diagram  the site workflow's states and actions. The workflow row read for it is kept
 //                  with the sign-in: WorkflowSave.asp hands it back to the save, whose version
 //                  check then sees any save made since this load.
-#include <functional>
-
 #include "automation/automation.h"
 #include "automation/text.h"
 #include "common/diagram_text.h"
 #include "site/host.h"
+#include "site/pages/records.h"
 #include "site/pages/workflow_pages.h"
 #include "site/routes.h"
 
@@ -23,29 +22,8 @@ namespace {
 
 using ObjectPtr = std::shared_ptr<Object>;
 
-void EachRow(const ObjectPtr& rs, const std::function<void(Object&)>& fn) {
-  for (; !rs->Get("EOF").ToBool(); rs->Call("MoveNext")) fn(*rs);
-}
-
-Variant Value(Object& rs, const char* field) {
-  return rs.Get("Fields", {Variant(field)}).ToObject()->Get("Value");
-}
-std::string Text(Object& rs, const char* field) {
-  Variant v = Value(rs, field);
-  return v.IsNull() || v.IsEmpty() ? std::string() : v.ToText();
-}
-int32_t Long(Object& rs, const char* field) {
-  Variant v = Value(rs, field);
-  return v.IsNull() || v.IsEmpty() ? 0 : v.ToLong();
-}
-bool Flag(Object& rs, const char* field) {
-  Variant v = Value(rs, field);
-  return !v.IsNull() && !v.IsEmpty() && v.ToBool();
-}
-float Real(Object& rs, const char* field) {
-  Variant v = Value(rs, field);
-  return v.IsNull() || v.IsEmpty() ? 0.0f : static_cast<float>(v.ToDouble());
-}
+// The diagram keeps its coordinates as floats.
+float Real(Object& rs, const char* field) { return static_cast<float>(FieldDouble(rs, field)); }
 
 ObjectPtr Read(Object& db, const char* reader, std::vector<Variant> args = {}) {
   return db.Call(reader, std::move(args)).ToObject();
@@ -53,8 +31,8 @@ ObjectPtr Read(Object& db, const char* reader, std::vector<Variant> args = {}) {
 
 diagram::Texts Column(const ObjectPtr& rs, const char* field, bool skipBlank) {
   diagram::Texts out;
-  EachRow(rs, [&](Object& r) {
-    std::string v = Text(r, field);
+  EachRecord(rs, [&](Object& r) {
+    std::string v = FieldText(r, field);
     if (!skipBlank || !v.empty()) out.push_back(std::move(v));
   });
   return out;
@@ -65,22 +43,22 @@ std::string ChoiceLists(Object& db) {
   lists.resolutions = Column(Read(db, "GetResolutionsRs"), "ResolutionCode", true);
   lists.statuses = Column(Read(db, "GetStatusCodesRs"), "StatusCode", true);
   lists.groups = Column(Read(db, "GetGroupsRs"), "GroupCode", true);
-  EachRow(Read(db, "GetIssueValidationFieldsRs"), [&](Object& r) {
-    lists.fieldCaptions.push_back(Text(r, "FieldFriendlyName"));
-    lists.fieldKeys.push_back(Text(r, "FieldName"));
+  EachRecord(Read(db, "GetIssueValidationFieldsRs"), [&](Object& r) {
+    lists.fieldCaptions.push_back(FieldText(r, "FieldFriendlyName"));
+    lists.fieldKeys.push_back(FieldText(r, "FieldName"));
   });
   return diagram::WriteChoiceLists(lists);
 }
 
 diagram::DiagramState State(Object& db, Object& r) {
   diagram::DiagramState s;
-  s.id = Long(r, "StateId");
-  s.type = Long(r, "StateType");
-  s.name = Text(r, "StateName");
-  s.resolutionCode = Text(r, "ResolutionCode");
-  s.statusCode = Text(r, "StatusCode");
-  s.valid = Flag(r, "IssueValid");
-  s.fixed = Flag(r, "IssueFixed");
+  s.id = FieldLong(r, "StateId");
+  s.type = FieldLong(r, "StateType");
+  s.name = FieldText(r, "StateName");
+  s.resolutionCode = FieldText(r, "ResolutionCode");
+  s.statusCode = FieldText(r, "StatusCode");
+  s.valid = FieldFlag(r, "IssueValid");
+  s.fixed = FieldFlag(r, "IssueFixed");
   s.top = Real(r, "DiagramTop");
   s.left = Real(r, "DiagramLeft");
   s.width = Real(r, "DiagramWidth");
@@ -95,16 +73,16 @@ diagram::DiagramState State(Object& db, Object& r) {
 
 diagram::DiagramAction Action(Object& db, Object& r) {
   diagram::DiagramAction a;
-  a.id = Long(r, "ActionId");
-  a.type = Long(r, "ActionType");
-  a.fromId = Long(r, "FromStateId");
-  a.toId = Long(r, "ToStateId");
-  a.lineType = Long(r, "LineType");
-  a.name = Text(r, "ActionName");
-  a.allowAutoAssign = Flag(r, "AllowAutomatic");
-  a.autoAssignsTo = Text(r, "GroupCode");
-  EachRow(Read(db, "GetWorkflowActionPtsRs", {Variant(a.id)}),
-          [&](Object& p) { a.points.emplace_back(Real(p, "x"), Real(p, "y")); });
+  a.id = FieldLong(r, "ActionId");
+  a.type = FieldLong(r, "ActionType");
+  a.fromId = FieldLong(r, "FromStateId");
+  a.toId = FieldLong(r, "ToStateId");
+  a.lineType = FieldLong(r, "LineType");
+  a.name = FieldText(r, "ActionName");
+  a.allowAutoAssign = FieldFlag(r, "AllowAutomatic");
+  a.autoAssignsTo = FieldText(r, "GroupCode");
+  EachRecord(Read(db, "GetWorkflowActionPtsRs", {Variant(a.id)}),
+             [&](Object& p) { a.points.emplace_back(Real(p, "x"), Real(p, "y")); });
   a.canBeAssignedTo = Column(Read(db, "GetWorkflowActionAssignmentsRs", {Variant(a.id)}), "GroupCode", false);
   return a;
 }
@@ -115,11 +93,11 @@ std::string DiagramText(PageContext& page, Object& db) {
     page.SiteHost().Sessions().Keep(page.SignIn()->id, kKeptWorkflow,
                                     db.Call("rsToString", {Variant(workflow)}).ToText());
   diagram::Diagram d;
-  if (workflow->Get("EOF").ToBool()) return diagram::WriteDiagram(0, d);
-  const int32_t workflowId = Long(*workflow, "WorkflowId");
-  const int32_t version = Long(*workflow, "Version");
-  EachRow(Read(db, "GetWorkflowStatesRs", {Variant(workflowId)}), [&](Object& r) { d.states.push_back(State(db, r)); });
-  EachRow(Read(db, "GetWorkflowActionsRs", {Variant(workflowId)}), [&](Object& r) {
+  if (AtEnd(*workflow)) return diagram::WriteDiagram(0, d);
+  const int32_t workflowId = FieldLong(*workflow, "WorkflowId");
+  const int32_t version = FieldLong(*workflow, "Version");
+  EachRecord(Read(db, "GetWorkflowStatesRs", {Variant(workflowId)}), [&](Object& r) { d.states.push_back(State(db, r)); });
+  EachRecord(Read(db, "GetWorkflowActionsRs", {Variant(workflowId)}), [&](Object& r) {
     diagram::DiagramAction a = Action(db, r);
     if (a.fromId != a.toId) {
       d.actions.push_back(std::move(a));

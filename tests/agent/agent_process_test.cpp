@@ -239,7 +239,7 @@ TEST_F(AgentProcessTest, AnExistingNameFailsTheRunAndIsNotOverwritten) {
 // second fails on the minute's backup name, and the history shows each run its own report.
 TEST_F(AgentProcessTest, TwoRunsInOneMinuteEachKeepTheirReport) {
   int64_t id = AddBackupJob();
-  auto plan = ParseMaintenanceCommand(agent::Store(store).Steps(id)[0].command);
+  auto plan = agent::ParseMaintenanceCommand(agent::Store(store).Steps(id)[0].command);
   ASSERT_TRUE(plan);
   const std::time_t minute = (std::time(nullptr) - 86400) / 60 * 60;
   const std::time_t good = minute + 5, failed = minute + 35;

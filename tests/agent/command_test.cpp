@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "backup.h"
+#include "jobstore/maintenance_command.h"
 
-namespace vagent {
+namespace agent {
 namespace {
 
 const std::string kPrefix = "EXECUTE master.dbo.xp_sqlmaint N'";
@@ -39,6 +39,39 @@ TEST(MaintenanceCommand, TheSettingsWritersShapeIsParsed) {
   }
 }
 
+TEST(MaintenanceCommand, WhatTheWriterWritesIsReadBack) {
+  auto plan = [](std::optional<std::string> login, bool password, int weeks, bool check) {
+    MaintenancePlan p;
+    p.server = "/srv/a b/Site.db";
+    p.login = std::move(login);
+    p.passwordGiven = password;
+    p.database = "Site";
+    p.report = "/srv/it's here/BackupLog.txt";
+    p.deleteReportsWeeks = p.deleteBackupsWeeks = weeks;
+    p.checkDatabase = check;
+    p.backupFolder = "/srv/it's here";
+    return p;
+  };
+  const std::vector<MaintenancePlan> plans = {
+      plan(std::string(), false, 2, true), plan(std::nullopt, false, 0, true), plan(std::string("sa"), true, 9, false)};
+  EXPECT_EQ(WriteMaintenanceCommand(plans[0]),
+            kPrefix + "-S \"/srv/a b/Site.db\" -U \"\" -P \"\" -D Site -Rpt /srv/it's here/BackupLog.txt  "
+                      "-DelTxtRpt 2weeks  -CkDB  -BkUpDB /srv/it's here -BkUpMedia DISK  -DelBkUps 2weeks '");
+  for (const MaintenancePlan& p : plans) {
+    auto back = ParseMaintenanceCommand(WriteMaintenanceCommand(p));
+    ASSERT_TRUE(back) << WriteMaintenanceCommand(p);
+    EXPECT_EQ(back->server, p.server);
+    EXPECT_EQ(back->login, p.login);
+    EXPECT_EQ(back->passwordGiven, p.passwordGiven);
+    EXPECT_EQ(back->database, p.database);
+    EXPECT_EQ(back->report, p.report);
+    EXPECT_EQ(back->deleteReportsWeeks, p.deleteReportsWeeks);
+    EXPECT_EQ(back->checkDatabase, p.checkDatabase);
+    EXPECT_EQ(back->backupFolder, p.backupFolder);
+    EXPECT_EQ(back->deleteBackupsWeeks, p.deleteBackupsWeeks);
+  }
+}
+
 TEST(MaintenanceCommand, AnyOtherTextIsRefused) {
   const std::string good = "-S \"/s.db\" -U \"\" -P \"\" -D S -Rpt /b/BackupLog.txt  -CkDB  -BkUpDB /b -BkUpMedia DISK ";
   const std::vector<std::string> commands = {
@@ -61,4 +94,4 @@ TEST(MaintenanceCommand, AnyOtherTextIsRefused) {
 }
 
 }  // namespace
-}  // namespace vagent
+}  // namespace agent

@@ -41,6 +41,38 @@ TEST(ChartReply, BarRepliesPairLabelsWithCounts) {
   EXPECT_EQ(LeadingInteger("99999999999"), INT32_MAX);
 }
 
+TEST(ChartReply, WhatThePagesWriteTheChartsReadBack) {
+  struct Case {
+    GraphSeries trend;
+    BarReply bars;
+    std::string trendText;
+  } cases[] = {
+      {{"New Issues", true, {{45292, 3}, {36525, 0}}},
+       {"All Issues by Status", {{"Open", 12}, {"", 0}}},
+       "New Issues\r\n1/1/2024\r\n3\r\n12/31/1999\r\n0\r\n"},
+      {{"", true, {}}, {"", {}}, "\r\n"},
+      {{"A\rB\nC", true, {{2, -4}}}, {"x\r\ny", {{"Fixed\n", 2147483647}}}, "A B C\r\n1/1/1900\r\n-4\r\n"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(WriteTrendReply(c.trend), c.trendText);
+    GraphSeries s = ReadTrendReply(WriteTrendReply(c.trend));
+    EXPECT_EQ(s.name, ReplyLines(ReplyLine(c.trend.name))[0]);
+    ASSERT_EQ(s.points.size(), c.trend.points.size());
+    for (size_t i = 0; i < s.points.size(); ++i) {
+      EXPECT_EQ(s.points[i].date, c.trend.points[i].date);
+      EXPECT_EQ(s.points[i].count, c.trend.points[i].count);
+    }
+    BarReply b = ReadBarReply(WriteBarReply(c.bars));
+    EXPECT_EQ(b.heading, ReplyLines(ReplyLine(c.bars.heading))[0]);
+    ASSERT_EQ(b.items.size(), c.bars.items.size());
+    for (size_t i = 0; i < b.items.size(); ++i) {
+      EXPECT_EQ(b.items[i].label, ReplyLines(ReplyLine(c.bars.items[i].label))[0]);
+      EXPECT_EQ(b.items[i].count, c.bars.items[i].count);
+    }
+  }
+  EXPECT_EQ(ReplyLine("a\rb\nc"), "a b c\r\n");
+}
+
 TEST(ChartReply, QueryValuesAreEncodedKeepingColonsAndSlashes) {
   EXPECT_EQ(QueryValue("a&b c/s:all:x=%"), "a%26b%20c/s:all:x%3D%25");
 }

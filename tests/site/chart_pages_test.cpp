@@ -7,7 +7,6 @@
 
 #include "automation/automation.h"
 #include "automation/vbdate.h"
-#include "site/pages/chart_pages.h"
 #include "support/site_db.h"
 #include "support/site_server.h"
 
@@ -69,7 +68,6 @@ TEST(ChartPages, DataPagesReplyForTheSignedInUserAndRefuseWithoutASignIn) {
     EXPECT_EQ(out->body, "");
   }
   for (size_t i : {0, 2}) EXPECT_GT(std::count(cases[i].reply.begin(), cases[i].reply.end(), '\n'), 3) << cases[i].reply;
-  EXPECT_EQ(site::ReplyLine("a\rb\nc"), "a b c\r\n");
 }
 
 }  // namespace

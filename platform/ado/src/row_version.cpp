@@ -1,8 +1,7 @@
 #include "ado/row_version.h"
 
+#include "ado/errors.h"
 #include "ado/types.h"
-
-#include <stdexcept>
 
 namespace ado {
 
@@ -15,7 +14,7 @@ void Exec(sqlite3* db, const std::string& sql) {
   if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
     std::string msg = err ? err : "unknown error";
     sqlite3_free(err);
-    throw std::runtime_error(msg);
+    Raise(err::kFail, "ADODB.Connection", std::move(msg));
   }
 }
 

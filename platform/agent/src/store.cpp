@@ -292,6 +292,58 @@ void Store::AddHistory(int64_t jobId, const HistoryRow& r) {
         message});
 }
 
+namespace {
+
+RunRequest RequestRow(Statement& s) {
+  return {s.Long(0), s.Text(1) == "Running", s.Long(2), static_cast<std::time_t>(s.Long(3))};
+}
+
+constexpr std::string_view kRequestColumns = "select JobId, State, Pid, RequestedAt from RunRequests ";
+
+}  // namespace
+
+std::vector<RunRequest> Store::RunRequests(bool running) {
+  std::vector<RunRequest> out;
+  Statement s(db_, std::string(kRequestColumns) + "where State = ? order by RequestedAt",
+              {running ? "Running" : "Queued"});
+  while (s.Step()) out.push_back(RequestRow(s));
+  return out;
+}
+
+std::optional<RunRequest> Store::RunOfChild(int64_t pid) {
+  Statement s(db_, std::string(kRequestColumns) + "where Pid = ? and State = 'Running'", {Num(pid)});
+  if (!s.Step()) return std::nullopt;
+  return RequestRow(s);
+}
+
+void Store::MarkRunning(int64_t jobId, int64_t pid, std::time_t startedAt) {
+  Exec("update RunRequests set State = 'Running', Pid = ?, RequestedAt = ? where JobId = ?",
+       {Num(pid), Num(startedAt), Num(jobId)});
+}
+
+void Store::EndRun(int64_t jobId) { Exec("delete from RunRequests where JobId = ?", {Num(jobId)}); }
+
+std::vector<ScheduleState> Store::EnabledSchedules() {
+  std::vector<ScheduleState> out;
+  Statement s(db_,
+              "select s.ScheduleId, s.JobId, s.Name, s.FrequencyType, s.FrequencyInterval, s.ActiveStartDate, "
+              "s.ActiveStartTime, s.ActiveEndDate, s.ActiveEndTime, s.LastDue from JobSchedules s "
+              "join Jobs j on j.JobId = s.JobId where j.Enabled = 1 order by s.ScheduleId");
+  while (s.Step())
+    out.push_back({s.Long(0), s.Long(1), {s.Text(2), s.Int(3), s.Int(4), s.Int(5), s.Int(6), s.Int(7), s.Int(8)},
+                   static_cast<std::time_t>(s.Long(9))});
+  return out;
+}
+
+void Store::ScheduleCameDue(int64_t scheduleId, int64_t jobId, std::time_t now) {
+  Exec("update JobSchedules set LastDue = ? where ScheduleId = ?", {Num(now), Num(scheduleId)});
+  Exec("insert or ignore into RunRequests (JobId) values (?)", {Num(jobId)});
+}
+
+void Store::SetAgentProcess(int64_t pid) {
+  Exec("insert or replace into AgentState (Id, Pid, StartedAt) values (1, ?, unixepoch())", {Num(pid)});
+}
+
 int32_t DateNumber(std::time_t t) {
   std::tm tm{};
   localtime_r(&t, &tm);

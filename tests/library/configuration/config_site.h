@@ -12,7 +12,7 @@
 
 #include "ado/ado.h"
 #include "automation/automation.h"
-#include "configuration/code_tables.h"
+#include "configuration/code_table_writers.h"
 #include "core/database.h"
 #include "core/multipart.h"
 #include "support/com_error.h"

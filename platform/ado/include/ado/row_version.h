@@ -18,7 +18,7 @@ inline constexpr std::string_view kRowVersionCounterTable = "VantrelRowVersion";
 std::string RowVersionCounterSql();
 // SQL creating (or re-creating) the two triggers that keep <table>.LastUpdated.
 std::string RowVersionTriggersSql(std::string_view table);
-// Runs both on an open database; throws std::runtime_error with SQLite's message on failure.
+// Runs both on an open database; a failure is the layer's error (&H80004005) with SQLite's message.
 void InstallRowVersion(sqlite3* db, std::string_view table);
 // True when the table has an INTEGER LastUpdated column (a row version, not a date).
 bool HasRowVersion(sqlite3* db, std::string_view table);

@@ -81,6 +81,22 @@ struct HistoryRow {
   std::string message;                                 // at most 1,024 characters
 };
 
+// A request to run a job: queued until the agent starts the run in a child process of its own,
+// then running until that child ends. `requestedAt` is when it was queued, then when it started.
+struct RunRequest {
+  int64_t jobId = 0;
+  bool running = false;
+  int64_t pid = 0;
+  std::time_t requestedAt = 0;
+};
+
+// A schedule of an enabled job with the time it last came due (when it was made, at first).
+struct ScheduleState {
+  int64_t scheduleId = 0, jobId = 0;
+  Schedule schedule;
+  std::time_t lastDue = 0;
+};
+
 struct BackupHeader {
   std::string backupName, backupStartDate, databaseName, databaseVersion;
   int64_t backupSize = 0;
@@ -123,7 +139,20 @@ class Store {
   std::vector<HistoryRow> History(int64_t jobId);
   void AddHistory(int64_t jobId, const HistoryRow& row);
 
-  // Runs a statement with text parameters; its rows as texts (the agent's own bookkeeping).
+  // ---- the agent's bookkeeping
+  // Queued requests in the order they came, or the running ones.
+  std::vector<RunRequest> RunRequests(bool running);
+  std::optional<RunRequest> RunOfChild(int64_t pid);
+  void MarkRunning(int64_t jobId, int64_t pid, std::time_t startedAt);
+  // Removes the job's request (its run ended or could not start).
+  void EndRun(int64_t jobId);
+  std::vector<ScheduleState> EnabledSchedules();
+  // Records that the schedule came due at `now` and queues its job unless a run is queued or running.
+  void ScheduleCameDue(int64_t scheduleId, int64_t jobId, std::time_t now);
+  // The agent that holds the store's lock writes its process id here.
+  void SetAgentProcess(int64_t pid);
+
+  // Runs a statement with text parameters; its rows as texts (for tests that look inside).
   void Exec(std::string_view sql, const std::vector<std::string>& params = {});
   std::vector<std::vector<std::string>> Rows(std::string_view sql, const std::vector<std::string>& params = {});
 

@@ -1,5 +1,6 @@
-// Code tables and their values: the writers that create, change and remove whole code tables
-// (each a table of its own, built through the run-time DDL layer) and the values inside them.
+// The code-table writers: those that create, change and remove whole code tables (each a table of
+// its own, built through the run-time DDL layer) and the values inside them, with the catalogue
+// row as they edit it. The readers' side, names quoted for statements, is core/code_table_lookup.h.
 // Registered by name on Database from code_tables.cpp and code_values.cpp.
 #pragma once
 
@@ -9,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/code_table_lookup.h"
 #include "core/database.h"
 #include "core/lookups.h"
 #include "core/multipart.h"
@@ -26,14 +28,11 @@ bool UpdateCodeTableValue(Database& db, const std::string& userId, RecordsetPtr 
 bool DeleteCodeTableValue(Database& db, const std::string& userId, const std::string& tableName, int32_t projectId,
                           std::shared_ptr<MultipartFormData> formData);
 
-// A letter first, then letters, digits and underscores (ASCII, either case); core/code_tables.h.
-bool FollowsNameRule(std::string_view name);
-
 namespace codetables {
 
-// A code table's catalogue row. The names are checked (the naming rule, at most 40 and 50
+// A code table's catalogue row as the writers edit it. The names are checked (the naming rule, at most 40 and 50
 // characters) before anything builds SQL from them; `Quoted...` are ready for a statement.
-struct CodeTable {
+struct EditedCodeTable {
   std::string table;        // as catalogued
   std::string valueColumn;  // TableFieldName
   std::string singular;     // TableFriendlyNameSingular
@@ -43,9 +42,9 @@ struct CodeTable {
   std::string QuotedValueColumn() const;
 };
 
-// The catalogue row of `table`, or none (FindCodeTableRow of core/code_tables.h). A row whose
+// The catalogue row of `table`, or none (FindCodeTableRow of core/code_table_lookup.h). A row whose
 // names break the rule is refused with a caller's error (&H80040001) rather than pasted into SQL.
-std::optional<CodeTable> FindCodeTable(Database& db, const std::string& table);
+std::optional<EditedCodeTable> FindCodeTable(Database& db, const std::string& table);
 
 // A name that may go into SQL: the rule and at most `limit` characters; else a caller's error.
 void RequireSqlName(std::string_view name, size_t limit, std::string_view method);

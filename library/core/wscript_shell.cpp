@@ -18,7 +18,7 @@ auto Registry(F&& f) {
   }
 }
 
-class Shell : public automation::Dispatchable<Shell> {
+class WScriptShell : public automation::Dispatchable<WScriptShell> {
  public:
   std::string RegRead(const std::string& path) {
     return Registry([&] { return registry::RegRead(path); });
@@ -37,10 +37,10 @@ class Shell : public automation::Dispatchable<Shell> {
   }
 };
 
-automation::Register<Shell> reg("IWshShell3", "WScript.Shell", [](auto& c) {
-  c.Method("RegRead", &Shell::RegRead);
-  c.Method("RegWrite", &Shell::RegWrite, {automation::Variant("REG_SZ")});
-  c.Method("RegDelete", &Shell::RegDelete);
+automation::Register<WScriptShell> reg("IWshShell3", "WScript.Shell", [](auto& c) {
+  c.Method("RegRead", &WScriptShell::RegRead);
+  c.Method("RegWrite", &WScriptShell::RegWrite, {automation::Variant("REG_SZ")});
+  c.Method("RegDelete", &WScriptShell::RegDelete);
 });
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "site/shell.h"
+#include "site/page_shell.h"
 
 #include <filesystem>
 

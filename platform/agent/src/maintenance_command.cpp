@@ -1,20 +1,10 @@
-#include "backup.h"
-
-#include <fcntl.h>
-#include <sqlite3.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "jobstore/maintenance_command.h"
 
 #include <array>
-#include <cerrno>
-#include <chrono>
-#include <cstdlib>
-#include <cstring>
-#include <thread>
 
 #include "automation/text.h"
 
-namespace vagent {
+namespace agent {
 
 namespace {
 
@@ -24,7 +14,7 @@ struct Switch {
   bool hasValue;
 };
 
-// The switches in the order the settings writer puts them.
+// The switches in the order the writer puts them.
 constexpr std::array<Switch, 10> kShape{{{"-S", false, true},
                                          {"-U", true, true},
                                          {"-P", true, true},
@@ -72,7 +62,10 @@ bool Apply(MaintenancePlan& plan, std::string_view name, const std::string& valu
     if (!q || q->empty() || (*q)[0] != '/') return false;
     plan.server = *q;
   } else if (name == "-U" || name == "-P") {
-    return Quoted(value).has_value();
+    auto q = Quoted(value);
+    if (!q) return false;
+    if (name == "-U") plan.login = *q;
+    else plan.passwordGiven = !q->empty();
   } else if (name == "-D") {
     if (value.empty() || value.find('/') != std::string::npos) return false;
     plan.database = value;
@@ -97,6 +90,19 @@ bool Apply(MaintenancePlan& plan, std::string_view name, const std::string& valu
 }
 
 }  // namespace
+
+std::string WriteMaintenanceCommand(const MaintenancePlan& plan) {
+  std::string c = std::string(kPrefix) + "-S \"" + plan.server + "\"";
+  if (plan.login) c += " -U \"" + *plan.login + "\" -P \"" + (plan.passwordGiven ? "***" : "") + "\"";
+  c += " -D " + plan.database;
+  c += " -Rpt " + plan.report.string() + " ";
+  if (plan.deleteReportsWeeks > 0) c += " -DelTxtRpt " + std::to_string(plan.deleteReportsWeeks) + "weeks ";
+  if (plan.checkDatabase) c += " -CkDB ";
+  c += " -BkUpDB " + plan.backupFolder.string();
+  c += " -BkUpMedia DISK ";
+  if (plan.deleteBackupsWeeks > 0) c += " -DelBkUps " + std::to_string(plan.deleteBackupsWeeks) + "weeks ";
+  return c + "'";
+}
 
 std::optional<MaintenancePlan> ParseMaintenanceCommand(std::string_view command) {
   if (command.substr(0, kPrefix.size()) != kPrefix || command.size() < kPrefix.size() + 1 || command.back() != '\'')
@@ -125,4 +131,4 @@ std::optional<MaintenancePlan> ParseMaintenanceCommand(std::string_view command)
   return plan;
 }
 
-}  // namespace vagent
+}  // namespace agent

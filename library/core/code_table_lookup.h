@@ -1,4 +1,5 @@
-// The catalogue row of a code table (IssueCodeTables) as statements are built from it: the names
+// The lookup of code tables: the catalogue row (IssueCodeTables) as the readers build statements
+// from it (the writers' side is configuration/code_table_writers.h): the names
 // checked against the naming rule of code tables (a letter first, then letters, digits and
 // underscores; tables at most 40 characters, columns 50) and quoted, the sort direction ASC or
 // DESC. Tables that hold secrets are never taken for code tables. Every statement that names a
@@ -14,7 +15,7 @@ namespace brisquel {
 
 class Database;
 
-struct CodeTable {
+struct QuotedCodeTable {
   std::string table;        // quoted
   std::string valueColumn;  // quoted
   std::string sortColumn;   // quoted, qualified when the catalogue qualifies it
@@ -48,6 +49,6 @@ std::optional<CodeTableRow> FindCodeTableRow(Database& db, const std::string& ta
 // Reads the catalogue row of `tableName` (GetIssueCodeTableRs). A table missing from the catalogue
 // raises 3021; a row that breaks a rule raises the library's contract error with a sentence
 // naming the rule.
-CodeTable ReadCodeTable(Database& db, const std::string& userId, const std::string& tableName);
+QuotedCodeTable ReadCodeTable(Database& db, const std::string& userId, const std::string& tableName);
 
 }  // namespace brisquel
