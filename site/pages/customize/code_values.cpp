@@ -96,7 +96,29 @@ void SendValues(PageContext& page, const Scope& s, const std::string& message) {
                                 "New " + automation::LowerAscii(s.table.singular) + "..."));
 }
 
+// A project's table asked for without a project (the menu's link before a project is chosen): the
+// projects the user administers, each a link to its own values.
+bool SentProjectChoice(PageContext& page) {
+  const std::optional<customize::CodeTable> table = customize::FindCodeTable(page, page.Query("Table"));
+  const std::optional<int32_t> id = WholeNumber(page.Query("ProjectId"));
+  if (!table || !table->variesByProject || (id && *id != -1)) return false;
+  auto db = page.Database();
+  if (!forms::RequireCanAdmin(page, *db)) return true;
+  std::string links;
+  auto rs = db->Call("GetUserAdminProjectsRs", {Variant(page.UserId())}).ToObject();
+  for (; !AtEnd(*rs); rs->Call("MoveNext"))
+    links += "<li><a href=\"" +
+             brisquel::encode::HtmlAttribute(page.Url(std::string(kListPath) + "?Table=" + UrlComponent(table->name) +
+                                                      "&ProjectId=" + FieldText(*rs, "ProjectId"))) +
+             "\">" + brisquel::encode::HtmlText(FieldText(*rs, "ProjectCode")) + "</a></li>\r\n";
+  page.SendPage(table->plural, "<span class=PageTitle>" + brisquel::encode::HtmlText(table->plural) +
+                                   "</span><br>\r\n<p class=FormFields>Choose a project:</p>\r\n<ul id=Projects>\r\n" +
+                                   links + "</ul>\r\n");
+  return true;
+}
+
 void CodesPage(PageContext& page) {
+  if (SentProjectChoice(page)) return;
   if (auto s = OpenScope(page)) SendValues(page, *s, "");
 }
 
