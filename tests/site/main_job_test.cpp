@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -33,8 +34,14 @@ const std::string kControls = VANTREL_CONTROLS_DIR;
 class Process {
  public:
   Process(const fs::path& folder, std::vector<std::string> args, const std::vector<std::string>& env = {}) {
+    // The given variables replace inherited ones of the same name (a shell takes the last of two).
     std::vector<std::string> vars = env;
-    for (char** e = environ; *e; ++e) vars.emplace_back(*e);
+    for (char** e = environ; *e; ++e) {
+      const std::string_view inherited(*e);
+      const auto name = inherited.substr(0, inherited.find('=') + 1);
+      if (std::none_of(env.begin(), env.end(), [&](const std::string& v) { return v.starts_with(name); }))
+        vars.emplace_back(inherited);
+    }
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     pid_ = fork();
