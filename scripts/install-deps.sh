@@ -8,7 +8,7 @@ packages=(
   clang libclang-rt-14-dev
   python3
   emscripten binaryen node-acorn nodejs chromium fonts-liberation2 fonts-dejavu-core
-  libcpp-httplib-dev nlohmann-json3-dev
+  libcpp-httplib-dev libmicrohttpd-dev nlohmann-json3-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,10 +1,27 @@
 #include "site/host.h"
 
+#include <arpa/inet.h>
+#include <microhttpd.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <charconv>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <mutex>
+#include <set>
 #include <sstream>
+#include <thread>
+#include <unordered_map>
 
 #include "automation/text.h"
 #include "brisquel/encode.h"
@@ -15,10 +32,12 @@
 namespace site {
 
 using automation::Variant;
+using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr const char* kRenamedContentType = "X-Vantrel-Content-Type";
+// A body the form decoder could not read: the request is at fault, not the site.
+struct MalformedBody {};
 
 MenuWriter& MenuWriterSlot() {
   static MenuWriter writer;
@@ -29,26 +48,24 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
   return s.size() >= prefix.size() && automation::EqualsNoCase(s.substr(0, prefix.size()), prefix);
 }
 
-void SetCommonHeaders(httplib::Response& res) {
-  res.set_header("Cache-Control", "no-store");
-  res.set_header("X-Content-Type-Options", "nosniff");
-  res.set_header("Content-Security-Policy", "frame-ancestors 'self'");
+// Scripts: our own files and the inline scripts and handlers the renderers write, and the
+// controls' WebAssembly. The diagram editor's cursors are PNG data: URLs.
+constexpr const char* kContentSecurityPolicy =
+    "default-src 'self'; script-src 'self' 'unsafe-inline' 'wasm-unsafe-eval'; "
+    "style-src 'self' 'unsafe-inline'; img-src 'self' data: blob:; object-src 'self'; "
+    "frame-ancestors 'self'; form-action 'self'; base-uri 'self'";
+
+void SetCommonHeaders(HttpResponse& res, bool behindTls) {
+  res.SetHeader("Cache-Control", "no-store");
+  res.SetHeader("X-Content-Type-Options", "nosniff");
+  res.SetHeader("Content-Security-Policy", kContentSecurityPolicy);
+  res.SetHeader("Referrer-Policy", "same-origin");
+  if (behindTls) res.SetHeader("Strict-Transport-Security", "max-age=31536000");
 }
 
-// A file name of the control library: letters, digits, "-", "_" and "." only, never "..".
-bool IsPlainFileName(std::string_view name) {
-  if (name.empty() || name.find("..") != std::string_view::npos) return false;
-  for (char c : name)
-    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_' && c != '.') return false;
-  return true;
-}
-
-std::optional<std::string> ReadWholeFile(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+// The control library's own files; nothing else of its folder is served.
+bool IsControlFile(std::string_view name) {
+  return name == "tamsolo.js" || name == "tamsolo.wasm" || name == "tamsolo-loader.js";
 }
 
 // A strong validator of a file's bytes: "\"" + 64-bit FNV-1a in hex + size + "\"".
@@ -60,29 +77,84 @@ std::string ContentTag(std::string_view bytes) {
   return buf;
 }
 
-// cpp-httplib reads multipart bodies into its own parts and hands a handler no raw body; the
-// pages give the raw bytes to MultipartFormData, so the type is renamed before the body is read.
-httplib::Server::HandlerResponse KeepMultipartRaw(const httplib::Request& req, httplib::Response&) {
-  auto& r = const_cast<httplib::Request&>(req);
-  auto it = r.headers.find("Content-Type");
-  if (it != r.headers.end() && StartsWithNoCase(it->second, "multipart/form-data")) {
-    std::string type = it->second;
-    r.headers.erase(it);
-    r.headers.emplace(kRenamedContentType, type);
-    r.headers.emplace("Content-Type", "application/octet-stream");
+// The control files as last read, with their tags: a file is read and hashed again only when its
+// size, change time or inode differ (a rebuilt module is taken at its next request).
+class ControlFiles {
+ public:
+  struct File {
+    std::shared_ptr<const std::string> bytes;
+    std::string tag;
+  };
+  std::optional<File> Get(const std::filesystem::path& path) {
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    const Stamp stamp{st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+    std::lock_guard lock(mutex_);
+    auto& entry = files_[path.string()];
+    if (!entry.file.bytes || !(entry.stamp == stamp)) {
+      std::ifstream in(path, std::ios::binary);
+      if (!in) return std::nullopt;
+      std::ostringstream s;
+      s << in.rdbuf();
+      auto bytes = std::make_shared<const std::string>(std::move(s).str());
+      entry = {stamp, {bytes, ContentTag(*bytes)}};
+    }
+    return entry.file;
   }
-  return httplib::Server::HandlerResponse::Unhandled;
+
+ private:
+  struct Stamp {
+    ino_t inode;
+    off_t size;
+    time_t seconds;
+    long nanoseconds;
+    bool operator==(const Stamp&) const = default;
+  };
+  struct Entry {
+    Stamp stamp{};
+    File file;
+  };
+  std::mutex mutex_;
+  std::unordered_map<std::string, Entry> files_;
+};
+
+ControlFiles& TheControlFiles() {
+  static ControlFiles files;
+  return files;
 }
 
 // The number only: the source chain and the statements stay in the event log.
 void SendUnexpectedError(PageContext& page, int32_t number) {
-  page.Response().headers.erase("Location");
+  page.Response().SetHeader("Location", "");
   // The failure may be the menu's own.
   page.OmitMenu();
   page.SendPage("Error",
                 "<p class=ErrorText>An unexpected error has occurred. (Error number: " + std::to_string(number) +
                     ")</p>",
                 500);
+}
+
+// An answer the engine writes before any page runs (a request over a limit): a short page, and
+// the connection closes after it.
+std::string RefusalText(int status) {
+  switch (status) {
+    case 400: return "The request is malformed.";
+    case 405: return "This method is not allowed here.";
+    case 408: return "The request did not arrive in time.";
+    case 413: return "The request is too large.";
+    case 431: return "The request's headers are too large.";
+    default: return "The request was refused.";
+  }
+}
+
+std::string RefusalBody(int status) { return "<html><body><p>" + RefusalText(status) + "</p></body></html>\r\n"; }
+
+// The whole answer as bytes, for a socket the engine no longer serves.
+std::string RawRefusal(int status) {
+  const std::string body = RefusalBody(status);
+  return "HTTP/1.1 " + std::to_string(status) + " " + MHD_get_reason_phrase_for(static_cast<unsigned>(status)) +
+         "\r\nConnection: close\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
+         std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
 }  // namespace
@@ -92,7 +164,7 @@ const MenuWriter& GetMenuWriter() { return MenuWriterSlot(); }
 
 // ---- PageContext
 
-PageContext::PageContext(Host& host, const httplib::Request& request, httplib::Response& response)
+PageContext::PageContext(Host& host, HttpRequest& request, HttpResponse& response)
     : host_(host), request_(request), response_(response) {}
 
 std::string PageContext::Query(std::string_view name) const {
@@ -100,16 +172,24 @@ std::string PageContext::Query(std::string_view name) const {
   return FirstValue(*query_, name).value_or("");
 }
 
-bool PageContext::IsMultipart() const { return request_.has_header(kRenamedContentType); }
+bool PageContext::IsMultipart() const {
+  return StartsWithNoCase(request_.Header("Content-Type"), "multipart/form-data");
+}
 
 std::shared_ptr<automation::Object> PageContext::FormData() {
   if (!IsMultipart()) return nullptr;
   if (!formRead_) {
     formRead_ = true;
     formData_ = Create("Brisquel.MultipartFormData");
-    std::vector<uint8_t> bytes(request_.body.begin(), request_.body.end());
-    formData_->Put("BinaryData", Variant::Bytes(std::move(bytes)));
+    // The body's one buffer is handed over, not copied: the decoder reads it where it is.
+    try {
+      formData_->Put("BinaryData", Variant::Bytes(std::move(request_.body)));
+    } catch (const automation::ComError&) {
+      formData_.reset();
+      throw MalformedBody{};
+    }
   }
+  if (!formData_) throw MalformedBody{};
   return formData_;
 }
 
@@ -120,9 +200,8 @@ std::string PageContext::Form(std::string_view name) {
     return v.IsEmpty() ? std::string() : v.ToText();
   }
   if (!urlForm_) {
-    const bool urlEncoded =
-        StartsWithNoCase(request_.get_header_value("Content-Type"), "application/x-www-form-urlencoded");
-    urlForm_ = urlEncoded ? ParseUrlEncoded(request_.body) : NameValues{};
+    const bool urlEncoded = StartsWithNoCase(request_.Header("Content-Type"), "application/x-www-form-urlencoded");
+    urlForm_ = urlEncoded ? ParseUrlEncoded(request_.BodyText()) : NameValues{};
   }
   return FirstValue(*urlForm_, name).value_or("");
 }
@@ -147,54 +226,58 @@ std::string PageContext::TokenField() const {
 }
 
 void PageContext::SendPage(std::string_view title, std::string_view body, int status) {
-  response_.status = status;
-  response_.set_content(PageShell(*this, title, body), "text/html; charset=utf-8");
+  SendText("text/html; charset=utf-8", PageShell(*this, title, body), status);
 }
 
 bool PageContext::IsPost() const { return request_.method == "POST"; }
 std::string PageContext::Target() const { return request_.target; }
 std::string PageContext::Path() const { return request_.path; }
-std::string PageContext::Header(std::string_view name) const { return request_.get_header_value(std::string(name)); }
+std::string PageContext::Header(std::string_view name) const { return request_.Header(name); }
+std::string PageContext::ClientAddress() const { return request_.clientAddress; }
 
 void PageContext::SendText(std::string_view contentType, std::string body, int status) {
   response_.status = status;
-  response_.set_content(std::move(body), std::string(contentType));
+  response_.SetHeader("Content-Type", contentType);
+  response_.body = std::move(body);
+  response_.stream = nullptr;
 }
 
 void PageContext::SetStatus(int status) { response_.status = status; }
 
 void PageContext::SetHeader(std::string_view name, std::string_view value) {
-  response_.set_header(std::string(name), std::string(value));
+  // Each sign-in cookie change is its own header line.
+  if (automation::EqualsNoCase(name, "Set-Cookie"))
+    response_.AddHeader(name, value);
+  else
+    response_.SetHeader(name, value);
 }
 
 void PageContext::SendStream(std::string_view contentType, uint64_t length, ChunkReader read) {
   response_.status = 200;
-  response_.set_content_provider(static_cast<size_t>(length), std::string(contentType),
-                                 [read = std::move(read)](size_t offset, size_t wanted, httplib::DataSink& sink) {
-                                   char buffer[64 * 1024];
-                                   const size_t n = read(offset, buffer, std::min(wanted, sizeof buffer));
-                                   if (n == 0) return false;
-                                   sink.write(buffer, n);
-                                   return true;
-                                 });
+  response_.SetHeader("Content-Type", contentType);
+  response_.body.clear();
+  response_.streamLength = length;
+  response_.stream = std::move(read);
 }
 
 void PageContext::Redirect(std::string_view location) {
   response_.status = request_.method == "POST" ? 303 : 302;
-  response_.set_header("Location", std::string(location));
+  response_.SetHeader("Location", location);
 }
 
 // ---- the forgery check
 
 bool CheckPost(PageContext& page) {
-  const httplib::Request& req = page.Request();
-  if (req.has_header("Origin") && req.get_header_value("Origin") != page.SiteHost().OwnOrigin(req)) {
+  const HttpRequest& req = page.Request();
+  if (req.HasHeader("Origin") && req.Header("Origin") != page.SiteHost().OwnOrigin(req)) {
     page.SendPage("Refused", "<p class=ErrorText>This form was sent from another site and has been refused.</p>", 403);
     return false;
   }
-  // A control's post carries no form field of its own: its page puts the token in the query.
+  // The workflow editor's upload carries no form field of its own: its page puts the token in
+  // the query. Every other post carries it in its form.
   std::string token = page.Form("_token");
-  if (token.empty()) token = page.Query("_token");
+  if (token.empty() && automation::EqualsNoCase(req.path, page.Url("/Setup/WorkflowSave.asp")))
+    token = page.Query("_token");
   if (page.SignIn() && !EqualInConstantTime(token, page.SignIn()->token)) {
     page.SendPage("Form expired", "<p class=ErrorText>This form has expired. Reload the page and try again.</p>",
                   403);
@@ -203,58 +286,371 @@ bool CheckPost(PageContext& page) {
   return true;
 }
 
+// ---- the engine
+
+namespace {
+
+// One connection, as the engine's notifications and the reaper see it. A request must arrive
+// whole by `deadline`; the reaper answers 408 to one that has not and closes its connection.
+struct ConnectionState {
+  int fd = -1;
+  bool arriving = true;  // false from a request's last byte until its answer is sent
+  Clock::time_point deadline;
+  std::string address;
+};
+
+// One request on its way in.
+struct RequestState {
+  HttpRequest request;
+  bool headersRead = false;
+  bool refused = false;
+};
+
+std::string AddressText(const sockaddr* address) {
+  char text[INET6_ADDRSTRLEN] = "";
+  if (address == nullptr) return {};
+  if (address->sa_family == AF_INET) {
+    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text, sizeof text);
+  } else if (address->sa_family == AF_INET6) {
+    inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, text, sizeof text);
+  }
+  return text;
+}
+
+// A refusal page sent by the engine; the connection is closed after it.
+MHD_Result QueueRefusal(MHD_Connection* connection, int status) {
+  const std::string body = RefusalBody(status);
+  MHD_Response* response =
+      MHD_create_response_from_buffer(body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
+  MHD_add_response_header(response, "Content-Type", "text/html; charset=utf-8");
+  MHD_add_response_header(response, "Connection", "close");
+  const MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned>(status), response);
+  MHD_destroy_response(response);
+  return queued;
+}
+
+}  // namespace
+
+struct Host::Engine {
+  explicit Engine(Host& h) : host(h) {}
+
+  Host& host;
+  int listenFd = -1;
+  int family = AF_INET;
+  MHD_Daemon* daemon = nullptr;
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool stopping = false;
+  int requestsUnderWay = 0;
+  std::set<ConnectionState*> connections;
+  std::unordered_map<std::string, std::set<ConnectionState*>> byAddress;
+  std::thread reaper;
+
+  static void* RequestLine(void* cls, const char* uri, MHD_Connection* connection) {
+    auto* engine = static_cast<Engine*>(cls);
+    auto* state = new RequestState;
+    state->request.target = uri ? uri : "";
+    state->request.path = PathOf(state->request.target);
+    std::lock_guard lock(engine->mutex);
+    ++engine->requestsUnderWay;
+    if (auto* c = engine->Connection(connection)) {
+      c->arriving = true;
+      c->deadline = Clock::now() + std::chrono::seconds(kRequestSeconds);
+    }
+    return state;
+  }
+
+  ConnectionState* Connection(MHD_Connection* connection) {
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+    return info ? static_cast<ConnectionState*>(info->socket_context) : nullptr;
+  }
+
+  static void Notify(void* cls, MHD_Connection* connection, void** socketContext, MHD_ConnectionNotificationCode code) {
+    auto* engine = static_cast<Engine*>(cls);
+    std::lock_guard lock(engine->mutex);
+    if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+      const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+      const MHD_ConnectionInfo* peer = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+      auto* c = new ConnectionState{info ? info->connect_fd : -1, true,
+                                    Clock::now() + std::chrono::seconds(kRequestSeconds),
+                                    AddressText(peer ? peer->client_addr : nullptr)};
+      engine->connections.insert(c);
+      auto& same = engine->byAddress[c->address];
+      same.insert(c);
+      if (same.size() > kConnectionsPerAddress) engine->MakeRoom(same, c);
+      *socketContext = c;
+    } else if (auto* c = static_cast<ConnectionState*>(*socketContext)) {
+      // Closed: the socket is closed after this returns, so the reaper never sees a reused number.
+      engine->connections.erase(c);
+      if (auto it = engine->byAddress.find(c->address); it != engine->byAddress.end()) {
+        it->second.erase(c);
+        if (it->second.empty()) engine->byAddress.erase(it);
+      }
+      delete c;
+      *socketContext = nullptr;
+    }
+  }
+
+  // One address holds more connections than it may: the one of them that waits longest for a
+  // request to arrive is closed (an idle or trickling one, never one whose answer is being made),
+  // so a new request from that address still gets through. When every one is busy, the newcomer
+  // is closed.
+  static void MakeRoom(std::set<ConnectionState*>& same, ConnectionState* newcomer) {
+    ConnectionState* victim = nullptr;
+    for (ConnectionState* c : same)
+      if (c != newcomer && c->arriving && c->fd >= 0 && (!victim || c->deadline < victim->deadline)) victim = c;
+    if (victim == nullptr) victim = newcomer;
+    ::shutdown(victim->fd, SHUT_RDWR);
+    victim->fd = -1;
+    same.erase(victim);
+  }
+
+  static void Completed(void* cls, MHD_Connection* connection, void** context, MHD_RequestTerminationCode) {
+    auto* engine = static_cast<Engine*>(cls);
+    delete static_cast<RequestState*>(*context);
+    *context = nullptr;
+    std::lock_guard lock(engine->mutex);
+    --engine->requestsUnderWay;
+    // A kept connection's next request: the idle time-out closes it first when none comes.
+    if (auto* c = engine->Connection(connection)) {
+      c->arriving = true;
+      c->deadline = Clock::now() + std::chrono::seconds(2 * kRequestSeconds);
+    }
+    engine->changed.notify_all();
+  }
+
+  static MHD_Result Access(void* cls, MHD_Connection* connection, const char* /*url*/, const char* method,
+                           const char* /*version*/, const char* upload, size_t* uploadSize, void** context) {
+    auto* engine = static_cast<Engine*>(cls);
+    auto* state = static_cast<RequestState*>(*context);
+    if (state == nullptr) return MHD_NO;
+    HttpRequest& req = state->request;
+    if (!state->headersRead) {
+      state->headersRead = true;
+      req.method = method;
+      size_t head = req.method.size() + req.target.size() + 12;
+      MHD_get_connection_values(
+          connection, MHD_HEADER_KIND,
+          [](void* out, MHD_ValueKind, const char* name, const char* value) {
+            static_cast<NameValues*>(out)->emplace_back(name, value ? value : "");
+            return MHD_YES;
+          },
+          &req.headers);
+      for (const auto& [name, value] : req.headers) head += name.size() + value.size() + 4;
+      const MHD_ConnectionInfo* peer = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+      req.clientAddress = AddressText(peer ? peer->client_addr : nullptr);
+      if (head > kMaxHead) return engine->Refuse(state, connection, 431);
+      const std::string length = req.Header("Content-Length");
+      if (!length.empty()) {
+        uint64_t n = 0;
+        auto [p, ec] = std::from_chars(length.data(), length.data() + length.size(), n);
+        if (ec != std::errc() || p != length.data() + length.size()) return engine->Refuse(state, connection, 400);
+        if (n > kMaxBody) return engine->Refuse(state, connection, 413);
+        req.body.reserve(static_cast<size_t>(n));
+      }
+      return MHD_YES;
+    }
+    if (*uploadSize != 0) {
+      if (state->refused || req.body.size() + *uploadSize > kMaxBody) return engine->Refuse(state, connection, 413);
+      req.body.insert(req.body.end(), upload, upload + *uploadSize);
+      *uploadSize = 0;
+      return MHD_YES;
+    }
+    if (state->refused) return MHD_NO;
+    {
+      std::lock_guard lock(engine->mutex);
+      if (auto* c = engine->Connection(connection)) c->arriving = false;
+    }
+    HttpResponse res;
+    engine->host.Handle(req, res);
+    return engine->Queue(connection, res);
+  }
+
+  // Refused before the request is whole: answered at once where the engine still can, else the
+  // answer is written on the socket directly and the connection closed.
+  MHD_Result Refuse(RequestState* state, MHD_Connection* connection, int status) {
+    state->refused = true;
+    if (QueueRefusal(connection, status) == MHD_YES) return MHD_YES;
+    std::lock_guard lock(mutex);
+    if (auto* c = Connection(connection)) WriteAndClose(*c, status);
+    return MHD_NO;
+  }
+
+  static void WriteAndClose(ConnectionState& c, int status) {
+    const std::string text = RawRefusal(status);
+    [[maybe_unused]] ssize_t sent = ::send(c.fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    ::shutdown(c.fd, SHUT_RDWR);
+    c.arriving = false;
+  }
+
+  MHD_Result Queue(MHD_Connection* connection, HttpResponse& res) {
+    MHD_Response* response = nullptr;
+    if (res.stream) {
+      auto* reader = new ChunkReader(std::move(res.stream));
+      response = MHD_create_response_from_callback(
+          res.streamLength, 64 * 1024,
+          [](void* cls, uint64_t offset, char* buffer, size_t max) -> ssize_t {
+            const size_t n = (*static_cast<ChunkReader*>(cls))(offset, buffer, max);
+            return n == 0 ? MHD_CONTENT_READER_END_WITH_ERROR : static_cast<ssize_t>(n);
+          },
+          reader, [](void* cls) { delete static_cast<ChunkReader*>(cls); });
+    } else {
+      response = MHD_create_response_from_buffer(res.body.size(), res.body.data(), MHD_RESPMEM_MUST_COPY);
+    }
+    if (response == nullptr) return MHD_NO;
+    for (const auto& [name, value] : res.headers) MHD_add_response_header(response, name.c_str(), value.c_str());
+    const MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned>(res.status), response);
+    MHD_destroy_response(response);
+    return queued;
+  }
+
+  void Reap() {
+    std::unique_lock lock(mutex);
+    while (!stopping) {
+      changed.wait_for(lock, std::chrono::milliseconds(500));
+      const auto now = Clock::now();
+      for (ConnectionState* c : connections)
+        if (c->arriving && c->deadline < now && c->fd >= 0) WriteAndClose(*c, 408);
+    }
+  }
+};
+
 // ---- Host
 
 Host::Host(SiteOptions options)
-    : options_(std::move(options)), sessions_(std::chrono::minutes(options_.idleMinutes)) {
-  // Browsers keep connections open; enough workers that idle keep-alive connections never hold
-  // up a request.
-  server_.new_task_queue = [] { return new httplib::ThreadPool(32); };
-  server_.set_keep_alive_timeout(2);
-  // Headers and body go out in separate writes: without this, delayed acknowledgements hold each
-  // answer up by tens of milliseconds.
-  server_.set_tcp_nodelay(true);
-  server_.set_payload_max_length(kMaxBody);
-  server_.set_pre_routing_handler(KeepMultipartRaw);
-  auto handler = [this](const httplib::Request& req, httplib::Response& res) { Handle(req, res); };
-  server_.Get(".*", handler);
-  server_.Post(".*", handler);
+    : options_(std::move(options)), sessions_(std::chrono::minutes(options_.idleMinutes)),
+      engine_(std::make_unique<Engine>(*this)) {}
+
+Host::~Host() {
+  Stop();
+  if (engine_->daemon) MHD_stop_daemon(engine_->daemon);
+  if (engine_->reaper.joinable()) engine_->reaper.join();
+  if (engine_->listenFd >= 0 && !engine_->daemon) ::close(engine_->listenFd);
 }
 
-Host::~Host() = default;
-
-int Host::Bind() {
-  const int port = options_.port == 0 ? server_.bind_to_any_port(options_.address)
-                                      : (server_.bind_to_port(options_.address, options_.port) ? options_.port : -1);
-  if (port > 0) options_.port = port;
-  return port;
+int Host::Bind(std::string* error) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE;
+  addrinfo* found = nullptr;
+  const std::string port = std::to_string(options_.port);
+  if (const int rc = getaddrinfo(options_.address.c_str(), port.c_str(), &hints, &found); rc != 0) {
+    if (error) *error = gai_strerror(rc);
+    return -1;
+  }
+  std::string why = "no address to listen on";
+  for (addrinfo* a = found; a != nullptr; a = a->ai_next) {
+    const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
+    if (fd < 0) continue;
+    // Only a port left in TIME_WAIT may be taken again; never one that another socket listens on.
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (::bind(fd, a->ai_addr, a->ai_addrlen) == 0 && ::listen(fd, SOMAXCONN) == 0) {
+      engine_->listenFd = fd;
+      engine_->family = a->ai_family;
+      break;
+    }
+    why = errno == EADDRINUSE ? "address already in use" : std::strerror(errno);
+    ::close(fd);
+  }
+  freeaddrinfo(found);
+  if (engine_->listenFd < 0) {
+    if (error) *error = why;
+    return -1;
+  }
+  sockaddr_storage bound{};
+  socklen_t size = sizeof bound;
+  ::getsockname(engine_->listenFd, reinterpret_cast<sockaddr*>(&bound), &size);
+  options_.port = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+                                                    : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+  return options_.port;
 }
 
-void Host::Serve() { server_.listen_after_bind(); }
-void Host::Stop() { server_.stop(); }
+void Host::Serve() {
+  Engine& e = *engine_;
+  if (e.listenFd < 0 && Bind() < 0) return;
+  // Every connection is a socket of ours: as many as the process may open, less a reserve.
+  rlimit files{};
+  getrlimit(RLIMIT_NOFILE, &files);
+  files.rlim_cur = files.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &files);
+  const unsigned connections =
+      static_cast<unsigned>(std::clamp<rlim_t>(files.rlim_cur > 256 ? files.rlim_cur - 128 : 128, 128, 60000));
+  const unsigned threads = std::max(4u, 2 * std::thread::hardware_concurrency());
+  unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ITC;
+  if (e.family == AF_INET6) flags |= MHD_USE_IPv6;
+  {
+    std::lock_guard lock(e.mutex);
+    if (e.stopping) return;
+  }
+  e.daemon = MHD_start_daemon(
+      flags, 0, nullptr, nullptr, &Engine::Access, &e,
+      MHD_OPTION_LISTEN_SOCKET, e.listenFd,
+      MHD_OPTION_THREAD_POOL_SIZE, threads,
+      MHD_OPTION_CONNECTION_LIMIT, connections,
+      MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(kRequestSeconds),
+      MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<size_t>(kMaxHead + (32u << 10)),
+      MHD_OPTION_URI_LOG_CALLBACK, &Engine::RequestLine, &e,
+      MHD_OPTION_NOTIFY_CONNECTION, &Engine::Notify, &e,
+      MHD_OPTION_NOTIFY_COMPLETED, &Engine::Completed, &e,
+      MHD_OPTION_END);
+  if (e.daemon == nullptr) {
+    std::fprintf(stderr, "vantrel-site: the HTTP engine did not start\n");
+    return;
+  }
+  e.reaper = std::thread([&e] { e.Reap(); });
+  std::unique_lock lock(e.mutex);
+  e.changed.wait(lock, [&] { return e.stopping; });
+  // No new connections; the requests under way are answered before the engine stops.
+  const int listening = MHD_quiesce_daemon(e.daemon);
+  e.changed.wait_for(lock, std::chrono::seconds(30), [&] { return e.requestsUnderWay <= 0; });
+  lock.unlock();
+  MHD_stop_daemon(e.daemon);
+  e.daemon = nullptr;
+  if (listening >= 0) ::close(listening);
+  e.listenFd = -1;
+  e.reaper.join();
+}
+
+void Host::Stop() {
+  std::lock_guard lock(engine_->mutex);
+  engine_->stopping = true;
+  engine_->changed.notify_all();
+}
 
 std::string Host::ConnectionString() const {
   return "File name=" + (options_.folder / "DbConnection.udl").string();
 }
 
+// Strict: a link from another site carries no sign-in, so it can change nothing.
 std::string Host::SignInCookie(const Session& s) const {
-  return std::string(kCookieName) + "=" + s.id + "; Path=" + options_.root + "/; HttpOnly; SameSite=Lax" +
+  return std::string(kCookieName) + "=" + s.id + "; Path=" + options_.root + "/; HttpOnly; SameSite=Strict" +
          (options_.behindTls ? "; Secure" : "");
 }
 
 std::string Host::SignOutCookie() const {
-  return std::string(kCookieName) + "=; Path=" + options_.root + "/; Max-Age=0; HttpOnly; SameSite=Lax" +
+  return std::string(kCookieName) + "=; Path=" + options_.root + "/; Max-Age=0; HttpOnly; SameSite=Strict" +
          (options_.behindTls ? "; Secure" : "");
 }
 
-std::string Host::OwnOrigin(const httplib::Request& request) const {
-  std::string host = request.get_header_value("Host");
+std::string Host::OwnOrigin(const HttpRequest& request) const {
+  std::string host = request.Header("Host");
   if (host.empty()) host = options_.address + ":" + std::to_string(options_.port);
   return (options_.behindTls ? "https://" : "http://") + host;
 }
 
-void Host::Handle(const httplib::Request& req, httplib::Response& res) {
-  SetCommonHeaders(res);
+void Host::Handle(HttpRequest& req, HttpResponse& res) {
+  SetCommonHeaders(res, options_.behindTls);
+  const bool get = req.method == "GET" || req.method == "HEAD";
+  if (!get && req.method != "POST") {
+    res.status = 405;
+    res.SetHeader("Allow", "GET, HEAD, POST");
+    res.SetHeader("Content-Type", "text/html; charset=utf-8");
+    res.body = RefusalBody(405);
+    return;
+  }
   const std::string& root = options_.root;
   std::string_view path = req.path;
   // The site's own files: stylesheet, script, images (also at /images/ for "../images/" links).
@@ -262,26 +658,26 @@ void Host::Handle(const httplib::Request& req, httplib::Response& res) {
     if (!path.starts_with(prefix) || path.size() <= prefix.size() || path[prefix.size()] != '/') continue;
     std::string_view name = path.substr(prefix.size() + 1);
     if (!prefix.empty() || name.starts_with("images/")) {
-      if (const StaticFile* f = FindStaticFile(name); f && req.method != "POST") {
-        res.set_content(std::string(f->bytes), std::string(ContentTypeOf(name)));
+      if (const StaticFile* f = FindStaticFile(name); f && get) {
+        res.SetHeader("Content-Type", ContentTypeOf(name));
+        res.body = std::string(f->bytes);
         return;
       }
     }
   }
   const std::string controls = root + "/controls/";
-  if (path.starts_with(controls) && !options_.controls.empty() && req.method != "POST") {
+  if (path.starts_with(controls) && !options_.controls.empty() && get) {
     std::string_view name = path.substr(controls.size());
-    if (auto bytes = IsPlainFileName(name) ? ReadWholeFile(options_.controls / name) : std::nullopt) {
+    if (auto file = IsControlFile(name) ? TheControlFiles().Get(options_.controls / name) : std::nullopt) {
       // Checked at every use (a rebuilt module is taken at once), answered 304 while unchanged.
-      const std::string tag = ContentTag(*bytes);
-      res.headers.erase("Cache-Control");
-      res.set_header("Cache-Control", "no-cache");
-      res.set_header("ETag", tag);
-      if (req.get_header_value("If-None-Match") == tag) {
+      res.SetHeader("Cache-Control", "no-cache");
+      res.SetHeader("ETag", file->tag);
+      if (req.Header("If-None-Match") == file->tag) {
         res.status = 304;
         return;
       }
-      res.set_content(std::move(*bytes), std::string(ContentTypeOf(name)));
+      res.SetHeader("Content-Type", ContentTypeOf(name));
+      res.body = *file->bytes;
       return;
     }
   }
@@ -297,7 +693,7 @@ void Host::Handle(const httplib::Request& req, httplib::Response& res) {
     page.SendPage("Not found", "<p class=ErrorText>The page cannot be found.</p>", 404);
     return;
   }
-  if (auto id = CookieValue(req.get_header_value("Cookie"), kCookieName)) page.SetSignIn(sessions_.Find(*id));
+  if (auto id = CookieValue(req.Header("Cookie"), kCookieName)) page.SetSignIn(sessions_.Find(*id));
   Dispatch(page, *spec);
 }
 
@@ -315,6 +711,11 @@ void Host::Dispatch(PageContext& page, const PageSpec& spec) {
       return;
     }
     fn(page);
+  } catch (const MalformedBody&) {
+    page.Response().SetHeader("Location", "");
+    page.OmitMenu();
+    page.SendPage("Malformed form", "<p class=ErrorText>The form that was sent cannot be read: its body is malformed.</p>",
+                  400);
   } catch (const automation::ComError& e) {
     SendUnexpectedError(page, e.number);
   } catch (const std::exception&) {

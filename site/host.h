@@ -1,9 +1,7 @@
 // vantrel-site: the web server and its pages. One Host serves one site folder; every request makes
 // its own library objects (by ProgID, called by name) and nothing is kept between requests except
-// the sign-ins.
+// the sign-ins. The HTTP engine is known here and in host.cpp only.
 #pragma once
-
-#include <httplib.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -33,7 +31,12 @@ struct SiteOptions {
 std::optional<SiteOptions> ParseArguments(int argc, char** argv, std::string& error);
 
 inline constexpr const char* kCookieName = "VantrelSignIn";
+// What one request may bring: its body (whatever its framing), its request line and headers
+// together, the time it may take to arrive whole; and the connections one address may hold.
 inline constexpr size_t kMaxBody = 20u << 20;
+inline constexpr size_t kMaxHead = 64u << 10;
+inline constexpr int kRequestSeconds = 30;
+inline constexpr unsigned kConnectionsPerAddress = 64;
 
 class Host;
 
@@ -41,12 +44,11 @@ class Host;
 // every page uses the same way.
 class PageContext {
  public:
-  PageContext(Host& host, const httplib::Request& request, httplib::Response& response);
+  PageContext(Host& host, HttpRequest& request, HttpResponse& response);
 
-  // Only the host knows the HTTP engine: pages read the request and write the answer through
-  // the members below.
-  const httplib::Request& Request() const { return request_; }   // the host's own use
-  httplib::Response& Response() { return response_; }             // the host's own use
+  // Pages read the request and write the answer through the members below.
+  const HttpRequest& Request() const { return request_; }   // the host's own use
+  HttpResponse& Response() { return response_; }             // the host's own use
   Host& SiteHost() { return host_; }
 
   bool IsPost() const;
@@ -54,6 +56,8 @@ class PageContext {
   std::string Target() const;
   std::string Path() const;
   std::string Header(std::string_view name) const;
+  // The address of the client's end of the connection ("127.0.0.1", "::1").
+  std::string ClientAddress() const;
 
   // The signed-in user; "" on a public page without a sign-in.
   const std::string& UserId() const { return session_ ? session_->userId : empty_; }
@@ -92,15 +96,12 @@ class PageContext {
   void SendText(std::string_view contentType, std::string body, int status = 200);
   void SetStatus(int status);
   void SetHeader(std::string_view name, std::string_view value);
-  // An answer of `length` bytes written piece by piece: `read` fills `buffer` with up to `max`
-  // bytes from `offset` and returns how many (0 ends it early: the connection is closed).
-  using ChunkReader = std::function<size_t(uint64_t offset, char* buffer, size_t max)>;
   void SendStream(std::string_view contentType, uint64_t length, ChunkReader read);
 
  private:
   Host& host_;
-  const httplib::Request& request_;
-  httplib::Response& response_;
+  HttpRequest& request_;
+  HttpResponse& response_;
   std::optional<Session> session_;
   mutable std::optional<NameValues> query_;
   std::optional<NameValues> urlForm_;
@@ -124,8 +125,9 @@ class Host {
   Host(const Host&) = delete;
   Host& operator=(const Host&) = delete;
 
-  // Binds the address; the port taken (the one asked for, or a free one for 0). -1 on failure.
-  int Bind();
+  // Binds the address, alone: a port another process listens on is refused. The port taken (the
+  // one asked for, or a free one for 0); -1 on failure, with the reason in `error`.
+  int Bind(std::string* error = nullptr);
   // Serves until Stop; returns after the requests under way have ended.
   void Serve();
   void Stop();
@@ -137,15 +139,18 @@ class Host {
   std::string SignInCookie(const Session& s) const;
   std::string SignOutCookie() const;
   // The origin a same-site request names ("http://host:port", https behind TLS).
-  std::string OwnOrigin(const httplib::Request& request) const;
+  std::string OwnOrigin(const HttpRequest& request) const;
+
+  // The whole answer to one request that has arrived (the engine's side calls it).
+  void Handle(HttpRequest& request, HttpResponse& response);
 
  private:
-  void Handle(const httplib::Request& request, httplib::Response& response);
   void Dispatch(PageContext& page, const struct PageSpec& spec);
 
   SiteOptions options_;
   SessionStore sessions_;
-  httplib::Server server_;
+  struct Engine;
+  std::unique_ptr<Engine> engine_;
 };
 
 // The forgery check of every POST: a foreign Origin, or a signed-in post without its sign-in's

@@ -68,6 +68,21 @@ std::string_view QueryOf(std::string_view target) {
   return hash == std::string_view::npos ? query : query.substr(0, hash);
 }
 
+std::string HttpRequest::Header(std::string_view name) const { return FirstValue(headers, name).value_or(""); }
+
+bool HttpRequest::HasHeader(std::string_view name) const { return FirstValue(headers, name).has_value(); }
+
+void HttpResponse::SetHeader(std::string_view name, std::string_view value) {
+  std::erase_if(headers, [&](const auto& h) { return automation::EqualsNoCase(h.first, name); });
+  if (!value.empty()) headers.emplace_back(name, value);
+}
+
+std::string HttpResponse::Header(std::string_view name) const { return FirstValue(headers, name).value_or(""); }
+
+std::string PathOf(std::string_view target) {
+  return brisquel::encode::DecodeUrlEscapes(target.substr(0, target.find_first_of("?#")));
+}
+
 bool IsLocalPath(std::string_view path, std::string_view root) {
   if (!path.starts_with(root) || path.size() <= root.size() || path[root.size()] != '/') return false;
   if (path.starts_with("//")) return false;

@@ -66,9 +66,10 @@
       var m = /^\s*([A-Za-z_$][\w$]*)\s*(?:\(([^)]*)\))?\s*$/.exec(script.getAttribute('event'));
       if (!m) return;
       var names = m[2] ? m[2].split(',').map(function (s) { return s.trim(); }).filter(Boolean) : [];
-      var fn = Function.apply(null, names.concat([script.text]));
+      if (!names.every(function (n) { return /^[A-Za-z_$][\w$]*$/.test(n); })) return;
+      var fn = compile(names, script.text);
       var key = m[1].toLowerCase();
-      (handlers[key] = handlers[key] || []).push(fn);
+      if (fn) (handlers[key] = handlers[key] || []).push(fn);
     });
     return handlers;
   }
@@ -86,12 +87,26 @@
     }
   }
 
+  // A handler's script text made a function, as the page's own inline script: the site's
+  // content security policy lets inline scripts run but not eval or the Function constructor.
+  var compiled = 0;
+  function compile(names, text) {
+    var key = '__tamsoloHandler' + (compiled++);
+    var script = document.createElement('script');
+    script.text = 'window.' + key + ' = function (' + names.join(', ') + ') {\n' + text + '\n};';
+    document.head.appendChild(script);
+    script.remove();
+    var fn = window[key];
+    delete window[key];
+    return typeof fn === 'function' ? fn : null;
+  }
+
   // on<Event> as a property (a function) or as an attribute (script text).
   function onHandler(obj, name) {
     var prop = obj['on' + name];
     if (typeof prop === 'function') return prop;
     var text = obj.getAttribute('on' + name);
-    return text ? new Function(text) : null;
+    return text ? compile([], text) : null;
   }
 
   function fire(obj, scripts, name, args) {

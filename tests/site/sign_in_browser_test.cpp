@@ -23,14 +23,14 @@ class SignInBrowserTest : public ::testing::Test {
   std::unique_ptr<Page> page = Browser::Shared().NewPage();
 };
 
-TEST_F(SignInBrowserTest, SigningInLandsOnMyAssignmentsWithAnHttpOnlyLaxCookie) {
+TEST_F(SignInBrowserTest, SigningInLandsOnMyAssignmentsWithAnHttpOnlyStrictCookie) {
   EXPECT_EQ(page->Navigate(site.Url("/Default.asp")), 200);
   testsupport::SubmitSignIn(*page, "alice", "demo");
   EXPECT_EQ(page->Path(), "/APP/Assignments/MyAssignments.asp");
   const Json cookie = SignInCookie(*page);
   ASSERT_TRUE(cookie.is_object());
   EXPECT_EQ(cookie["httpOnly"], true);
-  EXPECT_EQ(cookie["sameSite"], "Lax");
+  EXPECT_EQ(cookie["sameSite"], "Strict");
   EXPECT_EQ(cookie["secure"], false);
   EXPECT_EQ(cookie["path"], "/APP/");
   EXPECT_EQ(cookie["value"].get<std::string>().size(), 64u);

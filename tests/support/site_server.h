@@ -30,6 +30,7 @@ class SiteServer {
   std::string Url(std::string_view path) const { return base_ + std::string(path); }
   std::string Origin() const;  // "http://127.0.0.1:PORT"
   int Port() const { return port_; }
+  pid_t Pid() const { return pid_; }
   const std::filesystem::path& Folder() const { return dir_.path(); }
   std::filesystem::path DatabaseFile() const { return dir_.path() / "site.db"; }
 

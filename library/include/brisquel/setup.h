@@ -26,4 +26,8 @@ std::vector<std::string> CreateSiteDatabase(const std::filesystem::path& file,
                                             const std::string& adminUserId,
                                             const std::string& adminPassword, bool demo);
 
+// Whether the data link file (a DbConnection.udl) names a database that holds a site: the file and
+// its database exist and the database has the site's tables. Nothing is created or changed.
+bool IsSiteDatabaseNamedBy(const std::filesystem::path& connectionFile);
+
 }  // namespace brisquel::schema

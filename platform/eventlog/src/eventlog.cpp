@@ -4,6 +4,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
@@ -13,6 +14,7 @@ namespace {
 
 std::mutex g_mutex;
 std::shared_ptr<Sink> g_sink;
+std::atomic<bool> g_errorsToStandardError{false};
 
 const char* TypeName(Type t) {
   switch (t) {
@@ -81,9 +83,15 @@ void Write(Type type, uint32_t id, std::string_view source, std::string_view tex
     } else {
       WriteSyslog(e);
     }
+    if (type == Type::Error && g_errorsToStandardError.load()) {
+      const std::string line = FormatLine(e) + "\n";
+      std::fwrite(line.data(), 1, line.size(), stderr);
+    }
   } catch (...) {
   }
 }
+
+void CopyErrorsToStandardError(bool on) { g_errorsToStandardError = on; }
 
 void SetSink(std::shared_ptr<Sink> sink) {
   std::lock_guard<std::mutex> lock(g_mutex);

@@ -51,6 +51,9 @@ inline void Error(std::string_view text) { Write(Type::Error, kErrorId, kSource,
 
 // Replaces the sink of this process (nullptr: back to syslog or VANTREL_EVENTLOG).
 void SetSink(std::shared_ptr<Sink> sink);
+// Error events are also written to standard error, one line each as the file sink writes them
+// (a program in the foreground shows what went wrong where it was started).
+void CopyErrorsToStandardError(bool on);
 // Installs a fresh memory sink and returns it.
 std::shared_ptr<MemorySink> CaptureInMemory();
 
