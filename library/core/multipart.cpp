@@ -356,25 +356,34 @@ MultipartFormData::MultipartFormData() {
 
 void MultipartFormData::SetBinaryData(const Variant& body) {
   Procedure(kFormClass, "Let_BinaryData", [&] {
-    if (const std::string* s = body.StringIf()) return Store(std::string(*s));
-    std::vector<uint8_t> bytes = body.ToBytes();
-    Store(std::string(bytes.begin(), bytes.end()));
+    if (auto bytes = body.SharedBytes()) return Store(std::move(bytes), {});
+    if (const std::string* s = body.StringIf()) return Store(nullptr, std::string(*s));
+    // Anything else that converts (an array of numbers, Empty) becomes a buffer of our own.
+    Store(std::make_shared<const std::vector<uint8_t>>(body.ToBytes()), {});
   });
 }
 
 void MultipartFormData::SetBody(std::string body) {
-  Procedure(kFormClass, "Let_BinaryData", [&] { Store(std::move(body)); });
+  Procedure(kFormClass, "Let_BinaryData", [&] { Store(nullptr, std::move(body)); });
 }
 
-// An empty body only clears the stored text; the collections keep what they held.
-void MultipartFormData::Store(std::string&& body) {
-  body_ = std::move(body);
-  if (!body_.empty()) DecodeBinaryData();
+// Holds either `bytes` or, when it is null, `text`. An empty body only clears the stored one; the
+// collections keep what they held.
+void MultipartFormData::Store(std::shared_ptr<const std::vector<uint8_t>> bytes, std::string&& text) {
+  bytes_ = std::move(bytes);
+  text_ = std::move(text);
+  if (!Body().empty()) DecodeBinaryData();
+}
+
+std::string_view MultipartFormData::Body() const {
+  if (!bytes_) return text_;
+  return {reinterpret_cast<const char*>(bytes_->data()), bytes_->size()};
 }
 
 Variant MultipartFormData::BinaryData() const {
-  return Procedure(kFormClass, "Get_BinaryData",
-                   [&] { return Variant::Bytes(std::vector<uint8_t>(body_.begin(), body_.end())); });
+  return Procedure(kFormClass, "Get_BinaryData", [&] {
+    return bytes_ ? Variant::SharingBytes(bytes_) : Variant::Bytes(std::vector<uint8_t>(text_.begin(), text_.end()));
+  });
 }
 
 std::shared_ptr<AttachedFiles> MultipartFormData::Files() const {
@@ -391,7 +400,7 @@ void MultipartFormData::DecodeBinaryData() {
   Procedure(kFormClass, "DecodeBinaryData", [&] {
     fields_ = std::make_shared<FormFields>();
     files_ = std::make_shared<AttachedFiles>();
-    std::string_view body = body_;
+    const std::string_view body = Body();
     // Not a multipart body (a URL-encoded post, say): an empty form.
     if (body.size() < 2 || body.substr(body.size() - 2) != "\r\n") return;
     size_t eol = body.find("\r\n");

@@ -163,13 +163,15 @@ class MultipartFormData : public automation::Dispatchable<MultipartFormData> {
   // Stores the body (a byte array, one character per byte) and decodes it. An empty byte array
   // only clears the stored body: the collections keep what they held. A body that does not end
   // with CR LF gives empty collections; a malformed body raises error 5, keeping the parts
-  // decoded before the fault.
+  // decoded before the fault. A byte array's buffer is kept as it is, shared with the caller's
+  // value, so an upload is held once (plus the bytes of its files); text is copied.
   void SetBinaryData(const automation::Variant& body);
   // The same for a body the caller already holds as bytes in a string.
   void SetBody(std::string body);
-  // The stored body as a byte array (empty when none was stored).
+  // The stored body as a byte array (empty when none was stored); a stored byte array is handed
+  // out shared, not copied.
   automation::Variant BinaryData() const;
-  const std::string& Body() const { return body_; }
+  std::string_view Body() const;
 
   std::shared_ptr<AttachedFiles> Files() const;
   std::shared_ptr<FormFields> Fields() const;
@@ -178,11 +180,13 @@ class MultipartFormData : public automation::Dispatchable<MultipartFormData> {
   static std::string HtmlDecode(std::string_view text);
 
  private:
-  void Store(std::string&& body);
+  void Store(std::shared_ptr<const std::vector<uint8_t>> bytes, std::string&& text);
   void DecodeBinaryData();
   void DecodePart(std::string_view part);
 
-  std::string body_;
+  // The stored body: a byte array's buffer, or (when that is null) text of our own.
+  std::shared_ptr<const std::vector<uint8_t>> bytes_;
+  std::string text_;
   std::shared_ptr<FormFields> fields_;
   std::shared_ptr<AttachedFiles> files_;
 };

@@ -1,6 +1,7 @@
 // The printer-friendly list (every issue, black on white, headings repeated on each printed page)
 // and the comma-separated download of the same issues.
 #include <string>
+#include <string_view>
 
 #include "automation/vbdate.h"
 #include "core/database.h"
@@ -14,13 +15,22 @@ namespace {
 
 constexpr std::string_view kClass = "IssuesList";
 
-// One quoted cell: each CRLF becomes LF, each double quote is doubled.
+// The text of a quoted cell: each CRLF becomes LF, each double quote is doubled.
 void AppendQuoted(std::string& out, const std::string& s) {
   for (size_t i = 0; i < s.size(); ++i) {
     if (s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n') continue;
     if (s[i] == '"') out += '"';
     out += s[i];
   }
+}
+
+// The start of a cell's text. A spreadsheet opening the download runs a cell that starts with
+// = + - or @ as a formula, and a leading tab or CR can hide one, so such a cell's text gets a
+// leading apostrophe and is read as text.
+void AppendCellStart(std::string& out, const std::string& s) {
+  constexpr std::string_view kFormulaStarts = "=+-@\t\r";
+  if (!s.empty() && kFormulaStarts.find(s.front()) != std::string_view::npos) out += '\'';
+  AppendQuoted(out, s);
 }
 
 }  // namespace
@@ -79,7 +89,7 @@ automation::Variant IssuesList::DataFile(const std::shared_ptr<Database>& db, co
     std::string line;
     for (size_t c = 0; c < columns.size(); ++c) {
       line += c ? ",\"" : "\"";
-      AppendQuoted(line, columns[c].friendlyName);
+      AppendCellStart(line, columns[c].friendlyName);
       line += '"';
     }
     out_->Append(line + "\r\n");
@@ -93,14 +103,15 @@ automation::Variant IssuesList::DataFile(const std::shared_ptr<Database>& db, co
           for (bool first = true; !comments->IsEOF(); comments->MoveNext(), first = false) {
             const automation::Date on = comments->Value("CommentCreatedOn").ToDate();
             if (!first) line += '\n';
-            AppendQuoted(line, automation::ShortDateText(on) + " " + automation::ShortTimeText(on) + " " +
-                                   comments->Value("CommentAuthor").ToString() + "\n" +
-                                   comments->Value("CommentText").ToString());
+            (first ? AppendCellStart : AppendQuoted)(
+                line, automation::ShortDateText(on) + " " + automation::ShortTimeText(on) + " " +
+                          comments->Value("CommentAuthor").ToString() + "\n" +
+                          comments->Value("CommentText").ToString());
           }
           comments->Close();
         } else {
           const automation::Variant v = rs->Value(columns[c].fieldName);
-          if (!v.IsNull()) AppendQuoted(line, v.ToString());
+          if (!v.IsNull()) AppendCellStart(line, v.ToString());
         }
         line += '"';
       }

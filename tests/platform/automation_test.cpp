@@ -66,6 +66,23 @@ TEST(VariantConversions, CBoolAndBytes) {
   EXPECT_EQ(Variant::Bytes(b).Type(), automation::VarType::ByteArray);
 }
 
+TEST(VariantConversions, AByteArraySharesItsBufferWithoutACopy) {
+  const Variant v = Variant::Bytes({0, 10, 255});
+  const auto buffer = v.SharedBytes();
+  ASSERT_TRUE(buffer);
+  EXPECT_EQ(buffer.use_count(), 2);  // the value and this handle
+  const Variant copy = v;
+  const Variant over = Variant::SharingBytes(buffer);
+  EXPECT_EQ(copy.SharedBytes(), buffer);
+  EXPECT_EQ(over.SharedBytes(), buffer);
+  EXPECT_EQ(over.Type(), automation::VarType::ByteArray);
+  EXPECT_EQ(over.ToBytes(), (std::vector<uint8_t>{0, 10, 255}));
+  EXPECT_EQ(Variant::SharingBytes(nullptr).ToBytes(), std::vector<uint8_t>{});
+  // Text, even though it converts to bytes, and arrays of numbers have no byte buffer to share.
+  for (const Variant& other : {Variant("AB"), Variant(), Variant(std::vector<Variant>{Variant(1)})})
+    EXPECT_FALSE(other.SharedBytes()) << static_cast<int>(other.Type());
+}
+
 TEST(VariantConversions, CompareIsNumericForNumbersAndTextForText) {
   EXPECT_EQ(Variant::Compare(Variant(2), Variant(10.0)), -1);
   EXPECT_EQ(Variant::Compare(Variant("abc"), Variant("ABC")), 1);

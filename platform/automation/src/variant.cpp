@@ -46,6 +46,11 @@ Variant Variant::Bytes(std::vector<uint8_t> b) {
   v.v_ = std::make_shared<const std::vector<uint8_t>>(std::move(b));
   return v;
 }
+Variant Variant::SharingBytes(std::shared_ptr<const std::vector<uint8_t>> b) {
+  Variant v;
+  v.v_ = b ? std::move(b) : std::make_shared<const std::vector<uint8_t>>();
+  return v;
+}
 Variant Variant::Integer(int16_t n) {
   Variant v;
   v.v_ = n;
@@ -261,6 +266,11 @@ std::shared_ptr<Object> Variant::ToObject() const {
 const std::vector<Variant>& Variant::ToArray() const {
   if (auto p = std::get_if<Array>(&v_)) return **p;
   Mismatch();
+}
+
+std::shared_ptr<const std::vector<uint8_t>> Variant::SharedBytes() const {
+  if (auto p = std::get_if<ByteArray>(&v_)) return *p;
+  return nullptr;
 }
 
 std::vector<uint8_t> Variant::ToBytes() const {

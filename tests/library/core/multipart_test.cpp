@@ -224,6 +224,27 @@ TEST_F(MultipartTest, EmptyByteArrayKeepsTheDecodedForm) {
   EXPECT_EQ(form->Get("Files").ToObject()->Get("Count").ToLong(), 0);
 }
 
+TEST_F(MultipartTest, AByteArrayBodyIsHeldOnceSharedWithTheCallersValue) {
+  const std::string data(1 << 20, '\x5A');
+  const Variant posted = Variant::Bytes(Bytes(Multipart({Value("a", "1"), File("f", "big.bin", data)})));
+  const auto buffer = posted.SharedBytes();
+  auto form = NewForm();
+  form->Put("BinaryData", posted);
+  EXPECT_EQ(buffer.use_count(), 3);  // posted, buffer and the form
+  auto typed = std::dynamic_pointer_cast<MultipartFormData>(form);
+  EXPECT_EQ(typed->Body().data(), reinterpret_cast<const char*>(buffer->data()));
+  EXPECT_EQ(typed->Body().size(), buffer->size());
+  EXPECT_EQ(form->Get("BinaryData").SharedBytes(), buffer);
+  EXPECT_EQ(typed->Files()->Item(Variant("big.bin"))->Bytes().size(), data.size());
+  // Text is copied; the form lets go of the array it held.
+  const std::string text = Multipart({Value("b", "2")});
+  form->Put("BinaryData", Variant(text));
+  EXPECT_EQ(buffer.use_count(), 2);
+  EXPECT_EQ(typed->Body(), text);
+  EXPECT_EQ(form->Get("BinaryData").ToBytes(), Bytes(text));
+  EXPECT_EQ(form->Get("Fields", {Variant("b")}).ToString(), "2");
+}
+
 TEST_F(MultipartTest, MalformedBodiesRaiseError5ThroughTheProtocol) {
   // Only the closing line, no part.
   ComError e = ErrorOf([] { Decode(kLine + "--\r\n"); });

@@ -74,6 +74,35 @@ TEST_F(IssuesListTest, ADownloadWithoutCellsIsItsHeaderAndItsLineEnds) {
   }
 }
 
+// The same text as a field's name (the heading) and as an issue's value.
+TEST_F(IssuesListTest, ADownloadPutsAnApostropheBeforeCellsThatStartAFormula) {
+  Layout("admin", "Csv", {{"IssueId", "Summary"}});
+  struct Case {
+    std::string text, cell;
+  } cases[] = {
+      {"=1+1", "\"'=1+1\""},
+      {"+1", "\"'+1\""},
+      {"-1", "\"'-1\""},
+      {"@SUM(A1)", "\"'@SUM(A1)\""},
+      {"\t=1", "\"'\t=1\""},
+      {"\r=1", "\"'\r=1\""},
+      {"\r\n=1", "\"'\n=1\""},                      // the CR LF still becomes LF, behind the apostrophe
+      {"=HYPERLINK(\"x\")", "\"'=HYPERLINK(\"\"x\"\")\""},  // quotes doubled as before
+      {"a=1", "\"a=1\""},                            // only the first character counts
+      {" =1", "\" =1\""},
+      {"\"=1\"", "\"\"\"=1\"\"\""},
+      {"'=1", "\"'=1\""},
+  };
+  for (const auto& c : cases) {
+    std::string literal;
+    for (char ch : c.text) literal += ch == '\'' ? "''" : std::string(1, ch);
+    Exec("UPDATE IssueFields SET FieldFriendlyName = '" + literal + "' WHERE FieldName = 'Summary'");
+    Exec("UPDATE Issues SET Summary = '" + literal + "' WHERE IssueId = 1");
+    EXPECT_EQ(DataFile(Issues("IssueId = 1"), "Csv"), "\"Issue number\"," + c.cell + "\r\n\"1\"," + c.cell + "\r\n")
+        << c.text;
+  }
+}
+
 TEST_F(IssuesListTest, ADownloadOfAMissingLayoutFails) {
   const auto e = testsupport::ErrorOf([&] { DataFile(Issues(), "Nowhere"); });
   EXPECT_NE(e.source.find("IssuesList.DataFile"), std::string::npos) << e.source;

@@ -59,6 +59,8 @@ class Variant {
   Variant(std::shared_ptr<Object> o);  // nullptr = Nothing
   Variant(std::vector<Variant> a);     // array, lower bound 0
   static Variant Bytes(std::vector<uint8_t> b);
+  // A byte array over a buffer the caller shares, without a copy; nullptr gives an empty array.
+  static Variant SharingBytes(std::shared_ptr<const std::vector<uint8_t>> b);
 
   // Narrower and wider types, for the values recordsets and callers need.
   static Variant Integer(int16_t n);
@@ -98,6 +100,9 @@ class Variant {
 
   // Direct access to the stored value of each type (no conversion); nullptr when of another type.
   const std::string* StringIf() const { return std::get_if<std::string>(&v_); }
+  // A byte array's buffer itself, shared with this value, so a large array is kept or read
+  // without a copy; nullptr for any other type. The buffer is never changed in place.
+  std::shared_ptr<const std::vector<uint8_t>> SharedBytes() const;
 
   // VB's "=" between two values: numbers numerically, text by text (case-sensitive unless
   // noCase), dates by value; Null compared with anything is not equal.
