@@ -156,6 +156,8 @@ std::string PageContext::Target() const { return request_.target; }
 std::string PageContext::Path() const { return request_.path; }
 std::string PageContext::Header(std::string_view name) const { return request_.get_header_value(std::string(name)); }
 
+std::string PageContext::ClientAddress() const { return request_.remote_addr; }
+
 void PageContext::SendText(std::string_view contentType, std::string body, int status) {
   response_.status = status;
   response_.set_content(std::move(body), std::string(contentType));

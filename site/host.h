@@ -16,6 +16,7 @@
 #include "automation/automation.h"
 #include "site/request.h"
 #include "site/sessions.h"
+#include "site/throttle.h"
 
 namespace site {
 
@@ -54,6 +55,8 @@ class PageContext {
   std::string Target() const;
   std::string Path() const;
   std::string Header(std::string_view name) const;
+  // The address the request came from (the peer of the connection).
+  std::string ClientAddress() const;
 
   // The signed-in user; "" on a public page without a sign-in.
   const std::string& UserId() const { return session_ ? session_->userId : empty_; }
@@ -132,6 +135,7 @@ class Host {
 
   const SiteOptions& Options() const { return options_; }
   SessionStore& Sessions() { return sessions_; }
+  SignInThrottle& Throttle() { return throttle_; }
   std::string ConnectionString() const;
   // The Set-Cookie value of a sign-in, and of its end.
   std::string SignInCookie(const Session& s) const;
@@ -145,6 +149,7 @@ class Host {
 
   SiteOptions options_;
   SessionStore sessions_;
+  SignInThrottle throttle_;
   httplib::Server server_;
 };
 

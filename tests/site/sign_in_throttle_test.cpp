@@ -1,13 +1,16 @@
-// Sign-in throttling: the store on a clock of the test's own.
+// Sign-in throttling: the store on a clock of the test's own, and a vantrel-site on loopback.
 #include "site/throttle.h"
 
 #include <gtest/gtest.h>
+#include <httplib.h>
 
 #include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/site_server.h"
 
 namespace {
 
@@ -149,6 +152,41 @@ TEST(SignInThrottleTest, TriesAtOnceAfterTheDelayLetOneThrough) {
     });
   for (auto& t : threads) t.join();
   EXPECT_EQ(allowed.load(), 1);
+}
+
+// Against the program: wrong passwords, then the right one refused at once with the same page,
+// then let in once the delay after the fifth failure has passed (the refused tries do not move it).
+TEST(SignInThrottleSiteTest, TheRightPasswordWaitsOutTheDelayAfterFiveWrongOnes) {
+  testsupport::SiteServer site;
+  httplib::Client c("127.0.0.1", site.Port());
+  c.set_read_timeout(30);
+  auto post = [&](const std::string& password) {
+    return c.Post("/APP/Default.asp", "UserId=alice&Password=" + password, "application/x-www-form-urlencoded");
+  };
+  std::string wrongPage;
+  for (int i = 0; i < 5; ++i) {
+    auto r = post("wrong");
+    ASSERT_TRUE(r);
+    ASSERT_EQ(r->status, 200);
+    wrongPage = r->body;
+  }
+  const auto fifth = Clock::now();
+  EXPECT_NE(wrongPage.find("<p id=Message class=ErrorText align=center>Invalid user id or password.</p>"),
+            std::string::npos)
+      << wrongPage;
+  for (const char* password : {"wrong", "demo"}) {
+    auto r = post(password);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 200) << password;
+    EXPECT_EQ(r->body, wrongPage) << password;
+    EXPECT_EQ(r->get_header_value("Set-Cookie"), "") << password;
+  }
+  ASSERT_LT(Clock::now() - fifth, 1s) << "the refused tries came too late to fall inside the delay";
+  std::this_thread::sleep_until(fifth + 1100ms);
+  auto in = post("demo");
+  ASSERT_TRUE(in);
+  EXPECT_EQ(in->status, 303);
+  EXPECT_EQ(in->get_header_value("Location"), "/APP/Assignments/MyAssignments.asp");
 }
 
 }  // namespace
