@@ -14,6 +14,7 @@
 #include "automation/automation.h"
 #include "site/request.h"
 #include "site/sessions.h"
+#include "site/throttle.h"
 
 namespace site {
 
@@ -134,6 +135,7 @@ class Host {
 
   const SiteOptions& Options() const { return options_; }
   SessionStore& Sessions() { return sessions_; }
+  SignInThrottle& Throttle() { return throttle_; }
   std::string ConnectionString() const;
   // The Set-Cookie value of a sign-in, and of its end.
   std::string SignInCookie(const Session& s) const;
@@ -149,6 +151,7 @@ class Host {
 
   SiteOptions options_;
   SessionStore sessions_;
+  SignInThrottle throttle_;
   struct Engine;
   std::unique_ptr<Engine> engine_;
 };

@@ -35,13 +35,22 @@ void SignInPost(PageContext& page) {
   const std::string typed = page.Form("UserId");
   const std::string password = page.Form("Password");
   const std::string returnTo = page.Form("ReturnTo");
-  auto db = page.Database();
-  if (!db->Call("Login", {Variant(typed), Variant(password)}).ToBool()) {
+  const std::string address = page.ClientAddress();
+  Host& host = page.SiteHost();
+  // While the user id or the address is held back after wrong passwords, the password is not
+  // checked at all and the answer is that of a wrong one: a guess then tells nothing, right or not.
+  if (!host.Throttle().Allows(typed, address)) {
     SendSignInForm(page, returnTo, kSignInRefused);
     return;
   }
+  auto db = page.Database();
+  if (!db->Call("Login", {Variant(typed), Variant(password)}).ToBool()) {
+    host.Throttle().Failed(typed, address);
+    SendSignInForm(page, returnTo, kSignInRefused);
+    return;
+  }
+  host.Throttle().Succeeded(typed, address);
   const std::string userId = StoredUserId(*db, typed);
-  Host& host = page.SiteHost();
   // A new id on every sign-in: an id known before it opens nothing after it.
   if (page.SignIn()) host.Sessions().End(page.SignIn()->id);
   const Session s = host.Sessions().Start(userId);
