@@ -235,7 +235,6 @@ std::string PageContext::Path() const { return request_.path; }
 std::string PageContext::Header(std::string_view name) const { return request_.Header(name); }
 std::string PageContext::ClientAddress() const { return request_.clientAddress; }
 
-
 void PageContext::SendText(std::string_view contentType, std::string body, int status) {
   response_.status = status;
   response_.SetHeader("Content-Type", contentType);

@@ -270,12 +270,12 @@ void AttachedFile::SetMimeType(const std::string& mimeType) {
 }
 
 Variant AttachedFile::BinaryData() const {
-  return Procedure(kFileClass, "Get_BinaryData", [&] { return filled_ ? Variant::Bytes(data_) : Variant(); });
+  return Procedure(kFileClass, "Get_BinaryData", [&] { return filled_ ? Variant::SharingBytes(data_) : Variant(); });
 }
 
 void AttachedFile::SetBinaryData(std::string_view data) {
   Procedure(kFileClass, "Let_BinaryData", [&] {
-    data_.assign(data.begin(), data.end());
+    data_ = std::make_shared<const std::vector<uint8_t>>(data.begin(), data.end());
     filled_ = true;
   });
 }

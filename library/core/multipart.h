@@ -114,13 +114,14 @@ class AttachedFile : public automation::Dispatchable<AttachedFile> {
 
   // For the library's own code.
   bool HasData() const { return filled_; }
-  const std::vector<uint8_t>& Bytes() const { return data_; }
+  const std::vector<uint8_t>& Bytes() const { return *data_; }
 
  private:
   friend class AttachedFiles;  // finds files by name without the property procedures
   std::string filename_;
   std::string mimeType_;
-  std::vector<uint8_t> data_;
+  // Shared with every value the getter hands out: a large file is held once.
+  std::shared_ptr<const std::vector<uint8_t>> data_ = std::make_shared<const std::vector<uint8_t>>();
   bool filled_ = false;
 };
 

@@ -18,6 +18,13 @@ namespace {
 
 using testsupport::SiteServer;
 
+// Memory figures hold for the plain build; AddressSanitizer's shadow and quarantine are extra.
+#ifdef __SANITIZE_ADDRESS__
+constexpr bool kPlainMemory = false;
+#else
+constexpr bool kPlainMemory = true;
+#endif
+
 // A kilobyte figure of /proc/PID/status ("VmRSS", "VmHWM").
 long MemoryKb(pid_t pid, const std::string& name) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/status");
@@ -133,15 +140,17 @@ TEST(SiteEngineTest, OversizedRequestsAreRefusedAtOnceAndKeepNoMemory) {
   for (const Case& c : cases) {
     Socket s(site.Port());
     ASSERT_TRUE(s.Send(c.head)) << c.name;
-    // 60 MB of body, or 1 MB of headers: the server stops reading long before the end.
-    const int pieces = c.status == 431 ? 1000 : 60;
+    // Up to 60 MB of body or of headers: the server stops taking them long before the end.
+    const int pieces = static_cast<int>((60u << 20) / c.piece.size());
     int sent = 0;
     while (sent < pieces && s.Send(c.piece)) ++sent;
     EXPECT_LT(sent, pieces) << c.name;
     EXPECT_EQ(s.Status(), c.status) << c.name;
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_LT(MemoryKb(site.Pid(), "VmRSS") - before, 5 * 1024);
+  if (kPlainMemory) {
+    EXPECT_LT(MemoryKb(site.Pid(), "VmRSS") - before, 5 * 1024);
+  }
 }
 
 TEST(SiteEngineTest, FourLargeUploadsAtOnceCostAboutTwiceTheirSize) {
@@ -180,7 +189,10 @@ TEST(SiteEngineTest, FourLargeUploadsAtOnceCostAboutTwiceTheirSize) {
   }
   for (auto& t : uploads) t.join();
   EXPECT_EQ(answered, 4);
-  EXPECT_LT(MemoryKb(site.Pid(), "VmHWM"), 200 * 1024);
+  const long peak = MemoryKb(site.Pid(), "VmHWM");
+  if (kPlainMemory) {
+    EXPECT_LT(peak, 200 * 1024);
+  }
 }
 
 }  // namespace

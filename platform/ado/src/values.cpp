@@ -2,6 +2,8 @@
 #include <cctype>
 #include <cmath>
 #include <limits>
+#include <mutex>
+#include <unordered_map>
 
 #include "automation/text.h"
 #include "automation/vbdate.h"
@@ -31,6 +33,39 @@ std::string QuoteIdentifier(std::string_view name) {
 namespace ado::detail {
 
 namespace {
+
+// Byte arrays shared with a Variant are bound where they lie: the statement keeps the buffer
+// alive until SQLite lets the value go, so a large file is not copied for its insert.
+std::mutex g_heldMutex;
+std::unordered_multimap<const void*, std::shared_ptr<const std::vector<uint8_t>>> g_held;
+
+void LetGoOfHeld(void* data) {
+  std::lock_guard lock(g_heldMutex);
+  if (auto it = g_held.find(data); it != g_held.end()) g_held.erase(it);
+}
+
+void BindBytes(sqlite3_stmt* st, int slot, const std::shared_ptr<const std::vector<uint8_t>>& shared,
+               const std::vector<uint8_t>& copy) {
+  if (!shared || shared->empty()) {
+    sqlite3_bind_blob64(st, slot, copy.data(), copy.size(), SQLITE_TRANSIENT);
+    return;
+  }
+  {
+    std::lock_guard lock(g_heldMutex);
+    g_held.emplace(shared->data(), shared);
+  }
+  sqlite3_bind_blob64(st, slot, shared->data(), shared->size(), &LetGoOfHeld);
+}
+
+// A value's bytes: its shared buffer when it has one, else a copy in `copy`.
+const std::vector<uint8_t>& BytesOf(const automation::Variant& v,
+                                    std::shared_ptr<const std::vector<uint8_t>>& shared,
+                                    std::vector<uint8_t>& copy) {
+  shared = v.SharedBytes();
+  if (shared) return *shared;
+  copy = v.ToBytes();
+  return copy;
+}
 
 constexpr int32_t kLongSize = 2147483647;
 
@@ -401,8 +436,10 @@ void BindValue(sqlite3_stmt* st, int slot, const Variant& v) {
       return;
     }
     case VarType::ByteArray: {
-      std::vector<uint8_t> b = v.ToBytes();
-      sqlite3_bind_blob64(st, slot, b.data(), b.size(), SQLITE_TRANSIENT);
+      std::shared_ptr<const std::vector<uint8_t>> shared;
+      std::vector<uint8_t> copy;
+      BytesOf(v, shared, copy);
+      BindBytes(st, slot, shared, copy);
       return;
     }
     default:
@@ -443,9 +480,11 @@ void BindParam(Connection& c, sqlite3_stmt* st, int slot, const Param& p, int po
       return;
     }
     if (IsBinaryType(p.type)) {
-      std::vector<uint8_t> b = v.ToBytes();
+      std::shared_ptr<const std::vector<uint8_t>> shared;
+      std::vector<uint8_t> copy;
+      const std::vector<uint8_t>& b = BytesOf(v, shared, copy);
       if (p.size > 0 && b.size() > static_cast<size_t>(p.size)) tooLong(b.size(), "bytes");
-      sqlite3_bind_blob64(st, slot, b.data(), b.size(), SQLITE_TRANSIENT);
+      BindBytes(st, slot, shared, copy);
       return;
     }
     switch (p.type) {

@@ -41,7 +41,8 @@ std::vector<int32_t> KeepPostedFiles(automation::Object& db, automation::Object&
   for (int32_t i = 1; i <= count; ++i) {
     auto file = files->Get("Item", {Variant(i)}).ToObject();
     Variant bytes = file->Get("BinaryData");
-    const auto size = static_cast<int32_t>(bytes.ToBytes().size());
+    const auto shared = bytes.SharedBytes();
+    const auto size = static_cast<int32_t>(shared ? shared->size() : bytes.ToBytes().size());
     Run(db,
         "INSERT INTO ProvisionalAttachments (AttachmentMimeType, AttachmentFilename, AttachmentData) "
         "VALUES (?, ?, ?)",
