@@ -134,7 +134,11 @@ TEST_F(HostTest, TheControlLibraryIsServedAndItsLoaderLinkedWhenItIsThere) {
   EXPECT_EQ(again->status, 304);
   EXPECT_EQ(again->body, "");
   EXPECT_EQ(c.Get("/APP/controls/tamsolo.wasm")->get_header_value("Content-Type"), "application/wasm");
-  EXPECT_EQ(c.Get("/APP/controls/..%2Fsite.db")->status, 404);
+  // Only the module's own files: nothing else that lies in its folder.
+  testsupport::WriteFile(controls / ".env", "secret");
+  testsupport::WriteFile(controls / "notes.txt", "notes");
+  for (const char* other : {"/APP/controls/..%2Fsite.db", "/APP/controls/.env", "/APP/controls/notes.txt"})
+    EXPECT_EQ(c.Get(other)->status, 404) << other;
   // The sign-in page has no controls; a signed-in page ends with them after its content.
   EXPECT_EQ(c.Get("/APP/Default.asp")->body.find("/controls/"), std::string::npos);
   const std::string cookie = SignIn("alice", "demo");
@@ -300,6 +304,30 @@ TEST_F(HostTest, APostOfASignInNeedsItsTokenAndMultipartBodiesReachTheFormDecode
                            "application/x-www-form-urlencoded");
     EXPECT_EQ(r->status, 403);
     EXPECT_NE(r->body.find("This form has expired. Reload the page and try again."), std::string::npos);
+  }
+  // Only the workflow editor's upload may carry the token in its query.
+  auto inQuery = Client().Post("/APP/Test/Echo.asp?_token=" + token, {{"Cookie", cookie}}, "Name=x",
+                               "application/x-www-form-urlencoded");
+  EXPECT_EQ(inQuery->status, 403);
+}
+
+TEST_F(HostTest, AMalformedFormBodyIs400WithASentence) {
+  Start();
+  const std::string cookie = SignIn("alice", "demo");
+  auto r = Client().Post("/APP/Test/Echo.asp", {{"Cookie", cookie}}, "--b\r\nContent-Disposition: form-data; name=\"x\"\r\n",
+                         "multipart/form-data; boundary=b");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 400);
+  EXPECT_NE(r->body.find("<p class=ErrorText>The form that was sent cannot be read: its body is malformed.</p>"),
+            std::string::npos)
+      << r->body;
+  for (const char* method : {"PUT", "DELETE", "OPTIONS"}) {
+    httplib::Request req;
+    req.method = method;
+    req.path = "/APP/Default.asp";
+    auto other = Client().send(req);
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->status, 405) << method;
   }
 }
 
