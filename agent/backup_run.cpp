@@ -2,7 +2,6 @@
 // the WAL), written beside its final name, made durable and then renamed without replacing
 // anything; then the optional check of the copy and the removal of this site's old files.
 #include <fcntl.h>
-#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -194,16 +194,28 @@ std::shared_ptr<automation::Object> PageContext::FormData() {
 }
 
 std::string PageContext::Form(std::string_view name) {
+  std::vector<std::string> values = FormValues(name);
+  return values.empty() ? std::string() : std::move(values.front());
+}
+
+std::vector<std::string> PageContext::FormValues(std::string_view name) {
+  std::vector<std::string> out;
   if (IsMultipart()) {
-    Variant v = FormData()->Get("Fields").ToObject()->Get("Item", {Variant(std::string(name))});
-    if (v.IsArray()) return v.ToArray().empty() ? std::string() : v.ToArray().front().ToText();
-    return v.IsEmpty() ? std::string() : v.ToText();
+    const Variant v = FormData()->Get("Fields").ToObject()->Get("Item", {Variant(std::string(name))});
+    if (v.IsArray()) {
+      for (const Variant& e : v.ToArray()) out.push_back(e.ToText());
+    } else if (!v.IsEmpty()) {
+      out.push_back(v.ToText());
+    }
+    return out;
   }
   if (!urlForm_) {
     const bool urlEncoded = StartsWithNoCase(request_.Header("Content-Type"), "application/x-www-form-urlencoded");
     urlForm_ = urlEncoded ? ParseUrlEncoded(request_.BodyText()) : NameValues{};
   }
-  return FirstValue(*urlForm_, name).value_or("");
+  for (const auto& [n, v] : *urlForm_)
+    if (automation::EqualsNoCase(n, name)) out.push_back(v);
+  return out;
 }
 
 std::shared_ptr<automation::Object> PageContext::Create(std::string_view progId) {

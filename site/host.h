@@ -67,8 +67,10 @@ class PageContext {
 
   // A query parameter ("" when absent).
   std::string Query(std::string_view name) const;
-  // A posted field of a url-encoded or multipart body ("" when absent).
+  // A posted field of a url-encoded or multipart body ("" when absent), and every value of it in
+  // the order posted.
   std::string Form(std::string_view name);
+  std::vector<std::string> FormValues(std::string_view name);
   // The posted multipart body as Brisquel.MultipartFormData (Nothing for other bodies).
   std::shared_ptr<automation::Object> FormData();
   bool IsMultipart() const;

@@ -145,18 +145,6 @@ ObjectPtr PostedForm(PageContext& page) {
   return form;
 }
 
-std::vector<std::string> PostedValues(PageContext& page, std::string_view name) {
-  std::vector<std::string> out;
-  ObjectPtr form = page.FormData();
-  if (!form) return out;
-  const Variant v = form->Get("Fields").ToObject()->Get("Item", {Variant(std::string(name))});
-  if (v.IsArray()) {
-    for (const Variant& one : v.ToArray()) out.push_back(one.ToText());
-  } else if (!v.IsEmpty()) {
-    out.push_back(v.ToText());
-  }
-  return out;
-}
 
 bool CallWriter(PageContext& page, automation::Object& db, std::string_view writer, std::vector<Variant> args,
                 std::string_view done, std::string& message) {

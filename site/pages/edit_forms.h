@@ -73,8 +73,6 @@ void SendForbidden(PageContext& page);
 
 // The posted form of a page, or a 400 page with a sentence when the body is not a form.
 ObjectPtr PostedForm(PageContext& page);
-// Every posted value of a name that a form repeats, in posted order (none when not posted).
-std::vector<std::string> PostedValues(PageContext& page, std::string_view name);
 
 // Calls a writer (by name) with its arguments; on success redirects to `done`, else gives the
 // writer's LastErrorMessage for the page to show above its refilled form.

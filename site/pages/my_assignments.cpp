@@ -119,7 +119,7 @@ struct TargetCodes {
 TargetCodes WorkflowTargets(automation::Object& db) {
   TargetCodes t;
   const ObjectPtr workflow = db.Call("GetSiteWorkflowRs").ToObject();
-  if (workflow->Get("EOF").ToBool()) return t;
+  if (AtEnd(*workflow)) return t;
   const ObjectPtr states = db.Call("GetWorkflowStatesRs", {FieldValue(*workflow, "WorkflowId")}).ToObject();
   for (; !AtEnd(*states); states->Call("MoveNext")) {
     if (FieldValue(*states, "StateType").ToLong() != 0) continue;

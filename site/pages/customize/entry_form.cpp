@@ -62,8 +62,8 @@ Grid StoredGrid(PageContext& page) {
 // The grid as it was posted, whole rows of five boxes.
 Grid PostedGrid(PageContext& page) {
   Grid g;
-  const std::vector<std::string> used = forms::PostedValues(page, "NumFields");
-  const std::vector<std::string> cells = forms::PostedValues(page, "Field");
+  const std::vector<std::string> used = page.FormValues("NumFields");
+  const std::vector<std::string> cells = page.FormValues("Field");
   for (size_t r = 0; r < used.size(); ++r) {
     std::vector<std::string> row;
     for (size_t c = 0; c < kCells && r * kCells + c < cells.size(); ++c) row.push_back(cells[r * kCells + c]);

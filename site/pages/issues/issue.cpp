@@ -221,16 +221,6 @@ std::string MessageHtml(const std::string& message) {
   return message.empty() ? std::string() : lists::ErrorParagraph("Message", message);
 }
 
-// Every value of a posted field, in posted order.
-std::vector<std::string> FormValues(automation::Object& form, std::string_view name) {
-  const Variant v = form.Get("Fields").ToObject()->Get("Item", {Variant(std::string(name))});
-  if (v.IsEmpty()) return {};
-  if (!v.IsArray()) return {v.ToText()};
-  std::vector<std::string> out;
-  for (const Variant& e : v.ToArray()) out.push_back(e.ToText());
-  return out;
-}
-
 std::string EntryForm(const Issue& is, int32_t projectId, const Target& target, const ObjectPtr& posted,
                       PageContext& page) {
   auto form = page.Create("Brisquel.DataEntryForm");
@@ -267,7 +257,7 @@ void SendIssue(PageContext& page, Issue& is, const ObjectPtr& posted, const std:
   if (is.IsNew()) {
     html += input + "\r\n";
   } else {
-    const std::vector<std::string> ticked = posted ? FormValues(*posted, "chkAttachment") : std::vector<std::string>{};
+    const std::vector<std::string> ticked = posted ? page.FormValues("chkAttachment") : std::vector<std::string>{};
     html += AttachmentList(page, *is.db, is.id, !inquiry, ticked, input);
   }
   if (!inquiry) html += "<input type=submit id=Save name=Save value='Save' onclick='return Validate();'>\r\n";

@@ -215,10 +215,10 @@ void ProjectPost(PageContext& page) {
   p.publicGroup = page.Form("PublicMembersOfGroupCode");
   p.publicAccessible = !page.Form("PublicAccessible").empty();
   p.emailEnabled = !page.Form("EMailEnabled").empty();
-  p.members = PostedValues(page, "TeamMember");
-  p.overrides = PostedValues(page, "OverrideWorkflow");
-  p.admins = PostedValues(page, "ProjectAdmin");
-  const std::vector<std::string> codes = PostedValues(page, "GroupCode"), leads = PostedValues(page, "GroupLead");
+  p.members = page.FormValues("TeamMember");
+  p.overrides = page.FormValues("OverrideWorkflow");
+  p.admins = page.FormValues("ProjectAdmin");
+  const std::vector<std::string> codes = page.FormValues("GroupCode"), leads = page.FormValues("GroupLead");
   for (size_t i = 0; i < codes.size() && i < leads.size(); ++i) p.leads[codes[i]] = leads[i];
   if (!p.image.empty()) {
     // The code is not posted: it cannot change. The stored one names the project again.

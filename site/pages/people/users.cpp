@@ -128,7 +128,7 @@ void UserPost(PageContext& page) {
   u.siteAdministrator = !page.Form("SiteAdministrator").empty();
   u.publicUser = !page.Form("PublicUser").empty();
   u.emailEnabled = !page.Form("EMailEnabled").empty();
-  u.groups = PostedValues(page, "GroupCode");
+  u.groups = page.FormValues("GroupCode");
   const Variant user(page.UserId());
   std::string message;
   const bool saved =

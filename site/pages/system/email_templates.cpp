@@ -57,18 +57,6 @@ struct TemplateForm {
   std::string image;  // the stored row as read, for UpdateEMailTemplate
 };
 
-// Every value of a posted field, in the order posted.
-std::vector<std::string> PostedValues(automation::Object& form, const char* name) {
-  const Variant v = form.Get("Fields").ToObject()->Get("Item", {Variant(name)});
-  std::vector<std::string> out;
-  if (v.IsArray()) {
-    for (const Variant& e : v.ToArray()) out.push_back(e.ToText());
-  } else if (!v.IsEmpty()) {
-    out.push_back(v.ToText());
-  }
-  return out;
-}
-
 // The parts of the format, with the template's texts (a new template's are empty).
 std::vector<Part> StoredParts(PageContext& page, automation::Object& db, const std::string& name,
                               const std::string& format) {
@@ -142,8 +130,8 @@ void EditPost(PageContext& page) {
   f.name = f.originalName.empty() ? page.Form("TemplateName") : f.originalName;
   f.subject = page.Form("Subject");
   f.image = page.Form("rsTemplate");
-  const std::vector<std::string> names = PostedValues(*form, "PartType");
-  const std::vector<std::string> contents = PostedValues(*form, "PartContent");
+  const std::vector<std::string> names = page.FormValues("PartType");
+  const std::vector<std::string> contents = page.FormValues("PartContent");
   for (size_t i = 0; i < names.size(); ++i) f.parts.push_back({names[i], i < contents.size() ? contents[i] : ""});
   std::string message;
   if (f.image.empty()) {

@@ -1,7 +1,6 @@
 // Every page a user reaches from the menu by following links, in Chromium against a vantrel-site on
 // the demo site, as a site administrator, a project member and a public user: each answers 200 and
-// runs its script without an exception, and every Help link opens the page's help text. A 501 is a
-// fault unless its path is one of those still being built.
+// runs its script without an exception, and every Help link opens the page's help text.
 #include <gtest/gtest.h>
 
 #include <deque>
