@@ -37,6 +37,18 @@ const char* const kFromM =
 const char* const kFromN =
     " From ProjectUsers INNER JOIN Projects ON ProjectUsers.ProjectId = Projects.ProjectId inner join Issues on "
     "Issues.ProjectId = Projects.ProjectId ";
+// A member's list of all or of the open issues in issue order walks Issues in the order of its key
+// and tests each issue's project against his (a probe of the ProjectUsers key): a page costs the
+// issues before it, where reading his projects' index entries first sorts all his issues for every
+// page. NOT INDEXED keeps the engine, which has no statistics on a site, from taking the index by
+// status and sorting instead.
+const char* const kFromMemberByIssue =
+    " FROM Issues NOT INDEXED CROSS JOIN ProjectUsers ON ProjectUsers.ProjectId = Issues.ProjectId CROSS JOIN Projects ON "
+    "Projects.ProjectId = Issues.ProjectId ";
+
+bool IsIssueId(const std::string& orderBy) {
+  return EqualsNoCase(orderBy, "Issues.IssueId") || EqualsNoCase(orderBy, "IssueId");
+}
 
 // The joins of the code tables that are not naturally sorted, so that their SortOrder can be named
 // (as <field>_<table>) in the order and in conditions. Only the tables that the order or the
@@ -259,19 +271,21 @@ bool MayNameProjects(const std::string& text, const sqlguard::Catalogue& catalog
 
 // The FROM of the ids of a list's rows. Every issue has its project (the keys see to it), so a
 // list whose own text names no column of Projects keeps its rows without the join; the member's
-// projects come first, so that his issues are read from the index of Issues by project.
-std::string IdsFrom(Scope scope, const ListStatement& st, bool namesProjects) {
-  if (namesProjects) return st.from;
+// projects come first, so that his issues are read from the index of Issues by project (in
+// issue order, Issues comes first: kFromMemberByIssue).
+std::string IdsFrom(Scope scope, const std::string& rowsFrom, bool namesProjects, bool byIssue) {
+  if (namesProjects) return rowsFrom;
   switch (scope) {
     case Scope::SiteAdmin:
     case Scope::Project:
       return " FROM Issues ";
     case Scope::Member:
+      if (byIssue) return " FROM Issues NOT INDEXED CROSS JOIN ProjectUsers ON ProjectUsers.ProjectId = Issues.ProjectId ";
       return " FROM ProjectUsers CROSS JOIN Issues ON ProjectUsers.ProjectId = Issues.ProjectId ";
     case Scope::Public:
       break;
   }
-  return st.from;
+  return rowsFrom;
 }
 
 }  // namespace
@@ -309,7 +323,12 @@ std::shared_ptr<ado::Recordset> FilteredList(Database& db, int32_t projectId, co
   ListStatement st = filter.custom ? CustomList(scope, projectTest, projectId, currentUser, filter)
                                    : SystemList(scope, projectTest, projectId, currentUser, filter);
   const ado::Params& params = st.params;
-  std::string sql = "SELECT  Projects.ProjectCode, Issues.*" + st.from + joins + st.where + order;
+  // The lists of issues assigned to a user keep the index by user.
+  const bool memberByIssue = scope == Scope::Member && IsIssueId(orderBy) &&
+                             (filter.custom || EqualsNoCase(filter.systemValue, "allopen") ||
+                              EqualsNoCase(filter.systemValue, "all"));
+  const std::string rowsFrom = memberByIssue ? std::string(kFromMemberByIssue) : st.from;
+  std::string sql = "SELECT  Projects.ProjectCode, Issues.*" + rowsFrom + joins + st.where + order;
 
   // Text from outside stays inside its parentheses and names only the list's tables and columns.
   ado::Connection& connection = db.Connection();
@@ -338,8 +357,9 @@ std::shared_ptr<ado::Recordset> FilteredList(Database& db, int32_t projectId, co
   // A page past the first is found by its ids over the indexes, then read by them.
   const bool conditionNamesProjects = MayNameProjects(named, catalogue);
   query.ids = "SELECT Issues.IssueId" +
-              IdsFrom(scope, st, conditionNamesProjects || MayNameProjects(orderBy, catalogue)) + joins +
-              st.where + order;
+              IdsFrom(scope, rowsFrom, conditionNamesProjects || MayNameProjects(orderBy, catalogue),
+                      memberByIssue) +
+              joins + st.where + order;
   query.rowsOf =
       "SELECT  Projects.ProjectCode, Issues.* FROM PageIds CROSS JOIN Issues ON Issues.IssueId = PageIds.IssueId "
       "INNER JOIN Projects ON Issues.ProjectId = Projects.ProjectId ORDER BY PageIds.Position";

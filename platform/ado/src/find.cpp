@@ -208,7 +208,7 @@ void Recordset::Find(const std::string& criteria, int32_t skipRows, int32_t dire
     from = pos_;
   }
   FetchAll();  // the criterion is tested on every row
-  auto count = static_cast<std::ptrdiff_t>(rows_.size());
+  auto count = static_cast<std::ptrdiff_t>(rows_.Size());
   std::ptrdiff_t i = from;
   if (from == kBof) {
     if (!forward) return;
@@ -219,7 +219,7 @@ void Recordset::Find(const std::string& criteria, int32_t skipRows, int32_t dire
   }
   for (int32_t k = 0; k < skipRows && i >= 0; ++k) i = forward ? NextVisible(i + 1) : PrevVisible(i - 1);
   for (; i >= 0 && i < count; i += forward ? 1 : -1) {
-    const Row& r = rows_[static_cast<size_t>(i)];
+    const Row& r = rows_.Get(static_cast<size_t>(i));
     if (!Visible(r)) continue;
     Variant v = r.change ? r.change->values[field] : cells_.Get(r.base + field);
     if (Matches(v, c)) {

@@ -280,9 +280,10 @@ std::vector<uint8_t> Recordset::SaveImage(std::string_view key) {
     w.Str(f.baseColumn);
   }
   uint32_t kept = 0;
-  for (const Row& r : rows_) kept += r.state != RowState::Gone ? 1 : 0;
+  for (size_t i = 0; i < rows_.Size(); ++i) kept += rows_.Get(i).state != RowState::Gone ? 1 : 0;
   w.U32(kept);
-  for (const Row& r : rows_) {
+  for (size_t i = 0; i < rows_.Size(); ++i) {
+    const Row& r = rows_.Get(i);
     if (r.state == RowState::Gone) continue;
     uint8_t state = r.state == RowState::Modified ? 1 : r.state == RowState::New ? 2 : r.state == RowState::Deleted ? 3 : 0;
     bool hasChange = r.change && (r.state == RowState::Modified || r.state == RowState::New);
@@ -389,8 +390,7 @@ void Recordset::LoadImage(const uint8_t* data, size_t size, std::string_view key
   if (rowCount > r.Left() / 2) Damaged();
 
   CellStore cells;
-  std::vector<Row> rows;
-  rows.reserve(rowCount);
+  RowTable rows;
   size_t visible = 0;
   for (uint32_t k = 0; k < rowCount; ++k) {
     uint8_t state = r.U8();
@@ -425,7 +425,7 @@ void Recordset::LoadImage(const uint8_t* data, size_t size, std::string_view key
       row.change = std::move(c);
     }
     if (row.state != RowState::Deleted) ++visible;
-    rows.push_back(std::move(row));
+    rows.PushBack(std::move(row));
   }
   if (r.Left() != 0) Damaged();
 

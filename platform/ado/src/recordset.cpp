@@ -73,6 +73,45 @@ int32_t FieldRef::ActualSize() const {
   return Info().definedSize;
 }
 
+// ---------------------------------------------------------------- rows
+
+Recordset::RowTable::Block* Recordset::RowTable::Find(size_t key) const {
+  if (key == lastKey_) return last_;
+  auto it = blocks_.find(key);
+  if (it == blocks_.end()) return nullptr;
+  lastKey_ = key;
+  last_ = it->second.get();
+  return last_;
+}
+
+const Recordset::Row& Recordset::RowTable::Get(size_t i) const {
+  static const Row unread;
+  const Block* b = Find(i / kBlock);
+  return b ? b->rows[i % kBlock] : unread;
+}
+
+Recordset::Row& Recordset::RowTable::Hold(size_t i) {
+  Block* b = Find(i / kBlock);
+  if (!b) {
+    b = blocks_.emplace(i / kBlock, std::make_unique<Block>()).first->second.get();
+    lastKey_ = i / kBlock;
+    last_ = b;
+  }
+  return b->rows[i % kBlock];
+}
+
+void Recordset::RowTable::PushBack(Row row) {
+  Hold(size_) = std::move(row);
+  ++size_;
+}
+
+void Recordset::RowTable::Clear() {
+  blocks_.clear();
+  size_ = 0;
+  lastKey_ = static_cast<size_t>(-1);
+  last_ = nullptr;
+}
+
 // ---------------------------------------------------------------- Recordset
 
 Recordset::Recordset() = default;
@@ -88,7 +127,7 @@ void Recordset::RequireUpdatable() const {
 
 void Recordset::Reset() {
   cells_.Clear();
-  rows_.clear();
+  rows_.Clear();
   rowSource_.reset();
   pos_ = kEof;
   visible_ = 0;
@@ -105,8 +144,7 @@ void Recordset::OpenResult(std::shared_ptr<Connection> connection, ResultSet res
   meta_ = std::move(result.meta);
   cells_ = std::move(result.cells);
   size_t n = meta_->fields.size();
-  rows_.reserve(result.rows);
-  for (size_t r = 0; r < result.rows; ++r) rows_.push_back(Row{r * n, RowState::Unmodified, nullptr});
+  for (size_t r = 0; r < result.rows; ++r) rows_.PushBack(Row{r * n, RowState::Unmodified, nullptr});
   visible_ = result.rows;
   pos_ = result.rows ? 0 : kEof;
   if (lockType != adLockUnspecified) {
@@ -125,8 +163,8 @@ void Recordset::OpenPaged(ResultSet first, size_t total, std::shared_ptr<RowSour
   const size_t read = first.rows;
   if (read > total || !rows) Raise(err::kInvalidArgument, kSource);
   OpenResult(nullptr, std::move(first), lockType, std::move(source));
-  rows_.reserve(total);
-  while (rows_.size() < total) rows_.push_back(Row{kUnfetched, RowState::Unmodified, nullptr});
+  // The rows not read yet take no room: only the count.
+  rows_.Extend(total - rows_.Size());
   visible_ = total;
   pos_ = total ? 0 : kEof;
   if (read < total) rowSource_ = std::move(rows);
@@ -139,38 +177,38 @@ void Recordset::FetchRange(size_t first, size_t last) const {
     Raise(err::kFail, kSource, "The rows of the recordset could not be read again.");
   const size_t base = cells_.Size();
   cells_.Append(got.cells);
-  for (size_t i = 0; i < got.rows; ++i) rows_[first + i].base = base + i * n;
+  for (size_t i = 0; i < got.rows; ++i) rows_.Hold(first + i).base = base + i * n;
 }
 
 void Recordset::Fetch(size_t row) const {
-  if (!rowSource_ || row >= rows_.size() || rows_[row].base != kUnfetched) return;
+  if (!rowSource_ || row >= rows_.Size() || rows_.Get(row).base != kUnfetched) return;
   const size_t window = static_cast<size_t>(pageSize_);
   // A walk going on from rows read (a printed list, a download) reads as far again as the stretch
   // read just before it: a few statements for the whole list rather than one a page, each of which
   // would step over all the rows before it. A row reached otherwise is read with its page.
   size_t run = 0;
-  while (run < row && rows_[row - 1 - run].base != kUnfetched) ++run;
+  while (run < row && rows_.Get(row - 1 - run).base != kUnfetched) ++run;
   size_t first = row, last = row + 1, end = 0;
   if (run > 0) {
-    end = std::min(row + std::max(window, run), rows_.size());
+    end = std::min(row + std::max(window, run), rows_.Size());
   } else {
     const size_t pageStart = row - row % window;
-    end = std::min(pageStart + window, rows_.size());
-    while (first > pageStart && rows_[first - 1].base == kUnfetched) --first;
+    end = std::min(pageStart + window, rows_.Size());
+    while (first > pageStart && rows_.Get(first - 1).base == kUnfetched) --first;
   }
-  while (last < end && rows_[last].base == kUnfetched) ++last;
+  while (last < end && rows_.Get(last).base == kUnfetched) ++last;
   FetchRange(first, last);
 }
 
 void Recordset::FetchAll() const {
   if (!rowSource_) return;
-  for (size_t i = 0; i < rows_.size();) {
-    if (rows_[i].base != kUnfetched) {
+  for (size_t i = 0; i < rows_.Size();) {
+    if (rows_.Get(i).base != kUnfetched) {
       ++i;
       continue;
     }
     size_t last = i + 1;
-    while (last < rows_.size() && rows_[last].base == kUnfetched) ++last;
+    while (last < rows_.Size() && rows_.Get(last).base == kUnfetched) ++last;
     FetchRange(i, last);
     i = last;
   }
@@ -283,33 +321,33 @@ Variant Recordset::ActiveConnectionVariant() const {
 bool Recordset::IsBOF() const {
   RequireOpen();
   if (pos_ == kBof) return true;
-  return visible_ == 0 && !(pos_ >= 0 && rows_[static_cast<size_t>(pos_)].state == RowState::Deleted);
+  return visible_ == 0 && !(pos_ >= 0 && rows_.Get(static_cast<size_t>(pos_)).state == RowState::Deleted);
 }
 
 bool Recordset::IsEOF() const {
   RequireOpen();
   if (pos_ == kEof) return true;
-  return visible_ == 0 && !(pos_ >= 0 && rows_[static_cast<size_t>(pos_)].state == RowState::Deleted);
+  return visible_ == 0 && !(pos_ >= 0 && rows_.Get(static_cast<size_t>(pos_)).state == RowState::Deleted);
 }
 
 std::ptrdiff_t Recordset::NextVisible(std::ptrdiff_t from) const {
-  for (auto i = std::max<std::ptrdiff_t>(from, 0); i < static_cast<std::ptrdiff_t>(rows_.size()); ++i)
-    if (Visible(rows_[static_cast<size_t>(i)])) return i;
+  for (auto i = std::max<std::ptrdiff_t>(from, 0); i < static_cast<std::ptrdiff_t>(rows_.Size()); ++i)
+    if (Visible(rows_.Get(static_cast<size_t>(i)))) return i;
   return kEof;
 }
 
 std::ptrdiff_t Recordset::PrevVisible(std::ptrdiff_t from) const {
-  for (auto i = std::min<std::ptrdiff_t>(from, static_cast<std::ptrdiff_t>(rows_.size()) - 1); i >= 0; --i)
-    if (Visible(rows_[static_cast<size_t>(i)])) return i;
+  for (auto i = std::min<std::ptrdiff_t>(from, static_cast<std::ptrdiff_t>(rows_.Size()) - 1); i >= 0; --i)
+    if (Visible(rows_.Get(static_cast<size_t>(i)))) return i;
   return kBof;
 }
 
 std::ptrdiff_t Recordset::VisibleAt(int32_t ordinal) const {
   if (ordinal < 1 || static_cast<size_t>(ordinal) > visible_) return kEof;
-  if (visible_ == rows_.size()) return ordinal - 1;
+  if (visible_ == rows_.Size()) return ordinal - 1;
   int32_t seen = 0;
-  for (size_t i = 0; i < rows_.size(); ++i)
-    if (Visible(rows_[i]) && ++seen == ordinal) return static_cast<std::ptrdiff_t>(i);
+  for (size_t i = 0; i < rows_.Size(); ++i)
+    if (Visible(rows_.Get(i)) && ++seen == ordinal) return static_cast<std::ptrdiff_t>(i);
   return kEof;
 }
 
@@ -328,7 +366,7 @@ void Recordset::MoveFirst() {
 void Recordset::MoveLast() {
   RequireOpen();
   BeginMove();
-  auto p = PrevVisible(static_cast<std::ptrdiff_t>(rows_.size()) - 1);
+  auto p = PrevVisible(static_cast<std::ptrdiff_t>(rows_.Size()) - 1);
   if (p == kBof) Raise(err::kNoCurrentRecord, kSource);
   pos_ = p;
 }
@@ -342,7 +380,7 @@ void Recordset::MoveNext() {
 void Recordset::MovePrevious() {
   if (IsBOF()) Raise(err::kNoCurrentRecord, kSource);
   BeginMove();
-  pos_ = PrevVisible(pos_ == kEof ? static_cast<std::ptrdiff_t>(rows_.size()) - 1 : pos_ - 1);
+  pos_ = PrevVisible(pos_ == kEof ? static_cast<std::ptrdiff_t>(rows_.Size()) - 1 : pos_ - 1);
 }
 
 void Recordset::Move(int32_t numRecords, const Variant& start) {
@@ -385,9 +423,9 @@ void Recordset::SetBookmark(const Variant& b) {
   } catch (const automation::ComError&) {
     Raise(err::kBadBookmark, kSource);
   }
-  if (!(d >= 1 && d <= static_cast<double>(rows_.size())) || d != std::floor(d)) Raise(err::kBadBookmark, kSource);
+  if (!(d >= 1 && d <= static_cast<double>(rows_.Size())) || d != std::floor(d)) Raise(err::kBadBookmark, kSource);
   auto index = static_cast<std::ptrdiff_t>(d) - 1;
-  if (!Visible(rows_[static_cast<size_t>(index)])) Raise(err::kBadBookmark, kSource);
+  if (!Visible(rows_.Get(static_cast<size_t>(index)))) Raise(err::kBadBookmark, kSource);
   BeginMove();
   pos_ = index;
 }
@@ -396,12 +434,12 @@ int32_t Recordset::AbsolutePosition() const {
   RequireOpen();
   if (pos_ == kBof) return adPosBOF;
   if (pos_ == kEof) return adPosEOF;
-  const Row& r = rows_[static_cast<size_t>(pos_)];
+  const Row& r = rows_.Get(static_cast<size_t>(pos_));
   if (!Visible(r)) return adPosUnknown;
-  if (visible_ == rows_.size()) return static_cast<int32_t>(pos_ + 1);
+  if (visible_ == rows_.Size()) return static_cast<int32_t>(pos_ + 1);
   int32_t ordinal = 0;
   for (std::ptrdiff_t i = 0; i <= pos_; ++i)
-    if (Visible(rows_[static_cast<size_t>(i)])) ++ordinal;
+    if (Visible(rows_.Get(static_cast<size_t>(i)))) ++ordinal;
   return ordinal;
 }
 
@@ -468,16 +506,17 @@ FieldRef Recordset::Field(size_t index) {
 }
 
 Recordset::Row& Recordset::CurrentRow() {
-  return const_cast<Row&>(static_cast<const Recordset*>(this)->CurrentRow());
+  static_cast<const Recordset*>(this)->CurrentRow();
+  return rows_.Hold(static_cast<size_t>(pos_));
 }
 
 const Recordset::Row& Recordset::CurrentRow() const {
   RequireOpen();
   if (pos_ < 0) Raise(err::kNoCurrentRecord, kSource);
-  const Row& r = rows_[static_cast<size_t>(pos_)];
-  if (!Visible(r)) Raise(err::kDeletedRow, kSource);
-  if (r.base == kUnfetched) Fetch(static_cast<size_t>(pos_));
-  return r;
+  const size_t at = static_cast<size_t>(pos_);
+  if (!Visible(rows_.Get(at))) Raise(err::kDeletedRow, kSource);
+  if (rows_.Get(at).base == kUnfetched) Fetch(at);
+  return rows_.Get(at);
 }
 
 Variant Recordset::Value(size_t index) const {
@@ -567,9 +606,9 @@ void Recordset::AddNew() {
   c->values.assign(n, Variant::Null());
   c->assigned.assign(n, 0);
   beforeAdd_ = pos_;
-  rows_.push_back(Row{kNoBase, RowState::New, std::move(c)});
+  rows_.PushBack(Row{kNoBase, RowState::New, std::move(c)});
   ++visible_;
-  pos_ = static_cast<std::ptrdiff_t>(rows_.size()) - 1;
+  pos_ = static_cast<std::ptrdiff_t>(rows_.Size()) - 1;
   editMode_ = adEditAdd;
 }
 
@@ -613,13 +652,13 @@ void Recordset::Update(const Variant& fieldList, const Variant& values) {
 void Recordset::CancelUpdate() {
   RequireOpen();
   if (editMode_ == adEditAdd) {
-    Row& r = rows_[static_cast<size_t>(pos_)];
+    Row& r = rows_.Hold(static_cast<size_t>(pos_));
     r.state = RowState::Gone;
     r.change.reset();
     --visible_;
-    pos_ = beforeAdd_ >= 0 && Visible(rows_[static_cast<size_t>(beforeAdd_)]) ? beforeAdd_ : NextVisible(0);
+    pos_ = beforeAdd_ >= 0 && Visible(rows_.Get(static_cast<size_t>(beforeAdd_))) ? beforeAdd_ : NextVisible(0);
   } else if (editMode_ == adEditInProgress) {
-    Row& r = rows_[static_cast<size_t>(backup_.row)];
+    Row& r = rows_.Hold(static_cast<size_t>(backup_.row));
     r.state = backup_.state;
     r.change = std::move(backup_.change);
   }
@@ -676,17 +715,17 @@ void Recordset::CancelBatch(int32_t affect) {
     }
   };
   if (affect == adAffectCurrent) {
-    if (pos_ >= 0) revert(rows_[static_cast<size_t>(pos_)]);
+    if (pos_ >= 0) revert(rows_.Hold(static_cast<size_t>(pos_)));
   } else {
-    for (Row& r : rows_) revert(r);
+    rows_.ForEachHeld([&](size_t, Row& r) { revert(r); });
   }
-  if (pos_ >= 0 && !Visible(rows_[static_cast<size_t>(pos_)])) pos_ = NextVisible(0);
+  if (pos_ >= 0 && !Visible(rows_.Get(static_cast<size_t>(pos_)))) pos_ = NextVisible(0);
 }
 
 int32_t Recordset::Status() const {
   RequireOpen();
   if (pos_ < 0) Raise(err::kNoCurrentRecord, kSource);
-  switch (rows_[static_cast<size_t>(pos_)].state) {
+  switch (rows_.Get(static_cast<size_t>(pos_)).state) {
     case RowState::New: return adRecNew;
     case RowState::Modified: return adRecModified;
     case RowState::Deleted:

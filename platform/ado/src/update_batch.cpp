@@ -81,10 +81,10 @@ void Recordset::UpdateBatch(int32_t affect) {
   };
   std::vector<size_t> rows;
   if (affect == adAffectCurrent) {
-    if (pos_ >= 0 && pending(rows_[static_cast<size_t>(pos_)])) rows.push_back(static_cast<size_t>(pos_));
+    if (pos_ >= 0 && pending(rows_.Get(static_cast<size_t>(pos_)))) rows.push_back(static_cast<size_t>(pos_));
   } else {
-    for (size_t i = 0; i < rows_.size(); ++i)
-      if (pending(rows_[i])) rows.push_back(i);
+    for (size_t i = 0; i < rows_.Size(); ++i)
+      if (pending(rows_.Get(i))) rows.push_back(i);
   }
   if (!connection_ || connection_->State() != adStateOpen) Raise(err::kInvalidConnection, kSource);
   if (rows.empty()) return;
@@ -125,7 +125,7 @@ constexpr const char* kTooManyRows =
 class Recordset::RowWriter {
  public:
   RowWriter(Recordset& rs, Connection& c, size_t index)
-      : rs_(rs), c_(c), F(rs.meta_->fields), row_(rs.rows_[index]), tables_(GroupByTable(*rs.meta_)) {
+      : rs_(rs), c_(c), F(rs.meta_->fields), row_(rs.rows_.Hold(index)), tables_(GroupByTable(*rs.meta_)) {
     out_.row = index;
   }
 
@@ -343,7 +343,7 @@ Recordset::PendingWrite Recordset::WriteRow(Connection& c, size_t index) { retur
 void Recordset::CommitWritten(std::vector<PendingWrite>& writes) {
   size_t n = FieldCount();
   for (PendingWrite& w : writes) {
-    Row& row = rows_[w.row];
+    Row& row = rows_.Hold(w.row);
     if (w.deleted) {
       row.state = RowState::Gone;
       row.change.reset();

@@ -294,6 +294,8 @@ TEST_F(PagedListTest, DeepPagesReadByTheirIdsAreThoseOfTheWholeList) {
       {"bob", -1, "x:ProjectCode = 'Secret'", "PriorityCode_Priorities.SortOrder", 0, 334},
       {"admin", -1, "s:all", "Projects.ProjectCode", 1, 1004},
       {"alice", -1, "Summary", "Issues.Summary", 1, 331, true},
+      {"bob", -1, "s:allopen", "Issues.IssueId", 0, 573},
+      {"dave", -1, "s:all", "IssueId", 1, 670},
   };
   for (const Case& c : cases) {
     auto read = [&] {
@@ -325,6 +327,24 @@ TEST_F(PagedListTest, DeepPagesReadByTheirIdsAreThoseOfTheWholeList) {
       EXPECT_EQ(n, std::min(50, c.rows - (page - 1) * 50)) << what << ": page " << page;
     }
   }
+}
+
+// A member's list of all or of the open issues in issue order walks Issues in the order of its key,
+// either way, with no sort of his rows, on a site without the engine's statistics.
+TEST_F(PagedListTest, AMembersListInIssueOrderWalksIssuesWithoutSorting) {
+  for (const char* filter : {"s:allopen", "s:all", "x:Issues.Summary <> ''"})
+    for (int16_t seq : {0, 1}) {
+      auto rs = List("bob", -1, filter, "Issues.IssueId", seq);
+      ASSERT_NE(rs, nullptr) << filter;
+      std::string statement = rs->Source();
+      const size_t user = statement.find('?');
+      ASSERT_NE(user, std::string::npos) << filter;
+      statement.replace(user, 1, "'bob'");
+      std::string plan;
+      for (const std::string& step : sql->Rows("EXPLAIN QUERY PLAN " + statement)) plan += step + "\n";
+      EXPECT_NE(plan.find("SCAN Issues"), std::string::npos) << filter << " " << seq << "\n" << plan;
+      EXPECT_EQ(plan.find("TEMP B-TREE"), std::string::npos) << filter << " " << seq << "\n" << plan;
+    }
 }
 
 // The standard lists count from the counts the site keeps per project and status; they follow

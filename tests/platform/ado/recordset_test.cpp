@@ -1,5 +1,7 @@
 #include "ado_fixture.h"
 
+#include <functional>
+
 namespace adotest {
 namespace {
 
@@ -228,6 +230,114 @@ TEST_F(AdoTest, SupportsAnswersWhatTheCursorCanDo) {
   auto rs = conn->Query("select * from Items");
   EXPECT_FALSE(rs->Call("Supports", {Variant(adUpdateBatch)}).ToBool());
   EXPECT_TRUE(rs->Call("Supports", {Variant(adMovePrevious)}).ToBool());
+}
+
+}  // namespace
+}  // namespace adotest
+
+namespace adotest {
+namespace {
+
+constexpr size_t kMillion = 1000000;
+
+// A list of a million numbered rows made by the engine, read a stretch at a time as the recordset
+// asks; counts the rows asked for.
+class NumberRows : public ado::RowSource {
+ public:
+  explicit NumberRows(std::shared_ptr<ado::Connection> c) : c_(std::move(c)) {}
+  ado::ResultSet Fetch(size_t first, size_t count) override {
+    asked += count;
+    return Rows(first, count);
+  }
+  ado::ResultSet Rows(size_t first, size_t count) {
+    return c_->QueryRows(
+        "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < 1000000) "
+        "SELECT x AS Number, 'row ' || x AS Label FROM n LIMIT ? OFFSET ?",
+        {ado::Param::Long(static_cast<int32_t>(count)), ado::Param::Long(static_cast<int32_t>(first))});
+  }
+  size_t asked = 0;
+
+ private:
+  std::shared_ptr<ado::Connection> c_;
+};
+
+std::shared_ptr<ado::Recordset> MillionRows(const std::shared_ptr<NumberRows>& rows) {
+  auto rs = std::make_shared<ado::Recordset>();
+  rs->OpenPaged(rows->Rows(0, 0), kMillion, rows, ado::adLockBatchOptimistic);
+  return rs;
+}
+
+TEST_F(AdoTest, ALongPagedListReadsOnlyTheRowsReached) {
+  auto rows = std::make_shared<NumberRows>(conn);
+  auto rs = MillionRows(rows);
+  EXPECT_EQ(rs->RecordCount(), 1000000);
+  EXPECT_EQ(rs->PageCount(), 100000);
+  Variant mark;
+  struct Step {
+    const char* what;
+    std::function<void()> move;
+    int32_t number, position;
+  };
+  const Step steps[] = {
+      {"first row", [&] {}, 1, 1},
+      {"last page", [&] { rs->SetAbsolutePage(100000); }, 999991, 999991},
+      {"last row", [&] { rs->MoveLast(); }, 1000000, 1000000},
+      {"back 25", [&] { rs->Move(-25, Variant::Missing()); }, 999975, 999975},
+      {"middle", [&] { rs->SetAbsolutePosition(500000); mark = rs->Bookmark(); }, 500000, 500000},
+      {"on from the middle", [&] { rs->MoveNext(); }, 500001, 500001},
+      {"first", [&] { rs->MoveFirst(); }, 1, 1},
+      {"bookmark", [&] { rs->SetBookmark(mark); }, 500000, 500000},
+      {"previous", [&] { rs->MovePrevious(); }, 499999, 499999},
+  };
+  for (const Step& s : steps) {
+    s.move();
+    EXPECT_EQ(rs->Value("Number").ToLong(), s.number) << s.what;
+    EXPECT_EQ(rs->Text("Label"), "row " + std::to_string(s.number)) << s.what;
+    EXPECT_EQ(rs->AbsolutePosition(), s.position) << s.what;
+    EXPECT_EQ(rs->AbsolutePage(), (s.position - 1) / 10 + 1) << s.what;
+  }
+  // Each row reached was read with its page (five pages), or with the stretch after the rows
+  // read before it; never the rows between.
+  EXPECT_EQ(rows->asked, 50u);
+  rs->MoveLast();
+  rs->MoveNext();
+  EXPECT_TRUE(rs->IsEOF());
+  EXPECT_EQ(rs->RecordCount(), 1000000);
+}
+
+TEST_F(AdoTest, ALongPagedListKeepsItsChangesAmongUnreadRows) {
+  auto rows = std::make_shared<NumberRows>(conn);
+  auto rs = MillionRows(rows);
+  // A change far down the list, a row deleted near the top and a row added after the last.
+  rs->SetAbsolutePosition(700000);
+  rs->SetValue("Label", Variant("changed"));
+  rs->Update();
+  rs->SetAbsolutePosition(21);
+  rs->Delete();
+  EXPECT_EQ(rs->AbsolutePosition(), ado::adPosUnknown);
+  rs->MoveNext();
+  EXPECT_EQ(rs->Value("Number").ToLong(), 22);
+  EXPECT_EQ(rs->AbsolutePosition(), 21);
+  rs->AddNew();
+  rs->SetValue("Number", Variant(int32_t{0}));
+  rs->Update();
+  EXPECT_EQ(rs->RecordCount(), 1000000);
+  rs->MoveLast();
+  EXPECT_EQ(rs->Value("Number").ToLong(), 0);
+  rs->SetAbsolutePosition(699999);
+  EXPECT_EQ(rs->Value("Number").ToLong(), 700000);
+  EXPECT_EQ(rs->Text("Label"), "changed");
+  EXPECT_EQ(rs->Status(), ado::adRecModified);
+
+  rs->CancelBatch();
+  EXPECT_EQ(rs->RecordCount(), 1000000);
+  rs->SetAbsolutePosition(700000);
+  EXPECT_EQ(rs->Text("Label"), "row 700000");
+  EXPECT_EQ(rs->Status(), ado::adRecUnmodified);
+  rs->SetAbsolutePosition(21);
+  EXPECT_EQ(rs->Value("Number").ToLong(), 21);
+  rs->MoveLast();
+  EXPECT_EQ(rs->Value("Number").ToLong(), 1000000);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -348,13 +349,47 @@ class Recordset : public automation::Dispatchable<Recordset> {
     std::vector<automation::Variant> values;
     std::vector<uint8_t> assigned;
   };
-  struct Row {
-    size_t base;  // offset of the values as read in cells_ (kNoBase for rows added here)
-    RowState state;
-    std::unique_ptr<Change> change;
-  };
   static constexpr size_t kNoBase = static_cast<size_t>(-1);
   static constexpr size_t kUnfetched = static_cast<size_t>(-2);  // a row of the source not read yet
+  struct Row {
+    size_t base = kUnfetched;  // offset of the values as read in cells_ (kNoBase for rows added here)
+    RowState state = RowState::Unmodified;
+    std::unique_ptr<Change> change;
+  };
+  // The rows by position. A row is held only once it is read or touched: the others (the rows of
+  // a source not read yet) are Unmodified and unread, so a list of a million rows holds the pages
+  // read, not a slot for every row. Rows are held in blocks, each at a fixed address for as long
+  // as the table is not cleared.
+  class RowTable {
+   public:
+    size_t Size() const { return size_; }
+    // The row at `i`, never held for this; an unread row of the source reads as such.
+    const Row& Get(size_t i) const;
+    // The row at `i`, held from now on (to be read into or changed).
+    Row& Hold(size_t i);
+    void PushBack(Row row);
+    // `count` more rows, unread.
+    void Extend(size_t count) { size_ += count; }
+    void Clear();
+    // Every held row in order of position; the others are unread and unchanged.
+    template <class F>
+    void ForEachHeld(F&& f) {
+      for (auto& [key, block] : blocks_)
+        for (size_t k = 0; k < kBlock && key * kBlock + k < size_; ++k) f(key * kBlock + k, block->rows[k]);
+    }
+
+   private:
+    static constexpr size_t kBlock = 64;
+    struct Block {
+      Row rows[kBlock];
+    };
+    Block* Find(size_t key) const;
+    size_t size_ = 0;
+    std::map<size_t, std::unique_ptr<Block>> blocks_;
+    // The block used last: walks and the rows of one page stay in one.
+    mutable size_t lastKey_ = static_cast<size_t>(-1);
+    mutable Block* last_ = nullptr;
+  };
   static constexpr std::ptrdiff_t kBof = -1;
   static constexpr std::ptrdiff_t kEof = -2;
   struct Backup {
@@ -395,7 +430,7 @@ class Recordset : public automation::Dispatchable<Recordset> {
   MetaPtr meta_;
   // Rows of a row source are read in const members as they are reached.
   mutable CellStore cells_;
-  mutable std::vector<Row> rows_;
+  mutable RowTable rows_;
   std::shared_ptr<RowSource> rowSource_;
   std::ptrdiff_t pos_ = kEof;
   size_t visible_ = 0;
