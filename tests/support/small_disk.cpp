@@ -6,6 +6,7 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/statvfs.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -71,6 +72,32 @@ bool SmallDisk::Limit() const {
   ::signal(SIGXFSZ, SIG_IGN);
   limit.rlim_cur = static_cast<rlim_t>(*limit_);
   return ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+}
+
+std::string SmallDisk::Run(const std::function<std::string()>& work) const {
+  int p[2];
+  if (::pipe(p) != 0) throw std::runtime_error("pipe failed");
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(p[0]);
+    int code = 2;
+    if (Limit()) try {
+        const std::string out = work();
+        code = ::write(p[1], out.data(), out.size()) == static_cast<ssize_t>(out.size()) ? 0 : 3;
+      } catch (...) {
+        code = 4;
+      }
+    ::_exit(code);  // no destructor of the parent's objects runs here
+  }
+  ::close(p[1]);
+  std::string out;
+  char buf[4096];
+  for (ssize_t n; (n = ::read(p[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
+  ::close(p[0]);
+  int status = 0;
+  if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    throw std::runtime_error("the child process failed (status " + std::to_string(status) + ")");
+  return out;
 }
 
 }  // namespace testsupport

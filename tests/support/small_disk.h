@@ -5,12 +5,15 @@
 // Where mounting is refused, or when asked for (Kind::kFileSizeLimit, or VANTREL_TEST_SMALL_DISK=limit
 // in the environment), the folder is an ordinary one and the room is how far any one file may
 // grow: Fill() sets that file size limit and Free() lifts it, and the process that writes applies
-// it with Limit() (a child after fork(): the limit ends with it). A write past it fails with EFBIG.
+// it with Limit() (a child after fork(): the limit ends with it), or Run() runs the writing in a
+// child that does. A write past it fails with EFBIG.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
+#include <string>
 
 namespace testsupport {
 
@@ -40,6 +43,10 @@ class SmallDisk {
   // past it fails instead of ending the process. Nothing on a tmpfs or without a limit; false when
   // the system refuses it.
   bool Limit() const;
+  // Runs `work` in a child process under that limit and returns what it returned; throws when the
+  // child did not end that way. The child opens connections of its own: the parent's are not its
+  // to use.
+  std::string Run(const std::function<std::string()>& work) const;
 
  private:
   std::filesystem::path path_;
