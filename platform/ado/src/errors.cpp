@@ -12,6 +12,21 @@ bool StartsWith(std::string_view s, std::string_view prefix) {
   return s.substr(0, prefix.size()) == prefix;
 }
 
+// Whether a write of the database's file or of its journal (the WAL, or the rollback journal while
+// it is open) failed because the file may grow no further. The engine reports such a write as a
+// plain I/O error and its own record of errno is lost by then; each file keeps its last errno.
+bool FileGrewPastItsLimit(sqlite3* db, int rc) {
+  if (rc != SQLITE_IOERR_WRITE && rc != SQLITE_IOERR_TRUNCATE && rc != SQLITE_IOERR_SHMSIZE) return false;
+  int error = 0;
+  if (sqlite3_file_control(db, "main", SQLITE_FCNTL_LAST_ERRNO, &error) == SQLITE_OK && error == EFBIG) return true;
+  sqlite3_file* journal = nullptr;
+  if (sqlite3_file_control(db, "main", SQLITE_FCNTL_JOURNAL_POINTER, &journal) != SQLITE_OK || !journal ||
+      !journal->pMethods)
+    return false;
+  error = 0;
+  return journal->pMethods->xFileControl(journal, SQLITE_FCNTL_LAST_ERRNO, &error) == SQLITE_OK && error == EFBIG;
+}
+
 }  // namespace
 
 std::string_view EngineFailureReason(int resultCode) {
@@ -86,7 +101,7 @@ ErrorInfo EngineError(int rc, std::string_view message) {
 int EngineFailureCode(sqlite3* db, int rc) {
   if ((rc & 0xFF) != SQLITE_IOERR || !db) return rc;
   const int error = sqlite3_system_errno(db);
-  return error == ENOSPC || error == EDQUOT ? SQLITE_FULL : rc;
+  return error == ENOSPC || error == EDQUOT || error == EFBIG || FileGrewPastItsLimit(db, rc) ? SQLITE_FULL : rc;
 }
 
 ErrorInfo EngineError(sqlite3* db, int rc) {

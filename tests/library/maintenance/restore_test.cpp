@@ -280,6 +280,19 @@ class KilledRestoreTest : public RestoreTest {
     RestoreTest::SetUp();
     name = Backup(file, "Site");  // without the marker: the marker tells the old site from the new
   }
+  // A staging copy of the backup beside the site, and a safety copy in the backup folder while it
+  // is written (".Site_prerestore_<stamp>.bak.part-XXXXXX"): what a killed restore leaves.
+  bool IsStaging(const fs::path& f) const {
+    const std::string prefix = "." + file.filename().string() + ".restore-";
+    const std::string n = f.filename().string();
+    return f.parent_path() == dir.path() && n.size() == prefix.size() + 6 && n.starts_with(prefix);
+  }
+  static bool IsPartialSafetyCopy(const fs::path& f) {
+    const std::string n = f.filename().string();
+    return n.starts_with(".Site_prerestore_") && n.size() == n.find(".bak.part-") + 16;
+  }
+  // Run in the restore's process before it begins.
+  virtual bool InChild() { return true; }
   // A restore in a child process, paused (stopped) at `point`.
   pid_t Paused(const std::string& point) {
     pid_t pid = Started(point);
@@ -295,6 +308,7 @@ class KilledRestoreTest : public RestoreTest {
     pid_t pid = ::fork();
     if (pid == 0) {
       ::setenv("VANTREL_RESTORE_TEST_PAUSE", point.c_str(), 1);
+      if (!InChild()) ::_exit(2);
       DbAdmin child;
       child.SetConnectionString(sitedb::ConnectionString(file));
       try {
@@ -322,25 +336,29 @@ class KilledRestoreTest : public RestoreTest {
     ::waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   }
-  // The site is whole, old (true) or new; no final name holds a partial safety copy.
+  // The site is whole, old (true) or new; no final name holds a partial safety copy. The safety
+  // copies are removed once checked (the next round's may take this second's name again); a
+  // partial one is left for the next restore to remove.
   bool Old(const std::string& when) {
     sitedb::Db check(file);
     EXPECT_EQ(check.Text("PRAGMA integrity_check"), "ok") << when;
     EXPECT_EQ(check.Int("select count(*) from sqlite_master where name = 'VantrelBackupHeader'"), 0) << when;
     for (const auto& e : fs::directory_iterator(archive))
-      if (e.path().filename().string().find("_prerestore_") != std::string::npos) {
-        if (e.path().filename().string()[0] != '.') {
-          EXPECT_EQ(agent::IntegrityCheck(e.path()), "ok") << when;
-        }
-        fs::remove(e.path());  // the next round's safety copy may take this second's name again
+      if (e.path().filename().string().starts_with("Site_prerestore_")) {
+        EXPECT_EQ(agent::IntegrityCheck(e.path()), "ok") << when;
+        fs::remove(e.path());
       }
     return check.Int("select count(*) from Groups where GroupCode = 'Marker'") == 1;
   }
-  // The next restore clears what the killed ones left beside the site.
+  // The next restore clears what the killed ones left beside the site and in the backup folder.
   void TearDown() override {
     Restore(name);
-    for (const auto& e : fs::directory_iterator(dir.path()))
-      EXPECT_EQ(e.path().filename().string().find(".restore-"), std::string::npos);
+    for (const fs::path& folder : {dir.path(), archive})
+      for (const auto& e : fs::directory_iterator(folder)) {
+        EXPECT_FALSE(IsStaging(e.path())) << e.path();
+        EXPECT_EQ(e.path().filename().string().find(".restore-"), std::string::npos) << e.path();
+        EXPECT_FALSE(IsPartialSafetyCopy(e.path())) << e.path();
+      }
     RestoreTest::TearDown();
   }
   std::string name;
@@ -395,26 +413,50 @@ TEST_F(KilledRestoreTest, AtRandomMomentsOfTheReplacementTheSiteIsWhollyOldOrWho
 namespace brisquel::backuptest {
 namespace {
 
+// The sanitizers make every process several times slower: their runs take fewer rounds.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kSlowdown = 3;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr int kSlowdown = 3;
+#else
+constexpr int kSlowdown = 1;
+#endif
+#else
+constexpr int kSlowdown = 1;
+#endif
+
+// The pause points in their order, and whether the site is still the old one there.
+const std::vector<std::pair<std::string, bool>> kPoints = {
+    {"staged", true}, {"locked", true},   {"safety-durable", true}, {"safety", true},
+    {"versioned", true}, {"replaced", false}, {"checkpointed", false}};
+
 // Restores killed (SIGKILL) at each of their pause points, or let go on from it, while another
 // process creates issues: every issue CreateIssue returned as saved is afterwards in the site or in
 // a safety copy, and what a killed restore left is gone once the next one has begun.
 class RestoreUnderWritesTest : public KilledRestoreTest {
  protected:
   // The trials run on a tmpfs of their own where one can be mounted (no disk to wait for), else in
-  // the usual temporary folder.
+  // the usual temporary folder. Where the small disk's room is a file size limit, the folder is
+  // still a tmpfs where one can be mounted.
   static void SetUpTestSuite() { Mount(64 << 20); }
   static void TearDownTestSuite() {
     delete tmpdir;
+    delete folder;
     delete disk;
     tmpdir = nullptr;
+    folder = nullptr;
     disk = nullptr;
   }
-  static void Mount(uint64_t bytes) {
+  static void Mount(uint64_t bytes, testsupport::SmallDisk::Kind kind = testsupport::SmallDisk::DefaultKind()) {
     sitedb::FreshSite(true);  // the store the test sites are copied from stays where it is
-    disk = new testsupport::SmallDisk(bytes);
-    if (disk->Mounted()) tmpdir = new testsupport::ScopedEnv("TMPDIR", disk->path().string());
+    disk = new testsupport::SmallDisk(bytes, kind);
+    if (!disk->Mounted()) folder = new testsupport::SmallDisk(64 << 20);
+    const testsupport::SmallDisk* on = disk->Mounted() ? disk : folder;
+    if (on->Mounted()) tmpdir = new testsupport::ScopedEnv("TMPDIR", on->path().string());
   }
   static inline testsupport::SmallDisk* disk = nullptr;
+  static inline testsupport::SmallDisk* folder = nullptr;
   static inline testsupport::ScopedEnv* tmpdir = nullptr;
 
   struct Writer {
@@ -475,8 +517,7 @@ class RestoreUnderWritesTest : public KilledRestoreTest {
     };
     add(file);
     for (const auto& e : fs::directory_iterator(archive))
-      if (e.path().filename().string().find("_prerestore_") != std::string::npos && e.path().filename().string()[0] != '.')
-        add(e.path());
+      if (e.path().filename().string().starts_with("Site_prerestore_")) add(e.path());
     return out;
   }
   // Hidden files beside the site and in the backup folder: only a restore's work files are hidden.
@@ -489,16 +530,28 @@ class RestoreUnderWritesTest : public KilledRestoreTest {
   }
   struct Outcome {
     bool old = false;     // the site is still the old one
+    bool killed = false;  // the restore reached its pause and was killed there
     std::string failure;  // why the restore failed, when it did
   };
   // One trial: the writer saves, a restore stops at `point` (unless it fails before), is killed or
-  // let go on, the writer saves on. On the small disk, `room` bytes are left free for the restore.
-  // Checks every saved issue and what the restore left.
+  // let go on, the writer saves on. On the small disk, `room` bytes are left for the restore.
+  // Checks every saved issue, and what the restore left: a killed one its staging copy (and, killed
+  // while it wrote the safety copy, the partial copy), for the next trial's restore to remove.
   Outcome Trial(const std::string& point, bool kill, const std::string& when, std::optional<uint64_t> room = {}) {
-    Writer w = StartWriter("Trial " + std::to_string(++trials), room ? 10ms : 2ms);
+    Writer w = StartWriter("Trial " + std::to_string(++trials), room && disk->Mounted() ? 10ms : 2ms);
     EXPECT_TRUE(WaitSaved(w, 2)) << when;
     Mark();
-    if (room) disk->Fill(*room);
+    if (room) {
+      // Under a file size limit the safety copy alone is stopped only where it is larger than the
+      // staging copy: the site has grown since the backup, by comments of 64 KB (the same ones
+      // when the last restore left the site as it was).
+      if (!disk->Mounted())
+        sitedb::Db(file).Exec("DELETE FROM IssueComments WHERE CommentAuthor = 'Growth'; WITH RECURSIVE n(i) AS "
+                              "(SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 8) INSERT INTO IssueComments (IssueId, "
+                              "FieldName, CommentAuthor, CommentText) SELECT 1, 'Comments', 'Growth', "
+                              "hex(randomblob(3950)) FROM n");
+      disk->Fill(*room);
+    }
     int report[2];
     EXPECT_EQ(::pipe(report), 0);
     pid_t pid = Started(point, report[1]);
@@ -511,7 +564,10 @@ class RestoreUnderWritesTest : public KilledRestoreTest {
       Kill(pid);
     else if (stopped)
       Finish(pid);
+    else
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << when << ": " << status;
     Outcome out;
+    out.killed = stopped && kill;
     char buf[512];
     for (ssize_t n; (n = ::read(report[0], buf, sizeof buf)) > 0;) out.failure.append(buf, static_cast<size_t>(n));
     ::close(report[0]);
@@ -520,12 +576,22 @@ class RestoreUnderWritesTest : public KilledRestoreTest {
     Stop(w);
     const std::set<std::string> kept = Kept();
     for (int n : w.saved) EXPECT_TRUE(kept.contains(w.prefix + " " + std::to_string(n))) << when << ": " << n;
-    // What a killed restore left is gone once the next one has begun; any other leaves nothing.
+    // What the last trial left is gone: this trial's restore removed it before its own work.
     const std::set<std::string> hidden = Hidden();
     for (const std::string& f : hidden) EXPECT_FALSE(left.contains(f)) << when << ": " << f;
-    if (!(stopped && kill)) {
-      EXPECT_EQ(hidden, std::set<std::string>{}) << when;
+    std::set<std::string> staging, partial;
+    for (const std::string& f : hidden) {
+      if (IsStaging(f)) staging.insert(f);
+      if (IsPartialSafetyCopy(f)) partial.insert(f);
     }
+    EXPECT_EQ(staging.size(), out.killed ? 1u : 0u) << when << ": " << testing::PrintToString(hidden);
+    EXPECT_EQ(partial.size(), out.killed && point == "safety-durable" ? 1u : 0u) << when << ": " << testing::PrintToString(hidden);
+    // Besides them only the staging copy's journal files.
+    for (const std::string& f : hidden)
+      if (!staging.contains(f) && !partial.contains(f)) {
+        EXPECT_TRUE(!staging.empty() && (f == *staging.begin() + "-wal" || f == *staging.begin() + "-shm"))
+            << when << ": " << f;
+      }
     left = hidden;
     out.old = Old(when);
     if (!out.failure.empty()) {
@@ -537,61 +603,99 @@ class RestoreUnderWritesTest : public KilledRestoreTest {
   std::set<std::string> left;  // what the last trial left
 };
 
-// The pause points in their order, and whether the site is still the old one there.
-const std::vector<std::pair<std::string, bool>> kPoints = {
-    {"staged", true}, {"locked", true},   {"safety-durable", true}, {"safety", true},
-    {"versioned", true}, {"replaced", false}, {"checkpointed", false}};
-
 TEST_F(RestoreUnderWritesTest, EverySavedIssueIsInTheSiteOrTheSafetyCopy) {
-  for (int round = 0; round < 4; ++round)
+  // Killed at every point in each round, let go on from every point in every third round.
+  const int rounds = 15 / kSlowdown;
+  int killed = 0;
+  for (int round = 0; round < rounds; ++round)
     for (const auto& [point, old] : kPoints)
       for (const bool kill : {true, false}) {
+        if (!kill && round % 3) continue;
         const std::string when = point + (kill ? " killed" : " let go on") + " in round " + std::to_string(round);
         const Outcome out = Trial(point, kill, when);
         EXPECT_EQ(out.failure, "") << when;
+        EXPECT_EQ(out.killed, kill) << when;
         EXPECT_EQ(out.old, kill && old) << when;
+        killed += out.killed;
       }
+  RecordProperty("trials", trials);
+  RecordProperty("killed", killed);
 }
 
 // The same with the site's folder on a small disk, filled before each restore so that the staging
-// copy, the safety copy or the replacement finds it full, or none of them.
+// copy, the safety copy or the replacement finds it full, or none of them. What a killed restore
+// left is there when the disk is filled: the next restore has that room too, once it has removed
+// it. Where no tmpfs can be mounted, the room is the restore's file size limit.
 class RestoreOnAFullDiskTest : public RestoreUnderWritesTest {
  protected:
   static void SetUpTestSuite() { Mount(16 << 20); }
   void SetUp() override {
-    if (!disk->Mounted()) GTEST_SKIP() << "a tmpfs cannot be mounted here (root only)";
     RestoreUnderWritesTest::SetUp();
     // Held open, the job store keeps its shared-memory file: the restore's management connection
     // finds it there and needs no room of its own.
     store = Store();
   }
-  void TearDown() override {
-    if (disk->Mounted()) RestoreUnderWritesTest::TearDown();
+  bool InChild() override { return disk->Limit(); }
+  // For each room, killed at every point in `rounds` rounds and let go on from every point in the
+  // first; a room where no restore reaches a pause is tried once. Returns the kills.
+  int Trials(int rounds) {
+    // The room on the tmpfs is for all the restore's files together, a file size limit for each
+    // file: rooms where the staging copy does not fit, where the safety copy does not (see Trial),
+    // where all fit.
+    const uint64_t size = fs::file_size(file);
+    const uint64_t backup = fs::file_size(archive / name);
+    const std::vector<uint64_t> rooms =
+        disk->Mounted() ? std::vector<uint64_t>{size / 2, size * 3 / 2, size * 5 / 2, size * 6}
+                        : std::vector<uint64_t>{backup / 2, backup + (32 << 10), backup * 2, backup * 6};
+    std::set<std::string> stoppedBy;  // what the full disk stopped
+    int finished = 0, killed = 0;
+    for (const uint64_t room : rooms)
+      for (int round = 0, killedHere = 1; round < rounds && killedHere; ++round) {
+        killedHere = 0;
+        for (const auto& [point, old] : kPoints)
+          for (const bool kill : {true, false}) {
+            if (!kill && round) continue;
+            const std::string when = point + (kill ? " killed" : " let go on") + " with " + std::to_string(room) +
+                                     " bytes free in round " + std::to_string(round);
+            const Outcome out = Trial(point, kill, when, room);
+            killedHere += out.killed;
+            if (out.failure.empty()) {
+              finished += !out.old;
+              continue;
+            }
+            stoppedBy.insert(out.failure.substr(0, out.failure.find(':')));
+            EXPECT_NE(out.failure.find(": the disk is full. The restore changed nothing."), std::string::npos) << when << ": " << out.failure;
+            EXPECT_EQ(out.failure.find('/'), std::string::npos) << when << ": " << out.failure;
+          }
+        killed += killedHere;
+      }
+    EXPECT_TRUE(stoppedBy.contains("The staging copy of the backup cannot be written")) << testing::PrintToString(stoppedBy);
+    EXPECT_TRUE(stoppedBy.contains("The safety copy of the site cannot be written")) << testing::PrintToString(stoppedBy);
+    EXPECT_GT(finished, 0);
+    RecordProperty("stopped by", testing::PrintToString(stoppedBy));
+    RecordProperty("trials", trials);
+    RecordProperty("killed", killed);
+    return killed;
   }
   std::unique_ptr<agent::Store> store;
 };
 
 TEST_F(RestoreOnAFullDiskTest, EverySavedIssueIsKeptAndAFullDiskIsSaidSo) {
-  const uint64_t size = fs::file_size(file);
-  std::set<std::string> stoppedBy;  // what the full disk stopped
-  int finished = 0;
-  for (const uint64_t room : {size / 2, size * 3 / 2, size * 5 / 2, size * 6})
-    for (const auto& [point, old] : kPoints)
-      for (const bool kill : {true, false}) {
-        const std::string when = point + (kill ? " killed" : " let go on") + " with " + std::to_string(room) + " bytes free";
-        const Outcome out = Trial(point, kill, when, room);
-        if (out.failure.empty()) {
-          finished += !out.old;
-          continue;
-        }
-        stoppedBy.insert(out.failure.substr(0, out.failure.find(':')));
-        EXPECT_NE(out.failure.find(": the disk is full. The restore changed nothing."), std::string::npos) << when << ": " << out.failure;
-        EXPECT_EQ(out.failure.find('/'), std::string::npos) << when << ": " << out.failure;
-      }
-  EXPECT_TRUE(stoppedBy.contains("The staging copy of the backup cannot be written")) << testing::PrintToString(stoppedBy);
-  EXPECT_TRUE(stoppedBy.contains("The safety copy of the site cannot be written")) << testing::PrintToString(stoppedBy);
-  EXPECT_GT(finished, 0);
-  RecordProperty("stopped by", testing::PrintToString(stoppedBy));
+  const int rounds = 7 / kSlowdown;
+  const int killed = Trials(rounds);
+  EXPECT_GE(killed, kSlowdown == 1 ? 100 : 7 * rounds);  // with the most room every restore reaches every pause
+}
+
+// The same where the room is the file size limit of the restore's process, as it is where no
+// tmpfs can be mounted.
+class RestoreUnderAFileSizeLimitTest : public RestoreOnAFullDiskTest {
+ protected:
+  static void SetUpTestSuite() { Mount(16 << 20, testsupport::SmallDisk::Kind::kFileSizeLimit); }
+};
+
+TEST_F(RestoreUnderAFileSizeLimitTest, EverySavedIssueIsKeptAndAFullDiskIsSaidSo) {
+  ASSERT_FALSE(disk->Mounted());
+  EXPECT_GE(Trials(1), 7);
 }
 
 }  // namespace

@@ -1,6 +1,15 @@
+#include <fcntl.h>
+#include <signal.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include "ado_fixture.h"
+#include "automation/failure_reason.h"
 #include "automation/vbdate.h"
 
 namespace adotest {
@@ -155,6 +164,45 @@ TEST_F(AdoTest, EngineErrorsCarryTheNativeNumbersCallersTest) {
   EXPECT_EQ(e.number, ado::err::kConstraint);
   EXPECT_EQ(conn->ErrorList().First()->nativeError, 547);
   EXPECT_NE(e.description.find("fk_Plain_Groups"), std::string::npos);
+}
+
+// A write past the file size limit of the process (EFBIG) is told as a full disk (ENOSPC) is, by
+// the engine and for a plain file, and the engine's write leaves nothing. In a child process,
+// whose limit ends with it.
+TEST_F(AdoTest, AFileThatMayGrowNoFurtherIsAFullDisk) {
+  int p[2];
+  ASSERT_EQ(::pipe(p), 0);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(p[0]);
+    ::signal(SIGXFSZ, SIG_IGN);  // the write fails instead of killing the process
+    const rlimit limit{64 << 10, 64 << 10};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(2);
+    std::string out = ErrorOf([&] {
+                        Open()->ExecuteNonQuery("INSERT INTO Items (GroupCode, Name, Data) VALUES ('Dev', 'big', zeroblob(262144))");
+                      }).description;
+    const std::string big(256 << 10, 'x');
+    const int fd = ::open((dir / "plain.txt").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    ssize_t n = 0;
+    for (size_t done = 0; done < big.size() && (n = ::write(fd, big.data() + done, big.size() - done)) > 0;)
+      done += static_cast<size_t>(n);
+    out += "\n" + std::string(std::strerror(errno)) + "\n" + std::string(automation::FileFailureReason(errno));
+    if (::write(p[1], out.data(), out.size()) != static_cast<ssize_t>(out.size())) ::_exit(1);
+    ::_exit(0);
+  }
+  ::close(p[1]);
+  std::string out;
+  char buf[512];
+  for (ssize_t n; (n = ::read(p[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
+  ::close(p[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(out, "The database cannot be written: the disk is full.\n" + std::string(std::strerror(EFBIG)) +
+                     "\nthe disk is full");
+  EXPECT_EQ(One("select count(*) from Items where Name = 'big'").ToLong(), 0);
+  AddItem("Dev", "small");  // the site goes on working
+  EXPECT_EQ(One("select count(*) from Items where Name = 'small'").ToLong(), 1);
 }
 
 TEST_F(AdoTest, ErrorsAreReachableByName) {

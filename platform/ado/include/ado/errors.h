@@ -39,7 +39,9 @@ ErrorInfo EngineError(int rc, std::string_view message);
 // constraint, whose own message stands.
 std::string_view EngineFailureReason(int resultCode);
 // The failure's result code as the reasons read it: an I/O error that a full disk caused (the
-// system's errno ENOSPC or EDQUOT, as on a full tmpfs growing the -shm file) counts as SQLITE_FULL.
+// system's errno ENOSPC or EDQUOT, as on a full tmpfs growing the -shm file) counts as SQLITE_FULL,
+// and so does a write of the database or its journal past the largest size the file may have
+// (EFBIG: the file system's or the process's limit). `rc` is the extended result code.
 int EngineFailureCode(sqlite3* db, int rc);
 // ADO's own text for its numbers (3021, 3704, ...).
 std::string ErrorText(int32_t number);
