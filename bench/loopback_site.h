@@ -33,6 +33,10 @@ class LoopbackSite {
   // A page of the site, as the signed-in user asks for it.
   httplib::Result Get(const std::string& path) { return client_.Get(path, {{"Cookie", cookie_}}); }
 
+  // For clients of their own: the port and the signed-in user's cookie ("name=id").
+  int Port() const { return port_; }
+  const std::string& Cookie() const { return cookie_; }
+
  private:
   // The folder's DbConnection.udl names the database.
   static site::SiteOptions Options(const testsupport::TempDir& dir, const std::filesystem::path& database) {
