@@ -140,6 +140,10 @@ void BM_TextSearch(benchmark::State& state) {
   auto db = sitedb::Open(TheSite().file);
   for (auto _ : state) {
     auto rs = brisquel::FindIssueByTextRs(*db, "admin", -1, true, "Issues.IssueId", 0, "needle");
+    if (!rs) {
+      state.SkipWithError(db->GetLastErrorMessage().c_str());
+      break;
+    }
     state.counters["rows"] = rs->RecordCount();
   }
 }
