@@ -23,7 +23,8 @@ struct WordCondition {
 // The condition over Issues for `word`, in the order of the fields' friendly names. With
 // `useIndexes` each LIKE is asked only of the rows whose index holds the word's trigrams, so the
 // same rows match without reading every text; a word the indexes cannot find (fewer than three
-// characters and the like) and a site whose indexes are incomplete get the LIKE alone.
+// characters and the like), a site whose indexes are incomplete, and a word one of the indexes
+// names in more than one text in eight (the scan is cheaper then) get the LIKE alone.
 WordCondition WordSearchCondition(Database& db, const std::string& word, bool useIndexes);
 
 }  // namespace brisquel
