@@ -148,8 +148,8 @@ const std::filesystem::path& SiteWithoutIndexes() {
     sitedb::Db(copy).Exec(
         "DROP TRIGGER IssueCommentText_Insert; DROP TRIGGER IssueCommentText_Delete;"
         "DROP TRIGGER IssueCommentText_Update; DROP TABLE IssueCommentText;"
-        "DROP TRIGGER IssueText_Summary_Insert; DROP TRIGGER IssueText_Summary_Delete;"
-        "DROP TRIGGER IssueText_Summary_Update; DROP TABLE IssueText_Summary; VACUUM;");
+        "DROP TRIGGER IssueText_Summary_Index_Insert; DROP TRIGGER IssueText_Summary_Index_Delete;"
+        "DROP TRIGGER IssueText_Summary_Index_Update; DROP TABLE IssueText_Summary_Index; VACUUM;");
     return copy;
   }();
   return file;

@@ -48,9 +48,10 @@ bool FewCandidates(Database& db, const Searched& s, const std::string& query) {
   const int64_t texts = db.One<int64_t>(source).value_or(0);
   const int64_t most = std::max(kFewCandidates, texts / kScanShare);
   const std::string index = ado::QuoteIdentifier(s.index);
+  const auto limit = static_cast<int32_t>(std::min<int64_t>(most + 1, INT32_MAX));
   const int64_t found =
       db.One<int64_t>("select count(*) from (select rowid from " + index + " where " + index + " match ? limit ?)",
-                      {ado::Param::Text(query, 0), ado::Param::Long(static_cast<int32_t>(std::min<int64_t>(most + 1, INT32_MAX)))})
+                      {ado::Param::Text(query, 0), ado::Param::Long(limit)})
           .value_or(0);
   return found <= most;
 }

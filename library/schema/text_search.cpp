@@ -15,7 +15,7 @@
 
 namespace brisquel::schema::textsearch {
 
-std::string FieldIndex(std::string_view field) { return "IssueText_" + std::string(field); }
+std::string FieldIndex(std::string_view field) { return "IssueText_" + std::string(field) + "_Index"; }
 
 namespace {
 
@@ -202,7 +202,11 @@ std::optional<std::string> TrigramQuery(std::string_view word) {
   for (size_t i = 0; i < word.size(); ++characters) {
     const auto lead = static_cast<unsigned char>(word[i]);
     if (lead == 0) return std::nullopt;
-    const size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+    const size_t length = lead < 0x80            ? 1
+                          : (lead >> 5) == 0x6   ? 2
+                          : (lead >> 4) == 0xE   ? 3
+                          : (lead >> 3) == 0x1E ? 4
+                                                : 0;
     if (length == 0 || (length == 2 && lead < 0xC2) || i + length > word.size()) return std::nullopt;
     uint32_t code = length == 1 ? lead : lead & (0x7F >> length);
     for (size_t k = 1; k < length; ++k) {

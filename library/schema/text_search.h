@@ -1,6 +1,6 @@
 // The trigram indexes the word search of the issues reads its candidates from: IssueCommentText
-// for the comments (declared in 060_text_search.sql) and IssueText_<field> for each issue field of
-// the kinds "text" and "multiline". Their rowids are the comment's and the issue's id; triggers on
+// for the comments (declared in 060_text_search.sql) and IssueText_<field>_Index for each issue
+// field of the kinds "text" and "multiline". Their rowids are the comment's and the issue's id; triggers on
 // IssueComments and Issues keep them. A field's index comes and goes with the field: the writers
 // of the issue fields and the upgrade call FollowTextFields.
 #pragma once
@@ -19,7 +19,7 @@ namespace brisquel::schema::textsearch {
 
 inline constexpr std::string_view kCommentIndex = "IssueCommentText";
 
-// "IssueText_<field>".
+// "IssueText_<field>_Index".
 std::string FieldIndex(std::string_view field);
 
 // Makes the indexes what the issue fields ask for: the comments' index and one per text field

@@ -342,5 +342,14 @@ TEST_F(CustomFieldsTest, ATextFieldHasItsWordSearchIndexWhileItLives) {
   EXPECT_EQ(raw.Text("PRAGMA integrity_check"), "ok");
 }
 
+// Field names that extend another's by the name of an index's own table keep indexes apart.
+TEST_F(CustomFieldsTest, FieldsWhoseNamesExtendAnothersHaveIndexesOfTheirOwn) {
+  const std::vector<std::string> names = {"Notes", "Notes_data", "Notes_Index", "Notes_Index_data"};
+  for (const std::string& name : names) EXPECT_TRUE(Text(name, 20)) << name << ": " << db->GetLastErrorMessage();
+  EXPECT_EQ(Count("from sqlite_schema where type = 'table' and sql like 'CREATE VIRTUAL TABLE%'"), 2 + 4);
+  EXPECT_TRUE(Delete(names));
+  EXPECT_EQ(Count("from sqlite_schema where type = 'table' and sql like 'CREATE VIRTUAL TABLE%'"), 2);
+}
+
 }  // namespace
 }  // namespace brisquel::configtest

@@ -128,7 +128,7 @@ TEST_F(WordSearchTest, IndexesFollowEveryWrite) {
             "UPDATE Issues SET IssueId = IssueId + 10000 WHERE IssueId % 19 = 0;"
             "COMMIT;");
   ExpectSameRows("after the writes");
-  for (const char* index : {"IssueCommentText", "IssueText_Summary", "IssueText_Notes"})
+  for (const char* index : {"IssueCommentText", "IssueText_Summary_Index", "IssueText_Notes_Index"})
     EXPECT_EQ(sql->Run(std::string("INSERT INTO ") + index + " (" + index + ") VALUES ('integrity-check')").rc,
               SQLITE_OK)
         << index;
@@ -151,7 +151,7 @@ TEST_F(WordSearchTest, TheListKeepsItsRowsAndOrder) {
 
 // A site whose indexes are incomplete is searched by the scan alone.
 TEST_F(WordSearchTest, AnIncompleteSiteIsScanned) {
-  sql->Exec("DROP TABLE IssueText_Notes");
+  sql->Exec("DROP TABLE IssueText_Notes_Index");
   const std::vector<int> scanned = Matches("needle", false, false);
   EXPECT_EQ(Matches("needle", true, false), scanned);
   EXPECT_EQ(IdSet(FindIssueByTextRs(*db, "admin", -1, true, "Issues.IssueId", 0, "needle")),

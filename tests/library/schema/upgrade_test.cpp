@@ -156,8 +156,8 @@ struct LackingAtTheCurrentVersion {
 // The word search's indexes and their triggers, as the previous release had none.
 const std::string kWithoutTextSearch =
     "DROP TRIGGER IssueCommentText_Insert; DROP TRIGGER IssueCommentText_Delete; DROP TRIGGER IssueCommentText_Update;"
-    "DROP TABLE IssueCommentText; DROP TRIGGER IssueText_Summary_Insert; DROP TRIGGER IssueText_Summary_Delete;"
-    "DROP TRIGGER IssueText_Summary_Update; DROP TABLE IssueText_Summary;";
+    "DROP TABLE IssueCommentText; DROP TRIGGER IssueText_Summary_Index_Insert; DROP TRIGGER IssueText_Summary_Index_Delete;"
+    "DROP TRIGGER IssueText_Summary_Index_Update; DROP TABLE IssueText_Summary_Index;";
 
 // A site of this version made by the previous release, or missing a part of the structures, gets
 // just what it lacks; its version row stays, and the lists count from the kept counts correctly
@@ -171,7 +171,7 @@ TEST_F(Upgrade, ASiteOfTheCurrentVersionGetsTheIndexesAndCountsItLacks) {
       {"a trigger of the counts", "DROP TRIGGER IssueCounts_Update; UPDATE IssueCounts SET Issues = 99",
        {"CompleteIndexesAndCounts - Counted the issues into 2 rows of IssueCounts"}},
       {"the word search's indexes", kWithoutTextSearch, {"CompleteTextSearch - Made the indexes of the word search"}},
-      {"a trigger of the word search", "DROP TRIGGER IssueText_Summary_Update",
+      {"a trigger of the word search", "DROP TRIGGER IssueText_Summary_Index_Update",
        {"CompleteTextSearch - Made the indexes of the word search"}},
   };
   struct List {
@@ -222,7 +222,7 @@ TEST_F(Upgrade, TheWordSearchsIndexesHoldTheTextsAlreadyThere) {
     const char* rowids;
   } cases[] = {
       {"IssueCommentText", "guide of build", "4"},
-      {"IssueText_Summary", "LOGIN", "1,2"},
+      {"IssueText_Summary_Index", "LOGIN", "1,2"},
   };
   sitedb::Db(file).Exec("UPDATE Issues SET Summary = 'Login fails' WHERE IssueId = 2");
   for (const auto& c : cases)
