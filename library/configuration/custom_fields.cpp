@@ -9,6 +9,7 @@
 #include "core/conversions.h"
 #include "core/writer.h"
 #include "schema/ddl.h"
+#include "schema/text_search.h"
 
 namespace brisquel {
 
@@ -116,6 +117,9 @@ void InsertField(Database& db, const FieldForm& p, const Kind& k) {
 void AddColumn(Database& db, const FieldForm& p, const Kind& k) {
   if (k.representation == "comments") return;
   ddl::AddColumn(db.Connection(), "Issues", ddl::NotNull(p.name, k.type, k.defaultSql, "DF_Issues_" + p.name));
+  // A text field gets its index of the word search.
+  if (k.representation == "text" || k.representation == "multiline")
+    schema::textsearch::FollowTextFields(db.Connection());
   if (!k.list) return;
   const codetables::EditedCodeTable& t = *k.list;
   schema::ForeignKey key{"fk_" + t.table + "_" + p.name, "Issues", {p.name}, t.table, {t.valueColumn}};
@@ -261,6 +265,8 @@ void DeleteField(Database& db, const std::string& name) {
     return;
   }
   codetables::RequireSqlName(s->name, 20, "DeleteCustomField");
+  // The field's index of the word search and its triggers go before the column can.
+  schema::textsearch::FollowTextFields(db.Connection());
   if (!table.empty())
     WriteStep(db, [&] { ddl::DropConstraint(db.Connection(), "Issues", "fk_" + table + "_" + s->name); });
   try {

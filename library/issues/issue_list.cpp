@@ -10,6 +10,7 @@
 #include "issues/issue_scope.h"
 #include "issues/paged_list.h"
 #include "issues/sql_guard.h"
+#include "issues/word_search.h"
 
 namespace brisquel {
 
@@ -26,6 +27,8 @@ struct Filter {
   std::string condition;
   ado::Params conditionParams;  // for a condition composed here: bound after the scope's
   bool composedHere = false;
+  std::vector<std::string> reads;  // the tables a condition composed here reads besides the list's
+  std::vector<std::string> virtualTables;  // of those, the virtual ones
   std::string systemValue;
 };
 
@@ -373,6 +376,8 @@ std::shared_ptr<ado::Recordset> FilteredList(Database& db, int32_t projectId, co
   query.countParams = params;
   if (catalogue.issueCounts) KeptCount(scope, filter, visible, projectId, currentUser, query);
   query.readable = catalogue.ReadableTables();
+  query.readable.insert(filter.reads.begin(), filter.reads.end());
+  query.virtualTables = filter.virtualTables;
   query.pageSize = 10;
   std::shared_ptr<ado::Recordset> rs;
   bool timedOut = false;
@@ -384,16 +389,6 @@ std::shared_ptr<ado::Recordset> FilteredList(Database& db, int32_t projectId, co
     return nullptr;
   }
   return rs;
-}
-
-// A LIKE pattern that finds `text` literally (with ESCAPE '\').
-std::string ContainsPattern(const std::string& text) {
-  std::string p = "%";
-  for (char c : text) {
-    if (c == '%' || c == '_' || c == '\\') p += '\\';
-    p += c;
-  }
-  return p + "%";
 }
 
 }  // namespace
@@ -433,32 +428,16 @@ std::shared_ptr<ado::Recordset> FindIssueByTextRs(Database& db, const std::strin
                                                   bool includeClosed, const std::string& orderBy, int16_t orderSeq,
                                                   const std::string& criteria) {
   return Procedure(kClass, "FindIssueByTextRs", [&] {
-    // The search text is bound, never written into the statement.
-    std::string pattern = ContainsPattern(criteria);
+    WordCondition word = WordSearchCondition(db, criteria, true);
+    if (word.sql.empty())
+      ThrowError(kClass, "FindIssueByTextRs", "No issue field holds text that can be searched.");
     Filter filter;
     filter.custom = true;
     filter.composedHere = true;
-    std::string condition;
-    db.Each("select FieldName, Representation from IssueFields order by FieldFriendlyName", {},
-            [&](const sql::Row& r) {
-              const std::string representation = r.Text("Representation"), field = r.Text("FieldName");
-              if (EqualsNoCase(representation, "text") || EqualsNoCase(representation, "multiline")) {
-                if (!sqlguard::IsPlainName(field)) return;
-                condition += "Issues." + field + " like ? escape '\\' or ";
-              } else if (EqualsNoCase(representation, "comments")) {
-                // Any comment of the issue; the matching issues are found in one pass over the comments.
-                condition +=
-                    "Issues.IssueId in (select IssueComments.IssueId from IssueComments where "
-                    "IssueComments.CommentText like ? escape '\\') or ";
-              } else {
-                return;
-              }
-              filter.conditionParams.push_back(ado::Param::Text(pattern, 0));
-            });
-    if (condition.empty())
-      ThrowError(kClass, "FindIssueByTextRs", "No issue field holds text that can be searched.");
-    condition = "(" + condition.substr(0, condition.size() - 4);
-    filter.condition = includeClosed ? condition + ")" : "(Issues.StatusCode = 'Open' and " + condition + "))";
+    filter.conditionParams = std::move(word.params);
+    filter.reads = std::move(word.reads);
+    filter.virtualTables = std::move(word.indexes);
+    filter.condition = includeClosed ? word.sql : "(Issues.StatusCode = 'Open' and " + word.sql + ")";
     return FilteredList(db, projectId, filter, userId, orderBy, orderSeq);
   });
 }

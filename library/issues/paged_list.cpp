@@ -133,6 +133,8 @@ class ListRows : public ado::RowSource {
  private:
   template <class F>
   ado::ResultSet Bounded(bool& timedOut, F&& read) {
+    for (const std::string& table : query_.virtualTables)
+      reader_->QueryRows("select rowid from " + ado::QuoteIdentifier(table) + " where 0");
     sqlguard::ReadOnlyScope scope(*reader_, query_.readable, query_.time);
     try {
       return read();

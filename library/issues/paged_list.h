@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ado/ado.h"
 #include "issues/sql_guard.h"
@@ -30,6 +31,9 @@ struct PagedQuery {
   ado::Params params;  // of the rows
   ado::Params countParams;  // of the count
   sqlguard::NameSet readable;
+  // Virtual tables the statements read: connected on the reader before the guard, which refuses
+  // what their constructors prepare.
+  std::vector<std::string> virtualTables;
   std::chrono::milliseconds time{0};
   // The order is text from outside: its cost, which only a read of rows pays, is paid once
   // before the recordset is made, so that running past the time comes back from this call.

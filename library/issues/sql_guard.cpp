@@ -567,8 +567,11 @@ int ReadOnlyScope::Authorize(void* self, int action, const char* a, const char* 
       if (IsRefusedFunction(second)) return refuse("call " + std::string(second));
       return SQLITE_OK;
     case SQLITE_PRAGMA:
-      // The data layer reads a table's shape and the schema version while it fetches.
-      if (EqualsNoCase(first, "table_info") || EqualsNoCase(first, "schema_version")) return SQLITE_OK;
+      // The data layer reads a table's shape and the schema version while it fetches; a full-text
+      // index asks for the data version to know whether what it holds in memory is still good.
+      if (EqualsNoCase(first, "table_info") || EqualsNoCase(first, "schema_version") ||
+          EqualsNoCase(first, "data_version"))
+        return SQLITE_OK;
       return refuse("pragma " + std::string(first));
     default:
       return refuse("action " + std::to_string(action));

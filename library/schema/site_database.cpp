@@ -15,6 +15,7 @@
 #include "core/password.h"
 #include "schema/constraints.h"
 #include "schema/sql_files.h"
+#include "schema/text_search.h"
 
 namespace brisquel::schema {
 
@@ -312,6 +313,12 @@ void BuildSiteDatabase(sqlite3* db, const std::string& adminUserId, const std::s
     throw SetupError(std::string("Installing the foreign key triggers failed: ") + e.what());
   }
   RunSqlFiles(db, '1');
+  // The search indexes of the text fields the first rows declare.
+  try {
+    textsearch::FollowTextFields(db);
+  } catch (const std::exception& e) {
+    throw SetupError(std::string("Making the word search's indexes failed: ") + e.what());
+  }
   InsertSecret(db);
   InsertAdministrator(db, adminUserId, adminPassword);
   if (demo) AddDemo(db, adminUserId);

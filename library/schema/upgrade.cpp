@@ -19,6 +19,7 @@
 #include "core/sql.h"
 #include "schema/ddl.h"
 #include "schema/sql_files.h"
+#include "schema/text_search.h"
 
 namespace brisquel {
 
@@ -146,7 +147,8 @@ struct Lacking {
   std::vector<Declared> indexes;        // missing, or declared otherwise under the same name
   std::vector<std::string> redeclared;  // of those, the ones declared otherwise
   bool issueCounts = false;             // the table or one of its triggers
-  bool Any() const { return !indexes.empty() || issueCounts; }
+  bool textSearch = false;              // an index of the word search, or one of its triggers
+  bool Any() const { return !indexes.empty() || issueCounts || textSearch; }
 };
 
 Lacking Lacks(ado::Connection& db) {
@@ -170,6 +172,7 @@ Lacking Lacks(ado::Connection& db) {
   }
   for (const Declared& part : IssueCountsDeclarations())
     if (!present.contains(automation::LowerAscii(part.name))) out.issueCounts = true;
+  out.textSearch = schema::textsearch::FollowTextFields(db, true);
   return out;
 }
 
@@ -226,6 +229,7 @@ void DbUpgrader::Steps(ado::Connection& db, int16_t version) {
   if (version < 110) Upgrade101to110(db);
   if (version < 111) Upgrade110to111(db);
   CompleteIndexesAndCounts(db);
+  CompleteTextSearch(db);
 }
 
 void DbUpgrader::Upgrade100to101(ado::Connection& db) {
@@ -323,6 +327,13 @@ void DbUpgrader::CompleteIndexesAndCounts(ado::Connection& db) {
     for (size_t i = 1; i < parts.size(); ++i) db.ExecuteNonQuery(parts[i].sql);
     log_.Trace(1, std::string(kTrace) + "CompleteIndexesAndCounts - Counted the issues into " +
                       Counted(rows, "row", "rows") + " of IssueCounts");
+  });
+}
+
+void DbUpgrader::CompleteTextSearch(ado::Connection& db) {
+  Procedure(kClass, "CompleteTextSearch", [&] {
+    if (schema::textsearch::FollowTextFields(db))
+      log_.Trace(1, std::string(kTrace) + "CompleteTextSearch - Made the indexes of the word search");
   });
 }
 

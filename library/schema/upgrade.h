@@ -1,7 +1,8 @@
 // DbUpgrader ("Brisquel.DbUpgrader"): brings a site database made by an earlier release to the
 // current schema in place, step by step from the version its site table records, all steps in one
-// transaction on the caller's connection, and finishing with the indexes and the kept issue counts
-// a new site has (also on a site of the current version that lacks them). Database.UpgradeDatabase
+// transaction on the caller's connection, and finishing with the indexes, the kept issue counts
+// and the word search's indexes a new site has (also on a site of the current version that lacks
+// them). Database.UpgradeDatabase
 // runs it on the object's own connection.
 #pragma once
 
@@ -32,6 +33,9 @@ class DbUpgrader : public automation::Dispatchable<DbUpgrader> {
   // Creates every index of the schema files the database lacks, and IssueCounts with its triggers,
   // counted from the issues, when any of them is missing. The version stays as it is.
   void CompleteIndexesAndCounts(ado::Connection& db);
+  // Creates and fills the indexes of the word search the database lacks (the comments' and one per
+  // text field), and drops those of fields no longer searched.
+  void CompleteTextSearch(ado::Connection& db);
   void UpdateVersion(ado::Connection& db, double version);
   // Runs one statement whose refusal (a missing table, a column or table already there, a table
   // still referred to) the 1.10 step only traces, with `text` before the reason. Any other failure,

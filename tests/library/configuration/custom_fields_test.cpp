@@ -6,6 +6,8 @@
 #include "config_site.h"
 #include "configuration/issue_form.h"
 #include "core/lookups.h"
+#include "issues/issue_list.h"
+#include "issues/word_search.h"
 #include "support/small_disk.h"
 
 namespace brisquel::configtest {
@@ -302,6 +304,60 @@ TEST_F(CustomFieldsTest, ByName) {
   EXPECT_EQ(Column("Notes"), "VARCHAR(80)|1|''");
   EXPECT_TRUE(object->Call("DeleteCustomField", {Variant("admin"), Posted({{"chkField", "Notes"}})}).ToBool());
   EXPECT_EQ(Column("Notes"), "");
+}
+
+}  // namespace
+}  // namespace brisquel::configtest
+
+namespace brisquel::configtest {
+namespace {
+
+// A text field is searched through an index of its own from its creation on; the rebuild of
+// Issues for a new width keeps the index and its triggers, and the field's removal takes them.
+TEST_F(CustomFieldsTest, ATextFieldHasItsWordSearchIndexWhileItLives) {
+  auto found = [&](const std::string& word) {
+    auto rs = FindIssueByTextRs(*db, "admin", -1, true, "Issues.IssueId", 0, word);
+    if (!rs) return std::string("Nothing: ") + db->GetLastErrorMessage();
+    std::string out;
+    for (; !rs->IsEOF(); rs->MoveNext()) out += std::to_string(rs->Value("IssueId").ToLong()) + " ";
+    // Nothing found is "(indexed)" alone.
+    return out + (WordSearchCondition(*db, word, true).indexed ? "(indexed)" : "(scanned)");
+  };
+  const std::string kIndex = "select count(*) from sqlite_schema where name like 'IssueText!_Notes%' escape '!'";
+  struct Step {
+    const char* what;
+    std::function<void()> act;
+    long long indexObjects;  // the virtual table, its three own tables and its three triggers
+    std::string notes, summary;
+  };
+  const std::vector<Step> steps = {
+      {"created", [&] { ASSERT_TRUE(Text("Notes", 100)); }, 7, "(indexed)", "1 (indexed)"},
+      {"written", [&] { raw.Exec("UPDATE Issues SET Notes = 'Needle IN the haystack' WHERE IssueId IN (2, 3)"); }, 7,
+       "2 3 (indexed)", "1 (indexed)"},
+      {"widened", [&] { ASSERT_TRUE(Update("Notes", {{"TextMaxLength", "200"}})); }, 7, "2 3 (indexed)",
+       "1 (indexed)"},
+      {"written after the rebuild", [&] { raw.Exec("UPDATE Issues SET Notes = 'no needle' WHERE IssueId = 3;"
+                                                    "UPDATE Issues SET Notes = 'THE HAYSTACK' WHERE IssueId = 4"); },
+       7, "2 4 (indexed)", "1 (indexed)"},
+      {"deleted", [&] { ASSERT_TRUE(Delete({"Notes"})); }, 0, "(indexed)", "1 (indexed)"},
+  };
+  for (const Step& step : steps) {
+    step.act();
+    EXPECT_EQ(raw.Int(kIndex), step.indexObjects) << step.what;
+    EXPECT_EQ(found("the haystack"), step.notes) << step.what;
+    EXPECT_EQ(found("login page"), step.summary) << step.what;
+  }
+  EXPECT_EQ(Column("Notes"), "");
+  EXPECT_EQ(raw.Text("PRAGMA integrity_check"), "ok");
+}
+
+// Field names that extend another's by the name of an index's own table keep indexes apart.
+TEST_F(CustomFieldsTest, FieldsWhoseNamesExtendAnothersHaveIndexesOfTheirOwn) {
+  const std::vector<std::string> names = {"Notes", "Notes_data", "Notes_Index", "Notes_Index_data"};
+  for (const std::string& name : names) EXPECT_TRUE(Text(name, 20)) << name << ": " << db->GetLastErrorMessage();
+  EXPECT_EQ(Count("from sqlite_schema where type = 'table' and sql like 'CREATE VIRTUAL TABLE%'"), 2 + 4);
+  EXPECT_TRUE(Delete(names));
+  EXPECT_EQ(Count("from sqlite_schema where type = 'table' and sql like 'CREATE VIRTUAL TABLE%'"), 2);
 }
 
 }  // namespace

@@ -75,6 +75,7 @@ const std::vector<std::string> kFullTrace = {
     "Upgrade110To111 - Finished",
     "CompleteIndexesAndCounts - Created 5 indexes",
     "CompleteIndexesAndCounts - Counted the issues into 1 row of IssueCounts",
+    "CompleteTextSearch - Made the indexes of the word search",
     "Upgrade - Finished",
 };
 
@@ -152,6 +153,12 @@ struct LackingAtTheCurrentVersion {
   std::vector<std::string> trace;
 };
 
+// The word search's indexes and their triggers, as the previous release had none.
+const std::string kWithoutTextSearch =
+    "DROP TRIGGER IssueCommentText_Insert; DROP TRIGGER IssueCommentText_Delete; DROP TRIGGER IssueCommentText_Update;"
+    "DROP TABLE IssueCommentText; DROP TRIGGER IssueText_Summary_Index_Insert; DROP TRIGGER IssueText_Summary_Index_Delete;"
+    "DROP TRIGGER IssueText_Summary_Index_Update; DROP TABLE IssueText_Summary_Index;";
+
 // A site of this version made by the previous release, or missing a part of the structures, gets
 // just what it lacks; its version row stays, and the lists count from the kept counts correctly
 // then and after writes.
@@ -163,6 +170,9 @@ TEST_F(Upgrade, ASiteOfTheCurrentVersionGetsTheIndexesAndCountsItLacks) {
       {"one index", "DROP INDEX IX_Issues_DateClosed", {"CompleteIndexesAndCounts - Created 1 index"}},
       {"a trigger of the counts", "DROP TRIGGER IssueCounts_Update; UPDATE IssueCounts SET Issues = 99",
        {"CompleteIndexesAndCounts - Counted the issues into 2 rows of IssueCounts"}},
+      {"the word search's indexes", kWithoutTextSearch, {"CompleteTextSearch - Made the indexes of the word search"}},
+      {"a trigger of the word search", "DROP TRIGGER IssueText_Summary_Index_Update",
+       {"CompleteTextSearch - Made the indexes of the word search"}},
   };
   struct List {
     const char* filter;
@@ -199,6 +209,27 @@ TEST_F(Upgrade, ASiteOfTheCurrentVersionGetsTheIndexesAndCountsItLacks) {
             << write << ": " << l.filter;
     }
   }
+}
+
+// The indexes made by the upgrade hold the texts already there, and follow later writes.
+TEST_F(Upgrade, TheWordSearchsIndexesHoldTheTextsAlreadyThere) {
+  file = sitedb::FreshSite(true);
+  sitedb::Db(file).Exec(kWithoutTextSearch);
+  Run();
+  const struct {
+    const char* index;
+    const char* word;
+    const char* rowids;
+  } cases[] = {
+      {"IssueCommentText", "guide of build", "4"},
+      {"IssueText_Summary_Index", "LOGIN", "1,2"},
+  };
+  sitedb::Db(file).Exec("UPDATE Issues SET Summary = 'Login fails' WHERE IssueId = 2");
+  for (const auto& c : cases)
+    EXPECT_EQ(Sql(std::string("select group_concat(rowid) from (select rowid from ") + c.index + " where " + c.index +
+                  " match '\"" + c.word + "\"' order by rowid)"),
+              c.rowids)
+        << c.index;
 }
 
 TEST_F(Upgrade, AtOnePointOneRunsOnlyTheLastStep) {
