@@ -16,8 +16,10 @@ namespace benchsite {
 
 class LoopbackSite {
  public:
-  LoopbackSite(const std::filesystem::path& database, const std::string& user)
-      : host_(Options(dir_, database)), port_(host_.Bind()), server_([this] { host_.Serve(); }),
+  // `controls`: a folder of control files to serve under /APP/controls/ (none when empty).
+  LoopbackSite(const std::filesystem::path& database, const std::string& user,
+               const std::filesystem::path& controls = {})
+      : host_(Options(dir_, database, controls)), port_(host_.Bind()), server_([this] { host_.Serve(); }),
         cookie_(std::string(site::kCookieName) + "=" + host_.Sessions().Start(user).id),
         client_("127.0.0.1", port_) {
     client_.set_keep_alive(true);
@@ -30,8 +32,11 @@ class LoopbackSite {
   LoopbackSite(const LoopbackSite&) = delete;
   LoopbackSite& operator=(const LoopbackSite&) = delete;
 
-  // A page of the site, as the signed-in user asks for it.
-  httplib::Result Get(const std::string& path) { return client_.Get(path, {{"Cookie", cookie_}}); }
+  // A page of the site, as the signed-in user asks for it, with more headers if given.
+  httplib::Result Get(const std::string& path, httplib::Headers headers = {}) {
+    headers.emplace("Cookie", cookie_);
+    return client_.Get(path, headers);
+  }
 
   // For clients of their own: the port and the signed-in user's cookie ("name=id").
   int Port() const { return port_; }
@@ -39,11 +44,13 @@ class LoopbackSite {
 
  private:
   // The folder's DbConnection.udl names the database.
-  static site::SiteOptions Options(const testsupport::TempDir& dir, const std::filesystem::path& database) {
+  static site::SiteOptions Options(const testsupport::TempDir& dir, const std::filesystem::path& database,
+                                   const std::filesystem::path& controls) {
     testsupport::WriteFile(dir / "DbConnection.udl", "Data Source=" + database.string());
     site::SiteOptions o;
     o.folder = dir.path();
     o.port = 0;
+    o.controls = controls;
     return o;
   }
 
