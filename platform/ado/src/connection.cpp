@@ -176,7 +176,11 @@ bool Connection::ResetForReuse() noexcept {
     if (!sqlite3_get_autocommit(db_) && sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr) != SQLITE_OK)
       return false;
     if (!sqlite3_get_autocommit(db_)) return false;
-    if (sqlite3_exec(db_, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr) != SQLITE_OK) return false;
+    // Keys on through the connection's flag rather than the pragma: the pragma expires every
+    // prepared statement even when the keys are on already, and the next holder would prepare
+    // them all again.
+    int keysOn = 0;
+    if (sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_FKEY, 1, &keysOn) != SQLITE_OK || keysOn != 1) return false;
     SetCommandTimeout(30);
     cursorLocation_ = adUseClient;
     secret_.clear();

@@ -117,6 +117,26 @@ TEST_F(DatabaseTest, AConnectionLetGoIsKeptResetAndSeesLaterSchemaChanges) {
   EXPECT_FALSE(fifth->Exists("select 1 from sqlite_schema where name = 'Groups'"));
 }
 
+// Statements prepared on a connection let go are still prepared for the next Database that takes
+// it: handing it back does not expire them.
+TEST_F(DatabaseTest, AKeptConnectionKeepsItsStatementsPrepared) {
+  const char* kSql = "select Description from Groups where GroupCode = ?";
+  ado::Connection* kept = nullptr;
+  {
+    auto db = NewDatabase();
+    kept = db->ConnectionPtr().get();
+    EXPECT_EQ(db->One<std::string>(kSql, {ado::Param::Text("Dev", 20)}), "Developers");
+  }
+  auto db = NewDatabase();
+  ASSERT_EQ(db->ConnectionPtr().get(), kept);
+  EXPECT_EQ(db->One<std::string>(kSql, {ado::Param::Text("Dev", 20)}), "Developers");
+  EXPECT_EQ(db->One<int32_t>("PRAGMA foreign_keys"), 1);
+  int reprepared = 0;
+  for (sqlite3_stmt* st = sqlite3_next_stmt(kept->Handle(), nullptr); st; st = sqlite3_next_stmt(kept->Handle(), st))
+    reprepared += sqlite3_stmt_status(st, SQLITE_STMTSTATUS_REPREPARE, 0);
+  EXPECT_EQ(reprepared, 0);
+}
+
 TEST_F(DatabaseTest, ConnectionStateProperties) {
   auto db = std::make_shared<Database>();
   std::shared_ptr<automation::Object> o = db;
