@@ -146,6 +146,9 @@ CREATE TRIGGER IssueCounts_Update AFTER UPDATE OF ProjectId, StatusCode ON Issue
     ON CONFLICT (ProjectId, StatusCode) DO UPDATE SET Issues = Issues + 1;
 END;
 CREATE INDEX IX_Issues_AssignedToUser ON Issues (AssignedToUser, StatusCode);
+-- A member's issues assigned to a user in one status are counted from this index alone, a range
+-- per project of his, where the index by project and status reads every issue of that status.
+CREATE INDEX IX_Issues_ProjectId_AssignedToUser ON Issues (ProjectId, AssignedToUser, StatusCode);
 CREATE INDEX IX_Issues_ResolutionCode ON Issues (ResolutionCode, StatusCode);
 -- Whether a user may be deleted is asked of every column that names a user: one probe each.
 CREATE INDEX IX_Issues_CreatedByUserId ON Issues (CreatedByUserId);
