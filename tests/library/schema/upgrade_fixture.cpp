@@ -75,7 +75,8 @@ INSERT INTO ProjectUseCases SELECT ProjectId, 'Report', 2 FROM Projects WHERE Pr
 }  // namespace
 
 // What the lists and statistics of the previous release did without: the kept counts, the indexes
-// by status and by day, the priorities' order index; the issues' project index on its one column.
+// by status, by day and by project and assignee, the priorities' order index; the issues' project
+// index on its one column.
 const char* const kWithoutListStructures = R"(
 DROP TRIGGER IssueCounts_Insert;
 DROP TRIGGER IssueCounts_Delete;
@@ -86,6 +87,7 @@ DROP INDEX IX_Issues_DateOpened;
 DROP INDEX IX_Issues_DateClosed;
 DROP INDEX IX_Priorities_SortOrder;
 DROP INDEX IX_Issues_ProjectId;
+DROP INDEX IX_Issues_ProjectId_AssignedToUser;
 CREATE INDEX IX_Issues_ProjectId ON Issues (ProjectId);
 )";
 
