@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -20,5 +21,8 @@ extern const std::size_t kSqlFileCount;
 std::string_view SqlFileText(std::string_view fileName);
 // The names of every embedded file, sorted.
 std::vector<std::string_view> SqlFileNames();
+// A statement's words, one blank between them, without the closing semicolon: the form in which
+// a declaration the database recorded is compared with the one wanted.
+std::string Squeezed(std::string_view sql);
 
 }  // namespace brisquel::schema

@@ -72,21 +72,6 @@ Runner On(sqlite3* db) {
           }};
 }
 
-// The words of a declaration, one blank between them and no closing semicolon: how a recorded
-// declaration is compared with the one wanted.
-std::string Squeezed(std::string_view sql) {
-  std::string out;
-  for (char c : sql) {
-    if (std::isspace(static_cast<unsigned char>(c))) {
-      if (!out.empty() && out.back() != ' ') out += ' ';
-    } else {
-      out += c;
-    }
-  }
-  while (!out.empty() && (out.back() == ' ' || out.back() == ';')) out.pop_back();
-  return out;
-}
-
 // One index: its table and triggers (name and declaration, table first) and how it is filled.
 struct Index {
   std::string table;

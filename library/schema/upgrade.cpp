@@ -127,21 +127,6 @@ std::vector<Declared> IssueCountsDeclarations() {
   return out;
 }
 
-// The statement's words, one blank between them, without the closing semicolon: the form to
-// compare an index's recorded declaration with the file's.
-std::string Squeezed(std::string_view sql) {
-  std::string out;
-  for (char c : sql) {
-    if (std::isspace(static_cast<unsigned char>(c))) {
-      if (!out.empty() && out.back() != ' ') out += ' ';
-    } else {
-      out += c;
-    }
-  }
-  while (!out.empty() && (out.back() == ' ' || out.back() == ';')) out.pop_back();
-  return out;
-}
-
 // What the database lacks of the indexes and kept counts a new site has.
 struct Lacking {
   std::vector<Declared> indexes;        // missing, or declared otherwise under the same name
@@ -157,14 +142,14 @@ Lacking Lacks(ado::Connection& db) {
   db.Each("select name, ifnull(sql, '') from sqlite_schema where type in ('table', 'index', 'trigger')", {},
           [&](sqlite3_stmt* st) {
             present[automation::LowerAscii(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)))] =
-                Squeezed(reinterpret_cast<const char*>(sqlite3_column_text(st, 1)));
+                schema::Squeezed(reinterpret_cast<const char*>(sqlite3_column_text(st, 1)));
           });
   Lacking out;
   for (const Declared& index : SchemaIndexes()) {
     auto it = present.find(automation::LowerAscii(index.name));
     if (it == present.end()) {
       out.indexes.push_back(index);
-    } else if (it->second != Squeezed(index.declaration)) {
+    } else if (it->second != schema::Squeezed(index.declaration)) {
       // An earlier release's index of this name on fewer columns: the lists need the new one.
       out.indexes.push_back(index);
       out.redeclared.push_back(index.name);
