@@ -9,7 +9,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <charconv>
 #include <chrono>
 #include <condition_variable>
@@ -123,15 +122,18 @@ ControlFiles& TheControlFiles() {
   return files;
 }
 
+// A page that failed on its way: whatever it had set is replaced by the error paragraph, without
+// the menu (the failure may be the menu's own).
+void SendFailure(PageContext& page, std::string_view title, const std::string& text, int status) {
+  page.Response().SetHeader("Location", "");
+  page.OmitMenu();
+  page.SendPage(title, "<p class=ErrorText>" + text + "</p>", status);
+}
+
 // The number only: the source chain and the statements stay in the event log.
 void SendUnexpectedError(PageContext& page, int32_t number) {
-  page.Response().SetHeader("Location", "");
-  // The failure may be the menu's own.
-  page.OmitMenu();
-  page.SendPage("Error",
-                "<p class=ErrorText>An unexpected error has occurred. (Error number: " + std::to_string(number) +
-                    ")</p>",
-                500);
+  SendFailure(page, "Error", "An unexpected error has occurred. (Error number: " + std::to_string(number) + ")",
+              500);
 }
 
 // An answer the engine writes before any page runs (a request over a limit): a short page, and
@@ -724,10 +726,7 @@ void Host::Dispatch(PageContext& page, const PageSpec& spec) {
     }
     fn(page);
   } catch (const MalformedBody&) {
-    page.Response().SetHeader("Location", "");
-    page.OmitMenu();
-    page.SendPage("Malformed form", "<p class=ErrorText>The form that was sent cannot be read: its body is malformed.</p>",
-                  400);
+    SendFailure(page, "Malformed form", "The form that was sent cannot be read: its body is malformed.", 400);
   } catch (const automation::ComError& e) {
     SendUnexpectedError(page, e.number);
   } catch (const std::exception&) {
