@@ -34,7 +34,7 @@ namespace ado::detail {
 
 namespace {
 
-// Byte arrays shared with a Variant are bound where they lie: the statement keeps the buffer
+// Byte arrays are bound where they lie: the statement keeps their shared buffer
 // alive until SQLite lets the value go, so a large file is not copied for its insert.
 std::mutex g_heldMutex;
 std::unordered_multimap<const void*, std::shared_ptr<const std::vector<uint8_t>>> g_held;
@@ -44,27 +44,24 @@ void LetGoOfHeld(void* data) {
   if (auto it = g_held.find(data); it != g_held.end()) g_held.erase(it);
 }
 
-void BindBytes(sqlite3_stmt* st, int slot, const std::shared_ptr<const std::vector<uint8_t>>& shared,
-               const std::vector<uint8_t>& copy) {
-  if (!shared || shared->empty()) {
-    sqlite3_bind_blob64(st, slot, copy.data(), copy.size(), SQLITE_TRANSIENT);
-    return;
-  }
-  {
-    std::lock_guard lock(g_heldMutex);
-    g_held.emplace(shared->data(), shared);
-  }
-  sqlite3_bind_blob64(st, slot, shared->data(), shared->size(), &LetGoOfHeld);
+// A value's bytes as a shared buffer: the value's own when it has one, else a copy of them.
+std::shared_ptr<const std::vector<uint8_t>> SharedBytesOf(const automation::Variant& v) {
+  if (auto shared = v.SharedBytes()) return shared;
+  return std::make_shared<const std::vector<uint8_t>>(v.ToBytes());
 }
 
-// A value's bytes: its shared buffer when it has one, else a copy in `copy`.
-const std::vector<uint8_t>& BytesOf(const automation::Variant& v,
-                                    std::shared_ptr<const std::vector<uint8_t>>& shared,
-                                    std::vector<uint8_t>& copy) {
-  shared = v.SharedBytes();
-  if (shared) return *shared;
-  copy = v.ToBytes();
-  return copy;
+void BindBytes(sqlite3_stmt* st, int slot, std::shared_ptr<const std::vector<uint8_t>> bytes) {
+  if (bytes->empty()) {
+    sqlite3_bind_blob64(st, slot, bytes->data(), 0, SQLITE_TRANSIENT);
+    return;
+  }
+  const void* data = bytes->data();
+  const size_t size = bytes->size();
+  {
+    std::lock_guard lock(g_heldMutex);
+    g_held.emplace(data, std::move(bytes));
+  }
+  sqlite3_bind_blob64(st, slot, data, size, &LetGoOfHeld);
 }
 
 constexpr int32_t kLongSize = 2147483647;
@@ -436,10 +433,7 @@ void BindValue(sqlite3_stmt* st, int slot, const Variant& v) {
       return;
     }
     case VarType::ByteArray: {
-      std::shared_ptr<const std::vector<uint8_t>> shared;
-      std::vector<uint8_t> copy;
-      BytesOf(v, shared, copy);
-      BindBytes(st, slot, shared, copy);
+      BindBytes(st, slot, SharedBytesOf(v));
       return;
     }
     default:
@@ -480,11 +474,9 @@ void BindParam(Connection& c, sqlite3_stmt* st, int slot, const Param& p, int po
       return;
     }
     if (IsBinaryType(p.type)) {
-      std::shared_ptr<const std::vector<uint8_t>> shared;
-      std::vector<uint8_t> copy;
-      const std::vector<uint8_t>& b = BytesOf(v, shared, copy);
-      if (p.size > 0 && b.size() > static_cast<size_t>(p.size)) tooLong(b.size(), "bytes");
-      BindBytes(st, slot, shared, copy);
+      auto bytes = SharedBytesOf(v);
+      if (p.size > 0 && bytes->size() > static_cast<size_t>(p.size)) tooLong(bytes->size(), "bytes");
+      BindBytes(st, slot, std::move(bytes));
       return;
     }
     switch (p.type) {
