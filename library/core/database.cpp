@@ -4,8 +4,10 @@
 
 #include <cctype>
 #include <deque>
+#include <vector>
 
 #include "automation/text.h"
+#include "brisquel/read_snapshot.h"
 #include "core/error_protocol.h"
 
 namespace brisquel {
@@ -104,7 +106,27 @@ class KeptConnections {
   std::deque<Idle> idle_;
 };
 
+// The connections taken on this thread while a SharedReadSnapshot lives.
+struct SharedReads {
+  int depth = 0;
+  std::vector<std::weak_ptr<ado::Connection>> held;
+  static SharedReads& ThisThread() {
+    static thread_local SharedReads shared;
+    return shared;
+  }
+};
+
 }  // namespace
+
+SharedReadSnapshot::SharedReadSnapshot() { ++SharedReads::ThisThread().depth; }
+
+SharedReadSnapshot::~SharedReadSnapshot() {
+  SharedReads& shared = SharedReads::ThisThread();
+  if (--shared.depth > 0) return;
+  for (auto& weak : shared.held)
+    if (auto c = weak.lock()) c->ReleaseReadSnapshot();
+  shared.held.clear();
+}
 
 Database::~Database() { Release(); }
 
@@ -166,6 +188,10 @@ void Database::SetConnectionString(const std::string& s) {
           connection_ = std::move(fresh);
         }
         owned_ = true;
+        if (SharedReads& shared = SharedReads::ThisThread(); shared.depth > 0) {
+          connection_->HoldReadSnapshot();
+          shared.held.push_back(connection_);
+        }
       });
 }
 

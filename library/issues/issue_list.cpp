@@ -97,10 +97,11 @@ std::string CodeTableJoins(Database& db, const std::string& condition, const std
 namespace {
 
 // The reads of one call inside one read transaction of the caller's connection: one lock for all
-// of them rather than one per statement. A transaction the caller has open is left alone.
+// of them rather than one per statement. A transaction the caller has open, or the snapshot its
+// reads share already, is left alone.
 class ReadTransaction {
  public:
-  explicit ReadTransaction(ado::Connection& c) : c_(c), own_(!c.InTransaction()) {
+  explicit ReadTransaction(ado::Connection& c) : c_(c), own_(!c.InTransaction() && !c.HoldsReadSnapshot()) {
     if (own_) c_.ExecuteNonQuery("BEGIN");
   }
   ~ReadTransaction() {

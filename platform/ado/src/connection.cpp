@@ -107,6 +107,7 @@ void Connection::Close() {
 }
 
 void Connection::FinishClose() {
+  holdReads_ = snapshotOpen_ = false;
   impl_->Clear();
   impl_->db = nullptr;
   sqlite3_close_v2(db_);
@@ -118,7 +119,40 @@ void Connection::FinishClose() {
 
 int32_t Connection::State() const { return db_ ? adStateOpen : adStateClosed; }
 
-bool Connection::InTransaction() const { return db_ && !sqlite3_get_autocommit(db_); }
+bool Connection::InTransaction() const { return db_ && !snapshotOpen_ && !sqlite3_get_autocommit(db_); }
+
+namespace {
+// Statements other than plain reads run on this thread's connections so far.
+thread_local uint64_t tOtherStatements = 0;
+}  // namespace
+
+void Connection::HoldReadSnapshot() { holdReads_ = db_ != nullptr; }
+
+void Connection::ReleaseReadSnapshot() noexcept {
+  holdReads_ = false;
+  if (!snapshotOpen_) return;
+  snapshotOpen_ = false;
+  // COMMIT, not ROLLBACK: a statement still reading keeps its rows (a rollback would abort it).
+  if (db_ && !sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+}
+
+void Connection::BeforeStatement(bool plainRead) {
+  if (!plainRead) ++tOtherStatements;
+  if (!holdReads_) return;
+  if (snapshotOpen_ && (!plainRead || snapshotSince_ != tOtherStatements)) {
+    snapshotOpen_ = false;
+    if (!sqlite3_get_autocommit(db_)) detail::ExecAsIs(*this, "COMMIT");
+  }
+  if (!plainRead) {
+    holdReads_ = false;
+    return;
+  }
+  if (!snapshotOpen_ && sqlite3_get_autocommit(db_)) {
+    detail::ExecAsIs(*this, "BEGIN");
+    snapshotOpen_ = true;
+    snapshotSince_ = tOtherStatements;
+  }
+}
 
 std::string Connection::ConnectionString() const {
   if (!db_) return connectionString_;
@@ -173,6 +207,7 @@ bool Connection::ResetForReuse() noexcept {
     sqlite3_set_authorizer(db_, nullptr, nullptr);
     authorizer_ = nullptr;
     sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+    holdReads_ = snapshotOpen_ = false;
     if (!sqlite3_get_autocommit(db_) && sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr) != SQLITE_OK)
       return false;
     if (!sqlite3_get_autocommit(db_)) return false;

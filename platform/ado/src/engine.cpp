@@ -72,6 +72,12 @@ void TextEntry::Finalize() {
 }
 
 void Exec(Connection& c, const char* sql) {
+  c.RequireOpen("ADODB.Connection");
+  c.BeforeStatement(false);
+  ExecAsIs(c, sql);
+}
+
+void ExecAsIs(Connection& c, const char* sql) {
   sqlite3* db = c.RequireOpen("ADODB.Connection");
   int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) {
@@ -135,6 +141,28 @@ std::string Rewrite(std::string_view text) {
 size_t SkipBlank(std::string_view s, size_t i) {
   while (i < s.size() && (std::isspace(static_cast<unsigned char>(s[i])) || s[i] == ';')) ++i;
   return i;
+}
+
+// Whether the statement at `at` begins (after blanks and comments) with SELECT, WITH or VALUES.
+bool PlainReadKeyword(std::string_view s, size_t at) {
+  while (at < s.size()) {
+    if (std::isspace(static_cast<unsigned char>(s[at]))) {
+      ++at;
+    } else if (s.substr(at, 2) == "--") {
+      at = s.find('\n', at);
+    } else if (s.substr(at, 2) == "/*") {
+      at = s.find("*/", at + 2);
+      if (at != std::string_view::npos) at += 2;
+    } else {
+      break;
+    }
+  }
+  if (at >= s.size()) return false;
+  for (std::string_view word : {"select", "with", "values"})
+    if (EqualsNoCase(s.substr(at, word.size()), word) &&
+        (at + word.size() == s.size() || !IdentChar(s[at + word.size()])))
+      return true;
+  return false;
 }
 
 // "SET NOCOUNT ON|OFF" at `at`: the rows-affected messages it switches do not exist here.
@@ -342,6 +370,7 @@ Piece* NextPiece(Connection& c, sqlite3* db, EntryLease& lease, size_t& index, s
       p.tail = static_cast<size_t>(tail - sql.data());
       p.stmt = st;
       p.returnsRows = sqlite3_column_count(st) > 0;
+      p.plainRead = sqlite3_stmt_readonly(st) && PlainReadKeyword(sql, at);
     }
     entry.pieces.push_back(p);
   }
@@ -396,6 +425,7 @@ int64_t RunPieces(Connection& c, std::string_view text, const Params& params, Re
         sqlite3_clear_bindings(st);
       }
     } reset{st};
+    c.BeforeStatement(piece->plainRead);
     BindAll(c, st, params, nextPositional);
     int64_t before = sqlite3_total_changes64(db);
     int rc = sqlite3_step(st);

@@ -29,6 +29,7 @@ struct Piece {
   MetaPtr meta;       // result columns (statements that return rows)
   int reprepared = 0; // the engine's count when meta was taken
   bool returnsRows = false;
+  bool plainRead = false;  // SELECT, WITH or VALUES that changes nothing
   size_t rowsHint = 0;   // rows and text bytes of the last run, to size the next one's storage
   size_t bytesHint = 0;
 };
@@ -105,5 +106,7 @@ using automation::EqualsNoCase;
 
 // Runs one statement without parameters or results (transaction control, savepoints).
 void Exec(Connection& c, const char* sql);
+// The same without telling the connection first (its own shared read transaction).
+void ExecAsIs(Connection& c, const char* sql);
 
 }  // namespace ado::detail

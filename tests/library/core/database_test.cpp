@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "ado/ado.h"
+#include "brisquel/read_snapshot.h"
 #include "core/recordset_persistence.h"
 #include "eventlog/eventlog.h"
 #include "schema/ddl.h"
@@ -135,6 +138,40 @@ TEST_F(DatabaseTest, AKeptConnectionKeepsItsStatementsPrepared) {
   for (sqlite3_stmt* st = sqlite3_next_stmt(kept->Handle(), nullptr); st; st = sqlite3_next_stmt(kept->Handle(), st))
     reprepared += sqlite3_stmt_status(st, SQLITE_STMTSTATUS_REPREPARE, 0);
   EXPECT_EQ(reprepared, 0);
+}
+
+// Under a SharedReadSnapshot the reads see the site as at the first of them: another thread's later
+// write is seen only once the snapshot ends; a write made on this thread, through any object, is
+// seen by the next read; a transaction of the reader's own begins and commits as without it.
+TEST_F(DatabaseTest, ReadsShareOneSnapshotUntilThisThreadWrites) {
+  const char* kCount = "select count(*) from Groups";
+  auto elsewhere = [&](const char* sql) { std::thread([&] { Connect()->ExecuteNonQuery(sql); }).join(); };
+  std::shared_ptr<Database> reader;
+  {
+    SharedReadSnapshot snapshot;
+    reader = NewDatabase();
+    EXPECT_EQ(reader->One<int32_t>(kCount), 2);
+    elsewhere("INSERT INTO Groups (GroupCode) VALUES ('Ops')");
+    EXPECT_EQ(reader->One<int32_t>(kCount), 2);
+    EXPECT_FALSE(reader->Connection().InTransaction());
+
+    NewDatabase()->Execute("INSERT INTO Groups (GroupCode) VALUES ('Sec')");
+    EXPECT_EQ(reader->One<int32_t>(kCount), 4);
+
+    {
+      Database::Transaction tx(*reader);
+      reader->Execute("INSERT INTO Groups (GroupCode) VALUES ('Web')");
+      EXPECT_TRUE(reader->Connection().InTransaction());
+      tx.Commit();
+    }
+    EXPECT_FALSE(reader->Connection().InTransaction());
+    elsewhere("INSERT INTO Groups (GroupCode) VALUES ('Net')");
+    EXPECT_EQ(reader->One<int32_t>(kCount), 6);
+  }
+  // Ended with its scope: a connection that outlives it reads the site as it is.
+  EXPECT_EQ(reader->One<int32_t>(kCount), 6);
+  elsewhere("INSERT INTO Groups (GroupCode) VALUES ('Ux')");
+  EXPECT_EQ(reader->One<int32_t>(kCount), 7);
 }
 
 TEST_F(DatabaseTest, ConnectionStateProperties) {

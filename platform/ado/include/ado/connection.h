@@ -110,6 +110,20 @@ class Connection : public automation::Dispatchable<Connection> {
   // secret cleared. False when it is not open or cannot be made fit.
   bool ResetForReuse() noexcept;
 
+  // From now on the connection's plain reads (statements that begin with SELECT, WITH or VALUES
+  // and change nothing) share one read transaction, begun by the first of them: a request that
+  // only reads pays for one snapshot instead of one per statement, and sees the site as it was at
+  // its first read. The shared transaction ends, and the holding with it, before any statement
+  // of another kind on this connection runs; it ends and begins anew when a statement of another
+  // kind has run on any connection of this thread since it began (so a write made on this thread
+  // is seen). InTransaction() stays false while only the shared read transaction is open.
+  void HoldReadSnapshot();
+  bool HoldsReadSnapshot() const { return holdReads_; }
+  // Ends the shared read transaction and the holding (statements still reading keep their rows).
+  void ReleaseReadSnapshot() noexcept;
+  // Told by the layer before each statement runs on this connection.
+  void BeforeStatement(bool plainRead);
+
   // Raises 3709 unless open.
   sqlite3* RequireOpen(std::string_view source) const;
 
@@ -127,6 +141,9 @@ class Connection : public automation::Dispatchable<Connection> {
   int32_t commandTimeout_ = 30;
   std::string secret_;
   Authorizer authorizer_ = nullptr;
+  bool holdReads_ = false;
+  bool snapshotOpen_ = false;
+  uint64_t snapshotSince_ = 0;  // this thread's count of other statements when it began
   std::map<std::string, std::shared_ptr<void>> kept_;
   std::shared_ptr<Errors> errors_;
   std::unique_ptr<Impl> impl_;
