@@ -9,21 +9,27 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <charconv>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <fstream>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 #include "automation/text.h"
 #include "brisquel/encode.h"
+#include "brisquel/read_snapshot.h"
 #include "site/routes.h"
 #include "site/page_shell.h"
 #include "site/sign_in.h"
@@ -306,18 +312,102 @@ namespace {
 
 // One connection, as the engine's notifications and the reaper see it. A request must arrive
 // whole by `deadline`; the reaper answers 408 to one that has not and closes its connection.
+// The fields a request's own thread sets are atomic: its callbacks take no lock, and the reaper
+// reads them under the engine's lock, which keeps the state from going while it looks.
 struct ConnectionState {
+  ConnectionState(int f, Clock::time_point by, std::string a) : fd(f), deadline(by), address(std::move(a)) {}
   int fd = -1;
-  bool arriving = true;  // false from a request's last byte until its answer is sent
-  Clock::time_point deadline;
+  std::atomic<bool> arriving{true};  // false from a request's last byte until its answer is sent
+  std::atomic<Clock::time_point> deadline;
   std::string address;
 };
 
-// One request on its way in.
+// One request on its way in, and its answer once made.
 struct RequestState {
   HttpRequest request;
+  HttpResponse response;
   bool headersRead = false;
   bool refused = false;
+  bool handed = false;  // given to the page makers; its answer is ready when the engine asks again
+};
+
+// The threads that make the answers, each taking the next whole request whatever connection it came
+// on. The engine's own threads only move bytes: a connection belongs to one of them for its life,
+// and two busy connections that happen to share one would otherwise be answered one after the
+// other while other cores wait. The maker that became idle last is woken first: its caches and
+// its kept database connection are the warmest.
+class PageMakers {
+ public:
+  explicit PageMakers(unsigned count) : makers_(count) {
+    for (Maker& m : makers_) m.thread = std::thread([this, &m] { Run(m); });
+  }
+  ~PageMakers() { Stop(); }
+  PageMakers(const PageMakers&) = delete;
+  PageMakers& operator=(const PageMakers&) = delete;
+
+  void Post(std::function<void()> job) {
+    std::unique_lock lock(mutex_);
+    if (stopping_) {
+      lock.unlock();
+      job();
+      return;
+    }
+    if (idle_.empty()) {
+      waiting_.push_back(std::move(job));
+      return;
+    }
+    Maker* m = idle_.back();
+    idle_.pop_back();
+    m->job = std::move(job);
+    lock.unlock();
+    m->wake.notify_one();
+  }
+
+  // Makes every answer asked for so far, then ends the threads; a later one is made at once.
+  void Stop() {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    for (Maker& m : makers_) m.wake.notify_one();
+    for (Maker& m : makers_)
+      if (m.thread.joinable()) m.thread.join();
+  }
+
+ private:
+  struct Maker {
+    std::thread thread;
+    std::condition_variable wake;
+    std::function<void()> job;
+  };
+
+  void Run(Maker& m) {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      if (!m.job && !waiting_.empty()) {
+        m.job = std::move(waiting_.front());
+        waiting_.pop_front();
+      }
+      if (m.job) {
+        std::function<void()> job = std::move(m.job);
+        m.job = nullptr;
+        lock.unlock();
+        job();
+        lock.lock();
+        continue;
+      }
+      if (stopping_) return;
+      idle_.push_back(&m);
+      m.wake.wait(lock, [&] { return m.job || stopping_; });
+      if (!m.job) std::erase(idle_, &m);
+    }
+  }
+
+  std::mutex mutex_;
+  std::deque<std::function<void()>> waiting_;  // asked for while every maker was busy
+  std::vector<Maker*> idle_;
+  bool stopping_ = false;
+  std::vector<Maker> makers_;
 };
 
 std::string AddressText(const sockaddr* address) {
@@ -356,21 +446,22 @@ struct Host::Engine {
   std::mutex mutex;
   std::condition_variable changed;
   bool stopping = false;
-  int requestsUnderWay = 0;
+  std::atomic<bool> draining{false};  // set once stopping: a request's end is then told
+  std::atomic<int> requestsUnderWay{0};
   std::set<ConnectionState*> connections;
   std::unordered_map<std::string, std::set<ConnectionState*>> byAddress;
   std::thread reaper;
+  std::unique_ptr<PageMakers> makers;
 
   static void* RequestLine(void* cls, const char* uri, MHD_Connection* connection) {
     auto* engine = static_cast<Engine*>(cls);
     auto* state = new RequestState;
     state->request.target = uri ? uri : "";
     state->request.path = PathOf(state->request.target);
-    std::lock_guard lock(engine->mutex);
     ++engine->requestsUnderWay;
     if (auto* c = engine->Connection(connection)) {
-      c->arriving = true;
       c->deadline = Clock::now() + std::chrono::seconds(kRequestSeconds);
+      c->arriving = true;
     }
     return state;
   }
@@ -386,9 +477,8 @@ struct Host::Engine {
     if (code == MHD_CONNECTION_NOTIFY_STARTED) {
       const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
       const MHD_ConnectionInfo* peer = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-      auto* c = new ConnectionState{info ? info->connect_fd : -1, true,
-                                    Clock::now() + std::chrono::seconds(kRequestSeconds),
-                                    AddressText(peer ? peer->client_addr : nullptr)};
+      auto* c = new ConnectionState(info ? info->connect_fd : -1, Clock::now() + std::chrono::seconds(kRequestSeconds),
+                                    AddressText(peer ? peer->client_addr : nullptr));
       engine->connections.insert(c);
       auto& same = engine->byAddress[c->address];
       same.insert(c);
@@ -413,7 +503,8 @@ struct Host::Engine {
   static void MakeRoom(std::set<ConnectionState*>& same, ConnectionState* newcomer) {
     ConnectionState* victim = nullptr;
     for (ConnectionState* c : same)
-      if (c != newcomer && c->arriving && c->fd >= 0 && (!victim || c->deadline < victim->deadline)) victim = c;
+      if (c != newcomer && c->arriving && c->fd >= 0 && (!victim || c->deadline.load() < victim->deadline.load()))
+        victim = c;
     if (victim == nullptr) victim = newcomer;
     ::shutdown(victim->fd, SHUT_RDWR);
     victim->fd = -1;
@@ -424,14 +515,15 @@ struct Host::Engine {
     auto* engine = static_cast<Engine*>(cls);
     delete static_cast<RequestState*>(*context);
     *context = nullptr;
-    std::lock_guard lock(engine->mutex);
-    --engine->requestsUnderWay;
     // A kept connection's next request: the idle time-out closes it first when none comes.
     if (auto* c = engine->Connection(connection)) {
-      c->arriving = true;
       c->deadline = Clock::now() + std::chrono::seconds(2 * kRequestSeconds);
+      c->arriving = true;
     }
-    engine->changed.notify_all();
+    if (--engine->requestsUnderWay <= 0 && engine->draining) {
+      std::lock_guard lock(engine->mutex);
+      engine->changed.notify_all();
+    }
   }
 
   static MHD_Result Access(void* cls, MHD_Connection* connection, const char* /*url*/, const char* method,
@@ -472,13 +564,16 @@ struct Host::Engine {
       return MHD_YES;
     }
     if (state->refused) return MHD_NO;
-    {
-      std::lock_guard lock(engine->mutex);
-      if (auto* c = engine->Connection(connection)) c->arriving = false;
-    }
-    HttpResponse res;
-    engine->host.Handle(req, res);
-    return engine->Queue(connection, res);
+    // Whole: a page maker makes the answer while the connection waits, then hands it back.
+    if (state->handed) return engine->Queue(connection, state->response);
+    state->handed = true;
+    if (auto* c = engine->Connection(connection)) c->arriving = false;
+    MHD_suspend_connection(connection);
+    engine->makers->Post([engine, state, connection] {
+      engine->host.Handle(state->request, state->response);
+      MHD_resume_connection(connection);
+    });
+    return MHD_YES;
   }
 
   // Refused before the request is whole: answered at once where the engine still can, else the
@@ -525,7 +620,7 @@ struct Host::Engine {
       changed.wait_for(lock, std::chrono::milliseconds(500));
       const auto now = Clock::now();
       for (ConnectionState* c : connections)
-        if (c->arriving && c->deadline < now && c->fd >= 0) WriteAndClose(*c, 408);
+        if (c->arriving && c->deadline.load() < now && c->fd >= 0) WriteAndClose(*c, 408);
     }
   }
 };
@@ -538,6 +633,7 @@ Host::Host(SiteOptions options)
 
 Host::~Host() {
   Stop();
+  if (engine_->makers) engine_->makers->Stop();
   if (engine_->daemon) MHD_stop_daemon(engine_->daemon);
   if (engine_->reaper.joinable()) engine_->reaper.join();
   if (engine_->listenFd >= 0 && !engine_->daemon) ::close(engine_->listenFd);
@@ -593,16 +689,17 @@ void Host::Serve() {
   const unsigned connections =
       static_cast<unsigned>(std::clamp<rlim_t>(files.rlim_cur > 256 ? files.rlim_cur - 128 : 128, 128, 60000));
   const unsigned threads = std::max(4u, 2 * std::thread::hardware_concurrency());
-  unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ITC;
+  unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME;
   if (e.family == AF_INET6) flags |= MHD_USE_IPv6;
   {
     std::lock_guard lock(e.mutex);
     if (e.stopping) return;
   }
+  e.makers = std::make_unique<PageMakers>(threads);
   e.daemon = MHD_start_daemon(
       flags, 0, nullptr, nullptr, &Engine::Access, &e,
       MHD_OPTION_LISTEN_SOCKET, e.listenFd,
-      MHD_OPTION_THREAD_POOL_SIZE, threads,
+      MHD_OPTION_THREAD_POOL_SIZE, std::max(2u, std::thread::hardware_concurrency()),
       MHD_OPTION_CONNECTION_LIMIT, connections,
       MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(kRequestSeconds),
       MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<size_t>(kMaxHead + (32u << 10)),
@@ -619,8 +716,11 @@ void Host::Serve() {
   e.changed.wait(lock, [&] { return e.stopping; });
   // No new connections; the requests under way are answered before the engine stops.
   const int listening = MHD_quiesce_daemon(e.daemon);
+  e.draining = true;
   e.changed.wait_for(lock, std::chrono::seconds(30), [&] { return e.requestsUnderWay <= 0; });
   lock.unlock();
+  // Every suspended connection is resumed before the engine goes.
+  e.makers->Stop();
   MHD_stop_daemon(e.daemon);
   e.daemon = nullptr;
   if (listening >= 0) ::close(listening);
@@ -708,6 +808,9 @@ void Host::Handle(HttpRequest& req, HttpResponse& res) {
     return;
   }
   if (auto id = CookieValue(req.Header("Cookie"), kCookieName)) page.SetSignIn(sessions_.Find(*id));
+  // A page asked for reads the site as it was at its first read, in one snapshot.
+  std::optional<brisquel::SharedReadSnapshot> snapshot;
+  if (get) snapshot.emplace();
   Dispatch(page, *spec);
 }
 
