@@ -2,6 +2,7 @@
 // and the comma-separated download of the same issues.
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "automation/vbdate.h"
 #include "core/database.h"
@@ -93,13 +94,19 @@ automation::Variant IssuesList::DataFile(const std::shared_ptr<Database>& db, co
       line += '"';
     }
     out_->Append(line + "\r\n");
+    // Each column's field (a comments column: the issue's id) is found by its name once, at the
+    // first row.
+    std::vector<size_t> fields;
+    if (!rs->IsEOF())
+      for (const LayoutField& f : columns)
+        fields.push_back(rs->FieldIndex(f.representation == "comments" ? std::string_view("IssueId") : f.fieldName));
     for (; !rs->IsEOF(); rs->MoveNext()) {
       line.clear();
       for (size_t c = 0; c < columns.size(); ++c) {
         if (c) line += ',';
         line += '"';
         if (columns[c].representation == "comments") {
-          auto comments = GetCommentsRs(*db, rs->Value("IssueId").ToLong(), columns[c].fieldName);
+          auto comments = GetCommentsRs(*db, rs->Value(fields[c]).ToLong(), columns[c].fieldName);
           for (bool first = true; !comments->IsEOF(); comments->MoveNext(), first = false) {
             const automation::Date on = comments->Value("CommentCreatedOn").ToDate();
             if (!first) line += '\n';
@@ -110,7 +117,7 @@ automation::Variant IssuesList::DataFile(const std::shared_ptr<Database>& db, co
           }
           comments->Close();
         } else {
-          const automation::Variant v = rs->Value(columns[c].fieldName);
+          const automation::Variant v = rs->Value(fields[c]);
           if (!v.IsNull()) AppendCellStart(line, v.ToString());
         }
         line += '"';
