@@ -511,7 +511,12 @@ constexpr int kProgressSteps = 1000;
 
 ReadOnlyScope::ReadOnlyScope(ado::Connection& connection, NameSet readable, std::chrono::milliseconds time)
     : connection_(&connection), db_(connection.Handle()), readable_(std::move(readable)) {
-  connection.SetAuthorizer(&ReadOnlyScope::Authorize, this);
+  // The decisions depend on the readable tables alone (the limits and the refused names are
+  // fixed): statements the guard allowed are kept under a tag that names them.
+  std::string tag = "read-only:";
+  for (const std::string& table : readable_) tag.append(table).append(1, ',');
+  outer_ = connection.CurrentGuard();
+  connection.SetGuard({&ReadOnlyScope::Authorize, this, std::move(tag)});
   Bound(time);
 }
 
@@ -536,7 +541,7 @@ ReadOnlyScope::~ReadOnlyScope() {
   if (bounded_) sqlite3_progress_handler(db_, 0, nullptr, nullptr);
   for (size_t i = 0; i < std::size(kLimits); ++i) sqlite3_limit(db_, kLimits[i].id, saved_[i]);
   if (connection_)
-    connection_->SetAuthorizer(nullptr, nullptr);
+    connection_->SetGuard(std::move(outer_));
   else
     sqlite3_set_authorizer(db_, nullptr, nullptr);
 }

@@ -16,9 +16,7 @@
 #include <string>
 #include <string_view>
 
-namespace ado {
-class Connection;
-}
+#include "ado/connection.h"
 
 namespace brisquel::sqlguard {
 
@@ -116,6 +114,7 @@ class ReadOnlyScope {
   static int Progress(void* self);
   void Bound(std::chrono::milliseconds time);
   ado::Connection* connection_ = nullptr;
+  ado::Connection::Guard outer_;  // the guard before this one, put back at the end
   sqlite3* db_;
   NameSet readable_;
   std::string refused_;

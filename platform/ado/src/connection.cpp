@@ -114,6 +114,8 @@ void Connection::FinishClose() {
   db_ = nullptr;
   secret_.clear();
   authorizer_ = nullptr;
+  guard_ = {};
+  guardInstalled_ = false;
   kept_.clear();
 }
 
@@ -204,8 +206,14 @@ void Connection::RollbackTrans() {
 bool Connection::ResetForReuse() noexcept {
   if (!db_) return false;
   try {
-    sqlite3_set_authorizer(db_, nullptr, nullptr);
+    // A kept guard stays installed, asking nobody: installing it again would expire every
+    // statement the next holder finds prepared.
+    if (authorizer_ || !guardInstalled_) {
+      sqlite3_set_authorizer(db_, nullptr, nullptr);
+      guardInstalled_ = false;
+    }
     authorizer_ = nullptr;
+    guard_ = {};
     sqlite3_progress_handler(db_, 0, nullptr, nullptr);
     holdReads_ = snapshotOpen_ = false;
     if (!sqlite3_get_autocommit(db_) && sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr) != SQLITE_OK)
@@ -228,10 +236,27 @@ bool Connection::ResetForReuse() noexcept {
   }
 }
 
+void Connection::SetGuard(Guard guard) {
+  RequireOpen(kSource);
+  if (!guardInstalled_ && guard.callback) {
+    sqlite3_set_authorizer(
+        db_,
+        [](void* self, int action, const char* a, const char* b, const char* c, const char* d) {
+          const Guard& g = static_cast<Connection*>(self)->guard_;
+          return g.callback ? g.callback(g.context, action, a, b, c, d) : SQLITE_OK;
+        },
+        this);
+    guardInstalled_ = true;
+  }
+  guard_ = std::move(guard);
+}
+
 void Connection::SetAuthorizer(Authorizer callback, void* context) {
   RequireOpen(kSource);
   sqlite3_set_authorizer(db_, callback, context);
   authorizer_ = callback;
+  guard_ = {};
+  guardInstalled_ = false;
 }
 
 int64_t Connection::LastInsertRowId() const { return db_ ? sqlite3_last_insert_rowid(db_) : 0; }

@@ -308,7 +308,14 @@ struct EntryLease {
   std::unique_ptr<TextEntry> temporary;
   EntryLease(Connection& c, std::string_view text) {
     auto& impl = c.Internals();
-    auto it = impl.cache.find(text);
+    // Under a guard the cache key is its tag, then the text.
+    std::string tagged;
+    if (!c.CurrentGuard().tag.empty()) {
+      tagged.reserve(c.CurrentGuard().tag.size() + 1 + text.size());
+      tagged.append(c.CurrentGuard().tag).append(1, '\0').append(text);
+    }
+    const std::string_view key = tagged.empty() ? text : std::string_view(tagged);
+    auto it = impl.cache.find(key);
     if (c.HasAuthorizer() || (it != impl.cache.end() && it->second->inUse)) {
       temporary = std::make_unique<TextEntry>();
       temporary->text = Rewrite(text);
@@ -327,7 +334,7 @@ struct EntryLease {
       auto e = std::make_unique<TextEntry>();
       e->text = Rewrite(text);
       entry = e.get();
-      impl.cache.emplace(std::string(text), std::move(e));
+      impl.cache.emplace(std::string(key), std::move(e));
     } else {
       entry = it->second.get();
     }

@@ -2,6 +2,9 @@
 // connection's statement cache kept from before the scope.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string_view>
+
 #include "ado/ado.h"
 #include "core/database.h"
 #include "issues/sql_guard.h"
@@ -19,12 +22,28 @@ TEST(ReadOnlyScopeOnAConnection, RefusesWhatTheCacheHeldAndGoesWithItsScope) {
   db->Each(secret, {}, [](const sql::Row&) {});  // now in the statement cache
   {
     sqlguard::ReadOnlyScope scope(c, {"Issues", "Projects"});
-    EXPECT_TRUE(c.HasAuthorizer());
+    EXPECT_NE(c.CurrentGuard().callback, nullptr);
     EXPECT_THROW(db->Each(secret, {}, [](const sql::Row&) {}), automation::ComError);
     EXPECT_EQ(scope.Refused(), "read Users.Password");
     EXPECT_TRUE(db->Exists(other));
   }
-  EXPECT_FALSE(c.HasAuthorizer());
+  EXPECT_EQ(c.CurrentGuard().callback, nullptr);
+  // What the guard allowed is kept prepared for the next scope of the same tables; a scope of other
+  // tables decides anew.
+  {
+    sqlguard::ReadOnlyScope scope(c, {"Issues", "Projects"});
+    EXPECT_TRUE(db->Exists(other));
+  }
+  int runs = 0;
+  for (sqlite3_stmt* st = sqlite3_next_stmt(c.Handle(), nullptr); st; st = sqlite3_next_stmt(c.Handle(), st))
+    if (std::string_view(sqlite3_sql(st)).find(other) != std::string_view::npos)
+      runs = std::max(runs, sqlite3_stmt_status(st, SQLITE_STMTSTATUS_RUN, 0));
+  EXPECT_EQ(runs, 2);
+  {
+    sqlguard::ReadOnlyScope scope(c, {"Issues"});
+    EXPECT_THROW(db->Exists(other), automation::ComError);
+    EXPECT_EQ(scope.Refused(), "read Projects");
+  }
   bool read = false;
   db->Each(secret, {}, [&](const sql::Row&) { read = true; });
   EXPECT_TRUE(read);

@@ -96,6 +96,20 @@ class Connection : public automation::Dispatchable<Connection> {
   void SetAuthorizer(Authorizer callback, void* context);
   bool HasAuthorizer() const { return authorizer_ != nullptr; }
 
+  // A guard asked while statements are prepared, without the cost of an authorizer set and
+  // removed each time (the engine expires every prepared statement of the connection when its
+  // authorizer changes): the first guard installs one that stays, and asks `callback` with
+  // `context` (none: every action allowed). Statements are cached under `tag` with their text, so
+  // a statement the guard allowed is used again only under a guard of the same tag, which must
+  // name everything its decisions depend on. Not with SetAuthorizer.
+  struct Guard {
+    Authorizer callback = nullptr;
+    void* context = nullptr;
+    std::string tag;
+  };
+  void SetGuard(Guard guard);
+  const Guard& CurrentGuard() const { return guard_; }
+
   // The per-site secret that signs recordset images (32 random bytes kept in VantrelSecrets,
   // created on first need).
   std::string SiteSecret();
@@ -141,6 +155,8 @@ class Connection : public automation::Dispatchable<Connection> {
   int32_t commandTimeout_ = 30;
   std::string secret_;
   Authorizer authorizer_ = nullptr;
+  Guard guard_;
+  bool guardInstalled_ = false;
   bool holdReads_ = false;
   bool snapshotOpen_ = false;
   uint64_t snapshotSince_ = 0;  // this thread's count of other statements when it began
