@@ -91,6 +91,7 @@ class ListRows : public ado::RowSource {
   }
   ~ListRows() override {
     try {
+      cursor_.reset();
       if (reader_->InTransaction()) reader_->ExecuteNonQuery("COMMIT");
       Readers::Instance().GiveBack(std::move(reader_));
     } catch (...) {
@@ -105,6 +106,41 @@ class ListRows : public ado::RowSource {
   }
 
   ado::ResultSet Rows(size_t first, size_t count, bool& timedOut) {
+    // A stretch that begins where the last one ended is a walk through the list (a printed list, a
+    // download): its statement stays open and goes on from there.
+    const bool walking = count > 0 && first > 0 && first == end_;
+    ado::ResultSet rows = walking ? Walk(first, count, timedOut) : Stretch(first, count, timedOut);
+    end_ = first + rows.rows;
+    return rows;
+  }
+
+  size_t Count(bool& timedOut) {
+    ado::ResultSet r = Bounded(timedOut, [&] { return reader_->QueryRows(query_.count, query_.countParams); });
+    return r.rows == 1 ? static_cast<size_t>(r.cells.IntegerAt(0)) : 0;
+  }
+
+ private:
+  ado::ResultSet Walk(size_t first, size_t count, bool& timedOut) {
+    try {
+      return Bounded(timedOut, [&] {
+        if (!cursor_ || cursorAt_ != first) {
+          cursor_.reset();
+          ado::Params params = query_.params;
+          params.push_back(ado::Param::Long(static_cast<int32_t>(first)));
+          cursor_ = std::make_unique<ado::RowCursor>(*reader_, query_.select + " limit -1 offset ?", params);
+          cursorAt_ = first;
+        }
+        ado::ResultSet rows = cursor_->Next(count);
+        cursorAt_ += rows.rows;
+        return rows;
+      });
+    } catch (...) {
+      cursor_.reset();
+      throw;
+    }
+  }
+
+  ado::ResultSet Stretch(size_t first, size_t count, bool& timedOut) {
     ado::Params params = query_.params;
     params.push_back(ado::Param::Long(static_cast<int32_t>(count)));
     params.push_back(ado::Param::Long(static_cast<int32_t>(first)));
@@ -125,12 +161,6 @@ class ListRows : public ado::RowSource {
     });
   }
 
-  size_t Count(bool& timedOut) {
-    ado::ResultSet r = Bounded(timedOut, [&] { return reader_->QueryRows(query_.count, query_.countParams); });
-    return r.rows == 1 ? static_cast<size_t>(r.cells.IntegerAt(0)) : 0;
-  }
-
- private:
   template <class F>
   ado::ResultSet Bounded(bool& timedOut, F&& read) {
     for (const std::string& table : query_.virtualTables)
@@ -147,6 +177,9 @@ class ListRows : public ado::RowSource {
   static constexpr size_t kMostRowsById = 1000;
   std::shared_ptr<ado::Connection> reader_;
   PagedQuery query_;
+  size_t end_ = 0;  // where the last stretch read ended
+  std::unique_ptr<ado::RowCursor> cursor_;
+  size_t cursorAt_ = 0;
 };
 
 }  // namespace

@@ -454,6 +454,67 @@ int64_t RunPieces(Connection& c, std::string_view text, const Params& params, Re
 
 }  // namespace
 
+}  // namespace ado::detail
+
+namespace ado {
+
+RowCursor::RowCursor(Connection& connection, std::string_view sql, const Params& params) : connection_(&connection) {
+  sqlite3* db = connection.RequireOpen("ADODB.Command");
+  connection.ErrorList().Clear();
+  const std::string text = detail::Rewrite(sql);
+  const char* tail = nullptr;
+  int rc = sqlite3_prepare_v3(db, text.c_str(), static_cast<int>(text.size()), 0, &stmt_, &tail);
+  if (rc != SQLITE_OK) detail::EngineFailure(connection, db, rc);
+  if (!stmt_ || sqlite3_column_count(stmt_) == 0 ||
+      detail::SkipBlank(text, static_cast<size_t>(tail - text.c_str())) < text.size()) {
+    sqlite3_finalize(stmt_);
+    Raise(err::kFail, "ADODB.Command", "A cursor reads the rows of one statement.");
+  }
+  try {
+    size_t nextPositional = 0;
+    detail::BindAll(connection, stmt_, params, nextPositional);
+  } catch (...) {
+    sqlite3_finalize(stmt_);
+    throw;
+  }
+}
+
+RowCursor::~RowCursor() { sqlite3_finalize(stmt_); }
+
+ResultSet RowCursor::Next(size_t count) {
+  sqlite3* db = connection_->RequireOpen("ADODB.Command");
+  ResultSet result;
+  if (!meta_) meta_ = detail::ColumnMeta(*connection_, stmt_);
+  const auto& fields = meta_->fields;
+  const size_t n = fields.size();
+  if (position_ == 0) connection_->BeforeStatement(true);
+  while (!done_ && result.rows < count) {
+    int rc = sqlite3_step(stmt_);
+    if (rc == SQLITE_DONE) {
+      done_ = true;
+    } else if (rc == SQLITE_ROW) {
+      for (size_t i = 0; i < n; ++i) detail::ReadInto(result.cells, stmt_, static_cast<int>(i), fields[i].decode);
+      ++result.rows;
+    } else {
+      done_ = true;
+      detail::EngineFailure(*connection_, db, rc);
+    }
+  }
+  position_ += result.rows;
+  result.meta = meta_;
+  for (const FieldInfo& f : fields) {
+    if (f.decode == Decode::Any) {
+      result.meta = detail::ResolveComputed(meta_, result.cells, result.rows);
+      break;
+    }
+  }
+  return result;
+}
+
+}  // namespace ado
+
+namespace ado::detail {
+
 int64_t Run(Connection& c, std::string_view text, const Params& params, bool fetch, ResultSet* result) {
   return RunPieces(c, text, params, fetch ? result : nullptr, nullptr);
 }

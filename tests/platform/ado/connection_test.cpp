@@ -271,5 +271,29 @@ TEST_F(AdoTest, ConnectionIsCreatableByName) {
   EXPECT_EQ(c->Get("State").ToLong(), 0);
 }
 
+
+// A cursor read in stretches gives the rows and values of one read of the whole statement, and
+// holds one statement: a text of two is refused.
+TEST_F(AdoTest, ACursorReadInStretchesGivesTheRowsOfOneRead) {
+  for (int i = 0; i < 25; ++i) AddItem(i % 2 ? "Dev" : "QA", "item " + std::to_string(i), i);
+  const std::string sql = "select ItemId, Name, Active, Created from Items where Quantity >= ? order by Name";
+  const ado::Params params{ado::Param::Long(3)};
+  ado::ResultSet whole = conn->QueryRows(sql, params);
+  ASSERT_EQ(whole.rows, 22u);
+  ado::RowCursor cursor(*conn, sql, params);
+  ado::ResultSet all;
+  for (size_t stretch : {1, 5, 10, 10}) {
+    ado::ResultSet got = cursor.Next(stretch);
+    ASSERT_EQ(got.meta->fields.size(), whole.meta->fields.size());
+    all.cells.Append(got.cells);
+    all.rows += got.rows;
+  }
+  EXPECT_EQ(cursor.Position(), 22u);
+  EXPECT_EQ(cursor.Next(10).rows, 0u);
+  ASSERT_EQ(all.rows, whole.rows);
+  for (size_t i = 0; i < whole.cells.Size(); ++i) EXPECT_EQ(all.cells.Get(i), whole.cells.Get(i)) << i;
+  EXPECT_NE(ErrorOf([&] { ado::RowCursor two(*conn, "select 1; select 2"); }).number, 0);
+}
+
 }  // namespace
 }  // namespace adotest

@@ -16,6 +16,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include <sqlite3.h>
+
 #include "ado/types.h"
 #include "automation/automation.h"
 
@@ -198,6 +200,28 @@ struct ResultSet {
   MetaPtr meta;
   CellStore cells;  // row-major
   size_t rows = 0;
+};
+
+// A statement read a stretch of rows at a time that stays where it stopped, so a walk through a
+// long list reads each row once rather than stepping again over every row before each stretch.
+// Prepared on its own (not in the statement cache), one statement; its connection outlives it.
+class RowCursor {
+ public:
+  RowCursor(Connection& connection, std::string_view sql, const Params& params = {});
+  ~RowCursor();
+  RowCursor(const RowCursor&) = delete;
+  RowCursor& operator=(const RowCursor&) = delete;
+  // The next `count` rows (fewer at the end), as QueryRows gives them.
+  ResultSet Next(size_t count);
+  // The rows handed out so far.
+  size_t Position() const { return position_; }
+
+ private:
+  Connection* connection_;
+  sqlite3_stmt* stmt_ = nullptr;
+  MetaPtr meta_;
+  size_t position_ = 0;
+  bool done_ = false;
 };
 
 // Rows read when they are reached. A recordset opened on a source knows its total at once and
