@@ -386,6 +386,18 @@ Piece* NextPiece(Connection& c, sqlite3* db, EntryLease& lease, size_t& index, s
   return &piece;
 }
 
+// Appends the current row of `st`, each column decoded as its field says.
+void ReadRow(CellStore& cells, sqlite3_stmt* st, const std::vector<FieldInfo>& fields) {
+  for (size_t i = 0; i < fields.size(); ++i) ReadInto(cells, st, static_cast<int>(i), fields[i].decode);
+}
+
+// The fields of rows read with `meta`: computed columns typed by their values.
+MetaPtr RowsMeta(const MetaPtr& meta, const CellStore& cells, size_t rows) {
+  for (const FieldInfo& f : meta->fields)
+    if (f.decode == Decode::Any) return ResolveComputed(meta, cells, rows);
+  return meta;
+}
+
 // Collects the rows of a stepped statement (its first row is current) into `result`.
 void Collect(Connection& c, sqlite3* db, Piece& piece, sqlite3_stmt* st, int rc, ResultSet& result) {
   int reprepared = sqlite3_stmt_status(st, SQLITE_STMTSTATUS_REPREPARE, 0);
@@ -399,20 +411,14 @@ void Collect(Connection& c, sqlite3* db, Piece& piece, sqlite3_stmt* st, int rc,
   result.cells.Reserve(piece.rowsHint * n, piece.bytesHint);
   result.rows = 0;
   while (rc == SQLITE_ROW) {
-    for (size_t i = 0; i < n; ++i) ReadInto(result.cells, st, static_cast<int>(i), fields[i].decode);
+    ReadRow(result.cells, st, fields);
     ++result.rows;
     rc = sqlite3_step(st);
   }
   if (rc != SQLITE_DONE) EngineFailure(c, db, rc);
   piece.rowsHint = result.rows;
   piece.bytesHint = result.cells.ArenaSize();
-  result.meta = piece.meta;
-  for (const FieldInfo& f : fields) {
-    if (f.decode == Decode::Any) {
-      result.meta = ResolveComputed(piece.meta, result.cells, result.rows);
-      break;
-    }
-  }
+  result.meta = RowsMeta(piece.meta, result.cells, result.rows);
 }
 
 int64_t RunPieces(Connection& c, std::string_view text, const Params& params, ResultSet* result,
@@ -470,6 +476,7 @@ RowCursor::RowCursor(Connection& connection, std::string_view sql, const Params&
     sqlite3_finalize(stmt_);
     Raise(err::kFail, "ADODB.Command", "A cursor reads the rows of one statement.");
   }
+  plainRead_ = sqlite3_stmt_readonly(stmt_) && detail::PlainReadKeyword(text, 0);
   try {
     size_t nextPositional = 0;
     detail::BindAll(connection, stmt_, params, nextPositional);
@@ -485,15 +492,13 @@ ResultSet RowCursor::Next(size_t count) {
   sqlite3* db = connection_->RequireOpen("ADODB.Command");
   ResultSet result;
   if (!meta_) meta_ = detail::ColumnMeta(*connection_, stmt_);
-  const auto& fields = meta_->fields;
-  const size_t n = fields.size();
-  if (position_ == 0) connection_->BeforeStatement(true);
+  if (position_ == 0) connection_->BeforeStatement(plainRead_);
   while (!done_ && result.rows < count) {
     int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_DONE) {
       done_ = true;
     } else if (rc == SQLITE_ROW) {
-      for (size_t i = 0; i < n; ++i) detail::ReadInto(result.cells, stmt_, static_cast<int>(i), fields[i].decode);
+      detail::ReadRow(result.cells, stmt_, meta_->fields);
       ++result.rows;
     } else {
       done_ = true;
@@ -501,13 +506,7 @@ ResultSet RowCursor::Next(size_t count) {
     }
   }
   position_ += result.rows;
-  result.meta = meta_;
-  for (const FieldInfo& f : fields) {
-    if (f.decode == Decode::Any) {
-      result.meta = detail::ResolveComputed(meta_, result.cells, result.rows);
-      break;
-    }
-  }
+  result.meta = detail::RowsMeta(meta_, result.cells, result.rows);
   return result;
 }
 

@@ -221,6 +221,7 @@ class RowCursor {
   sqlite3_stmt* stmt_ = nullptr;
   MetaPtr meta_;
   size_t position_ = 0;
+  bool plainRead_ = false;
   bool done_ = false;
 };
 
