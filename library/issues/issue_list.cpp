@@ -315,12 +315,26 @@ std::string ListOrder(const std::string& orderBy, int16_t orderSeq, const std::s
 }
 }  // namespace
 
+// A sort order of one unqualified name names, in the list's statement, the list's own column of
+// that name (one of Issues, or the project's code) before any other; qualified so, it names the same
+// column in the statements that read the list's ids or some of its columns, which lack the list's.
+std::string QualifiedOrder(const std::string& orderBy, const sqlguard::Catalogue& catalogue) {
+  if (!sqlguard::IsColumn(orderBy) || orderBy.find('.') != std::string::npos) return orderBy;
+  if (auto issues = catalogue.tables.find("Issues"); issues != catalogue.tables.end() && issues->second.count(orderBy))
+    return "Issues." + orderBy;
+  if (EqualsNoCase(orderBy, "ProjectCode")) return "Projects.ProjectCode";
+  return orderBy;
+}
+
 std::shared_ptr<ado::Recordset> FilteredList(Database& db, int32_t projectId, const Filter& filter,
-                                             const std::string& currentUser, const std::string& orderBy,
+                                             const std::string& currentUser, const std::string& orderByAsGiven,
                                              int16_t orderSeq) {
   // A message of an earlier call must not pass for this call's.
   db.SetLastErrorMessage("");
   ReadTransaction reads(db.Connection());
+  ado::Connection& connection = db.Connection();
+  const sqlguard::Catalogue& catalogue = sqlguard::Catalogue::ForIssues(connection);
+  const std::string orderBy = QualifiedOrder(orderByAsGiven, catalogue);
   // A condition composed here names no code-table alias nor Projects; it holds parameters, which
   // the check (and so Mentions) takes for the worst.
   const std::string& named = filter.composedHere ? std::string() : filter.condition;
@@ -346,8 +360,6 @@ std::shared_ptr<ado::Recordset> FilteredList(Database& db, int32_t projectId, co
   std::string sql = "SELECT  Projects.ProjectCode, Issues.*" + rowsFrom + joins + st.where + order;
 
   // Text from outside stays inside its parentheses and names only the list's tables and columns.
-  ado::Connection& connection = db.Connection();
-  const sqlguard::Catalogue& catalogue = sqlguard::Catalogue::ForIssues(connection);
   const bool outside = filter.custom && !filter.composedHere, outsideOrder = !sqlguard::IsColumn(orderBy);
   if (outside) {
     std::string why = sqlguard::Check(filter.condition, catalogue, sqlguard::Fragment::Condition);
@@ -368,6 +380,8 @@ std::shared_ptr<ado::Recordset> FilteredList(Database& db, int32_t projectId, co
   if ((outside || outsideOrder) && (query.time.count() == 0 || query.time > sqlguard::kConditionTime))
     query.time = sqlguard::kConditionTime;
   query.orderFromOutside = outsideOrder;
+  // A sort order from outside may name a column by its place among the list's.
+  if (!outsideOrder) query.rowsFrom = rowsFrom + joins + st.where + order;
   query.select = std::move(sql);
   // A page past the first is found by its ids over the indexes, then read by them.
   const bool conditionNamesProjects = MayNameProjects(named, catalogue);

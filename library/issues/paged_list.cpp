@@ -91,7 +91,8 @@ class ListRows : public ado::RowSource {
   }
   ~ListRows() override {
     try {
-      cursor_.reset();
+      wholeWalk_.cursor.reset();
+      fieldsWalk_.cursor.reset();
       if (reader_->InTransaction()) reader_->ExecuteNonQuery("COMMIT");
       Readers::Instance().GiveBack(std::move(reader_));
     } catch (...) {
@@ -120,26 +121,68 @@ class ListRows : public ado::RowSource {
   }
 
  private:
-  ado::ResultSet Walk(size_t first, size_t count, bool& timedOut) {
+  // An open statement read a stretch at a time, and the row it stopped before.
+  struct Walker {
+    std::unique_ptr<ado::RowCursor> cursor;
+    std::string sql;
+    size_t at = 0;
+  };
+
+  // The next `count` rows of `select` from row `first`: the walker's statement goes on when it
+  // stopped there, otherwise a new one starts at `first`. Without `unpreparable`, a statement the
+  // engine refuses raises; with it, it is told there and nothing is read.
+  ado::ResultSet Continue(Walker& w, const std::string& select, size_t first, size_t count, bool& timedOut,
+                          bool* unpreparable = nullptr) {
     try {
       return Bounded(timedOut, [&] {
-        if (!cursor_ || cursorAt_ != first) {
-          cursor_.reset();
+        if (!w.cursor || w.sql != select || w.at != first) {
+          w.cursor.reset();
           ado::Params params = query_.params;
           params.push_back(ado::Param::Long(static_cast<int32_t>(first)));
-          cursor_ = std::make_unique<ado::RowCursor>(*reader_, query_.select + " limit -1 offset ?", params);
-          cursorAt_ = first;
+          try {
+            w.cursor = std::make_unique<ado::RowCursor>(*reader_, select + " limit -1 offset ?", params);
+          } catch (...) {
+            if (!unpreparable) throw;
+            *unpreparable = true;
+            return ado::ResultSet{};
+          }
+          w.sql = select;
+          w.at = first;
         }
-        ado::ResultSet rows = cursor_->Next(count);
-        cursorAt_ += rows.rows;
+        ado::ResultSet rows = w.cursor->Next(count);
+        w.at += rows.rows;
         return rows;
       });
     } catch (...) {
-      cursor_.reset();
+      w.cursor.reset();
       throw;
     }
   }
 
+  ado::ResultSet Walk(size_t first, size_t count, bool& timedOut) {
+    return Continue(wholeWalk_, query_.select, first, count, timedOut);
+  }
+
+ public:
+  // Only some columns of the list: the same statement with those columns (each a column of a
+  // table the list reads under its own name) in place of the list's.
+  ado::ResultSet FetchFields(size_t first, size_t count, const std::vector<const ado::FieldInfo*>& fields) override {
+    if (query_.rowsFrom.empty() || !fieldsApart_) return {};
+    std::string columns;
+    for (const ado::FieldInfo* f : fields) {
+      if (f->baseTable.empty() || f->baseColumn.empty()) return {};
+      columns += columns.empty() ? "SELECT " : ", ";
+      columns += ado::QuoteIdentifier(f->baseTable) + "." + ado::QuoteIdentifier(f->baseColumn);
+    }
+    if (columns.empty()) return {};
+    bool timedOut = false, unpreparable = false;
+    ado::ResultSet rows = Continue(fieldsWalk_, columns + query_.rowsFrom, first, count, timedOut, &unpreparable);
+    // A name of the order or the condition that only the list's own columns made plain.
+    if (unpreparable) fieldsApart_ = false;
+    return rows;
+  }
+
+ private:
   ado::ResultSet Stretch(size_t first, size_t count, bool& timedOut) {
     ado::Params params = query_.params;
     params.push_back(ado::Param::Long(static_cast<int32_t>(count)));
@@ -178,8 +221,8 @@ class ListRows : public ado::RowSource {
   std::shared_ptr<ado::Connection> reader_;
   PagedQuery query_;
   size_t end_ = 0;  // where the last stretch read ended
-  std::unique_ptr<ado::RowCursor> cursor_;
-  size_t cursorAt_ = 0;
+  Walker wholeWalk_, fieldsWalk_;
+  bool fieldsApart_ = true;
 };
 
 }  // namespace

@@ -20,6 +20,9 @@ class Database;
 
 struct PagedQuery {
   std::string select;  // the rows, in a total order
+  // When set, `select` is its columns followed by this (FROM to ORDER BY), and a walk through the
+  // list may read some of the columns only.
+  std::string rowsFrom;
   std::string count;   // select count(*) of the same rows
   // When set, a page past the first is read by its ids: `ids` selects the issue id of each row of
   // `select`, in the same order and with the same parameters, over as few tables and columns as

@@ -95,18 +95,18 @@ automation::Variant IssuesList::DataFile(const std::shared_ptr<Database>& db, co
     }
     out_->Append(line + "\r\n");
     // Each column's field (a comments column: the issue's id) is found by its name once, at the
-    // first row.
+    // first row; the rows not read yet are read with those fields only.
     std::vector<size_t> fields;
     if (!rs->IsEOF())
       for (const LayoutField& f : columns)
         fields.push_back(rs->FieldIndex(f.representation == "comments" ? std::string_view("IssueId") : f.fieldName));
-    for (; !rs->IsEOF(); rs->MoveNext()) {
+    rs->ReadRest(fields, [&](const std::vector<automation::Variant>& values) {
       line.clear();
       for (size_t c = 0; c < columns.size(); ++c) {
         if (c) line += ',';
         line += '"';
         if (columns[c].representation == "comments") {
-          auto comments = GetCommentsRs(*db, rs->Value(fields[c]).ToLong(), columns[c].fieldName);
+          auto comments = GetCommentsRs(*db, values[c].ToLong(), columns[c].fieldName);
           for (bool first = true; !comments->IsEOF(); comments->MoveNext(), first = false) {
             const automation::Date on = comments->Value("CommentCreatedOn").ToDate();
             if (!first) line += '\n';
@@ -116,14 +116,13 @@ automation::Variant IssuesList::DataFile(const std::shared_ptr<Database>& db, co
                           comments->Value("CommentText").ToString());
           }
           comments->Close();
-        } else {
-          const automation::Variant v = rs->Value(fields[c]);
-          if (!v.IsNull()) AppendCellStart(line, v.ToString());
+        } else if (!values[c].IsNull()) {
+          AppendCellStart(line, values[c].ToString());
         }
         line += '"';
       }
       out_->Append(line + "\r\n");
-    }
+    });
     return automation::Variant(out_->Text());
   });
 }

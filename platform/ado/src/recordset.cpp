@@ -526,6 +526,47 @@ Variant Recordset::Value(size_t index) const {
   return cells_.Get(r.base + index);
 }
 
+void Recordset::ReadRest(const std::vector<size_t>& fields, const std::function<void(const std::vector<Variant>&)>& each) {
+  RequireOpen();
+  BeginMove();
+  for (size_t f : fields)
+    if (f >= FieldCount()) Raise(err::kItemNotFound, kSource);
+  if (IsEOF()) return;
+  CurrentRow();  // at BOF or on a deleted row, the refusal of a read of the current row
+  // Rows not read are read a stretch at a time; a source that cannot read fields apart gives way
+  // to the rows read as a move reads them.
+  constexpr size_t kStretch = 512;
+  std::vector<const FieldInfo*> infos;
+  for (size_t f : fields) infos.push_back(&Info(f));
+  std::vector<Variant> values(fields.size());
+  bool apart = rowSource_ != nullptr;
+  for (std::ptrdiff_t r = pos_; r != kEof;) {
+    pos_ = r;
+    const size_t at = static_cast<size_t>(r);
+    if (apart && rows_.Get(at).base == kUnfetched) {
+      size_t last = at + 1;
+      while (last < rows_.Size() && last - at < kStretch && rows_.Get(last).base == kUnfetched) ++last;
+      ResultSet got = rowSource_->FetchFields(at, last - at, infos);
+      if (got.meta) {
+        if (got.rows != last - at || got.meta->fields.size() != fields.size())
+          Raise(err::kFail, kSource, "The rows of the recordset could not be read again.");
+        for (size_t i = 0; i < got.rows; ++i) {
+          pos_ = static_cast<std::ptrdiff_t>(at + i);
+          for (size_t k = 0; k < fields.size(); ++k) values[k] = got.cells.Get(i * fields.size() + k);
+          each(values);
+        }
+        r = NextVisible(static_cast<std::ptrdiff_t>(last));
+        continue;
+      }
+      apart = false;
+    }
+    for (size_t k = 0; k < fields.size(); ++k) values[k] = Value(fields[k]);
+    each(values);
+    r = NextVisible(r + 1);
+  }
+  pos_ = kEof;
+}
+
 Variant Recordset::OriginalValue(size_t index) const {
   const Row& r = CurrentRow();
   if (index >= FieldCount()) Raise(err::kItemNotFound, kSource);

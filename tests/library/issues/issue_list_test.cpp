@@ -329,6 +329,48 @@ TEST_F(PagedListTest, DeepPagesReadByTheirIdsAreThoseOfTheWholeList) {
   }
 }
 
+// A walk of some fields to the end (a download) gives each row's values, with their types, as a
+// walk row by row gives them: from a row past the first page, with the list's own order, an order
+// that names Projects, a sort from outside, and an order by an unqualified column that Projects
+// has too (whose second page failed as ambiguous); afterwards the list still gives every row.
+TEST_F(PagedListTest, AWalkOfSomeFieldsGivesThoseOfEachRow) {
+  sql->Exec("UPDATE Issues SET ProjectId = 1 + IssueId % 3, PriorityCode = CASE IssueId % 3 WHEN 0 THEN 'High' "
+            "ELSE '' END WHERE IssueId >= 1000");
+  struct Case {
+    std::string user, order;
+  };
+  const Case cases[] = {{"bob", "Issues.IssueId"},
+                        {"admin", "Projects.ProjectCode"},
+                        {"alice", "PriorityCode_Priorities.SortOrder"},
+                        {"admin", "Issues.Summary || Issues.IssueId"},
+                        {"bob", "ProjectId"}};
+  const std::vector<std::string> names = {"Summary", "IssueId", "ProjectCode", "PriorityCode", "DateClosed"};
+  for (const Case& c : cases) {
+    auto walked = List(c.user, -1, "s:all", c.order, 1), stepped = List(c.user, -1, "s:all", c.order, 1);
+    ASSERT_NE(walked, nullptr) << c.order << ": " << db->LastErrorMessage();
+    ASSERT_GT(walked->RecordCount(), 300) << c.order;
+    std::vector<size_t> fields;
+    for (const std::string& name : names) fields.push_back(walked->FieldIndex(name));
+    for (auto* rs : {walked.get(), stepped.get()}) rs->SetAbsolutePosition(14);
+    size_t rows = 0;
+    walked->ReadRest(fields, [&](const std::vector<automation::Variant>& values) {
+      ASSERT_FALSE(stepped->IsEOF()) << c.order;
+      for (size_t k = 0; k < fields.size(); ++k) {
+        const automation::Variant expected = stepped->Value(fields[k]);
+        EXPECT_TRUE(values[k] == expected && values[k].Type() == expected.Type())
+            << c.order << ": row " << rows + 14 << ", " << names[k];
+      }
+      stepped->MoveNext();
+      ++rows;
+    });
+    EXPECT_TRUE(walked->IsEOF() && stepped->IsEOF()) << c.order;
+    EXPECT_EQ(rows, static_cast<size_t>(walked->RecordCount() - 13)) << c.order;
+    walked->SetAbsolutePosition(walked->RecordCount());
+    stepped->MoveLast();
+    EXPECT_EQ(walked->Value("Summary"), stepped->Value("Summary")) << c.order;
+  }
+}
+
 // A member's list of all or of the open issues in issue order walks Issues in the order of its key,
 // either way, with no sort of his rows, on a site without the engine's statistics.
 TEST_F(PagedListTest, AMembersListInIssueOrderWalksIssuesWithoutSorting) {

@@ -340,5 +340,34 @@ TEST_F(AdoTest, ALongPagedListKeepsItsChangesAmongUnreadRows) {
   EXPECT_EQ(rs->Value("Number").ToLong(), 1000000);
 }
 
+// A walk of some fields to the end, over a source that reads whole rows only: the rows held, the
+// rows not read yet and the changes among them, as moving row by row gives them.
+TEST_F(AdoTest, AWalkOfSomeFieldsGivesTheListWithItsChanges) {
+  auto rows = std::make_shared<NumberRows>(conn);
+  auto rs = std::make_shared<ado::Recordset>();
+  rs->OpenPaged(rows->Rows(0, 0), 3000, rows, ado::adLockBatchOptimistic);
+  rs->SetAbsolutePosition(2000);
+  rs->SetValue("Label", Variant("changed"));
+  rs->Update();
+  rs->SetAbsolutePosition(21);
+  rs->Delete();
+  rs->AddNew();
+  rs->SetValue("Number", Variant(int32_t{0}));
+  rs->Update();
+  rs->SetAbsolutePosition(15);
+  std::vector<std::string> walked;
+  rs->ReadRest({rs->FieldIndex("Label"), rs->FieldIndex("Number")}, [&](const std::vector<Variant>& values) {
+    walked.push_back(values[0].ToText() + "/" + values[1].ToText());
+  });
+  std::vector<std::string> expected;
+  for (int n = 15; n <= 3000; ++n)
+    if (n != 21) expected.push_back((n == 2000 ? std::string("changed") : "row " + std::to_string(n)) + "/" +
+                                    std::to_string(n));
+  expected.push_back("/0");
+  EXPECT_EQ(walked, expected);
+  EXPECT_TRUE(rs->IsEOF());
+  EXPECT_THROW(rs->ReadRest({2}, [](const std::vector<Variant>&) {}), automation::ComError);
+}
+
 }  // namespace
 }  // namespace adotest

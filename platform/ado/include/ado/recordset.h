@@ -233,6 +233,11 @@ class RowSource {
   virtual ~RowSource() = default;
   // The values of rows [first, first + count), row-major, in the recordset's field order.
   virtual ResultSet Fetch(size_t first, size_t count) = 0;
+  // The values of only `fields` (in that order) of rows [first, first + count), for a source that
+  // can read some columns apart; a result without meta when it cannot (the whole rows are read).
+  virtual ResultSet FetchFields(size_t /*first*/, size_t /*count*/, const std::vector<const FieldInfo*>& /*fields*/) {
+    return {};
+  }
 };
 
 class Recordset : public automation::Dispatchable<Recordset> {
@@ -305,6 +310,12 @@ class Recordset : public automation::Dispatchable<Recordset> {
   std::string Text(std::string_view name) const { return Value(name).ToText(); }
   void SetValue(size_t index, automation::Variant v);
   void SetValue(std::string_view name, automation::Variant v) { SetValue(FieldIndex(name), std::move(v)); }
+  // Hands `each` the values of `fields` (indexes, in that order) of the current row and of every
+  // row after it, then leaves the recordset at EOF; `each` must not move the recordset. Rows of a
+  // source not read yet are read for this walk alone, and only those fields, so a walk to the end
+  // of a long list (a download) holds no more rows afterwards than before.
+  void ReadRest(const std::vector<size_t>& fields,
+                const std::function<void(const std::vector<automation::Variant>&)>& each);
   automation::Variant OriginalValue(size_t index) const;
   int32_t FieldStatus(size_t index) const;
   std::shared_ptr<FieldsObject> GetFields();
