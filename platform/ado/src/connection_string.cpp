@@ -2,10 +2,14 @@
 
 #include "automation/text.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "ado/errors.h"
 
@@ -83,14 +87,26 @@ bool IsPasswordKey(std::string_view key) {
   return EqualsNoCase(key, "pwd") || automation::LowerAscii(key).find("password") != std::string::npos;
 }
 
+// The bytes of a file, read whole; false when it cannot be opened or read (a folder, say).
+bool ReadWhole(const std::filesystem::path& path, std::string& out) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  out.clear();
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ::close(fd);
+      return n == 0;
+    }
+    out.append(buffer, static_cast<size_t>(n));
+  }
+}
+
 // The text of a connection file: UTF-16 (as Windows tools write them) or UTF-8; section and
 // comment lines skipped, the rest joined with ';'.
-std::string ReadConnectionFile(const std::filesystem::path& path) {
-  std::ifstream f(path, std::ios::binary);
-  if (!f) Raise(err::kFail, "ADODB.Connection", "Cannot open the connection file \"" + path.string() + "\".");
-  std::ostringstream ss;
-  ss << f.rdbuf();
-  std::string raw = ss.str();
+std::string ConnectionFileText(const std::string& raw) {
   std::string text;
   if (raw.size() >= 2 && static_cast<unsigned char>(raw[0]) == 0xFF && static_cast<unsigned char>(raw[1]) == 0xFE) {
     for (size_t i = 2; i + 1 < raw.size(); i += 2) {
@@ -122,6 +138,26 @@ std::string ReadConnectionFile(const std::filesystem::path& path) {
   }
   return joined;
 }
+
+// The last connection string this thread resolved through connection files, with each file's
+// bytes as read then: the site resolves the same one a few times a request, and while the files
+// hold the same bytes the result is the same.
+struct LastResolved {
+  std::string given, result;
+  std::vector<std::pair<std::filesystem::path, std::string>> files;
+
+  static LastResolved& ThisThread() {
+    static thread_local LastResolved last;
+    return last;
+  }
+  bool Holds(std::string_view s) const {
+    if (files.empty() || s != given) return false;
+    std::string now;
+    for (const auto& [path, bytes] : files)
+      if (!ReadWhole(path, now) || now != bytes) return false;
+    return true;
+  }
+};
 
 }  // namespace
 
@@ -194,13 +230,23 @@ std::string MaskItems(std::string_view s, int depth) {
 std::string MaskConnectionString(std::string_view s) { return MaskItems(s, 0); }
 
 std::string ResolveConnectionString(std::string_view s) {
+  LastResolved& last = LastResolved::ThisThread();
+  if (last.Holds(s)) return last.result;
+  std::vector<std::pair<std::filesystem::path, std::string>> files;
   std::string current(s);
   for (int depth = 0; depth < 4; ++depth) {
     auto items = ParseConnectionString(current);
     auto file = ConnectionValue(items, "File name");
-    if (!file) return current;
+    if (!file) {
+      if (!files.empty()) last = {std::string(s), current, std::move(files)};
+      return current;
+    }
     std::filesystem::path path(*file);
-    std::string inner = ReadConnectionFile(path);
+    std::string raw;
+    if (!ReadWhole(path, raw))
+      Raise(err::kFail, "ADODB.Connection", "Cannot open the connection file \"" + path.string() + "\".");
+    std::string inner = ConnectionFileText(raw);
+    files.emplace_back(path, std::move(raw));
     // A relative data source in a connection file is relative to the file's folder.
     auto innerItems = ParseConnectionString(inner);
     if (auto ds = ConnectionValue(innerItems, "Data Source")) {

@@ -76,6 +76,12 @@ TEST_F(AdoTest, FollowsAConnectionFileWithARelativeDataSource) {
   EXPECT_NE(c->ConnectionString().find("Initial Catalog=site"), std::string::npos);
   auto rs = c->Query("select count(*) from Groups");
   EXPECT_EQ(rs->Value(size_t{0}).ToLong(), 3);
+  // The file changed at once, to the same size, is followed as it is now.
+  const std::string conf = "File name=" + (dir / "conf" / "site.udl").string();
+  testsupport::WriteFile(dir / "conf" / "site.udl", "Data Source=../sitf.db");
+  EXPECT_EQ(ado::ResolveConnectionString(conf), "Data Source=" + (dir / "conf" / "../sitf.db").string());
+  testsupport::WriteFile(dir / "conf" / "site.udl", "Data Source=../sitg.db");
+  EXPECT_EQ(ado::ResolveConnectionString(conf), "Data Source=" + (dir / "conf" / "../sitg.db").string());
 
   // Windows tools write these files in UTF-16.
   std::string wide = "\xFF\xFE";
