@@ -13,6 +13,7 @@
 #include <chrono>
 #include <latch>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -64,6 +65,12 @@ struct Clients {
 struct Outcome {
   std::atomic<bool> failed{false};
   std::atomic<size_t> bytes{0};  // of the last answer
+  std::mutex mutex;
+  std::string failure;  // the first
+  void Fail(std::string what) {
+    std::lock_guard lock(mutex);
+    if (!failed.exchange(true)) failure = std::move(what);
+  }
 };
 
 // Every client sends `requests` requests in a thread of its own, all starting together; each
@@ -83,7 +90,8 @@ double Round(Clients& clients, Page page, int requests, int& sent, std::vector<s
         auto r = client.Get(PathOf(page, c, sent + n), clients.headers);
         const auto t1 = Clock::now();
         if (!r || r->status != 200) {
-          outcome.failed = true;
+          outcome.Fail(r ? "answered " + std::to_string(r->status) + ": " + r->body.substr(0, 200)
+                         : "no answer: " + httplib::to_string(r.error()));
           return;
         }
         outcome.bytes = r->body.size();
@@ -120,7 +128,7 @@ void BM_ConcurrentClients(benchmark::State& state, Page page) {
     seconds += s;
   }
   if (outcome.failed) {
-    state.SkipWithError("a request failed or was not answered 200");
+    state.SkipWithError(("a request failed: " + outcome.failure).c_str());
     return;
   }
   std::vector<double> all;

@@ -315,10 +315,18 @@ namespace {
 // The fields a request's own thread sets are atomic: its callbacks take no lock, and the reaper
 // reads them under the engine's lock, which keeps the state from going while it looks.
 struct ConnectionState {
-  ConnectionState(int f, Clock::time_point by, std::string a) : fd(f), deadline(by), address(std::move(a)) {}
+  ConnectionState(int f, Clock::time_point by, std::string a)
+      : fd(f), deadline(by), waitingSince(Clock::now()), address(std::move(a)) {}
+  // The next request is awaited from now until `by`.
+  void Await(Clock::time_point by) {
+    waitingSince = Clock::now();
+    deadline = by;
+    arriving = true;
+  }
   int fd = -1;
   std::atomic<bool> arriving{true};  // false from a request's last byte until its answer is sent
   std::atomic<Clock::time_point> deadline;
+  std::atomic<Clock::time_point> waitingSince;  // of the request awaited while arriving
   std::string address;
 };
 
@@ -459,10 +467,7 @@ struct Host::Engine {
     state->request.target = uri ? uri : "";
     state->request.path = PathOf(state->request.target);
     ++engine->requestsUnderWay;
-    if (auto* c = engine->Connection(connection)) {
-      c->deadline = Clock::now() + std::chrono::seconds(kRequestSeconds);
-      c->arriving = true;
-    }
+    if (auto* c = engine->Connection(connection)) c->Await(Clock::now() + std::chrono::seconds(kRequestSeconds));
     return state;
   }
 
@@ -496,14 +501,15 @@ struct Host::Engine {
     }
   }
 
-  // One address holds more connections than it may: the one of them that waits longest for a
-  // request to arrive is closed (an idle or trickling one, never one whose answer is being made),
-  // so a new request from that address still gets through. When every one is busy, the newcomer
-  // is closed.
+  // One address holds more connections than it may: the one of them that has waited longest for a
+  // request to arrive is closed (an idle or trickling one, or one its client has left, never one
+  // whose answer is being made), so a new request from that address still gets through. When
+  // every one is busy, the newcomer is closed.
   static void MakeRoom(std::set<ConnectionState*>& same, ConnectionState* newcomer) {
     ConnectionState* victim = nullptr;
     for (ConnectionState* c : same)
-      if (c != newcomer && c->arriving && c->fd >= 0 && (!victim || c->deadline.load() < victim->deadline.load()))
+      if (c != newcomer && c->arriving && c->fd >= 0 &&
+          (!victim || c->waitingSince.load() < victim->waitingSince.load()))
         victim = c;
     if (victim == nullptr) victim = newcomer;
     ::shutdown(victim->fd, SHUT_RDWR);
@@ -516,10 +522,7 @@ struct Host::Engine {
     delete static_cast<RequestState*>(*context);
     *context = nullptr;
     // A kept connection's next request: the idle time-out closes it first when none comes.
-    if (auto* c = engine->Connection(connection)) {
-      c->deadline = Clock::now() + std::chrono::seconds(2 * kRequestSeconds);
-      c->arriving = true;
-    }
+    if (auto* c = engine->Connection(connection)) c->Await(Clock::now() + std::chrono::seconds(2 * kRequestSeconds));
     if (--engine->requestsUnderWay <= 0 && engine->draining) {
       std::lock_guard lock(engine->mutex);
       engine->changed.notify_all();

@@ -12,6 +12,7 @@
 #include <regex>
 #include <thread>
 
+#include "site/host.h"
 #include "support/site_server.h"
 
 namespace {
@@ -113,6 +114,25 @@ TEST(SiteEngineTest, IdleAndTricklingConnectionsDoNotHoldUpASignedInPage) {
   trickle.join();
   ASSERT_TRUE(page);
   EXPECT_EQ(page->status, 200);
+}
+
+// An address at its limit of connections: the next one closes the connection idle longest (here a
+// kept one after its answer), not one just opened whose request is on its way.
+TEST(SiteEngineTest, RoomForANewConnectionIsMadeByTheOneIdleLongest) {
+  SiteServer site;
+  const std::string request = "GET /APP/Default.asp HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  Socket kept(site.Port(), "127.0.0.5");
+  ASSERT_TRUE(kept.Send(request));
+  ASSERT_EQ(kept.Status(), 200);
+  std::vector<std::unique_ptr<Socket>> fresh;
+  for (unsigned i = 1; i < site::kConnectionsPerAddress; ++i)
+    fresh.push_back(std::make_unique<Socket>(site.Port(), "127.0.0.5"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  Socket newcomer(site.Port(), "127.0.0.5");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_TRUE(fresh.front()->Send(request));
+  EXPECT_EQ(fresh.front()->Status(), 200);
+  EXPECT_EQ(kept.Status(), 0);
 }
 
 TEST(SiteEngineTest, OversizedRequestsAreRefusedAtOnceAndKeepNoMemory) {
