@@ -106,6 +106,24 @@ class ListRows : public ado::RowSource {
     return Rows(first, count, timedOut);
   }
 
+  // Only some columns of the list: the same statement with those columns (each a column of a
+  // table the list reads under its own name) in place of the list's.
+  ado::ResultSet FetchFields(size_t first, size_t count, const std::vector<const ado::FieldInfo*>& fields) override {
+    if (query_.rowsFrom.empty() || !fieldsApart_) return {};
+    std::string columns;
+    for (const ado::FieldInfo* f : fields) {
+      if (f->baseTable.empty() || f->baseColumn.empty()) return {};
+      columns += columns.empty() ? "SELECT " : ", ";
+      columns += ado::QuoteIdentifier(f->baseTable) + "." + ado::QuoteIdentifier(f->baseColumn);
+    }
+    if (columns.empty()) return {};
+    bool timedOut = false, unpreparable = false;
+    ado::ResultSet rows = Continue(fieldsWalk_, columns + query_.rowsFrom, first, count, timedOut, &unpreparable);
+    // A name of the order or the condition that only the list's own columns made plain.
+    if (unpreparable) fieldsApart_ = false;
+    return rows;
+  }
+
   ado::ResultSet Rows(size_t first, size_t count, bool& timedOut) {
     // A stretch that begins where the last one ended is a walk through the list (a printed list, a
     // download): its statement stays open and goes on from there.
@@ -163,26 +181,6 @@ class ListRows : public ado::RowSource {
     return Continue(wholeWalk_, query_.select, first, count, timedOut);
   }
 
- public:
-  // Only some columns of the list: the same statement with those columns (each a column of a
-  // table the list reads under its own name) in place of the list's.
-  ado::ResultSet FetchFields(size_t first, size_t count, const std::vector<const ado::FieldInfo*>& fields) override {
-    if (query_.rowsFrom.empty() || !fieldsApart_) return {};
-    std::string columns;
-    for (const ado::FieldInfo* f : fields) {
-      if (f->baseTable.empty() || f->baseColumn.empty()) return {};
-      columns += columns.empty() ? "SELECT " : ", ";
-      columns += ado::QuoteIdentifier(f->baseTable) + "." + ado::QuoteIdentifier(f->baseColumn);
-    }
-    if (columns.empty()) return {};
-    bool timedOut = false, unpreparable = false;
-    ado::ResultSet rows = Continue(fieldsWalk_, columns + query_.rowsFrom, first, count, timedOut, &unpreparable);
-    // A name of the order or the condition that only the list's own columns made plain.
-    if (unpreparable) fieldsApart_ = false;
-    return rows;
-  }
-
- private:
   ado::ResultSet Stretch(size_t first, size_t count, bool& timedOut) {
     ado::Params params = query_.params;
     params.push_back(ado::Param::Long(static_cast<int32_t>(count)));
