@@ -1,9 +1,9 @@
 // Three pages of the 100,000-issue site over loopback at 1, 8 and 64 clients at once: an issue
 // (Issue.asp), the user's list (My Issues) and its download as CSV. Each client is a thread of its
-// own with its own keep-alive connection, all signed in as the same member of two projects; each
-// iteration every client sends the same number of requests one after another, and the iteration
-// lasts until the last answer. Reported: requests a second over the whole run (wall-clock), and the
-// median and 99th percentile of the single requests' times. Client and server share the machine.
+// own with its own keep-alive connection, all signed in as the same member of two projects, sending
+// its requests one after another for the whole run without waiting for the others (an iteration is
+// a 50 ms slice of it). Reported: the requests answered a second over the run (wall-clock), and the
+// median and 99th percentile of their times. Client and server share the machine.
 #include <benchmark/benchmark.h>
 
 #include <httplib.h>
@@ -44,24 +44,6 @@ std::string PathOf(Page page, int client, int n) {
   return "";
 }
 
-// Requests per client per iteration: the download is some hundred times the size of the pages.
-int RequestsPerClient(Page page) { return page == Page::Download ? 2 : 10; }
-
-struct Clients {
-  std::vector<std::unique_ptr<httplib::Client>> connections;
-  httplib::Headers headers;
-  Clients(const benchsite::LoopbackSite& site, int count) : headers{{"Cookie", site.Cookie()}} {
-    for (int c = 0; c < count; ++c) {
-      auto client = std::make_unique<httplib::Client>("127.0.0.1", site.Port());
-      client->set_keep_alive(true);
-      client->set_tcp_nodelay(true);
-      // A request may wait behind the others' at 64 clients.
-      client->set_read_timeout(std::chrono::seconds(120));
-      connections.push_back(std::move(client));
-    }
-  }
-};
-
 struct Outcome {
   std::atomic<bool> failed{false};
   std::atomic<size_t> bytes{0};  // of the last answer
@@ -73,38 +55,68 @@ struct Outcome {
   }
 };
 
-// Every client sends `requests` requests in a thread of its own, all starting together; each
-// request's time goes to its client's list. The wall-clock seconds from the start to the last answer.
-double Round(Clients& clients, Page page, int requests, int& sent, std::vector<std::vector<double>>* times,
-             Outcome& outcome) {
-  const int count = static_cast<int>(clients.connections.size());
-  std::latch start(count + 1);
-  std::vector<std::thread> threads;
-  threads.reserve(count);
-  for (int c = 0; c < count; ++c) {
-    threads.emplace_back([&, c] {
-      httplib::Client& client = *clients.connections[c];
-      start.arrive_and_wait();
-      for (int n = 0; n < requests; ++n) {
-        const auto t0 = Clock::now();
-        auto r = client.Get(PathOf(page, c, sent + n), clients.headers);
-        const auto t1 = Clock::now();
-        if (!r || r->status != 200) {
-          outcome.Fail(r ? "answered " + std::to_string(r->status) + ": " + r->body.substr(0, 200)
-                         : "no answer: " + httplib::to_string(r.error()));
-          return;
-        }
-        outcome.bytes = r->body.size();
-        if (times) (*times)[c].push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
-      }
-    });
+// The clients of one run: each a thread of its own with its own keep-alive connection, sending its
+// requests one after another from the start until told to stop, never waiting for the others. The
+// times of the requests answered while `measuring` is set go to the client's own list.
+class Load {
+ public:
+  Load(const benchsite::LoopbackSite& site, Page page, int count)
+      : page_(page), headers_{{"Cookie", site.Cookie()}}, times_(count), ready_(count + 1) {
+    threads_.reserve(count);
+    for (int c = 0; c < count; ++c) threads_.emplace_back([this, &site, c] { Client(site, c); });
+    // Every connection is open and has had one answer before anything is measured.
+    ready_.arrive_and_wait();
   }
-  start.arrive_and_wait();
-  const auto begin = Clock::now();
-  for (auto& t : threads) t.join();
-  sent += requests;
-  return std::chrono::duration<double>(Clock::now() - begin).count();
-}
+  ~Load() { Stop(); }
+  Load(const Load&) = delete;
+  Load& operator=(const Load&) = delete;
+
+  void Measure(bool on) { measuring_ = on; }
+  void Stop() {
+    stop_ = true;
+    for (auto& t : threads_)
+      if (t.joinable()) t.join();
+  }
+  const std::vector<std::vector<double>>& Times() const { return times_; }
+  Outcome& Result() { return outcome_; }
+
+ private:
+  void Client(const benchsite::LoopbackSite& site, int c) {
+    httplib::Client client("127.0.0.1", site.Port());
+    client.set_keep_alive(true);
+    client.set_tcp_nodelay(true);
+    // A request may wait behind the others' at 64 clients.
+    client.set_read_timeout(std::chrono::seconds(120));
+    bool arrived = false;
+    for (int n = 0; !stop_; ++n) {
+      const auto t0 = Clock::now();
+      auto r = client.Get(PathOf(page_, c, n), headers_);
+      const auto t1 = Clock::now();
+      if (!r || r->status != 200) {
+        outcome_.Fail(r ? "answered " + std::to_string(r->status) + ": " + r->body.substr(0, 200)
+                        : "no answer: " + httplib::to_string(r.error()));
+        if (!arrived) ready_.count_down();
+        return;
+      }
+      outcome_.bytes = r->body.size();
+      if (!arrived) {
+        arrived = true;
+        ready_.arrive_and_wait();
+      } else if (measuring_) {
+        times_[c].push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+      }
+    }
+  }
+
+  const Page page_;
+  const httplib::Headers headers_;
+  std::vector<std::vector<double>> times_;
+  std::latch ready_;
+  std::atomic<bool> measuring_{false};
+  std::atomic<bool> stop_{false};
+  Outcome outcome_;
+  std::vector<std::thread> threads_;
+};
 
 double Percentile(std::vector<double>& sorted, double p) {
   const size_t rank = static_cast<size_t>(p * static_cast<double>(sorted.size() - 1) + 0.5);
@@ -114,25 +126,25 @@ double Percentile(std::vector<double>& sorted, double p) {
 void BM_ConcurrentClients(benchmark::State& state, Page page) {
   static benchsite::LoopbackSite site(benchsite::TheSite().file, kUser);
   const int count = static_cast<int>(state.range(0));
-  const int requests = RequestsPerClient(page);
-  Clients clients(site, count);
-  Outcome outcome;
-  int sent = 0;
-  // One untimed request each: the connections are open before the first iteration.
-  Round(clients, page, 1, sent, nullptr, outcome);
-  std::vector<std::vector<double>> times(count);
-  double seconds = 0;
+  Load load(site, page, count);
+  // The clients go on all the time; an iteration is a slice of the run.
+  load.Measure(true);
+  const auto begin = Clock::now();
   for (auto _ : state) {
-    const double s = Round(clients, page, requests, sent, &times, outcome);
-    state.SetIterationTime(s);
-    seconds += s;
+    const auto t0 = Clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - t0).count());
   }
+  load.Measure(false);
+  const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+  load.Stop();
+  Outcome& outcome = load.Result();
   if (outcome.failed) {
     state.SkipWithError(("a request failed: " + outcome.failure).c_str());
     return;
   }
   std::vector<double> all;
-  for (auto& t : times) all.insert(all.end(), t.begin(), t.end());
+  for (const auto& t : load.Times()) all.insert(all.end(), t.begin(), t.end());
   std::sort(all.begin(), all.end());
   if (all.empty()) return;
   state.counters["req/s"] = static_cast<double>(all.size()) / seconds;
