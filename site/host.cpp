@@ -4,11 +4,14 @@
 #include <microhttpd.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <chrono>
@@ -339,10 +342,10 @@ struct RequestState {
   bool handed = false;  // given to the page makers; its answer is ready when the engine asks again
 };
 
-// The threads that make the answers, each taking the next whole request whatever connection it came
-// on. The engine's own threads only move bytes: a connection belongs to one of them for its life,
-// and two busy connections that happen to share one would otherwise be answered one after the
-// other while other cores wait. The maker that became idle last is woken first: its caches and
+// The threads that make the answers an engine thread does not make itself, each taking the next
+// whole request whatever connection it came on. A connection belongs to one engine thread for its
+// life, and two busy connections that happen to share one would otherwise be answered one after
+// the other while other cores wait. The maker that became idle last is woken first: its caches and
 // its kept database connection are the warmest.
 class PageMakers {
  public:
@@ -446,10 +449,23 @@ MHD_Result QueueRefusal(MHD_Connection* connection, int status) {
 struct Host::Engine {
   explicit Engine(Host& h) : host(h) {}
 
+  // One of the engine's threads with the connections given to it; the callbacks of its daemon are
+  // called on it.
+  struct Worker {
+    Engine* engine = nullptr;
+    MHD_Daemon* daemon = nullptr;
+    std::atomic<int> connections{0};
+    std::atomic<bool> making{false};  // an answer of its own: it takes no new connection meanwhile
+  };
+
   Host& host;
   int listenFd = -1;
   int family = AF_INET;
-  MHD_Daemon* daemon = nullptr;
+  std::vector<std::unique_ptr<Worker>> workers;
+  unsigned connectionLimit = 0;
+  std::atomic<int> connectionCount{0};
+  int stopAccepting = -1;  // an eventfd: the acceptor ends when it is written
+  std::thread acceptor;
 
   std::mutex mutex;
   std::condition_variable changed;
@@ -460,9 +476,13 @@ struct Host::Engine {
   std::unordered_map<std::string, std::set<ConnectionState*>> byAddress;
   std::thread reaper;
   std::unique_ptr<PageMakers> makers;
+  // How many of the engine's threads are making an answer themselves, and how many may: one at
+  // least is always left to move the bytes of the others' connections.
+  std::atomic<int> makingHere{0};
+  int mayMakeHere = 0;
 
   static void* RequestLine(void* cls, const char* uri, MHD_Connection* connection) {
-    auto* engine = static_cast<Engine*>(cls);
+    auto* engine = static_cast<Worker*>(cls)->engine;
     auto* state = new RequestState;
     state->request.target = uri ? uri : "";
     state->request.path = PathOf(state->request.target);
@@ -477,7 +497,8 @@ struct Host::Engine {
   }
 
   static void Notify(void* cls, MHD_Connection* connection, void** socketContext, MHD_ConnectionNotificationCode code) {
-    auto* engine = static_cast<Engine*>(cls);
+    auto* worker = static_cast<Worker*>(cls);
+    auto* engine = worker->engine;
     std::lock_guard lock(engine->mutex);
     if (code == MHD_CONNECTION_NOTIFY_STARTED) {
       const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
@@ -491,6 +512,8 @@ struct Host::Engine {
       *socketContext = c;
     } else if (auto* c = static_cast<ConnectionState*>(*socketContext)) {
       // Closed: the socket is closed after this returns, so the reaper never sees a reused number.
+      --worker->connections;
+      --engine->connectionCount;
       engine->connections.erase(c);
       if (auto it = engine->byAddress.find(c->address); it != engine->byAddress.end()) {
         it->second.erase(c);
@@ -518,7 +541,7 @@ struct Host::Engine {
   }
 
   static void Completed(void* cls, MHD_Connection* connection, void** context, MHD_RequestTerminationCode) {
-    auto* engine = static_cast<Engine*>(cls);
+    auto* engine = static_cast<Worker*>(cls)->engine;
     delete static_cast<RequestState*>(*context);
     *context = nullptr;
     // A kept connection's next request: the idle time-out closes it first when none comes.
@@ -531,7 +554,8 @@ struct Host::Engine {
 
   static MHD_Result Access(void* cls, MHD_Connection* connection, const char* /*url*/, const char* method,
                            const char* /*version*/, const char* upload, size_t* uploadSize, void** context) {
-    auto* engine = static_cast<Engine*>(cls);
+    auto* worker = static_cast<Worker*>(cls);
+    auto* engine = worker->engine;
     auto* state = static_cast<RequestState*>(*context);
     if (state == nullptr) return MHD_NO;
     HttpRequest& req = state->request;
@@ -567,16 +591,41 @@ struct Host::Engine {
       return MHD_YES;
     }
     if (state->refused) return MHD_NO;
-    // Whole: a page maker makes the answer while the connection waits, then hands it back.
+    // Whole. An engine thread whose only connection this is makes the answer itself: nobody waits
+    // behind it, and the request is not handed from thread to thread twice on its way. Otherwise a
+    // page maker makes it while the connection waits, then hands it back.
     if (state->handed) return engine->Queue(connection, state->response);
     state->handed = true;
-    if (auto* c = engine->Connection(connection)) c->arriving = false;
+    ConnectionState* c = engine->Connection(connection);
+    if (c) c->arriving = false;
+    if (c && engine->MayMakeHere(*worker)) {
+      engine->host.Handle(state->request, state->response);
+      worker->making = false;
+      --engine->makingHere;
+      return engine->Queue(connection, state->response);
+    }
     MHD_suspend_connection(connection);
     engine->makers->Post([engine, state, connection] {
       engine->host.Handle(state->request, state->response);
       MHD_resume_connection(connection);
     });
     return MHD_YES;
+  }
+
+  // True when the worker holds no other connection and is not the last one free; it then counts as
+  // making an answer itself. The worker says so before it looks at its connections, and the
+  // acceptor counts a connection before it looks at that: of a new connection and an answer made
+  // here, one at least sees the other.
+  bool MayMakeHere(Worker& worker) {
+    if (makingHere.fetch_add(1) >= mayMakeHere) {
+      --makingHere;
+      return false;
+    }
+    worker.making = true;
+    if (worker.connections == 1) return true;
+    worker.making = false;
+    --makingHere;
+    return false;
   }
 
   // Refused before the request is whole: answered at once where the engine still can, else the
@@ -617,6 +666,69 @@ struct Host::Engine {
     return queued;
   }
 
+  // Takes the new connections and gives each to the worker holding the fewest (the next one in turn
+  // among equals), so that busy connections are spread over all threads. Ends when told to; the
+  // listening socket stays open, so a client that comes meanwhile waits or is refused by the system.
+  void Accept() {
+    size_t turn = 0;
+    pollfd fds[2] = {{listenFd, POLLIN, 0}, {stopAccepting, POLLIN, 0}};
+    for (;;) {
+      if (::poll(fds, 2, -1) < 0 && errno != EINTR) return;
+      if (fds[1].revents != 0) return;
+      sockaddr_storage peer{};
+      socklen_t size = sizeof peer;
+      const int fd = ::accept4(listenFd, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC | SOCK_NONBLOCK);
+      if (fd < 0) {
+        // Out of files or memory: the backlog waits a moment rather than the thread spinning.
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+          std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        continue;
+      }
+      if (connectionCount >= static_cast<int>(connectionLimit)) {
+        ::close(fd);
+        continue;
+      }
+      Worker* chosen = Choose(turn);
+      turn = (turn + 1) % workers.size();
+      if (chosen == nullptr) {
+        ::close(fd);
+        continue;
+      }
+      ++connectionCount;
+      // The daemon closes the socket itself when it cannot take it.
+      if (MHD_add_connection(chosen->daemon, fd, reinterpret_cast<sockaddr*>(&peer), size) != MHD_YES) {
+        --chosen->connections;
+        --connectionCount;
+      }
+    }
+  }
+
+  // The worker not making an answer of its own that holds the fewest connections, searched from
+  // `turn` on, its count already raised; null when there are no workers.
+  Worker* Choose(size_t turn) {
+    std::vector<Worker*> passed;
+    for (;;) {
+      Worker* best = nullptr;
+      for (size_t i = 0; i < workers.size(); ++i) {
+        Worker* w = workers[(turn + i) % workers.size()].get();
+        if (w->making || std::find(passed.begin(), passed.end(), w) != passed.end()) continue;
+        if (!best || w->connections < best->connections) best = w;
+      }
+      // Every worker busy with an answer of its own or passed over: one of them is taken all the
+      // same (at least one is always free to move bytes, so this is only a race lost).
+      if (best == nullptr) {
+        if (workers.empty()) return nullptr;
+        best = workers[turn % workers.size()].get();
+        ++best->connections;
+        return best;
+      }
+      ++best->connections;
+      if (!best->making) return best;
+      --best->connections;
+      passed.push_back(best);
+    }
+  }
+
   void Reap() {
     std::unique_lock lock(mutex);
     while (!stopping) {
@@ -636,10 +748,19 @@ Host::Host(SiteOptions options)
 
 Host::~Host() {
   Stop();
-  if (engine_->makers) engine_->makers->Stop();
-  if (engine_->daemon) MHD_stop_daemon(engine_->daemon);
-  if (engine_->reaper.joinable()) engine_->reaper.join();
-  if (engine_->listenFd >= 0 && !engine_->daemon) ::close(engine_->listenFd);
+  Engine& e = *engine_;
+  if (e.acceptor.joinable()) {
+    const uint64_t one = 1;
+    [[maybe_unused]] ssize_t written = ::write(e.stopAccepting, &one, sizeof one);
+    e.acceptor.join();
+  }
+  if (e.makers) e.makers->Stop();
+  for (auto& w : e.workers)
+    if (w->daemon) MHD_stop_daemon(w->daemon);
+  e.workers.clear();
+  if (e.reaper.joinable()) e.reaper.join();
+  if (e.stopAccepting >= 0) ::close(e.stopAccepting);
+  if (e.listenFd >= 0) ::close(e.listenFd);
 }
 
 int Host::Bind(std::string* error) {
@@ -692,42 +813,59 @@ void Host::Serve() {
   const unsigned connections =
       static_cast<unsigned>(std::clamp<rlim_t>(files.rlim_cur > 256 ? files.rlim_cur - 128 : 128, 128, 60000));
   const unsigned threads = std::max(4u, 2 * std::thread::hardware_concurrency());
-  unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME;
+  unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_NO_LISTEN_SOCKET | MHD_USE_ITC | MHD_ALLOW_SUSPEND_RESUME;
   if (e.family == AF_INET6) flags |= MHD_USE_IPv6;
   {
     std::lock_guard lock(e.mutex);
     if (e.stopping) return;
   }
   e.makers = std::make_unique<PageMakers>(threads);
-  e.daemon = MHD_start_daemon(
-      flags, 0, nullptr, nullptr, &Engine::Access, &e,
-      MHD_OPTION_LISTEN_SOCKET, e.listenFd,
-      MHD_OPTION_THREAD_POOL_SIZE, std::max(2u, std::thread::hardware_concurrency()),
-      MHD_OPTION_CONNECTION_LIMIT, connections,
-      MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(kRequestSeconds),
-      MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<size_t>(kMaxHead + (32u << 10)),
-      MHD_OPTION_URI_LOG_CALLBACK, &Engine::RequestLine, &e,
-      MHD_OPTION_NOTIFY_CONNECTION, &Engine::Notify, &e,
-      MHD_OPTION_NOTIFY_COMPLETED, &Engine::Completed, &e,
-      MHD_OPTION_END);
-  if (e.daemon == nullptr) {
-    std::fprintf(stderr, "vantrel-site: the HTTP engine did not start\n");
-    return;
+  const unsigned engineThreads = std::max(2u, std::thread::hardware_concurrency());
+  e.mayMakeHere = static_cast<int>(engineThreads) - 1;
+  e.connectionLimit = connections;
+  for (unsigned i = 0; i < engineThreads; ++i) {
+    auto w = std::make_unique<Engine::Worker>();
+    w->engine = &e;
+    Engine::Worker* cls = w.get();
+    w->daemon = MHD_start_daemon(
+        flags, 0, nullptr, nullptr, &Engine::Access, cls,
+        MHD_OPTION_CONNECTION_LIMIT, connections,
+        MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(kRequestSeconds),
+        MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<size_t>(kMaxHead + (32u << 10)),
+        MHD_OPTION_URI_LOG_CALLBACK, &Engine::RequestLine, cls,
+        MHD_OPTION_NOTIFY_CONNECTION, &Engine::Notify, cls,
+        MHD_OPTION_NOTIFY_COMPLETED, &Engine::Completed, cls,
+        MHD_OPTION_END);
+    if (w->daemon == nullptr) {
+      std::fprintf(stderr, "vantrel-site: the HTTP engine did not start\n");
+      for (auto& started : e.workers) MHD_stop_daemon(started->daemon);
+      e.workers.clear();
+      return;
+    }
+    e.workers.push_back(std::move(w));
   }
+  e.stopAccepting = ::eventfd(0, EFD_CLOEXEC);
+  e.acceptor = std::thread([&e] { e.Accept(); });
   e.reaper = std::thread([&e] { e.Reap(); });
   std::unique_lock lock(e.mutex);
   e.changed.wait(lock, [&] { return e.stopping; });
   // No new connections; the requests under way are answered before the engine stops.
-  const int listening = MHD_quiesce_daemon(e.daemon);
+  const uint64_t one = 1;
+  [[maybe_unused]] ssize_t written = ::write(e.stopAccepting, &one, sizeof one);
+  lock.unlock();
+  e.acceptor.join();
+  lock.lock();
   e.draining = true;
   e.changed.wait_for(lock, std::chrono::seconds(30), [&] { return e.requestsUnderWay <= 0; });
   lock.unlock();
   // Every suspended connection is resumed before the engine goes.
   e.makers->Stop();
-  MHD_stop_daemon(e.daemon);
-  e.daemon = nullptr;
-  if (listening >= 0) ::close(listening);
+  for (auto& w : e.workers) MHD_stop_daemon(w->daemon);
+  e.workers.clear();
+  ::close(e.listenFd);
   e.listenFd = -1;
+  ::close(e.stopAccepting);
+  e.stopAccepting = -1;
   e.reaper.join();
 }
 

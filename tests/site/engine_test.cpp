@@ -4,6 +4,7 @@
 #include <httplib.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -124,6 +125,43 @@ TEST(SiteEngineTest, IdleAndTricklingConnectionsDoNotHoldUpASignedInPage) {
   trickle.join();
   ASSERT_TRUE(page);
   EXPECT_EQ(page->status, 200);
+}
+
+// Answers that wait (here for the database, locked by the test) hold up no other connection: not
+// one given to the same engine thread, nor one that comes while each thread has an answer to wait
+// for.
+TEST(SiteEngineTest, AnswersThatWaitHoldUpNoOtherConnection) {
+  SiteServer site;
+  sqlite3* lock = nullptr;
+  ASSERT_EQ(sqlite3_open(site.DatabaseFile().c_str(), &lock), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(lock, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  const int waiting = static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
+  std::atomic<int> answered{0};
+  std::vector<int> statuses(waiting, 0);
+  std::vector<std::thread> signIns;
+  for (int i = 0; i < waiting; ++i)
+    signIns.emplace_back([&, i] {
+      httplib::Client c("127.0.0.1", site.Port());
+      c.set_read_timeout(60);
+      auto r = c.Post("/APP/Default.asp", "UserId=alice&Password=demo", "application/x-www-form-urlencoded");
+      statuses[i] = r ? r->status : 0;
+      ++answered;
+    });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // Twice as many connections as there are engine threads, each kept open after its answer.
+  std::vector<std::unique_ptr<httplib::Client>> others;
+  for (int i = 0; i < 2 * waiting; ++i) {
+    others.push_back(std::make_unique<httplib::Client>("127.0.0.1", site.Port()));
+    others.back()->set_keep_alive(true);
+    others.back()->set_read_timeout(5);
+    auto r = others.back()->Get("/APP/vantrel.css");
+    ASSERT_TRUE(r) << "connection " << i;
+    EXPECT_EQ(r->status, 200);
+  }
+  EXPECT_EQ(answered, 0) << "the database lock did not hold the sign-ins";
+  sqlite3_close(lock);
+  for (auto& t : signIns) t.join();
+  for (int status : statuses) EXPECT_EQ(status, 303);
 }
 
 // An address at its limit of connections: the next one closes the connection idle longest (here a
