@@ -339,7 +339,7 @@ struct RequestState {
   HttpResponse response;
   bool headersRead = false;
   bool refused = false;
-  bool handed = false;  // given to the page makers; its answer is ready when the engine asks again
+  bool handed = false;  // its answer is being made; by a page maker, it is ready when the engine asks again
 };
 
 // The threads that make the answers an engine thread does not make itself, each taking the next
@@ -600,8 +600,7 @@ struct Host::Engine {
     if (c) c->arriving = false;
     if (c && engine->MayMakeHere(*worker)) {
       engine->host.Handle(state->request, state->response);
-      worker->making = false;
-      --engine->makingHere;
+      engine->MadeHere(*worker);
       return engine->Queue(connection, state->response);
     }
     MHD_suspend_connection(connection);
@@ -623,9 +622,12 @@ struct Host::Engine {
     }
     worker.making = true;
     if (worker.connections == 1) return true;
+    MadeHere(worker);
+    return false;
+  }
+  void MadeHere(Worker& worker) {
     worker.making = false;
     --makingHere;
-    return false;
   }
 
   // Refused before the request is whole: answered at once where the engine still can, else the
@@ -666,6 +668,14 @@ struct Host::Engine {
     return queued;
   }
 
+  // Ends the acceptor, when it runs; new connections then wait in the listening socket's backlog.
+  void EndAccepting() {
+    if (!acceptor.joinable()) return;
+    const uint64_t one = 1;
+    [[maybe_unused]] ssize_t written = ::write(stopAccepting, &one, sizeof one);
+    acceptor.join();
+  }
+
   // Takes the new connections and gives each to the worker holding the fewest (the next one in turn
   // among equals), so that busy connections are spread over all threads. Ends when told to; the
   // listening socket stays open, so a client that comes meanwhile waits or is refused by the system.
@@ -690,10 +700,6 @@ struct Host::Engine {
       }
       Worker* chosen = Choose(turn);
       turn = (turn + 1) % workers.size();
-      if (chosen == nullptr) {
-        ::close(fd);
-        continue;
-      }
       ++connectionCount;
       // The daemon closes the socket itself when it cannot take it.
       if (MHD_add_connection(chosen->daemon, fd, reinterpret_cast<sockaddr*>(&peer), size) != MHD_YES) {
@@ -704,20 +710,18 @@ struct Host::Engine {
   }
 
   // The worker not making an answer of its own that holds the fewest connections, searched from
-  // `turn` on, its count already raised; null when there are no workers.
+  // `turn` on, its count already raised. One that began making an answer meanwhile is passed over
+  // and the search made again.
   Worker* Choose(size_t turn) {
-    std::vector<Worker*> passed;
     for (;;) {
       Worker* best = nullptr;
       for (size_t i = 0; i < workers.size(); ++i) {
         Worker* w = workers[(turn + i) % workers.size()].get();
-        if (w->making || std::find(passed.begin(), passed.end(), w) != passed.end()) continue;
-        if (!best || w->connections < best->connections) best = w;
+        if (!w->making && (!best || w->connections < best->connections)) best = w;
       }
-      // Every worker busy with an answer of its own or passed over: one of them is taken all the
-      // same (at least one is always free to move bytes, so this is only a race lost).
+      // Every worker making an answer for a moment (one at least is always left free, so only a
+      // race lost): the next in turn takes it all the same.
       if (best == nullptr) {
-        if (workers.empty()) return nullptr;
         best = workers[turn % workers.size()].get();
         ++best->connections;
         return best;
@@ -725,7 +729,6 @@ struct Host::Engine {
       ++best->connections;
       if (!best->making) return best;
       --best->connections;
-      passed.push_back(best);
     }
   }
 
@@ -749,11 +752,7 @@ Host::Host(SiteOptions options)
 Host::~Host() {
   Stop();
   Engine& e = *engine_;
-  if (e.acceptor.joinable()) {
-    const uint64_t one = 1;
-    [[maybe_unused]] ssize_t written = ::write(e.stopAccepting, &one, sizeof one);
-    e.acceptor.join();
-  }
+  e.EndAccepting();
   if (e.makers) e.makers->Stop();
   for (auto& w : e.workers)
     if (w->daemon) MHD_stop_daemon(w->daemon);
@@ -850,10 +849,8 @@ void Host::Serve() {
   std::unique_lock lock(e.mutex);
   e.changed.wait(lock, [&] { return e.stopping; });
   // No new connections; the requests under way are answered before the engine stops.
-  const uint64_t one = 1;
-  [[maybe_unused]] ssize_t written = ::write(e.stopAccepting, &one, sizeof one);
   lock.unlock();
-  e.acceptor.join();
+  e.EndAccepting();
   lock.lock();
   e.draining = true;
   e.changed.wait_for(lock, std::chrono::seconds(30), [&] { return e.requestsUnderWay <= 0; });
