@@ -683,7 +683,11 @@ struct Host::Engine {
     size_t turn = 0;
     pollfd fds[2] = {{listenFd, POLLIN, 0}, {stopAccepting, POLLIN, 0}};
     for (;;) {
-      if (::poll(fds, 2, -1) < 0 && errno != EINTR) return;
+      if (::poll(fds, 2, -1) < 0) {
+        // Out of memory for the moment: the acceptor waits rather than ending for good.
+        if (errno != EINTR) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        continue;
+      }
       if (fds[1].revents != 0) return;
       sockaddr_storage peer{};
       socklen_t size = sizeof peer;
