@@ -2,6 +2,8 @@
 // Chromium against a vantrel-site on the demo site.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "automation/automation.h"
 #include "configuration/issue_form.h"
 #include "core/database.h"
@@ -231,3 +233,47 @@ TEST_F(PayloadBrowserTest, EveryListShowsStoredMarkupAsText) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every piece of text in the lists (tables of class box2) with its colour's contrast (WCAG's
+// relative luminance) against the first background behind it; the backgrounds met.
+constexpr const char* kListContrast = R"((() => {
+  const rgb = s => { const p = s.match(/\(([^)]+)\)/)[1].split(',').map(Number); return p.length > 3 && p[3] == 0 ? null : p; };
+  const lum = c => c.map(v => { v /= 255; return v <= 0.03928 ? v / 12.92 : Math.pow((v + 0.055) / 1.055, 2.4); })
+                    .reduce((s, v, i) => s + v * [0.2126, 0.7152, 0.0722][i], 0);
+  const behind = e => { for (; e; e = e.parentElement) { const c = rgb(getComputedStyle(e).backgroundColor); if (c) return c; }
+                        return [255, 255, 255]; };
+  const texts = [], backgrounds = new Set();
+  for (const e of document.querySelectorAll('table.box2 *')) {
+    const text = [...e.childNodes].filter(n => n.nodeType == 3).map(n => n.textContent).join('').trim();
+    if (!text || !e.getClientRects().length) continue;
+    const back = behind(e), a = lum(rgb(getComputedStyle(e).color).slice(0, 3)), b = lum(back.slice(0, 3));
+    backgrounds.add(back.slice(0, 3).join());
+    texts.push([text, Math.round((Math.max(a, b) + 0.05) / (Math.min(a, b) + 0.05) * 10) / 10]);
+  }
+  return {texts, backgrounds: [...backgrounds].sort()};
+})())";
+
+}  // namespace
+
+TEST_F(IssueListsBrowserTest, EveryRowOfEveryListReadsAtAContrastOfFourAndAHalf) {
+  // Rows of two lines and a comment row, on white and on the grey of every second issue.
+  Exec("UPDATE SummaryLayouts SET NumRows = 3 WHERE UserId = 'alice' AND LayoutName = 'Default';"
+       "INSERT INTO SummaryLayoutFields VALUES ('alice', 'Default', 2, 1, 'Summary'), "
+       "('alice', 'Default', 3, 1, 'Comments')");
+  testsupport::SignIn(*page, site, "alice", "demo");
+  for (const char* path : {"/Assignments/MyAssignments.asp?Filter=All+issues",
+                           "/Assignments/MyAssignmentsPrinterFriendly.asp?Filter=All+issues",
+                           "/Search/Search.asp?Words=page&IncludeClosed=1",
+                           "/Search/SearchPrinterFriendly.asp?Words=page&IncludeClosed=1",
+                           "/Reports/ReleaseNotes.asp?ProjectId=1"}) {
+    ASSERT_EQ(page->Navigate(site.Url(path)), 200) << path;
+    const Json shown = page->Evaluate(kListContrast);
+    for (const char* back : {"218,218,218", "255,255,255"})
+      EXPECT_TRUE(std::ranges::count(shown["backgrounds"], Json(back))) << path << ": no text on " << back;
+    EXPECT_GT(shown["texts"].size(), 20u) << path;
+    for (const Json& t : shown["texts"]) EXPECT_GE(t[1].get<double>(), 4.5) << path << ": " << t[0];
+  }
+  ExpectNoScriptError();
+}
