@@ -25,13 +25,24 @@ std::vector<Query> DistributionQueries(PageContext& page, bool allIssues) {
   return out;
 }
 
+// The field a query id counts by: what follows its second colon.
+std::string_view QueryField(std::string_view id) {
+  const size_t first = id.find(':');
+  const size_t second = first == std::string_view::npos ? first : id.find(':', first + 1);
+  return second == std::string_view::npos ? std::string_view() : id.substr(second + 1);
+}
+
 void IssueDistributionPage(PageContext& page) {
   const bool openOnly = page.Query("OpenOnly") == "1";
   const int32_t projectId = QueryNumber(page, "ProjectId", -1);
   const std::vector<Query> queries = DistributionQueries(page, !openOnly);
+  // The open and the all-issues lists name the same field by different ids ("s:open:" or "s:all:"
+  // and the field): the tick keeps the field chosen, where the other list has it.
+  const std::string asked = page.Query("GraphData");
+  const std::string_view field = QueryField(asked);
   std::string chosen = queries.empty() ? "" : queries.front().id;
   for (const Query& q : queries)
-    if (q.id == page.Query("GraphData")) chosen = q.id;
+    if (q.id == asked || (!field.empty() && QueryField(q.id) == field)) chosen = q.id;
   std::string options;
   for (const Query& q : queries)
     options += "<option value=\"" + HtmlAttribute(q.id) + "\"" + (q.id == chosen ? " selected" : "") + ">" +

@@ -259,4 +259,24 @@ TEST_F(ChartsBrowserTest, IssueDistributionDrawsABarPerRowWithItsTip) {
   EXPECT_TRUE(page->Exceptions().empty()) << page->Exceptions().front();
 }
 
+TEST_F(ChartsBrowserTest, TickingOpenIssuesOnlyKeepsTheChosenDistribution) {
+  ASSERT_EQ(page->Navigate(site->Url("/Reports/IssueDistribution.asp")), 200);
+  const std::string chosen = "[GraphData.value, GraphData.selectedOptions[0].text, OpenOnly.checked, ChartBar1.GraphData]";
+  const std::string ready = "window.ChartBar1 && ChartBar1.readyState === 4";
+  page->Evaluate("GraphData.value = 's:all:PriorityCode'; GraphData.dispatchEvent(new Event('change')); 0");
+  page->ClickAndWait("#OpenOnly");
+  ASSERT_TRUE(page->WaitFor(ready));
+  EXPECT_EQ(page->Evaluate(chosen), Json::parse(R"(["s:open:PriorityCode", "Open Issues by Priority", true,
+                                                    "s:open:PriorityCode"])"));
+  page->ClickAndWait("#OpenOnly");
+  ASSERT_TRUE(page->WaitFor(ready));
+  EXPECT_EQ(page->Evaluate(chosen), Json::parse(R"(["s:all:PriorityCode", "All Issues by Priority", false,
+                                                    "s:all:PriorityCode"])"));
+  // The status is counted over all issues only: the open list starts at its first entry.
+  page->Evaluate("GraphData.value = 's:all:StatusCode'; 0");
+  page->ClickAndWait("#OpenOnly");
+  EXPECT_EQ(page->Evaluate("[GraphData.value, GraphData.selectedIndex]"), Json::parse(R"(["s:open:AssignedToUser", 0])"));
+  EXPECT_TRUE(page->Exceptions().empty()) << page->Exceptions().front();
+}
+
 }  // namespace
