@@ -1,125 +1,23 @@
 // vantrel-site: the web server and its pages. One Host serves one site folder; every request makes
 // its own library objects (by ProgID, called by name) and nothing is kept between requests except
-// the sign-ins. The HTTP engine is known here and in host.cpp only.
+// the sign-ins. The host answers a request with the site's own files or a page of the route table;
+// the HTTP engine (engine.h) brings it the requests.
 #pragma once
 
-#include <cstdint>
-#include <filesystem>
-#include <functional>
 #include <memory>
-#include <optional>
 #include <string>
-#include <string_view>
 
-#include "automation/automation.h"
+#include "site/command_line.h"
+#include "site/page_context.h"
 #include "site/request.h"
 #include "site/sessions.h"
 #include "site/throttle.h"
 
 namespace site {
 
-struct SiteOptions {
-  std::filesystem::path folder;  // holds DbConnection.udl
-  std::string address = "127.0.0.1";
-  int port = 8080;      // 0: any free port
-  std::string root = "/APP";  // "" when the site is at "/"
-  bool behindTls = false;
-  int idleMinutes = 20;
-  std::filesystem::path controls;  // the control library's files, served under root/controls/
-};
-
-// Reads the command line; nullopt and a message when it is wrong.
-std::optional<SiteOptions> ParseArguments(int argc, char** argv, std::string& error);
-
 inline constexpr const char* kCookieName = "VantrelSignIn";
-// What one request may bring: its body (whatever its framing), its request line and headers
-// together, the time it may take to arrive whole; and the connections one address may hold.
-inline constexpr size_t kMaxBody = 20u << 20;
-inline constexpr size_t kMaxHead = 64u << 10;
-inline constexpr int kRequestSeconds = 30;
-inline constexpr unsigned kConnectionsPerAddress = 64;
 
-class Host;
-
-// What a page function works with: its request, its response, the sign-in, and the helpers that
-// every page uses the same way.
-class PageContext {
- public:
-  PageContext(Host& host, HttpRequest& request, HttpResponse& response);
-
-  // Pages read the request and write the answer through the members below.
-  const HttpRequest& Request() const { return request_; }   // the host's own use
-  HttpResponse& Response() { return response_; }             // the host's own use
-  Host& SiteHost() { return host_; }
-
-  bool IsPost() const;
-  // The path and query as the request line names them, the path alone, and a request header ("" when absent).
-  std::string Target() const;
-  std::string Path() const;
-  std::string Header(std::string_view name) const;
-  // The address of the client's end of the connection ("127.0.0.1", "::1").
-  std::string ClientAddress() const;
-
-  // The signed-in user; "" on a public page without a sign-in.
-  const std::string& UserId() const { return session_ ? session_->userId : empty_; }
-  const std::optional<Session>& SignIn() const { return session_; }
-  void SetSignIn(std::optional<Session> s) { session_ = std::move(s); }
-
-  // A query parameter ("" when absent).
-  std::string Query(std::string_view name) const;
-  // A posted field of a url-encoded or multipart body ("" when absent), and every value of it in
-  // the order posted.
-  std::string Form(std::string_view name);
-  std::vector<std::string> FormValues(std::string_view name);
-  // The posted multipart body as Brisquel.MultipartFormData (Nothing for other bodies).
-  std::shared_ptr<automation::Object> FormData();
-  bool IsMultipart() const;
-
-  // A library object by ProgID, and Brisquel.Database connected to the site: one per request, made
-  // at its first use (a connection's first statement reads the whole schema), shared by the page
-  // and its menu.
-  std::shared_ptr<automation::Object> Create(std::string_view progId);
-  std::shared_ptr<automation::Object> Database();
-
-  // A path of the site: the root before it ("/Default.asp" gives "/APP/Default.asp").
-  std::string Url(std::string_view path) const;
-  // The hidden "_token" field every form of a signed-in page carries.
-  std::string TokenField() const;
-
-  // The page in the shell (title HTML-encoded here; body as given).
-  void SendPage(std::string_view title, std::string_view body, int status = 200);
-  // Pages for printing, and the error page of a failed menu, go out without the menu.
-  void OmitMenu() { withMenu_ = false; }
-  bool WithMenu() const { return withMenu_ && session_.has_value(); }
-  // The project the page shows (an issue's project): the menu's project links name it.
-  void SetProjectId(int32_t id) { projectId_ = id; }
-  std::optional<int32_t> ProjectId() const { return projectId_; }
-  void Redirect(std::string_view location);
-  // An answer that is not a page: its status, type and bytes.
-  void SendText(std::string_view contentType, std::string body, int status = 200);
-  void SetStatus(int status);
-  void SetHeader(std::string_view name, std::string_view value);
-  void SendStream(std::string_view contentType, uint64_t length, ChunkReader read);
-
- private:
-  Host& host_;
-  HttpRequest& request_;
-  HttpResponse& response_;
-  std::optional<Session> session_;
-  mutable std::optional<NameValues> query_;
-  std::optional<NameValues> urlForm_;
-  std::shared_ptr<automation::Object> formData_;
-  std::shared_ptr<automation::Object> database_;
-  bool formRead_ = false;
-  bool withMenu_ = true;
-  std::optional<int32_t> projectId_;
-  std::string empty_;
-};
-
-// Writes the menu of a page (the left menu and top bar); set once by the menu's file.
-using MenuWriter = std::function<std::string(PageContext&)>;
-void SetMenuWriter(MenuWriter writer);
-const MenuWriter& GetMenuWriter();
+class Engine;
 
 class Host {
  public:
@@ -145,7 +43,7 @@ class Host {
   // The origin a same-site request names ("http://host:port", https behind TLS).
   std::string OwnOrigin(const HttpRequest& request) const;
 
-  // The whole answer to one request that has arrived (the engine's side calls it).
+  // The whole answer to one request that has arrived (the engine calls it).
   void Handle(HttpRequest& request, HttpResponse& response);
 
  private:
@@ -154,12 +52,7 @@ class Host {
   SiteOptions options_;
   SessionStore sessions_;
   SignInThrottle throttle_;
-  struct Engine;
   std::unique_ptr<Engine> engine_;
 };
-
-// The forgery check of every POST: a foreign Origin, or a signed-in post without its sign-in's
-// "_token", answers 403 and the page does not run. True when the post may go on.
-bool CheckPost(PageContext& page);
 
 }  // namespace site

@@ -11,6 +11,7 @@
 
 #include "brisquel/setup.h"
 #include "eventlog/eventlog.h"
+#include "site/command_line.h"
 #include "site/host.h"
 
 namespace {

@@ -2,17 +2,11 @@
 
 #include <filesystem>
 
-#include "automation/text.h"
 #include "brisquel/encode.h"
 #include "site/host.h"
+#include "site/page_context.h"
 
 namespace site {
-
-namespace detail {
-// Generated from site/static by static_to_cpp.cmake.
-extern const StaticFile kStaticFiles[];
-extern const size_t kStaticFileCount;
-}  // namespace detail
 
 std::string PageShell(PageContext& page, std::string_view title, std::string_view body) {
   using brisquel::encode::HtmlAttribute;
@@ -46,28 +40,6 @@ std::string PageShell(PageContext& page, std::string_view title, std::string_vie
   }
   out += "\r\n</body>\r\n</html>\r\n";
   return out;
-}
-
-const StaticFile* FindStaticFile(std::string_view name) {
-  for (size_t i = 0; i < detail::kStaticFileCount; ++i)
-    if (automation::EqualsNoCase(detail::kStaticFiles[i].name, name)) return &detail::kStaticFiles[i];
-  return nullptr;
-}
-
-std::string_view ContentTypeOf(std::string_view name) {
-  struct Type {
-    std::string_view extension, type;
-  };
-  static constexpr Type kTypes[] = {
-      {".css", "text/css; charset=utf-8"}, {".js", "text/javascript; charset=utf-8"},
-      {".gif", "image/gif"},               {".jpg", "image/jpeg"},
-      {".png", "image/png"},               {".wasm", "application/wasm"},
-      {".html", "text/html; charset=utf-8"},
-  };
-  const std::string lower = automation::LowerAscii(name);
-  for (const auto& t : kTypes)
-    if (lower.ends_with(t.extension)) return t.type;
-  return "application/octet-stream";
 }
 
 }  // namespace site

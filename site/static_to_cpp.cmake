@@ -3,7 +3,7 @@
 file(GLOB_RECURSE inputs RELATIVE "${ROOT}" "${ROOT}/*")
 list(SORT inputs)
 set(body "// Generated from site/static by static_to_cpp.cmake; edit the files there.\n")
-string(APPEND body "#include \"site/page_shell.h\"\n\nnamespace site::detail {\n\nusing namespace std::string_view_literals;\n\n")
+string(APPEND body "#include \"site/static_files.h\"\n\nnamespace site::detail {\n\nusing namespace std::string_view_literals;\n\n")
 string(APPEND body "extern const StaticFile kStaticFiles[] = {\n")
 foreach(name IN LISTS inputs)
   file(READ "${ROOT}/${name}" hex HEX)

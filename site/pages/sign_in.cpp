@@ -67,6 +67,12 @@ void LogoutPage(PageContext& page) {
 AddPage signIn("/Default.asp", {.get = SignInPage, .post = SignInPost, .isPublic = true});
 AddPage logout("/Logout.asp", {.get = LogoutPage, .post = LogoutPage, .isPublic = true});
 
+// Every other page asked for without a sign-in answers with the form, and comes back after it.
+const bool signInFormSet = [] {
+  SetSignInFormWriter([](PageContext& page, std::string_view returnTo) { SendSignInForm(page, returnTo, ""); });
+  return true;
+}();
+
 }  // namespace
 
 void SendSignInForm(PageContext& page, std::string_view returnTo, std::string_view message) {

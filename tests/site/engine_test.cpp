@@ -14,7 +14,7 @@
 #include <regex>
 #include <thread>
 
-#include "site/host.h"
+#include "site/engine.h"
 #include "support/site_server.h"
 
 namespace {
