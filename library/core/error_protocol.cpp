@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "automation/input_fault.h"
 #include "eventlog/eventlog.h"
 
 namespace brisquel {
@@ -24,6 +25,17 @@ std::string ChainHead(std::string_view cls, std::string_view method) {
 
 void WriteErrorEvent(std::string_view text) {
   eventlog::Write(eventlog::Type::Error, eventlog::kErrorId, kLibraryName, text);
+}
+
+void LogInputFault(std::string_view className, std::string_view procedure, std::string_view description) {
+  eventlog::Write(eventlog::Type::Warning, eventlog::kWarningId, kLibraryName,
+                  ChainHead(className, procedure) + " refused its input: " + std::string(description));
+}
+
+void RaiseInputFault(std::string_view className, std::string_view procedure, int32_t number,
+                     std::string description) {
+  LogInputFault(className, procedure, description);
+  throw automation::InputFault(number, std::string(kLibraryName), std::move(description));
 }
 
 LastError CurrentError() {
@@ -71,6 +83,11 @@ std::string UnexpectedErrorManager::LogLine() const {
 }
 
 void UnexpectedErrorManager::Raise() {
+  if (inputFault_) {
+    automation::InputFault e(number_, source_, description_);
+    automation::SetErr(e);
+    throw e;
+  }
   WriteErrorEvent(LogLine());
   ComError e(number_, source_, description_);
   automation::SetErr(e);
@@ -111,8 +128,16 @@ namespace detail {
 void RaiseFromHandler(std::string_view className, std::string_view procedure,
                       const std::function<void(UnexpectedErrorManager&)>& beforeRaise) {
   LastError caught = CurrentError();
+  bool inputFault = false;
+  try {
+    throw;
+  } catch (const automation::InputFault&) {
+    inputFault = true;
+  } catch (...) {
+  }
   UnexpectedErrorManager m;
   m.Initialize(std::string(className), std::string(procedure), caught);
+  m.SetInputFault(inputFault);
   automation::ClearErr();
   if (beforeRaise) beforeRaise(m);
   m.Raise();

@@ -43,7 +43,12 @@ class UnexpectedErrorManager : public automation::Dispatchable<UnexpectedErrorMa
   // The line Raise and ThrowError write.
   std::string LogLine() const;
 
+  // For the error protocol: the error being raised is the caller's malformed input, already
+  // logged where it was found; Raise keeps it an InputFault and writes nothing.
+  void SetInputFault(bool on) { inputFault_ = on; }
+
  private:
+  bool inputFault_ = false;
   std::string className_, methodName_;
   int32_t number_ = 0;
   std::string source_, description_;
@@ -52,6 +57,13 @@ class UnexpectedErrorManager : public automation::Dispatchable<UnexpectedErrorMa
 
 // Writes one error event of the library (the application-logging facility).
 void WriteErrorEvent(std::string_view text);
+
+// A caller's malformed input (automation::InputFault): one warning line that names the procedure
+// that found it. The procedures it then passes through add to its source chain but log nothing.
+void LogInputFault(std::string_view className, std::string_view procedure, std::string_view description);
+// Logs the fault so and raises it as an InputFault with the number and description given.
+[[noreturn]] void RaiseInputFault(std::string_view className, std::string_view procedure, int32_t number,
+                                  std::string description);
 
 // The error in flight inside a catch block, as the run time would report it.
 automation::LastError CurrentError();

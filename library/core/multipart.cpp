@@ -60,8 +60,10 @@ Index Classify(const Variant& v) {
   }
 }
 
-[[noreturn]] void Malformed(const std::string& what) {
-  RaiseRuntime(vberr::kInvalidCall, "The posted form is malformed: " + what + ".");
+// The client's own fault: logged once here as a warning, then raised through the decoding
+// procedures (which add to its source chain) to the page.
+[[noreturn]] void Malformed(std::string_view procedure, const std::string& what) {
+  brisquel::RaiseInputFault(kFormClass, procedure, vberr::kInvalidCall, "The posted form is malformed: " + what + ".");
 }
 
 std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to) {
@@ -88,7 +90,7 @@ bool QuotedAttribute(std::string_view header, std::string_view attribute, std::s
   if (at == std::string_view::npos) return false;
   at += attribute.size();
   size_t close = header.find('"', at);
-  if (close == std::string_view::npos) Malformed(std::string("a part's ") + what + " has no closing quote");
+  if (close == std::string_view::npos) Malformed("DecodePart", std::string("a part's ") + what + " has no closing quote");
   value = header.substr(at, close - at);
   return true;
 }
@@ -401,19 +403,22 @@ void MultipartFormData::DecodeBinaryData() {
     fields_ = std::make_shared<FormFields>();
     files_ = std::make_shared<AttachedFiles>();
     const std::string_view body = Body();
-    // Not a multipart body (a URL-encoded post, say): an empty form.
-    if (body.size() < 2 || body.substr(body.size() - 2) != "\r\n") return;
     size_t eol = body.find("\r\n");
-    if (eol == 0) Malformed("the body starts with an empty line instead of a delimiter");
+    if (eol == std::string_view::npos) return;  // one line: not a multipart body
     std::string delimiter = "\r\n";
     delimiter.append(body.substr(0, eol));
+    // A body that does not end with CR LF is still whole when its close delimiter ends it or an
+    // epilogue follows that; without one it is not a multipart body (a URL-encoded post, say): an
+    // empty form.
+    if (!body.ends_with("\r\n") && body.find(delimiter + "--", eol) == std::string_view::npos) return;
+    if (eol == 0) Malformed("DecodeBinaryData", "the body starts with an empty line instead of a delimiter");
     // p is at the CR LF that ends a delimiter line, or at the "--" that ends the closing one.
     size_t p = eol;
     while (body.compare(p, 2, "--") != 0) {
       size_t start = p + 2;
       size_t next = FindDelimiter(body, delimiter, start);
       if (next == std::string_view::npos) {
-        Malformed("no delimiter line ends the part that starts at byte " + std::to_string(start + 1) +
+        Malformed("DecodeBinaryData", "no delimiter line ends the part that starts at byte " + std::to_string(start + 1) +
                   " (the body is cut short or holds no part)");
       }
       DecodePart(body.substr(start, next - start));
@@ -425,12 +430,12 @@ void MultipartFormData::DecodeBinaryData() {
 void MultipartFormData::DecodePart(std::string_view part) {
   Procedure(kFormClass, "DecodePart", [&] {
     size_t blank = part.find("\r\n\r\n");
-    if (blank == std::string_view::npos) Malformed("a part has no empty line after its headers");
+    if (blank == std::string_view::npos) Malformed("DecodePart", "a part has no empty line after its headers");
     std::string_view header = part.substr(0, blank + 2);  // ends with the last header's CR LF
     std::string_view content = part.substr(blank + 4);
 
     std::string_view name;
-    if (!QuotedAttribute(header, "name=\"", name, "name")) Malformed("a part has no name");
+    if (!QuotedAttribute(header, "name=\"", name, "name")) Malformed("DecodePart", "a part has no name");
     std::string_view filename;
     if (!QuotedAttribute(header, "filename=\"", filename, "file name")) {
       fields_->Insert(name, HtmlDecode(content));

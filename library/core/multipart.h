@@ -162,9 +162,10 @@ class MultipartFormData : public automation::Dispatchable<MultipartFormData> {
   MultipartFormData();
 
   // Stores the body (a byte array, one character per byte) and decodes it. An empty byte array
-  // only clears the stored body: the collections keep what they held. A body that does not end
-  // with CR LF gives empty collections; a malformed body raises error 5, keeping the parts
-  // decoded before the fault. A byte array's buffer is kept as it is, shared with the caller's
+  // only clears the stored body: the collections keep what they held. A body that neither ends
+  // with CR LF nor holds a close delimiter gives empty collections; a malformed body raises error 5
+  // (an automation::InputFault, logged once as a warning), keeping the parts decoded before the
+  // fault. A byte array's buffer is kept as it is, shared with the caller's
   // value, so an upload is held once (plus the bytes of its files); text is copied.
   void SetBinaryData(const automation::Variant& body);
   // The same for a body the caller already holds as bytes in a string.

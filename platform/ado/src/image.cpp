@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "ado/connection.h"
+#include "automation/input_fault.h"
 #include "ado/recordset.h"
 #include "ado/stream.h"
 #include "engine.h"
@@ -45,7 +46,9 @@ enum Tag : uint8_t {
 };
 
 [[noreturn]] void Refuse(const std::string& why) { Raise(err::kFail, kSource, why); }
-[[noreturn]] void Damaged() { Refuse("The recordset image is damaged or was not made by this site."); }
+// An image that is not one of ours, as it came back from outside: the sender's fault, not ours.
+[[noreturn]] void RefuseImage(const std::string& why) { throw automation::InputFault(err::kFail, kSource, why); }
+[[noreturn]] void Damaged() { RefuseImage("The recordset image is damaged or was not made by this site."); }
 
 void RequireSodium() {
   static const bool ready = sodium_init() >= 0;
@@ -324,9 +327,9 @@ namespace {
 
 // The signed body of an image: magic, format and tag checked.
 Reader ImageBody(const uint8_t* data, size_t size, std::string_view key) {
-  if (size < 5 + kTagSize || std::memcmp(data, kMagic, 4) != 0) Refuse("The data is not a recordset image.");
+  if (size < 5 + kTagSize || std::memcmp(data, kMagic, 4) != 0) RefuseImage("The data is not a recordset image.");
   if (data[4] != kVersion)
-    Refuse("The recordset image was made by another version of the library (format " + std::to_string(data[4]) + ").");
+    RefuseImage("The recordset image was made by another version of the library (format " + std::to_string(data[4]) + ").");
   size_t bodyEnd = size - kTagSize;
   uint8_t tag[kTagSize];
   Sign(data, bodyEnd, key, tag);

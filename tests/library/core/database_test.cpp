@@ -356,9 +356,18 @@ TEST_F(DatabaseTest, RecordsetStringsCarryPendingChangesAndAreSigned) {
   // Altered on the way back: refused, through the error protocol.
   std::string altered = packed;
   altered[altered.size() / 2] ^= 1;
+  auto log = eventlog::CaptureInMemory();
   ComError e = ErrorOf([&] { RsFromString(*db, altered); });
-  EXPECT_NE(e.description.find("damaged"), std::string::npos);
+  EXPECT_EQ(e.number, automation::vberr::kFail);
+  EXPECT_EQ(e.description, "The recordset image is damaged or was not made by this site.");
   EXPECT_NE(e.source.find("Database.rsFromString"), std::string::npos);
+  // Escapes that do not decode are damage too. Each refusal is one warning, never an error line.
+  ComError x = ErrorOf([&] { RsFromXml(*db, xml.substr(0, xml.size() - 1) + "\\z"); });
+  EXPECT_EQ(x.description, e.description);
+  ASSERT_EQ(log->Events().size(), 2u);
+  for (const auto& event : log->Events()) EXPECT_EQ(event.type, eventlog::Type::Warning) << event.text;
+  EXPECT_EQ(log->Events()[1].text, "Brisquel.dll:Database.rsFromXml refused its input: " + e.description);
+  eventlog::SetSink(nullptr);
   // A string made for another site is refused as well.
   testsupport::TempDir elsewhere;
   auto foreign = std::make_shared<Database>();

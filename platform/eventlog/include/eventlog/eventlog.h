@@ -15,6 +15,7 @@ namespace eventlog {
 enum class Type { Information, Warning, Error };
 
 inline constexpr uint32_t kInformationId = 0x40000001;  // trace lines and service events
+inline constexpr uint32_t kWarningId = 0x80000002;      // warnings: a client's malformed input
 inline constexpr uint32_t kErrorId = 0xC0000003;        // error events
 inline constexpr std::string_view kSource = "Vantrel";
 
