@@ -19,12 +19,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 #include <mutex>
 #include <set>
 #include <thread>
 #include <unordered_map>
 #include <vector>
 
+#include "automation/text.h"
 #include "site/page_makers.h"
 
 namespace site {
@@ -51,6 +53,32 @@ std::string RefusalText(int status) {
 std::string RefusalBody(int status) { return "<html><body><p>" + RefusalText(status) + "</p></body></html>\r\n"; }
 
 namespace {
+
+// A body whose end two readers could find in different places: a length beside a transfer coding,
+// a length given twice (equal or not), or codings other than a single final "chunked". The library
+// would take one reading, and what it did not take as the body would be read as the next request.
+bool FramedTwoWays(const NameValues& headers) {
+  int lengths = 0, codings = 0;
+  bool chunked = true;
+  for (const auto& [name, value] : headers) {
+    if (automation::EqualsNoCase(name, "Content-Length")) {
+      ++lengths;
+    } else if (automation::EqualsNoCase(name, "Transfer-Encoding")) {
+      std::string_view list = value;
+      for (;;) {
+        const size_t comma = list.find(',');
+        std::string_view coding = list.substr(0, comma);
+        while (!coding.empty() && (coding.front() == ' ' || coding.front() == '\t')) coding.remove_prefix(1);
+        while (!coding.empty() && (coding.back() == ' ' || coding.back() == '\t')) coding.remove_suffix(1);
+        ++codings;
+        chunked = chunked && automation::EqualsNoCase(coding, "chunked");
+        if (comma == std::string_view::npos) break;
+        list.remove_prefix(comma + 1);
+      }
+    }
+  }
+  return codings > 0 ? lengths > 0 || codings > 1 || !chunked : lengths > 1;
+}
 
 // The whole answer as bytes, for a socket the engine no longer serves.
 std::string RawRefusal(int status) {
@@ -242,6 +270,7 @@ struct Engine::State {
       const MHD_ConnectionInfo* peer = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
       req.clientAddress = AddressText(peer ? peer->client_addr : nullptr);
       if (head > kMaxHead) return engine->Refuse(state, connection, 431);
+      if (FramedTwoWays(req.headers)) return engine->Refuse(state, connection, 400);
       const std::string length = req.Header("Content-Length");
       if (!length.empty()) {
         uint64_t n = 0;

@@ -71,6 +71,16 @@ class Socket {
     }
     return n == 0 || (n < 0 && errno == ECONNRESET);
   }
+  // Everything the server sends until it closes the connection; `closed` tells whether it did
+  // before the receive time-out.
+  std::string ReadToEnd(bool& closed) {
+    std::string all;
+    char buf[4096];
+    ssize_t n;
+    while ((n = recv(fd_, buf, sizeof buf, 0)) > 0) all.append(buf, static_cast<size_t>(n));
+    closed = n == 0 || (n < 0 && errno == ECONNRESET);
+    return all;
+  }
   // The status of the answer, 0 when none came.
   int Status() {
     std::string head;
@@ -261,6 +271,61 @@ TEST(SiteEngineTest, FourLargeUploadsAtOnceCostAboutTwiceTheirSize) {
   const long peak = MemoryKb(site.Pid(), "VmHWM");
   if (kPlainMemory) {
     EXPECT_LT(peak, 200 * 1024);
+  }
+}
+
+// A body framed two ways (a length and a coding, two lengths, a coding other than a single final
+// "chunked") is refused with 400 and its connection closed: whatever follows in the same bytes,
+// here a second request that one of the readings would take as the next, is never answered.
+TEST(SiteEngineTest, RequestsFramedTwoWaysAreRefusedAndTheirConnectionClosed) {
+  SiteServer site;
+  const std::string smuggled = "GET /APP/vantrel.css HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+  const std::string post = "POST /APP/Logout.asp HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(site.Port()) +
+                           "\r\nOrigin: " + site.Origin() + "\r\nContent-Type: application/x-www-form-urlencoded\r\n";
+  const std::string chunked = "5\r\nx=1&y\r\n0\r\n\r\n";
+  struct Case {
+    const char* name;
+    std::string framing;  // the header lines that frame the body
+    std::string body;
+    std::vector<int> statuses;  // of the answers on the connection, in order
+  };
+  const std::vector<Case> cases = {
+      {"a coding and a length", "Transfer-Encoding: chunked\r\nContent-Length: 5\r\n", chunked, {400}},
+      {"a length and a coding", "Content-Length: 20\r\nTransfer-Encoding: chunked\r\n", chunked, {400}},
+      {"two equal lengths", "Content-Length: 5\r\nContent-Length: 5\r\n", "x=1&y", {400}},
+      {"two different lengths", "Content-Length: 5\r\nContent-Length: 0\r\n", "x=1&y", {400}},
+      {"gzip alone", "Transfer-Encoding: gzip\r\n", chunked, {400}},
+      {"chunked, then gzip", "Transfer-Encoding: chunked, gzip\r\n", chunked, {400}},
+      {"gzip, then chunked", "Transfer-Encoding: gzip, chunked\r\n", chunked, {400}},
+      {"chunked twice", "Transfer-Encoding: chunked\r\nTransfer-Encoding: chunked\r\n", chunked, {400}},
+      {"chunked in a list of one field each", "Transfer-Encoding: identity\r\nTransfer-Encoding: chunked\r\n",
+       chunked, {400}},
+      // Framed one way only: both requests are answered.
+      {"chunked", "Transfer-Encoding: CHUNKED\r\n", chunked, {303, 200}},
+      {"one length", "Content-Length: 5\r\n", "x=1&y", {303, 200}},
+  };
+  // The bytes at once, and the body only after the head has been read.
+  for (const Case& c : cases) {
+    for (const bool apart : {false, true}) {
+      Socket s(site.Port());
+      ASSERT_TRUE(s.Connected()) << c.name;
+      const std::string head = post + c.framing + "\r\n";
+      if (apart) {
+        s.Send(head);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        s.Send(c.body + smuggled);
+      } else {
+        s.Send(head + c.body + smuggled);
+      }
+      bool closed = false;
+      const std::string answers = s.ReadToEnd(closed);
+      std::vector<int> statuses;
+      const std::regex status("(?:^|\r\n)HTTP/1\\.1 ([0-9]{3}) ");
+      for (auto it = std::sregex_iterator(answers.begin(), answers.end(), status); it != std::sregex_iterator(); ++it)
+        statuses.push_back(std::stoi((*it)[1]));
+      EXPECT_EQ(statuses, c.statuses) << c.name << (apart ? ", body apart" : "");
+      EXPECT_TRUE(closed) << c.name << (apart ? ", body apart" : "");
+    }
   }
 }
 
