@@ -151,7 +151,8 @@ void PageContext::Redirect(std::string_view location) {
 
 bool CheckPost(PageContext& page) {
   const HttpRequest& req = page.Request();
-  if (req.HasHeader("Origin") && req.Header("Origin") != page.SiteHost().OwnOrigin(req)) {
+  // Browsers name the page's origin on every form post; a post without it is not of our pages.
+  if (!req.HasHeader("Origin") || req.Header("Origin") != page.SiteHost().OwnOrigin(req)) {
     page.SendPage("Refused", "<p class=ErrorText>This form was sent from another site and has been refused.</p>", 403);
     return false;
   }

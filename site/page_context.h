@@ -108,7 +108,7 @@ const SignInFormWriter& GetSignInFormWriter();
 // is at fault, not the site.
 struct MalformedBody {};
 
-// The forgery check of every POST: a foreign Origin, or a signed-in post without its sign-in's
+// The forgery check of every POST: a foreign or missing Origin, or a signed-in post without its sign-in's
 // "_token", answers 403 and the page does not run. True when the post may go on.
 bool CheckPost(PageContext& page);
 

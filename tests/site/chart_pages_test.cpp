@@ -37,7 +37,8 @@ TEST(ChartPages, DataPagesReplyForTheSignedInUserAndRefuseWithoutASignIn) {
   db->Put("ConnectionString", Variant(sitedb::ConnectionString(site.DatabaseFile())));
 
   httplib::Client c("127.0.0.1", site.Port());
-  auto in = c.Post("/APP/Default.asp", "UserId=admin&Password=Secret1", "application/x-www-form-urlencoded");
+  auto in = c.Post("/APP/Default.asp", {{"Origin", site.Origin()}}, "UserId=admin&Password=Secret1",
+                   "application/x-www-form-urlencoded");
   ASSERT_EQ(in->status, 303);
   const std::string cookie = in->get_header_value("Set-Cookie").substr(0, in->get_header_value("Set-Cookie").find(';'));
 

@@ -99,8 +99,9 @@ class Socket {
   bool connected_ = false;
 };
 
-std::string SignIn(httplib::Client& c, const std::string& user, const std::string& password) {
-  auto r = c.Post("/APP/Default.asp", "UserId=" + user + "&Password=" + password, "application/x-www-form-urlencoded");
+std::string SignIn(httplib::Client& c, const SiteServer& site, const std::string& user, const std::string& password) {
+  auto r = c.Post("/APP/Default.asp", {{"Origin", site.Origin()}}, "UserId=" + user + "&Password=" + password,
+                  "application/x-www-form-urlencoded");
   if (!r || r->status != 303) return {};
   const std::string cookie = r->get_header_value("Set-Cookie");
   return cookie.substr(0, cookie.find(';'));
@@ -128,7 +129,7 @@ TEST(SiteEngineTest, IdleAndTricklingConnectionsDoNotHoldUpASignedInPage) {
   httplib::Client c("127.0.0.1", site.Port());
   c.set_connection_timeout(1);
   c.set_read_timeout(1);
-  const std::string cookie = SignIn(c, "alice", "demo");
+  const std::string cookie = SignIn(c, site, "alice", "demo");
   EXPECT_FALSE(cookie.empty());
   auto page = c.Get("/APP/Issues/Issue.asp?IssueId=5", {{"Cookie", cookie}});
   done = true;
@@ -153,7 +154,8 @@ TEST(SiteEngineTest, AnswersThatWaitHoldUpNoOtherConnection) {
     signIns.emplace_back([&, i] {
       httplib::Client c("127.0.0.1", site.Port());
       c.set_read_timeout(60);
-      auto r = c.Post("/APP/Default.asp", "UserId=alice&Password=demo", "application/x-www-form-urlencoded");
+      auto r = c.Post("/APP/Default.asp", {{"Origin", site.Origin()}}, "UserId=alice&Password=demo",
+                      "application/x-www-form-urlencoded");
       statuses[i] = r ? r->status : 0;
       ++answered;
     });
@@ -208,11 +210,14 @@ TEST(SiteEngineTest, OversizedRequestsAreRefusedAtOnceAndKeepNoMemory) {
   const std::string mib(1 << 20, 'x');
   const std::vector<Case> cases = {
       {"chunked body over the limit",
-       "POST /APP/Default.asp HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n"
+       "POST /APP/Default.asp HTTP/1.1\r\nHost: 127.0.0.1\r\nOrigin: " + site.Origin() +
+           "\r\nTransfer-Encoding: chunked\r\n"
        "Content-Type: application/x-www-form-urlencoded\r\n\r\n",
        "100000\r\n" + mib + "\r\n", 413},
       {"announced body over the limit",
-       "POST /APP/Default.asp HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 62914560\r\n\r\n", mib, 413},
+       "POST /APP/Default.asp HTTP/1.1\r\nHost: 127.0.0.1\r\nOrigin: " + site.Origin() +
+           "\r\nContent-Length: 62914560\r\n\r\n",
+       mib, 413},
       {"headers over the limit", "GET /APP/Default.asp HTTP/1.1\r\nHost: 127.0.0.1\r\n",
        "X-Pad: " + std::string(1000, 'a') + "\r\n", 431},
   };
@@ -235,7 +240,7 @@ TEST(SiteEngineTest, OversizedRequestsAreRefusedAtOnceAndKeepNoMemory) {
 TEST(SiteEngineTest, FourLargeUploadsAtOnceCostAboutTwiceTheirSize) {
   SiteServer site;
   httplib::Client c("127.0.0.1", site.Port());
-  const std::string cookie = SignIn(c, "admin", "Secret1");
+  const std::string cookie = SignIn(c, site, "admin", "Secret1");
   auto form = c.Get("/APP/Issues/Issue.asp?IssueId=1", {{"Cookie", cookie}});
   ASSERT_TRUE(form);
   auto hidden = [&](const std::string& name) {
@@ -262,7 +267,7 @@ TEST(SiteEngineTest, FourLargeUploadsAtOnceCostAboutTwiceTheirSize) {
                                             {"Summary", "Upload " + std::to_string(i), "", ""},
                                             {"Attachment", file, "big" + std::to_string(i) + ".bin",
                                              "application/octet-stream"}};
-      auto r = u.Post("/APP/Issues/Issue.asp?IssueId=1", {{"Cookie", cookie}}, items);
+      auto r = u.Post("/APP/Issues/Issue.asp?IssueId=1", {{"Cookie", cookie}, {"Origin", site.Origin()}}, items);
       if (r && r->status < 500) ++answered;
     });
   }

@@ -62,9 +62,14 @@ class HostTest : public ::testing::Test {
     c.set_read_timeout(30);
     return c;
   }
+  // The headers of a post from the site's own pages: its Origin, and `more`.
+  httplib::Headers Own(httplib::Headers more = {}) {
+    more.emplace("Origin", "http://127.0.0.1:" + std::to_string(port));
+    return more;
+  }
   // Signs in; the cookie header value ("VantrelSignIn=...").
   std::string SignIn(const std::string& user, const std::string& password, std::string* setCookie = nullptr) {
-    auto r = Client().Post(host->Options().root + "/Default.asp", "UserId=" + user + "&Password=" + password,
+    auto r = Client().Post(host->Options().root + "/Default.asp", Own(), "UserId=" + user + "&Password=" + password,
                            "application/x-www-form-urlencoded");
     if (!r || r->status != 303) return "";
     const std::string header = r->get_header_value("Set-Cookie");
@@ -270,13 +275,42 @@ TEST_F(HostTest, TheCookieIsSecureOnlyBehindTls) {
             403);
 }
 
+// A post carries its page's own origin, or it is refused before the page runs: the sign-in, the
+// sign-up and a signed-in page alike, with or without its token.
+TEST_F(HostTest, APostWithoutTheSiteOwnOriginIsRefused) {
+  Start();
+  const std::string cookie = SignIn("alice", "demo");
+  const std::string token = TokenOf(cookie);
+  const std::string own = "http://127.0.0.1:" + std::to_string(port);
+  for (const std::string path : {"/APP/Default.asp", "/APP/User/SignUp.asp", "/APP/Test/Echo.asp"}) {
+    for (const std::optional<std::string>& origin :
+         {std::optional<std::string>(), std::optional<std::string>("null"),
+          std::optional<std::string>("http://evil.example"), std::optional<std::string>(own + "0")}) {
+      httplib::Headers headers{{"Cookie", path.ends_with("Echo.asp") ? cookie : ""}};
+      if (origin) headers.emplace("Origin", *origin);
+      auto r = Client().Post(path, headers, "UserId=bob&Password=demo&Name=x&_token=" + token,
+                             "application/x-www-form-urlencoded");
+      ASSERT_TRUE(r);
+      EXPECT_EQ(r->status, 403) << path << " " << origin.value_or("(none)");
+      EXPECT_NE(r->body.find("<p class=ErrorText>This form was sent from another site and has been refused.</p>"),
+                std::string::npos)
+          << path;
+      EXPECT_FALSE(r->has_header("Set-Cookie")) << path;
+    }
+  }
+  // With its own origin the same post goes through.
+  auto ok = Client().Post("/APP/Test/Echo.asp", Own({{"Cookie", cookie}}), "Name=x&_token=" + token,
+                          "application/x-www-form-urlencoded");
+  EXPECT_NE(ok->body.find("[alice|x|-]"), std::string::npos);
+}
+
 TEST_F(HostTest, ReturnToGoesOnlyToLocalPaths) {
   Start();
   for (auto [returnTo, location] : std::vector<std::pair<std::string, std::string>>{
            {"%2FAPP%2FSetup%2FUsers.asp%3Fx%3D1", "/APP/Setup/Users.asp?x=1"},
            {"http%3A%2F%2Fevil.example%2F", "/APP/Assignments/MyAssignments.asp"},
            {"%2F%2Fevil.example%2FAPP%2F", "/APP/Assignments/MyAssignments.asp"}}) {
-    auto r = Client().Post("/APP/Default.asp", "UserId=bob&Password=demo&ReturnTo=" + returnTo,
+    auto r = Client().Post("/APP/Default.asp", Own(), "UserId=bob&Password=demo&ReturnTo=" + returnTo,
                            "application/x-www-form-urlencoded");
     EXPECT_EQ(r->get_header_value("Location"), location) << returnTo;
   }
@@ -290,23 +324,23 @@ TEST_F(HostTest, APostOfASignInNeedsItsTokenAndMultipartBodiesReachTheFormDecode
   ASSERT_EQ(token.size(), 64u);
   httplib::MultipartFormDataItems items{{"Name", "Zoë & co", "", ""}, {"_token", token, "", ""},
                                         {"File", std::string("\0\1binary", 8), "a.bin", "application/octet-stream"}};
-  auto ok = Client().Post("/APP/Test/Echo.asp", {{"Cookie", cookie}}, items);
+  auto ok = Client().Post("/APP/Test/Echo.asp", Own({{"Cookie", cookie}}), items);
   ASSERT_TRUE(ok);
   EXPECT_EQ(ok->status, 200);
   EXPECT_NE(ok->body.find("[carol|Zoë & co|1]"), std::string::npos) << ok->body;
 
-  auto urlEncoded = Client().Post("/APP/Test/Echo.asp", {{"Cookie", cookie}}, "Name=x&_token=" + token,
+  auto urlEncoded = Client().Post("/APP/Test/Echo.asp", Own({{"Cookie", cookie}}), "Name=x&_token=" + token,
                                   "application/x-www-form-urlencoded");
   EXPECT_NE(urlEncoded->body.find("[carol|x|-]"), std::string::npos) << urlEncoded->body;
 
   for (const std::string& bad : {std::string(), std::string(64, '0'), token.substr(1)}) {
-    auto r = Client().Post("/APP/Test/Echo.asp", {{"Cookie", cookie}}, "Name=x&_token=" + bad,
+    auto r = Client().Post("/APP/Test/Echo.asp", Own({{"Cookie", cookie}}), "Name=x&_token=" + bad,
                            "application/x-www-form-urlencoded");
     EXPECT_EQ(r->status, 403);
     EXPECT_NE(r->body.find("This form has expired. Reload the page and try again."), std::string::npos);
   }
   // Only the workflow editor's upload may carry the token in its query.
-  auto inQuery = Client().Post("/APP/Test/Echo.asp?_token=" + token, {{"Cookie", cookie}}, "Name=x",
+  auto inQuery = Client().Post("/APP/Test/Echo.asp?_token=" + token, Own({{"Cookie", cookie}}), "Name=x",
                                "application/x-www-form-urlencoded");
   EXPECT_EQ(inQuery->status, 403);
 }
@@ -314,7 +348,7 @@ TEST_F(HostTest, APostOfASignInNeedsItsTokenAndMultipartBodiesReachTheFormDecode
 TEST_F(HostTest, AMalformedFormBodyIs400WithASentence) {
   Start();
   const std::string cookie = SignIn("alice", "demo");
-  auto r = Client().Post("/APP/Test/Echo.asp", {{"Cookie", cookie}}, "--b\r\nContent-Disposition: form-data; name=\"x\"\r\n",
+  auto r = Client().Post("/APP/Test/Echo.asp", Own({{"Cookie", cookie}}), "--b\r\nContent-Disposition: form-data; name=\"x\"\r\n",
                          "multipart/form-data; boundary=b");
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, 400);
@@ -373,7 +407,7 @@ TEST_F(HostTest, EightClientsAtOnceEachGetTheirOwnRightAnswers) {
       for (int n = 0; n < kRequests; ++n) {
         const std::string name = "c" + std::to_string(i) + "n" + std::to_string(n);
         auto r = n % 2 ? c.Get("/APP/User/MyInfo.asp", {{"Cookie", cookies[i]}})
-                       : c.Post("/APP/Test/Echo.asp", {{"Cookie", cookies[i]}}, "Name=" + name + "&_token=" + tokens[i],
+                       : c.Post("/APP/Test/Echo.asp", Own({{"Cookie", cookies[i]}}), "Name=" + name + "&_token=" + tokens[i],
                                 "application/x-www-form-urlencoded");
         const bool right = r && (n % 2 ? r->status == 200 &&
                                              r->body.find("<span id=UserId>" + users[i] + "</span>") != std::string::npos
@@ -443,7 +477,7 @@ TEST_F(HostTest, TheWorkflowDataAndSavePagesAnswerTheEditor) {
   };
   std::string body;
   auto save = [&](const std::string& cookie, const std::string& query) {
-    auto r = Client().Post("/APP/Setup/WorkflowSave.asp" + query, {{"Cookie", cookie}}, body,
+    auto r = Client().Post("/APP/Setup/WorkflowSave.asp" + query, Own({{"Cookie", cookie}}), body,
                            tamsolo::diagram::kContentType);
     return std::to_string(r->status) + (r->status == 200 ? " " + r->body : "");
   };
@@ -480,7 +514,7 @@ TEST_F(HostTest, TheWorkflowDataAndSavePagesAnswerTheEditor) {
   };
   for (const auto& [who, answer] : posts) EXPECT_EQ(save(who.first, who.second), answer);
   // A body the save cannot read raises inside it: the number, in the sentence too.
-  auto r = Client().Post("/APP/Setup/WorkflowSave.asp" + token, {{"Cookie", admin}}, "x", "text/plain");
+  auto r = Client().Post("/APP/Setup/WorkflowSave.asp" + token, Own({{"Cookie", admin}}), "x", "text/plain");
   std::smatch m;
   ASSERT_TRUE(std::regex_match(r->body, m, std::regex("error\r\n(-?[0-9]+)\r\nAn unexpected error has occurred\\. "
                                                       "\\(Error number: (-?[0-9]+)\\)\r\n")))

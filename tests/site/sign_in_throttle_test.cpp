@@ -156,7 +156,8 @@ TEST(SignInThrottleSiteTest, TheRightPasswordWaitsOutTheDelayAfterFiveWrongOnes)
   httplib::Client c("127.0.0.1", site.Port());
   c.set_read_timeout(30);
   auto post = [&](const std::string& password) {
-    return c.Post("/APP/Default.asp", "UserId=alice&Password=" + password, "application/x-www-form-urlencoded");
+    return c.Post("/APP/Default.asp", {{"Origin", site.Origin()}}, "UserId=alice&Password=" + password,
+                  "application/x-www-form-urlencoded");
   };
   std::string wrongPage;
   for (int i = 0; i < 5; ++i) {
