@@ -99,8 +99,10 @@ void Host::Handle(HttpRequest& req, HttpResponse& res) {
   const std::string& root = options_.root;
   std::string_view path = req.path;
   PageContext page(*this, req, res);
-  // The way in: the server's own root and a root without its slash lead to the sign-in page.
-  if (path == "/" || path == root || (!root.empty() && automation::EqualsNoCase(path, "/Default.asp"))) {
+  // The way in: the server's own root and the site's root, with or without its slash, lead to the
+  // sign-in page.
+  if (path == "/" || path == root || path == root + "/" ||
+      (!root.empty() && automation::EqualsNoCase(path, "/Default.asp"))) {
     page.Redirect(page.Url("/Default.asp"));
     return;
   }

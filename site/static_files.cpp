@@ -98,7 +98,7 @@ std::string_view ContentTypeOf(std::string_view name) {
       {".css", "text/css; charset=utf-8"}, {".js", "text/javascript; charset=utf-8"},
       {".gif", "image/gif"},               {".jpg", "image/jpeg"},
       {".png", "image/png"},               {".wasm", "application/wasm"},
-      {".html", "text/html; charset=utf-8"},
+      {".html", "text/html; charset=utf-8"}, {".ico", "image/x-icon"},
   };
   const std::string lower = automation::LowerAscii(name);
   for (const auto& t : kTypes)
@@ -111,11 +111,12 @@ bool ServeOwnFile(const SiteOptions& options, const HttpRequest& req, HttpRespon
   if (req.method != "GET" && req.method != "HEAD") return false;
   const std::string& root = options.root;
   std::string_view path = req.path;
-  // The site's own files: stylesheet, script, images (also at /images/ for "../images/" links).
+  // The site's own files: stylesheet, script, images (also at /images/ for "../images/" links), and
+  // the icon also where browsers ask for it, at the server's root.
   for (std::string_view prefix : {std::string_view(root), std::string_view("")}) {
     if (!path.starts_with(prefix) || path.size() <= prefix.size() || path[prefix.size()] != '/') continue;
     std::string_view name = path.substr(prefix.size() + 1);
-    if (!prefix.empty() || name.starts_with("images/")) {
+    if (!prefix.empty() || name.starts_with("images/") || name == "favicon.ico") {
       if (const StaticFile* f = FindStaticFile(name)) {
         res.SetHeader("Content-Type", ContentTypeOf(name));
         res.body = std::string(f->bytes);

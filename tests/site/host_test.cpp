@@ -113,6 +113,26 @@ TEST_F(HostTest, EveryAnswerCarriesTheSafetyHeadersAndUnknownPathsAre404) {
   EXPECT_EQ(c.Get("/")->get_header_value("Location"), "/APP/Default.asp");
 }
 
+// What a browser asks for on its own: the icon, at the server's root and the site's; the site's
+// root with its slash leads in as the root without it does.
+TEST_F(HostTest, TheIconIsServedAndTheRootWithItsSlashLeadsIn) {
+  Start();
+  auto c = Client();
+  for (const char* path : {"/favicon.ico", "/APP/favicon.ico"}) {
+    auto icon = c.Get(path);
+    ASSERT_TRUE(icon);
+    EXPECT_EQ(icon->status, 200) << path;
+    EXPECT_EQ(icon->get_header_value("Content-Type"), "image/x-icon") << path;
+    EXPECT_EQ(icon->body.substr(0, 4), std::string("\0\0\1\0", 4)) << path;
+  }
+  for (const char* path : {"/APP", "/APP/"}) {
+    auto in = c.Get(path);
+    ASSERT_TRUE(in);
+    EXPECT_EQ(in->status, 302) << path;
+    EXPECT_EQ(in->get_header_value("Location"), "/APP/Default.asp") << path;
+  }
+}
+
 TEST_F(HostTest, TheShellHasNoDoctypeAndLinksTheStylesheetAndScript) {
   Start();
   auto r = Client().Get("/APP/Default.asp");
