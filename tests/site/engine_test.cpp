@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <fstream>
+#include <optional>
 #include <regex>
 #include <thread>
 
@@ -105,6 +106,35 @@ std::string SignIn(httplib::Client& c, const SiteServer& site, const std::string
   if (!r || r->status != 303) return {};
   const std::string cookie = r->get_header_value("Set-Cookie");
   return cookie.substr(0, cookie.find(';'));
+}
+
+// The engine alone behind its one handler: a request reaches it whole (method, target, headers,
+// body), its answer goes back as made, and Stop returns once the requests under way are answered.
+TEST(SiteEngineTest, TheHandlerMakesEachAnswerAndStopWaitsForThoseUnderWay) {
+  site::Engine engine([](site::HttpRequest& req, site::HttpResponse& res) {
+    if (req.path == "/slow") std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    res.SetHeader("Content-Type", "text/plain");
+    res.body = req.method + " " + req.target + " " + req.path + " " + req.Header("X-Name") + " " +
+               std::string(req.BodyText());
+  });
+  const int port = engine.Bind("127.0.0.1", 0);
+  ASSERT_GT(port, 0);
+  std::thread server([&] { engine.Serve(); });
+  httplib::Client c("127.0.0.1", port);
+  auto posted = c.Post("/a%20b?x=1", {{"X-Name", "n"}, {"Origin", "http://127.0.0.1:" + std::to_string(port)}},
+                       "the body", "text/plain");
+  ASSERT_TRUE(posted);
+  EXPECT_EQ(posted->body, "POST /a%20b?x=1 /a b n the body");
+  std::optional<int> status;
+  std::thread slow([&] {
+    httplib::Client s("127.0.0.1", port);
+    if (auto r = s.Get("/slow")) status = r->status;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  engine.Stop();
+  server.join();
+  slow.join();
+  EXPECT_EQ(status, 200);
 }
 
 TEST(SiteEngineTest, IdleAndTricklingConnectionsDoNotHoldUpASignedInPage) {
