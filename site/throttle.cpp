@@ -31,15 +31,15 @@ std::chrono::milliseconds SignInThrottle::Delay(int failures) const {
   return std::min(delay, limits_.longestDelay);
 }
 
-bool SignInThrottle::Allows(std::string_view userId, std::string_view address) {
+std::chrono::milliseconds SignInThrottle::Wait(std::string_view userId, std::string_view address) {
   const std::string user = UserKey(userId), from = AddressKey(address);
   std::lock_guard lock(mutex_);
   const Clock::time_point now = now_();
   DropOld(now);
-  if (HeldBack(user, now) || HeldBack(from, now)) return false;
+  if (const auto wait = std::max(HeldBack(user, now), HeldBack(from, now)); wait > kNoWait) return wait;
   MarkTry(user, now);
   MarkTry(from, now);
-  return true;
+  return kNoWait;
 }
 
 void SignInThrottle::Failed(std::string_view userId, std::string_view address) {
@@ -63,11 +63,12 @@ size_t SignInThrottle::Count() {
   return order_.size();
 }
 
-bool SignInThrottle::HeldBack(std::string_view key, Clock::time_point now) {
+std::chrono::milliseconds SignInThrottle::HeldBack(std::string_view key, Clock::time_point now) {
   auto it = index_.find(key);
-  if (it == index_.end()) return false;
+  if (it == index_.end()) return kNoWait;
   const Entry& e = *it->second;
-  return e.failures >= limits_.freeFailures && now - e.last < Delay(e.failures);
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(e.last + Delay(e.failures) - now);
+  return e.failures >= limits_.freeFailures && left > kNoWait ? left : kNoWait;
 }
 
 void SignInThrottle::MarkTry(std::string_view key, Clock::time_point now) {

@@ -28,13 +28,15 @@ class SignInThrottle {
  public:
   using Clock = std::chrono::steady_clock;
   using Now = std::function<Clock::time_point()>;
+  static constexpr std::chrono::milliseconds kNoWait{0};
 
   SignInThrottle() : SignInThrottle(ThrottleLimits{}) {}
   explicit SignInThrottle(ThrottleLimits limits, Now now = Clock::now);
 
-  // True when a try of `userId` from `address` may have its password checked now; false while
-  // either key is held back. A refused try changes nothing.
-  bool Allows(std::string_view userId, std::string_view address);
+  // Zero when a try of `userId` from `address` may have its password checked now; else how long
+  // the later of the two keys is still held back. A refused try changes nothing.
+  std::chrono::milliseconds Wait(std::string_view userId, std::string_view address);
+  bool Allows(std::string_view userId, std::string_view address) { return Wait(userId, address) == kNoWait; }
   // The try's password was wrong: both keys count one more failure.
   void Failed(std::string_view userId, std::string_view address);
   // The try signed in: both keys start afresh.
@@ -55,7 +57,8 @@ class SignInThrottle {
   };
   using Order = std::list<Entry>;
 
-  bool HeldBack(std::string_view key, Clock::time_point now);
+  // What is left of the key's delay (zero when it is free).
+  std::chrono::milliseconds HeldBack(std::string_view key, Clock::time_point now);
   void MarkTry(std::string_view key, Clock::time_point now);
   void Fail(std::string key, Clock::time_point now);
   void Forget(std::string_view key);

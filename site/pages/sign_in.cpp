@@ -1,10 +1,14 @@
 // /Default.asp (the sign-in) and /Logout.asp.
 #include "site/sign_in.h"
 
+#include <algorithm>
+#include <chrono>
+
 #include "brisquel/encode.h"
 #include "site/host.h"
 #include "site/pages/records.h"
 #include "site/routes.h"
+#include "site/throttle.h"
 
 namespace site {
 
@@ -15,6 +19,12 @@ using brisquel::encode::HtmlText;
 namespace {
 
 constexpr std::string_view kAfterSignIn = "/Assignments/MyAssignments.asp";
+
+std::string SignInDelayed(std::chrono::milliseconds wait) {
+  const auto seconds = std::max<int64_t>(1, std::chrono::ceil<std::chrono::seconds>(wait).count());
+  return "Sign-in is delayed after failed tries: try again in " + std::to_string(seconds) +
+         (seconds == 1 ? " second." : " seconds.");
+}
 
 void SignInPage(PageContext& page) {
   if (page.SignIn()) {
@@ -38,9 +48,10 @@ void SignInPost(PageContext& page) {
   const std::string address = page.ClientAddress();
   Host& host = page.SiteHost();
   // While the user id or the address is held back after wrong passwords, the password is not
-  // checked at all and the answer is that of a wrong one: a guess then tells nothing, right or not.
-  if (!host.Throttle().Allows(typed, address)) {
-    SendSignInForm(page, returnTo, kSignInRefused);
+  // checked at all, and every try hears how long the wait is: a guess then tells nothing, right or
+  // not, and the real user knows to wait rather than doubt his password.
+  if (const auto wait = host.Throttle().Wait(typed, address); wait > SignInThrottle::kNoWait) {
+    SendSignInForm(page, returnTo, SignInDelayed(wait));
     return;
   }
   auto db = page.Database();

@@ -19,7 +19,7 @@ using Clock = site::SignInThrottle::Clock;
 
 struct FakeClock {
   Clock::time_point start = Clock::now();
-  std::chrono::milliseconds at{0};
+  std::chrono::microseconds at{0};
   site::SignInThrottle::Now Now() {
     return [this] { return start + at; };
   }
@@ -133,6 +133,31 @@ TEST(SignInThrottleTest, KeepsAtMostItsCapAndForgetsKeysIdleForFifteenMinutes) {
   EXPECT_EQ(throttle.Count(), 0u);
 }
 
+// A refused try hears what is left of the longer of its two keys' delays, to the millisecond.
+TEST(SignInThrottleTest, TellsHowLongATryWaits) {
+  FakeClock clock;
+  site::SignInThrottle throttle(site::ThrottleLimits{}, clock.Now());
+  for (int i = 0; i < 5; ++i) throttle.Failed("alice", "192.0.2.1");
+  clock.at = 1s;
+  throttle.Failed("bob", "192.0.2.1");  // the address's sixth failure: 2 s from here
+  const struct {
+    std::chrono::microseconds at;
+    std::string userId, address;
+    std::chrono::milliseconds wait;
+  } cases[] = {
+      {300ms, "alice", "198.51.100.1", 700ms},    // the user id alone
+      {999999us, "alice", "198.51.100.1", 1ms},  // a part of a millisecond counts whole
+      {1500ms, "alice", "192.0.2.1", 1500ms},     // the address's longer one
+      {1500ms, "carol", "192.0.2.1", 1500ms},
+      {1500ms, "alice", "198.51.100.1", 0ms},     // let through
+      {1500ms, "alice", "198.51.100.2", 1000ms},  // after the let-through try, the delay anew
+  };
+  for (const auto& c : cases) {
+    clock.at = c.at;
+    EXPECT_EQ(throttle.Wait(c.userId, c.address), c.wait) << c.userId << " from " << c.address << " at " << c.at;
+  }
+}
+
 // Tries sent side by side once a delay is over get one password check between them.
 TEST(SignInThrottleTest, TriesAtOnceAfterTheDelayLetOneThrough) {
   FakeClock clock;
@@ -149,8 +174,9 @@ TEST(SignInThrottleTest, TriesAtOnceAfterTheDelayLetOneThrough) {
   EXPECT_EQ(allowed.load(), 1);
 }
 
-// Against the program: wrong passwords, then the right one refused at once with the same page,
-// then let in once the delay after the fifth failure has passed (the refused tries do not move it).
+// Against the program: wrong passwords, then a wrong and the right one refused at once with the
+// same page, which names the wait, then let in once the delay after the fifth failure has passed
+// (the refused tries do not move it).
 TEST(SignInThrottleSiteTest, TheRightPasswordWaitsOutTheDelayAfterFiveWrongOnes) {
   testsupport::SiteServer site;
   httplib::Client c("127.0.0.1", site.Port());
@@ -170,11 +196,14 @@ TEST(SignInThrottleSiteTest, TheRightPasswordWaitsOutTheDelayAfterFiveWrongOnes)
   EXPECT_NE(wrongPage.find("<p id=Message class=ErrorText align=center>Invalid user id or password.</p>"),
             std::string::npos)
       << wrongPage;
+  std::string delayed = wrongPage;
+  const std::string refused = "Invalid user id or password.";
+  delayed.replace(delayed.find(refused), refused.size(), "Sign-in is delayed after failed tries: try again in 1 second.");
   for (const char* password : {"wrong", "demo"}) {
     auto r = post(password);
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, 200) << password;
-    EXPECT_EQ(r->body, wrongPage) << password;
+    EXPECT_EQ(r->body, delayed) << password;
     EXPECT_EQ(r->get_header_value("Set-Cookie"), "") << password;
   }
   ASSERT_LT(Clock::now() - fifth, 1s) << "the refused tries came too late to fall inside the delay";
