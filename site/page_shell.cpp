@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "brisquel/encode.h"
+#include "site/engine.h"
 #include "site/host.h"
 #include "site/page_context.h"
 
@@ -17,7 +18,9 @@ std::string PageShell(PageContext& page, std::string_view title, std::string_vie
       "<title>" +
       brisquel::encode::HtmlText(title) + "</title>\r\n";
   out += "<link rel=\"stylesheet\" type=\"text/css\" href=\"" + HtmlAttribute(page.Url("/vantrel.css")) + "\">\r\n";
-  out += "<script src=\"" + HtmlAttribute(page.Url("/vantrel.js")) + "\"></script>\r\n";
+  // The script keeps forms with files that the site would refuse as too large from being sent.
+  out += "<script src=\"" + HtmlAttribute(page.Url("/vantrel.js")) + "\" data-max-body=" + std::to_string(kMaxBody) +
+         "></script>\r\n";
   out += "</head>\r\n<body>\r\n";
   const MenuWriter& menu = GetMenuWriter();
   if (menu && page.WithMenu()) {

@@ -139,7 +139,7 @@ TEST_F(HostTest, TheShellHasNoDoctypeAndLinksTheStylesheetAndScript) {
   EXPECT_EQ(r->get_header_value("Content-Type"), "text/html; charset=utf-8");
   EXPECT_TRUE(r->body.starts_with("<html>\r\n<head>\r\n")) << r->body;
   EXPECT_NE(r->body.find("<link rel=\"stylesheet\" type=\"text/css\" href=\"/APP/vantrel.css\">"), std::string::npos);
-  EXPECT_NE(r->body.find("<script src=\"/APP/vantrel.js\"></script>"), std::string::npos);
+  EXPECT_NE(r->body.find("<script src=\"/APP/vantrel.js\" data-max-body=20971520></script>"), std::string::npos);
 }
 
 TEST_F(HostTest, TheControlLibraryIsServedAndItsLoaderLinkedWhenItIsThere) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -186,6 +187,49 @@ TEST_F(AttachmentsBrowserTest, TheDailySummaryShowsTheChangesOfThePeriodAndItsHe
   auto dave = SignedIn("dave");
   EXPECT_EQ(dave->Navigate(site.Url("/Reports/DailySummary.asp")), 403);
   EXPECT_EQ(dave->Navigate(site.Url("/Reports/DailySummaryPrinterFriendly.asp")), 403);
+}
+
+// Files too large for the site are refused in the page, before anything is sent, whether the Save
+// button or the page's own script (a redraw for another project) sends the form.
+TEST_F(AttachmentsBrowserTest, FilesTooLargeToSendAreRefusedInThePageWithTheFormKept) {
+  auto page = SignedIn("alice");
+  page->Navigate(site.Url("/Issues/Issue.asp?IssueId=New"));
+  std::atomic<int> sent{0};
+  page->Intercept("*/Issues/Issue.asp*", [&](const Json&) {
+    ++sent;
+    return testsupport::Reply{500, "sent"};
+  });
+  page->Type("#Summary", "The nightly logs");
+  page->Type("#Comments", "Both logs attached.");
+  Choose(*page, {{"small.log", "text/plain", "'x'"}, {"nightly.log", "text/plain", "new Uint8Array(21 << 20)"}});
+  page->Evaluate("window.stayed = true");
+  const std::string refused =
+      "The files are too large to send: with the form they come to 21.0 MiB, and the site takes at most 20 MiB at "
+      "once. Nothing was sent; remove a file or choose smaller ones.";
+  const std::string shown = "[document.getElementById('UploadTooLarge')?.innerText, Summary.value, Comments.value,"
+                            " fIssueDetail.Attachment.files.length, window.stayed]";
+  const Json kept = Json::array({refused, "The nightly logs", "Both logs attached.", 2, true});
+  page->Click("#Save");
+  EXPECT_EQ(page->Evaluate(shown), kept);
+  page->Evaluate("PostBack('Project')");
+  EXPECT_EQ(page->Evaluate(shown), kept);
+  EXPECT_EQ(sent.load(), 0);
+  EXPECT_EQ(Text("select count(*) from Issues"), "6");
+  // Choosing files that fit takes the sentence away.
+  Choose(*page, {{"small.log", "text/plain", "'x'"}});
+  page->Evaluate("fIssueDetail.Attachment.dispatchEvent(new Event('change', {bubbles: true}))");
+  EXPECT_EQ(page->Evaluate("document.getElementById('UploadTooLarge')"), nullptr);
+
+  // A file well within the limit is saved with the issue.
+  auto other = SignedIn("alice");
+  other->Navigate(site.Url("/Issues/Issue.asp?IssueId=1"));
+  Choose(*other, {{"nightly.log", "text/plain", "new Uint8Array(19 << 20)"}});
+  other->ClickAndWait("#Save");
+  EXPECT_EQ(Listed(*other), Json::array({"nightly.log"}));
+  EXPECT_EQ(Text("select length(AttachmentData) from IssueAttachments where AttachmentFilename like '%nightly.log'"),
+            std::to_string(19 << 20));
+  EXPECT_TRUE(page->Exceptions().empty()) << page->Exceptions().front();
+  EXPECT_TRUE(other->Exceptions().empty()) << other->Exceptions().front();
 }
 
 }  // namespace
