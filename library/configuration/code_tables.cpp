@@ -175,11 +175,11 @@ bool UpdateCodeTable(Database& db, const std::string& userId, RecordsetPtr rsCod
 
 bool DeleteCodeTable(Database& db, const std::string& userId, std::shared_ptr<MultipartFormData> formData) {
   return Writer(db, kClass, "DeleteCodeTable", [&] {
-    const std::vector<std::string> checked = PostedList(PostedFields(formData, "DeleteCodeTable"), "chkTable");
+    const std::vector<std::string> checked =
+        PostedKeys(PostedFields(formData, "DeleteCodeTable"), "chkTable", "table name", kCodeTableNameLimit);
     if (!UserIsSiteAdmin(db, userId)) Refuse(kPermissionDenied);
     Database::Transaction tx(db);
-    for (const std::string& entry : checked) {
-      const std::string name = UrlDecode(entry);
+    for (const std::string& name : checked) {
       if (!IsCodeTable(name)) Refuse(NotACodeTable(name));
       std::optional<EditedCodeTable> t = FindCodeTable(db, name);
       if (!t) Refuse("The code table '" + name + "' does not exist.");

@@ -78,6 +78,7 @@ bool CreateCodeTableValue(Database& db, const std::string& userId, std::shared_p
                 PostedText(f, "ProjectId")};
     if (CharLength(v.code) > 50) Refuse("Value cannot be longer than 50 characters.");
     if (v.table.empty()) Refuse("Table cannot be blank.");
+    RequireKeyLength(v.table, "table", 50);
     const EditedCodeTable t = RequireTable(db, v.table);
     if (!t.naturalSort && !v.sortOrder.empty() && !CnvToLong(v.sortOrder, v.sort)) Refuse("Sort order must be numeric.");
     CheckValueFor(db, userId, t, v);
@@ -161,6 +162,7 @@ bool UpdateCodeTableValue(Database& db, const std::string& userId, RecordsetPtr 
     ValueForm v{f.Text("CodeValue"), f.Text("TableName"), PostedText(f, "SortOrder"), PostedText(f, "ProjectId")};
     if (CharLength(v.code) > 50) Refuse("Value cannot be longer than 50 characters.");
     if (!v.sortOrder.empty() && !CnvToLong(v.sortOrder, v.sort)) Refuse("Sort order must be an integer number.");
+    RequireKeyLength(v.table, "table", 50);
     const EditedCodeTable t = RequireTable(db, v.table);
     // The value's own table: a posted name of another table is the caller's mistake.
     ado::Recordset& rs = HeldRows(rsValue, t.table, kMethod);
@@ -234,9 +236,11 @@ void DeleteValue(Database& db, const EditedCodeTable& t, const std::string& code
 
 // A checked box's value, URL-decoded. An empty value is no entry, so the blank code is posted as
 // blanks: a value of blanks only stands for the blank code.
-std::string CheckedCode(const std::string& entry) {
-  std::string code = UrlDecode(entry);
-  return code.find_first_not_of(' ') == std::string::npos ? std::string() : code;
+std::vector<std::string> CheckedCodes(const FormFields& f) {
+  std::vector<std::string> codes = PostedKeys(f, "chkCode", "value", 50);
+  for (std::string& code : codes)
+    if (code.find_first_not_of(' ') == std::string::npos) code.clear();
+  return codes;
 }
 
 }  // namespace
@@ -245,14 +249,14 @@ bool DeleteCodeTableValue(Database& db, const std::string& userId, const std::st
                           std::shared_ptr<MultipartFormData> formData) {
   constexpr std::string_view kMethod = "DeleteCodeTableValue";
   return Writer(db, kClass, kMethod, [&] {
-    const std::vector<std::string> checked = PostedList(PostedFields(formData, kMethod), "chkCode");
+    const std::vector<std::string> checked = CheckedCodes(PostedFields(formData, kMethod));
     std::optional<EditedCodeTable> t = FindCodeTable(db, tableName);
     if (!t) ThrowError(kClass, kMethod, "Unknown custom table: " + tableName);
     if (!IsCodeTable(t->table)) Refuse(NotACodeTable(t->table));
     if (!UserIsSiteAdmin(db, userId) && !(t->variesByProject && UserIsProjectAdmin(db, userId, projectId)))
       Refuse(kPermissionDenied);
     Database::Transaction tx(db);
-    for (const std::string& entry : checked) DeleteValue(db, *t, CheckedCode(entry), projectId);
+    for (const std::string& code : checked) DeleteValue(db, *t, code, projectId);
     std::optional<int32_t> left =
         t->variesByProject ? db.One<int32_t>("select count(*) from " + t->QuotedTable() + " where ProjectId = ?",
                                              {ado::Param::Long(projectId)})

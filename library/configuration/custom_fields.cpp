@@ -258,7 +258,8 @@ void DeleteField(Database& db, const std::string& name) {
             s = StoredField{r.Text(0), r.Text(1), 0};
             table = r.Text(2);
           });
-  if (!s) ThrowError(kClass, "DeleteCustomField", "The issue field '" + name + "' does not exist.");
+  // Gone already (another administrator's delete): the list is out of date, not broken.
+  if (!s) Refuse("The issue field '" + name + "' does not exist.");
   WriteStep(db, [&] { DeleteReferences(db, s->name); });
   if (EqualsNoCase(s->representation, "comments")) {
     db.Exec("delete from IssueComments where IssueComments.FieldName = ?", {ado::Param::Text(s->name, 20)});
@@ -283,10 +284,11 @@ void DeleteField(Database& db, const std::string& name) {
 
 bool DeleteCustomField(Database& db, const std::string& userId, std::shared_ptr<MultipartFormData> formData) {
   return Writer(db, kClass, "DeleteCustomField", [&] {
-    const std::vector<std::string> checked = PostedList(PostedFields(formData, "DeleteCustomField"), "chkField");
+    const std::vector<std::string> checked =
+        PostedKeys(PostedFields(formData, "DeleteCustomField"), "chkField", "field name", 20);
     if (!UserIsSiteAdmin(db, userId)) Refuse(kPermissionDenied);
     Database::Transaction tx(db);
-    for (const std::string& entry : checked) DeleteField(db, UrlDecode(entry));
+    for (const std::string& name : checked) DeleteField(db, name);
     tx.Commit();
     return true;
   });

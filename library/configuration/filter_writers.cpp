@@ -202,9 +202,8 @@ bool UpdateFilter(Database& db, const std::string& userId, std::shared_ptr<ado::
 
 bool DeleteFilter(Database& db, const std::string& userId, std::shared_ptr<MultipartFormData> formData) {
   return Writer(db, kClass, "DeleteFilter", [&] {
-    std::vector<std::string> names;
-    for (const std::string& posted : PostedList(PostedFields(formData, "DeleteFilter"), "chkFilter"))
-      names.push_back(UrlDecode(posted));
+    const std::vector<std::string> names =
+        PostedKeys(PostedFields(formData, "DeleteFilter"), "chkFilter", "filter name", kNameSize);
     Database::Transaction tx(db);
     for (const std::string& name : names) {
       WriteStep(db, [&] {

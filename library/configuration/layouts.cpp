@@ -125,10 +125,10 @@ bool UpdateLayout(Database& db, const std::string& userId, RecordsetPtr rsLayout
 
 bool DeleteLayout(Database& db, const std::string& userId, std::shared_ptr<MultipartFormData> formData) {
   return Writer(db, kClass, "DeleteLayout", [&] {
-    const std::vector<std::string> checked = PostedList(PostedFields(formData, "DeleteLayout"), "chkLayout");
+    const std::vector<std::string> checked =
+        PostedKeys(PostedFields(formData, "DeleteLayout"), "chkLayout", "layout name", 50);
     Database::Transaction tx(db);
-    for (const std::string& entry : checked) {
-      const std::string name = UrlDecode(entry);
+    for (const std::string& name : checked) {
       WriteStep(db, [&] {
         DeleteCells(db, userId, name);
         db.Exec("delete from SummaryLayouts where UserId = ? and LayoutName = ?", {User(userId), LayoutName(name)});

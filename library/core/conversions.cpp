@@ -80,6 +80,75 @@ std::string UrlDecode(const std::string& s) {
   });
 }
 
+namespace {
+
+// Whether `s` is well-formed UTF-8 without a NUL (no overlong forms, surrogates or code points
+// above U+10FFFF).
+bool IsCleanUtf8(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size()) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c == 0) return false;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t n = 0;
+    uint32_t cp = 0, least = 0;
+    if ((c & 0xE0) == 0xC0) {
+      n = 1, cp = c & 0x1F, least = 0x80;
+    } else if ((c & 0xF0) == 0xE0) {
+      n = 2, cp = c & 0x0F, least = 0x800;
+    } else if ((c & 0xF8) == 0xF0) {
+      n = 3, cp = c & 0x07, least = 0x10000;
+    } else {
+      return false;
+    }
+    if (i + n >= s.size()) return false;
+    for (size_t k = 1; k <= n; ++k) {
+      const auto t = static_cast<unsigned char>(s[i + k]);
+      if ((t & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (t & 0x3F);
+    }
+    if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += n + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::string> UrlDecoded(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '+') {
+      out += ' ';
+    } else if (s[i] != '%') {
+      out += s[i];
+    } else {
+      const int hi = i + 2 < s.size() ? HexDigit(s[i + 1]) : -1;
+      const int lo = i + 2 < s.size() ? HexDigit(s[i + 2]) : -1;
+      if (hi < 0 || lo < 0) return std::nullopt;
+      out += static_cast<char>(hi * 16 + lo);
+      i += 2;
+    }
+  }
+  if (!IsCleanUtf8(out)) return std::nullopt;
+  return out;
+}
+
+std::optional<int32_t> DecimalId(std::string_view s) {
+  if (s.empty() || s.size() > 10) return std::nullopt;
+  int64_t n = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') return std::nullopt;
+    n = n * 10 + (c - '0');
+  }
+  if (n > INT32_MAX) return std::nullopt;
+  return static_cast<int32_t>(n);
+}
+
 std::string EncodeByteArray(const std::vector<uint8_t>& bytes) {
   return Procedure("Encoding", "EncodeByteArray", [&] {
     static const char kHex[] = "0123456789ABCDEF";

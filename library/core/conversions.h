@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "automation/automation.h"
@@ -18,6 +20,12 @@ automation::Date CnvToDate(int32_t year, int32_t month, int32_t day);
 
 // "+" to a blank and "%hh" to the byte hh; a cut-short or non-hexadecimal escape raises error 5.
 std::string UrlDecode(const std::string& s);
+// The same without raising, for keys posted from outside: none when a "%" is not followed by two
+// hexadecimal digits, or when the bytes are not UTF-8 text or hold a NUL.
+std::optional<std::string> UrlDecoded(std::string_view s);
+// A posted id: decimal digits only, at most 2147483647. None for anything else (a sign, blanks, a
+// fraction, an exponent), which CLng would turn into some other issue's id or an overflow.
+std::optional<int32_t> DecimalId(std::string_view s);
 // The one-byte string of two hexadecimal digits (either case).
 std::string FromHex(const std::string& h);
 

@@ -1,6 +1,7 @@
 #include "core/writer.h"
 
 #include "automation/text.h"
+#include "core/conversions.h"
 
 namespace brisquel {
 
@@ -21,6 +22,38 @@ std::vector<std::string> PostedList(const FormFields& f, std::string_view name) 
   std::vector<std::string> out;
   for (const std::string& v : f.Values(name))
     if (!v.empty()) out.push_back(v);
+  return out;
+}
+
+void RequireKeyLength(const std::string& key, std::string_view what, size_t limit) {
+  if (automation::CharLength(key) <= limit) return;
+  std::string sentence(what);
+  if (!sentence.empty() && sentence[0] >= 'a' && sentence[0] <= 'z') sentence[0] = static_cast<char>(sentence[0] - 32);
+  Refuse(sentence + " cannot be longer than " + std::to_string(limit) + " characters.");
+}
+
+std::string PostedKey(const std::string& posted, std::string_view what, size_t limit) {
+  std::optional<std::string> key = UrlDecoded(posted);
+  if (!key) Refuse("The " + std::string(what) + " '" + posted + "' is not correctly URL-encoded.");
+  RequireKeyLength(*key, what, limit);
+  return std::move(*key);
+}
+
+std::vector<std::string> PostedKeys(const FormFields& f, std::string_view name, std::string_view what, size_t limit) {
+  std::vector<std::string> out;
+  for (const std::string& posted : PostedList(f, name)) out.push_back(PostedKey(posted, what, limit));
+  return out;
+}
+
+int32_t PostedId(const std::string& posted, std::string_view what) {
+  std::optional<int32_t> id = DecimalId(posted);
+  if (!id) Refuse("The " + std::string(what) + " '" + posted + "' is not a valid number.");
+  return *id;
+}
+
+std::vector<int32_t> PostedIds(const FormFields& f, std::string_view name, std::string_view what) {
+  std::vector<int32_t> out;
+  for (const std::string& posted : PostedList(f, name)) out.push_back(PostedId(posted, what));
   return out;
 }
 

@@ -108,6 +108,17 @@ bool PostedOn(const FormFields& f, std::string_view name);
 // empty values skipped; a value is never split.
 std::vector<std::string> PostedList(const FormFields& f, std::string_view name);
 
+// The keys a list page posts URL-encoded (user ids, names), decoded. A value that is no valid
+// encoding, or longer than `limit` characters once decoded, refuses the whole form with a
+// sentence naming `what` ("user id"), before anything is written.
+std::string PostedKey(const std::string& posted, std::string_view what, size_t limit);
+std::vector<std::string> PostedKeys(const FormFields& f, std::string_view name, std::string_view what, size_t limit);
+// A key posted as it is stored (not encoded by its page): at most `limit` characters.
+void RequireKeyLength(const std::string& key, std::string_view what, size_t limit);
+// The ids a list page posts in decimal: anything but a whole number in range refuses the form.
+int32_t PostedId(const std::string& posted, std::string_view what);
+std::vector<int32_t> PostedIds(const FormFields& f, std::string_view name, std::string_view what);
+
 // A recordset handed back by a page must be open and hold rows of the table the writer takes back;
 // otherwise the caller's error (&H80040001).
 ado::Recordset& HeldRows(const std::shared_ptr<ado::Recordset>& rs, std::string_view table,

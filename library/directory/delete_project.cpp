@@ -34,17 +34,6 @@ constexpr const char* kProjectDeletes[] = {
     "delete from Issues where ProjectId = ?",
 };
 
-// A posted id is a whole number in decimal; anything else is a type mismatch.
-int32_t ProjectIdOf(const std::string& posted) {
-  size_t digits = posted.size() > 1 && (posted[0] == '-' || posted[0] == '+') ? 1 : 0;
-  bool whole = digits < posted.size() && posted.size() - digits <= 10;
-  for (size_t i = digits; i < posted.size(); ++i) whole = whole && posted[i] >= '0' && posted[i] <= '9';
-  const int64_t n = whole ? std::stoll(posted) : 0;
-  if (!whole || n < INT32_MIN || n > INT32_MAX)
-    automation::RaiseRuntime(automation::vberr::kTypeMismatch, "The project id '" + posted + "' is not a number.");
-  return static_cast<int32_t>(n);
-}
-
 void DeleteOne(Database& db, int32_t id, const std::vector<QuotedCodeTable>& codeTables) {
   auto deletes = [&] {
     for (const char* statement : kProjectDeletes) db.Exec(statement, {Param::Long(id)});
@@ -67,9 +56,7 @@ void DeleteOne(Database& db, int32_t id, const std::vector<QuotedCodeTable>& cod
 
 bool DeleteProject(Database& db, const std::string& userId, FormPtr formData) {
   return Writer(db, kClass, "DeleteProject", [&] {
-    std::vector<int32_t> ids;
-    for (const std::string& posted : PostedList(PostedFields(formData, "DeleteProject"), "chkProject"))
-      ids.push_back(ProjectIdOf(posted));
+    const std::vector<int32_t> ids = PostedIds(PostedFields(formData, "DeleteProject"), "chkProject", "project id");
     // A site administrator, or an administrator of every listed project.
     if (const UserRoles roles = ReadUserRoles(db, userId); !roles.siteAdmin) {
       bool allowed = roles.CanAdmin();

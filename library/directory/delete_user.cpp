@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "core/conversions.h"
 #include "core/database.h"
 #include "core/lookups.h"
 #include "core/multipart.h"
@@ -76,10 +75,10 @@ bool DeleteUser(Database& db, const std::string& submittedByUserId, FormPtr form
     const UserRoles submitter = ReadUserRoles(db, submittedByUserId);
     if (!submitter.CanAdmin()) Refuse(kPermissionDenied);
     const FormFields& f = PostedFields(formData, "DeleteUser");
-    const std::vector<std::string> ticked = PostedList(f, "chkUser");
+    const std::vector<std::string> ticked = PostedKeys(f, "chkUser", "user id", kUserIdSize);
     const bool bySiteAdmin = submitter.siteAdmin;
     Database::Transaction tx(db);
-    for (const std::string& posted : ticked) DeleteOne(db, UrlDecode(posted), bySiteAdmin);
+    for (const std::string& userId : ticked) DeleteOne(db, userId, bySiteAdmin);
     tx.Commit();
     return true;
   });

@@ -62,6 +62,7 @@ bool DeleteGroup(Database& db, const std::string& userId, FormPtr formData) {
     if (!UserIsSiteAdmin(db, userId)) Refuse(kPermissionDenied);
     // Codes are used as posted: the list page does not encode them.
     const std::vector<std::string> ticked = PostedList(PostedFields(formData, "DeleteGroup"), "chkGroup");
+    for (const std::string& code : ticked) RequireKeyLength(code, "group", kGroupCodeSize);
     Database::Transaction tx(db);
     for (const std::string& code : ticked) {
       RefusePublicUsersGroup(db, code);

@@ -1,7 +1,6 @@
 #include "directory/project_fields.h"
 
 #include "automation/text.h"
-#include "core/conversions.h"
 #include "core/writer.h"
 #include "directory/user_fields.h"
 
@@ -14,8 +13,7 @@ namespace {
 // The decoded users of a posted list, each once without regard to case (the keys ignore case).
 std::vector<std::string> Users(const FormFields& f, std::string_view name) {
   std::vector<std::string> out;
-  for (const std::string& posted : PostedList(f, name)) {
-    std::string id = UrlDecode(posted);
+  for (std::string& id : PostedKeys(f, name, "user id", kUserIdSize)) {
     bool seen = false;
     for (const std::string& kept : out) seen = seen || automation::EqualsNoCase(kept, id);
     if (!seen) out.push_back(std::move(id));
@@ -33,7 +31,7 @@ std::vector<GroupLead> Leads(const FormFields& f) {
   std::vector<GroupLead> out;
   for (size_t i = 0; i < leads.size(); ++i) {
     if (TrimSpaces(leads[i]).empty()) continue;
-    GroupLead l{UrlDecode(leads[i]), UrlDecode(codes[i])};
+    GroupLead l{PostedKey(leads[i], "user id", kUserIdSize), PostedKey(codes[i], "group", kGroupCodeSize)};
     bool seen = false;
     for (const GroupLead& kept : out) seen = seen || automation::EqualsNoCase(kept.groupCode, l.groupCode);
     if (!seen) out.push_back(std::move(l));

@@ -1,7 +1,6 @@
 #include "directory/user_fields.h"
 
 #include "automation/text.h"
-#include "core/conversions.h"
 #include "core/password.h"
 #include "core/writer.h"
 
@@ -50,8 +49,7 @@ void CheckAnswerNeedsQuestion(const AccountForm& a) {
 
 std::vector<std::string> TickedGroups(const FormFields& f) {
   std::vector<std::string> out;
-  for (const std::string& posted : PostedList(f, "GroupCode")) {
-    std::string code = UrlDecode(posted);
+  for (std::string& code : PostedKeys(f, "GroupCode", "group", kGroupCodeSize)) {
     if (TrimSpaces(code).empty()) continue;
     bool seen = false;
     for (const std::string& kept : out) seen = seen || automation::EqualsNoCase(kept, code);

@@ -162,12 +162,7 @@ std::optional<std::string> ResolveAssignee(const std::string& postedAssignee) {
 }
 
 std::vector<int32_t> AttachmentIds(const MultipartFormData& form) {
-  std::vector<int32_t> ids;
-  for (const std::string& v : form.Fields()->Values("chkAttachment")) {
-    if (v.empty()) continue;
-    ids.push_back(Variant(v).ToLong());
-  }
-  return ids;
+  return PostedIds(*form.Fields(), "chkAttachment", "attachment id");
 }
 
 void TakeOverProvisionalAttachments(Database& db, int32_t issueId, const std::vector<int32_t>& provisionalIds) {

@@ -102,7 +102,7 @@ bool IsAutomatic(std::string_view postedAssignee);
 std::optional<std::string> ResolveAssignee(const std::string& postedAssignee);
 
 // The ids of the checked attachments (chkAttachment), in posted order. A value that is not a
-// number raises a type mismatch.
+// whole number refuses the form.
 std::vector<int32_t> AttachmentIds(const MultipartFormData& form);
 
 // Files a page held as ProvisionalAttachments rows become the attachments (and leave the

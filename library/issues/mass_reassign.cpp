@@ -18,7 +18,6 @@
 
 namespace brisquel {
 
-using automation::Variant;
 using namespace issueform;
 
 namespace {
@@ -148,12 +147,15 @@ bool MassReassign(Database& db, const std::string& userId, std::shared_ptr<Multi
     const MultipartFormData& form = *formData;
     const Target t{FormText(form, "cmbResolution"), FormText(form, "cmbStatus"), FormText(form, "cmbAssignedTo")};
     CheckTarget(db, t);
+    // Every ticked id is a number before any issue moves.
+    std::vector<std::pair<std::string, int32_t>> ticked;
+    for (const std::string& posted : PostedList(*form.Fields(), "chkIssue"))
+      ticked.emplace_back(posted, PostedId(posted, "issue id"));
 
     Database::Transaction tx(db);
     std::string messages;
-    for (const std::string& posted : form.Fields()->Values("chkIssue")) {
-      if (posted.empty()) continue;
-      std::optional<IssueState> issue = ReadIssue(db, Variant(posted).ToLong());
+    for (const auto& [posted, issueId] : ticked) {
+      std::optional<IssueState> issue = ReadIssue(db, issueId);
       if (!issue) {
         messages += "Issue #" + posted +
                     " cannot be located (missing issues record). Contact your support representative for "

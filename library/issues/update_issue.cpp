@@ -197,6 +197,8 @@ bool UpdateIssue(Database& db, const std::string& userId, std::shared_ptr<ado::R
     ado::Recordset& rs = *rsIssue;
     const MultipartFormData& form = *formData;
     rs.MoveFirst();
+    // A malformed list of ticked attachments refuses the form before anything else is looked at.
+    const std::vector<int32_t> attachments = AttachmentIds(form);
     std::vector<LayoutField> fields = ReadLayoutFields(db);
 
     IssueChange c;
@@ -212,7 +214,6 @@ bool UpdateIssue(Database& db, const std::string& userId, std::shared_ptr<ado::R
     CheckProjectMove(db, userId, fields, form, c.projectId);
     CheckPostedValues(db, fields, form, c);
 
-    const std::vector<int32_t> attachments = AttachmentIds(form);
     const std::vector<int32_t> added = ProvisionalIds(newAttachments);
     const std::vector<Comment> comments = FilledComments(fields, form);
     c.assignee = *ResolveAssignee(c.target.assignee);

@@ -91,10 +91,11 @@ std::vector<Part> PostedParts(const FormFields& f, std::string_view method) {
   return parts;
 }
 
-// The checked boxes of a list, URL-decoded, in the order posted.
-std::vector<std::string> Checked(const FormFields& f, std::string_view name) {
-  std::vector<std::string> out;
-  for (const std::string& v : f.Values(name)) out.push_back(UrlDecode(v));
+// The checked rules, URL-decoded, in the order posted: each a rule id.
+std::vector<int32_t> CheckedRules(const FormFields& f) {
+  std::vector<int32_t> out;
+  for (const std::string& key : PostedKeys(f, "chkEMailRule", "rule id", std::string::npos))
+    out.push_back(PostedId(key, "rule id"));
   return out;
 }
 
@@ -163,13 +164,11 @@ bool UpdateNotificationRule(Database& db, const std::string& submittedByUserId, 
 namespace {
 
 // A project administrator may delete the rules of the projects he administers, nothing else.
-bool MayDeleteRules(Database& db, const std::string& userId, const std::vector<std::string>& ids) {
+bool MayDeleteRules(Database& db, const std::string& userId, const std::vector<int32_t>& ids) {
   const UserRoles roles = ReadUserRoles(db, userId);
   if (roles.siteAdmin) return true;
   if (!roles.projectAdmin) return false;
-  for (const std::string& id : ids) {
-    int32_t ruleId = 0;
-    if (!CnvToLong(id, ruleId)) continue;  // matches no rule; its execution reports it
+  for (int32_t ruleId : ids) {
     Variant project = db.Scalar("select ProjectId from EMailNotificationRules where NotificationRuleId = ?",
                                 {ado::Param::Long(ruleId)});
     if (project.IsEmpty()) continue;  // no such rule: nothing to delete
@@ -185,14 +184,14 @@ bool DeleteNotificationRule(Database& db, const std::string& userId, std::shared
   constexpr std::string_view kMethod = "DeleteNotificationRule";
   return Writer(db, kClass, kMethod, [&] {
     const FormFields& f = PostedFields(formData, kMethod);
-    const std::vector<std::string> ids = Checked(f, "chkEMailRule");
+    const std::vector<int32_t> ids = CheckedRules(f);
     if (!MayDeleteRules(db, userId, ids)) Refuse(kPermissionDenied);
 
     Database::Transaction tx(db);
-    for (const std::string& id : ids) {
+    for (int32_t id : ids) {
       WriteStep(db, [&] {
         db.Exec("delete from EMailNotificationRules where EMailNotificationRules.NotificationRuleId = ?",
-                {ado::Param::Long(Variant(id), "NotificationRuleId")});
+                {ado::Param::Long(id, "NotificationRuleId")});
       });
     }
     tx.Commit();
@@ -310,7 +309,7 @@ bool DeleteEMailTemplate(Database& db, const std::string& userId, std::shared_pt
   return Writer(db, kClass, kMethod, [&] {
     if (!UserIsSiteAdmin(db, userId)) Refuse(kPermissionDenied);
     const FormFields& f = PostedFields(formData, kMethod);
-    const std::vector<std::string> names = Checked(f, "chkEMailTemplate");
+    const std::vector<std::string> names = PostedKeys(f, "chkEMailTemplate", "template name", 50);
 
     Database::Transaction tx(db);
     for (const std::string& name : names) {

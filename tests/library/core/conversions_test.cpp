@@ -64,6 +64,19 @@ TEST(Conversions, UrlDecode) {
   EXPECT_EQ(brisquel::FromHex("FF"), "\xFF");
 }
 
+// The keys of posted lists: decoded as UrlDecode does, or nothing for what no page writes.
+TEST(Conversions, UrlDecodedAndDecimalIdTakeOnlyWellFormedKeys) {
+  for (const auto& [posted, key] : std::vector<std::pair<std::string, std::string>>{
+           {"a+b%2Cc", "a b,c"}, {"x%2520y", "x%20y"}, {"caf%c3%a9", "caf\xC3\xA9"}, {"", ""}})
+    EXPECT_EQ(brisquel::UrlDecoded(posted), key) << posted;
+  for (const char* bad : {"abc%4", "%", "%zz", "%FF", "caf%C3", "%C0%AF", "%ED%A0%80", "a%00b"})
+    EXPECT_EQ(brisquel::UrlDecoded(bad), std::nullopt) << bad;
+  EXPECT_EQ(brisquel::DecimalId("0042"), 42);
+  EXPECT_EQ(brisquel::DecimalId("2147483647"), 2147483647);
+  for (const char* bad : {"", "2147483648", "99999999999", "-1", "+1", " 1", "1.5", "1e3", "abc"})
+    EXPECT_EQ(brisquel::DecimalId(bad), std::nullopt) << bad;
+}
+
 TEST(Conversions, EncodeByteArrayEscapes) {
   EXPECT_EQ(brisquel::EncodeByteArray({10, 31, 128, 127, 'A', 0, 255}), "\\0A\\1F\\80\x7F" "A\\00\\FF");
   EXPECT_EQ(brisquel::EncodeByteArray({'"', '\'', '<', '>', '\\', '&', ' '}), "\\22\\27\\3C\\3E\\5C\\26 ");

@@ -243,13 +243,15 @@ TEST_F(DeleteProjectTest, ARefusedSecondProjectRestoresTheFirst) {
   EXPECT_EQ(Counts(), before);
 }
 
-TEST_F(DeleteProjectTest, NoTickOrAnIdOfNoProjectIsTrueAndTextIsATypeMismatch) {
+TEST_F(DeleteProjectTest, NoTickOrAnIdOfNoProjectIsTrueAndTextIsRefused) {
   const Rows before = Counts();
   EXPECT_TRUE(Delete({}));
   EXPECT_TRUE(Delete({"999"}));
   EXPECT_EQ(Message(), "");
-  EXPECT_EQ(testsupport::ErrorNumber([&] { Delete({std::to_string(big), "1 or 1=1"}); }), 13);
-  EXPECT_EQ(testsupport::ErrorNumber([&] { Delete({"1.5"}); }), 13);
+  EXPECT_FALSE(Delete({std::to_string(big), "1 or 1=1"}));
+  EXPECT_EQ(Message(), "The project id '1 or 1=1' is not a valid number.");
+  EXPECT_FALSE(Delete({"1.5"}));
+  EXPECT_EQ(Message(), "The project id '1.5' is not a valid number.");
   EXPECT_EQ(Counts(), before);
 }
 

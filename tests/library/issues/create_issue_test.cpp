@@ -162,8 +162,9 @@ TEST_F(CreateIssueTest, CheckedProvisionalAttachmentsMoveToTheNewIssue) {
             (Strings{std::to_string(id) + "|b.png|image/png|89504E47", std::to_string(id) + "|a.txt|text/plain|61"}));
   EXPECT_EQ(sql->Rows("select ProvisionalAttachmentId from ProvisionalAttachments"), (Strings{"13"}));
 
-  // An id that is not a number is an error before anything is written.
-  EXPECT_THROW(Create("alice", {{"chkAttachment", "thirteen"}}), automation::ComError);
+  // An id that is not a number refuses the form before anything is written.
+  EXPECT_EQ(Create("alice", {{"chkAttachment", "thirteen"}}), -1);
+  EXPECT_EQ(Message(), "The attachment id 'thirteen' is not a valid number.");
   EXPECT_EQ(Count("Issues"), 7);
 }
 

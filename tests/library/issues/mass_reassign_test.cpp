@@ -148,8 +148,9 @@ TEST_F(MassReassignTest, CodesWiderThanAnIssueHoldsAreRefused) {
   EXPECT_FALSE(Reassign("admin", "New", "Pending", "alice", {"1"}));
   EXPECT_EQ(Message(), "The status code (Pending) is longer than 6 characters, the most an issue's status can hold.");
   EXPECT_EQ(State(1), "New/Open/alice");
-  // A posted id that is not a number is an error, and nothing stays written.
-  EXPECT_THROW(Reassign("admin", "Fixed", "Open", "carol", {"1", "five"}), automation::ComError);
+  // A posted id that is not a number refuses the list before any issue moves.
+  EXPECT_FALSE(Reassign("admin", "Fixed", "Open", "carol", {"1", "five"}));
+  EXPECT_EQ(Message(), "The issue id 'five' is not a valid number.");
   EXPECT_EQ(State(1), "New/Open/alice");
   EXPECT_TRUE(Reassign("admin", "Fixed", "Open", "carol", {"1"})) << Message();
 }

@@ -148,7 +148,7 @@ TEST_F(RulesTest, DeleteTakesOneOrSeveralCheckedRulesAllOrNothing) {
   // A bad id among several: none of them is deleted.
   EXPECT_FALSE(DeleteNotificationRule(
       *db, "admin", Form({{"chkEMailRule", std::to_string(b)}, {"chkEMailRule", "x"}, {"chkEMailRule", "13"}})));
-  EXPECT_EQ(db->LastErrorMessage().rfind("An unexpected error has occurred.", 0), 0u) << db->LastErrorMessage();
+  EXPECT_EQ(db->LastErrorMessage(), "The rule id 'x' is not a valid number.");
   EXPECT_EQ(RuleCount(), 3);
   // Several boxes.
   ASSERT_TRUE(DeleteNotificationRule(*db, "admin",
