@@ -335,4 +335,42 @@ TEST_F(PeopleBrowserTest, AUserMakesALayoutKeepsHisLastOneAndSetsHisPageSizes) {
   NoScriptErrors(*bob);
 }
 
+// Ids from an older site may hold "%" and blanks: each box posts its id URL-encoded, so "x%20y"
+// and "x y" stay two users through the project's members, a reassignment and a delete.
+TEST_F(PeopleBrowserTest, AUserIdHoldingAnEncodingGoesThroughItsPagesWhole) {
+  sitedb::Db(site.DatabaseFile())
+      .Exec("INSERT INTO Users (UserId, UserName, UserEMail, Password, SiteAdministrator, PublicUser) VALUES"
+            " ('x%20y', 'Percent', '', '', 0, 0), ('x y', 'Blank', '', '', 0, 0);"
+            "UPDATE ProjectUsers SET OverrideWorkflow = 1 WHERE UserId = 'admin'");
+  auto admin = SignedIn("admin", "Secret1");
+  admin->Navigate(site.Url("/Setup/Project.asp?ProjectId=1"));
+  auto box = [&](const std::string& table, const std::string& text) {
+    return admin
+        ->Evaluate("[...document.querySelectorAll('#" + table + " tr')].find(r => [...r.cells].some(c => c.innerText" +
+                   " === " + Json(text).dump() + ")).querySelector('input[type=checkbox]').value")
+        .get<std::string>();
+  };
+  EXPECT_EQ(box("Members", "x%20y Percent"), "x%2520y");
+  EXPECT_EQ(box("Members", "x y Blank"), "x%20y");
+  admin->Click("input[name=TeamMember][value='x%2520y']");
+  admin->ClickAndWait("#cmdSave");
+  EXPECT_EQ(admin->Path(), "/APP/Setup/Projects.asp");
+  EXPECT_EQ(Rows("select UserId from ProjectUsers where UserId like 'x%'"), std::vector<std::string>{"x%20y"});
+
+  admin->Navigate(site.Url("/Assignments/MyAssignments.asp?Filter=s:allopen&ProjectId=1"));
+  admin->Click("input[name=chkIssue][value='5']");
+  admin->Evaluate("cmbResolution.value = 'New', cmbStatus.value = 'Open', cmbAssignedTo.value = 'x%20y'");
+  admin->ClickAndWait("#cmdReassign");
+  EXPECT_EQ(admin->Evaluate("String(document.getElementById('ReassignError')?.innerText)"), "undefined");
+  EXPECT_EQ(Text("select AssignedToUser from Issues where IssueId = 5"), "x%20y");
+
+  admin->Navigate(site.Url("/Setup/Users.asp"));
+  EXPECT_EQ(box("Users", "x%20y"), "x%2520y");
+  admin->Click("input[name=chkUser][value='x%20y']");
+  admin->ClickAndWait("#cmdDelete");
+  EXPECT_EQ(Said(*admin), "");
+  EXPECT_EQ(Rows("select UserId from Users where UserId like 'x%'"), std::vector<std::string>{"x%20y"});
+  NoScriptErrors(*admin);
+}
+
 }  // namespace
