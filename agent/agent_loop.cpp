@@ -80,10 +80,15 @@ void ReapChildren(agent::Store& store) {
   }
 }
 
-int TakeLock(const std::filesystem::path& store) {
+// The lock's descriptor, or -1 with `error` set (EWOULDBLOCK: another agent holds it).
+int TakeLock(const std::filesystem::path& store, int& error) {
   int fd = ::open(agent::LockPath(store).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
-  if (fd < 0) return -1;
+  if (fd < 0) {
+    error = errno;
+    return -1;
+  }
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    error = errno;
     ::close(fd);
     return -1;
   }
@@ -94,9 +99,21 @@ int TakeLock(const std::filesystem::path& store) {
 
 int RunAgent() {
   const std::filesystem::path storeFile = agent::StorePath();
-  int lock = TakeLock(storeFile);
+  try {
+    agent::MakeStoreFolder(storeFile);
+  } catch (const automation::ComError& e) {
+    eventlog::Error("vantrel-agent: " + e.description);
+    std::fprintf(stderr, "vantrel-agent: %s\n", e.description.c_str());
+    return 1;
+  }
+  int error = 0;
+  int lock = TakeLock(storeFile, error);
   if (lock < 0) {
-    std::fprintf(stderr, "vantrel-agent: another agent holds %s\n", agent::LockPath(storeFile).c_str());
+    if (error == EWOULDBLOCK)
+      std::fprintf(stderr, "vantrel-agent: another agent holds %s\n", agent::LockPath(storeFile).c_str());
+    else
+      std::fprintf(stderr, "vantrel-agent: the lock %s cannot be opened: %s\n", agent::LockPath(storeFile).c_str(),
+                   std::strerror(error));
     return 1;
   }
   sigset_t set;

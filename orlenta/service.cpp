@@ -348,11 +348,15 @@ void ServiceModule::ProcessEachDatabase() {
     vdaemon::SpawnOptions options;
     options.workingDir = *installDir;
     options.detach = true;
-    vdaemon::Started sender =
-        vdaemon::Spawn(vdaemon::ProgramCandidates(kSenderFile, *installDir), {std::string(kSenderFile), data}, options);
+    const std::vector<std::filesystem::path> candidates = vdaemon::ProgramCandidates(kSenderFile, *installDir);
+    vdaemon::Started sender = vdaemon::Spawn(candidates, {std::string(kSenderFile), data}, options);
     if (sender.pid < 0) {
       ErrorEvent("Orlenta.exe::ProcessEachDatabase - Unable to run \"" + commandLine + "\", error " +
                  Number(sender.error) + ".");
+      // Where the sender was looked for, so that a missing one can be put where it is expected.
+      if (sender.error == ENOENT)
+        ErrorEvent("Orlenta.exe::ProcessEachDatabase - " + std::string(kSenderFile) + " was looked for as " +
+                   vdaemon::JoinPaths(candidates) + " (beside orlenta, in INSTALLDIR, then on PATH).");
       return;
     }
     WaitForSender(sender.pid, commandLine);

@@ -177,6 +177,32 @@ TEST_F(AgentProcessTest, OnlyOneAgentRunsPerStore) {
   EXPECT_EQ(WEXITSTATUS(status), 1);
 }
 
+// A store whose folder is missing gets its folder; one whose folder cannot be made (a file stands
+// there) stops the agent with the sentence naming it, not with a word about another agent.
+TEST_F(AgentProcessTest, AMissingStoreFolderIsMadeOrNamed) {
+  const fs::path nested = dir / "state" / "agent" / "agent.db";
+  {
+    testsupport::ScopedEnv nestedStore("VANTREL_AGENT_STORE", nested.string());
+    vdaemon::Started s = vdaemon::Spawn({VANTREL_AGENT_PATH}, {"vantrel-agent"}, {});
+    ASSERT_GT(s.pid, 0);
+    agents.push_back(s.pid);
+    for (int i = 0; i < 1000 && agent::Status(nested) != agent::kRunning; ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(agent::Status(nested), agent::kRunning);
+  }
+  testsupport::WriteFile(dir / "file", "");
+  const fs::path blocked = dir / "file" / "agent.db";
+  testsupport::ScopedEnv blockedStore("VANTREL_AGENT_STORE", blocked.string());
+  vdaemon::Started s = vdaemon::Spawn({VANTREL_AGENT_PATH}, {"vantrel-agent"}, {});
+  int status = 0;
+  ::waitpid(s.pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+  EXPECT_NE(testsupport::ReadFile(dir / "events.log")
+                .find("vantrel-agent: The job store " + blocked.string() + " cannot be created: its folder " +
+                      (dir / "file").string() + " is missing and cannot be made (Not a directory)."),
+            std::string::npos)
+      << testsupport::ReadFile(dir / "events.log");
+}
+
 // Several processes (here connections) that open a new store at the same moment all get it.
 TEST_F(AgentProcessTest, ANewStoreOpenedByManyAtOnceOpensForEach) {
   for (int round = 0; round < 20; ++round) {

@@ -103,6 +103,12 @@ TEST_F(Pass, SenderThatCannotStartEndsThePass) {
   const std::string missing =
       "Orlenta.exe::ProcessEachDatabase - Unable to run \"kesprin Data Source=/srv/a.db\", error 2.";
   RunPasses(missing, 2, noSenderOnPath);
+  // Each such pass also says where the sender was looked for.
+  EXPECT_GE(Count("Orlenta.exe::ProcessEachDatabase - kesprin was looked for as " +
+                  (std::filesystem::path(ORLENTA_PATH).parent_path() / "kesprin").string() + ", " +
+                  (installDir / "kesprin").string() + ", " + (dir / "empty" / "kesprin").string() +
+                  " (beside orlenta, in INSTALLDIR, then on PATH)."),
+            2u);
   EXPECT_EQ(Count("Orlenta.exe::ProcessEachDatabase - Invoking kesprin Data Source=/srv/b.db"), 0u);
   EXPECT_EQ(Count("Orlenta.exe::ProcessEachDatabase finished"), 0u);
 

@@ -81,8 +81,12 @@ void Start(const std::filesystem::path& store) {
   } else {
     vdaemon::SpawnOptions options;
     options.detach = true;
-    vdaemon::Started s = vdaemon::Spawn(ProgramCandidates(), {std::string(kProgramFile)}, options);
-    if (s.pid < 0) Fail(kStartFailed, std::string(kProgramFile) + " cannot be started: " + std::strerror(s.error));
+    const std::vector<std::filesystem::path> candidates = ProgramCandidates();
+    vdaemon::Started s = vdaemon::Spawn(candidates, {std::string(kProgramFile)}, options);
+    if (s.pid < 0)
+      Fail(kStartFailed, std::string(kProgramFile) + " cannot be started: " + std::strerror(s.error) +
+                             "; it was looked for as " + vdaemon::JoinPaths(candidates) +
+                             " (beside this program, in the registry's INSTALLDIR, then on PATH)");
     pid = s.pid;
   }
   auto deadline = steady_clock::now() + seconds(10);

@@ -117,6 +117,18 @@ std::filesystem::path LockPath(const std::filesystem::path& store) {
   return p;
 }
 
+void MakeStoreFolder(const std::filesystem::path& store) {
+  const std::filesystem::path folder = std::filesystem::absolute(store).parent_path();
+  std::error_code ec;
+  if (std::filesystem::is_directory(folder, ec)) return;
+  std::filesystem::create_directories(folder, ec);
+  if (!ec && std::filesystem::is_directory(folder, ec)) return;
+  Fail(kNotFound, "The job store " + store.string() + " cannot be created: its folder " + folder.string() +
+                      " is missing and cannot be made (" + (ec ? ec.message() : std::string("Not a directory")) +
+                      "). Make the folder, writable by the site host and the agent, or set VANTREL_AGENT_STORE to a "
+                      "file in a folder they can write.");
+}
+
 namespace {
 
 // The store is shared by the site's service account and the agent: group may write. It is made
@@ -139,7 +151,10 @@ void CreateShared(const std::filesystem::path& file) {
 }  // namespace
 
 Store::Store(const std::filesystem::path& file) : file_(file) {
-  if (::access(file.c_str(), F_OK) != 0) CreateShared(file);
+  if (::access(file.c_str(), F_OK) != 0) {
+    MakeStoreFolder(file);
+    CreateShared(file);
+  }
   if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
     std::string why = db_ ? sqlite3_errmsg(db_) : "out of memory";
     sqlite3_close(db_);

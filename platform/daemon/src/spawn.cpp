@@ -118,6 +118,12 @@ std::vector<std::filesystem::path> ProgramCandidates(std::string_view file, cons
   return out;
 }
 
+std::string JoinPaths(const std::vector<std::filesystem::path>& candidates) {
+  std::string out;
+  for (const auto& c : candidates) out += (out.empty() ? "" : ", ") + c.string();
+  return out.empty() ? "nowhere" : out;
+}
+
 std::filesystem::path ProgramPath() {
   std::error_code ec;
   std::filesystem::path p = std::filesystem::read_symlink("/proc/self/exe", ec);

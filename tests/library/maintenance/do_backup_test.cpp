@@ -5,6 +5,7 @@
 #include <regex>
 
 #include "backup_site.h"
+#include "daemon/spawn.h"
 
 namespace brisquel::backuptest {
 namespace {
@@ -116,10 +117,15 @@ TEST_F(DoBackupTest, NoAgentProgramIsReportedWithItsReason) {
                          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vantrel Ltd.\\Vantrel]\nINSTALLDIR=" + (dir / "empty").string() + "\n");
   testsupport::ScopedEnv path("PATH", (dir / "empty").string());
   // Without the program its unit cannot be written either: both messages stand, in this order.
+  // The start names where the program was looked for.
+  const std::string looked = (vdaemon::ProgramPath().parent_path() / "vantrel-agent").string() + ", " +
+                             (dir / "empty" / "vantrel-agent").string() + ", " +
+                             (dir / "empty" / "vantrel-agent").string();
   EXPECT_EQ(Backup(),
             "The SQL Agent could not be configured to automatically start at boot time (fyi only).\r\n"
             "The SQL Agent could not be started due to an error (vantrel-agent cannot be started: No such file or "
-            "directory).<li>This is typically caused by an incorrect user/password configuration for the SQL Agent "
+            "directory; it was looked for as " + looked + " (beside this program, in the registry's INSTALLDIR, then "
+            "on PATH)).<li>This is typically caused by an incorrect user/password configuration for the SQL Agent "
             "service startup account.");
   EXPECT_EQ(Store()->Rows("select count(*) from RunRequests")[0][0], "0");
 }

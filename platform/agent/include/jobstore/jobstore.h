@@ -47,6 +47,9 @@ inline constexpr int32_t kInProgress = 4;
 
 std::filesystem::path StorePath();
 std::filesystem::path LockPath(const std::filesystem::path& store);
+// Makes the store's folder when it is missing; kNotFound with a sentence naming the store and the
+// folder when it cannot be made.
+void MakeStoreFolder(const std::filesystem::path& store = StorePath());
 
 struct Job {
   int64_t id = 0;

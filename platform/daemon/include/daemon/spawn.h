@@ -32,6 +32,10 @@ Started Spawn(const std::vector<std::filesystem::path>& candidates, const std::v
 // `installDir` (the registry's INSTALLDIR), then the absolute folders of PATH.
 std::vector<std::filesystem::path> ProgramCandidates(std::string_view file, const std::filesystem::path& installDir);
 
+// The candidates as a text for a message that says where a program was looked for: "a, b, c"
+// ("nowhere" for none).
+std::string JoinPaths(const std::vector<std::filesystem::path>& candidates);
+
 // The full path of the running program file ("" when it cannot be read).
 std::filesystem::path ProgramPath();
 
