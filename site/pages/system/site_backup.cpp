@@ -72,8 +72,15 @@ std::string SettingsForm(PageContext& page, automation::Object& admin, const Bac
       forms::Row("Old backups", forms::CheckBox("ExpireBackups", "on", f.expire) + " Remove them after " +
                                     forms::Select("BackupRetention",
                                                   Codes(admin, "GetBackupRetentionRs", "BackupRetention"), f.retention));
-  return forms::EditPage(page, "Database Backup", kPath, message, rows,
-                         forms::Hidden("Action", "Save") + forms::Hidden("rsBackup", f.image));
+  std::string form =
+      forms::EditPage(page, "Database Backup", kPath, "", rows, forms::Hidden("Action", "Save") + forms::Hidden("rsBackup", f.image));
+  if (message.empty()) return form;
+  // The library's message may carry markup of its own (the agent's start failure), which the
+  // form's text paragraph would show as text: it stands under the title here, in a block that
+  // holds a list item (a paragraph would end before it).
+  const std::string title = "<span class=PageTitle>Database Backup</span><br>\r\n";
+  const size_t at = form.starts_with(title) ? title.size() : 0;
+  return form.insert(at, "<div class=ErrorText id=Message>" + syspages::MessageHtml(message) + "</div>\r\n");
 }
 
 std::string History(PageContext& page, automation::Object& admin) {
@@ -115,13 +122,16 @@ void SendBackup(PageContext& page, automation::Object& db, automation::Object& a
   const BackupForm stored = StoredForm(db, admin);
   const BackupForm& f = posted ? *posted : stored;
   std::string body;
-  if (std::string agent = syspages::AgentSentence(admin); !agent.empty())
+  bool storeUsable = true;
+  if (std::string agent = syspages::AgentSentence(admin, storeUsable); !agent.empty())
     body += "<p id=AgentSentence>" + HtmlText(agent) + "</p>\r\n";
   body += SettingsForm(page, admin, f, message);
   if (!page.Query("Started").empty())
     body += "<p id=Started>The backup has started: its run shows in the history below once it is over.</p>\r\n";
   body += syspages::ButtonForm(page, "fBackupNow", kPath, forms::Hidden("Action", "BackupNow"), "cmdBackupNow",
                                "Back up now");
+  // The history and the reports are the job store's: without it, the sentence above says why.
+  if (!storeUsable) return page.SendPage("Database Backup", body);
   body += "<span class=PageTitle>History</span><br>\r\n" + History(page, admin);
   if (const std::string report = page.Query("Report"); !report.empty()) body += Report(admin, stored.archive, report);
   page.SendPage("Database Backup", body);
@@ -161,23 +171,30 @@ void BackupPost(PageContext& page) {
   if (!form) return;
   ObjectPtr admin = Admin(page);
   if (!admin) return;
+  const bool now = page.Form("Action") == "BackupNow";
+  const BackupForm f = PostedBackupForm(page);
+  std::string message;
   try {
-    if (page.Form("Action") == "BackupNow") {
+    if (now) {
       admin->Call("DoBackup", {Variant(page.UserId())});
-      const std::string message = admin->Get("LastErrorMessage").ToText();
+      message = admin->Get("LastErrorMessage").ToText();
       if (message.empty()) return page.Redirect(page.Url(std::string(kPath) + "?Started=1"));
-      return SendBackup(page, *db, *admin, nullptr, message);
+    } else if (f.image.empty()) {
+      message = "The settings were not sent with the form.";
+    } else {
+      auto rs = db->Call("rsFromXml", {Variant(f.image)}).ToObject();
+      if (forms::CallWriter(page, *admin, "UpdateBackup", {Variant(page.UserId()), Variant(rs), Variant(form)}, kPath,
+                            message))
+        return;
     }
-    const BackupForm f = PostedBackupForm(page);
-    if (f.image.empty()) return SendBackup(page, *db, *admin, &f, "The settings were not sent with the form.");
-    auto rs = db->Call("rsFromXml", {Variant(f.image)}).ToObject();
-    std::string message;
-    if (forms::CallWriter(page, *admin, "UpdateBackup", {Variant(page.UserId()), Variant(rs), Variant(form)}, kPath,
-                          message))
-      return;
-    SendBackup(page, *db, *admin, &f, message);
   } catch (const automation::ComError& e) {
-    SendFailure(page, syspages::Described(e));
+    // A raised failure (the job store cannot be used) is shown like a refusal, over the form as posted.
+    message = syspages::Described(e);
+  }
+  try {
+    SendBackup(page, *db, *admin, now ? nullptr : &f, message);
+  } catch (const automation::ComError& e) {
+    SendFailure(page, message + " " + syspages::Described(e));
   }
 }
 

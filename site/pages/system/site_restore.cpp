@@ -42,18 +42,22 @@ std::vector<Backup> Backups(automation::Object& admin, const std::string& folder
   return out;
 }
 
-std::string Heading(automation::Object& admin) {
+std::string Heading(automation::Object& admin, bool& storeUsable) {
   std::string out = "<span class=PageTitle>" + HtmlText(kTitle) + "</span><br>\r\n";
-  if (std::string agent = syspages::AgentSentence(admin); !agent.empty())
+  if (std::string agent = syspages::AgentSentence(admin, storeUsable); !agent.empty())
     out += "<p id=AgentSentence>" + HtmlText(agent) + "</p>\r\n";
   return out;
 }
 
 void SendList(PageContext& page, automation::Object& admin, const std::string& message) {
+  bool storeUsable = true;
+  std::string body = Heading(admin, storeUsable);
+  // Listing needs the job store: without it the sentence above says why, and nothing more is read.
+  if (!storeUsable) return page.SendPage(kTitle, body + forms::Message(message));
   const std::string folder = BackupFolder(admin);
   std::string refused;
   const std::vector<Backup> backups = Backups(admin, folder, refused);
-  std::string body = Heading(admin) + forms::Message(message.empty() ? refused : message);
+  body += forms::Message(message.empty() ? refused : message);
   body += "<p>Backups in the folder " + HtmlText(folder) + " (set on the <a href=\"" +
           HtmlAttribute(page.Url("/Setup/SiteBackup.asp")) + "\">backup page</a>):</p>\r\n";
   std::vector<std::vector<std::string>> rows;
@@ -71,7 +75,8 @@ void SendList(PageContext& page, automation::Object& admin, const std::string& m
 // The step before a restore: what it replaces, and the button that does it.
 void SendConfirmation(PageContext& page, automation::Object& admin, const Backup& b) {
   const std::string hidden = forms::Hidden("BackupFile", b.file) + forms::Hidden("BackupSet", b.name);
-  std::string body = Heading(admin) + "<p id=Confirmation>Restoring the backup " + HtmlText(b.file) + " made " +
+  bool storeUsable = true;
+  std::string body = Heading(admin, storeUsable) + "<p id=Confirmation>Restoring the backup " + HtmlText(b.file) + " made " +
                      HtmlText(b.startedOn) +
                      " replaces the whole content of this site: every issue, comment, attachment, user, project and "
                      "setting as it is now. Whatever changed since the backup was made is lost. A safety copy of the "

@@ -23,10 +23,27 @@ ObjectPtr OpenDbAdmin(PageContext& page, std::string& message) {
   return message.empty() ? admin : nullptr;
 }
 
-std::string AgentSentence(automation::Object& admin) {
-  if (admin.Call("AgentStatus").ToLong() == kAgentRunning) return {};
+std::string AgentSentence(automation::Object& admin, bool& storeUsable) {
+  storeUsable = true;
+  try {
+    if (admin.Call("AgentStatus").ToLong() == kAgentRunning) return {};
+  } catch (const automation::ComError& e) {
+    storeUsable = false;
+    return Described(e);
+  }
   return "The job agent (vantrel-agent) is not running: scheduled backups wait until it runs, and \"Back up now\" "
          "starts it.";
+}
+
+std::string MessageHtml(const std::string& message) {
+  // The agent's start failure ends in a list item; every other character stays text.
+  static constexpr std::string_view kItem = ").<li>This is typically caused by ";
+  const std::string encodedItem = HtmlText(kItem);
+  std::string out = HtmlText(message);
+  for (size_t at = 0; (at = out.find(encodedItem, at)) != std::string::npos; at += kItem.size())
+    out.replace(at, encodedItem.size(), kItem);
+  for (size_t at = 0; (at = out.find("\r\n", at)) != std::string::npos;) out.replace(at, 2, "<br>");
+  return out;
 }
 
 std::string Described(const automation::ComError& e) {

@@ -21,8 +21,14 @@ using ObjectPtr = std::shared_ptr<automation::Object>;
 // `message` and gives nothing.
 ObjectPtr OpenDbAdmin(PageContext& page, std::string& message);
 
-// The sentence shown while no job agent runs ("" while one does).
-std::string AgentSentence(automation::Object& admin);
+// The sentence over the backup and restore pages: the job store's when it cannot be used (then
+// `storeUsable` is false and what reads the store is left out), else the one shown while no job
+// agent runs; "" while one does.
+std::string AgentSentence(automation::Object& admin, bool& storeUsable);
+
+// The maintenance object's message as HTML: the text encoded, CR LF a line break, and the one list
+// item that the agent's start failure carries as markup kept as markup.
+std::string MessageHtml(const std::string& message);
 
 // The description of a failure a member raised, for the page to show instead of failing.
 std::string Described(const automation::ComError& e);

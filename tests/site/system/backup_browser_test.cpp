@@ -104,3 +104,98 @@ TEST_F(BackupBrowserTest, TheAdministratorBacksTheSiteUpAndRestoresIt) {
 
 }  // namespace
 }  // namespace systemtest
+
+namespace systemtest {
+namespace {
+
+// A site with a registry, job store and unit folder of the test's own, where no vantrel-agent is
+// to be found; with `blocked`, a file stands where the job store's folder would be made.
+class NoAgentSite : public ::testing::Test {
+ protected:
+  explicit NoAgentSite(bool blocked) : store(blocked ? dir / "file" / "agent.db" : dir / "agent.db") {}
+  std::string Text(const std::string& id) {
+    return page->Evaluate("(document.getElementById(" + Json(id).dump() + ")?.innerText ?? '')").get<std::string>();
+  }
+  void SetValue(const std::string& name, const std::string& value) {
+    page->Evaluate("document.getElementsByName(" + Json(name).dump() + ")[0].value = " + Json(value).dump());
+  }
+
+  testsupport::TempDir dir;
+  fs::path store;
+  bool prepared = [this] {
+    testsupport::WriteFile(dir / "file", "");
+    fs::create_directories(dir / "units");
+    fs::create_directories(dir / "empty");
+    testsupport::WriteFile(dir / "registry", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vantrel Ltd.\\Vantrel]\nINSTALLDIR=" +
+                                                 (dir / "empty").string() + "\n");
+    return true;
+  }();
+  testsupport::ScopedEnv registryEnv{"VANTREL_REGISTRY", (dir / "registry").string()};
+  testsupport::ScopedEnv storeEnv{"VANTREL_AGENT_STORE", store.string()};
+  testsupport::ScopedEnv unitEnv{"VANTREL_UNIT_DIR", (dir / "units").string()};
+  testsupport::ScopedEnv pathEnv{"PATH", (dir / "empty").string()};
+  testsupport::SiteServer site;
+  std::unique_ptr<testsupport::Page> page = testsupport::Browser::Shared().NewPage();
+};
+
+class UnusableStoreTest : public NoAgentSite {
+ protected:
+  UnusableStoreTest() : NoAgentSite(true) {}
+};
+
+class AgentNotFoundTest : public NoAgentSite {
+ protected:
+  AgentNotFoundTest() : NoAgentSite(false) {}
+};
+
+TEST_F(UnusableStoreTest, TheStoreIsNamedInASentenceAndTheFormIsKept) {
+  const std::string sentence = "The job store " + store.string() + " cannot be created: its folder " +
+                               (dir / "file").string() +
+                               " is missing and cannot be made (Not a directory). Make the folder, writable by the "
+                               "site host and the agent, or set VANTREL_AGENT_STORE to a file in a folder they can "
+                               "write.";
+  testsupport::SignIn(*page, site, "admin", "Secret1");
+  ASSERT_EQ(page->Navigate(site.Url("/Setup/SiteBackup.asp")), 200);
+  EXPECT_EQ(Text("AgentSentence"), sentence);
+  EXPECT_EQ(page->Evaluate("!!document.getElementById('BackupHistory')"), false);
+  SetValue("BackupArchive", (dir / "empty").string());
+  SetValue("BackupTime", "05:00");
+  page->ClickAndWait("#cmdSave");
+  EXPECT_EQ(Text("Message"), sentence);
+  EXPECT_EQ(page->Evaluate("[document.getElementsByName('BackupArchive')[0].value,"
+                           " document.getElementsByName('BackupTime')[0].value]"),
+            Json::array({(dir / "empty").string(), "05:00"}));
+  page->ClickAndWait("#cmdBackupNow");
+  EXPECT_EQ(Text("Message"), sentence);
+  EXPECT_TRUE(page->Evaluate("!!document.getElementById('cmdSave')").get<bool>());
+
+  ASSERT_EQ(page->Navigate(site.Url("/Setup/SiteRestore.asp")), 200);
+  EXPECT_EQ(Text("AgentSentence"), sentence);
+  EXPECT_EQ(page->BodyText().find("An unexpected error has occurred"), std::string::npos) << page->BodyText();
+  EXPECT_TRUE(page->Exceptions().empty()) << page->Exceptions().front();
+}
+
+TEST_F(AgentNotFoundTest, TheMessageNamesWhereTheAgentWasLookedForWithItsListItem) {
+  testsupport::SignIn(*page, site, "admin", "Secret1");
+  ASSERT_EQ(page->Navigate(site.Url("/Setup/SiteBackup.asp")), 200);
+  SetValue("BackupArchive", (dir / "empty").string());
+  page->ClickAndWait("#cmdSave");
+  ASSERT_EQ(Text("Message"), "");
+  page->ClickAndWait("#cmdBackupNow");
+  const std::string looked = (testsupport::SiteProgram().parent_path() / "vantrel-agent").string() + ", " +
+                             (dir / "empty" / "vantrel-agent").string() + ", " +
+                             (dir / "empty" / "vantrel-agent").string();
+  // The line break and the list item are markup; the text around them stays text.
+  EXPECT_EQ(page->Evaluate("[...document.getElementById('Message').childNodes].map(n => n.nodeName)"),
+            Json::parse(R"(["#text", "BR", "#text", "LI"])"));
+  EXPECT_EQ(Text("Message"),
+            "The SQL Agent could not be configured to automatically start at boot time (fyi only).\n"
+            "The SQL Agent could not be started due to an error (vantrel-agent cannot be started: No such file or "
+            "directory; it was looked for as " + looked + " (beside this program, in the registry's INSTALLDIR, then "
+            "on PATH)).\nThis is typically caused by an incorrect user/password configuration for the SQL Agent "
+            "service startup account.");
+  EXPECT_TRUE(page->Exceptions().empty()) << page->Exceptions().front();
+}
+
+}  // namespace
+}  // namespace systemtest
