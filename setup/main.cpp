@@ -1,12 +1,13 @@
 // vantrel-setup DATABASE_FILE --admin USER_ID (--password-file PATH | --password - | --password
-// PASSWORD) [--demo]
+// PASSWORD) [--demo] [--backup-job]
 //
 // Creates a new site database at the current schema version with its first rows and the first
-// site administrator. Never overwrites a file.
+// site administrator, and with --backup-job the site's backup job. Never overwrites a file.
 #include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <exception>
@@ -14,13 +15,14 @@
 #include <string_view>
 #include <vector>
 
+#include "automation/automation.h"
 #include "brisquel/setup.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: vantrel-setup DATABASE_FILE --admin USER_ID --password-file PATH [--demo]\n"
-    "       vantrel-setup DATABASE_FILE --admin USER_ID --password - [--demo]\n"
+    "Usage: vantrel-setup DATABASE_FILE --admin USER_ID --password-file PATH [--demo] [--backup-job]\n"
+    "       vantrel-setup DATABASE_FILE --admin USER_ID --password - [--demo] [--backup-job]\n"
     "\n"
     "Creates a new Vantrel site database file with its first rows and a first site\n"
     "administrator. The file must not exist yet.\n"
@@ -35,6 +37,9 @@ constexpr const char* kUsage =
     "  --password PASSWORD  the password itself; other users can read it in the\n"
     "                       process list, so prefer the two forms above\n"
     "  --demo               also add a demo project with users and issues\n"
+    "  --backup-job         also write the site's backup job into the job store\n"
+    "                       (VANTREL_AGENT_STORE): daily at 02:00 into the folder\n"
+    "                       Backups beside DATABASE_FILE, kept for 2 weeks\n"
     "  --help               show this text\n";
 
 struct Arguments {
@@ -45,6 +50,7 @@ struct Arguments {
   std::string passwordFile;
   bool havePassword = false;
   bool demo = false;
+  bool backupJob = false;
 };
 
 int Fail(const std::string& message, bool showUsage) {
@@ -86,6 +92,34 @@ std::string TakePassword(Arguments& args) {
   return "";
 }
 
+// The site's backup job with the first settings an installation gives a site (daily at 02:00
+// into the folder Backups beside it, old backups removed after 2 weeks), so that "Back up now"
+// has a job to start. A message when it cannot be written.
+std::string WriteBackupJob(const std::string& file) {
+  namespace fs = std::filesystem;
+  const fs::path site = fs::absolute(file);
+  const fs::path folder = site.parent_path();
+  std::error_code ec;
+  fs::create_directories(folder / "Backups", ec);
+  if (ec) return "The backup folder " + (folder / "Backups").string() + " cannot be made: " + ec.message() + ".";
+  std::string message;
+  try {
+    auto admin = automation::CreateObject("Brisquel.DbAdmin");
+    admin->Put("ConnectionString", automation::Variant("Data Source=" + site.string()));
+    message = admin->Get("LastErrorMessage").ToText();
+    if (message.empty()) {
+      if (admin->Call("InitializeJobSchedule", {automation::Variant(folder.string())}).ToBool()) {
+        std::printf("Backup job: daily at 02:00 into %s\n", (folder / "Backups").c_str());
+        return "";
+      }
+      message = admin->Get("LastErrorMessage").ToText();
+    }
+  } catch (const automation::ComError& e) {
+    message = e.description;
+  }
+  return "The site was created, but its backup job could not be written: " + message;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -118,6 +152,8 @@ int main(int argc, char** argv) {
       if (args.passwordFile.empty()) return Fail("--password-file needs a file name.", true);
     } else if (a == "--demo") {
       args.demo = true;
+    } else if (a == "--backup-job") {
+      args.backupJob = true;
     } else if (a.size() > 1 && a[0] == '-' && a != "-") {
       return Fail("Unknown option " + std::string(a) + ".", true);
     } else if (!args.file.empty()) {
@@ -142,6 +178,9 @@ int main(int argc, char** argv) {
     }
   } catch (const std::exception& e) {
     return Fail(e.what(), false);
+  }
+  if (args.backupJob) {
+    if (std::string problem = WriteBackupJob(args.file); !problem.empty()) return Fail(problem, false);
   }
   return 0;
 }
