@@ -20,6 +20,9 @@ bool IsSiteDatabaseNamedBy(const std::filesystem::path& connectionFile) {
   sqlite3* db = nullptr;
   bool site = false;
   if (sqlite3_open_v2(source->c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    // Another process may hold the file a moment (a checkpoint, the first opener's recovery of the
+    // log left by programs that ended): that is waited for, not taken for a missing site.
+    sqlite3_busy_timeout(db, 5000);
     sqlite3_stmt* st = nullptr;
     if (sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'Issues'", -1, &st,
                            nullptr) == SQLITE_OK)
