@@ -14,6 +14,9 @@ constexpr std::string_view kTeam =
 constexpr std::string_view kSiteAdmins = "Site administrators only; anybody else is refused.";
 constexpr std::string_view kAdmins =
     "Site administrators, and project administrators for the projects they administer; anybody else is refused.";
+constexpr std::string_view kProjectAdmins =
+    "Site administrators, and project administrators for the projects they administer; any of them may make a new "
+    "project. Anybody else is refused.";
 constexpr std::string_view kPrinter =
     "Opened from the \"Printer friendly...\" link of the page it prints, by the same users; it has no menu, "
     "so that only the content is printed.";
@@ -42,8 +45,9 @@ std::vector<Text> MakeTexts() {
       {"/Default.asp", "Sign in",
        "The way into the tracker. Once you are signed in, \"My Issues\" and \"Home\" lead here and on to the list of "
        "your issues.",
-       {{"User Id", "Your user id, in any letter case."},
-        {"Password", "Your password. After several wrong tries the sign-in is held back for a while."}},
+       {{"User id", "Your user id, in any letter case."},
+        {"Password", "Your password. After several wrong tries the sign-in is held back for a few seconds, longer "
+                     "with each further wrong try; the page says how long."}},
        "Everybody; a visitor without an account may sign up as a public user where the site offers it."},
       {"/Assignments/MyAssignments.asp", "My Issues",
        "The issues of a filter, at first the open issues assigned to you. Tick issues and use the boxes below the "
@@ -61,9 +65,10 @@ std::vector<Text> MakeTexts() {
        "The list of the My Issues page as a CSV file (issues.csv) with the fields of the chosen layout.", {},
        kDownload},
       {"/Search/Search.asp", "Search",
-       "Finds issues by number or by words in their text fields and comments.",
+       "Finds issues by number, or by a text in their text fields and comments.",
        ListFields({{"Issue number", "Opens the list with that one issue, if you may see it."},
-                   {"Words", "Issues whose text holds all of these words."},
+                   {"Words", "Issues whose text fields or comments hold this text as typed: the words together, in "
+                             "this order, not each word on its own."},
                    {"Closed issues too", "Without the tick only open issues are searched."}}),
        kEveryone},
       {"/Search/SearchPrinterFriendly.asp", "Search (printer friendly)",
@@ -79,11 +84,13 @@ std::vector<Text> MakeTexts() {
         {"Resolution, Status", "The state the issue moves to; only the moves the workflow allows are offered."},
         {"Assign To", "Who works on the issue next; \"Automatic (...)\" names the user the workflow chooses."},
         {"Attachments", "The issue's files: click a name to download it; tick a file to remove it when you save."},
-        {"Add files", "Files to attach when you save, a screen capture among them."},
+        {"Add files", "Files to attach when you save, a screen capture among them; with the form they may come to "
+                      "at most 20 MiB, and larger ones are refused before anything is sent."},
         {"Printer friendly...", "The issue as text for printing (in the menu's bottom-left block)."}},
-       std::string_view("Members of the issue's project; a member the workflow does not let change the issue (and "
-                        "a public user) only reads it. New issues: members of a project with the right to create "
-                        "issues.")},
+       std::string_view("Whoever may see the issue (the members of its project, public users for a public project, "
+                        "site administrators every issue). Its assignee, the project's administrators and site "
+                        "administrators may change it; everybody else only reads it. New issues: users whose groups "
+                        "the workflow lets start an issue in one of their projects.")},
       {"/Issues/IssuePrinterFriendly.asp", "Issue (printer friendly)",
        "One issue with its fields, comments and the names of its files, for printing.", {}, kPrinter},
       {"/Issues/Attachment.asp", "Attachment",
@@ -128,7 +135,8 @@ std::vector<Text> MakeTexts() {
        "A bar chart of how the issues spread over the values of one field (priority, severity, module, ...).",
        {{"Distribution", "The field whose values make the bars."},
         {"Project", "One project, or every project you may see."},
-        {"Open issues only", "Without the tick closed issues are counted too."}},
+        {"Open issues only", "Without the tick closed issues are counted too. The chosen field stays, except the "
+                             "status, which is counted over all issues only."}},
        kTeam},
       {"/Reports/DistributionData.asp", "Distribution data", "The figures the distribution chart draws.", {},
        kDataPage},
@@ -138,23 +146,30 @@ std::vector<Text> MakeTexts() {
        "Your own account: name, e-mail address and password.",
        {{"Name", "Your name as others see it."},
         {"E-Mail", "Where notifications are sent; may be blank."},
-        {"Receive e-mail", "Whether the site sends you notification e-mails."},
-        {"Password, Confirm password", "A new password, typed twice; leave both blank to keep the current one."},
-        {"Secret question, Answer", "Used to prove who you are when you have forgotten your password."}},
+        {"E-mail notifications", "Whether the site sends you notification e-mails."},
+        {"New password, New password again",
+         "A new password, typed twice; leave both blank to keep the current one."},
+        {"Secret question, New answer",
+         "Used to prove who you are when you have forgotten your password; a blank answer keeps the current one, "
+         "and an answer needs a question."}},
        kEveryone},
       {"/User/Personalize.asp", "Settings of My Issues",
-       "How the My Issues page starts for you.",
+       "How the My Issues page starts for you, how many issues a page of the release notes shows, and your layouts "
+       "of the issue lists; each of the three is saved on its own.",
        {{"Issues per page", "How many issues one page of the list shows (1 to 1000)."},
         {"Default project", "The project the list starts with."},
         {"Default filter", "The filter the list starts with."},
         {"Default layout", "The layout the list starts with."},
-        {"Layouts", "Your layouts of the issue lists: which fields in which rows; \"Default\" cannot be removed."}},
+        {"Release notes settings", "How many issues one page of each release notes list shows."},
+        {"Layouts", "Your layouts of the issue lists: which fields in which rows. Click a layout to change it; tick "
+                    "layouts and delete them. Your last layout cannot be deleted."}},
        kEveryone},
       {"/User/Layout.asp", "Layout",
        "One of your layouts of the issue lists: which fields its rows show, in which order.",
-       {{"Layout name", "The name the lists offer it by; a new layout needs a name of its own."},
-        {"Number of fields", "How many field boxes the layout has."},
-        {"Fields", "The issue field each place of the layout shows."}},
+       {{"Name", "The name the lists offer it by, unique among your layouts: at most 20 characters for a new layout. "
+                  "The layout \"Default\" keeps its name."},
+        {"Fields", "One row of boxes per row of the list: choose a field in a box and the next box of the row opens. "
+                   "Rows and boxes left empty are left out."}},
        kEveryone},
       {"/User/PersonalizeSearch.asp", "Settings of Search",
        "How the search list shows its results for you.",
@@ -174,10 +189,10 @@ std::vector<Text> MakeTexts() {
       {"/User/SignUp.asp", "Sign up",
        "Creates an account for a visitor: a public user, who sees the public projects and may enter issues "
        "there.",
-       {{"User Id", "The id you will sign in with: letters, digits and a few signs."},
+       {{"User id", "The id you will sign in with: it begins with a letter and holds only letters and digits."},
         {"Name", "Your name as others see it."},
         {"E-Mail", "Where notifications are sent."},
-        {"Password, Confirm password", "Your password, typed twice."},
+        {"Password, Password again", "Your password, typed twice."},
         {"Secret question, Answer", "Required: they prove who you are when you have forgotten your password."}},
        "Everybody, without signing in."},
 
@@ -204,45 +219,56 @@ std::vector<Text> MakeTexts() {
       // ---- administration: users and groups
       {"/Setup/Users.asp", "Users",
        "Every user of the site. Click a user id to change the account; tick users and delete them.",
-       {{"Tick boxes", "The users that Delete removes (with their memberships and settings)."},
-        {"New user", "Opens an empty account."}},
+       {{"Tick boxes", "The users that Delete removes, with their memberships, leads, layouts and filters. A user to "
+                        "whom an issue is or was assigned cannot be deleted, nor the last site administrator."},
+        {"New user...", "Opens an empty account."}},
        kSiteAdmins},
       {"/Setup/User.asp", "User",
        "One account: its details, its rights and its groups.",
-       {{"User Id", "The id the user signs in with; it cannot be changed later."},
+       {{"Id", "The id the user signs in with: it begins with a letter and holds only letters and digits; it cannot "
+                "be changed later."},
         {"Name, E-Mail", "The user's name and address for notifications."},
-        {"Public user", "A public user sees only the public projects."},
         {"Site administrator", "May change every setting of the site."},
-        {"Receive e-mail", "Whether the site sends the user notification e-mails."},
-        {"Password, Confirm password", "A new password, typed twice; blank keeps the current one."},
-        {"Secret question, Answer", "For the user to prove who he is."},
+        {"Public user", "A public user sees only the public projects; a site administrator cannot be one."},
+        {"E-mail notifications", "Whether the site sends the user notification e-mails."},
+        {"Password, Password again", "The password, typed twice; on a stored user blank keeps the current one."},
+        {"Secret question, Answer", "For the user to prove who he is; a blank answer keeps a stored user's one."},
         {"Groups", "The groups the user belongs to; the workflow gives rights to groups."}},
        kSiteAdmins},
       {"/Setup/Groups.asp", "Groups",
        "The groups of users the workflow gives its rights to. Tick groups and delete them.",
-       {{"Tick boxes", "The groups that Delete removes."}, {"New group", "Opens an empty group."}}, kSiteAdmins},
-      {"/Setup/Group.asp", "Group", "One group of users.",
-       {{"Group code", "The group's name, as the workflow and the user pages show it."}}, kSiteAdmins},
+       {{"Tick boxes", "The groups that Delete removes, with their members' memberships, their leads and their places "
+                        "in the workflow."},
+        {"New group...", "Opens an empty group."}},
+       kSiteAdmins},
+      {"/Setup/Group.asp", "Group",
+       "One group of users: a new group's code, or a stored group with its members (who are set on each user's "
+       "page).",
+       {{"Group", "The group's code (at most 20 characters), as the workflow and the user pages show it."},
+        {"Members", "The users in the group; click one to open the user's page."}},
+       kSiteAdmins},
 
       // ---- administration: projects
       {"/Setup/Projects.asp", "Projects",
-       "The projects of the site. Click a code to change a project; tick projects and delete them with all their "
-       "issues.",
+       "The projects you administer (a site administrator: every project). Click a project to change it; tick "
+       "projects and delete them with all their issues; make a new project.",
        {{"Tick boxes", "The projects that Delete removes, with their issues, history, comments and files."},
-        {"New project", "Opens an empty project (site administrators)."}},
-       kAdmins},
+        {"New project...", "Opens an empty project, for any site or project administrator."}},
+       kProjectAdmins},
       {"/Setup/Project.asp", "Project",
-       "One project: its description, who works in it and with which rights.",
-       {{"Project code", "The project's short name; it cannot be changed later."},
+       "One project, new or stored: its description, who works in it and with which rights.",
+       {{"Project", "The project's code (its short name); it cannot be changed later."},
         {"Description", "What the project is about."},
-        {"Public", "Public users may see the project's issues, treated as members of the group below."},
-        {"Public members of group", "The group whose rights public users have in the project."},
-        {"E-mail", "Whether the project's changes send notification e-mails."},
-        {"Members", "The users who work in the project."},
-        {"Override workflow", "Members who may make any move of the workflow."},
-        {"Project administrator", "Members who administer the project."},
-        {"Group leads", "For each group, the member who leads it in this project."}},
-       kAdmins},
+        {"Public users may use it", "Public users may see the project's issues, treated as members of the group "
+                                    "below."},
+        {"Public users count as members of", "The group whose rights public users have in the project."},
+        {"E-mail notifications", "Whether the project's changes send notification e-mails."},
+        {"Members", "The users who work in the project: Member, Overrides workflow (members who may make any move of "
+                    "the workflow; on a stored project) and Project administrator (members who administer it)."},
+        {"Group leads", "For each group, the user who leads it in this project; a lead not yet in the group joins "
+                        "it."},
+        {"Modules...", "The values of the project's module field (on a stored project)."}},
+       kProjectAdmins},
       {"/Setup/ProjectModules.asp", "Project modules",
        "The modules of a project: the values its issues' module field offers.",
        {{"Module", "A module's name; a module issues still use cannot be removed."}}, kAdmins},
@@ -252,24 +278,25 @@ std::vector<Text> MakeTexts() {
        {{"Tick boxes", "The rules that Delete removes."}, {"New rule", "Opens an empty rule."}}, kAdmins},
       {"/Setup/EMailNotification.asp", "E-Mail Notification",
        "One notification rule.",
-       {{"Rule name", "The rule's name."},
+       {{"Name", "The rule's name."},
         {"Active", "Only active rules send messages."},
         {"Event", "Issue created, issue assigned to a user, issue updated, or one workflow action."},
-        {"Workflow action", "For the workflow-action event: the move that sends the message."},
-        {"Recipient", "The assignee, the creator, the previous assignee, an issue field holding an address, or a "
-                      "given address."},
+        {"Workflow action", "For the workflow-transition event: the move that sends the message."},
+        {"Recipient", "The assignee, the creator, the previous assignee, an issue field holding an address (Issue "
+                      "field), or a given address (E-Mail address)."},
         {"Template", "The message sent."}},
        kAdmins},
       {"/Setup/CustomCodes.asp", "Code table values",
        "The values of one code table (the Table of the address): the choices a list field of the issues offers. "
        "Click a value to change it; tick values and delete them.",
-       {{"Tick boxes", "The values that Delete removes; a value still in use is refused."},
+       {{"Tick boxes", "The values that Delete removes; a value still in use is refused, and the last value of "
+                        "a list stays."},
         {"New value", "Opens an empty value."}},
        std::string_view("Site administrators; for a table whose values vary by project, project administrators "
                         "too.")},
       {"/Setup/CustomCode.asp", "Code table value",
        "One value of a code table. Renaming a value renames it in every issue that holds it.",
-       {{"Value", "The code, at most 50 characters."},
+       {{"Value", "The code, at most 50 characters (the box is named after the table's values, such as Module)."},
         {"Sort order", "Its place in the list, where the table is not sorted by the values themselves."}},
        std::string_view("Site administrators; for a table whose values vary by project, project administrators "
                         "too.")},
@@ -277,8 +304,8 @@ std::vector<Text> MakeTexts() {
       // ---- administration: customize
       {"/Setup/SiteEntryForm.asp", "Customize: Data Entry Form",
        "The layout of the issue entry form: rows of up to five fields.",
-       {{"Fields per row", "How many cells of the row are used; a row left blank is not shown."},
-        {"Cells", "The field of each cell; the project field must be on the form."}},
+       {{"Fields used", "How many of the row's boxes are used; a row left blank is not shown."},
+        {"Field 1 to Field 5", "The field of each box; the project field must be on the form."}},
        kSiteAdmins},
       {"/Setup/SiteCustomCodes.asp", "Customize: Code Tables",
        "The code tables of the site: the lists of values that list fields offer. Click a table to change it; tick "
@@ -290,11 +317,12 @@ std::vector<Text> MakeTexts() {
        "One code table.",
        {{"Table name", "The table's name; it cannot be changed later."},
         {"Name (plural, singular)", "How the pages name the table and one of its values."},
-        {"Varies by project", "Each project has values of its own."},
-        {"Description", "What the table holds."},
-        {"Value column", "The name of the column that holds the values."},
-        {"Sort order column", "Values are sorted by a number of their own instead of by themselves."},
-        {"Default sort order", "Ascending or descending."}},
+        {"Separate entries for each project", "Each project has values of its own; it cannot be changed later."},
+        {"Purpose", "What the table holds."},
+        {"Value field name", "The name of the column that holds the values."},
+        {"Default sort order", "Ascending or descending."},
+        {"Requires a separate sort order field",
+         "Values are sorted by a number of their own instead of by themselves."}},
        kSiteAdmins},
       {"/Setup/SiteCustomFields.asp", "Customize: Issue Fields",
        "The fields of the issues. Click a field to change it; tick fields and delete them with their values.",
@@ -306,48 +334,55 @@ std::vector<Text> MakeTexts() {
        {{"Field name", "The field's name; it cannot be changed later."},
         {"Caption", "The label the forms and lists show."},
         {"Description", "Shown as the field's hint in the filters."},
-        {"Kind", "Text (with its number of lines and its length, or as a log of comments), a list of a code "
-                 "table's values, or a check box."}},
+        {"Data type", "Text (with its number of lines and its maximum size, or kept as a log of entries), a list of "
+                      "a code table's values, or a check box; it cannot be changed later, a text's size can."}},
        kSiteAdmins},
       {"/Setup/EMailTemplates.asp", "Customize: E-Mail Templates",
        "The messages the notification rules send. Click a template to change it; tick templates and delete them.",
-       {{"Tick boxes", "The templates that Delete removes; a template a rule uses is refused."},
+       {{"Tick boxes", "The templates that Delete removes; a template that a rule or a waiting notification uses "
+                        "is refused."},
         {"New template", "Opens an empty template."}},
        kSiteAdmins},
       {"/Setup/EMailTemplate.asp", "Customize: E-Mail Template",
        "One message: its subject and its text for each part of the message.",
-       {{"Template name", "The template's name; it cannot be changed later."},
+       {{"Name", "The template's name; it cannot be changed later."},
         {"Subject", "The subject line; it may hold the issue's fields."},
-        {"Parts", "The message's text for each of its parts (such as HTML and plain text)."}},
+        {"Text part, HTML part", "The message's text for each of its parts: plain text and HTML."}},
        kSiteAdmins},
 
       // ---- administration: system
       {"/Setup/SiteEMailServer.asp", "System: Outgoing E-Mail",
        "How the site sends its notification e-mails.",
-       {{"E-mail enabled", "Whether the site sends notifications at all."},
+       {{"E-Mail notifications", "Whether the site sends notifications at all."},
         {"SMTP server, Port", "The mail server the messages go to."},
-        {"SMTP user, Password", "The sign-in at the mail server, if it asks for one; the password is never shown."},
+        {"User id, Password", "The sign-in at the mail server, if it asks for one; the password is never shown, and a "
+                              "blank one keeps it."},
         {"From address", "The sender of the messages."},
         {"Website URL", "The site's address, for the links to issues in the messages."},
-        {"Send timeout, Delivery attempts", "How long one delivery may take and how often it is tried."},
+        {"Delivery timeout (seconds), Delivery attempts",
+         "How long one delivery may take and how often it is tried."},
         {"Delivery frequency", "How often waiting messages are sent."}},
        kSiteAdmins},
       {"/Setup/EMailServer.asp", "System: Test E-Mail",
-       "Sends a test message with the outgoing e-mail settings and shows the mail server's dialogue.",
-       {{"Address", "Where the test message goes."}}, kSiteAdmins},
+       "Sends a test message with the outgoing e-mail settings and shows the mail server's dialogue, then the log "
+       "of the notifications queued and sent.",
+       {{"Send to", "Where the test message goes."}}, kSiteAdmins},
       {"/Setup/SiteBackup.asp", "System: Database Backup",
        "When the site's database is backed up, where to, and how long backups are kept; a backup can also be "
        "made at once.",
-       {{"Back up the database", "Whether backups run on their schedule."},
-        {"Frequency, Time", "Every day up to every seven days, at a whole hour."},
+       {{"Scheduled backups", "Whether backups run on their schedule."},
+        {"Every, At", "Every day up to every seven days, at a whole hour."},
         {"Backup folder", "The folder on the server that receives the backups and their reports."},
-        {"Remove old backups, Retention", "Whether backups older than one to eight weeks are deleted."},
+        {"Old backups", "Whether backups older than one to eight weeks are deleted."},
         {"History", "The backups made so far, with their reports."}},
        kSiteAdmins},
       {"/Setup/SiteRestore.asp", "System: Database Restore",
-       "Replaces the site's database with one of its backups. The backup is checked first and the current "
-       "content is kept in a safety copy; everybody else is signed out.",
-       {{"Backup", "The backup to restore, from the list of available backups."}}, kSiteAdmins},
+       "Replaces the site's database with one of its backups, after you confirm. The backup is checked first (that "
+       "it is a whole backup of this site, of a version the site can read) and a safety copy of the current content "
+       "is written to the backup folder.",
+       {{"Restore...", "Chooses a backup of the list and asks you to confirm; whatever changed since that backup is "
+                       "lost."}},
+       kSiteAdmins},
   };
 }
 

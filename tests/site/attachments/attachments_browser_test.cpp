@@ -232,4 +232,70 @@ TEST_F(AttachmentsBrowserTest, FilesTooLargeToSendAreRefusedInThePageWithTheForm
   EXPECT_TRUE(other->Exceptions().empty()) << other->Exceptions().front();
 }
 
+// Help texts corrected to say what their pages do, as the help window shows them: a field's
+// meaning, or the page's purpose or users.
+TEST_F(AttachmentsBrowserTest, TheHelpTextsSayWhatTheirPagesDo) {
+  struct Said {
+    std::string path, part, text;  // part: a field's name, "purpose" or "who"
+  };
+  const Said said[] = {
+      {"/Setup/Projects.asp", "purpose",
+       "The projects you administer (a site administrator: every project). Click a project to change it; tick "
+       "projects and delete them with all their issues; make a new project."},
+      {"/Setup/Projects.asp", "New project...", "Opens an empty project, for any site or project administrator."},
+      {"/Setup/Projects.asp", "who",
+       "Site administrators, and project administrators for the projects they administer; any of them may make a new "
+       "project. Anybody else is refused."},
+      {"/User/SignUp.asp", "User id",
+       "The id you will sign in with: it begins with a letter and holds only letters and digits."},
+      {"/Search/Search.asp", "Words",
+       "Issues whose text fields or comments hold this text as typed: the words together, in this order, not each "
+       "word on its own."},
+      {"/User/Personalize.asp", "Layouts",
+       "Your layouts of the issue lists: which fields in which rows. Click a layout to change it; tick layouts and "
+       "delete them. Your last layout cannot be deleted."},
+      {"/User/Layout.asp", "Name",
+       "The name the lists offer it by, unique among your layouts: at most 20 characters for a new layout. The "
+       "layout \"Default\" keeps its name."},
+      {"/Issues/Issue.asp", "who",
+       "Whoever may see the issue (the members of its project, public users for a public project, site "
+       "administrators every issue). Its assignee, the project's administrators and site administrators may change "
+       "it; everybody else only reads it. New issues: users whose groups the workflow lets start an issue in one of "
+       "their projects."},
+      {"/Issues/Issue.asp", "Add files",
+       "Files to attach when you save, a screen capture among them; with the form they may come to at most 20 MiB, "
+       "and larger ones are refused before anything is sent."},
+      {"/Setup/Users.asp", "Tick boxes",
+       "The users that Delete removes, with their memberships, leads, layouts and filters. A user to whom an issue "
+       "is or was assigned cannot be deleted, nor the last site administrator."},
+      {"/Setup/SiteRestore.asp", "purpose",
+       "Replaces the site's database with one of its backups, after you confirm. The backup is checked first (that "
+       "it is a whole backup of this site, of a version the site can read) and a safety copy of the current content "
+       "is written to the backup folder."},
+      {"/Default.asp", "Password",
+       "Your password. After several wrong tries the sign-in is held back for a few seconds, longer with each further "
+       "wrong try; the page says how long."},
+  };
+  auto alice = SignedIn("alice");
+  for (const Said& s : said) {
+    ASSERT_EQ(alice->Navigate(site.Url("/Help" + s.path)), 200) << s.path;
+    const Json shown = alice->Evaluate(
+        "({purpose: HelpPurpose.innerText, who: HelpWho.innerText.replace(/^Who may use it: /, ''),"
+        " fields: Object.fromEntries([...document.querySelectorAll('#HelpFields tr')]"
+        ".map(r => [r.cells[0].innerText, r.cells[1].innerText]))})");
+    const Json& text = s.part == "purpose" || s.part == "who" ? shown[s.part] : shown["fields"][s.part];
+    EXPECT_EQ(text, s.text) << s.path << ": " << s.part;
+  }
+
+  // As the Projects text says, a project administrator who is no site administrator makes a project.
+  alice->Navigate(site.Url("/Setup/Projects.asp"));
+  alice->ClickAndWait("#NewRecord");
+  alice->Type("#ProjectCode", "Gamma");
+  alice->Type("#ProjectDescription", "A project of alice's");
+  alice->ClickAndWait("#cmdSave");
+  EXPECT_EQ(alice->Path(), "/APP/Setup/Projects.asp");
+  EXPECT_EQ(Text("select count(*) from Projects where ProjectCode = 'Gamma'"), "1");
+  EXPECT_TRUE(alice->Exceptions().empty()) << alice->Exceptions().front();
+}
+
 }  // namespace
