@@ -11,6 +11,8 @@ namespace {
 constexpr std::string_view kEveryone = "Every signed-in user.";
 constexpr std::string_view kTeam =
     "Every signed-in user except public users (the menu shows them no Reports group).";
+constexpr std::string_view kReport =
+    "Every signed-in user; the menu shows the Reports group to everybody but public users.";
 constexpr std::string_view kSiteAdmins = "Site administrators only; anybody else is refused.";
 constexpr std::string_view kAdmins =
     "Site administrators, and project administrators for the projects they administer; anybody else is refused.";
@@ -120,7 +122,7 @@ std::vector<Text> MakeTexts() {
                    {"Previous release", "The release the corrected issues are counted from."},
                    {"Known issues, Corrected issues", "The layout of each of the two lists."},
                    {"Download fixed..., Download known...", "Either list as a CSV file."}}),
-       kTeam},
+       kReport},
       {"/Reports/ReleaseNotesPrinterFriendly.asp", "Release Notes (printer friendly)",
        "Both lists of the release notes, whole, without the menu.", {}, kPrinter},
       {"/Reports/ReleaseNotesDownload.asp", "Release Notes (download)",
@@ -129,7 +131,7 @@ std::vector<Text> MakeTexts() {
        "A chart of how the number of issues developed over a period.",
        {{"Project", "One project, or every project you may see."},
         {"Period", "How far back the chart goes, from today to the last 90 days or all dates."}},
-       kTeam},
+       kReport},
       {"/Reports/TrendData.asp", "Trend data", "The figures the trend chart draws.", {}, kDataPage},
       {"/Reports/IssueDistribution.asp", "Issue Distribution",
        "A bar chart of how the issues spread over the values of one field (priority, severity, module, ...).",
@@ -137,7 +139,7 @@ std::vector<Text> MakeTexts() {
         {"Project", "One project, or every project you may see."},
         {"Open issues only", "Without the tick closed issues are counted too. The chosen field stays, except the "
                              "status, which is counted over all issues only."}},
-       kTeam},
+       kReport},
       {"/Reports/DistributionData.asp", "Distribution data", "The figures the distribution chart draws.", {},
        kDataPage},
 
@@ -187,8 +189,8 @@ std::vector<Text> MakeTexts() {
         {"Advanced filter", "A condition typed in SQL on the issue fields instead of the wizard's criteria."}},
        kEveryone},
       {"/User/SignUp.asp", "Sign up",
-       "Creates an account for a visitor: a public user, who sees the public projects and may enter issues "
-       "there.",
+       "Creates an account for a visitor: a public user, who sees the public projects and works in them as "
+       "each project's group for public users may.",
        {{"User id", "The id you will sign in with: it begins with a letter and holds only letters and digits."},
         {"Name", "Your name as others see it."},
         {"E-Mail", "Where notifications are sent."},
@@ -209,7 +211,9 @@ std::vector<Text> MakeTexts() {
                   "groups that may create issues in it and its team leads."},
         {"Action", "A move between two states: its name, the groups allowed to make it, who may be assigned, and "
                    "whether an automatic assignment is offered."},
-        {"Save", "Stores the diagram; issues keep their states, with their valid and fixed flags brought in line."}},
+        {"Save", "Stores the diagram; issues keep their states, with their valid and fixed flags brought in line. "
+                 "A notification rule for a workflow transition follows the action between the same two states; "
+                 "a rule left without one is deleted."}},
        std::string_view("Site administrators; everybody else sees the diagram to read.")},
       {"/Setup/WorkflowData.asp", "Workflow data", "The workflow diagram as the diagram control loads it.", {},
        "Read by the workflow diagram, not opened by hand; every signed-in user."},
@@ -275,7 +279,11 @@ std::vector<Text> MakeTexts() {
       {"/Setup/EMailNotifications.asp", "E-Mail Notifications",
        "The rules that decide who is mailed about what, for one project or for all projects. Click a rule to "
        "change it; tick rules and delete them.",
-       {{"Tick boxes", "The rules that Delete removes."}, {"New rule", "Opens an empty rule."}}, kAdmins},
+       {{"Project", "The project whose rules are listed; \"All projects\" (the rules for every project) only for "
+                     "site administrators."},
+        {"Tick boxes", "The rules that Delete removes."},
+        {"New rule...", "Opens an empty rule for the project shown."}},
+       kAdmins},
       {"/Setup/EMailNotification.asp", "E-Mail Notification",
        "One notification rule.",
        {{"Name", "The rule's name."},
@@ -326,7 +334,8 @@ std::vector<Text> MakeTexts() {
        kSiteAdmins},
       {"/Setup/SiteCustomFields.asp", "Customize: Issue Fields",
        "The fields of the issues. Click a field to change it; tick fields and delete them with their values.",
-       {{"Tick boxes", "The fields that Delete removes, with every issue's value of them."},
+       {{"Tick boxes", "The fields that Delete removes, with every issue's value of them and their places in the "
+                        "layouts, the entry form and the workflow; the project field cannot be deleted."},
         {"New field", "Opens an empty field."}},
        kSiteAdmins},
       {"/Setup/SiteCustomField.asp", "Customize: Issue Field",

@@ -272,6 +272,8 @@ TEST_F(AttachmentsBrowserTest, TheHelpTextsSayWhatTheirPagesDo) {
        "Replaces the site's database with one of its backups, after you confirm. The backup is checked first (that "
        "it is a whole backup of this site, of a version the site can read) and a safety copy of the current content "
        "is written to the backup folder."},
+      {"/Reports/IssueDistribution.asp", "who",
+       "Every signed-in user; the menu shows the Reports group to everybody but public users."},
       {"/Default.asp", "Password",
        "Your password. After several wrong tries the sign-in is held back for a few seconds, longer with each further "
        "wrong try; the page says how long."},
