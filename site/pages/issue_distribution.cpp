@@ -63,14 +63,23 @@ void IssueDistributionPage(PageContext& page) {
                        {"UserId", page.UserId()},
                        {"ProjectId", std::to_string(projectId)},
                        {"GraphData", chosen}});
+  // A box changed before the control library has taken the chart waits for it: the chart then
+  // starts from what the boxes show.
   body +=
       "<script>\r\n"
       "function SetChart(name, value) {\r\n"
       "  var chart = document.getElementById('ChartBar1');\r\n"
+      "  if (!chart.UpdateGraph) return;\r\n"
       "  chart[name] = value;\r\n"
       "  chart.UpdateGraph();\r\n"
-      "}\r\n" +
-      UpdateOnReady("ChartBar1") + "</script>\r\n";
+      "}\r\n"
+      "document.addEventListener('tamsoloready', function () {\r\n"
+      "  var chart = document.getElementById('ChartBar1');\r\n"
+      "  chart.GraphData = document.getElementById('GraphData').value;\r\n"
+      "  chart.ProjectId = document.getElementById('ProjectId').value;\r\n"
+      "  chart.UpdateGraph();\r\n"
+      "});\r\n"
+      "</script>\r\n";
   page.SendPage("Issue Distribution", body);
 }
 
