@@ -392,6 +392,8 @@ std::shared_ptr<ado::Recordset> FilteredList(Database& db, int32_t projectId, co
   query.rowsOf =
       "SELECT  Projects.ProjectCode, Issues.* FROM PageIds CROSS JOIN Issues ON Issues.IssueId = PageIds.IssueId "
       "INNER JOIN Projects ON Issues.ProjectId = Projects.ProjectId ORDER BY PageIds.Position";
+  // The ids' statement has one column: a place among the list's columns means nothing there.
+  if (outsideOrder && sqlguard::HasPlaceKey(orderBy)) query.ids.clear();
   // Every issue has its project and its codes (keys and triggers see to it), so the joins drop no
   // row: a list of the whole site or one project whose condition names nothing of Projects counts Issues
   // with the joins its condition needs only (an index of Issues alone, for the standard filters).
@@ -406,15 +408,26 @@ std::shared_ptr<ado::Recordset> FilteredList(Database& db, int32_t projectId, co
   query.virtualTables = filter.virtualTables;
   query.pageSize = 10;
   std::shared_ptr<ado::Recordset> rs;
-  bool timedOut = false;
-  auto failure = db.Trap([&] { rs = ReadPaged(db, query, timedOut); });
-  if (failure) {
-    db.Fail(timedOut && outside        ? std::string("Invalid criteria (the criteria take too long to run).")
-            : timedOut && outsideOrder ? std::string("Invalid sort order (the sort order takes too long to run).")
-                                       : db.UnexpectedReport(*failure));
-    return nullptr;
+  PagedFailure read;
+  auto failure = db.Trap([&] { rs = ReadPaged(db, query, read); });
+  if (!failure) return rs;
+  // The count holds the condition and not the order: what it refuses is the condition's.
+  const bool criteria = outside && (!outsideOrder || read.inCount);
+  if (read.timedOut && (outside || outsideOrder)) {
+    db.Fail(criteria ? "Invalid criteria (the criteria take too long to run)."
+                     : "Invalid sort order (the sort order takes too long to run).");
+  } else if (read.refused && (outside || outsideOrder)) {
+    // Text from outside that the checks let through and the engine did not take: the caller's
+    // mistake, told in our words; the engine's go to the log.
+    LogInputFault(kClass, "GetFilteredIssuesRs",
+                  (criteria ? "the criteria '" + filter.condition : "the sort order '" + orderBy) + "': " +
+                      read.engineText);
+    db.Fail(criteria ? "Invalid criteria (the list cannot be filtered by them)."
+                     : "Invalid sort order (the list cannot be sorted by it).");
+  } else {
+    db.Fail(db.UnexpectedReport(*failure));
   }
-  return rs;
+  return nullptr;
 }
 
 }  // namespace

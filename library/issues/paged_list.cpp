@@ -5,6 +5,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 #include "core/database.h"
@@ -138,6 +139,13 @@ class ListRows : public ado::RowSource {
     return r.rows == 1 ? static_cast<size_t>(r.cells.IntegerAt(0)) : 0;
   }
 
+  // The engine's refusal of the last statement's text (an SQL error or the scope's denial), or none.
+  std::optional<std::string> Refusal() const {
+    const ado::ErrorInfo* e = reader_->ErrorList().First();
+    if (!e || ((e->engineCode & 0xFF) != SQLITE_ERROR && (e->engineCode & 0xFF) != SQLITE_AUTH)) return std::nullopt;
+    return e->description;
+  }
+
  private:
   // An open statement read a stretch at a time, and the row it stopped before.
   struct Walker {
@@ -225,17 +233,36 @@ class ListRows : public ado::RowSource {
 
 }  // namespace
 
-std::shared_ptr<ado::Recordset> ReadPaged(Database& db, const PagedQuery& query, bool& timedOut) {
-  timedOut = false;
+std::shared_ptr<ado::Recordset> ReadPaged(Database& db, const PagedQuery& query, PagedFailure& failure) {
+  failure = {};
   ado::Connection& main = db.Connection();
   auto reader = Readers::Instance().Take(main);
   reader->SetCommandTimeout(main.CommandTimeout());
   auto rows = std::make_shared<ListRows>(std::move(reader), query);
-  const size_t total = rows->Count(timedOut);
-  if (query.orderFromOutside) rows->Rows(0, 1, timedOut);
-  // No row yet, only the fields: the first page is read when reached, with the page size the
-  // caller sets by then.
-  ado::ResultSet first = rows->Rows(0, 0, timedOut);
+  auto refused = [&](bool inCount) {
+    failure.inCount = inCount;
+    if (std::optional<std::string> text = rows->Refusal()) {
+      failure.refused = true;
+      failure.engineText = std::move(*text);
+    }
+  };
+  size_t total = 0;
+  try {
+    total = rows->Count(failure.timedOut);
+  } catch (...) {
+    refused(true);
+    throw;
+  }
+  ado::ResultSet first;
+  try {
+    if (query.orderFromOutside) rows->Rows(0, 1, failure.timedOut);
+    // No row yet, only the fields: the first page is read when reached, with the page size the
+    // caller sets by then.
+    first = rows->Rows(0, 0, failure.timedOut);
+  } catch (...) {
+    refused(false);
+    throw;
+  }
   auto rs = std::make_shared<ado::Recordset>();
   rs->SetPageSize(query.pageSize);
   rs->OpenPaged(std::move(first), total, rows, ado::adLockBatchOptimistic, query.select);

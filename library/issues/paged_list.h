@@ -44,8 +44,18 @@ struct PagedQuery {
   int32_t pageSize = 10;
 };
 
+// Why opening a list failed, beside the error raised.
+struct PagedFailure {
+  bool timedOut = false;  // a statement ran past the time
+  // The engine refused a statement's text (an SQL error, or a read the read-only scope denies),
+  // and whether it was the count's, which holds the condition but not the order.
+  bool refused = false;
+  bool inCount = false;
+  std::string engineText;  // the engine's own words, for the event log
+};
+
 // The recordset (batch-optimistic, row-version criteria, detached, with the page size) over the
-// query's rows; `timedOut` tells when a statement ran past the time. Errors are raised.
-std::shared_ptr<ado::Recordset> ReadPaged(Database& db, const PagedQuery& query, bool& timedOut);
+// query's rows. Errors are raised, and `failure` tells what they were.
+std::shared_ptr<ado::Recordset> ReadPaged(Database& db, const PagedQuery& query, PagedFailure& failure);
 
 }  // namespace brisquel

@@ -302,6 +302,58 @@ std::string CheckSubqueries(const std::vector<Token>& tokens, const Catalogue& c
   return {};
 }
 
+// The words an expression may hold outside parentheses: a sort key is one expression, so words
+// that would end it (FROM, GROUP BY, HAVING, LIMIT, a second direction...) have no place there.
+const NameSet& ExpressionWords() {
+  static const NameSet words = {
+      "and",  "between", "binary", "case", "cast",    "collate", "current_date", "current_time", "current_timestamp",
+      "else", "end",     "escape", "exists", "false", "glob",    "in",           "is",           "isnull",
+      "like", "nocase",  "not",    "notnull", "null", "or",      "rtrim",        "then",         "true",
+      "when",
+  };
+  return words;
+}
+
+// A sort order is a list of sort keys separated by commas, each an expression on the columns of
+// the list (Issues, Projects and the code-table aliases it joins), every key but the last with at
+// most one ASC or DESC: the last takes the list's own direction, which follows it in the
+// statement. Subqueries in parentheses are checked as conditions' are.
+std::string CheckSortKeys(const std::vector<Token>& t, const Catalogue& catalogue) {
+  const std::vector<int> level = Levels(t);
+  auto listTable = [&](std::string_view name) {
+    return EqualsNoCase(name, "Issues") || EqualsNoCase(name, "Projects") || catalogue.aliases.count(name) > 0;
+  };
+  auto listColumn = [&](std::string_view name) {
+    for (const char* table : {"Issues", "Projects"})
+      if (auto it = catalogue.tables.find(table); it != catalogue.tables.end() && it->second.count(name)) return true;
+    return false;
+  };
+  size_t start = 0;
+  for (size_t i = 0; i <= t.size(); ++i) {
+    if (i < t.size() && !(level[i] == 0 && IsSymbol(&t[i], ","))) continue;
+    const bool last = i == t.size();
+    size_t end = i;
+    if (end > start && (IsWord(t[end - 1], "asc") || IsWord(t[end - 1], "desc"))) {
+      if (last) return "the last sort key takes its direction from the sort sequence";
+      --end;
+    }
+    if (start == end) return "incorrect syntax near '" + std::string(end < t.size() ? t[end].text : ",") + "'";
+    for (size_t k = start; k < end; ++k) {
+      if (level[k] != 0 || t[k].kind != Kind::Name || (k > start && IsSymbol(&t[k - 1], "."))) continue;
+      const std::string name(t[k].text);
+      const bool call = k + 1 < end && IsSymbol(&t[k + 1], "(");
+      if (k + 1 < end && IsSymbol(&t[k + 1], ".")) {
+        if (!listTable(name)) return "the list has no table '" + name + "'";
+      } else if (call ? !Functions().count(name) && !IsWord(t[k], "exists") && !IsWord(t[k], "cast")
+                      : !ExpressionWords().count(name) && !listColumn(name)) {
+        return (Keywords().count(name) ? "incorrect syntax near '" : "the list has no column '") + name + "'";
+      }
+    }
+    start = i + 1;
+  }
+  return {};
+}
+
 }  // namespace
 
 bool NoCaseLess::operator()(std::string_view a, std::string_view b) const {
@@ -334,6 +386,21 @@ bool IsColumn(std::string_view text) {
   if (!error.empty()) return false;
   if (t.size() == 1) return t[0].kind == Kind::Name;
   return t.size() == 3 && t[0].kind == Kind::Name && IsSymbol(&t[1], ".") && t[2].kind == Kind::Name;
+}
+
+bool HasPlaceKey(std::string_view orderBy) {
+  std::string error;
+  const std::vector<Token> t = Tokenize(orderBy, error);
+  const std::vector<int> level = Levels(t);
+  // A number alone between the commas of the top level, before any direction.
+  for (size_t i = 0; i < t.size(); ++i) {
+    if (t[i].kind != Kind::Number || level[i] != 0) continue;
+    const bool before = i == 0 || IsSymbol(&t[i - 1], ",");
+    const bool after = i + 1 == t.size() || IsSymbol(&t[i + 1], ",") || IsWord(t[i + 1], "asc") ||
+                       IsWord(t[i + 1], "desc") || IsWord(t[i + 1], "collate");
+    if (before && after) return true;
+  }
+  return false;
 }
 
 bool IsSecretColumn(std::string_view table, std::string_view column) {
@@ -487,6 +554,8 @@ std::string Check(std::string_view text, const Catalogue& catalogue, Fragment ki
     return "unknown name '" + name + "'";
   }
   if (depth != 0) return "incorrect syntax near '('";
+  if (kind == Fragment::OrderBy)
+    if (std::string why = CheckSortKeys(tokens, catalogue); !why.empty()) return why;
   return CheckSubqueries(tokens, catalogue);
 }
 

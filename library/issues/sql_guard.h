@@ -74,6 +74,10 @@ bool IsPlainName(std::string_view name);
 // such a sort order costs no more than the list itself. Any other is an expression from outside.
 bool IsColumn(std::string_view text);
 
+// True when a sort key of the sort order is a column's place among the list's ("2"): a statement
+// with other columns than the list's (the ids of a page) cannot take such an order.
+bool HasPlaceKey(std::string_view orderBy);
+
 // Columns no statement that embeds outside text may read (password hashes, secret answers, the
 // SMTP password, the site secrets).
 bool IsSecretColumn(std::string_view table, std::string_view column);

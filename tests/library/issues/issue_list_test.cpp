@@ -7,6 +7,7 @@
 #include "configuration/issue_form.h"
 #include "core/multipart.h"
 #include "core/recordset_persistence.h"
+#include "eventlog/eventlog.h"
 #include "issue_lists_fixture.h"
 
 namespace brisquel::testing {
@@ -478,10 +479,65 @@ TEST_F(IssueListTest, TheListIsADetachedPagedRecordsetWithTheProjectCodeFirst) {
   EXPECT_EQ(rs->UpdateCriteria(), ado::adCriteriaTimeStamp);
 }
 
-TEST_F(IssueListTest, AMalformedConditionGivesNothingWithTheReport) {
-  auto rs = List("alice", -1, "x:Issues.IssueId = = 1");
-  EXPECT_EQ(rs, nullptr);
-  EXPECT_EQ(db->LastErrorMessage().rfind("An unexpected error has occurred.", 0), 0u) << db->LastErrorMessage();
+// What the checks let through and the engine refuses is told in the list's own sentence, of the
+// criteria or of the sort order, whichever the engine refused; its words go to the log once, as a
+// warning (the caller's mistake), and never to the caller.
+TEST_F(IssueListTest, AConditionOrSortOrderTheEngineRefusesGivesNothingWithOurSentence) {
+  const std::string criteria = "Invalid criteria (the list cannot be filtered by them).";
+  const std::string order = "Invalid sort order (the list cannot be sorted by it).";
+  const std::string subquery = "(select count(*) from IssueComments where IssueComments.IssueId = Issues.IssueId ";
+  struct Case {
+    std::string filter, order, message, logged;
+  };
+  const Case cases[] = {
+      {"x:Issues.IssueId = = 1", "Issues.IssueId", criteria, "near \"=\": syntax error"},
+      {"x:Issues.IssueId = = 1", "Issues.Summary || ''", criteria, "near \"=\": syntax error"},
+      {"x:Issues.IssueId > 0", subquery + "group by having)", order, "near \"having\": syntax error"},
+      {"s:all", subquery + "limit 1 limit 1)", order, "near \"limit\": syntax error"},
+      {"s:all", "abs(Issues.IssueId, 2)", order, "wrong number of arguments to function abs()"},
+      {"s:all", "ProjectId + 1", order, "ambiguous column name: ProjectId"},
+      {"s:all", "Issues.IssueId HAVING 1", "Invalid sort order (incorrect syntax near 'HAVING').", ""},
+      {"s:all", "Issues.Summary desc", "Invalid sort order (the last sort key takes its direction from the sort "
+                                       "sequence).", ""},
+  };
+  auto events = eventlog::CaptureInMemory();
+  for (const Case& c : cases) {
+    events->Clear();
+    EXPECT_EQ(List("alice", -1, c.filter, c.order), nullptr) << c.filter << " " << c.order;
+    EXPECT_EQ(db->LastErrorMessage(), c.message) << c.filter << " " << c.order;
+    const auto logged = events->Events();
+    ASSERT_EQ(logged.size(), c.logged.empty() ? 0u : 1u) << c.filter << " " << c.order;
+    if (c.logged.empty()) continue;
+    EXPECT_EQ(logged[0].type, eventlog::Type::Warning);
+    EXPECT_NE(logged[0].text.find(c.logged), std::string::npos) << logged[0].text;
+  }
+  EXPECT_EQ(FindIssueByTextRs(*db, "alice", -1, true, "Issues.IssueId limit 5", 0, "log"), nullptr);
+  EXPECT_EQ(db->LastErrorMessage(), "Invalid sort order (incorrect syntax near 'limit').");
+  eventlog::SetSink(nullptr);
+}
+
+// Sort keys as the list's headings send them, and lists of them, still sort, either way.
+TEST_F(IssueListTest, SortKeysSortEitherWay) {
+  // Priorities: 1 High, 2 Urgent, 3 Low, 4 Low, 5 Normal, 6 Normal.
+  struct Case {
+    std::string order;
+    int16_t seq;
+    std::vector<int> ids;
+  };
+  const Case cases[] = {
+      {"PriorityCode_Priorities.SortOrder desc, Issues.IssueId", 0, {3, 4, 5, 6, 1, 2}},
+      {"PriorityCode_Priorities.SortOrder asc, Issues.IssueId", 1, {2, 1, 6, 5, 4, 3}},
+      {"Issues.PriorityCode, Issues.IssueId", 1, {1, 4, 3, 6, 5, 2}},
+      {"2", 0, {1, 2, 3, 4, 5, 6}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Ids(List("alice", 1, "s:all", c.order, c.seq)), c.ids) << c.order;
+    auto rs = List("alice", 1, "s:all", c.order, c.seq);
+    ASSERT_NE(rs, nullptr);
+    rs->SetPageSize(2);
+    rs->SetAbsolutePage(2);
+    EXPECT_EQ(rs->Value("IssueId").ToLong(), c.ids[2]) << c.order;
+  }
 }
 
 TEST_F(IssueListTest, TextSearchFindsLiteralTextInFieldsAndComments) {

@@ -83,6 +83,36 @@ TEST_F(SqlGuardTest, FragmentsThatCouldEscapeOrReachOtherDataAreRefused) {
   EXPECT_EQ(Condition("Issues.Summary = 'é' and é = 1"), "incorrect syntax near 'é'");
 }
 
+// A sort order is sort keys on the list's columns, each but the last with one direction: words
+// that would end the expression reach no statement.
+TEST_F(SqlGuardTest, ASortOrderHoldsOnlySortKeys) {
+  auto order = [&](const std::string& text) { return Check(text, catalogue, Fragment::OrderBy); };
+  for (const char* ok : {"Issues.IssueId", "ProjectCode", "Projects.ProjectCode", "PriorityCode_Priorities.SortOrder",
+                         "Issues.Summary || Issues.IssueId", "lower(Issues.Summary) collate nocase",
+                         "Issues.Summary desc, Issues.IssueId", "Issues.Summary ASC , Issues.PriorityCode DESC, 1",
+                         "case when Issues.StatusCode = 'Open' then 0 else 1 end",
+                         "(select count(*) from IssueComments where IssueComments.IssueId = Issues.IssueId)"})
+    EXPECT_EQ(order(ok), "") << ok;
+  const std::pair<const char*, const char*> refused[] = {
+      {"Issues.IssueId HAVING 1", "incorrect syntax near 'HAVING'"},
+      {"Issues.IssueId limit 1", "incorrect syntax near 'limit'"},
+      {"Issues.IssueId group by Issues.Summary", "incorrect syntax near 'group'"},
+      {"Issues.IssueId desc desc, Issues.Summary", "incorrect syntax near 'desc'"},
+      {"Issues.IssueId desc", "the last sort key takes its direction from the sort sequence"},
+      {"Issues.IssueId, Issues.Summary asc", "the last sort key takes its direction from the sort sequence"},
+      {"Issues.IssueId,", "incorrect syntax near ','"},
+      {"Issues.IssueId,, Issues.Summary", "incorrect syntax near ','"},
+      {"desc, Issues.IssueId", "incorrect syntax near 'desc'"},
+      {"Issues.IssueId as Summary", "incorrect syntax near 'as'"},
+      {"distinct Issues.IssueId", "incorrect syntax near 'distinct'"},
+      {"Priorities.SortOrder", "the list has no table 'Priorities'"},
+      {"CommentText", "the list has no column 'CommentText'"},
+      {"Issues.IssueId order by 1", "incorrect syntax near 'order'"},
+      {"select 1", "incorrect syntax near 'select'"},
+  };
+  for (const auto& [text, why] : refused) EXPECT_EQ(order(text), why) << text;
+}
+
 // A subquery could test rows outside the list's scope one yes/no at a time: it may read code
 // tables, and comments only of the issue at hand.
 TEST_F(SqlGuardTest, SubqueriesKeepToCodeTablesAndTheIssuesOwnComments) {
