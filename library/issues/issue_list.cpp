@@ -84,12 +84,14 @@ std::string CodeTableJoins(Database& db, const std::string& condition, const std
               ThrowError(kClass, "GetFilteredIssuesRs",
                          "The code table '" + table + "' of the field '" + field +
                              "' has a name that cannot be joined.");
-            std::string join =
-                " inner join " + table + " as " + alias + " on " + alias + "." + key + " = Issues." + field;
+            // The names quoted: a name SQL keeps for itself is still a column here.
+            const std::string quotedKey = ado::QuoteIdentifier(key);
+            std::string join = " inner join " + ado::QuoteIdentifier(table) + " as " + alias + " on " + alias + "." +
+                               quotedKey + " = Issues." + ado::QuoteIdentifier(field);
             join += r.Flag("VariesByProject") ? " and " + alias + ".ProjectId = Issues.ProjectId " : std::string(" ");
             joins += join;
             if (sqlguard::Mentions(condition, alias)) conditionJoins += join;
-            if (sqlguard::Mentions(orderBy, alias)) codeKeys += alias + "." + key + ", ";
+            if (sqlguard::Mentions(orderBy, alias)) codeKeys += alias + "." + quotedKey + ", ";
           });
   return joins;
 }

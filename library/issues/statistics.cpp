@@ -292,7 +292,8 @@ std::shared_ptr<ado::Recordset> GetDistributionData(Database& db, const std::str
         params.push_back(lists::UserParam(userId));
       }
     }
-    std::string sql = prefix + field + " as " + field + tail + field;
+    const std::string column = ado::QuoteIdentifier(field);
+    std::string sql = prefix + column + " as " + column + tail + column;
 
     std::shared_ptr<ado::Recordset> rs;
     auto failure = db.Trap([&] {

@@ -109,7 +109,7 @@ WordCondition WordSearchCondition(Database& db, const std::string& word, bool us
     out.params.push_back(ado::Param::Text(pattern, 0));
     const std::string index = ado::QuoteIdentifier(s.index);
     if (!s.field.empty()) {
-      const std::string like = "Issues." + s.field + " like ? escape '\\'";
+      const std::string like = "Issues." + ado::QuoteIdentifier(s.field) + " like ? escape '\\'";
       out.sql += query ? "(Issues.IssueId in (select rowid from " + index + " where " + index + " match ?) and " +
                                  like + ") or "
                            : like + " or ";

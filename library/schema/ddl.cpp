@@ -204,7 +204,8 @@ void CreateTable(ado::Connection& c, const Table& t) {
                          "DECLARED"});
   for (const Column& col : t.columns)
     if (col.defaultSql && !col.defaultName.empty()) InsertConstraint(c, DefaultRow(t.name, col));
-  if (ado::HasRowVersion(c.Handle(), t.name)) Exec(c, ado::RowVersionCounterSql() + ado::RowVersionTriggersSql(t.name));
+  if (ado::HasRowVersion(c.Handle(), t.name))
+    Exec(c, ado::RowVersionCounterSql() + ado::RowVersionTriggersSql(t.name, ado::RowKey(c.Handle(), t.name)));
   step.Done();
 }
 
