@@ -35,6 +35,7 @@ CodeTableForm ReadForm(const FormFields& f) {
 }
 
 constexpr const char* kNameRule = " must begin with a letter, and only contain letters, digits or underscores.";
+constexpr const char* kReservedValueColumn = "Field name is reserved, please choose another name.";
 
 // The checks both writers share, from the plural name on; the first problem, or "".
 std::string CheckDescription(const CodeTableForm& p) {
@@ -58,9 +59,11 @@ std::string CheckCreate(const CodeTableForm& p) {
   if (CharLength(p.table) > 40) return "Table name cannot be longer than 40 characters.";
   if (p.table.empty()) return "Table name cannot be blank.";
   if (!FollowsNameRule(p.table)) return std::string("Table name") + kNameRule;
+  if (IsReservedSqlName(p.table)) return "Table name is reserved, please choose another name.";
   if (!p.variesByProject.empty() && !EqualsNoCase(p.variesByProject, "on"))
     return "Invalid value for seperate entries for each project.";
-  return CheckDescription(p);
+  if (std::string problem = CheckDescription(p); !problem.empty()) return problem;
+  return IsReservedSqlName(p.valueColumn) ? kReservedValueColumn : "";
 }
 
 ddl::Table Shape(const CodeTableForm& p, bool varies) {
@@ -152,6 +155,8 @@ bool UpdateCodeTable(Database& db, const std::string& userId, RecordsetPtr rsCod
     if (!IsCodeTable(t.table)) Refuse(NotACodeTable(t.table));
     RequireSqlName(t.table, 40, kMethod);
     RequireSqlName(t.valueColumn, 50, kMethod);
+    // A column that has such a name already keeps it.
+    if (!EqualsNoCase(p.valueColumn, t.valueColumn) && IsReservedSqlName(p.valueColumn)) Refuse(kReservedValueColumn);
 
     rs.SetValue("TableFriendlyName", Variant(p.plural));
     rs.SetValue("TableFriendlyNameSingular", Variant(p.singular));

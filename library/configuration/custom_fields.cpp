@@ -40,8 +40,9 @@ FieldForm ReadForm(const FormFields& f) {
 void CheckName(const std::string& name) {
   if (CharLength(name) > 20) Refuse("Field name cannot be longer than 20 characters.");
   if (name.empty()) Refuse("Field name cannot be blank.");
+  // The column's name in every statement: none that SQL or SQLite keeps for itself.
   if (EqualsNoCase(name, "rsIssue") || EqualsNoCase(name, "PostBackReason") ||
-      (name.size() >= 4 && EqualsNoCase(name.substr(0, 4), "inq_")))
+      (name.size() >= 4 && EqualsNoCase(name.substr(0, 4), "inq_")) || IsReservedSqlName(name))
     Refuse("Field name is reserved, please choose another name.");
   if (!FollowsNameRule(name))
     Refuse("Field name must begin with a letter, and only contain letters, digits or underscores.");

@@ -29,6 +29,9 @@ inline constexpr size_t kCodeColumnNameLimit = 50;
 
 // A letter first, then letters, digits and underscores (ASCII, either case).
 bool FollowsNameRule(std::string_view name);
+// A name SQL and SQLite keep for themselves: a keyword of SQLite's, rowid, oid, _rowid_ or one
+// beginning with sqlite_ (any case). A new field, code table or value column may not take one.
+bool IsReservedSqlName(std::string_view name);
 
 // A catalogue row as catalogued: the table name and its value column already follow the naming
 // rule (at most 40 and 50 characters); the sort column and direction are not checked here.

@@ -6,6 +6,8 @@
 // only ever come from that row, must follow the naming rule of code tables and go into the
 // statement quoted; the sort direction is ASC or DESC. A catalogue row that breaks a rule is
 // refused with an error rather than pasted into SQL.
+#include <sqlite3.h>
+
 #include <cctype>
 #include <optional>
 #include <string>
@@ -82,6 +84,13 @@ bool FollowsNameRule(std::string_view name) {
   for (char c : name)
     if (!letter(c) && !(c >= '0' && c <= '9') && c != '_') return false;
   return true;
+}
+
+bool IsReservedSqlName(std::string_view name) {
+  if (sqlite3_keyword_check(name.data(), static_cast<int>(name.size())) != 0) return true;
+  for (std::string_view own : {"rowid", "oid", "_rowid_"})
+    if (EqualsNoCase(name, own)) return true;
+  return name.size() >= 7 && EqualsNoCase(name.substr(0, 7), "sqlite_");
 }
 
 std::optional<CodeTableRow> FindCodeTableRow(Database& db, const std::string& tableName) {
