@@ -127,7 +127,7 @@ void Host::Dispatch(PageContext& page, const PageSpec& spec) {
     return;
   }
   try {
-    if (post && !CheckPost(page)) return;
+    if (post && !CheckPost(page, spec.form)) return;
     if (!spec.isPublic && !page.SignIn()) {
       GetSignInFormWriter()(page, page.Request().target);
       return;

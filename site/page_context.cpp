@@ -21,10 +21,6 @@ SignInFormWriter& SignInFormSlot() {
   return writer;
 }
 
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-  return s.size() >= prefix.size() && automation::EqualsNoCase(s.substr(0, prefix.size()), prefix);
-}
-
 }  // namespace
 
 void SetMenuWriter(MenuWriter writer) { MenuWriterSlot() = std::move(writer); }
@@ -42,9 +38,9 @@ std::string PageContext::Query(std::string_view name) const {
   return FirstValue(*query_, name).value_or("");
 }
 
-bool PageContext::IsMultipart() const {
-  return StartsWithNoCase(request_.Header("Content-Type"), "multipart/form-data");
-}
+bool PageContext::IsMultipart() const { return IsForm(FormType::Multipart); }
+
+bool PageContext::IsForm(FormType type) const { return IsFormType(request_.Header("Content-Type"), type); }
 
 std::shared_ptr<automation::Object> PageContext::FormData() {
   if (!IsMultipart()) return nullptr;
@@ -80,8 +76,7 @@ std::vector<std::string> PageContext::FormValues(std::string_view name) {
     return out;
   }
   if (!urlForm_) {
-    const bool urlEncoded = StartsWithNoCase(request_.Header("Content-Type"), "application/x-www-form-urlencoded");
-    urlForm_ = urlEncoded ? ParseUrlEncoded(request_.BodyText()) : NameValues{};
+    urlForm_ = IsForm(FormType::UrlEncoded) ? ParseUrlEncoded(request_.BodyText()) : NameValues{};
   }
   for (const auto& [n, v] : *urlForm_)
     if (automation::EqualsNoCase(n, name)) out.push_back(v);
@@ -149,11 +144,16 @@ void PageContext::Redirect(std::string_view location) {
 
 // ---- the forgery check
 
-bool CheckPost(PageContext& page) {
+bool CheckPost(PageContext& page, FormType form) {
   const HttpRequest& req = page.Request();
   // Browsers name the page's origin on every form post; a post without it is not of our pages.
   if (!req.HasHeader("Origin") || req.Header("Origin") != page.SiteHost().OwnOrigin(req)) {
     page.SendPage("Refused", "<p class=ErrorText>This form was sent from another site and has been refused.</p>", 403);
+    return false;
+  }
+  // Before any field is read: a body of another kind would read as a form without fields.
+  if (!page.IsForm(form)) {
+    page.SendPage("Form", "<p class=ErrorText>The form was not sent as a form.</p>", 400);
     return false;
   }
   // The workflow editor's upload carries no form field of its own: its page puts the token in

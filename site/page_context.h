@@ -51,6 +51,8 @@ class PageContext {
   // The posted multipart body as Brisquel.MultipartFormData (Nothing for other bodies).
   std::shared_ptr<automation::Object> FormData();
   bool IsMultipart() const;
+  // Whether the request's body is of the type the page reads (its Content-Type).
+  bool IsForm(FormType type) const;
 
   // A library object by ProgID, and Brisquel.Database connected to the site: one per request, made
   // at its first use (a connection's first statement reads the whole schema), shared by the page
@@ -108,8 +110,9 @@ const SignInFormWriter& GetSignInFormWriter();
 // is at fault, not the site.
 struct MalformedBody {};
 
-// The forgery check of every POST: a foreign or missing Origin, or a signed-in post without its sign-in's
-// "_token", answers 403 and the page does not run. True when the post may go on.
-bool CheckPost(PageContext& page);
+// The check of every POST before its page runs: a foreign or missing Origin answers 403; a body
+// that is not the form the page reads (`form`) answers 400 with a sentence; a signed-in post
+// without its sign-in's "_token" answers 403. True when the post may go on.
+bool CheckPost(PageContext& page, FormType form);
 
 }  // namespace site

@@ -60,6 +60,47 @@ std::optional<std::string> FirstValue(const NameValues& pairs, std::string_view 
   return std::nullopt;
 }
 
+namespace {
+
+// The media type of a Content-Type value ("Multipart/Form-Data; boundary=x" gives
+// "Multipart/Form-Data"), and its parameters after it.
+std::string_view MediaType(std::string_view contentType, std::string_view& parameters) {
+  const size_t semi = contentType.find(';');
+  parameters = semi == std::string_view::npos ? std::string_view() : contentType.substr(semi + 1);
+  return TrimSpacesAndTabs(contentType.substr(0, semi));
+}
+
+// Whether the parameters name a boundary of at least one character.
+bool HasBoundary(std::string_view parameters) {
+  while (!parameters.empty()) {
+    const size_t semi = parameters.find(';');
+    std::string_view item = TrimSpacesAndTabs(parameters.substr(0, semi));
+    parameters = semi == std::string_view::npos ? std::string_view() : parameters.substr(semi + 1);
+    const size_t eq = item.find('=');
+    if (eq == std::string_view::npos || !automation::EqualsNoCase(TrimSpacesAndTabs(item.substr(0, eq)), "boundary"))
+      continue;
+    std::string_view value = TrimSpacesAndTabs(item.substr(eq + 1));
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+    return !value.empty();
+  }
+  return false;
+}
+
+}  // namespace
+
+bool IsFormType(std::string_view contentType, FormType type) {
+  std::string_view parameters;
+  const std::string_view media = MediaType(contentType, parameters);
+  const bool multipart = automation::EqualsNoCase(media, "multipart/form-data") && HasBoundary(parameters);
+  const bool urlEncoded = automation::EqualsNoCase(media, "application/x-www-form-urlencoded");
+  switch (type) {
+    case FormType::Multipart: return multipart;
+    case FormType::UrlEncoded: return urlEncoded;
+    case FormType::Either: return multipart || urlEncoded;
+  }
+  return false;
+}
+
 std::string_view QueryOf(std::string_view target) {
   const size_t q = target.find('?');
   if (q == std::string_view::npos) return {};

@@ -60,6 +60,14 @@ std::optional<std::string> CookieValue(std::string_view header, std::string_view
 NameValues ParseUrlEncoded(std::string_view text);
 // The first value of `name` (names compared without regard to case), or nullopt.
 std::optional<std::string> FirstValue(const NameValues& pairs, std::string_view name);
+// The body a page's posts carry: the browsers' multipart/form-data (the site's own forms and the
+// workflow editor's upload), or application/x-www-form-urlencoded (the sign-in form).
+enum class FormType { Multipart, UrlEncoded, Either };
+// Whether a Content-Type header value names a body of that type: multipart/form-data with a
+// boundary parameter, or application/x-www-form-urlencoded (media types without regard to case,
+// parameters allowed).
+bool IsFormType(std::string_view contentType, FormType type);
+
 // The query string of a request target ("/a.asp?x=1" gives "x=1").
 std::string_view QueryOf(std::string_view target);
 

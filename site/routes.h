@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "site/request.h"
+
 namespace site {
 
 class PageContext;
@@ -22,6 +24,7 @@ using PageFn = std::function<void(PageContext&)>;
 struct PageSpec {
   PageFn get{};   // GET and HEAD
   PageFn post{};  // POST; none: 405
+  FormType form = FormType::Multipart;  // what its posts carry; any other body: 400
   bool isPublic = false;  // answers without a sign-in
   bool prefix = false;    // the path ends in "/" and the route takes every path under it
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "automation/input_fault.h"
 #include "brisquel/encode.h"
 #include "site/host.h"
 #include "site/pages/issue_lists.h"
@@ -145,6 +146,24 @@ ObjectPtr PostedForm(PageContext& page) {
   return form;
 }
 
+
+ObjectPtr PostedImage(PageContext& page, automation::Object& db, std::string_view field, std::string& message) {
+  const std::string image = page.Form(field);
+  if (image.empty()) {
+    message = kDamagedImage;
+    return nullptr;
+  }
+  try {
+    if (ObjectPtr rs = db.Call("rsFromXml", {Variant(image)}).ToObject()) return rs;
+  } catch (const automation::InputFault& e) {
+    message = e.description;  // the library has logged it
+    return nullptr;
+  }
+  message = kDamagedImage;
+  return nullptr;
+}
+
+void Refused(PageContext& page) { page.SetStatus(400); }
 
 bool CallWriter(PageContext& page, automation::Object& db, std::string_view writer, std::vector<Variant> args,
                 std::string_view done, std::string& message) {

@@ -74,6 +74,16 @@ void SendForbidden(PageContext& page);
 // The posted form of a page, or a 400 page with a sentence when the body is not a form.
 ObjectPtr PostedForm(PageContext& page);
 
+// The sentence of a row image that is missing, empty, damaged or not this site's.
+inline constexpr std::string_view kDamagedImage = "The recordset image is damaged or was not made by this site.";
+
+// The signed row image a form carries back in `field`, read by the library (rsFromXml). Nothing,
+// with the sentence in `message`, when the form lacks it or the library refuses it: the page then
+// shows its form again under the sentence with status 400 (Refused) and writes nothing.
+ObjectPtr PostedImage(PageContext& page, automation::Object& db, std::string_view field, std::string& message);
+// A page's refusal of its own form: its form page is already sent; the answer becomes 400.
+void Refused(PageContext& page);
+
 // Calls a writer (by name) with its arguments; on success redirects to `done`, else gives the
 // writer's LastErrorMessage for the page to show above its refilled form.
 bool CallWriter(PageContext& page, automation::Object& db, std::string_view writer,

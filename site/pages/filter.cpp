@@ -4,6 +4,7 @@
 #include "automation/text.h"
 #include "brisquel/encode.h"
 #include "site/host.h"
+#include "site/pages/edit_forms.h"
 #include "site/pages/issue_lists.h"
 #include "site/routes.h"
 
@@ -126,12 +127,21 @@ void FilterPost(PageContext& page) {
   f.advanced = automation::EqualsNoCase(page.Form("AdvancedFilter"), "on");
   f.expression = f.advanced ? page.Form("fqFilterExpression") : page.Form("FilterExpression");
   f.rsImage = page.Form("rsFilter");
-  if (!form) return SendFilter(page, f, "The filter was not sent as a form.");
+  if (!form) {
+    SendFilter(page, f, "The filter was not sent as a form.");
+    return forms::Refused(page);
+  }
   bool saved = false;
-  if (f.rsImage.empty()) {
+  // The edit form (its path names the filter) carries the stored row; only a new filter's has none.
+  if (f.rsImage.empty() && f.originalName.empty()) {
     saved = db->Call("CreateFilter", {Variant(page.UserId()), Variant(form)}).ToBool();
   } else {
-    auto rs = db->Call("rsFromXml", {Variant(f.rsImage)}).ToObject();
+    std::string refusal;
+    auto rs = forms::PostedImage(page, *db, "rsFilter", refusal);
+    if (!rs) {
+      SendFilter(page, f, refusal);
+      return forms::Refused(page);
+    }
     saved = db->Call("UpdateFilter", {Variant(page.UserId()), Variant(rs), Variant(form)}).ToBool();
   }
   if (saved) return page.Redirect(page.Url("/User/Filters.asp"));

@@ -75,8 +75,9 @@ void LogoutPage(PageContext& page) {
   page.Redirect(page.Url("/Default.asp"));
 }
 
-AddPage signIn("/Default.asp", {.get = SignInPage, .post = SignInPost, .isPublic = true});
-AddPage logout("/Logout.asp", {.get = LogoutPage, .post = LogoutPage, .isPublic = true});
+AddPage signIn("/Default.asp",
+               {.get = SignInPage, .post = SignInPost, .form = FormType::UrlEncoded, .isPublic = true});
+AddPage logout("/Logout.asp", {.get = LogoutPage, .post = LogoutPage, .form = FormType::Either, .isPublic = true});
 
 // Every other page asked for without a sign-in answers with the form, and comes back after it.
 const bool signInFormSet = [] {

@@ -32,6 +32,33 @@ TEST(RequestTest, UrlEncodedPairsDecodePlusAndEscapes) {
   EXPECT_EQ(FirstValue(pairs, "missing"), std::nullopt);
 }
 
+TEST(RequestTest, AFormTypeIsItsMediaTypeAndAMultipartBodyNeedsItsBoundary) {
+  struct Case {
+    std::string contentType;
+    bool multipart, urlEncoded;
+  } cases[] = {
+      {"multipart/form-data; boundary=----WebKitFormBoundaryx", true, false},
+      {"Multipart/Form-Data;boundary=\"a b\"", true, false},
+      {"multipart/form-data; charset=utf-8; BOUNDARY=x", true, false},
+      {"multipart/form-data", false, false},
+      {"multipart/form-data; boundary=", false, false},
+      {"multipart/form-data; boundary=\"\"", false, false},
+      {"multipart/form-dataX; boundary=x", false, false},
+      {"multipart/mixed; boundary=x", false, false},
+      {"application/x-www-form-urlencoded", false, true},
+      {"Application/X-WWW-Form-Urlencoded; charset=UTF-8", false, true},
+      {"application/x-www-form-urlencodedX", false, false},
+      {"text/plain", false, false},
+      {"application/json", false, false},
+      {"", false, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsFormType(c.contentType, FormType::Multipart), c.multipart) << c.contentType;
+    EXPECT_EQ(IsFormType(c.contentType, FormType::UrlEncoded), c.urlEncoded) << c.contentType;
+    EXPECT_EQ(IsFormType(c.contentType, FormType::Either), c.multipart || c.urlEncoded) << c.contentType;
+  }
+}
+
 TEST(RequestTest, QueryOfATarget) {
   EXPECT_EQ(QueryOf("/APP/a.asp?x=1&y=2#top"), "x=1&y=2");
   EXPECT_EQ(QueryOf("/APP/a.asp"), "");

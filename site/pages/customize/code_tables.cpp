@@ -113,17 +113,22 @@ void TablePost(PageContext& page) {
   const Variant user(page.UserId());
   std::string message;
   bool saved = false;
-  if (t.image.empty()) {
+  // The edit form (its path names the table) carries the stored row; only a new table's has none.
+  if (t.image.empty() && page.Query("Table").empty()) {
     saved = forms::CallWriter(page, *db, "CreateCodeTable", {user, Variant(form)}, kListPath, message);
   } else {
+    auto rs = forms::PostedImage(page, *db, "rsCodeTable", message);
+    if (!rs) {
+      SendTable(page, t, message);
+      return forms::Refused(page);
+    }
     // The name and kind are the stored table's, not the form's.
     std::optional<customize::CodeTable> stored = customize::FindCodeTable(page, page.Query("Table"));
     if (stored) {
       t.name = stored->name;
       t.variesByProject = stored->variesByProject ? "on" : "";
     }
-    saved = forms::CallWriter(page, *db, "UpdateCodeTable", {user, db->Call("rsFromXml", {Variant(t.image)}), Variant(form)},
-                              kListPath, message);
+    saved = forms::CallWriter(page, *db, "UpdateCodeTable", {user, Variant(rs), Variant(form)}, kListPath, message);
   }
   if (!saved) SendTable(page, t, message);
 }

@@ -193,11 +193,19 @@ void CodePost(PageContext& page) {
   const Variant user(page.UserId());
   std::string message;
   const std::string done = std::string(kListPath) + s->Query();
+  // The edit form (its path names the value) carries the stored row; only a new value's has none.
+  forms::ObjectPtr stored;
+  if (!v.image.empty() || v.original) {
+    stored = forms::PostedImage(page, *db, "rsValue", message);
+    if (!stored) {
+      SendValue(page, *s, v, message);
+      return forms::Refused(page);
+    }
+  }
   const bool saved =
-      v.image.empty()
-          ? forms::CallWriter(page, *db, "CreateCodeTableValue", {user, Variant(form)}, done, message)
-          : forms::CallWriter(page, *db, "UpdateCodeTableValue",
-                              {user, db->Call("rsFromXml", {Variant(v.image)}), Variant(form)}, done, message);
+      !stored ? forms::CallWriter(page, *db, "CreateCodeTableValue", {user, Variant(form)}, done, message)
+              : forms::CallWriter(page, *db, "UpdateCodeTableValue", {user, Variant(stored), Variant(form)}, done,
+                                  message);
   if (!saved) SendValue(page, *s, v, message);
 }
 

@@ -180,11 +180,19 @@ void FieldPost(PageContext& page) {
     f.customTable = page.Form("CustomTable");
   }
   std::string message;
+  // The edit form (its path names the field) carries the stored row; only a new field's has none.
+  forms::ObjectPtr stored;
+  if (!image.empty() || !page.Query("FieldName").empty()) {
+    stored = forms::PostedImage(page, *db, "rsField", message);
+    if (!stored) {
+      SendField(page, f, message);
+      return forms::Refused(page);
+    }
+  }
   const bool saved =
-      image.empty() ? forms::CallWriter(page, *db, "CreateCustomField", {user, Variant(form)}, kListPath, message)
-                    : forms::CallWriter(page, *db, "UpdateCustomField",
-                                        {user, db->Call("rsFromXml", {Variant(image)}), Variant(form)}, kListPath,
-                                        message);
+      !stored ? forms::CallWriter(page, *db, "CreateCustomField", {user, Variant(form)}, kListPath, message)
+              : forms::CallWriter(page, *db, "UpdateCustomField", {user, Variant(stored), Variant(form)}, kListPath,
+                                  message);
   if (!saved) SendField(page, f, message);
 }
 

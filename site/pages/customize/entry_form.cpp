@@ -117,9 +117,13 @@ void EntryFormPost(PageContext& page) {
   if (!form) return;
   const std::string image = page.Form("rsLayout");
   std::string message;
-  if (!forms::CallWriter(page, *db, "UpdateDataEntryLayout",
-                         {Variant(page.UserId()), db->Call("rsFromXml", {Variant(image)}), Variant(form)}, kPath,
-                         message))
+  auto stored = forms::PostedImage(page, *db, "rsLayout", message);
+  if (!stored) {
+    SendGrid(page, PostedGrid(page), image, message);
+    return forms::Refused(page);
+  }
+  if (!forms::CallWriter(page, *db, "UpdateDataEntryLayout", {Variant(page.UserId()), Variant(stored), Variant(form)},
+                         kPath, message))
     SendGrid(page, PostedGrid(page), image, message);
 }
 

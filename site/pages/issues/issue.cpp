@@ -6,6 +6,7 @@
 
 #include "brisquel/encode.h"
 #include "site/host.h"
+#include "site/pages/edit_forms.h"
 #include "site/pages/issue_lists.h"
 #include "site/pages/issues/attachments.h"
 #include "site/pages/issues/posted_attachments.h"
@@ -299,7 +300,7 @@ class PostedFiles {
 };
 
 // The issue the save wrote; nothing and the writer's sentence when it refused.
-std::optional<int32_t> Save(PageContext& page, const Issue& is, const ObjectPtr& posted, std::string& message) {
+std::optional<int32_t> Save(const Issue& is, const ObjectPtr& posted, const ObjectPtr& stored, std::string& message) {
   const Variant user(is.user);
   PostedFiles files(*is.db, *posted);
   if (is.IsNew()) {
@@ -310,9 +311,8 @@ std::optional<int32_t> Save(PageContext& page, const Issue& is, const ObjectPtr&
       return id;
     }
   } else {
-    auto rs = is.db->Call("rsFromXml", {Variant(page.Form("rsIssue"))}).ToObject();
-    const std::optional<int32_t> id = rs ? std::optional(FieldValue(*rs, "IssueId").ToLong()) : std::nullopt;
-    if (is.db->Call("UpdateIssue", {user, Variant(rs), Variant(posted), files.IdList()}).ToBool()) {
+    const std::optional<int32_t> id = FieldValue(*stored, "IssueId").ToLong();
+    if (is.db->Call("UpdateIssue", {user, Variant(stored), Variant(posted), files.IdList()}).ToBool()) {
       files.Taken();
       return id;
     }
@@ -331,7 +331,15 @@ void IssuePost(PageContext& page) {
   if (!is) return;
   std::string message;
   if (page.Form("PostBackReason").empty()) {
-    if (std::optional<int32_t> saved = Save(page, *is, posted, message)) {
+    // A change goes back through the row the page was read as: without it, or with one that is not
+    // this site's, nothing is written.
+    ObjectPtr stored;
+    if (!is->IsNew() && !(stored = forms::PostedImage(page, *is->db, "rsIssue", message))) {
+      is->image = page.Form("rsIssue");
+      SendIssue(page, *is, posted, message);
+      return forms::Refused(page);
+    }
+    if (std::optional<int32_t> saved = Save(*is, posted, stored, message)) {
       page.Redirect(page.Url("/Issues/Issue.asp?IssueId=" + std::to_string(*saved)));
       return;
     }

@@ -227,11 +227,18 @@ void ProjectPost(PageContext& page) {
   }
   const Variant user(page.UserId());
   std::string message;
+  // The edit form (its path names the project) carries the stored row; only a new project's has none.
+  ObjectPtr stored;
+  if (!p.image.empty() || !page.Query("ProjectId").empty()) {
+    stored = PostedImage(page, *db, "rsProject", message);
+    if (!stored) {
+      SendProject(page, *db, p, message);
+      return Refused(page);
+    }
+  }
   const bool saved =
-      p.image.empty()
-          ? CallWriter(page, *db, "CreateProject", {user, Variant(form)}, kList, message)
-          : CallWriter(page, *db, "UpdateProject", {user, db->Call("rsFromXml", {Variant(p.image)}), Variant(form)},
-                       kList, message);
+      !stored ? CallWriter(page, *db, "CreateProject", {user, Variant(form)}, kList, message)
+              : CallWriter(page, *db, "UpdateProject", {user, Variant(stored), Variant(form)}, kList, message);
   if (!saved) SendProject(page, *db, p, message);
 }
 

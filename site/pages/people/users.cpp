@@ -131,11 +131,17 @@ void UserPost(PageContext& page) {
   u.groups = page.FormValues("GroupCode");
   const Variant user(page.UserId());
   std::string message;
-  const bool saved =
-      u.image.empty()
-          ? CallWriter(page, *db, "CreateUser", {user, Variant(form)}, kList, message)
-          : CallWriter(page, *db, "UpdateUser",
-                       {user, db->Call("rsFromXml", {Variant(u.image)}), Variant(form)}, kList, message);
+  // The edit form (its path names the user) carries the stored row; only a new user's has none.
+  ObjectPtr stored;
+  if (!u.image.empty() || !page.Query("UserId").empty()) {
+    stored = PostedImage(page, *db, "rsUser", message);
+    if (!stored) {
+      SendUser(page, *db, u, message);
+      return Refused(page);
+    }
+  }
+  const bool saved = !stored ? CallWriter(page, *db, "CreateUser", {user, Variant(form)}, kList, message)
+                             : CallWriter(page, *db, "UpdateUser", {user, Variant(stored), Variant(form)}, kList, message);
   if (!saved) SendUser(page, *db, u, message);
 }
 

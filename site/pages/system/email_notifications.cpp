@@ -178,11 +178,23 @@ void EditGet(PageContext& page) {
 // inserted for the posted project. A refusal shows the form again as it was posted.
 void EditPost(PageContext& page) {
   auto db = page.Database();
+  auto form = forms::PostedForm(page);
+  if (!form) return;
   RuleForm f;
   f.image = page.Form("rsRule");
   std::shared_ptr<automation::Object> rs;
-  if (!f.image.empty()) {
-    rs = db->Call("rsFromXml", {Variant(f.image)}).ToObject();
+  // The edit form (its path names the rule) carries the stored row; only a new rule's has none.
+  if (!f.image.empty() || !page.Query("NotificationRuleId").empty()) {
+    std::string refusal;
+    rs = forms::PostedImage(page, *db, "rsRule", refusal);
+    if (!rs) {
+      // Shown again to those who may keep the rules of the posted project.
+      f.ruleId = WholeNumber(page.Query("NotificationRuleId"));
+      f.projectId = WholeNumber(page.Form("ProjectId")).value_or(kAllProjects);
+      if (!MayKeepRules(page, *db, f.projectId)) return forms::SendForbidden(page);
+      SendRule(page, *db, f, refusal);
+      return forms::Refused(page);
+    }
     const Variant project = AtEnd(*rs) ? Variant::Null() : FieldValue(*rs, "ProjectId");
     f.projectId = project.IsNull() ? kAllProjects : project.ToLong();
     f.ruleId = AtEnd(*rs) ? 0 : FieldValue(*rs, "NotificationRuleId").ToLong();
@@ -190,8 +202,6 @@ void EditPost(PageContext& page) {
     f.projectId = WholeNumber(page.Form("ProjectId")).value_or(kAllProjects);
   }
   if (!MayKeepRules(page, *db, f.projectId)) return forms::SendForbidden(page);
-  auto form = forms::PostedForm(page);
-  if (!form) return;
   f.name = page.Form("NotificationRuleName");
   f.active = automation::EqualsNoCase(page.Form("Active"), "on");
   f.templateName = page.Form("TemplateName");

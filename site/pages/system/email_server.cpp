@@ -108,10 +108,13 @@ void SettingsPost(PageContext& page) {
   auto form = forms::PostedForm(page);
   if (!form) return;
   const MailForm f = PostedMailForm(page);
-  if (f.image.empty()) return SendSettings(page, *db, StoredForm(page, *db), "The settings were not sent with the form.");
   std::string message;
+  auto rs = forms::PostedImage(page, *db, "rsEMailConfig", message);
+  if (!rs) {
+    SendSettings(page, *db, f, message);
+    return forms::Refused(page);
+  }
   try {
-    auto rs = db->Call("rsFromXml", {Variant(f.image)}).ToObject();
     const std::string folder = std::filesystem::absolute(page.SiteHost().Options().folder).string();
     if (forms::CallWriter(page, *db, "UpdateEMailConfig",
                           {Variant(page.UserId()), Variant(folder), Variant(rs), Variant(form)}, kSettingsPath,

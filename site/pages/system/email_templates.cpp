@@ -134,12 +134,17 @@ void EditPost(PageContext& page) {
   const std::vector<std::string> contents = page.FormValues("PartContent");
   for (size_t i = 0; i < names.size(); ++i) f.parts.push_back({names[i], i < contents.size() ? contents[i] : ""});
   std::string message;
-  if (f.image.empty()) {
+  // The edit form (its path names the template) carries the stored row; only a new template's has none.
+  if (f.image.empty() && f.originalName.empty()) {
     if (forms::CallWriter(page, *db, "CreateEMailTemplate", {Variant(page.UserId()), Variant(form)}, kListPath,
                           message))
       return;
   } else {
-    auto rs = db->Call("rsFromXml", {Variant(f.image)}).ToObject();
+    auto rs = forms::PostedImage(page, *db, "rsTemplate", message);
+    if (!rs) {
+      SendTemplate(page, f, message);
+      return forms::Refused(page);
+    }
     if (forms::CallWriter(page, *db, "UpdateEMailTemplate", {Variant(page.UserId()), Variant(rs), Variant(form)},
                           kListPath, message))
       return;

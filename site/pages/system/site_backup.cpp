@@ -174,18 +174,17 @@ void BackupPost(PageContext& page) {
   const bool now = page.Form("Action") == "BackupNow";
   const BackupForm f = PostedBackupForm(page);
   std::string message;
+  bool refused = false;  // the settings' row image is missing or damaged
   try {
     if (now) {
       admin->Call("DoBackup", {Variant(page.UserId())});
       message = admin->Get("LastErrorMessage").ToText();
       if (message.empty()) return page.Redirect(page.Url(std::string(kPath) + "?Started=1"));
-    } else if (f.image.empty()) {
-      message = "The settings were not sent with the form.";
-    } else {
-      auto rs = db->Call("rsFromXml", {Variant(f.image)}).ToObject();
-      if (forms::CallWriter(page, *admin, "UpdateBackup", {Variant(page.UserId()), Variant(rs), Variant(form)}, kPath,
-                            message))
-        return;
+    } else if (auto rs = forms::PostedImage(page, *db, "rsBackup", message); !rs) {
+      refused = true;
+    } else if (forms::CallWriter(page, *admin, "UpdateBackup", {Variant(page.UserId()), Variant(rs), Variant(form)},
+                                 kPath, message)) {
+      return;
     }
   } catch (const automation::ComError& e) {
     // A raised failure (the job store cannot be used) is shown like a refusal, over the form as posted.
@@ -193,6 +192,7 @@ void BackupPost(PageContext& page) {
   }
   try {
     SendBackup(page, *db, *admin, now ? nullptr : &f, message);
+    if (refused) forms::Refused(page);
   } catch (const automation::ComError& e) {
     SendFailure(page, message + " " + syspages::Described(e));
   }

@@ -74,13 +74,21 @@ void LayoutPost(PageContext& page) {
   l.image = page.Form("rsLayout");
   const Variant user(page.UserId());
   std::string message;
-  const bool saved =
-      l.image.empty()
-          ? CallWriter(page, *db, "CreateLayout", {user, Variant(form)}, "/User/Personalize.asp", message)
-          : CallWriter(page, *db, "UpdateLayout", {user, db->Call("rsFromXml", {Variant(l.image)}), Variant(form)},
-                       "/User/Personalize.asp", message);
-  if (saved) return;
   l.posted = form;
+  // The edit form (its path names the layout) carries the stored row; only a new layout's has none.
+  ObjectPtr stored;
+  if (!l.image.empty() || !l.original.empty()) {
+    stored = PostedImage(page, *db, "rsLayout", message);
+    if (!stored) {
+      SendLayout(page, l, message);
+      return Refused(page);
+    }
+  }
+  const bool saved =
+      !stored ? CallWriter(page, *db, "CreateLayout", {user, Variant(form)}, "/User/Personalize.asp", message)
+              : CallWriter(page, *db, "UpdateLayout", {user, Variant(stored), Variant(form)}, "/User/Personalize.asp",
+                           message);
+  if (saved) return;
   SendLayout(page, l, message);
 }
 

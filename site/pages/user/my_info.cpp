@@ -67,8 +67,12 @@ void MyInfoPost(PageContext& page) {
   m.question = page.Form("SecretQuestion");
   m.emailEnabled = !page.Form("EMailEnabled").empty();
   std::string message;
-  if (!CallWriter(page, *db, "UpdateMyUserInfo",
-                  {Variant(page.UserId()), db->Call("rsFromXml", {Variant(m.image)}), Variant(form)},
+  const ObjectPtr stored = PostedImage(page, *db, "rsUser", message);
+  if (!stored) {
+    SendMyInfo(page, m, message);
+    return Refused(page);
+  }
+  if (!CallWriter(page, *db, "UpdateMyUserInfo", {Variant(page.UserId()), Variant(stored), Variant(form)},
                   std::string(kPath) + "?Saved=1", message))
     SendMyInfo(page, m, message);
 }

@@ -123,9 +123,14 @@ void PersonalizePost(PageContext& page) {
     return;
   }
   s->image = page.Form("rsUser");
-  const Variant rs = db->Call("rsFromXml", {Variant(s->image)});
+  const ObjectPtr stored = PostedImage(page, *db, "rsUser", message);
+  const Variant rs(stored);
   if (which == kReleaseNotesForm) {
     s->releaseNotesNumIssues = page.Form("ReleaseNotesNumIssues");
+    if (!stored) {
+      SendSettings(page, *db, *s, which, message);
+      return Refused(page);
+    }
     if (!CallWriter(page, *db, "UpdatePersonalizeReleaseNotes", {user, rs, Variant(form)}, "/Reports/ReleaseNotes.asp",
                     message))
       SendSettings(page, *db, *s, which, message);
@@ -135,6 +140,10 @@ void PersonalizePost(PageContext& page) {
   s->defaultProject = page.Form("DefaultProject");
   s->defaultFilter = page.Form("DefaultFilter");
   s->defaultLayout = page.Form("DefaultLayout");
+  if (!stored) {
+    SendSettings(page, *db, *s, "", message);
+    return Refused(page);
+  }
   if (!CallWriter(page, *db, "UpdatePersonalize", {user, rs, Variant(form)}, "/Assignments/MyAssignments.asp", message))
     SendSettings(page, *db, *s, "", message);
 }
@@ -159,9 +168,13 @@ void PersonalizeSearchPost(PageContext& page) {
   if (!form) return;
   const std::string image = page.Form("rsUser");
   std::string message;
-  if (!CallWriter(page, *db, "UpdatePersonalizeSearch",
-                  {Variant(page.UserId()), db->Call("rsFromXml", {Variant(image)}), Variant(form)}, "/Search/Search.asp",
-                  message))
+  const ObjectPtr stored = PostedImage(page, *db, "rsUser", message);
+  if (!stored) {
+    SendSearchSettings(page, image, page.Form("SearchNumIssues"), message);
+    return Refused(page);
+  }
+  if (!CallWriter(page, *db, "UpdatePersonalizeSearch", {Variant(page.UserId()), Variant(stored), Variant(form)},
+                  "/Search/Search.asp", message))
     SendSearchSettings(page, image, page.Form("SearchNumIssues"), message);
 }
 
