@@ -46,6 +46,7 @@ void FiltersPost(PageContext& page) {
   if (form && db->Call("DeleteFilter", {Variant(page.UserId()), Variant(form)}).ToBool())
     return page.Redirect(page.Url(kPath));
   SendFilters(page, form ? db->Get("LastErrorMessage").ToText() : std::string("The form was not sent as a form."));
+  if (!form) page.SetStatus(400);
 }
 
 AddPage filters(std::string(kPath), {.get = FiltersPage, .post = FiltersPost});

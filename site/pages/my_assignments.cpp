@@ -187,6 +187,7 @@ void MyAssignmentsPost(PageContext& page) {
   const std::string message =
       form ? db->Get("LastErrorMessage").ToText() : std::string("The reassignment form was not sent as a form.");
   SendAssignments(page, ReadAssignments(page), message);
+  if (!form) page.SetStatus(400);
 }
 
 void PrinterPage(PageContext& page) {
