@@ -155,9 +155,8 @@ ObjectPtr PostedImage(PageContext& page, automation::Object& db, std::string_vie
   }
   try {
     if (ObjectPtr rs = db.Call("rsFromXml", {Variant(image)}).ToObject()) return rs;
-  } catch (const automation::InputFault& e) {
-    message = e.description;  // the library has logged it
-    return nullptr;
+  } catch (const automation::InputFault&) {
+    // One sentence for every way an image can be wrong; the library has logged which it was.
   }
   message = kDamagedImage;
   return nullptr;

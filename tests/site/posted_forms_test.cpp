@@ -236,7 +236,7 @@ TEST_F(PostedFormsTest, ARowImageThatIsDamagedEmptyOrMissingShowsTheFormAgainWit
     char& c = damaged[damaged.size() / 2];
     c = c == 'A' ? 'B' : 'A';
     const std::vector<std::pair<std::string, std::optional<std::string>>> images{
-        {"damaged", damaged}, {"empty", ""}, {"missing", std::nullopt}};
+        {"damaged", damaged}, {"not an image", "junk"}, {"empty", ""}, {"missing", std::nullopt}};
     for (const auto& [what, image] : images) {
       Fields fields{{"_token", token}};
       if (image) fields.emplace_back(f.field, *image);

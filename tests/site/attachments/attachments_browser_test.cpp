@@ -128,14 +128,16 @@ TEST_F(AttachmentsBrowserTest, AFileIsNotThereForAnotherProjectAndARefusedSaveAd
   EXPECT_EQ(Text("select group_concat(AttachmentFilename) from IssueAttachments"), "steps.txt");
   EXPECT_EQ(Text("select count(*) from ProvisionalAttachments"), "0");
   EXPECT_TRUE(second->Exceptions().empty()) << second->Exceptions().front();
-  // A save that fails on the way (a damaged row image) leaves no provisional row behind either.
+  // A save refused for a damaged row image shows the form again and takes no file at all.
   second->Evaluate("document.fIssueDetail.rsIssue.value = 'damaged'");
   Choose(*second, {{"later.txt", "text/plain", "'later'"}});
   Submit(*second);
-  EXPECT_EQ(second->Evaluate("performance.getEntriesByType('navigation')[0].responseStatus"), 500);
+  EXPECT_EQ(second->Evaluate("performance.getEntriesByType('navigation')[0].responseStatus"), 400);
+  EXPECT_EQ(second->Evaluate("document.getElementById('Message').innerText"),
+            "The recordset image is damaged or was not made by this site.");
   EXPECT_EQ(Text("select count(*) || ' ' || (select seq from sqlite_sequence where name = 'ProvisionalAttachments')"
                  " from ProvisionalAttachments"),
-            "0 2");
+            "0 1");
 }
 
 TEST_F(AttachmentsBrowserTest, TheDailySummaryShowsTheChangesOfThePeriodAndItsHelpOpensInAWindowOfItsOwn) {
