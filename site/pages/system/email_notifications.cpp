@@ -182,6 +182,14 @@ void EditPost(PageContext& page) {
   if (!form) return;
   RuleForm f;
   f.image = page.Form("rsRule");
+  f.name = page.Form("NotificationRuleName");
+  f.active = automation::EqualsNoCase(page.Form("Active"), "on");
+  f.templateName = page.Form("TemplateName");
+  f.event = page.Form("NotificationEventType");
+  f.action = page.Form("ActionId");
+  f.recipient = page.Form("RecipientType");
+  f.field = page.Form("RecipientAddress1");
+  f.address = page.Form("RecipientAddress2");
   std::shared_ptr<automation::Object> rs;
   // The edit form (its path names the rule) carries the stored row; only a new rule's has none.
   if (!f.image.empty() || !page.Query("NotificationRuleId").empty()) {
@@ -202,14 +210,6 @@ void EditPost(PageContext& page) {
     f.projectId = WholeNumber(page.Form("ProjectId")).value_or(kAllProjects);
   }
   if (!MayKeepRules(page, *db, f.projectId)) return forms::SendForbidden(page);
-  f.name = page.Form("NotificationRuleName");
-  f.active = automation::EqualsNoCase(page.Form("Active"), "on");
-  f.templateName = page.Form("TemplateName");
-  f.event = page.Form("NotificationEventType");
-  f.action = page.Form("ActionId");
-  f.recipient = page.Form("RecipientType");
-  f.field = page.Form("RecipientAddress1");
-  f.address = page.Form("RecipientAddress2");
   std::string message;
   const bool saved =
       rs ? forms::CallWriter(page, *db, "UpdateNotificationRule", {Variant(page.UserId()), Variant(rs), Variant(form)},
