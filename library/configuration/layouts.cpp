@@ -42,6 +42,7 @@ Grid ReadGrid(const FormFields& f) {
     Refuse("The number of fields per row must be a whole number of at least 1.");
   const std::vector<std::string>& cells = f.Values("Field");
   if (cells.size() % static_cast<size_t>(perRow) != 0) Refuse("The layout grid must hold whole rows of fields.");
+  for (const std::string& cell : cells) CheckLength(cell, 20, "Field name");
   for (size_t i = 0; i < cells.size(); i += static_cast<size_t>(perRow))
     g.rows.emplace_back(cells.begin() + static_cast<std::ptrdiff_t>(i),
                         cells.begin() + static_cast<std::ptrdiff_t>(i) + perRow);
@@ -165,6 +166,7 @@ EntryGrid ReadEntryGrid(const FormFields& f) {
   }
   g.cells = f.Values("Field");
   if (g.cells.size() < g.used.size() * 5) Refuse("The entry form grid must hold five cells for every row.");
+  for (const std::string& cell : g.cells) CheckLength(cell, 20, "Field name");
   return g;
 }
 

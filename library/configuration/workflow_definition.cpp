@@ -212,6 +212,12 @@ PostedState ReadState(const PostedRows& rows, size_t i) {
     s.createByGroups = GroupList(at("CreateByGroups"));
     s.createByTeamLeads = GroupList(at("CreateByTeamLeads"));
   }
+  CheckLength(s.name, 50, "State name");
+  CheckLength(s.resolutionCode, 50, "Resolution");
+  CheckLength(s.statusCode, 20, "Status");
+  for (const std::string& field : s.validations) CheckLength(field, 20, "Field name");
+  for (const std::string& g : s.createByGroups) CheckLength(g, 50, "Group");
+  for (const std::string& g : s.createByTeamLeads) CheckLength(g, 50, "Group");
   return s;
 }
 
@@ -228,6 +234,9 @@ PostedAction ReadAction(const PostedRows& rows, size_t i) {
   a.canBeAssignedTo = QuotedGroups(at("CanBeAssignedTo"));
   a.allowAutomatic = automation::EqualsNoCase(at("AllowAutoAssign"), "yes");
   a.autoAssignsTo = at("AutoAssignsTo");
+  CheckLength(a.name, 50, "Action name");
+  CheckLength(a.autoAssignsTo, 20, "Group");
+  for (const std::string& g : a.canBeAssignedTo) CheckLength(g, 20, "Group");
   return a;
 }
 

@@ -72,6 +72,14 @@ ado::Recordset& HeldFirstRow(const std::shared_ptr<ado::Recordset>& rs, std::str
   return held;
 }
 
+std::string LengthSentence(std::string_view field, size_t limit) {
+  return std::string(field) + " cannot be longer than " + std::to_string(limit) + " characters.";
+}
+
+void CheckLength(std::string_view value, size_t limit, std::string_view field) {
+  if (automation::CharLength(value) > limit) Refuse(LengthSentence(field, limit));
+}
+
 std::string WriteFailure(Database& db, const automation::LastError& e, std::string_view conflict) {
   return !conflict.empty() && db.IsConflict() ? std::string(conflict) : db.UnexpectedReport(e);
 }

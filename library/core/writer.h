@@ -94,6 +94,11 @@ void WriteStep(Database& db, F&& body, std::string_view conflict = {}) {
   WriteStep(db, std::forward<F>(body), [&](const automation::LastError& e) { return WriteFailure(db, e, conflict); });
 }
 
+// A text for a column of declared width is checked before anything is written: a longer one is
+// refused with the sentence every form gives, "<field> cannot be longer than <limit> characters."
+std::string LengthSentence(std::string_view field, size_t limit);
+void CheckLength(std::string_view value, size_t limit, std::string_view field);
+
 // Posted values are taken with leading and trailing spaces off (only spaces).
 using automation::TrimSpaces;
 

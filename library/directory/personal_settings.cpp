@@ -94,9 +94,13 @@ bool UpdatePersonalize(Database& db, const std::string& submittedByUserId, Recor
                         if (!projectText.empty()) CnvToLong(projectText, project);
                         rs.SetValue("MyAssignmentNumIssues", Variant::Integer(perPage));
                         rs.SetValue("DefaultProject", Variant(project));
-                        // The filter and layout are names the page offered: stored as posted.
-                        rs.SetValue("DefaultFilter", Variant(f.Text("DefaultFilter")));
-                        rs.SetValue("DefaultLayout", Variant(f.Text("DefaultLayout")));
+                        // The filter and layout are names the page offered: stored as posted, when
+                        // their columns hold them.
+                        const std::string filter = f.Text("DefaultFilter"), layout = f.Text("DefaultLayout");
+                        CheckLength(filter, 100, "Default filter");
+                        CheckLength(layout, 50, "Default layout");
+                        rs.SetValue("DefaultFilter", Variant(filter));
+                        rs.SetValue("DefaultLayout", Variant(layout));
                       });
 }
 

@@ -7,7 +7,6 @@
 namespace brisquel::directory {
 
 using ado::Param;
-using automation::CharLength;
 
 AccountForm ReadAccount(const FormFields& f) {
   AccountForm a;
@@ -25,21 +24,21 @@ AccountForm ReadAccount(const FormFields& f) {
 
 void CheckName(const AccountForm& a) {
   if (a.name.empty()) Refuse("Name cannot be blank.");
-  if (CharLength(a.name) > 50) Refuse("Name cannot be longer than 50 characters.");
+  CheckLength(a.name, 50, "Name");
 }
 
 void CheckEMail(const AccountForm& a) {
-  if (CharLength(a.email) > 50) Refuse("E-Mail cannot be longer than 50 characters.");
+  CheckLength(a.email, 50, "E-Mail");
 }
 
 void CheckPassword(const AccountForm& a) {
   if (a.password1 != a.password2) Refuse("Passwords do not match.");
-  if (CharLength(a.password1) > 20) Refuse("Password cannot be longer than 20 characters.");
+  CheckLength(a.password1, 20, "Password");
 }
 
 void CheckQuestionLengths(const AccountForm& a) {
-  if (CharLength(a.question) > 50) Refuse("Secret question cannot be longer than 50 characters.");
-  if (CharLength(a.answer) > 50) Refuse("Answer to the secret question cannot be longer than 50 characters.");
+  CheckLength(a.question, 50, "Secret question");
+  CheckLength(a.answer, 50, "Answer to the secret question");
 }
 
 void CheckAnswerNeedsQuestion(const AccountForm& a) {

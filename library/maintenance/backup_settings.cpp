@@ -111,6 +111,7 @@ bool SaveBackup(DbAdmin& a, const std::string& userId, const RecordsetPtr& rsBac
     ado::Recordset& r = HeldRows(rsBackup, "SiteBackups", kMethod, kClass);
     const BackupForm b = ReadForm(PostedFields(formData, kMethod, kClass));
     if (checkUser && !UserIsSiteAdmin(db, userId)) Refuse(kPermissionDenied);
+    CheckLength(b.archive, 1024, "Folder to store backups in");
     a.ConnectToDMO();
     if (b.on && !Known(kFrequencies, b.frequency)) Refuse("Invalid backup frequency.");
     if (b.on && !KnownTime(b.time)) Refuse("Invalid backup time.");

@@ -80,14 +80,19 @@ struct Part {
   std::string content;
 };
 
-// The posted parts: each PartContent with the PartType at the same position, both as posted.
+// The posted parts: each PartContent with the PartType at the same position, both as posted, each
+// no longer than its column.
 std::vector<Part> PostedParts(const FormFields& f, std::string_view method) {
   const std::vector<std::string>& contents = f.Values("PartContent");
   const std::vector<std::string>& names = f.Values("PartType");
   if (names.size() < contents.size())
     ThrowError(kClass, method, "Every posted PartContent needs a PartType at the same position.");
   std::vector<Part> parts;
-  for (size_t i = 0; i < contents.size(); ++i) parts.push_back({names[i], contents[i]});
+  for (size_t i = 0; i < contents.size(); ++i) {
+    CheckLength(names[i], 50, "Part name");
+    CheckLength(contents[i], 6000, names[i] + " part");
+    parts.push_back({names[i], contents[i]});
+  }
   return parts;
 }
 

@@ -334,10 +334,11 @@ TEST_F(WorkflowSave, ALongerValueThanItsColumnRefusesTheSave) {
   const std::vector<std::string> before = Snapshot();
   EditorState s = State(-1, std::string(51, 'r'), "Open");
   EXPECT_FALSE(Save({s}, {}));
-  EXPECT_EQ(db->LastErrorMessage().rfind("An unexpected error has occurred.\r\n", 0), 0u) << db->LastErrorMessage();
+  EXPECT_EQ(db->LastErrorMessage(), "State name cannot be longer than 50 characters.");
   EXPECT_EQ(Snapshot(), before);
   EditorState status = State(-1, "New", std::string(21, 's'));
   EXPECT_FALSE(Save({status}, {}));
+  EXPECT_EQ(db->LastErrorMessage(), "Status cannot be longer than 20 characters.");
   EXPECT_EQ(Snapshot(), before);
 }
 
