@@ -100,11 +100,10 @@ void FilterPage(PageContext& page) {
   f.originalName = page.Query("FilterName");
   if (!f.originalName.empty()) {
     auto db = page.Database();
-    // A name longer than the stored names cannot be one of them (the reader refuses to look).
-    auto rs = automation::CharLength(f.originalName) > kNameChars
-                  ? nullptr
-                  : db->Call("GetSummaryFilterRs", {Variant(page.UserId()), Variant(f.originalName)}).ToObject();
-    if (!rs || AtEnd(*rs)) {
+    auto rs = LookUp(f.originalName, kNameChars, [&] {
+      return db->Call("GetSummaryFilterRs", {Variant(page.UserId()), Variant(f.originalName)}).ToObject();
+    });
+    if (!rs) {
       return page.SendPage(
           "Filter", lists::ErrorParagraph("FilterError", "The filter '" + f.originalName + "' does not exist."), 404);
     }

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "automation/automation.h"
+#include "automation/text.h"
 
 namespace site {
 
@@ -26,6 +27,16 @@ void EachRecord(automation::Object& rs, F&& fn) {
 template <class F>
 void EachRecord(const RecordsetObject& rs, F&& fn) {
   if (rs) EachRecord(*rs, fn);
+}
+
+// The record a page looks up by a key from the query (`read` asks the reader): Nothing when the
+// key is longer than the stored keys are (`width` characters; the reader's parameter would refuse
+// it) or when the reader finds no row. The page answers 404 for both.
+template <class F>
+RecordsetObject LookUp(std::string_view key, size_t width, F&& read) {
+  if (automation::CharLength(key) > width) return nullptr;
+  RecordsetObject rs = read();
+  return rs && !AtEnd(*rs) ? rs : nullptr;
 }
 
 inline automation::Variant FieldValue(automation::Object& rs, std::string_view name) {

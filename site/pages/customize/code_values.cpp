@@ -167,12 +167,12 @@ void CodePage(PageContext& page) {
   v.original = AskedCode(page);
   if (v.original) {
     auto db = page.Database();
-    auto rs = automation::CharLength(*v.original) > 50
-                  ? nullptr
-                  : db->Call("GetCodeRs", {Variant(page.UserId()), Variant(s->table.name), Variant(s->projectId),
-                                           Variant(*v.original)})
-                        .ToObject();
-    if (!rs || AtEnd(*rs))
+    auto rs = LookUp(*v.original, 50, [&] {
+      return db->Call("GetCodeRs", {Variant(page.UserId()), Variant(s->table.name), Variant(s->projectId),
+                                    Variant(*v.original)})
+          .ToObject();
+    });
+    if (!rs)
       return customize::SendNotFound(page, s->table.singular, "The value '" + *v.original + "' does not exist.");
     v.code = FieldText(*rs, s->table.valueColumn);
     if (s->table.sortColumn) v.sortOrder = FieldText(*rs, "SortOrder");

@@ -129,10 +129,10 @@ void SendField(PageContext& page, const FieldForm& f, const std::string& message
 
 // The stored field of the query, with its row as read; none when there is no such field.
 std::optional<FieldForm> StoredField(PageContext& page, const std::string& name) {
-  if (name.empty() || automation::CharLength(name) > 20) return std::nullopt;
+  if (name.empty()) return std::nullopt;
   auto db = page.Database();
-  auto rs = db->Call("GetIssueFieldRs", {Variant(name)}).ToObject();
-  if (AtEnd(*rs)) return std::nullopt;
+  auto rs = LookUp(name, 20, [&] { return db->Call("GetIssueFieldRs", {Variant(name)}).ToObject(); });
+  if (!rs) return std::nullopt;
   FieldForm f;
   f.name = FieldText(*rs, "FieldName");
   f.caption = FieldText(*rs, "FieldFriendlyName");

@@ -24,10 +24,11 @@ CodeTable ReadRow(automation::Object& rs) {
 }  // namespace
 
 std::optional<CodeTable> FindCodeTable(PageContext& page, const std::string& name) {
-  // A longer name cannot be catalogued (the reader refuses to look).
-  if (name.empty() || KeptByProjectPages(name) || automation::CharLength(name) > 50) return std::nullopt;
-  auto rs = page.Database()->Call("GetIssueCodeTableRs", {Variant(page.UserId()), Variant(name)}).ToObject();
-  if (AtEnd(*rs)) return std::nullopt;
+  if (name.empty() || KeptByProjectPages(name)) return std::nullopt;
+  auto rs = LookUp(name, 50, [&] {
+    return page.Database()->Call("GetIssueCodeTableRs", {Variant(page.UserId()), Variant(name)}).ToObject();
+  });
+  if (!rs) return std::nullopt;
   return ReadRow(*rs);
 }
 

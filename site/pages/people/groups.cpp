@@ -69,9 +69,8 @@ void GroupPage(PageContext& page) {
   if (!RequireSiteAdmin(page, *db)) return;
   const std::string asked = page.Query("GroupCode");
   if (asked.empty()) return SendNewGroup(page, "", "");
-  // A code longer than the stored codes cannot be one of them (the reader refuses to look).
-  auto rs = automation::CharLength(asked) > 20 ? nullptr : db->Call("GetGroupRs", {Variant(asked)}).ToObject();
-  if (!rs || AtEnd(*rs)) return page.SendPage("Group", Message("The group '" + asked + "' does not exist."), 404);
+  auto rs = LookUp(asked, 20, [&] { return db->Call("GetGroupRs", {Variant(asked)}).ToObject(); });
+  if (!rs) return page.SendPage("Group", Message("The group '" + asked + "' does not exist."), 404);
   SendGroup(page, *db, FieldText(*rs, "GroupCode"));
 }
 

@@ -95,8 +95,8 @@ void UserPage(PageContext& page) {
   UserForm u;
   const std::string asked = page.Query("UserId");
   if (!asked.empty()) {
-    auto rs = automation::CharLength(asked) > 50 ? nullptr : db->Call("GetUserRs", {Variant(asked)}).ToObject();
-    if (!rs || AtEnd(*rs))
+    auto rs = LookUp(asked, 50, [&] { return db->Call("GetUserRs", {Variant(asked)}).ToObject(); });
+    if (!rs)
       return page.SendPage("User", Message("The user '" + asked + "' does not exist."), 404);
     u.image = db->Call("rsToXml", {Variant(rs)}).ToString();
     u.userId = FieldText(*rs, "UserId");

@@ -104,8 +104,9 @@ void EditGet(PageContext& page) {
   f.originalName = page.Query("TemplateName");
   std::string format = kFormat;
   if (!f.originalName.empty()) {
-    auto rs = db->Call("GetEMailTemplateRs", {Variant(f.originalName)}).ToObject();
-    if (AtEnd(*rs)) {
+    const Variant name(f.originalName);
+    auto rs = LookUp(f.originalName, 50, [&] { return db->Call("GetEMailTemplateRs", {name}).ToObject(); });
+    if (!rs) {
       return page.SendPage("E-Mail Template",
                            forms::Message("The template '" + f.originalName + "' does not exist."), 404);
     }

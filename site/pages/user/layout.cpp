@@ -52,11 +52,10 @@ void LayoutPage(PageContext& page) {
   l.original = page.Query("LayoutName");
   if (!l.original.empty()) {
     auto db = page.Database();
-    // A name longer than the stored names cannot be one of them (the reader refuses to look).
-    l.stored = automation::CharLength(l.original) > kNameChars
-                   ? nullptr
-                   : db->Call("GetSummaryLayoutRs", {Variant(page.UserId()), Variant(l.original)}).ToObject();
-    if (!l.stored || AtEnd(*l.stored))
+    l.stored = LookUp(l.original, kNameChars, [&] {
+      return db->Call("GetSummaryLayoutRs", {Variant(page.UserId()), Variant(l.original)}).ToObject();
+    });
+    if (!l.stored)
       return page.SendPage("Layout", Message("The layout '" + l.original + "' does not exist."), 404);
     l.name = FieldText(*l.stored, "LayoutName");
     l.image = db->Call("rsToXml", {Variant(l.stored)}).ToString();
