@@ -40,6 +40,7 @@ bool CreateProject(Database& db, const std::string& submittedByUserId, FormPtr f
     if (code.empty()) Refuse("Project code cannot be blank.");
     if (automation::CharLength(code) > 50) Refuse("Project code cannot be longer than 50 characters.");
     const ProjectForm p = ReadProjectForm(f, false);
+    CheckTeam(db, p);
     const std::vector<QuotedCodeTable> codeTables = PerProjectCodeTables(db, submittedByUserId);
 
     Database::Transaction tx(db);

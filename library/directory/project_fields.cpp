@@ -49,6 +49,7 @@ ProjectForm ReadProjectForm(const FormFields& f, bool withOverride) {
   p.publicAccessible = PostedOn(f, "PublicAccessible");
   p.publicGroup = PostedText(f, "PublicMembersOfGroupCode");
   if (p.publicGroup.empty() && p.publicAccessible) Refuse("Public users must be treated as members of a group.");
+  CheckLength(p.publicGroup, 50, "Public users' group");
   p.emailEnabled = PostedOn(f, "EMailEnabled");
   p.members = Users(f, "TeamMember");
   if (withOverride) p.overrideWorkflow = Users(f, "OverrideWorkflow");
@@ -65,6 +66,22 @@ std::vector<QuotedCodeTable> PerProjectCodeTables(Database& db, const std::strin
   std::vector<QuotedCodeTable> tables;
   for (const std::string& name : names) tables.push_back(ReadCodeTable(db, userId, name));
   return tables;
+}
+
+namespace {
+
+bool IsUser(Database& db, const std::string& id) {
+  return automation::CharLength(id) <= static_cast<size_t>(kUserIdSize) &&
+         db.Exists("select UserId from Users where UserId = ?", {UserIdParam(id)});
+}
+
+}  // namespace
+
+void CheckTeam(Database& db, const ProjectForm& p) {
+  for (const std::string& id : p.members)
+    if (!IsUser(db, id)) Refuse("The user '" + id + "' does not exist.");
+  for (const GroupLead& l : p.leads)
+    if (!IsUser(db, l.userId)) Refuse("The user '" + l.userId + "' does not exist.");
 }
 
 void WriteMembers(Database& db, int32_t projectId, const ProjectForm& p) {

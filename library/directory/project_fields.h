@@ -32,6 +32,10 @@ ProjectForm ReadProjectForm(const FormFields& f, bool withOverride);
 // and quoted.
 std::vector<QuotedCodeTable> PerProjectCodeTables(Database& db, const std::string& userId);
 
+// Every member and every group lead must be a user: otherwise refused, "The user '<id>' does not
+// exist.", before anything is written.
+void CheckTeam(Database& db, const ProjectForm& p);
+
 // Members, then the override and administrator flags (members only), then the group leads: a lead
 // not yet in the group joins it first.
 void WriteMembers(Database& db, int32_t projectId, const ProjectForm& p);

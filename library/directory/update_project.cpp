@@ -29,6 +29,7 @@ bool UpdateProject(Database& db, const std::string& submittedByUserId, Recordset
     if (!UserIsProjectAdmin(db, submittedByUserId, id) && !UserIsSiteAdmin(db, submittedByUserId))
       Refuse(kPermissionDenied);
     const ProjectForm p = ReadProjectForm(PostedFields(formData, "UpdateProject"), true);
+    CheckTeam(db, p);
 
     Database::Transaction tx(db);
     rs.SetValue("ProjectDescription", Variant(p.description));
