@@ -143,8 +143,21 @@ std::string ListHtml(PageContext& page, const ListCall& call) {
   return out;
 }
 
+std::string ShownMessage(const std::string& message) {
+  constexpr std::string_view kUnexpected = "An unexpected error has occurred.";
+  if (!message.starts_with(kUnexpected)) return message;
+  std::string shown(kUnexpected);
+  constexpr std::string_view kNumber = "Error number: ";
+  if (size_t at = message.find(kNumber); at != std::string::npos) {
+    at += kNumber.size();
+    const size_t end = message.find_first_not_of("-0123456789", at);
+    shown += " (Error number: " + message.substr(at, end == std::string::npos ? end : end - at) + ")";
+  }
+  return shown;
+}
+
 std::string ErrorParagraph(std::string_view id, const std::string& message) {
-  std::string text = HtmlText(message);
+  std::string text = HtmlText(ShownMessage(message));
   for (size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) text.replace(at, 2, "<br>");
   return "<p class=ErrorText id=" + HtmlAttribute(id) + ">" + text + "</p>\r\n";
 }

@@ -71,8 +71,11 @@ struct ListCall {
 };
 std::string ListHtml(PageContext& page, const ListCall& call);
 
-// The text of a refusal or of a reader's report, on the page.
+// The text of a refusal or of a reader's report, on the page. A library's unexpected-error report
+// shows its first sentence and number only, as a raised error does: the rest is the engine's own
+// words, which its writing of the report put in the event log.
 std::string ErrorParagraph(std::string_view id, const std::string& message);
+std::string ShownMessage(const std::string& message);
 // The functions the cells of a list call.
 std::string ListScript();
 
