@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <fstream>
 #include <regex>
 
 #include "brisquel/encode.h"
@@ -70,6 +71,16 @@ TEST_F(SortOrdersTest, WhatIsNoSortKeyIsRefusedWithTheListsSentenceOnEveryPage) 
       for (const char* engineWords : {"syntax error", "near &quot;", "near \"", "SQLite", "Error message"})
         EXPECT_EQ(r->body.find(engineWords), std::string::npos) << page << " " << order << ": " << engineWords;
     }
+  // The engine's words are in the log, once for each refusal of its, as a warning: the caller's
+  // mistake, not the site's.
+  std::ifstream log(site.Folder() / "events.log");
+  size_t warnings = 0, errors = 0;
+  for (std::string line; std::getline(log, line);) {
+    warnings += line.starts_with("warning ") && line.find("refused its input: the sort order") != std::string::npos;
+    errors += line.starts_with("error ");
+  }
+  EXPECT_EQ(warnings, std::size(kPages) * 3);
+  EXPECT_EQ(errors, 0u);
 }
 
 // The ids of a download, in its order (the first column of each row after the headings).
