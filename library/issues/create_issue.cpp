@@ -85,7 +85,7 @@ Insert IssueInsert(const std::vector<LayoutField>& fields, const MultipartFormDa
   for (const LayoutField& f : fields) {
     std::optional<ColumnValue> c = ConvertField(f, form, false);
     if (!c) continue;
-    columns += c->column + ",";
+    columns += ado::QuoteIdentifier(c->column) + ",";
     values += "?,";
     ins.params.push_back(ado::Param{c->paramName, c->type, ado::adParamInput, c->size, c->value});
   }

@@ -34,17 +34,22 @@ class ReservedColumnsTest : public writertest::WorkflowSite {
         "  ('select', 'Select', '', 'text', 1, 100, '', 1, 'select', 'Issues.select', 0),"
         "  ('rowid', 'Row', '', 'text', 1, 100, '', 1, 'rowid', 'Issues.rowid', 0),"
         "  ('Order', 'Order', '', 'combo', 0, 0, 'Priorities', 1, 'Order', 'Issues.Order', 4);"
+        "INSERT INTO DataEntryLayoutFields (LayoutId, RowNumber, DisplayOrder, FieldName) VALUES "
+        "  (1, 99, 1, 'select'), (1, 99, 2, 'rowid');"
         "UPDATE Issues SET \"select\" = 'chosen' WHERE IssueId IN (2, 5);"
         "UPDATE Issues SET \"Order\" = CASE WHEN IssueId < 4 THEN 'Low' ELSE 'Urgent' END;");
   }
 };
 
 TEST_F(ReservedColumnsTest, ListsSearchChartsAndWritesNameThemQuoted) {
-  const int32_t id = CreateIssue(*db, "alice", writertest::Form(kNewIssue, {}));
+  const int32_t id =
+      CreateIssue(*db, "alice", writertest::Form(kNewIssue, {{"select", "chosen as well"}, {"rowid", "r1"}}));
   ASSERT_GT(id, 0) << db->LastErrorMessage();
+  EXPECT_EQ(sql->Text("select \"select\" || '|' || \"rowid\" from Issues where IssueId = " + std::to_string(id)),
+            "chosen as well|r1");
   auto found = FindIssueByTextRs(*db, "alice", -1, true, "Issues.IssueId", 0, "chosen");
   ASSERT_NE(found, nullptr) << db->LastErrorMessage();
-  EXPECT_EQ(found->RecordCount(), 2);
+  EXPECT_EQ(found->RecordCount(), 3);
   // Urgent sorts before Low.
   auto sorted = GetFilteredIssuesRs(*db, -1, "s:all", "alice", "Order_Priorities.SortOrder", 1);
   ASSERT_NE(sorted, nullptr) << db->LastErrorMessage();
