@@ -2,8 +2,8 @@
 // "acceptable" or a reason; it never crashes, hangs or reads past the text. An acceptable
 // condition still stays inside its parentheses, nests no deeper than allowed, uses no outer join
 // and calls none of the allocating functions, and each of its subqueries over the comments or a
-// per-project table keeps to the issue's rows; all of which is checked here again on the text's
-// own terms.
+// per-project table keeps to the issue's rows; an acceptable sort order is sort keys only; all of
+// which is checked here again on the text's own terms.
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
@@ -147,6 +147,19 @@ void SubqueriesKeepToTheIssue(std::string_view s) {
   }
 }
 
+// An acceptable sort order is sort keys between commas: outside parentheses no word that would
+// end an expression, and a direction only at the end of a key that is not the last.
+void SortKeysOnly(std::string_view text) {
+  const std::vector<Piece> p = Pieces(text);
+  for (size_t i = 0; i < p.size(); ++i) {
+    if (p[i].depth != 0) continue;
+    for (const char* ending : {"select", "from", "where", "group", "by", "having", "limit", "offset", "order",
+                               "union", "join", "on", "as", "distinct", "all", "nulls"})
+      if (p[i].word == ending) std::abort();
+    if ((p[i].word == "asc" || p[i].word == "desc") && (i + 1 >= p.size() || p[i + 1].word != ",")) std::abort();
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -156,6 +169,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!brisquel::sqlguard::Check(text, GuardCatalogue(), kind).empty()) continue;
     Invariants(text);
     SubqueriesKeepToTheIssue(text);
+    if (kind == Fragment::OrderBy) SortKeysOnly(text);
   }
   brisquel::sqlguard::Mentions(text, "PriorityCode_Priorities");
   return 0;
