@@ -41,7 +41,7 @@ std::string Attribute(const std::string& tag, const std::string& name) {
   size_t at = lower.find(key);
   if (at == std::string::npos) return "";
   at += key.size();
-  if (tag[at] == '"') return HtmlDecoded(tag.substr(at + 1, tag.find('"', at + 1) - at - 1));
+  if (tag[at] == '"' || tag[at] == '\'') return HtmlDecoded(tag.substr(at + 1, tag.find(tag[at], at + 1) - at - 1));
   const size_t end = tag.find_first_of(" \t\r\n>", at);
   return HtmlDecoded(tag.substr(at, end - at));
 }
@@ -50,7 +50,11 @@ std::string Attribute(const std::string& tag, const std::string& name) {
 Form FormOf(const std::string& page) {
   Form f;
   const std::string lower = Lower(page);
-  const size_t open = lower.find("<form method=post");
+  size_t open = lower.find("<form");
+  auto posts = [&](size_t at) {
+    return lower.substr(at, lower.find('>', at) - at).find(" method=post") != std::string::npos;
+  };
+  while (open != std::string::npos && !posts(open)) open = lower.find("<form", open + 1);
   if (open == std::string::npos) return f;
   const size_t close = lower.find("</form>", open);
   f.action = Attribute(page.substr(open, page.find('>', open) - open + 1), "action");
@@ -73,7 +77,8 @@ Form FormOf(const std::string& page) {
         const std::string options = Lower(inner);
         size_t chosen = options.find(" selected");
         chosen = chosen == std::string::npos ? options.find("<option") : options.rfind("<option", chosen);
-        value = chosen == std::string::npos ? "" : Attribute(inner.substr(chosen, inner.find('>', chosen) - chosen + 1), "value");
+        const size_t end = chosen == std::string::npos ? chosen : inner.find('>', chosen);
+        value = chosen == std::string::npos ? "" : Attribute(inner.substr(chosen, end - chosen + 1), "value");
       }
       f.fields.emplace_back(name, value);
       at = innerEnd;
@@ -117,6 +122,16 @@ class Lengths : public ::testing::Test {
     }
     for (const auto& [name, value] : left) items.push_back({name, value, "", ""});
     for (const auto& [name, value] : added) items.push_back({name, value, "", ""});
+    return Client().Post(f.action, {{"Cookie", cookie}, {"Origin", site.Origin()}}, items);
+  }
+  // Posts the page's form as it is, with files.
+  httplib::Result PostFiles(const std::string& path, const httplib::MultipartFormDataItems& files) {
+    auto page = Get(path);
+    EXPECT_TRUE(page);
+    const Form f = FormOf(page->body);
+    httplib::MultipartFormDataItems items;
+    for (const auto& [name, value] : f.fields) items.push_back({name, value, "", ""});
+    items.insert(items.end(), files.begin(), files.end());
     return Client().Post(f.action, {{"Cookie", cookie}, {"Origin", site.Origin()}}, items);
   }
   std::string Sql(const std::string& query) { return sitedb::Db(site.DatabaseFile()).Text(query); }
@@ -183,8 +198,8 @@ TEST_F(Lengths, ATextLongerThanItsColumnIsRefusedWithItsLengthSentenceAndNothing
   const std::string admin = "select DefaultFilter || '|' || DefaultLayout || '|' || UserName from Users where "
                             "UserId = 'admin'";
   const std::vector<Case> cases{
-      {"/Setup/User.asp?UserId=alice", {{"UserName", std::string(51, 'n')}}, "Name cannot be longer than 50 characters.",
-       "select UserName from Users where UserId = 'alice'"},
+      {"/Setup/User.asp?UserId=alice", {{"UserName", std::string(51, 'n')}},
+       "Name cannot be longer than 50 characters.", "select UserName from Users where UserId = 'alice'"},
       {"/Setup/EMailTemplate.asp?TemplateName=Assignment%20Notice", {{"PartContent", std::string(10000, 'b')}},
        "Text part cannot be longer than 6000 characters.", templateParts},
       {"/Setup/EMailTemplate.asp",
@@ -218,6 +233,21 @@ TEST_F(Lengths, ATextLongerThanItsColumnIsRefusedWithItsLengthSentenceAndNothing
         << what << "\n" << r->body.substr(0, 3000);
     EXPECT_EQ(Sql(c.stored), before) << what;
   }
+  // A file's name and type are held to their columns as the form's texts are.
+  const std::string attachments = "select (select count(*) from IssueAttachments) || '|' || "
+                                  "(select count(*) from ProvisionalAttachments)";
+  const std::string before = Sql(attachments);
+  for (const auto& [file, sentence] : std::vector<std::pair<httplib::MultipartFormData, std::string>>{
+           {{"Attachment", "x", std::string(1021, 'n') + ".txt", "text/plain"},
+            "File name cannot be longer than 1024 characters."},
+           {{"Attachment", "x", "notes.txt", "text/" + std::string(251, 't')},
+            "File type cannot be longer than 255 characters."}}) {
+    auto r = PostFiles("/Issues/Issue.asp?IssueId=1", {file});
+    ExpectNoDatabaseText(r, sentence);
+    EXPECT_EQ(r->status, 200) << sentence;
+    EXPECT_NE(r->body.find(sentence), std::string::npos) << r->body.substr(0, 3000);
+  }
+  EXPECT_EQ(Sql(attachments), before);
   // At the limit the same values are taken.
   EXPECT_EQ(PostForm("/User/Personalize.asp", {{"DefaultFilter", std::string(100, 'f')}})->status, 303);
   EXPECT_EQ(Sql("select length(DefaultFilter) from Users where UserId = 'admin'"), "100");

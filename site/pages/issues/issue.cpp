@@ -302,6 +302,8 @@ class PostedFiles {
 // The issue the save wrote; nothing and the writer's sentence when it refused.
 std::optional<int32_t> Save(const Issue& is, const ObjectPtr& posted, const ObjectPtr& stored, std::string& message) {
   const Variant user(is.user);
+  message = PostedFilesProblem(*posted);
+  if (!message.empty()) return std::nullopt;
   PostedFiles files(*is.db, *posted);
   if (is.IsNew()) {
     NameForNewIssue(*posted, files.Ids());

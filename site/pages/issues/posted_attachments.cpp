@@ -12,6 +12,8 @@ namespace {
 
 // ADO's type and direction numbers for the parameters below.
 constexpr int32_t kInteger = 3, kVarWChar = 202, kLongVarBinary = 205, kParamInput = 1;
+// The widths of the name and type columns.
+constexpr int32_t kFilenameChars = 1024, kMimeTypeChars = 255;
 
 struct Param {
   const char* name;
@@ -34,6 +36,19 @@ std::shared_ptr<automation::Object> Run(automation::Object& db, const std::strin
 
 }  // namespace
 
+std::string PostedFilesProblem(automation::Object& form) {
+  auto files = form.Get("Files").ToObject();
+  const int32_t count = files->Get("Count").ToLong();
+  for (int32_t i = 1; i <= count; ++i) {
+    auto file = files->Get("Item", {Variant(i)}).ToObject();
+    if (automation::CharLength(file->Get("Filename").ToText()) > size_t{kFilenameChars})
+      return "File name cannot be longer than " + std::to_string(kFilenameChars) + " characters.";
+    if (automation::CharLength(file->Get("MimeType").ToText()) > size_t{kMimeTypeChars})
+      return "File type cannot be longer than " + std::to_string(kMimeTypeChars) + " characters.";
+  }
+  return "";
+}
+
 std::vector<int32_t> KeepPostedFiles(automation::Object& db, automation::Object& form) {
   std::vector<int32_t> ids;
   auto files = form.Get("Files").ToObject();
@@ -46,8 +61,8 @@ std::vector<int32_t> KeepPostedFiles(automation::Object& db, automation::Object&
     Run(db,
         "INSERT INTO ProvisionalAttachments (AttachmentMimeType, AttachmentFilename, AttachmentData) "
         "VALUES (?, ?, ?)",
-        {{"AttachmentMimeType", kVarWChar, 255, file->Get("MimeType")},
-         {"AttachmentFilename", kVarWChar, 1024, file->Get("Filename")},
+        {{"AttachmentMimeType", kVarWChar, kMimeTypeChars, file->Get("MimeType")},
+         {"AttachmentFilename", kVarWChar, kFilenameChars, file->Get("Filename")},
          {"AttachmentData", kLongVarBinary, size, std::move(bytes)}});
     auto rs = Run(db, "SELECT last_insert_rowid() AS Id", {});
     const int32_t id = FieldValue(*rs, "Id").ToLong();

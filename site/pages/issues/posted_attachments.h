@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -24,6 +25,10 @@ inline constexpr std::string_view kAttachCaptureScript =
     "chosen.items.add(CaptureCtl.SavedFile);\r\n"
     "input.files = chosen.files;\r\n"
     "</script>";
+
+// "" when every posted file's name and type fit their columns, else the sentence of the first
+// that does not: the form is refused before any row is written.
+std::string PostedFilesProblem(automation::Object& form);
 
 // The ids of the rows written, in posted order (a file input left empty posts no file).
 // `db` is the page's Brisquel.Database, `form` the posted Brisquel.MultipartFormData; the rows go
