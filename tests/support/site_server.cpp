@@ -41,8 +41,11 @@ std::string ReadFirstLine(int fd, std::chrono::seconds limit) {
 }  // namespace
 
 SiteServer::SiteServer(const Options& options) {
-  const std::filesystem::path fresh = sitedb::FreshSite(true);
-  std::filesystem::copy_file(fresh, DatabaseFile());
+  database_ = options.database;
+  if (database_.empty()) {
+    database_ = dir_.path() / "site.db";
+    std::filesystem::copy_file(sitedb::FreshSite(true), database_);
+  }
   WriteFile(dir_ / "DbConnection.udl", "Data Source=" + DatabaseFile().string() + "\n");
 
   std::vector<std::string> args{SiteProgram().string(), dir_.path().string(), "--listen", "127.0.0.1:0"};

@@ -18,6 +18,7 @@ class SiteServer {
   struct Options {
     bool behindTls = false;
     std::vector<std::string> extraArgs;  // more of vantrel-site's arguments
+    std::filesystem::path database;       // a site database to serve in place, instead of a fresh copy
   };
   SiteServer() : SiteServer(Options{}) {}
   explicit SiteServer(const Options& options);
@@ -32,13 +33,14 @@ class SiteServer {
   int Port() const { return port_; }
   pid_t Pid() const { return pid_; }
   const std::filesystem::path& Folder() const { return dir_.path(); }
-  std::filesystem::path DatabaseFile() const { return dir_.path() / "site.db"; }
+  const std::filesystem::path& DatabaseFile() const { return database_; }
 
   // SIGTERM and wait; the exit status (as waitpid gives it), -1 when already stopped.
   int Stop();
 
  private:
   TempDir dir_;
+  std::filesystem::path database_;
   pid_t pid_ = -1;
   int port_ = 0;
   std::string base_;
