@@ -11,6 +11,7 @@
 #include "support/site_db.h"
 #include "support/site_server.h"
 #include "support/temp_dir.h"
+#include "support/workflow_body.h"
 
 namespace {
 
@@ -290,6 +291,44 @@ TEST_F(Lengths, AProjectTeamTakesUsersOnly) {
   ASSERT_TRUE(saved);
   EXPECT_EQ(saved->status, 303) << saved->body.substr(0, 3000);
   EXPECT_EQ(Sql("select count(*) from ProjectUsers where ProjectId = 1 and UserId = 'dave'"), "1");
+}
+
+// The diagram editor's save answers in its own text lines, with the same sentences.
+TEST_F(Lengths, TheWorkflowSaveRefusesTextsLongerThanTheirColumns) {
+  namespace wf = brisquel::workflowtest;
+  const std::string page = Get("/Setup/Users.asp")->body, key = "name=_token value=\"";
+  const size_t at = page.find(key);
+  ASSERT_NE(at, std::string::npos);
+  const std::string token = page.substr(at + key.size(), 64);
+  ASSERT_EQ(Get("/Setup/WorkflowData.asp?Text=diagram")->status, 200);  // the workflow row the save takes back
+  const std::string definition = "select group_concat(StateName) from WorkflowStates";
+  const std::string before = Sql(definition);
+  const wf::EditorState create{-1, 1, "", "", "", false, false, 10, 20, 120, 50, {}, {"Developers"}, {}};
+  const wf::EditorState plain{-2, 0, "New", "New", "Open", true, false, 100, 20, 120, 50, {}, {}, {}};
+  const wf::EditorAction action{-1, 0, -1, -2, 0, {}, "Open it", false, "", {}};
+  struct Case {
+    std::vector<wf::EditorState> states;
+    wf::EditorAction action;
+    std::string sentence;
+  };
+  std::vector<Case> cases(4, Case{{create, plain}, action, ""});
+  cases[0].states[1].name = std::string(51, 's');
+  cases[0].sentence = "State name cannot be longer than 50 characters.";
+  cases[1].states[1].statusCode = std::string(21, 'o');
+  cases[1].sentence = "Status cannot be longer than 20 characters.";
+  cases[2].states[0].createByGroups = {std::string(51, 'g')};
+  cases[2].sentence = "Group cannot be longer than 50 characters.";
+  cases[3].action.name = std::string(51, 'a');
+  cases[3].sentence = "Action name cannot be longer than 50 characters.";
+  for (const Case& c : cases) {
+    auto r = Client().Post(Path("/Setup/WorkflowSave.asp?_token=" + token),
+                           {{"Cookie", cookie}, {"Origin", site.Origin()}}, wf::SaveBody(c.states, {c.action}),
+                           "multipart/form-data; boundary=" + std::string(wf::kBoundary).substr(2));
+    ASSERT_TRUE(r) << c.sentence;
+    EXPECT_EQ(r->status, 200) << c.sentence;
+    EXPECT_EQ(r->body, "error\r\n0\r\n" + c.sentence + "\r\n");
+  }
+  EXPECT_EQ(Sql(definition), before);
 }
 
 }  // namespace
