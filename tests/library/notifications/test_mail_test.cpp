@@ -1,5 +1,6 @@
 // The test message against the loopback SMTP server: the message, the stored dialogue, the
 // failure texts, and the one-off job run by the real vantrel-agent.
+#include <fstream>
 #include <signal.h>
 #include <sys/wait.h>
 
@@ -257,8 +258,9 @@ TEST_F(TestMailJob, RefusalsLeaveTheirSentence) {
   EXPECT_NE(Message().find("no room"), std::string::npos) << Message();
   EXPECT_TRUE(Jobs().empty());
   EXPECT_TRUE(agent::Store(store).Rows("select * from JobSteps").empty());
-  // A job store that cannot be reached is raised.
-  testsupport::ScopedEnv unreachable{"VANTREL_AGENT_STORE", (dir / "missing" / "agent.db").string()};
+  // A job store that cannot be reached (its folder is blocked by a file) is raised.
+  std::ofstream(dir / "blocked") << "a file, not a folder";
+  testsupport::ScopedEnv unreachable{"VANTREL_AGENT_STORE", (dir / "blocked" / "agent.db").string()};
   auto e = testsupport::ErrorOf([&] { Setup("admin", "admin@example.com"); });
   EXPECT_NE(e.source.find("Notifications.SetupTestEMailJob"), std::string::npos) << e.source;
   EXPECT_NE(e.description.find("cannot be created"), std::string::npos) << e.description;
