@@ -42,8 +42,9 @@ struct RulePost {
   std::string address;
 };
 
-// Reads and checks the posted rule; "" when it is valid, else the first problem's sentence.
-std::string ReadRule(const FormFields& f, bool update, RulePost& r) {
+// Reads and checks the posted rule; "" when it is valid, else the first problem's sentence. A
+// template is named by its page's list; one no row holds is refused here, not by the foreign key.
+std::string ReadRule(Database& db, const FormFields& f, bool update, RulePost& r) {
   r.name = PostedText(f, "NotificationRuleName");
   if (r.name.empty()) return "Rule name cannot be blank.";
   if (CharLength(r.name) > 50) return "Rule name cannot be longer than 50 characters.";
@@ -51,6 +52,8 @@ std::string ReadRule(const FormFields& f, bool update, RulePost& r) {
   r.templateName = PostedText(f, "TemplateName");
   if (r.templateName.empty()) return "Template cannot be blank.";
   if (CharLength(r.templateName) > 50) return "Template cannot be longer than 50 characters.";
+  if (!db.Exists("select 1 from EMailTemplates where TemplateName = ?", {ado::Param::Text(r.templateName, 50)}))
+    return "The template '" + r.templateName + "' does not exist.";
   if (!CnvToInt(PostedText(f, "NotificationEventType"), r.event) || r.event < 1 || r.event > 4)
     return "Notification event must be 1 to 4.";
   r.action = 0;
@@ -117,7 +120,7 @@ bool CreateNotificationRule(Database& db, const std::string& submittedByUserId,
     if (!CnvToLong(PostedText(f, "ProjectId"), projectId)) Refuse("Project id must be a number.");
     if (!MayAdministerRule(db, submittedByUserId, projectId)) Refuse(kPermissionDenied);
     RulePost r;
-    if (std::string problem = ReadRule(f, false, r); !problem.empty()) Refuse(problem);
+    if (std::string problem = ReadRule(db, f, false, r); !problem.empty()) Refuse(problem);
 
     Database::Transaction tx(db);
     WriteStep(
@@ -150,7 +153,7 @@ bool UpdateNotificationRule(Database& db, const std::string& submittedByUserId, 
     int32_t projectId = project.IsNull() || project.IsEmpty() ? -1 : project.ToLong();
     if (!MayAdministerRule(db, submittedByUserId, projectId)) Refuse(kPermissionDenied);
     RulePost r;
-    if (std::string problem = ReadRule(f, true, r); !problem.empty()) Refuse(problem);
+    if (std::string problem = ReadRule(db, f, true, r); !problem.empty()) Refuse(problem);
 
     Database::Transaction tx(db);
     rs.SetValue("NotificationRuleName", Variant(r.name));

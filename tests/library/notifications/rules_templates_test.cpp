@@ -101,7 +101,7 @@ TEST_F(RulesTest, CreateStoresWhatTheEventAndRecipientNeed) {
 TEST_F(RulesTest, CreateWithAMissingTemplateFailsAndWritesNothing) {
   const long long before = RuleCount();
   EXPECT_FALSE(CreateNotificationRule(*db, "admin", Rule({{"TemplateName", "No such template"}})));
-  EXPECT_EQ(db->LastErrorMessage().rfind("An unexpected error has occurred.", 0), 0u) << db->LastErrorMessage();
+  EXPECT_EQ(db->LastErrorMessage(), "The template 'No such template' does not exist.");
   EXPECT_EQ(RuleCount(), before);
   EXPECT_FALSE(db->Connection().InTransaction());
 }
