@@ -70,6 +70,7 @@ void CheckPostedValues(Database& db, const std::vector<LayoutField>& fields, con
   CheckRequiredFields(RequiredFieldsOf(db, n.resolutionCode, n.statusCode), form, true, messages);
   CheckLengths(fields, form, false, messages);
   CheckAssignee(n.postedAssignee, messages);
+  if (messages.empty()) CheckListValues(db, fields, form, n.projectId, nullptr, messages);
   if (!messages.empty()) Refuse(CloseMessageList(std::move(messages)));
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/buffer.h"
+#include "core/code_table_lookup.h"
 #include "core/conversions.h"
 #include "core/database.h"
 #include "core/lookups.h"
@@ -88,6 +89,33 @@ void CheckLengths(const std::vector<LayoutField>& fields, const MultipartFormDat
       messages += " cannot be longer than ";
       messages += std::to_string(limit);
       messages += " characters.";
+      messages += kCrLf;
+    }
+  }
+}
+
+void CheckListValues(Database& db, const std::vector<LayoutField>& fields, const MultipartFormData& form,
+                     int32_t projectId, const ado::Recordset* held, std::string& messages) {
+  for (const LayoutField& f : fields) {
+    if (!f.Is("combo") || f.IsProject()) continue;
+    const std::string value = FormText(form, f.name);
+    // A value too long for any list has its length message already.
+    if (CharLength(value) > kCodeWidth) continue;
+    if (held && EqualsNoCase(value, held->Text(f.name))) continue;
+    const std::optional<std::string> table =
+        db.One<std::string>("select TableName from IssueFields where FieldName = ?", {ado::Param::Text(f.name, 20)});
+    if (!table || table->empty() || EqualsNoCase(*table, "Projects")) continue;
+    const std::optional<CodeTableRow> row = FindCodeTableRow(db, *table);
+    if (!row) continue;
+    std::string sql = "select 1 from " + ado::QuoteIdentifier(row->table) + " where " +
+                      ado::QuoteIdentifier(row->valueColumn) + " = ?";
+    ado::Params params{ado::Param::Text(value, static_cast<int32_t>(kCodeWidth))};
+    if (row->variesByProject) {
+      sql += " and ProjectId = ?";
+      params.push_back(ado::Param::Long(projectId));
+    }
+    if (!db.Exists(sql, params)) {
+      messages += f.friendlyName + " (" + value + ") is not one of the values of its list.";
       messages += kCrLf;
     }
   }

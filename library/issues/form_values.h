@@ -76,6 +76,14 @@ void CheckRequiredFields(const std::vector<RequiredField>& required, const Multi
 void CheckLengths(const std::vector<LayoutField>& fields, const MultipartFormData& form, bool trimText,
                   std::string& messages);
 
+// Appends "<friendly name> (<value>) is not one of the values of its list." CR LF for each list
+// field whose posted value its code table does not hold (a table kept per project: the list of
+// `projectId`), so that a value no list offers is refused with a sentence, never by the database.
+// The writers look once the other checks have passed. `held` is the issue row as read (nullptr for a new issue): a value it holds already
+// is kept without a look.
+void CheckListValues(Database& db, const std::vector<LayoutField>& fields, const MultipartFormData& form,
+                     int32_t projectId, const ado::Recordset* held, std::string& messages);
+
 // Appends a message when the posted assignee cannot be stored: an automatic assignment that is
 // not "Automatic (" + user id + ")", or a user id longer than a user id can be.
 void CheckAssignee(const std::string& postedAssignee, std::string& messages);

@@ -110,13 +110,16 @@ void CheckProjectMove(Database& db, const std::string& userId, const std::vector
 // Every problem of the posted values at once. A required comment is asked for only when the move
 // changes both resolution and status.
 void CheckPostedValues(Database& db, const std::vector<LayoutField>& fields, const MultipartFormData& form,
-                       const IssueChange& c) {
+                       const IssueChange& c, const ado::Recordset& held) {
   std::string messages;
   const bool bothChange = !EqualsNoCase(c.current.resolution, c.target.resolution) &&
                           !EqualsNoCase(c.current.status, c.target.status);
   CheckRequiredFields(RequiredFieldsOf(db, c.target.resolution, c.target.status), form, bothChange, messages);
   CheckLengths(fields, form, true, messages);
   CheckAssignee(c.target.assignee, messages);
+  // The lists of the project the issue ends up in.
+  const int32_t projectId = HasProjectField(fields) ? PostedProjectId(form).value_or(c.projectId) : c.projectId;
+  if (messages.empty()) CheckListValues(db, fields, form, projectId, &held, messages);
   if (!messages.empty()) Refuse(CloseMessageList(std::move(messages)));
 }
 
@@ -212,7 +215,7 @@ bool UpdateIssue(Database& db, const std::string& userId, std::shared_ptr<ado::R
     if (c.returnToSender) c.target = PreviousAssignment(db, c.issueId);
     CheckMove(db, userId, c);
     CheckProjectMove(db, userId, fields, form, c.projectId);
-    CheckPostedValues(db, fields, form, c);
+    CheckPostedValues(db, fields, form, c, rs);
 
     const std::vector<int32_t> added = ProvisionalIds(newAttachments);
     const std::vector<Comment> comments = FilledComments(fields, form);

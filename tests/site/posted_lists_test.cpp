@@ -8,6 +8,7 @@
 
 #include <regex>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -47,7 +48,7 @@ class PostedListsTest : public ::testing::Test {
   // A hidden field's value as the page wrote it, its attribute encoding undone.
   static std::string Hidden(const std::string& html, const std::string& name) {
     std::smatch m;
-    if (!std::regex_search(html, m, std::regex("<input type=hidden name=" + name + " value=\"([^\"]*)\">")))
+    if (!std::regex_search(html, m, std::regex("<input type=hidden name=\"?" + name + "\"? value=\"([^\"]*)\">")))
       return {};
     std::string v = m[1];
     for (const auto& [entity, c] : std::vector<std::pair<std::string, std::string>>{
@@ -175,6 +176,64 @@ TEST_F(PostedListsTest, AKeyLongerThanItsColumnIsRefusedWithASentence) {
       {"/Setup/EMailTemplates.asp", {{"chkEMailTemplate", chars(51)}},
        "Template name cannot be longer than 50 characters.", "select count(*) from EMailTemplates"},
   });
+}
+
+TEST_F(PostedListsTest, AChoiceThatNoListOffersIsRefusedWithASentence) {
+  const std::string issueImage = Hidden(Get("/Issues/Issue.asp?IssueId=1"), "rsIssue");
+  const std::string ruleImage = Hidden(Get("/Setup/EMailNotification.asp?NotificationRuleId=13"), "rsRule");
+  ASSERT_FALSE(issueImage.empty());
+  ASSERT_FALSE(ruleImage.empty());
+  // Issue 1 as stored; a new issue of the demo project.
+  const Fields issue{{"ProjectCode", "1"},        {"Summary", "Changed"},         {"PriorityCode", "High"},
+                    {"SeverityCode", "Major"},    {"ModuleCode", "Core"},         {"DetectedInBuildCode", "1.1"},
+                    {"VerifiedInBuildCode", ""},  {"ResolutionCode", "New"},      {"StatusCode", "Open"},
+                    {"AssignedToUser", "alice"}};
+  auto with = [](Fields f, const std::string& name, const std::string& value, Fields more) {
+    for (auto& [n, v] : f)
+      if (n == name) v = value;
+    f.insert(f.end(), more.begin(), more.end());
+    return f;
+  };
+  const std::string issueKept =
+      "select group_concat(Summary || PriorityCode || SeverityCode || ModuleCode || DetectedInBuildCode || "
+      "VerifiedInBuildCode) || count(*) from Issues";
+  const Fields edit{{"rsIssue", issueImage}, {"PostBackReason", ""}};
+  // Each list field with a value of no list and with one of another list.
+  const std::vector<std::tuple<std::string, std::string, std::string>> lists{
+      {"PriorityCode", "Priority", "Minor"},
+      {"SeverityCode", "Severity", "High"},
+      {"ModuleCode", "Module", "1.0"},
+      {"DetectedInBuildCode", "Detected in build", "Core"},
+      {"VerifiedInBuildCode", "Verified in build", "Core"}};
+  std::vector<Case> cases;
+  for (const auto& [field, label, other] : lists) {
+    for (const std::string& v : {std::string("No such value"), other}) {
+      const std::string sentence = label + " (" + v + ") is not one of the values of its list.";
+      cases.push_back({"/Issues/Issue.asp?IssueId=1", with(issue, field, v, edit), sentence, issueKept});
+      cases.push_back({"/Issues/Issue.asp?IssueId=New", with(issue, field, v, {{"PostBackReason", ""}}), sentence,
+                       issueKept});
+    }
+  }
+  const Fields rule{{"NotificationRuleName", "Closed issues"}, {"Active", "on"},       {"NotificationEventType", "1"},
+                    {"RecipientType", "1"},                    {"TemplateName", ""}};
+  for (const std::string v : {"No such template", "Assignment"}) {
+    const std::string sentence = "The template '" + v + "' does not exist.";
+    const std::string kept = "select group_concat(NotificationRuleName || TemplateName) from EMailNotificationRules";
+    cases.push_back({"/Setup/EMailNotification.asp?ProjectId=-1",
+                     with(rule, "TemplateName", v, {{"ProjectId", "-1"}}), sentence, kept});
+    cases.push_back({"/Setup/EMailNotification.asp?NotificationRuleId=13",
+                     with(rule, "TemplateName", v, {{"rsRule", ruleImage}}), sentence, kept});
+  }
+  ExpectRefused(cases);
+  // The same forms with the lists' own values are saved.
+  for (const auto& [path, fields] : std::vector<std::pair<std::string, Fields>>{
+           {"/Issues/Issue.asp?IssueId=New", with(issue, "Summary", "New one", {{"PostBackReason", ""}})},
+           {"/Setup/EMailNotification.asp?ProjectId=-1",
+            with(rule, "TemplateName", "Assignment Notice", {{"ProjectId", "-1"}})}}) {
+    auto r = Post(path, fields);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 303) << path << "\n" << r->body.substr(0, 3000);
+  }
 }
 
 }  // namespace
