@@ -220,6 +220,15 @@ std::string PostedSubject(const FormFields& f, std::string_view blank) {
   return subject;
 }
 
+// Whether the HTML message format has a part of that name, and the sentence when it has none.
+bool FormatHasPart(Database& db, const std::string& partName) {
+  return db.Exists("select 1 from EMailTemplateTypeParts where TemplateTypeName = 'HTML' and PartName = ?",
+                   {ado::Param::Text(partName, 50)});
+}
+std::string NoSuchPart(const std::string& partName) {
+  return "The message format of the template has no part named '" + partName + "'.";
+}
+
 void InsertPart(Database& db, const std::string& name, const Part& p) {
   db.Exec(
       "insert into EMailTemplateParts (TemplateName, TemplateTypeName, PartName, PartContent) values (?, "
@@ -241,6 +250,9 @@ bool CreateEMailTemplate(Database& db, const std::string& submittedByUserId,
     if (CharLength(name) > 50) Refuse("Template name cannot be longer than 50 characters.");
     const std::string subject = PostedSubject(f, "Subject cannot be blank.");
     const std::vector<Part> parts = PostedParts(f, kMethod);
+    // A part the format lacks is named here, not left to the foreign key.
+    for (const Part& p : parts)
+      if (!FormatHasPart(db, p.name)) Refuse(NoSuchPart(p.name));
 
     Database::Transaction tx(db);
     WriteStep(
@@ -278,9 +290,7 @@ std::string WriteParts(Database& db, const std::string& name, const std::vector<
     if (changed > 0) continue;
     if (!db.Exists("select 1 from EMailTemplates where TemplateName = ?", {ado::Param::Text(name, 50)}))
       return kConflict;  // deleted by another session
-    if (!db.Exists("select 1 from EMailTemplateTypeParts where TemplateTypeName = 'HTML' and PartName = ?",
-                   {ado::Param::Text(p.name, 50)}))
-      return "The message format of the template has no part named '" + p.name + "'.";
+    if (!FormatHasPart(db, p.name)) return NoSuchPart(p.name);
     InsertPart(db, name, p);
   }
   return {};

@@ -251,4 +251,20 @@ TEST_F(PostedFormsTest, ARowImageThatIsDamagedEmptyOrMissingShowsTheFormAgainWit
   }
 }
 
+TEST_F(PostedFormsTest, ATemplatePartsTextWithoutItsPartNameIs400) {
+  std::smatch m;
+  const std::string page = Get("/APP/Setup/EMailTemplate.asp?TemplateName=Assignment%20Notice");
+  ASSERT_TRUE(std::regex_search(page, m, std::regex("name=\"?rsTemplate\"? value=\"([^\"]+)\"")));
+  const std::string image = std::regex_replace(std::string(m[1]), std::regex("&amp;"), "&");
+  const Fields parts{{"Subject", "s"}, {"PartContent", "a"}, {"PartContent", "b"}, {"PartType", "Text"}};
+  for (const auto& [path, head] : std::vector<std::pair<std::string, Fields>>{
+           {"/APP/Setup/EMailTemplate.asp", {{"_token", token}, {"TemplateName", "Closed"}}},
+           {"/APP/Setup/EMailTemplate.asp?TemplateName=Assignment%20Notice", {{"_token", token}, {"rsTemplate", image}}}}) {
+    Fields fields = head;
+    fields.insert(fields.end(), parts.begin(), parts.end());
+    ExpectRefused(path, path, Multipart(fields), "multipart/form-data; boundary=" + kBoundary, 400,
+                  ">The form that was sent has a part's text without its part name.</p>");
+  }
+}
+
 }  // namespace

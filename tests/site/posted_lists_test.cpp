@@ -178,7 +178,7 @@ TEST_F(PostedListsTest, AKeyLongerThanItsColumnIsRefusedWithASentence) {
   });
 }
 
-TEST_F(PostedListsTest, AChoiceThatNoListOffersIsRefusedWithASentence) {
+TEST_F(PostedListsTest, AValueThatNamesNoRecordIsRefusedWithASentence) {
   const std::string issueImage = Hidden(Get("/Issues/Issue.asp?IssueId=1"), "rsIssue");
   const std::string ruleImage = Hidden(Get("/Setup/EMailNotification.asp?NotificationRuleId=13"), "rsRule");
   ASSERT_FALSE(issueImage.empty());
@@ -224,6 +224,11 @@ TEST_F(PostedListsTest, AChoiceThatNoListOffersIsRefusedWithASentence) {
     cases.push_back({"/Setup/EMailNotification.asp?NotificationRuleId=13",
                      with(rule, "TemplateName", v, {{"rsRule", ruleImage}}), sentence, kept});
   }
+  // A new template's part that its message format does not have.
+  cases.push_back({"/Setup/EMailTemplate.asp",
+                   {{"TemplateName", "Closed"}, {"Subject", "Closed"}, {"PartType", "Bogus"}, {"PartContent", "x"}},
+                   "The message format of the template has no part named 'Bogus'.",
+                   "select count(*) from EMailTemplates"});
   ExpectRefused(cases);
   // The same forms with the lists' own values are saved.
   for (const auto& [path, fields] : std::vector<std::pair<std::string, Fields>>{

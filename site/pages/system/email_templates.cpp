@@ -50,6 +50,8 @@ struct Part {
   std::string name, content;
 };
 
+constexpr std::string_view kPartWithoutName = "The form that was sent has a part's text without its part name.";
+
 struct TemplateForm {
   std::string originalName;  // the name the page was opened with ("" for a new template)
   std::string name, subject;
@@ -134,6 +136,11 @@ void EditPost(PageContext& page) {
   const std::vector<std::string> names = page.FormValues("PartType");
   const std::vector<std::string> contents = page.FormValues("PartContent");
   for (size_t i = 0; i < names.size(); ++i) f.parts.push_back({names[i], i < contents.size() ? contents[i] : ""});
+  // Every part's text goes with its part name; a form that lost one is no form of this page.
+  if (contents.size() > names.size()) {
+    SendTemplate(page, f, std::string(kPartWithoutName));
+    return forms::Refused(page);
+  }
   std::string message;
   // The edit form (its path names the template) carries the stored row; only a new template's has none.
   if (f.image.empty() && f.originalName.empty()) {

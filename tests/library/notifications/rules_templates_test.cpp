@@ -243,7 +243,7 @@ TEST_F(TemplatesTest, CreateRefusalsRollEverythingBack) {
   EXPECT_FALSE(CreateEMailTemplate(*db, "admin",
                                    Form({{"TemplateName", "Odd"}, {"Subject", "s"}, {"PartType", "Bogus"},
                                          {"PartContent", "a"}})));
-  EXPECT_EQ(db->LastErrorMessage().rfind("An unexpected error has occurred.", 0), 0u);
+  EXPECT_EQ(db->LastErrorMessage(), "The message format of the template has no part named 'Bogus'.");
 
   // A content without its part name is the page's fault: raised, nothing written.
   EXPECT_THROW(CreateEMailTemplate(*db, "admin",
