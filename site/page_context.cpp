@@ -113,7 +113,7 @@ std::string PageContext::Header(std::string_view name) const { return request_.H
 std::string PageContext::ClientAddress() const { return request_.clientAddress; }
 
 void PageContext::SendText(std::string_view contentType, std::string body, int status) {
-  response_.status = status;
+  response_.status = heldStatus_.value_or(status);
   response_.SetHeader("Content-Type", contentType);
   response_.body = std::move(body);
   response_.stream = nullptr;

@@ -77,6 +77,9 @@ class PageContext {
   // An answer that is not a page: its status, type and bytes.
   void SendText(std::string_view contentType, std::string body, int status = 200);
   void SetStatus(int status);
+  // The status of the page sent next, whatever status it is sent with: a refusal found before the
+  // page that shows it is made (a writer refused the row image it was handed).
+  void HoldStatus(int status) { heldStatus_ = status; }
   void SetHeader(std::string_view name, std::string_view value);
   void SendStream(std::string_view contentType, uint64_t length, ChunkReader read);
 
@@ -92,6 +95,7 @@ class PageContext {
   bool formRead_ = false;
   bool withMenu_ = true;
   std::optional<int32_t> projectId_;
+  std::optional<int> heldStatus_;
   std::string empty_;
 };
 

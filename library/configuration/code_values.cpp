@@ -166,7 +166,7 @@ bool UpdateCodeTableValue(Database& db, const std::string& userId, RecordsetPtr 
     const EditedCodeTable t = RequireTable(db, v.table);
     // The value's own table: a posted name of another table is the caller's mistake.
     ado::Recordset& rs = HeldRows(rsValue, t.table, kMethod);
-    if (rs.RecordCount() == 0) ThrowError(kClass, kMethod, "The recordset holds no value.");
+    if (rs.RecordCount() == 0) ThrowInputFault(kClass, kMethod, "The recordset holds no value.");
     if (rs.IsEOF() || rs.IsBOF()) rs.MoveFirst();
     CheckValueFor(db, userId, t, v);
     const std::string old = rs.Value(t.valueColumn).ToString();

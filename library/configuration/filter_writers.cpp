@@ -140,11 +140,11 @@ std::string Exists(const std::string& name) { return "The filter '" + name + "' 
 
 // The stored filter's owner as read; only his own row may be written through his id.
 void RequireOwnRow(ado::Recordset& rs, const std::string& userId) {
-  if (rs.IsBOF() && rs.IsEOF()) ThrowError(kClass, "UpdateFilter", "The recordset holds no filter.");
+  if (rs.IsBOF() && rs.IsEOF()) ThrowInputFault(kClass, "UpdateFilter", "The recordset holds no filter.");
   rs.MoveFirst();
   Variant owner = rs.OriginalValue(rs.FieldIndex("UserId"));
   if (owner.IsNull() || !automation::EqualsNoCase(owner.ToString(), userId))
-    ThrowError(kClass, "UpdateFilter", "The recordset holds a filter of another user.");
+    ThrowInputFault(kClass, "UpdateFilter", "The recordset holds a filter of another user.");
 }
 
 }  // namespace

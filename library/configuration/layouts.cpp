@@ -101,7 +101,7 @@ bool UpdateLayout(Database& db, const std::string& userId, RecordsetPtr rsLayout
     const Grid g = ReadGrid(PostedFields(formData, kMethod));
     if (rs.RecordCount() > 0) rs.MoveFirst();
     if (rs.IsEOF() || !EqualsNoCase(rs.Value("UserId").ToString(), userId))
-      ThrowError(kClass, kMethod, "The layout is not one of " + userId + "'s layouts.");
+      ThrowInputFault(kClass, kMethod, "The layout is not one of " + userId + "'s layouts.");
     if (CharLength(g.name) > 50) Refuse("Name cannot be longer than 50 characters.");
     if (g.name.empty()) Refuse("Name cannot be blank.");
     const std::string stored = rs.Value("LayoutName").ToString();
@@ -209,7 +209,7 @@ bool UpdateDataEntryLayout(Database& db, const std::string& userId, RecordsetPtr
       found = rs.Value("LayoutId").ToLong() == 1;
       if (!found) rs.MoveNext();
     }
-    if (!found) ThrowError(kClass, kMethod, "The recordset does not hold the issue entry form's layout.");
+    if (!found) ThrowInputFault(kClass, kMethod, "The recordset does not hold the issue entry form's layout.");
     rs.SetValue("NumRows", Variant(numRows));
     Database::Transaction tx(db);
     WriteStep(

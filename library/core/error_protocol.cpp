@@ -123,6 +123,13 @@ void ThrowError(std::string_view className, std::string_view methodName, std::st
   m.ThrowError(std::string(className), std::string(methodName), std::string(description));
 }
 
+void ThrowInputFault(std::string_view className, std::string_view methodName, std::string_view description) {
+  LogInputFault(className, methodName, description);
+  automation::InputFault e(kContractViolation, ChainHead(className, methodName) + "\r\n", std::string(description));
+  automation::SetErr(e);
+  throw e;
+}
+
 namespace detail {
 
 void RaiseFromHandler(std::string_view className, std::string_view procedure,

@@ -97,6 +97,11 @@ decltype(auto) Procedure(std::string_view className, std::string_view procedure,
 // A contract violation: raised with &H80040001 and logged.
 [[noreturn]] void ThrowError(std::string_view className, std::string_view methodName,
                              std::string_view description);
+// A recordset handed back to a writer that is not the one it takes (another table's rows, another
+// record than it may write): raised as ThrowError raises it, but as the caller's input, since a
+// page hands back whatever image was posted to it. Logged once, as a warning.
+[[noreturn]] void ThrowInputFault(std::string_view className, std::string_view methodName,
+                                  std::string_view description);
 
 // A failure that is no caller's doing (an engine or system call failed, an embedded resource is
 // missing): &H80004005 from "Brisquel" with the description, as every other unexpected error

@@ -62,7 +62,7 @@ ado::Recordset& HeldRows(const std::shared_ptr<ado::Recordset>& rs, std::string_
   if (!rs || rs->State() != ado::adStateOpen) ThrowError(className, method, "The recordset is not open.");
   for (const std::string& t : rs->BaseTables())
     if (automation::EqualsNoCase(t, table)) return *rs;
-  ThrowError(className, method, "The recordset does not hold " + std::string(table) + " rows.");
+  ThrowInputFault(className, method, "The recordset does not hold " + std::string(table) + " rows.");
 }
 
 ado::Recordset& HeldFirstRow(const std::shared_ptr<ado::Recordset>& rs, std::string_view table,

@@ -125,7 +125,7 @@ int32_t PostedId(const std::string& posted, std::string_view what);
 std::vector<int32_t> PostedIds(const FormFields& f, std::string_view name, std::string_view what);
 
 // A recordset handed back by a page must be open and hold rows of the table the writer takes back;
-// otherwise the caller's error (&H80040001).
+// otherwise the caller's error (&H80040001), rows of another table as its input (ThrowInputFault).
 ado::Recordset& HeldRows(const std::shared_ptr<ado::Recordset>& rs, std::string_view table,
                          std::string_view method, std::string_view className = "Database");
 

@@ -50,18 +50,19 @@ struct IssueChange {
   std::string assignee;  // the target assignee, an automatic choice resolved
 };
 
-// The recordset a caller hands back must be one issue row of Issues.
+// The recordset a caller hands back must be one issue row of Issues; one of another shape is a
+// posted image of another form's, the caller's input.
 void CheckIssueRecordset(const std::shared_ptr<ado::Recordset>& rs) {
   if (!rs) ThrowError(kClass, kMethod, "A valid rsIssue has not been passed to UpdateIssue (set to nothing).");
   int32_t count = rs->RecordCount();
   if (count != 1) {
-    ThrowError(kClass, kMethod,
-               "A valid rsIssue has not been passed to UpdateIssue (contains " + std::to_string(count) +
-                   " records, should contain 1).");
+    ThrowInputFault(kClass, kMethod,
+                    "A valid rsIssue has not been passed to UpdateIssue (contains " + std::to_string(count) +
+                        " records, should contain 1).");
   }
   // Issues alone: a row of another table riding along in the image would be written back too.
   if (!RecordsetHolds(*rs, "Issues", {"IssueId"}))
-    ThrowError(kClass, kMethod, "A valid rsIssue has not been passed to UpdateIssue (not a row of Issues).");
+    ThrowInputFault(kClass, kMethod, "A valid rsIssue has not been passed to UpdateIssue (not a row of Issues).");
 }
 
 // "Return to sender" goes back to the values before the issue's newest change.

@@ -164,9 +164,25 @@ ObjectPtr PostedImage(PageContext& page, automation::Object& db, std::string_vie
 
 void Refused(PageContext& page) { page.SetStatus(400); }
 
+Variant CallImageWriter(PageContext& page, automation::Object& db, std::string_view writer, std::vector<Variant> args,
+                        std::string& message) {
+  // The number a writer refuses a handed-back recordset with; the library has logged the detail.
+  constexpr int32_t kNotTheWritersRow = static_cast<int32_t>(0x80040001);
+  try {
+    return db.Call(writer, std::move(args));
+  } catch (const automation::InputFault& e) {
+    if (e.number != kNotTheWritersRow) throw;
+  }
+  message = kDamagedImage;
+  page.HoldStatus(400);
+  return Variant();
+}
+
 bool CallWriter(PageContext& page, automation::Object& db, std::string_view writer, std::vector<Variant> args,
                 std::string_view done, std::string& message) {
-  if (db.Call(writer, std::move(args)).ToBool()) {
+  const Variant answer = CallImageWriter(page, db, writer, std::move(args), message);
+  if (answer.IsEmpty()) return false;
+  if (answer.ToBool()) {
     page.Redirect(page.Url(done));
     return true;
   }

@@ -84,8 +84,14 @@ ObjectPtr PostedImage(PageContext& page, automation::Object& db, std::string_vie
 // A page's refusal of its own form: its form page is already sent; the answer becomes 400.
 void Refused(PageContext& page);
 
-// Calls a writer (by name) with its arguments; on success redirects to `done`, else gives the
-// writer's LastErrorMessage for the page to show above its refilled form.
+// Calls a writer (by name) that is handed a posted row image. An image the writer refuses as not
+// the one it takes (another table's or another record's, swapped in from another form) is answered
+// as a damaged one: Empty, kDamagedImage in `message`, and the page sent next goes out with 400.
+automation::Variant CallImageWriter(PageContext& page, automation::Object& db, std::string_view writer,
+                                    std::vector<automation::Variant> args, std::string& message);
+
+// Calls a writer (by name) with its arguments (as CallImageWriter); on success redirects to `done`,
+// else gives the writer's LastErrorMessage for the page to show above its refilled form.
 bool CallWriter(PageContext& page, automation::Object& db, std::string_view writer,
                 std::vector<automation::Variant> args, std::string_view done, std::string& message);
 

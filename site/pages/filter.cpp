@@ -141,7 +141,10 @@ void FilterPost(PageContext& page) {
       SendFilter(page, f, refusal);
       return forms::Refused(page);
     }
-    saved = db->Call("UpdateFilter", {Variant(page.UserId()), Variant(rs), Variant(form)}).ToBool();
+    const Variant answer =
+        forms::CallImageWriter(page, *db, "UpdateFilter", {Variant(page.UserId()), Variant(rs), Variant(form)}, refusal);
+    if (answer.IsEmpty()) return SendFilter(page, f, refusal);
+    saved = answer.ToBool();
   }
   if (saved) return page.Redirect(page.Url("/User/Filters.asp"));
   SendFilter(page, f, db->Get("LastErrorMessage").ToText());

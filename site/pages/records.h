@@ -62,6 +62,16 @@ inline bool FieldFlag(automation::Object& rs, std::string_view name) {
   return !v.IsNull() && v.ToBool();
 }
 
+// Whether the recordset has a field of that name (any letter case).
+inline bool HasField(automation::Object& rs, std::string_view name) {
+  const std::shared_ptr<automation::Object> fields = rs.Get("Fields").ToObject();
+  const int32_t count = fields->Get("Count").ToLong();
+  for (int32_t i = 0; i < count; ++i)
+    if (automation::EqualsNoCase(fields->Get("Item", {automation::Variant(i)}).ToObject()->Get("Name").ToString(), name))
+      return true;
+  return false;
+}
+
 // A whole number of a query or form value; nothing for any other text.
 std::optional<int32_t> WholeNumber(std::string_view text);
 

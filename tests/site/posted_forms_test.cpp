@@ -218,9 +218,12 @@ TEST_F(PostedFormsTest, ARowImageThatIsDamagedEmptyOrMissingShowsTheFormAgainWit
       {"/APP/User/Filters.asp", "/APP/User/Filter\\.asp\\?FilterName=[^\"']+", "rsFilter", {}},
       {"/APP/User/Personalize.asp", "/APP/User/Layout\\.asp\\?LayoutName=[^\"']+", "rsLayout", {}},
       {"/APP/Setup/SiteCustomCodes.asp", "/APP/Setup/SiteCustomCode\\.asp\\?[^\"']+", "rsCodeTable", {}},
-      {"/APP/Setup/CustomCodes.asp?Table=Priorities", "/APP/Setup/CustomCode\\.asp\\?[^\"']*Code=[^\"']+", "rsValue", {}},
+      {"/APP/Setup/CustomCodes.asp?Table=Priorities", "/APP/Setup/CustomCode\\.asp\\?[^\"']*Code=[^\"']+", "rsValue",
+       {{"TableName", "Priorities"}}},
       {"/APP/Setup/SiteCustomFields.asp", "/APP/Setup/SiteCustomField\\.asp\\?FieldName=[^\"']+", "rsField", {}},
   };
+  // Each form's edit page and the image it shows.
+  std::vector<std::pair<std::string, std::string>> shown;
   for (const ImageForm& f : forms) {
     std::string edit = f.page;
     std::smatch m;
@@ -232,11 +235,23 @@ TEST_F(PostedFormsTest, ARowImageThatIsDamagedEmptyOrMissingShowsTheFormAgainWit
     const std::string page = Get(edit);
     ASSERT_TRUE(std::regex_search(page, m, std::regex("name=\"?" + f.field + "\"? value=\"([^\"]+)\"")))
         << edit << " shows no " << f.field;
-    std::string damaged = m[1];
+    shown.emplace_back(edit, m[1]);
+  }
+  for (size_t i = 0; i < forms.size(); ++i) {
+    const ImageForm& f = forms[i];
+    const std::string& edit = shown[i].first;
+    std::string damaged = shown[i].second;
     char& c = damaged[damaged.size() / 2];
     c = c == 'A' ? 'B' : 'A';
+    // A sound image of this site, but another form's: the next form's whose field is another.
+    size_t donor = (i + 1) % forms.size();
+    while (forms[donor].field == f.field) donor = (donor + 1) % forms.size();
     const std::vector<std::pair<std::string, std::optional<std::string>>> images{
-        {"damaged", damaged}, {"not an image", "junk"}, {"empty", ""}, {"missing", std::nullopt}};
+        {"damaged", damaged},
+        {"not an image", "junk"},
+        {"empty", ""},
+        {"missing", std::nullopt},
+        {"swapped for " + forms[donor].field + " of " + shown[donor].first, shown[donor].second}};
     for (const auto& [what, image] : images) {
       Fields fields{{"_token", token}};
       if (image) fields.emplace_back(f.field, *image);

@@ -300,7 +300,8 @@ class PostedFiles {
 };
 
 // The issue the save wrote; nothing and the writer's sentence when it refused.
-std::optional<int32_t> Save(const Issue& is, const ObjectPtr& posted, const ObjectPtr& stored, std::string& message) {
+std::optional<int32_t> Save(PageContext& page, const Issue& is, const ObjectPtr& posted, const ObjectPtr& stored,
+                            std::string& message) {
   const Variant user(is.user);
   message = PostedFilesProblem(*posted);
   if (!message.empty()) return std::nullopt;
@@ -313,10 +314,13 @@ std::optional<int32_t> Save(const Issue& is, const ObjectPtr& posted, const Obje
       return id;
     }
   } else {
-    const std::optional<int32_t> id = FieldValue(*stored, "IssueId").ToLong();
-    if (is.db->Call("UpdateIssue", {user, Variant(stored), Variant(posted), files.IdList()}).ToBool()) {
+    // The writer checks first that the posted row is an issue's.
+    const Variant saved = forms::CallImageWriter(page, *is.db, "UpdateIssue",
+                                                 {user, Variant(stored), Variant(posted), files.IdList()}, message);
+    if (saved.IsEmpty()) return std::nullopt;
+    if (saved.ToBool()) {
       files.Taken();
-      return id;
+      return FieldValue(*stored, "IssueId").ToLong();
     }
   }
   message = is.db->Get("LastErrorMessage").ToText();
@@ -341,7 +345,7 @@ void IssuePost(PageContext& page) {
       SendIssue(page, *is, posted, message);
       return forms::Refused(page);
     }
-    if (std::optional<int32_t> saved = Save(*is, posted, stored, message)) {
+    if (std::optional<int32_t> saved = Save(page, *is, posted, stored, message)) {
       page.Redirect(page.Url("/Issues/Issue.asp?IssueId=" + std::to_string(*saved)));
       return;
     }

@@ -203,9 +203,15 @@ void EditPost(PageContext& page) {
       SendRule(page, *db, f, refusal);
       return forms::Refused(page);
     }
-    const Variant project = AtEnd(*rs) ? Variant::Null() : FieldValue(*rs, "ProjectId");
-    f.projectId = project.IsNull() ? kAllProjects : project.ToLong();
-    f.ruleId = AtEnd(*rs) ? 0 : FieldValue(*rs, "NotificationRuleId").ToLong();
+    if (HasField(*rs, "ProjectId") && HasField(*rs, "NotificationRuleId")) {
+      const Variant project = AtEnd(*rs) ? Variant::Null() : FieldValue(*rs, "ProjectId");
+      f.projectId = project.IsNull() ? kAllProjects : project.ToLong();
+      f.ruleId = AtEnd(*rs) ? 0 : FieldValue(*rs, "NotificationRuleId").ToLong();
+    } else {
+      // Another form's row: its writer refuses it, under the form as posted.
+      f.ruleId = WholeNumber(page.Query("NotificationRuleId"));
+      f.projectId = WholeNumber(page.Form("ProjectId")).value_or(kAllProjects);
+    }
   } else {
     f.projectId = WholeNumber(page.Form("ProjectId")).value_or(kAllProjects);
   }
