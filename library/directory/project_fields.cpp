@@ -22,15 +22,15 @@ std::vector<std::string> Users(const FormFields& f, std::string_view name) {
 }
 
 // GroupLead and GroupCode are paired by position; a row without a lead (blank, or only spaces)
-// is skipped, and a group posted twice keeps its first row.
+// is skipped, and a group posted twice keeps its first row. A lead whose row posted no group code
+// (the list is shorter, or the code blank) would lead no group: the form is refused.
 std::vector<GroupLead> Leads(const FormFields& f) {
   const std::vector<std::string>& leads = f.Values("GroupLead");
   const std::vector<std::string>& codes = f.Values("GroupCode");
-  if (codes.size() < leads.size())
-    automation::RaiseRuntime(automation::vberr::kSubscript, "Each group lead needs its group code.");
   std::vector<GroupLead> out;
   for (size_t i = 0; i < leads.size(); ++i) {
     if (TrimSpaces(leads[i]).empty()) continue;
+    if (i >= codes.size() || TrimSpaces(codes[i]).empty()) Refuse("Each group lead needs its group code.");
     GroupLead l{PostedKey(leads[i], "user id", kUserIdSize), PostedKey(codes[i], "group", kGroupCodeSize)};
     bool seen = false;
     for (const GroupLead& kept : out) seen = seen || automation::EqualsNoCase(kept.groupCode, l.groupCode);

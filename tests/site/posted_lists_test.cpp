@@ -178,6 +178,38 @@ TEST_F(PostedListsTest, AKeyLongerThanItsColumnIsRefusedWithASentence) {
   });
 }
 
+TEST_F(PostedListsTest, AGroupLeadWithoutItsGroupCodeIsRefusedWithASentence) {
+  const std::string image = Hidden(Get("/Setup/Project.asp?ProjectId=1"), "rsProject");
+  ASSERT_FALSE(image.empty());
+  const std::string kept =
+      "select (select group_concat(ProjectCode || ProjectDescription) from Projects) || "
+      "(select group_concat(ProjectId || UserId || GroupCode) from ProjectGroupLeads) || "
+      "(select count(*) from UserGroups)";
+  const std::vector<std::pair<std::string, Fields>> forms{
+      {"/Setup/Project.asp", {{"ProjectCode", "Second"}, {"ProjectDescription", "Second project"}}},
+      {"/Setup/Project.asp?ProjectId=1", {{"rsProject", image}, {"ProjectDescription", "Changed"}}}};
+  // No code at all, fewer codes than leads, a blank code.
+  const std::vector<Fields> leads{{{"GroupLead", "alice"}},
+                                  {{"GroupCode", "Developers"}, {"GroupLead", "alice"}, {"GroupLead", "bob"}},
+                                  {{"GroupCode", " "}, {"GroupLead", "alice"}}};
+  std::vector<Case> cases;
+  for (const auto& [path, fields] : forms) {
+    for (const Fields& l : leads) {
+      Fields f = fields;
+      f.insert(f.end(), l.begin(), l.end());
+      cases.push_back({path, f, "Each group lead needs its group code.", kept});
+    }
+  }
+  ExpectRefused(cases);
+  // With its code the lead is kept.
+  Fields f = forms[1].second;
+  f.insert(f.end(), {{"TeamMember", "alice"}, {"GroupCode", "Developers"}, {"GroupLead", "alice"}});
+  auto r = Post(forms[1].first, f);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 303) << r->body.substr(0, 3000);
+  EXPECT_EQ(Text("select UserId from ProjectGroupLeads where ProjectId = 1 and GroupCode = 'Developers'"), "alice");
+}
+
 TEST_F(PostedListsTest, AValueThatNamesNoRecordIsRefusedWithASentence) {
   const std::string issueImage = Hidden(Get("/Issues/Issue.asp?IssueId=1"), "rsIssue");
   const std::string ruleImage = Hidden(Get("/Setup/EMailNotification.asp?NotificationRuleId=13"), "rsRule");
