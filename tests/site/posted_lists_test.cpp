@@ -147,6 +147,24 @@ TEST_F(PostedListsTest, AKeyLongerThanItsColumnIsRefusedWithASentence) {
   // Characters are counted, not bytes: an encoded "é" is one.
   auto chars = [](size_t n) { return std::string(n - 1, 'x') + "%C3%A9"; };
   const Fields newProject{{"ProjectCode", "Second"}, {"ProjectDescription", "Second project"}};
+  const std::string entryImage = Hidden(Get("/Setup/SiteEntryForm.asp"), "rsLayout");
+  const std::string layoutImage = Hidden(Get("/User/Layout.asp?LayoutName=Default"), "rsLayout");
+  ASSERT_FALSE(entryImage.empty());
+  ASSERT_FALSE(layoutImage.empty());
+  // The layout grids' field names, posted as stored (not encoded).
+  const std::string longField = std::string(20, 'f') + "é";
+  const std::string fieldTooLong = "Field name cannot be longer than 20 characters.";
+  ExpectRefused({
+      {"/Setup/SiteEntryForm.asp",
+       {{"rsLayout", entryImage}, {"NumFields", "2"}, {"Field", "ProjectCode"}, {"Field", longField}, {"Field", ""},
+        {"Field", ""}, {"Field", ""}},
+       fieldTooLong, "select group_concat(FieldName) from DataEntryLayoutFields"},
+      {"/User/Layout.asp", {{"LayoutName", "Wide"}, {"NumIssueFields", "1"}, {"Field", longField}}, fieldTooLong,
+       "select count(*) from SummaryLayouts"},
+      {"/User/Layout.asp?LayoutName=Default",
+       {{"rsLayout", layoutImage}, {"LayoutName", "Default"}, {"NumIssueFields", "1"}, {"Field", longField}},
+       fieldTooLong, "select group_concat(FieldName) from SummaryLayoutFields"},
+  });
   ExpectRefused({
       {"/Setup/Users.asp", {{"chkUser", "dave"}, {"chkUser", chars(51)}},
        "User id cannot be longer than 50 characters.", "select count(*) from Users"},
