@@ -1,10 +1,14 @@
 // The summary layouts and the issue entry layout on real site files.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "automation/automation.h"
+#include "automation/input_fault.h"
 #include "config_site.h"
 #include "configuration/issue_form.h"
 #include "core/lookups.h"
+#include "eventlog/eventlog.h"
 
 namespace brisquel::configtest {
 namespace {
@@ -108,6 +112,38 @@ TEST_F(LayoutsTest, UpdateRefusals) {
             }),
             static_cast<int32_t>(0x80040001));
   EXPECT_EQ(Count("from SummaryLayouts where LayoutName = 'Taken'"), 0);
+}
+
+// A row handed back that is not the writer's (another user's layout, another table's rows) came
+// from a page's post: refused as the caller's input with &H80040001, one warning logged, nothing written.
+TEST_F(LayoutsTest, ARowOfAnotherUserOrTableIsTheCallersInput) {
+  const Fields grid = Grid("Taken", {{"Summary", "", ""}});
+  const Fields entry = Entry({{"1", {"ProjectCode"}}});
+  const std::vector<std::pair<std::function<void()>, std::string>> cases{
+      {[&] { UpdateLayout(*db, "alice", GetSummaryLayoutRs(*db, "bob", "Default"), Form(grid)); },
+       "The layout is not one of alice's layouts."},
+      {[&] { UpdateLayout(*db, "bob", GetDataEntryLayoutRs(*db), Form(grid)); },
+       "The recordset does not hold SummaryLayouts rows."},
+      {[&] { UpdateDataEntryLayout(*db, "admin", GetSummaryLayoutRs(*db, "bob", "Default"), Form(entry)); },
+       "The recordset does not hold DataEntryLayouts rows."},
+  };
+  const std::vector<std::string> layouts = raw.Rows("select UserId || LayoutName from SummaryLayouts");
+  const std::vector<std::string> cells = EntryCells();
+  for (const auto& [call, description] : cases) {
+    auto events = eventlog::CaptureInMemory();
+    try {
+      call();
+      ADD_FAILURE() << "no error: " << description;
+    } catch (const automation::InputFault& e) {
+      EXPECT_EQ(e.number, static_cast<int32_t>(0x80040001));
+      EXPECT_EQ(e.description, description);
+    }
+    ASSERT_EQ(events->Events().size(), 1u) << description;
+    EXPECT_EQ(events->Events()[0].type, eventlog::Type::Warning) << description;
+    eventlog::SetSink(nullptr);
+  }
+  EXPECT_EQ(raw.Rows("select UserId || LayoutName from SummaryLayouts"), layouts);
+  EXPECT_EQ(EntryCells(), cells);
 }
 
 TEST_F(LayoutsTest, DeleteKeepsTheLastLayout) {
