@@ -112,9 +112,14 @@ struct WorkflowPost {
   std::vector<PostedAction> actions;
 };
 
+// What the editor posts is read here once, before anything is written: a value it would never send
+// (a number that does not convert, a name that is no valid URL encoding, a field missing from a
+// row) refuses the save with a sentence naming it.
+constexpr std::string_view kIncomplete = "The workflow that was sent is incomplete: a state or action lacks a field.";
+
 // The posted rows of one kind (states or actions). The key field says how many rows came and
 // whether as single values or as lists; every other field is read the same way, so a field that
-// came otherwise than the key is a type mismatch and one with too few values out of range.
+// came otherwise than the key, or with too few values, leaves the workflow incomplete.
 class PostedRows {
  public:
   PostedRows(const FormFields& f, std::string_view key) : f_(f), count_(f.Values(key).size()) {}
@@ -124,11 +129,10 @@ class PostedRows {
     static const std::string kNotPosted;
     const std::vector<std::string>& v = f_.Values(name);
     if (count_ == 1) {
-      if (v.size() > 1) automation::RaiseRuntime(vberr::kTypeMismatch);
+      if (v.size() > 1) Refuse(std::string(kIncomplete));
       return v.empty() ? kNotPosted : v[0];
     }
-    if (v.size() < 2) automation::RaiseRuntime(vberr::kTypeMismatch);
-    if (i >= v.size()) automation::RaiseRuntime(vberr::kSubscript);
+    if (v.size() < 2 || i >= v.size()) Refuse(std::string(kIncomplete));
     return v[i];
   }
 
@@ -137,12 +141,34 @@ class PostedRows {
   size_t count_;
 };
 
-int32_t Whole(const std::string& s) { return Variant(s).ToLong(); }
-int16_t Short(const std::string& s) { return Variant(s).ToInt(); }
-float Single(const std::string& s) {
-  double d = Variant(s).ToDouble();
-  if (std::fabs(d) > FLT_MAX) automation::RaiseRuntime(vberr::kOverflow);
-  return static_cast<float>(d);
+// A posted number converted as the editor's numbers are; one that does not convert (or does not
+// fit) refuses the save naming `label`.
+template <class F>
+auto Number(std::string_view label, const std::string& s, F&& convert) {
+  try {
+    return convert();
+  } catch (const automation::ComError&) {
+    Refuse(std::string(label) + " (" + s + ") is not a valid number.");
+  }
+}
+int32_t Whole(std::string_view label, const std::string& s) {
+  return Number(label, s, [&] { return Variant(s).ToLong(); });
+}
+int16_t Short(std::string_view label, const std::string& s) {
+  return Number(label, s, [&] { return Variant(s).ToInt(); });
+}
+float Single(std::string_view label, const std::string& s) {
+  return Number(label, s, [&] {
+    double d = Variant(s).ToDouble();
+    if (std::fabs(d) > FLT_MAX) automation::RaiseRuntime(vberr::kOverflow);
+    return static_cast<float>(d);
+  });
+}
+// A name the editor posts URL-encoded.
+std::string Decoded(std::string_view label, const std::string& s) {
+  std::optional<std::string> decoded = UrlDecoded(s);
+  if (!decoded) Refuse(std::string(label) + " (" + s + ") is not correctly URL-encoded.");
+  return std::move(*decoded);
 }
 
 // The entries of a comma-separated text; none for the empty text.
@@ -164,10 +190,10 @@ std::vector<std::string> GroupList(const std::string& s) {
 // x,y pairs; a pair of -1 and -1 stands for no point.
 std::vector<std::pair<float, float>> Points(const std::string& s) {
   std::vector<std::string> entries = SplitAtCommas(s);
-  if (entries.size() % 2 != 0) automation::RaiseRuntime(vberr::kSubscript);
+  if (entries.size() % 2 != 0) Refuse("Points (" + s + ") is not a list of x and y pairs.");
   std::vector<std::pair<float, float>> out;
   for (size_t i = 0; i < entries.size(); i += 2) {
-    float x = Single(entries[i]), y = Single(entries[i + 1]);
+    float x = Single("Point", entries[i]), y = Single("Point", entries[i + 1]);
     if (!(x == -1 && y == -1)) out.emplace_back(x, y);
   }
   return out;
@@ -178,7 +204,7 @@ std::vector<std::string> QuotedGroups(const std::string& s) {
   std::vector<std::string> out;
   if (s == kEmptyPair) return out;
   for (const std::string& entry : SplitAtCommas(s)) {
-    if (automation::CharLength(entry) < 2) automation::RaiseRuntime(vberr::kInvalidCall);
+    if (automation::CharLength(entry) < 2) Refuse("Assignable group (" + entry + ") is not in double quotes.");
     const size_t first = automation::HeadChars(entry, 1).size();
     std::string_view inner(entry);
     inner = inner.substr(first, inner.size() - first - automation::TailChars(entry, 1).size());
@@ -195,17 +221,17 @@ std::vector<std::string> QuotedGroups(const std::string& s) {
 PostedState ReadState(const PostedRows& rows, size_t i) {
   auto at = [&](std::string_view name) -> const std::string& { return rows.At(name, i); };
   PostedState s;
-  s.postedId = Whole(at("StateId"));
-  s.type = Whole(at("StateType"));
-  s.name = UrlDecode(at("StateName"));
-  s.resolutionCode = UrlDecode(at("ResolutionCode"));
-  s.statusCode = UrlDecode(at("StatusCode"));
+  s.postedId = Whole("State id", at("StateId"));
+  s.type = Whole("State type", at("StateType"));
+  s.name = Decoded("State name", at("StateName"));
+  s.resolutionCode = Decoded("Resolution", at("ResolutionCode"));
+  s.statusCode = Decoded("Status", at("StatusCode"));
   s.valid = automation::EqualsNoCase(at("IssueValid"), "on");
   s.fixed = automation::EqualsNoCase(at("IssueFixed"), "on");
-  s.top = Single(at("DiagramTop"));
-  s.left = Single(at("DiagramLeft"));
-  s.width = Single(at("DiagramWidth"));
-  s.height = Single(at("DiagramHeight"));
+  s.top = Single("Diagram top", at("DiagramTop"));
+  s.left = Single("Diagram left", at("DiagramLeft"));
+  s.width = Single("Diagram width", at("DiagramWidth"));
+  s.height = Single("Diagram height", at("DiagramHeight"));
   for (std::string& v : SplitAtCommas(at("Validations")))
     if (!automation::EqualsNoCase(v, "*none*")) s.validations.push_back(std::move(v));
   if (s.type == 1) {
@@ -224,11 +250,11 @@ PostedState ReadState(const PostedRows& rows, size_t i) {
 PostedAction ReadAction(const PostedRows& rows, size_t i) {
   auto at = [&](std::string_view name) -> const std::string& { return rows.At(name, i); };
   PostedAction a;
-  Whole(at("ActionId"));  // must be a number; the new row gets an id of its own
-  a.type = Whole(at("ActionType"));
-  a.fromId = Whole(at("FromId"));
-  a.toId = Whole(at("ToId"));
-  a.lineType = Short(at("LineType"));
+  Whole("Action id", at("ActionId"));  // must be a number; the new row gets an id of its own
+  a.type = Whole("Action type", at("ActionType"));
+  a.fromId = Whole("From state", at("FromId"));
+  a.toId = Whole("To state", at("ToId"));
+  a.lineType = Short("Line type", at("LineType"));
   a.name = at("ActionName");
   a.points = Points(at("Points"));
   a.canBeAssignedTo = QuotedGroups(at("CanBeAssignedTo"));

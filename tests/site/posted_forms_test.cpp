@@ -6,11 +6,13 @@
 
 #include <fstream>
 #include <regex>
+#include <tuple>
 
 #include "site/routes.h"
 #include "support/site_db.h"
 #include "support/site_server.h"
 #include "support/temp_dir.h"
+#include "support/workflow_body.h"
 
 namespace {
 
@@ -281,6 +283,42 @@ TEST_F(PostedFormsTest, ATemplatePartsTextWithoutItsPartNameIs400) {
     fields.insert(fields.end(), parts.begin(), parts.end());
     ExpectRefused(path, path, Multipart(fields), "multipart/form-data; boundary=" + kBoundary, 400,
                   ">The form that was sent has a part's text without its part name.</p>");
+  }
+}
+
+TEST_F(PostedFormsTest, AWorkflowSaveTheEditorWouldNeverSendIsRefusedWithASentence) {
+  namespace wf = brisquel::workflowtest;
+  ASSERT_FALSE(Get("/APP/Setup/WorkflowData.asp?Text=diagram").empty());  // the row the save takes back
+  const wf::EditorState create{-1, 1, "", "", "", false, false, 10, 20, 120, 50, {}, {"Developers"}, {}};
+  const wf::EditorState plain{-2, 0, "New", "New", "Open", true, false, 100, 20, 120, 50, {}, {}, {}};
+  const wf::EditorAction action{-1, 0, -1, -2, 0, {}, "Open it", false, "", {}};
+  const std::string body = wf::SaveBody({create, plain}, {action});
+  // The body with the first value of `field` replaced.
+  auto with = [&](const std::string& field, const std::string& value) {
+    std::string b = body;
+    const std::string part = "name=\"" + field + "\"\r\n\r\n";
+    const size_t at = b.find(part) + part.size();
+    return b.replace(at, b.find("\r\n", at) - at, value);
+  };
+  const std::vector<std::tuple<std::string, std::string, std::string>> cases{
+      {"StateId", "'", "State id (') is not a valid number."},
+      {"DiagramLeft", "select", "Diagram left (select) is not a valid number."},
+      {"StateName", "%zz", "State name (%zz) is not correctly URL-encoded."},
+      {"ActionType", "1e99", "Action type (1e99) is not a valid number."},
+      {"LineType", "abc", "Line type (abc) is not a valid number."},
+      {"Points", "%", "Points (%) is not a list of x and y pairs."},
+      {"CanBeAssignedTo", "0", "Assignable group (0) is not in double quotes."},
+  };
+  for (const auto& [field, value, sentence] : cases) {
+    const std::string before = Dump();
+    const size_t events = Events().size();
+    auto r = Post("/APP/Setup/WorkflowSave.asp?_token=" + token, with(field, value),
+                  "multipart/form-data; boundary=" + std::string(wf::kBoundary).substr(2));
+    ASSERT_TRUE(r) << field;
+    EXPECT_EQ(r->status, 200) << field;
+    EXPECT_EQ(r->body, "error\r\n0\r\n" + sentence + "\r\n") << field;
+    EXPECT_EQ(Dump(), before) << field;
+    for (const std::string& line : EventsSince(events)) EXPECT_FALSE(line.starts_with("error")) << field << ": " << line;
   }
 }
 
