@@ -18,7 +18,7 @@ class SiteServer {
   struct Options {
     bool behindTls = false;
     std::vector<std::string> extraArgs;  // more of vantrel-site's arguments
-    std::filesystem::path database;       // a site database to serve in place, instead of a fresh copy
+    std::filesystem::path database{};     // a site database to serve in place, instead of a fresh copy
   };
   SiteServer() : SiteServer(Options{}) {}
   explicit SiteServer(const Options& options);
