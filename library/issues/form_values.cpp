@@ -101,7 +101,7 @@ void CheckListValues(Database& db, const std::vector<LayoutField>& fields, const
     const std::string value = FormText(form, f.name);
     // A value too long for any list has its length message already.
     if (CharLength(value) > kCodeWidth) continue;
-    if (held && EqualsNoCase(value, held->Text(f.name))) continue;
+    if (held && held->TryFieldIndex(f.name) && EqualsNoCase(value, held->Text(f.name))) continue;
     const std::optional<std::string> table =
         db.One<std::string>("select TableName from IssueFields where FieldName = ?", {ado::Param::Text(f.name, 20)});
     if (!table || table->empty() || EqualsNoCase(*table, "Projects")) continue;
