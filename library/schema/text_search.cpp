@@ -49,7 +49,7 @@ Runner On(ado::Connection& c) {
 }
 
 Runner On(sqlite3* db) {
-  auto fail = [db](const std::string& message) {
+  auto fail = [](const std::string& message) {
     RaiseFailure("The word search's index could not be kept: " + message);
   };
   return {[db, fail](const std::string& sql) {
