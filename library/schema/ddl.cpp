@@ -4,6 +4,7 @@
 #include "automation/text.h"
 #include "core/sql.h"
 #include "schema/ddl_internal.h"
+#include "schema/sql_files.h"
 
 namespace brisquel::schema::ddl {
 
@@ -216,6 +217,15 @@ void AddColumn(ado::Connection& c, std::string_view tableName, const Column& col
   if (col.defaultSql && !col.defaultName.empty()) RequireFreeName(c, col.defaultName);
   Exec(c, "ALTER TABLE " + Quote(table) + " ADD COLUMN " + ColumnSql(col));
   if (col.defaultSql && !col.defaultName.empty()) InsertConstraint(c, DefaultRow(table, col));
+  // The indexes a new site has on the column come back with it (a column dropped earlier).
+  const std::vector<std::string> columns = ColumnNames(c, table);
+  for (const DeclaredIndex& index : DeclaredIndexes()) {
+    if (!EqualsNoCase(index.table, table) || !Holds(index.columns, col.name)) continue;
+    bool complete = true;
+    for (const std::string& name : index.columns) complete = complete && Holds(columns, name);
+    const std::string taken = "SELECT name FROM sqlite_schema WHERE name = ? COLLATE NOCASE";
+    if (complete && Texts(c, taken, {Name(index.name)}).empty()) Exec(c, index.statement);
+  }
   step.Done();
 }
 
@@ -271,10 +281,14 @@ void DropColumn(ado::Connection& c, std::string_view tableName, std::string_view
       Exec(c, "DELETE FROM VantrelConstraints WHERE ConstraintName = ?", {Name(k.name)});
     }
   }
-  auto indexes = Texts(c,
-                       "SELECT m.name FROM sqlite_schema AS m JOIN pragma_index_info(m.name) AS i "
-                       "WHERE m.type = 'index' AND m.tbl_name = ? AND i.name = ? COLLATE NOCASE",
-                       {Name(table), Name(column)});
+  // Our own indexes (CREATE INDEX, which the engine lists with their SQL) go with the column; one the
+  // engine made for a key still refuses.
+  const std::string onColumn =
+      "SELECT DISTINCT m.name FROM sqlite_schema AS m JOIN pragma_index_info(m.name) AS i "
+      "WHERE m.type = 'index' AND m.tbl_name = ? AND i.name = ? COLLATE NOCASE AND m.sql IS ";
+  for (const std::string& index : Texts(c, onColumn + "NOT NULL", {Name(table), Name(column)}))
+    Exec(c, "DROP INDEX " + Quote(index));
+  auto indexes = Texts(c, onColumn + "NULL", {Name(table), Name(column)});
   if (!indexes.empty())
     RaiseDdlError(c, kColumnDependency, "The object '" + indexes[0] + "' is dependent on column '" + column + "'.");
   Exec(c, "ALTER TABLE " + Quote(table) + " DROP COLUMN " + Quote(column));

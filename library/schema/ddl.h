@@ -59,8 +59,9 @@ struct Table {
 // row version. A taken table or constraint name: 2714.
 void CreateTable(ado::Connection& c, const Table& table);
 
-// Adds a column; a NOT NULL column needs a default, which existing rows take. A taken column or
-// default name: 2714; no such table: 3701.
+// Adds a column; a NOT NULL column needs a default, which existing rows take. The indexes a new
+// site declares on the column are made when missing. A taken column or default name: 2714; no
+// such table: 3701.
 void AddColumn(ado::Connection& c, std::string_view table, const Column& column);
 
 // Adds a foreign key "with nocheck": rows already there are not checked, later writes are
@@ -72,8 +73,9 @@ void AddForeignKey(ado::Connection& c, const ForeignKey& key);
 // not a constraint."; a primary or unique key cannot be dropped here (5074).
 void DropConstraint(ado::Connection& c, std::string_view table, std::string_view name);
 
-// Drops a column after the trigger keys of this table that use it. Refused (5074) while a key of
-// another table refers to it or a default, key or index of the table is on it; 207 when missing.
+// Drops a column after the trigger keys and the indexes (CREATE INDEX) of this table that use it.
+// Refused (5074) while a key of another table refers to it or a default or key of the table is
+// on it; 207 when missing.
 void DropColumn(ado::Connection& c, std::string_view table, std::string_view column);
 
 // Gives a VARCHAR column another declared width (the data layer holds values to it). Values are

@@ -25,4 +25,12 @@ std::vector<std::string_view> SqlFileNames();
 // a declaration the database recorded is compared with the one wanted.
 std::string Squeezed(std::string_view sql);
 
+// An index the table definitions of a new site declare (the files '0..'), as the files word it.
+struct DeclaredIndex {
+  std::string name, table;
+  std::vector<std::string> columns;
+  std::string statement;
+};
+std::vector<DeclaredIndex> DeclaredIndexes();
+
 }  // namespace brisquel::schema

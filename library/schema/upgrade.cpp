@@ -95,21 +95,21 @@ struct Declared {
   std::string sql;          // the same with IF NOT EXISTS
 };
 
-// Every index the table definitions of a new site declare (the files '0..'), as the files word it.
-std::vector<Declared> SchemaIndexes() {
+// Every index the table definitions of a new site declare, as the files word it, except one on a
+// column the site's table no longer has (a code table switched to natural sort has no SortOrder).
+std::vector<Declared> SchemaIndexes(ado::Connection& db) {
   std::vector<Declared> out;
-  for (std::string_view name : schema::SqlFileNames()) {
-    if (!name.starts_with('0')) continue;
-    std::string_view file = schema::SqlFileText(name);
-    for (size_t at = 0; at < file.size();) {
-      std::string_view line = file.substr(at);
-      if (line.starts_with("CREATE INDEX ") || line.starts_with("CREATE UNIQUE INDEX ")) {
-        std::string statement = StatementAt(file, at);
-        out.push_back({DeclaredName(statement, "INDEX "), statement, IfNotExists(statement, "INDEX ")});
-      }
-      size_t end = file.find('\n', at);
-      at = end == std::string_view::npos ? file.size() : end + 1;
+  for (const schema::DeclaredIndex& index : schema::DeclaredIndexes()) {
+    std::vector<std::string> present;
+    db.Each("select name from pragma_table_info(?)", {ado::Param::Text(index.table, 1000)},
+            [&](sqlite3_stmt* st) { present.push_back(sql::Row(st).Text(0)); });
+    bool complete = true;  // a missing table still fails the statement, as before
+    for (const std::string& column : index.columns) {
+      bool found = present.empty();
+      for (const std::string& name : present) found = found || automation::EqualsNoCase(name, column);
+      complete = complete && found;
     }
+    if (complete) out.push_back({index.name, index.statement, IfNotExists(index.statement, "INDEX ")});
   }
   return out;
 }
@@ -145,7 +145,7 @@ Lacking Lacks(ado::Connection& db) {
                 schema::Squeezed(reinterpret_cast<const char*>(sqlite3_column_text(st, 1)));
           });
   Lacking out;
-  for (const Declared& index : SchemaIndexes()) {
+  for (const Declared& index : SchemaIndexes(db)) {
     auto it = present.find(automation::LowerAscii(index.name));
     if (it == present.end()) {
       out.indexes.push_back(index);

@@ -3,6 +3,7 @@
 
 #include "automation/automation.h"
 #include "config_site.h"
+#include "configuration/issue_form.h"
 #include "core/lookups.h"
 
 namespace brisquel::configtest {
@@ -120,6 +121,61 @@ TEST_F(CodeTablesTest, UpdateAddsAndDropsTheSortColumn) {
   ASSERT_TRUE(Update("Colours", {})) << Message();
   EXPECT_EQ(ColumnsOf("Colours"), (std::vector<std::string>{"LastUpdated", "Colour"}));
   EXPECT_EQ(Count("from Colours"), 3);
+}
+
+// Natural sort drops SortOrder with our index on it; sorted order brings both back, as a new site
+// has them. Values and the issues' references stay; the value list follows each mode.
+TEST_F(CodeTablesTest, SwitchingToNaturalSortAndBackKeepsValuesAndIssues) {
+  ASSERT_TRUE(Create({{"NaturalSort", "on"}})) << Message();
+  raw.Exec("insert into Colours (Colour, SortOrder) values ('Red', 2), ('Blue', 3), ('Green', 4)");
+  const Fields field = {{"FieldName", "Colour"},  {"FieldFriendlyName", "Colour"}, {"TooltipForFilter", ""},
+                        {"TableName", ""},        {"FieldType", "2"},              {"NumLines", "1"},
+                        {"TextMaxLength", "100"}, {"TextLog", ""},                 {"CustomTable", "Colours"}};
+  ASSERT_TRUE(CreateCustomField(*db, "admin", Form(field))) << Message();
+  raw.Exec("update Issues set Colour = 'Blue' where IssueId = 1; update Issues set PriorityCode = 'Low' "
+           "where IssueId = 2");
+  const auto issues = raw.Rows("select IssueId || PriorityCode || Colour from Issues order by IssueId");
+  auto indexes = [&](const std::string& table) {
+    return raw.Rows("select sql from sqlite_schema where type = 'index' and sql is not null and tbl_name = '" +
+                    table + "'");
+  };
+  ASSERT_EQ(indexes("Priorities").size(), 1u);  // IX_Priorities_SortOrder
+  auto values = [&](const std::string& table) {
+    std::vector<std::string> out;
+    auto rs = GetCodesRs(*db, "admin", table, 1);
+    const std::string column = GetIssueCodeTableRs(*db, "admin", table)->Value("TableFieldName").ToString();
+    for (; !rs->IsEOF(); rs->MoveNext()) out.push_back(rs->Value(column).ToString());
+    return out;
+  };
+  const struct {
+    std::string table, value;
+    std::vector<std::string> sorted, natural;
+  } cases[] = {
+      {"Priorities", "PriorityCode", {"", "Urgent", "High", "Normal", "Low"}, {"", "High", "Low", "Normal", "Urgent"}},
+      {"Colours", "Colour", {"", "Red", "Blue", "Green"}, {"", "Blue", "Green", "Red"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.table);
+    EXPECT_EQ(values(c.table), c.sorted);
+    const auto declared = indexes(c.table);
+    ASSERT_TRUE(Update(c.table, {{"TableFieldName", c.value}})) << Message();
+    EXPECT_FALSE(raw.Rows("select name from pragma_table_info('" + c.table + "') where name = 'SortOrder'").size());
+    EXPECT_EQ(values(c.table), c.natural);
+    EXPECT_TRUE(indexes(c.table).empty());
+
+    ASSERT_TRUE(Update(c.table, {{"TableFieldName", c.value}, {"NaturalSort", "on"}})) << Message();
+    EXPECT_EQ(raw.Rows("select distinct SortOrder from " + c.table), std::vector<std::string>{"0"});
+    EXPECT_EQ(indexes(c.table), declared);
+    // Sort orders given afresh order the list again.
+    for (size_t i = 0; i < c.sorted.size(); ++i)
+      raw.Exec("update " + c.table + " set SortOrder = " + std::to_string(i + 1) + " where " + c.value + " = '" +
+               c.sorted[i] + "'");
+    EXPECT_EQ(values(c.table), c.sorted);
+  }
+  EXPECT_EQ(raw.Rows("select IssueId || PriorityCode || Colour from Issues order by IssueId"), issues);
+  // The emulated keys still hold.
+  EXPECT_EQ(raw.Run("update Issues set PriorityCode = 'Nope' where IssueId = 1").rc, SQLITE_CONSTRAINT_TRIGGER);
+  EXPECT_EQ(raw.Run("update Issues set Colour = 'Nope' where IssueId = 1").rc, SQLITE_CONSTRAINT_TRIGGER);
 }
 
 TEST_F(CodeTablesTest, UpdateRefusals) {

@@ -211,6 +211,16 @@ TEST_F(Upgrade, ASiteOfTheCurrentVersionGetsTheIndexesAndCountsItLacks) {
   }
 }
 
+// A code table switched to natural sort has no SortOrder, nor the index a new site has on it: the
+// site lacks nothing.
+TEST_F(Upgrade, ACodeTableWithoutItsSortColumnLacksNoIndex) {
+  file = sitedb::FreshSite(true);
+  brisquel::schema::ddl::DropColumn(sitedb::Open(file)->Connection(), "Priorities", "SortOrder");
+  events->Clear();
+  Run();
+  EXPECT_EQ(Trace(), (std::vector<std::string>{"Upgrade - Database version is 111", "Upgrade - Finished"}));
+}
+
 // The indexes made by the upgrade hold the texts already there, and follow later writes.
 TEST_F(Upgrade, TheWordSearchsIndexesHoldTheTextsAlreadyThere) {
   file = sitedb::FreshSite(true);
