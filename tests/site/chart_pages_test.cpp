@@ -8,6 +8,7 @@
 #include "automation/automation.h"
 #include "automation/vbdate.h"
 #include "support/site_db.h"
+#include "support/site_http.h"
 #include "support/site_server.h"
 
 namespace {
@@ -37,10 +38,8 @@ TEST(ChartPages, DataPagesReplyForTheSignedInUserAndRefuseWithoutASignIn) {
   db->Put("ConnectionString", Variant(sitedb::ConnectionString(site.DatabaseFile())));
 
   httplib::Client c("127.0.0.1", site.Port());
-  auto in = c.Post("/APP/Default.asp", {{"Origin", site.Origin()}}, "UserId=admin&Password=Secret1",
-                   "application/x-www-form-urlencoded");
-  ASSERT_EQ(in->status, 303);
-  const std::string cookie = in->get_header_value("Set-Cookie").substr(0, in->get_header_value("Set-Cookie").find(';'));
+  const std::string cookie = testsupport::SignInOverHttp(c, site, "admin", "Secret1");
+  ASSERT_FALSE(cookie.empty());
 
   struct Case {
     std::string path;

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "site/engine.h"
+#include "support/site_http.h"
 #include "support/site_server.h"
 
 namespace {
@@ -101,11 +102,7 @@ class Socket {
 };
 
 std::string SignIn(httplib::Client& c, const SiteServer& site, const std::string& user, const std::string& password) {
-  auto r = c.Post("/APP/Default.asp", {{"Origin", site.Origin()}}, "UserId=" + user + "&Password=" + password,
-                  "application/x-www-form-urlencoded");
-  if (!r || r->status != 303) return {};
-  const std::string cookie = r->get_header_value("Set-Cookie");
-  return cookie.substr(0, cookie.find(';'));
+  return testsupport::SignInOverHttp(c, site, user, password);
 }
 
 // The engine alone behind its one handler: a request reaches it whole (method, target, headers,

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/site_db.h"
+#include "support/site_http.h"
 #include "support/site_server.h"
 #include "support/temp_dir.h"
 #include "support/workflow_body.h"
@@ -91,12 +92,9 @@ Form FormOf(const std::string& page) {
 class Lengths : public ::testing::Test {
  protected:
   void SetUp() override {
-    auto r = Client().Post(Path("/Default.asp"), {{"Origin", site.Origin()}}, "UserId=admin&Password=Secret1",
-                           "application/x-www-form-urlencoded");
-    ASSERT_TRUE(r);
-    ASSERT_EQ(r->status, 303);
-    const std::string header = r->get_header_value("Set-Cookie");
-    cookie = header.substr(0, header.find(';'));
+    auto c = Client();
+    cookie = testsupport::SignInOverHttp(c, site, "admin", "Secret1");
+    ASSERT_FALSE(cookie.empty());
   }
   httplib::Client Client() {
     httplib::Client c("127.0.0.1", site.Port());

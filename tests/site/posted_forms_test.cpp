@@ -10,6 +10,7 @@
 
 #include "site/routes.h"
 #include "support/site_db.h"
+#include "support/site_http.h"
 #include "support/site_server.h"
 #include "support/temp_dir.h"
 #include "support/workflow_body.h"
@@ -36,11 +37,8 @@ class PostedFormsTest : public ::testing::Test {
     sitedb::Db(site.DatabaseFile())
         .Exec("insert into SummaryFilters (UserId, FilterName, AdvancedFilter, FilterExpression, fqFilterExpression) "
               "select 'admin', FilterName, AdvancedFilter, FilterExpression, fqFilterExpression from SummaryFilters");
-    auto in = client.Post("/APP/Default.asp", {{"Origin", site.Origin()}}, "UserId=admin&Password=Secret1",
-                          "application/x-www-form-urlencoded");
-    ASSERT_TRUE(in);
-    ASSERT_EQ(in->status, 303);
-    cookie = in->get_header_value("Set-Cookie").substr(0, in->get_header_value("Set-Cookie").find(';'));
+    cookie = testsupport::SignInOverHttp(client, site, "admin", "Secret1");
+    ASSERT_FALSE(cookie.empty());
     std::smatch m;
     const std::string page = Get("/APP/User/MyInfo.asp");
     ASSERT_TRUE(std::regex_search(page, m, std::regex("name=_token value=\"([0-9a-f]{64})\"")));

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/site_db.h"
+#include "support/site_http.h"
 #include "support/site_server.h"
 
 namespace {
@@ -24,12 +25,8 @@ class PostedListsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     auto c = Client();
-    auto r = c.Post("/APP/Default.asp", {{"Origin", site.Origin()}}, "UserId=admin&Password=Secret1",
-                    "application/x-www-form-urlencoded");
-    ASSERT_TRUE(r);
-    ASSERT_EQ(r->status, 303);
-    const std::string setCookie = r->get_header_value("Set-Cookie");
-    cookie = setCookie.substr(0, setCookie.find(';'));
+    cookie = testsupport::SignInOverHttp(c, site, "admin", "Secret1");
+    ASSERT_FALSE(cookie.empty());
     token = Hidden(Get("/User/MyInfo.asp"), "_token");
     ASSERT_EQ(token.size(), 64u);
   }

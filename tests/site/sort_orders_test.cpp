@@ -8,6 +8,7 @@
 #include <regex>
 
 #include "brisquel/encode.h"
+#include "support/site_http.h"
 #include "support/site_server.h"
 
 namespace {
@@ -19,12 +20,8 @@ class SortOrdersTest : public ::testing::Test {
  protected:
   void SetUp() override {
     httplib::Client c = Client();
-    auto in = c.Post("/APP/Default.asp", {{"Origin", site.Origin()}}, "UserId=admin&Password=Secret1",
-                     "application/x-www-form-urlencoded");
-    ASSERT_TRUE(in);
-    ASSERT_EQ(in->status, 303);
-    const std::string header = in->get_header_value("Set-Cookie");
-    cookie = header.substr(0, header.find(';'));
+    cookie = testsupport::SignInOverHttp(c, site, "admin", "Secret1");
+    ASSERT_FALSE(cookie.empty());
   }
   httplib::Client Client() {
     httplib::Client c("127.0.0.1", site.Port());
