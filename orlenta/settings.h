@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "automation/text.h"
+
 namespace orlenta {
 
 inline constexpr std::string_view kServiceName = "Orlenta";
@@ -37,7 +39,7 @@ std::optional<std::string> ReadValue(std::string_view key, std::string_view name
 int32_t DecimalValue(std::string_view text);
 
 // Whether the text is well-formed UTF-8 without NUL (its length: automation::CharLength).
-bool IsReadableText(std::string_view text);
+using automation::IsReadableText;
 
 // Event log: trace lines only when LogDetailLevel (read before every line) is non-zero;
 // notices always; errors always.

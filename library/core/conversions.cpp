@@ -1,5 +1,6 @@
 #include "core/conversions.h"
 
+#include "automation/text.h"
 #include "automation/vbdate.h"
 #include "core/error_protocol.h"
 
@@ -80,44 +81,6 @@ std::string UrlDecode(const std::string& s) {
   });
 }
 
-namespace {
-
-// Whether `s` is well-formed UTF-8 without a NUL (no overlong forms, surrogates or code points
-// above U+10FFFF).
-bool IsCleanUtf8(std::string_view s) {
-  size_t i = 0;
-  while (i < s.size()) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    if (c == 0) return false;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    size_t n = 0;
-    uint32_t cp = 0, least = 0;
-    if ((c & 0xE0) == 0xC0) {
-      n = 1, cp = c & 0x1F, least = 0x80;
-    } else if ((c & 0xF0) == 0xE0) {
-      n = 2, cp = c & 0x0F, least = 0x800;
-    } else if ((c & 0xF8) == 0xF0) {
-      n = 3, cp = c & 0x07, least = 0x10000;
-    } else {
-      return false;
-    }
-    if (i + n >= s.size()) return false;
-    for (size_t k = 1; k <= n; ++k) {
-      const auto t = static_cast<unsigned char>(s[i + k]);
-      if ((t & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (t & 0x3F);
-    }
-    if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    i += n + 1;
-  }
-  return true;
-}
-
-}  // namespace
-
 std::optional<std::string> UrlDecoded(std::string_view s) {
   std::string out;
   out.reserve(s.size());
@@ -134,7 +97,7 @@ std::optional<std::string> UrlDecoded(std::string_view s) {
       i += 2;
     }
   }
-  if (!IsCleanUtf8(out)) return std::nullopt;
+  if (!automation::IsReadableText(out)) return std::nullopt;
   return out;
 }
 

@@ -27,9 +27,9 @@ std::vector<std::string> PostedList(const FormFields& f, std::string_view name) 
 
 void RequireKeyLength(const std::string& key, std::string_view what, size_t limit) {
   if (automation::CharLength(key) <= limit) return;
-  std::string sentence(what);
-  if (!sentence.empty() && sentence[0] >= 'a' && sentence[0] <= 'z') sentence[0] = static_cast<char>(sentence[0] - 32);
-  Refuse(sentence + " cannot be longer than " + std::to_string(limit) + " characters.");
+  std::string field(what);
+  if (!field.empty() && field[0] >= 'a' && field[0] <= 'z') field[0] = static_cast<char>(field[0] - 32);
+  Refuse(LengthSentence(field, limit));
 }
 
 std::string PostedKey(const std::string& posted, std::string_view what, size_t limit) {

@@ -11,6 +11,9 @@ namespace automation {
 bool EqualsNoCase(std::string_view a, std::string_view b);
 std::string LowerAscii(std::string_view s);
 size_t CharLength(std::string_view s);
+// Whether the text is well-formed UTF-8 without a NUL (no overlong forms, surrogates or code
+// points past U+10FFFF).
+bool IsReadableText(std::string_view text);
 // The first / last `chars` characters of a UTF-8 text, never cutting a character in two.
 std::string_view HeadChars(std::string_view s, size_t chars);
 std::string_view TailChars(std::string_view s, size_t chars);
