@@ -116,12 +116,16 @@ std::string ListPage(PageContext& page, std::string_view title, std::string_view
          PostForm(page, "fList", path, inner);
 }
 
-std::string EditPage(PageContext& page, std::string_view title, std::string_view path, std::string_view message,
-                     std::string_view rows, std::string_view hidden) {
+std::string EditForm(PageContext& page, std::string_view path, std::string_view rows, std::string_view hidden) {
   std::string inner = std::string(hidden) + "<table cellpadding=2>\r\n" + std::string(rows) +
                       "</table>\r\n<input type=submit id=cmdSave value=\"Save\">\r\n";
+  return PostForm(page, "fEdit", path, inner);
+}
+
+std::string EditPage(PageContext& page, std::string_view title, std::string_view path, std::string_view message,
+                     std::string_view rows, std::string_view hidden) {
   return "<span class=PageTitle>" + HtmlText(title) + "</span><br>\r\n" + Message(std::string(message)) +
-         PostForm(page, "fEdit", path, inner);
+         EditForm(page, path, rows, hidden);
 }
 
 void SendForbidden(PageContext& page) {

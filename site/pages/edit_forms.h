@@ -58,7 +58,8 @@ std::string PostForm(PageContext& page, std::string_view name, std::string_view 
 // and the link to a new record.
 std::string ListPage(PageContext& page, std::string_view title, std::string_view path, std::string_view message,
                      std::string_view table, std::string_view newHref, std::string_view newCaption);
-// An edit page: title, the writer's sentence, and the form rows with a Save button.
+// An edit page: title, the writer's sentence, and its form (the form rows with a Save button).
+std::string EditForm(PageContext& page, std::string_view path, std::string_view rows, std::string_view hidden = "");
 std::string EditPage(PageContext& page, std::string_view title, std::string_view path, std::string_view message,
                      std::string_view rows, std::string_view hidden = "");
 

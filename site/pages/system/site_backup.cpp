@@ -72,15 +72,13 @@ std::string SettingsForm(PageContext& page, automation::Object& admin, const Bac
       forms::Row("Old backups", forms::CheckBox("ExpireBackups", "on", f.expire) + " Remove them after " +
                                     forms::Select("BackupRetention",
                                                   Codes(admin, "GetBackupRetentionRs", "BackupRetention"), f.retention));
-  std::string form =
-      forms::EditPage(page, "Database Backup", kPath, "", rows, forms::Hidden("Action", "Save") + forms::Hidden("rsBackup", f.image));
-  if (message.empty()) return form;
-  // The library's message may carry markup of its own (the agent's start failure), which the
-  // form's text paragraph would show as text: it stands under the title here, in a block that
-  // holds a list item (a paragraph would end before it).
-  const std::string title = "<span class=PageTitle>Database Backup</span><br>\r\n";
-  const size_t at = form.starts_with(title) ? title.size() : 0;
-  return form.insert(at, "<div class=ErrorText id=Message>" + syspages::MessageHtml(message) + "</div>\r\n");
+  // The library's message may carry markup of its own (the agent's start failure), which the edit
+  // page's text paragraph would show as text: it stands in a block that holds a list item (a
+  // paragraph would end before it).
+  const std::string shown =
+      message.empty() ? std::string() : "<div class=ErrorText id=Message>" + syspages::MessageHtml(message) + "</div>\r\n";
+  return "<span class=PageTitle>Database Backup</span><br>\r\n" + shown +
+         forms::EditForm(page, kPath, rows, forms::Hidden("Action", "Save") + forms::Hidden("rsBackup", f.image));
 }
 
 std::string History(PageContext& page, automation::Object& admin) {
